@@ -1,0 +1,60 @@
+# Thin wrappers over CMake and CTest.
+#   make run                 install packages, build (Release), start Arcavo's window
+#   make test                install packages, build (Debug), run every CTest test
+#   make test SANITIZE=address   the same under ASan+UBSan
+#   make bench               side-by-side benchmarks against peer tools (Release)
+#   make fuzz                build the libFuzzer targets with clang (FUZZ_SECONDS per target)
+
+SANITIZE ?=
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+CTEST_ARGS ?=
+
+ifeq ($(SANITIZE),)
+TEST_DIR := build/debug
+else
+TEST_DIR := build/debug-$(SANITIZE)
+endif
+RELEASE_DIR := build/release
+FUZZ_DIR := build/fuzz
+
+.PHONY: deps run build-release test build-test bench fuzz clean format
+
+deps:
+	@bash scripts/install-deps
+
+build-release: deps
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DARCAVO_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+run: build-release
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display: starting Arcavo under xvfb-run"; \
+	  xvfb-run -a $(RELEASE_DIR)/src/arcavo; \
+	else \
+	  $(RELEASE_DIR)/src/arcavo; \
+	fi
+
+build-test: deps
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARCAVO_SANITIZE=$(SANITIZE)
+	cmake --build $(TEST_DIR) -j $(JOBS)
+
+test: build-test
+	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+bench: deps
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DARCAVO_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	python3 bench/run.py --build $(RELEASE_DIR)
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DARCAVO_FUZZ=ON -DARCAVO_TESTS=OFF -DARCAVO_GUI=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
+	bash fuzz/run-all $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+format:
+	find src tests fuzz bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,40 @@
+# Helpers shared by every folder.
+
+# arcavo_library(NAME DIR DEPS...): a static library from every source in DIR.
+function(arcavo_library name dir)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h)
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARGN})
+endfunction()
+
+# arcavo_test(NAME [QT_MAIN] SOURCES... LIBS... [LABELS...] [ENV...] [TIMEOUT s]): one GoogleTest
+# executable whose cases are registered with CTest one by one. QT_MAIN runs the cases inside a
+# QApplication (offscreen), for tests of Qt code.
+function(arcavo_test name)
+  cmake_parse_arguments(T "QT_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  if(T_QT_MAIN)
+    set(main_lib testmain_qt)
+  else()
+    set(main_lib GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS} testsupport ${main_lib} GTest::gtest GTest::gmock)
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set(env
+      QT_QPA_PLATFORM=offscreen
+      ARCAVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}
+      ARCAVO_BINARY_DIR=${PROJECT_BINARY_DIR}
+      LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0
+      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+      ${T_ENV})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
+endfunction()

@@ -1,0 +1,1 @@
+// The automation library; its sources are added by the work that builds it.

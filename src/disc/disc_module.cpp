@@ -1,0 +1,1 @@
+// The disc library; its sources are added by the work that builds it.

@@ -1,0 +1,25 @@
+// Where the program keeps its files.
+//
+// ProgramDir is the per-user folder $XDG_CONFIG_HOME/arcavo/ (default ~/.config/arcavo/) with a
+// trailing "/", created on first use. It holds "default.ini", "fmhistory.ini", jobs in
+// "ProgramDIR" mode, reports and staged parts. In portable mode, when the executable's folder is
+// writable and already holds "default.ini", that folder is ProgramDir.
+//
+// Read-only resources (the self-extractor stub "ArcSFX32.bin", help) are found beside the
+// executable or in <prefix>/share/arcavo/.
+#pragma once
+
+#include <string>
+
+// ProgramDir with a trailing "/". The value is computed once per process (see
+// ResetProgramDirForTest); the folder is created (mode 0700) when missing.
+std::string ProgramDir();
+
+// Folder of the running executable, with a trailing "/".
+std::string ExecutableDir();
+
+// Full path of a read-only resource, or "" when it is nowhere to be found.
+std::string ResourcePath(const std::string& name);
+
+// Forgets the computed ProgramDir so the next call looks at the environment again.
+void ResetProgramDirForTest();

@@ -1,0 +1,10 @@
+// The main window.
+#pragma once
+
+#include <QMainWindow>
+
+class TMainform : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TMainform(QWidget* parent = nullptr);
+};

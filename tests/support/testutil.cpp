@@ -1,0 +1,106 @@
+#include "testutil.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testutil {
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/arcavo-test-XXXXXX";
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Tests may leave read-only folders behind; make everything writable before removal.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0700);
+  }
+  ::chmod(path_.c_str(), 0700);
+  std::filesystem::remove_all(path_, ec);
+}
+
+CommandResult Run(const std::string& command) {
+  CommandResult r;
+  std::string full = "( " + command + " ) 2>&1";
+  FILE* p = ::popen(full.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int st = ::pclose(p);
+  if (WIFEXITED(st))
+    r.status = WEXITSTATUS(st);
+  else if (WIFSIGNALED(st))
+    r.status = 128 + WTERMSIG(st);
+  return r;
+}
+
+std::string Quote(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) {
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q += c;
+  }
+  return q + "'";
+}
+
+bool HaveTool(const std::string& name) { return Run("command -v " + Quote(name)).status == 0; }
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+IsolatedXdg::IsolatedXdg(const std::string& root) {
+  const char* names[] = {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"};
+  const char* subs[] = {"config", "state", "data", "runtime"};
+  for (int i = 0; i < 4; ++i) {
+    const char* old = std::getenv(names[i]);
+    had_.push_back(old != nullptr);
+    saved_.emplace_back(names[i], old ? old : "");
+    std::string dir = root + "/" + subs[i];
+    std::filesystem::create_directories(dir);
+    ::chmod(dir.c_str(), 0700);
+    ::setenv(names[i], dir.c_str(), 1);
+  }
+}
+
+IsolatedXdg::~IsolatedXdg() {
+  for (size_t i = 0; i < saved_.size(); ++i) {
+    if (had_[i])
+      ::setenv(saved_[i].first.c_str(), saved_[i].second.c_str(), 1);
+    else
+      ::unsetenv(saved_[i].first.c_str());
+  }
+}
+
+}  // namespace testutil

@@ -1,0 +1,53 @@
+// Helpers shared by every test: scratch folders, files and running outside tools.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything inside when it goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct CommandResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;  // stdout and stderr together
+};
+
+// Runs a shell command line and captures its output.
+CommandResult Run(const std::string& command);
+// Quotes a text for the shell.
+std::string Quote(const std::string& text);
+// True when an executable of that name is on PATH.
+bool HaveTool(const std::string& name);
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+
+// Points the XDG folders (config, state, data, runtime) at sub-folders of root, so a test never
+// touches the real user's files. Restores the previous values on destruction.
+class IsolatedXdg {
+ public:
+  explicit IsolatedXdg(const std::string& root);
+  ~IsolatedXdg();
+
+ private:
+  std::vector<std::pair<std::string, std::string>> saved_;
+  std::vector<bool> had_;
+};
+
+}  // namespace testutil
