@@ -6,6 +6,9 @@ function(arcavo_library name dir)
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARGN})
+  if(name MATCHES "^(platform|archive|disc)$")
+    set_target_properties(${name} PROPERTIES AUTOMOC OFF)
+  endif()
 endfunction()
 
 # arcavo_test(NAME [QT_MAIN] SOURCES... LIBS... [LABELS...] [ENV...] [TIMEOUT s]): one GoogleTest

@@ -39,7 +39,9 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
-IniFile::IniFile(std::string path) : path_(std::move(path)) { Load(); }
+IniFile::IniFile(std::string path) : path_(std::move(path)) {
+  Load();
+}
 
 bool IniFile::Load() {
   preamble_.clear();
@@ -67,7 +69,8 @@ void IniFile::Parse(const std::string& text) {
     std::string t = Trim(line);
     if (!t.empty() && t.front() == '[') {
       size_t close = t.find(']');
-      std::string name = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      std::string name =
+          Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       if (!Find(name)) sections_.push_back({name, {}});
       continue;
     }
@@ -96,12 +99,15 @@ std::string IniFile::Text() const {
   for (size_t i = 0; i < sections_.size(); ++i) {
     if (i > 0 || !preamble_.empty()) out += "\n";
     out += "[" + sections_[i].name + "]\n";
-    for (const auto& l : sections_[i].lines) out += l.raw ? l.value + "\n" : l.key + "=" + l.value + "\n";
+    for (const auto& l : sections_[i].lines)
+      out += l.raw ? l.value + "\n" : l.key + "=" + l.value + "\n";
   }
   return out;
 }
 
-void IniFile::Save() const { WriteFileAtomically(path_, Text()); }
+void IniFile::Save() const {
+  WriteFileAtomically(path_, Text());
+}
 
 void IniFile::SaveAs(const std::string& path) {
   path_ = path;
@@ -177,7 +183,9 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
   WriteString(section, key, value ? "1" : "0");
 }
 
-bool IniFile::SectionExists(const std::string& section) const { return Find(section) != nullptr; }
+bool IniFile::SectionExists(const std::string& section) const {
+  return Find(section) != nullptr;
+}
 
 bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
   const Section* s = Find(section);

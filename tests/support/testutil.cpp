@@ -59,7 +59,9 @@ std::string Quote(const std::string& text) {
   return q + "'";
 }
 
-bool HaveTool(const std::string& name) { return Run("command -v " + Quote(name)).status == 0; }
+bool HaveTool(const std::string& name) {
+  return Run("command -v " + Quote(name)).status == 0;
+}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
