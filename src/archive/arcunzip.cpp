@@ -288,7 +288,7 @@ void TArcUnZip::EnsureDirectory() {
       ReadDirectory();
       return;
     } catch (const EIncompleteZip&) {
-      stream_.reset();
+      if (!memoryArchive_) stream_.reset();
       if (OnInCompleteZip && zipName_ != tried && !zipName_.empty() && attempt < 16) continue;
       // Without a new name the archive stays open with no entries.
       entries_.clear();
