@@ -11,11 +11,11 @@ function(arcavo_library name dir)
   endif()
 endfunction()
 
-# arcavo_test(NAME [QT_MAIN] SOURCES... LIBS... [LABELS...] [ENV...] [TIMEOUT s]): one GoogleTest
-# executable whose cases are registered with CTest one by one. QT_MAIN runs the cases inside a
-# QApplication (offscreen), for tests of Qt code.
+# arcavo_test(NAME [QT_MAIN] SOURCES... LIBS... [LABELS...] [ENV...] [TIMEOUT s] [PREFIX p]): one
+# GoogleTest executable whose cases are registered with CTest one by one (names prefixed by p when
+# given). QT_MAIN runs the cases inside a QApplication (offscreen), for tests of Qt code.
 function(arcavo_test name)
-  cmake_parse_arguments(T "QT_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(T "QT_MAIN" "TIMEOUT;PREFIX" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   if(T_QT_MAIN)
     set(main_lib testmain_qt)
@@ -36,8 +36,12 @@ function(arcavo_test name)
       LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0
       UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
       ${T_ENV})
+  # Each test runs under env(1) with these variables: an ENVIRONMENT list property does not survive
+  # the scripts that register discovered tests (only its first item would reach the test).
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "env;${env}")
   gtest_discover_tests(${name}
+    TEST_PREFIX "${T_PREFIX}"
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
 endfunction()

@@ -1,0 +1,1 @@
+arcavo_fuzzer(read_directory archive)

@@ -1,0 +1,527 @@
+#include "archive/arcunzip.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <unordered_set>
+
+#include "archive/zipcrypt.h"
+#include "archive/zipexceptions.h"
+
+namespace {
+
+const char* const kSkipLabels[] = {"Bad Password",    "NoOverwrite",      "FileOpenError",
+                                   "CreateError",     "ExcludeList",      "ArchiveBitNotSet",
+                                   "NoFileToFreshen", "SkippedInStartZip"};
+
+// Sequential reading of the central directory in large blocks.
+class TBufferedReader {
+ public:
+  TBufferedReader(THugeStream& s, int64_t pos) : s_(s), pos_(pos) {}
+  int64_t Pos() const { return pos_; }
+  void SetPos(int64_t pos) { pos_ = pos; }
+  bool Read(void* out, size_t n) {
+    auto* dst = static_cast<uint8_t*>(out);
+    while (n > 0) {
+      if (pos_ < bufStart_ || pos_ >= bufStart_ + static_cast<int64_t>(bufLen_)) {
+        if (pos_ < 0) return false;
+        bufStart_ = pos_;
+        bufLen_ = s_.ReadAt(pos_, buf_.data(), buf_.size());
+        if (bufLen_ == 0) return false;
+      }
+      size_t off = static_cast<size_t>(pos_ - bufStart_);
+      size_t k = std::min(n, bufLen_ - off);
+      std::memcpy(dst, buf_.data() + off, k);
+      dst += k;
+      n -= k;
+      pos_ += static_cast<int64_t>(k);
+    }
+    return true;
+  }
+  bool ReadString(std::string& out, size_t n) {
+    out.resize(n);
+    return n == 0 || Read(out.data(), n);
+  }
+
+ private:
+  THugeStream& s_;
+  int64_t pos_;
+  std::vector<uint8_t> buf_ = std::vector<uint8_t>(65536);
+  int64_t bufStart_ = -1;
+  size_t bufLen_ = 0;
+};
+
+std::string LowerAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+
+// The name of the zip configuration file beside an archive: its extension replaced by ".zfc".
+std::string ConfigFileName(const std::string& zipName) {
+  size_t slash = zipName.rfind('/');
+  size_t dot = zipName.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return zipName + ".zfc";
+  return zipName.substr(0, dot) + ".zfc";
+}
+
+uint32_t Crc32Of(const std::string& s) {
+  return ZipCrc32(0, s.data(), s.size());
+}
+
+// Converts a stored name to UTF-8 as the entry's flags and the OEM mode say.
+std::string DecodeName(const TZipHeaderInfo& h, TOEMConvert mode) {
+  if (h.Flag & 0x0800) return h.RawName;
+  if (mode == TOEMConvert::oemNever) return h.RawName;
+  // Info-ZIP Unicode path field: version 1, CRC-32 of the stored name, then the UTF-8 name.
+  size_t n = 0;
+  const auto* extra = reinterpret_cast<const uint8_t*>(h.CentralExtra.data());
+  if (const uint8_t* d = FindExtraField(extra, h.CentralExtra.size(), kUnicodePathExtraId, n)) {
+    if (n >= 5 && d[0] == 1 && GetU32(d + 1) == Crc32Of(h.RawName))
+      return std::string(reinterpret_cast<const char*>(d + 5), n - 5);
+  }
+  if (IsPlainAscii(h.RawName)) return h.RawName;
+  if (mode == TOEMConvert::oemFlexible && h.HostByte() == 11) return h.RawName;
+  return Cp437ToUtf8(h.RawName);
+}
+
+}  // namespace
+
+const char* SkipReasonLabel(TSkipReason reason) {
+  int r = static_cast<int>(reason);
+  return (r >= 0 && r < 8) ? kSkipLabels[r] : "";
+}
+
+void TZipHost::Sleep(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+TArcUnZip::TArcUnZip() = default;
+TArcUnZip::~TArcUnZip() = default;
+
+void TArcUnZip::SetZipName(const std::string& name) {
+  std::string value = name;
+  if (!value.empty() && value.back() == '?') {
+    value.pop_back();
+    if (!Host || !Host->ChooseArchiveFile(value)) throw EUserCanceled(zipmsg::kUserCanceledZipName);
+  }
+  // Names are compared exactly: file names on this system are case-sensitive.
+  if (value != zipName_ || memoryArchive_) ForgetArchive();
+  zipName_ = value;
+}
+
+void TArcUnZip::SetDestDir(const std::string& dir) {
+  std::string value = dir;
+  if (value == "?") {
+    value = destDir_;
+    if (!Host || !Host->ChooseFolder(value)) throw EUserCanceled(zipmsg::kUserCanceledDestDir);
+  }
+  while (value.size() > 1 && value.back() == '/') value.pop_back();
+  destDir_ = value;
+}
+
+void TArcUnZip::SetSortMode(TZipSortMode mode) {
+  sortMode_ = mode;
+  Resort();
+}
+
+const TZipHeaderInfo& TArcUnZip::EntryHeader(int i) const {
+  return entries_[PhysicalIndex(i)];
+}
+
+size_t TArcUnZip::PhysicalIndex(int i) const {
+  if (i < 0 || i >= EntryCount()) throw EListIndexError(i);
+  return order_[static_cast<size_t>(i)];
+}
+
+std::time_t TArcUnZip::EntryDateTime(int i) const {
+  std::time_t t;
+  if (!DosDateTimeToTime(EntryHeader(i).ModifDateTime, t)) t = std::time(nullptr);
+  return t;
+}
+
+int64_t TArcUnZip::EntrySize(int i) const {
+  return static_cast<int64_t>(EntryHeader(i).UncompressedSize());
+}
+
+void TArcUnZip::SetEntrySelected(int i, bool selected) {
+  auto& h = entries_[PhysicalIndex(i)];
+  if (h.Selected == selected) return;
+  h.Selected = selected;
+  selectedCount_ += selected ? 1 : -1;
+}
+
+void TArcUnZip::ClearSelection() {
+  for (auto& h : entries_) h.Selected = false;
+  selectedCount_ = 0;
+}
+
+void TArcUnZip::SetArchiveComment(const std::string& comment) {
+  if (comment == endCentral_.Comment) return;
+  endCentral_.Comment = comment;
+  endCentral_.CommentLen = static_cast<uint16_t>(std::min<size_t>(comment.size(), 0xFFFF));
+  endCentral_.Modified = true;
+}
+
+bool TArcUnZip::NeedsZip64() const {
+  if (endCentral_.GetCentralOffset() >= 0xFFFFFFFFull) return true;
+  if (entries_.size() >= 0xFFFF || endCentral_.GetTotalEntries() >= 0xFFFF) return true;
+  for (const auto& h : entries_)
+    if (h.HasZip64()) return true;
+  return false;
+}
+
+void TArcUnZip::CancelOperation() {
+  cancel_ = true;
+  pause_ = false;
+}
+
+void TArcUnZip::PauseOperation() {
+  pause_ = true;
+  cancel_ = false;
+}
+
+void TArcUnZip::ResumeOperation() {
+  pause_ = false;
+}
+
+bool TArcUnZip::ProcessMessages() {
+  return Host ? Host->ProcessMessages() : false;
+}
+
+void TArcUnZip::CheckCancel() {
+  if (!DoProcessMessages) return;
+  ProcessMessages();
+  while (pause_ && !cancel_) {
+    if (Host)
+      Host->Sleep(1000);
+    else
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    ProcessMessages();
+  }
+  if (cancel_) {
+    cancel_ = false;
+    throw EUserCanceled(zipmsg::kUserAborted);
+  }
+}
+
+int TArcUnZip::ShowMessage(int messageId, const std::string& title, const std::string& text,
+                           uint32_t flags) {
+  int answer = (flags & zbYesNo) ? zrNo : (flags & zbOKCancel) ? zrCancel : zrOK;
+  if (OnHandleMessage) {
+    OnHandleMessage(this, messageId, text, title, flags, answer);
+  } else if (Host) {
+    answer = Host->MessageBox(messageId, title, text, flags);
+  }
+  return answer;
+}
+
+void TArcUnZip::OpenArchiveStream(std::unique_ptr<THugeStream> stream) {
+  ForgetArchive();
+  zipName_.clear();
+  stream_ = std::move(stream);
+  memoryArchive_ = true;
+}
+
+void TArcUnZip::ForgetArchive() {
+  stream_.reset();
+  memoryArchive_ = false;
+  entries_.clear();
+  order_.clear();
+  endCentral_ = TEndCentral();
+  loaded_ = false;
+  fromZfc_ = false;
+  selectedCount_ = 0;
+  archiveTimeNs_ = 0;
+  MultiZipInfo.MultiMode = TMultiMode::mmNone;
+}
+
+void TArcUnZip::CloseArchive() {
+  ForgetArchive();
+  zipName_.clear();
+}
+
+void TArcUnZip::CloseFileUnlessKept() {
+  if (!KeepZipOpen && !memoryArchive_) stream_.reset();
+}
+
+THugeStream& TArcUnZip::ArchiveStream() {
+  if (!stream_) {
+    if (memoryArchive_) throw EBadZipFile();
+    stream_ = std::make_unique<TFileStream>(zipName_, TFileStream::omRead);
+  }
+  return *stream_;
+}
+
+void TArcUnZip::LoadVolume(uint32_t) {
+  // Multi-volume sets whose directory starts on an earlier volume need the volume loader.
+  throw EBadZipFile();
+}
+
+void TArcUnZip::ReadArchive() {
+  TBusyGuard busy(*this);
+  EnsureDirectory();
+  CloseFileUnlessKept();
+}
+
+void TArcUnZip::EnsureDirectory() {
+  if (loaded_) {
+    if (memoryArchive_) return;
+    int64_t now = FileModTimeNs(zipName_);
+    if (now == archiveTimeNs_ && now != -1) return;
+  }
+  // A handler of OnInCompleteZip may point ZipName at another file (the last volume of a set);
+  // the read is repeated then, a bounded number of times.
+  for (int attempt = 0;; ++attempt) {
+    std::string tried = zipName_;
+    try {
+      ReadDirectory();
+      return;
+    } catch (const EIncompleteZip&) {
+      if (!memoryArchive_) stream_.reset();
+      if (OnInCompleteZip && zipName_ != tried && !zipName_.empty() && attempt < 16) continue;
+      // Without a new name the archive stays open with no entries.
+      entries_.clear();
+      order_.clear();
+      loaded_ = true;
+      if (!memoryArchive_) archiveTimeNs_ = FileModTimeNs(zipName_);
+      return;
+    } catch (...) {
+      CloseArchive();
+      throw;
+    }
+  }
+}
+
+void TArcUnZip::ReadDirectory() {
+  entries_.clear();
+  order_.clear();
+  selectedCount_ = 0;
+  endCentral_ = TEndCentral();
+  fromZfc_ = false;
+  loaded_ = false;
+  if (!memoryArchive_) stream_.reset();
+
+  THugeStream& s = ArchiveStream();
+  archiveTimeNs_ = s.ModTimeNs();
+  if (s.Size() == 0) {
+    // An empty file is a valid archive without entries.
+    MultiZipInfo.MultiMode = TMultiMode::mmNone;
+    loaded_ = true;
+    return;
+  }
+
+  THugeStream* dir = &s;
+  std::unique_ptr<THugeStream> zfc;
+  bool found = FindEndCentral(s, endCentral_);
+  if (!found && !memoryArchive_) {
+    std::string zfcName = ConfigFileName(zipName_);
+    struct stat st;
+    if (::stat(zfcName.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      zfc = std::make_unique<TFileStream>(zfcName, TFileStream::omRead);
+      TEndCentral ec;
+      if (FindEndCentral(*zfc, ec)) {
+        endCentral_ = ec;
+        found = true;
+        fromZfc_ = true;
+        dir = zfc.get();
+      }
+    }
+  }
+  if (!found) {
+    TIncompleteZipMode mode = IncompleteZipMode;
+    if (OnInCompleteZip && !repairing_) OnInCompleteZip(this, mode);
+    switch (mode) {
+      case TIncompleteZipMode::izAssumeNotAZip:
+        throw ENotAZipFile();
+      case TIncompleteZipMode::izAssumeMulti:
+        throw EIncompleteZip();
+      case TIncompleteZipMode::izAssumeBad:
+        if (!RecoveryScan()) throw EBadZipFile();
+        loaded_ = true;
+        return;
+    }
+  }
+
+  uint32_t thisDisk = endCentral_.GetThisDiskNo();
+  if (thisDisk != 0) {
+    // No drive letters here: a multi-volume set read from a file is taken as split parts.
+    if (MultiZipInfo.MultiMode == TMultiMode::mmNone) MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
+  } else {
+    MultiZipInfo.MultiMode = TMultiMode::mmNone;
+  }
+  int64_t start = 0;
+  if (!fromZfc_) {
+    if (endCentral_.GetCentralDiskNo() != thisDisk) LoadVolume(endCentral_.GetCentralDiskNo());
+    uint64_t off = endCentral_.GetCentralOffset();
+    if (off > static_cast<uint64_t>(INT64_MAX)) throw EBadZipFile();
+    start = static_cast<int64_t>(off);
+  }
+  ReadCentralRecords(*dir, start);
+  loaded_ = true;
+  Resort();
+}
+
+bool TArcUnZip::FindEndCentral(THugeStream& s, TEndCentral& ec) {
+  int64_t size = s.Size();
+  if (size < static_cast<int64_t>(kEndCentralSize)) return false;
+  size_t n = static_cast<size_t>(std::min<int64_t>(size, kEndCentralSearch));
+  int64_t base = size - static_cast<int64_t>(n);
+  std::vector<uint8_t> tail(n);
+  s.ReadExactAt(base, tail.data(), n);
+
+  // Scan backwards for the signature. A candidate whose comment would run past the end is not an
+  // end record; one whose comment ends exactly at the end of the file is preferred, so that an
+  // end record quoted inside a comment is not taken for the real one.
+  int64_t chosen = -1;
+  for (int64_t p = static_cast<int64_t>(n - kEndCentralSize); p >= 0; --p) {
+    const uint8_t* q = tail.data() + p;
+    if (GetU32(q) != zipsig::kEndCentral) continue;
+    uint16_t thisDisk = GetU16(q + 4), cdDisk = GetU16(q + 6), clen = GetU16(q + 20);
+    if (thisDisk < cdDisk) continue;
+    size_t end = static_cast<size_t>(p) + kEndCentralSize + clen;
+    if (end > n) continue;
+    if (end == n) {
+      chosen = p;
+      break;
+    }
+    if (chosen < 0) chosen = p;
+  }
+  if (chosen < 0) return false;
+
+  ec = TEndCentral();
+  const uint8_t* q = tail.data() + chosen;
+  ec.ParseEndRecord(q);
+  ec.EndCentralPos = base + chosen;
+  ec.CommentPos = ec.EndCentralPos + static_cast<int64_t>(kEndCentralSize);
+  ec.Comment.assign(reinterpret_cast<const char*>(q + kEndCentralSize), ec.CommentLen);
+
+  // Zip64 locator right before the end record, and the Zip64 end record it points to.
+  if (ec.EndCentralPos >= static_cast<int64_t>(kZip64LocatorSize)) {
+    uint8_t loc[kZip64LocatorSize];
+    int64_t locPos = ec.EndCentralPos - static_cast<int64_t>(kZip64LocatorSize);
+    if (s.ReadAt(locPos, loc, sizeof loc) == sizeof loc && ec.ParseZip64Locator(loc)) {
+      uint8_t rec[kZip64EndCentralSize];
+      bool ok = false;
+      if (ec.LocZip64EndOffset <= static_cast<uint64_t>(INT64_MAX)) {
+        int64_t at = static_cast<int64_t>(ec.LocZip64EndOffset);
+        ok = s.ReadAt(at, rec, sizeof rec) == sizeof rec && ec.ParseZip64EndRecord(rec);
+      }
+      // Data in front of the archive shifts every offset; the record then lies right before the
+      // locator.
+      if (!ok && locPos >= static_cast<int64_t>(kZip64EndCentralSize)) {
+        int64_t at = locPos - static_cast<int64_t>(kZip64EndCentralSize);
+        ok = s.ReadAt(at, rec, sizeof rec) == sizeof rec && ec.ParseZip64EndRecord(rec);
+      }
+      ec.HasZip64 = ok;
+    }
+  }
+  return true;
+}
+
+void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
+  TBufferedReader r(s, start);
+  uint64_t total = endCentral_.GetTotalEntries();
+  std::unordered_set<std::string> names;
+  names.reserve(static_cast<size_t>(std::min<uint64_t>(total, 1 << 16)));
+  int64_t prevNameEnd = -1;  // where the previous record's name ended
+  bool retried = false;
+
+  auto fail = [&]() {
+    if (RecoveryScan()) return;
+    throw EBadZipFile();
+  };
+
+  for (uint64_t i = 0; i < total; ++i) {
+    CheckCancel();
+    TZipHeaderInfo h;
+    int64_t recPos = r.Pos();
+    uint8_t fixed[kCentralHeaderSize];
+    bool ok = r.Read(fixed, sizeof fixed) && GetU32(fixed) == zipsig::kCentralHeader;
+    int64_t nameEnd = -1;
+    if (ok) {
+      ParseCentralFixed(fixed, h);
+      ok = r.ReadString(h.RawName, h.FileNameLength);
+      nameEnd = r.Pos();
+      ok = ok && r.ReadString(h.CentralExtra, h.ExtraFieldLength) &&
+           r.ReadString(h.FileComment, h.FileCommentLen);
+      ok = ok && ParseZip64Extra(reinterpret_cast<const uint8_t*>(h.CentralExtra.data()),
+                                 h.CentralExtra.size(), h);
+    }
+    if (!ok) {
+      // A record that fails right after one with an extra field: that extra length was wrong.
+      // Take it as 0, re-read the previous comment from where its name ended, and try again.
+      if (!retried && !entries_.empty() && entries_.back().ExtraFieldLength > 0 &&
+          prevNameEnd >= 0) {
+        retried = true;
+        TZipHeaderInfo& prev = entries_.back();
+        prev.ExtraFieldLength = 0;
+        prev.CentralExtra.clear();
+        ParseZip64Extra(nullptr, 0, prev);
+        r.SetPos(prevNameEnd);
+        if (!r.ReadString(prev.FileComment, prev.FileCommentLen)) return fail();
+        --i;
+        continue;
+      }
+      return fail();
+    }
+    retried = false;
+    prevNameEnd = nameEnd;
+    h.CentralOffset = recPos;
+    h.OEMMode = OEMConvert;
+    std::string full = DecodeName(h, OEMConvert);
+    SplitStoredName(full, h.FilePath, h.FileName);
+    if (!names.insert(full).second) return fail();  // a duplicate entry
+    entries_.push_back(std::move(h));
+  }
+}
+
+void TArcUnZip::Resort() {
+  order_.resize(entries_.size());
+  for (size_t i = 0; i < order_.size(); ++i) order_[i] = i;
+  if (sortMode_ == TZipSortMode::ByNone) return;
+  auto key = [this](size_t i) -> const TZipHeaderInfo& { return entries_[i]; };
+  auto rate = [](const TZipHeaderInfo& h) {
+    uint64_t u = h.UncompressedSize();
+    return u == 0 ? 0.0 : 1.0 - static_cast<double>(h.CompressedSize()) / static_cast<double>(u);
+  };
+  std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
+    const auto& x = key(a);
+    const auto& y = key(b);
+    switch (sortMode_) {
+      case TZipSortMode::ByName:
+        return LowerAscii(x.FullName()) < LowerAscii(y.FullName());
+      case TZipSortMode::ByFileName: {
+        auto xa = LowerAscii(x.FileName), ya = LowerAscii(y.FileName);
+        if (xa != ya) return xa < ya;
+        return LowerAscii(x.FilePath) < LowerAscii(y.FilePath);
+      }
+      case TZipSortMode::ByDirectoryName: {
+        auto xa = LowerAscii(x.FilePath), ya = LowerAscii(y.FilePath);
+        if (xa != ya) return xa < ya;
+        return LowerAscii(x.FileName) < LowerAscii(y.FileName);
+      }
+      case TZipSortMode::ByDate:
+        return x.ModifDateTime < y.ModifDateTime;
+      case TZipSortMode::ByCompressedSize:
+        return x.CompressedSize() < y.CompressedSize();
+      case TZipSortMode::ByUnCompressedSize:
+        return x.UncompressedSize() < y.UncompressedSize();
+      case TZipSortMode::ByRate:
+        return rate(x) < rate(y);
+      case TZipSortMode::ByNone:
+        return false;
+    }
+    return false;
+  });
+}

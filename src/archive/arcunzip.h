@@ -1,0 +1,218 @@
+// TArcUnZip: the reading half of the zip engine. Lists, tests and extracts archives; TArcZip
+// (arczip.h) derives from it and adds writing. Synchronous on the caller's thread; keeps the
+// host responsive through TZipHost::ProcessMessages between entries and buffers.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/ziphost.h"
+#include "archive/ziprecords.h"
+#include "archive/zipstream.h"
+
+enum class TZipSortMode {
+  ByName,
+  ByFileName,
+  ByDirectoryName,
+  ByDate,
+  ByCompressedSize,
+  ByUnCompressedSize,
+  ByRate,
+  ByNone
+};
+enum class TUZOverwriteMode { Prompt, Always, Never, ifNewer, ifOlder };
+enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
+enum class TBlockMode { bmStandard, bmClassic };
+enum class TMultiMode { mmNone, mmSpan, mmBlocks };
+enum class TSplitPartType { FirstPart = 0, MiddlePart = 1, LastPart = 2 };
+
+enum TSkipReason {
+  srBadPassword = 0,
+  srNoOverwrite = 1,
+  srFileOpenError = 2,
+  srCreateError = 3,
+  srExcludeList = 4,
+  srArchiveBitNotSet = 5,
+  srNoFileToFreshen = 6,
+  srSkippedInStartZip = 7,
+};
+// The label the program shows for a skip reason ("Bad Password", "NoOverwrite", ...).
+const char* SkipReasonLabel(TSkipReason reason);
+
+struct TMultiZipInfo {
+  int64_t BlockSize = 1457600;
+  int64_t FirstBlockSize = 0;
+  int64_t SaveOnFirstDisk = 0;
+  bool SaveZipInfoOnFirstDisk = false;
+  TMultiMode MultiMode = TMultiMode::mmNone;
+  bool CheckDiskLabels = true;
+  bool WriteDiskLabels = true;
+};
+
+class TArcUnZip {
+ public:
+  TArcUnZip();
+  virtual ~TArcUnZip();
+  TArcUnZip(const TArcUnZip&) = delete;
+  TArcUnZip& operator=(const TArcUnZip&) = delete;
+
+  // ---- Published properties ----
+  const std::string& ZipName() const { return zipName_; }
+  // A different name closes the open archive. A name ending in "?" lets the user choose the file
+  // through the host (cancel: EUserCanceled "User canceled setting zip file name.").
+  void SetZipName(const std::string& name);
+  const std::string& DestDir() const { return destDir_; }
+  // A trailing "/" is removed; "?" lets the user choose the folder through the host.
+  void SetDestDir(const std::string& dir);
+  TZipSortMode SortMode() const { return sortMode_; }
+  void SetSortMode(TZipSortMode mode);
+
+  std::string RootDir;
+  std::vector<std::string> RelativePathList;
+  bool RecreateDirs = false;
+  TUZOverwriteMode OverwriteMode = TUZOverwriteMode::Prompt;
+  std::vector<std::string> FilesList;
+  bool DoAll = false;
+  TIncompleteZipMode IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
+  bool KeepZipOpen = false;
+  bool DoProcessMessages = true;
+  bool RetainAttributes = true;
+  bool ReplaceReadOnly = false;
+  bool FlushFilesOnClose = false;
+  TBlockMode BlockMode = TBlockMode::bmStandard;
+  TOEMConvert OEMConvert = TOEMConvert::oemAlways;
+  TMultiZipInfo MultiZipInfo;
+  static constexpr int ThisVersion = 306;
+  static constexpr int ThisBuild = 1;
+
+  // ---- Public state ----
+  std::string Password;
+  int SourceShareMode = 0;
+  // Where boxes and dialogs go when OnHandleMessage is not assigned; may be null (no screen).
+  TZipHost* Host = nullptr;
+
+  bool Busy() const { return busy_; }
+  int EntryCount() const { return static_cast<int>(order_.size()); }
+  // Entry i in SortMode order; an index outside 0..EntryCount-1 raises EListIndexError.
+  const TZipHeaderInfo& EntryHeader(int i) const;
+  std::string EntryName(int i) const { return EntryHeader(i).FileName; }
+  std::string EntryPath(int i) const { return EntryHeader(i).FilePath; }
+  std::string EntryFullName(int i) const { return EntryHeader(i).FullName(); }
+  // The entry's DOS date-time as seconds since the epoch; an invalid DOS date gives the time now.
+  std::time_t EntryDateTime(int i) const;
+  int64_t EntrySize(int i) const;
+  // 1-based number of the volume holding the entry's data.
+  int EntryDiskNumber(int i) const { return static_cast<int>(EntryHeader(i).DiskNumber()) + 1; }
+  bool EntrySelected(int i) const { return EntryHeader(i).Selected; }
+  void SetEntrySelected(int i, bool selected);
+  int SelectedCount() const { return selectedCount_; }
+  std::string ArchiveComment() const { return endCentral_.Comment; }
+  void SetArchiveComment(const std::string& comment);
+  // True when the archive needs Zip64 records: directory at or beyond 4 GiB - 1, 65535 entries
+  // or more, or an entry with Zip64 values.
+  bool NeedsZip64() const;
+  const TEndCentral& EndCentral() const { return endCentral_; }
+  // True when the last directory was read from the zip configuration file (.zfc).
+  bool ReadFromConfigFile() const { return fromZfc_; }
+
+  // ---- Operations ----
+  // Reads the central directory of ZipName (or of the stream given to OpenArchiveStream). Keeps
+  // the list when already read and the file's last-write time is unchanged.
+  void ReadArchive();
+  // Uses an in-memory (or other) stream as the archive instead of the file ZipName.
+  void OpenArchiveStream(std::unique_ptr<THugeStream> stream);
+  void CloseArchive();
+  void ClearSelection();
+  void CancelOperation();
+  void PauseOperation();
+  void ResumeOperation();
+  // Dispatches pending host events; true when the application is quitting.
+  bool ProcessMessages();
+
+  // ---- Events ----
+  using TSender = TArcUnZip*;
+  std::function<void(TSender Sender, TSkipReason Reason, const std::string& FName, int FileIndex,
+                     bool& Retry)>
+      OnSkippingFile;
+  std::function<void(TSender Sender, int Percent)> OnTotalPercentDone;
+  std::function<void(TSender Sender, int Percent)> OnFilePercentDone;
+  std::function<void(TSender Sender, int NumFiles, int64_t TotalBytes, bool& StopNow)>
+      OnStartUnZipInfo;
+  std::function<void(TSender Sender, int FileIndex, std::string& FName, bool& Skip)> OnStartUnZip;
+  std::function<void(TSender Sender, int FileIndex, const std::string& FName)> OnEndUnZip;
+  std::function<void(TSender Sender, bool& OverWriteIt, int FileIndex, std::string& FName)>
+      OnPromptForOverwrite;
+  std::function<void(TSender Sender, int FileIndex, std::string& NewPassword)> OnBadPassword;
+  std::function<void(TSender Sender, uint32_t CalcCRC, uint32_t StoredCRC, int FileIndex)> OnBadCRC;
+  std::function<void(TSender Sender, TIncompleteZipMode& IncompleteMode)> OnInCompleteZip;
+  std::function<void(TSender Sender, int FileCount)> OnUnZipComplete;
+  std::function<void(TSender Sender, int NextDisk, std::string& FName)> OnGetNextDisk;
+  std::function<void(TSender Sender, std::string& FName, int PartNum, TSplitPartType SplitType)>
+      OnFileNameForSplitPart;
+  std::function<void(TSender Sender, int MessageID, const std::string& Msg1,
+                     const std::string& Msg2, uint32_t flags, int& Return)>
+      OnHandleMessage;
+
+ protected:
+  // Marks the engine busy for one operation and restores the previous state.
+  class TBusyGuard {
+   public:
+    explicit TBusyGuard(TArcUnZip& z) : z_(z), was_(z.busy_) { z_.busy_ = true; }
+    ~TBusyGuard() { z_.busy_ = was_; }
+
+   private:
+    TArcUnZip& z_;
+    bool was_;
+  };
+
+  // Dispatches messages and honours pause and cancel; a seen cancel is cleared and raises
+  // EUserCanceled "User Aborted Operation".
+  void CheckCancel();
+  // Shows a box through OnHandleMessage, else the host; without either, the answer is Cancel or
+  // No (nothing destructive happens without someone to ask).
+  int ShowMessage(int messageId, const std::string& title, const std::string& text, uint32_t flags);
+  // Reads the directory unless it is loaded and unchanged; opens the archive file as needed.
+  void EnsureDirectory();
+  // Closes the archive file unless KeepZipOpen (memory archives stay).
+  void CloseFileUnlessKept();
+  // The archive stream, opened on demand.
+  THugeStream& ArchiveStream();
+  // Physical index of the entry shown at position i.
+  size_t PhysicalIndex(int i) const;
+  void Resort();
+  // Hook for the recovery scan of damaged archives; true when it rebuilt the entry list.
+  virtual bool RecoveryScan() { return false; }
+  // Hook for loading another volume of a multi-volume archive (disk is 0-based).
+  virtual void LoadVolume(uint32_t disk);
+
+  std::vector<TZipHeaderInfo> entries_;  // physical order
+  std::vector<size_t> order_;            // presentation order (SortMode)
+  TEndCentral endCentral_;
+  std::unique_ptr<THugeStream> stream_;
+  bool memoryArchive_ = false;
+  bool loaded_ = false;
+  bool fromZfc_ = false;
+  bool repairing_ = false;
+  int64_t archiveTimeNs_ = 0;
+  bool cancel_ = false;
+  bool pause_ = false;
+
+ private:
+  void ReadDirectory();
+  bool FindEndCentral(THugeStream& s, TEndCentral& ec);
+  void ReadCentralRecords(THugeStream& s, int64_t start);
+  void ForgetArchive();
+
+  std::string zipName_;
+  std::string destDir_;
+  TZipSortMode sortMode_ = TZipSortMode::ByNone;
+  int selectedCount_ = 0;
+  bool busy_ = false;
+};
+
+// True when path names an existing folder.
+bool DirectoryExists(const std::string& path);

@@ -1,0 +1,57 @@
+// TArcZip: the writing half of the zip engine (adds, replaces, deletes, converts). Derives from
+// TArcUnZip, so one engine object lists, tests, extracts and writes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/arcunzip.h"
+
+enum class TZipAction { zaUpdate, zaReplace, zaFreshen };
+enum class TUpdateAction { upReplace = 0, upKeep = 1 };
+
+class TArcZip : public TArcUnZip {
+ public:
+  TArcZip() = default;
+
+  // ---- Published properties of the writer ----
+  int PackLevel = 6;
+  bool Recurse = false;
+  bool Dispose = false;
+  bool StorePaths = false;
+  bool RelativePaths = false;
+  bool StoreVolumes = false;
+  TZipAction ZipAction = TZipAction::zaUpdate;
+  bool Store83Names = false;
+  std::string TempPath;
+  bool SkipIfArchiveBitNotSet = false;
+  bool ResetArchiveBitOnZip = false;
+  std::vector<std::string> ExcludeList;
+  std::vector<std::string> NoCompressList;
+  bool AddDirEntriesOnRecurse = false;
+  bool IncludeHiddenFiles = false;
+  bool IncludeSysFiles = false;
+  bool IncludeReadOnlyFiles = true;
+  bool IncludeArchiveFiles = true;
+
+  // ---- Events of the writer ----
+  std::function<void(TSender Sender, int NumFiles, int64_t TotalBytes,
+                     TEndCentral& EndCentralRecord, bool& StopNow)>
+      OnStartZipInfo;
+  std::function<void(TSender Sender, const std::string& FName, TZipHeaderInfo& ZipHeader,
+                     bool& Skip)>
+      OnStartZip;
+  std::function<void(TSender Sender, const std::string& FName, int32_t UncompressedSize,
+                     int32_t CompressedSize, int32_t CurrentZipSize)>
+      OnEndZip;
+  std::function<void(TSender Sender, const std::string& FName)> OnNoSuchFile;
+  std::function<void(TSender Sender, const std::string& FName)> OnRecursingFile;
+  std::function<void(TSender Sender, const std::string& FName, bool& Skip)> OnDisposeFile;
+  std::function<void(TSender Sender, const std::string& FName, bool& Skip)> OnDeleteEntry;
+  std::function<void(TSender Sender, TUpdateAction UDAction, int FileIndex)> OnUpdate;
+  std::function<void(TSender Sender, int FileCount)> OnZipComplete;
+  std::function<void(TSender Sender, int DiskNum)> OnPrepareNextDisk;
+  std::function<void(TSender Sender, const std::string& FName, int64_t FileSize)> OnStartSpanCopy;
+};

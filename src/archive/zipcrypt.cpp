@@ -1,0 +1,53 @@
+#include "archive/zipcrypt.h"
+
+#include <zlib.h>
+
+#include <climits>
+
+uint32_t ZipCrc32(uint32_t crc, const void* data, size_t n) {
+  auto* p = static_cast<const Bytef*>(data);
+  uLong c = crc;
+  while (n > 0) {
+    uInt k = n > UINT_MAX ? UINT_MAX : static_cast<uInt>(n);
+    c = crc32(c, p, k);
+    p += k;
+    n -= k;
+  }
+  return static_cast<uint32_t>(c);
+}
+
+namespace {
+// One step of CRC-32 over a single byte, as the cipher's key schedule uses it.
+uint32_t CrcByte(uint32_t crc, uint8_t b) {
+  crc ^= b;
+  for (int i = 0; i < 8; ++i) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  return crc;
+}
+}  // namespace
+
+TZipCrypt::TZipCrypt(const std::string& password) {
+  for (unsigned char c : password) Update(c);
+}
+
+void TZipCrypt::Update(uint8_t p) {
+  k0_ = CrcByte(k0_, p);
+  k1_ = (k1_ + (k0_ & 0xff)) * 134775813u + 1;
+  k2_ = CrcByte(k2_, static_cast<uint8_t>(k1_ >> 24));
+}
+
+uint8_t TZipCrypt::StreamByte() const {
+  uint16_t t = static_cast<uint16_t>(k2_ | 2);
+  return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
+}
+
+uint8_t TZipCrypt::DecryptByte(uint8_t c) {
+  uint8_t p = c ^ StreamByte();
+  Update(p);
+  return p;
+}
+
+uint8_t TZipCrypt::EncryptByte(uint8_t p) {
+  uint8_t c = p ^ StreamByte();
+  Update(p);
+  return c;
+}
