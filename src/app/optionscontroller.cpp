@@ -309,12 +309,19 @@ void TOptionsController::StampChanged(bool on) {
   if (name.isEmpty()) return;
   const QString ext = env_.ExeMode() ? QStringLiteral(".EXE") : QStringLiteral(".ZIP");
   const QString base = StampBase(name);
-  if (on)
-    env_.SetArchiveName(
-        base + DateTimeStamp(prefs_.Int(QStringLiteral("DateTimeFormat")), CurrentClock().Now()) +
-        ext);
-  else
+  if (!on) {
     env_.SetArchiveName(base + ext);
+    return;
+  }
+  // With the stamp the archive keeps its extension when it fits the mode (file names are
+  // case-sensitive here, so "docs.zip" should not turn into a separate "docs-....ZIP").
+  const QString old = QFileInfo(name).suffix();
+  const QString stamped =
+      base + DateTimeStamp(prefs_.Int(QStringLiteral("DateTimeFormat")), CurrentClock().Now());
+  if (old.compare(ext.mid(1), Qt::CaseInsensitive) == 0)
+    env_.SetArchiveName(stamped + QLatin1Char('.') + old);
+  else
+    env_.SetArchiveName(stamped + ext);
 }
 
 void TOptionsController::ViewListChanged(int i, ChangeOrigin origin) {

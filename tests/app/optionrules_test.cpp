@@ -106,6 +106,16 @@ TEST_F(OptionRules, DateTimeStampTwinsFollowEachOtherAndRenameTheArchive) {
   EXPECT_EQ(env.archiveName, "/b/docs.EXE");
   lists.functionsList.Click(kFnStamp);  // on
   EXPECT_EQ(env.archiveName, "/b/docs-2003-01-03_1535.EXE");
+  // Switching the stamp on keeps an extension that fits the mode, in its own case.
+  lists.functionsList.Click(kFnStamp);
+  env.archiveName = "/b/new.zip";
+  lists.functionsList.Click(kFnStamp);
+  EXPECT_EQ(env.archiveName, "/b/new-2003-01-03_1535.EXE");
+  lists.functionsList.Click(kFnStamp);
+  env.exeMode = false;
+  env.archiveName = "/b/new.zip";
+  lists.functionsList.Click(kFnStamp);
+  EXPECT_EQ(env.archiveName, "/b/new-2003-01-03_1535.zip");
 
   // Without a named archive nothing is named.
   env.archiveName.clear();
