@@ -162,3 +162,14 @@ bool TOptionEdit::IsNumber(const QString& text) {
   static const QRegularExpression number(QStringLiteral("^\\s*(\\d+(\\.\\d*)?|\\.\\d+)\\s*$"));
   return number.match(text).hasMatch();
 }
+
+qint64 TOptionEdit::Bytes(const QString& text) {
+  if (!IsNumber(text)) return 0;
+  const QString t = text.trimmed();
+  const int dot = t.indexOf(QLatin1Char('.'));
+  const QString whole = dot < 0 ? t : t.left(dot);
+  QString fraction = dot < 0 ? QString() : t.mid(dot + 1);
+  fraction = fraction.left(6).leftJustified(6, QLatin1Char('0'));
+  if (whole.size() > 12) return 0;  // beyond any medium; would overflow
+  return whole.toLongLong() * 1000000 + fraction.toLongLong();
+}

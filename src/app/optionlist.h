@@ -117,6 +117,10 @@ class TOptionEdit : public QObject {
 
   // A decimal number of megabytes ("650", "1.44"); signs, exponents and empty texts are not.
   static bool IsNumber(const QString& text);
+  // The text as bytes (1 MB = 1,000,000 bytes, exact for up to six decimals: "1.44" gives
+  // 1,440,000); 0 for the placeholder or any text that is not a number.
+  static qint64 Bytes(const QString& text);
+  qint64 Bytes() const { return Bytes(text_); }
 
  signals:
   void textChanged(const QString& text);

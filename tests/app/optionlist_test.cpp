@@ -107,6 +107,13 @@ TEST(OptionEdit, NumbersStayOtherTextsBecomeThePlaceholder) {
   for (const char* t : {"abc", "", "-5", "+5", "1e3", "1.2.3", "12abc", "inf", "1,44"})
     EXPECT_FALSE(TOptionEdit::IsNumber(t)) << t;
 
+  EXPECT_EQ(TOptionEdit::Bytes("1.44"), 1440000);
+  EXPECT_EQ(TOptionEdit::Bytes("650"), 650000000);
+  EXPECT_EQ(TOptionEdit::Bytes("4700"), 4700000000LL);
+  EXPECT_EQ(TOptionEdit::Bytes(".5"), 500000);
+  EXPECT_EQ(TOptionEdit::Bytes("MaxSizeMb"), 0);
+  EXPECT_EQ(TOptionEdit::Bytes("99999999999999"), 0);
+
   TOptionEdit e("E", "MaxSizeMb");
   EXPECT_EQ(e.text(), "MaxSizeMb");
   QSignalSpy focus(&e, &TOptionEdit::focusRequested);

@@ -357,3 +357,26 @@ TEST_F(SettingsFiles, HotkeyAndBurnerKeysAreSavedWhenDefined) {
   EXPECT_EQ(r.prefs.Text("Burner"), "HL-DT-ST");
   EXPECT_FALSE(r.prefs.Bool("Native"));
 }
+
+TEST_F(SettingsFiles, APreferenceThatCannotBeSavedIsReportedAndKept) {
+  WriteFile(DefaultIni(), "[Options]\nClrDisk=0\n");
+  IniFile::beforeRenameHook = [](const std::string&) {
+    throw std::system_error(ENOSPC, std::generic_category(), "default.ini");
+  };
+  boxes.Answer(IDOK);
+  settings.ToggleMenuPreference("MinToTray");
+  IniFile::beforeRenameHook = nullptr;
+  ASSERT_EQ(boxes.transcript().size(), 1);
+  EXPECT_TRUE(boxes.transcript()[0].text.startsWith("Settings not saved: "));
+  EXPECT_EQ(boxes.transcript()[0].icon, MB_ICONEXCLAMATION);
+  EXPECT_TRUE(prefs.Bool("MinToTray"));
+  EXPECT_EQ(ReadFile(DefaultIni()), "[Options]\nClrDisk=0\n") << "the old file is intact";
+  // "Set Default" reports the same way.
+  IniFile::beforeRenameHook = [](const std::string&) {
+    throw std::system_error(EIO, std::generic_category(), "default.ini");
+  };
+  boxes.Answer(IDOK);
+  settings.SetDefaultClick();
+  IniFile::beforeRenameHook = nullptr;
+  EXPECT_EQ(boxes.transcript().size(), 2);
+}
