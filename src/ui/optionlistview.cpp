@@ -25,6 +25,19 @@ void TOptionItemDelegate::initStyleOption(QStyleOptionViewItem* option,
   option->font.setBold(marked);
 }
 
+bool TOptionItemDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                      const QStyleOptionViewItem& option,
+                                      const QModelIndex& index) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+      return false;
+    default:
+      return QStyledItemDelegate::editorEvent(event, model, option, index);
+  }
+}
+
 TOptionListView::TOptionListView(TOptionList* model, QWidget* parent)
     : QListView(parent), list_(model) {
   setObjectName(model->name());
@@ -37,14 +50,9 @@ TOptionListView::TOptionListView(TOptionList* model, QWidget* parent)
 
 void TOptionListView::mouseReleaseEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid()) {
-    // The box and the text act alike; the delegate's own box handling is bypassed so that one
-    // click is never counted twice.
-    list_->Click(index.row());
-    event->accept();
-    return;
-  }
   QListView::mouseReleaseEvent(event);
+  // The box and the text act alike: one click of the model per release on an item.
+  if (event->button() == Qt::LeftButton && index.isValid()) list_->Click(index.row());
 }
 
 TOptionListView* ReplaceWithOptionListView(QWidget* old, TOptionList* model) {

@@ -24,6 +24,9 @@ class TOptionItemDelegate : public QStyledItemDelegate {
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+  // Mouse clicks are the view's (one click per release, box or text); keys stay the delegate's.
+  bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
 };
 
 class TOptionListView : public QListView {

@@ -117,6 +117,10 @@ TEST(OptionListView, ClickOnTextOrBoxIsOneClickAndRadioItemStaysChecked) {
   EXPECT_TRUE(check.Checked(0));
   QTest::mouseClick(cv.viewport(), Qt::LeftButton, {}, QPoint(c0.left() + 80, c0.center().y()));
   EXPECT_FALSE(check.Checked(0));
+  // Space toggles the current item.
+  cv.setCurrentIndex(check.index(0));
+  QTest::keyClick(&cv, Qt::Key_Space);
+  EXPECT_TRUE(check.Checked(0));
   // A disabled item ignores clicks.
   check.SetItemEnabled(1, false);
   const QRect c1 = cv.visualRect(check.index(1));
