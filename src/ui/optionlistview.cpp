@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 
 #include "app/optionlist.h"
+#include "app/optionscontroller.h"
 
 void TOptionItemDelegate::initStyleOption(QStyleOptionViewItem* option,
                                           const QModelIndex& index) const {
@@ -90,6 +91,30 @@ void BindOptionEdit(QLineEdit* edit, QAbstractButton* button, TOptionEdit* model
   QObject::connect(edit, &QLineEdit::textEdited, model, &TOptionEdit::SetText);
   QObject::connect(edit, &QLineEdit::editingFinished, model, &TOptionEdit::Leave);
   if (button) QObject::connect(button, &QAbstractButton::clicked, model, &TOptionEdit::ButtonClick);
+}
+
+QStringList InstallOptionViews(QWidget* root, TOptionLists& lists) {
+  QStringList missing;
+  for (TOptionList* list :
+       {&lists.sizeList, &lists.compressionList, &lists.modeList, &lists.directoryList,
+        &lists.functionsList, &lists.basicList, &lists.basicStampList, &lists.basicSizeList,
+        &lists.stealthList, &lists.viewList, &lists.extractOptionList, &lists.extractModeList}) {
+    QWidget* old = root->findChild<QWidget*>(list->name());
+    if (old && !qobject_cast<TOptionListView*>(old))
+      ReplaceWithOptionListView(old, list);
+    else if (!old)
+      missing << list->name();
+  }
+  for (TOptionEdit* edit : {&lists.maxSizeEdit, &lists.firstDiskEdit}) {
+    auto* line = root->findChild<QLineEdit*>(edit->name());
+    if (!line) {
+      missing << edit->name();
+      continue;
+    }
+    BindOptionEdit(line, root->findChild<QAbstractButton*>(edit->name() + QStringLiteral("Button")),
+                   edit);
+  }
+  return missing;
 }
 
 void SetGroupCaptionHighlighted(QGroupBox* group, bool on) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QListView>
+#include <QStringList>
 #include <QStyledItemDelegate>
 
 class QAbstractButton;
@@ -14,6 +15,7 @@ class QGroupBox;
 class QLineEdit;
 class TOptionEdit;
 class TOptionList;
+class TOptionLists;
 
 class TOptionItemDelegate : public QStyledItemDelegate {
   Q_OBJECT
@@ -51,6 +53,12 @@ TOptionListView* ReplaceWithOptionListView(QWidget* old, TOptionList* model);
 // enabled state show in the widgets, typing goes to the model, leaving the edit or pressing
 // Enter checks the text, and the button empties the edit and puts the caret in it.
 void BindOptionEdit(QLineEdit* edit, QAbstractButton* button, TOptionEdit* model);
+
+// Puts the views of every option list into a window: each widget under root whose objectName is
+// a list's name is replaced by a TOptionListView of that list, and the QLineEdits named after
+// the size edits are bound to them (with the QAbstractButton named edit name + "Button", when
+// present). Returns the names that were not found.
+QStringList InstallOptionViews(QWidget* root, TOptionLists& lists);
 
 // Draws a group's caption bold red (highlighted) or in the plain window-text colour.
 void SetGroupCaptionHighlighted(QGroupBox* group, bool on);

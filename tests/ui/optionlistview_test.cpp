@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/optionlist.h"
+#include "app/optionscontroller.h"
 
 namespace {
 
@@ -166,4 +167,30 @@ TEST(OptionListView, EditBindingChecksTextOnEnterAndButtonClears) {
   QTest::keyClicks(edit, "2000");
   QTest::keyClick(edit, Qt::Key_Return);
   EXPECT_EQ(edit->text(), "2000");
+}
+
+TEST(OptionListView, InstallsEveryListAndEditByName) {
+  QWidget form;
+  auto* layout = new QVBoxLayout(&form);
+  TOptionLists lists;
+  for (const char* name : {ctl::kSizeList, ctl::kModeList, ctl::kDirectoryList}) {
+    auto* w = new QWidget;
+    w->setObjectName(name);
+    layout->addWidget(w);
+  }
+  auto* edit = new QLineEdit(&form);
+  edit->setObjectName(ctl::kMaxSizeEdit);
+  auto* button = new QToolButton(&form);
+  button->setObjectName(QString(ctl::kMaxSizeEdit) + "Button");
+  const QStringList missing = InstallOptionViews(&form, lists);
+  EXPECT_TRUE(qobject_cast<TOptionListView*>(form.findChild<QWidget*>(ctl::kModeList)));
+  EXPECT_EQ(form.findChild<TOptionListView*>(ctl::kSizeList)->optionList(), &lists.sizeList);
+  EXPECT_TRUE(missing.contains(ctl::kFunctionsList));
+  EXPECT_TRUE(missing.contains(ctl::kFirstDiskEdit));
+  EXPECT_FALSE(missing.contains(ctl::kMaxSizeEdit));
+  EXPECT_FALSE(edit->isEnabled()) << "disabled until make mode";
+  lists.sizeList.Click(opt::kSizeDvd);
+  EXPECT_EQ(edit->text(), "MaxSizeMb") << "no rules without a controller";
+  lists.maxSizeEdit.SetText("4700");
+  EXPECT_EQ(edit->text(), "4700");
 }
