@@ -11,8 +11,8 @@ namespace {
 const std::string kOptions = "Options";
 }
 
-const QVector<TPreferences::Spec>& TPreferences::Table() {
-  static const QVector<Spec> table = {
+const QVector<TPreferences::KeyInfo>& TPreferences::Table() {
+  static const QVector<KeyInfo> table = {
       {"CatDIR", kBool, true},
       {"GFindDIR", kText, QString()},
       {"ClrDisk", kInt, 0},
@@ -49,14 +49,14 @@ const QVector<TPreferences::Spec>& TPreferences::Table() {
   return table;
 }
 
-const TPreferences::Spec* TPreferences::Find(const QString& key) {
-  for (const Spec& s : Table())
+const TPreferences::KeyInfo* TPreferences::Find(const QString& key) {
+  for (const KeyInfo& s : Table())
     if (key.compare(QLatin1String(s.key), Qt::CaseInsensitive) == 0) return &s;
   return nullptr;
 }
 
 TPreferences::TPreferences(QObject* parent) : QObject(parent) {
-  for (const Spec& s : Table()) values_.insert(QString::fromLatin1(s.key).toLower(), s.def);
+  for (const KeyInfo& s : Table()) values_.insert(QString::fromLatin1(s.key).toLower(), s.def);
   values_.insert(QStringLiteral("dirmon"), false);
 }
 
@@ -69,7 +69,7 @@ void TPreferences::Set(const QString& key, const QVariant& value) {
 }
 
 void TPreferences::Read(const IniFile& ini, const QString& key) {
-  const Spec* s = Find(key);
+  const KeyInfo* s = Find(key);
   if (!s) return;
   const std::string k = key.toStdString();
   switch (s->type) {

@@ -17,14 +17,14 @@ class TPreferences : public QObject {
   Q_OBJECT
  public:
   enum Type { kBool, kInt, kText };
-  struct Spec {
+  struct KeyInfo {
     const char* key;
     Type type;
     QVariant def;  // the value when the key is missing
   };
   // The preference keys in reading order.
-  static const QVector<Spec>& Table();
-  static const Spec* Find(const QString& key);
+  static const QVector<KeyInfo>& Table();
+  static const KeyInfo* Find(const QString& key);
 
   explicit TPreferences(QObject* parent = nullptr);
 

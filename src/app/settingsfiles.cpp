@@ -123,7 +123,7 @@ bool TSettingsFiles::INIfileIO(const QString& file) {
 }
 
 void TSettingsFiles::LoadPreferences(const IniFile& ini) {
-  for (const TPreferences::Spec& s : TPreferences::Table()) {
+  for (const TPreferences::KeyInfo& s : TPreferences::Table()) {
     const QString key = S(s.key);
     if (key == QLatin1String("CatDIR")) continue;  // read for every settings file above
     if (key == QLatin1String("StealthARen")) {

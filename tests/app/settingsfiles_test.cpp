@@ -325,7 +325,7 @@ TEST_F(SettingsFiles, EachPreferenceIsWrittenAtOnceAndRestoredAfterRestart) {
   }
 
   // Menu toggles: each writes its key with the new check mark.
-  for (const TPreferences::Spec& s : TPreferences::Table()) {
+  for (const TPreferences::KeyInfo& s : TPreferences::Table()) {
     const QString key = s.key;
     const QString item = TSettingsFiles::MenuItemOf(key);
     if (item.isEmpty() || key == "LargeFonts" || key == "QuickSearch") continue;
