@@ -1,0 +1,127 @@
+#include "ui/optionlistview.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMouseEvent>
+
+#include "app/optionlist.h"
+#include "app/optionscontroller.h"
+
+void TOptionItemDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                          const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  const int drawing = index.data(TOptionList::DrawingRole).toInt();
+  if (drawing == TOptionList::Standard) return;
+  // Drawn by the program: the colours replace the selection highlight, so the marking is seen
+  // whatever item has the focus.
+  option->state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+  const bool marked = drawing == TOptionList::Marked;
+  const QColor back = marked ? MarkedBackground() : option->palette.color(QPalette::Button);
+  const QColor text = marked ? MarkedText() : QColor(Qt::black);
+  option->backgroundBrush = back;
+  option->palette.setColor(QPalette::Text, text);
+  option->palette.setColor(QPalette::WindowText, text);
+  option->font.setBold(marked);
+}
+
+bool TOptionItemDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                      const QStyleOptionViewItem& option,
+                                      const QModelIndex& index) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+      return false;
+    default:
+      return QStyledItemDelegate::editorEvent(event, model, option, index);
+  }
+}
+
+TOptionListView::TOptionListView(TOptionList* model, QWidget* parent)
+    : QListView(parent), list_(model) {
+  setObjectName(model->name());
+  setModel(model);
+  setItemDelegate(new TOptionItemDelegate(this));
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setUniformItemSizes(true);
+}
+
+void TOptionListView::mouseReleaseEvent(QMouseEvent* event) {
+  const QModelIndex index = indexAt(event->position().toPoint());
+  QListView::mouseReleaseEvent(event);
+  // The box and the text act alike: one click of the model per release on an item.
+  if (event->button() == Qt::LeftButton && index.isValid()) list_->Click(index.row());
+}
+
+TOptionListView* ReplaceWithOptionListView(QWidget* old, TOptionList* model) {
+  QWidget* parent = old->parentWidget();
+  auto* view = new TOptionListView(model, parent);
+  view->setToolTip(old->toolTip());
+  view->setEnabled(old->isEnabled());
+  view->setSizePolicy(old->sizePolicy());
+  view->setMinimumSize(old->minimumSize());
+  view->setMaximumSize(old->maximumSize());
+  QLayoutItem* item = nullptr;
+  if (parent && parent->layout()) item = parent->layout()->replaceWidget(old, view);
+  if (item) {
+    delete item;
+  } else {
+    view->setGeometry(old->geometry());
+  }
+  view->setVisible(!old->isHidden());
+  delete old;
+  return view;
+}
+
+void BindOptionEdit(QLineEdit* edit, QAbstractButton* button, TOptionEdit* model) {
+  edit->setText(model->text());
+  edit->setEnabled(model->enabled());
+  if (button) button->setEnabled(model->enabled());
+  QObject::connect(model, &TOptionEdit::textChanged, edit, [edit](const QString& t) {
+    if (edit->text() != t) edit->setText(t);
+  });
+  QObject::connect(model, &TOptionEdit::enabledChanged, edit, [edit, button](bool on) {
+    edit->setEnabled(on);
+    if (button) button->setEnabled(on);
+  });
+  QObject::connect(model, &TOptionEdit::focusRequested, edit, [edit] { edit->setFocus(); });
+  QObject::connect(edit, &QLineEdit::textEdited, model, &TOptionEdit::SetText);
+  QObject::connect(edit, &QLineEdit::editingFinished, model, &TOptionEdit::Leave);
+  if (button) QObject::connect(button, &QAbstractButton::clicked, model, &TOptionEdit::ButtonClick);
+}
+
+QStringList InstallOptionViews(QWidget* root, TOptionLists& lists) {
+  QStringList missing;
+  for (TOptionList* list :
+       {&lists.sizeList, &lists.compressionList, &lists.modeList, &lists.directoryList,
+        &lists.functionsList, &lists.basicList, &lists.basicStampList, &lists.basicSizeList,
+        &lists.stealthList, &lists.viewList, &lists.extractOptionList, &lists.extractModeList}) {
+    QWidget* old = root->findChild<QWidget*>(list->name());
+    if (old && !qobject_cast<TOptionListView*>(old))
+      ReplaceWithOptionListView(old, list);
+    else if (!old)
+      missing << list->name();
+  }
+  for (TOptionEdit* edit : {&lists.maxSizeEdit, &lists.firstDiskEdit}) {
+    auto* line = root->findChild<QLineEdit*>(edit->name());
+    if (!line) {
+      missing << edit->name();
+      continue;
+    }
+    BindOptionEdit(line, root->findChild<QAbstractButton*>(edit->name() + QStringLiteral("Button")),
+                   edit);
+  }
+  return missing;
+}
+
+void SetGroupCaptionHighlighted(QGroupBox* group, bool on) {
+  // Addressed by name, so groups nested inside keep their own look.
+  const QString selector = group->objectName().isEmpty()
+                               ? QStringLiteral("QGroupBox")
+                               : QStringLiteral("QGroupBox#") + group->objectName();
+  group->setStyleSheet(on ? selector + QStringLiteral("::title { color: red; font-weight: bold; }")
+                          : QString());
+}
