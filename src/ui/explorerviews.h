@@ -1,0 +1,52 @@
+// The explorer views of the "Browser" tab: the folder tree and the list of the current folder.
+// They only view ExplorerTreeModel / ExplorerListModel; the ticks live in the models' store.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTreeView>
+#include <string>
+#include <vector>
+
+#include "app/explorermodels.h"
+
+class TExplorerTree : public QTreeView {
+  Q_OBJECT
+ public:
+  explicit TExplorerTree(ExplorerTreeModel* model, QWidget* parent = nullptr);
+  ExplorerTreeModel* Model() const { return model_; }
+
+  // The highlighted (selected) folders, used as the sources when nothing is ticked.
+  QStringList HighlightedPaths() const;
+  // The folder of the current item ("" when none).
+  QString CurrentFolder() const;
+  // Opens the tree down to a folder and makes it the current item (false when not found).
+  bool BrowseTo(const QString& path);
+
+ signals:
+  // The current folder changed (the list shows its content).
+  void CurrentFolderChanged(const QString& path);
+
+ private:
+  ExplorerTreeModel* model_;
+};
+
+class TExplorerList : public QTreeView {
+  Q_OBJECT
+ public:
+  explicit TExplorerList(ExplorerListModel* model, QWidget* parent = nullptr);
+  ExplorerListModel* Model() const { return model_; }
+  QStringList HighlightedPaths() const;
+
+ signals:
+  // A double-click (or Enter) on a folder or on a file.
+  void FolderActivated(const QString& path);
+  void FileActivated(const QString& path);
+
+ private:
+  ExplorerListModel* model_;
+};
+
+// Keeps a tree and a list together: the list shows the tree's current folder, and a folder
+// opened in the list becomes the tree's current folder.
+void LinkExplorerViews(TExplorerTree* tree, TExplorerList* list);
