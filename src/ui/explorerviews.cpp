@@ -1,6 +1,9 @@
 #include "ui/explorerviews.h"
 
+#include <QAction>
 #include <QHeaderView>
+
+#include "platform/programdir.h"
 
 TExplorerTree::TExplorerTree(ExplorerTreeModel* model, QWidget* parent)
     : QTreeView(parent), model_(model) {
@@ -12,6 +15,19 @@ TExplorerTree::TExplorerTree(ExplorerTreeModel* model, QWidget* parent)
           [this](const QModelIndex& current) {
             emit CurrentFolderChanged(current.data(PathRole).toString());
           });
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  clearSelected_ = new QAction(QStringLiteral("Clear Selected"), this);
+  clearSelected_->setObjectName(QStringLiteral("ClearSelected"));
+  programDir_ = new QAction(QStringLiteral("Program DIR"), this);
+  programDir_->setObjectName(QStringLiteral("ProgramDIR1"));
+  addAction(clearSelected_);
+  addAction(programDir_);
+  connect(clearSelected_, &QAction::triggered, this, &TExplorerTree::Clearchecks);
+  connect(programDir_, &QAction::triggered, this, [this] { BrowseTo(PathText(ProgramDir())); });
+}
+
+void TExplorerTree::Clearchecks() {
+  if (windowShown_ && model_->Store()) model_->Store()->Clear();
 }
 
 QStringList TExplorerTree::HighlightedPaths() const {

@@ -10,6 +10,8 @@
 
 #include "app/explorermodels.h"
 
+class QAction;
+
 class TExplorerTree : public QTreeView {
   Q_OBJECT
  public:
@@ -22,6 +24,13 @@ class TExplorerTree : public QTreeView {
   QString CurrentFolder() const;
   // Opens the tree down to a folder and makes it the current item (false when not found).
   bool BrowseTo(const QString& path);
+  // Unticks everything; does nothing before the window has been shown for the first time.
+  void Clearchecks();
+  void SetWindowShown() { windowShown_ = true; }
+
+  // The popup: "Clear Selected" (Clearchecks) and "Program DIR" (browse to the program folder).
+  QAction* ClearSelectedAction() const { return clearSelected_; }
+  QAction* ProgramDirAction() const { return programDir_; }
 
  signals:
   // The current folder changed (the list shows its content).
@@ -29,6 +38,9 @@ class TExplorerTree : public QTreeView {
 
  private:
   ExplorerTreeModel* model_;
+  QAction* clearSelected_;
+  QAction* programDir_;
+  bool windowShown_ = false;
 };
 
 class TExplorerList : public QTreeView {

@@ -109,3 +109,20 @@ TEST(InclusionGridView, EnterInTheGridAndInTheEditor) {
   view.ClearAction()->trigger();
   EXPECT_EQ(grid.Cell(0, 1), "");
 }
+
+TEST(ExplorerViews, PopupClearsTicksOnlyOnceTheWindowWasShown) {
+  TempDir dir;
+  ::mkdir((dir / "x").c_str(), 0700);
+  TCheckStore store;
+  ExplorerTreeModel model(&store);
+  model.SetRoots({dir.path()});
+  model.SetShowChecks(true);
+  TExplorerTree tree(&model);
+  store.SetChecked(dir / "x", true);
+  tree.ClearSelectedAction()->trigger();
+  EXPECT_FALSE(store.Empty()) << "before the first show nothing is cleared";
+  tree.SetWindowShown();
+  tree.ClearSelectedAction()->trigger();
+  EXPECT_TRUE(store.Empty());
+  EXPECT_EQ(tree.ProgramDirAction()->text(), "Program DIR");
+}
