@@ -23,11 +23,17 @@ TExplorerTree::TExplorerTree(ExplorerTreeModel* model, QWidget* parent)
   addAction(clearSelected_);
   addAction(programDir_);
   connect(clearSelected_, &QAction::triggered, this, &TExplorerTree::Clearchecks);
-  connect(programDir_, &QAction::triggered, this, [this] { BrowseTo(PathText(ProgramDir())); });
+  connect(programDir_, &QAction::triggered, this, [this] { BrowseToPath(ProgramDir()); });
 }
 
 void TExplorerTree::Clearchecks() {
   if (windowShown_ && model_->Store()) model_->Store()->Clear();
+}
+
+std::vector<std::string> TExplorerTree::Highlighted() const {
+  std::vector<std::string> out;
+  for (const QModelIndex& i : selectionModel()->selectedRows()) out.push_back(model_->PathOf(i));
+  return out;
 }
 
 QStringList TExplorerTree::HighlightedPaths() const {
@@ -36,12 +42,20 @@ QStringList TExplorerTree::HighlightedPaths() const {
   return out;
 }
 
+std::string TExplorerTree::CurrentFolderPath() const {
+  return model_->PathOf(currentIndex());
+}
+
 QString TExplorerTree::CurrentFolder() const {
   return currentIndex().data(PathRole).toString();
 }
 
 bool TExplorerTree::BrowseTo(const QString& path) {
-  std::string p = PathBytes(path);
+  return BrowseToPath(PathBytes(path));
+}
+
+bool TExplorerTree::BrowseToPath(const std::string& path) {
+  std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   const QModelIndex i = model_->IndexForPath(p);
   if (!i.isValid()) return false;
@@ -63,11 +77,18 @@ TExplorerList::TExplorerList(ExplorerListModel* model, QWidget* parent)
   connect(this, &QAbstractItemView::activated, this, [this](const QModelIndex& i) {
     const QString path = i.data(PathRole).toString();
     if (i.data(IsFolderRole).toBool()) {
+      emit FolderPathActivated(model_->PathOf(i));
       emit FolderActivated(path);
     } else {
       emit FileActivated(path);
     }
   });
+}
+
+std::vector<std::string> TExplorerList::Highlighted() const {
+  std::vector<std::string> out;
+  for (const QModelIndex& i : selectionModel()->selectedRows()) out.push_back(model_->PathOf(i));
+  return out;
 }
 
 QStringList TExplorerList::HighlightedPaths() const {
@@ -77,9 +98,11 @@ QStringList TExplorerList::HighlightedPaths() const {
 }
 
 void LinkExplorerViews(TExplorerTree* tree, TExplorerList* list) {
+  // Raw paths throughout: a folder whose name is not UTF-8 does not survive a trip through text.
   QObject::connect(tree, &TExplorerTree::CurrentFolderChanged, list,
-                   [list](const QString& path) { list->Model()->SetFolder(PathBytes(path)); });
-  QObject::connect(list, &TExplorerList::FolderActivated, tree, [tree, list](const QString& path) {
-    if (!tree->BrowseTo(path)) list->Model()->SetFolder(PathBytes(path));
-  });
+                   [tree, list] { list->Model()->SetFolder(tree->CurrentFolderPath()); });
+  QObject::connect(list, &TExplorerList::FolderPathActivated, tree,
+                   [tree, list](const std::string& path) {
+                     if (!tree->BrowseToPath(path)) list->Model()->SetFolder(path);
+                   });
 }

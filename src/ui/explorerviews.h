@@ -18,10 +18,15 @@ class TExplorerTree : public QTreeView {
   explicit TExplorerTree(ExplorerTreeModel* model, QWidget* parent = nullptr);
   ExplorerTreeModel* Model() const { return model_; }
 
-  // The highlighted (selected) folders, used as the sources when nothing is ticked.
+  // The highlighted (selected) folders, used as the sources when nothing is ticked: as raw
+  // paths, and as text for display.
+  std::vector<std::string> Highlighted() const;
   QStringList HighlightedPaths() const;
   // The folder of the current item ("" when none).
+  std::string CurrentFolderPath() const;
   QString CurrentFolder() const;
+  // Opens the tree down to a folder given as a raw path.
+  bool BrowseToPath(const std::string& path);
   // Opens the tree down to a folder and makes it the current item (false when not found).
   bool BrowseTo(const QString& path);
   // Unticks everything; does nothing before the window has been shown for the first time.
@@ -48,12 +53,15 @@ class TExplorerList : public QTreeView {
  public:
   explicit TExplorerList(ExplorerListModel* model, QWidget* parent = nullptr);
   ExplorerListModel* Model() const { return model_; }
+  std::vector<std::string> Highlighted() const;
   QStringList HighlightedPaths() const;
 
  signals:
   // A double-click (or Enter) on a folder or on a file.
   void FolderActivated(const QString& path);
   void FileActivated(const QString& path);
+  // The same for a folder, with its raw path (names need not be UTF-8).
+  void FolderPathActivated(const std::string& path);
 
  private:
   ExplorerListModel* model_;

@@ -157,3 +157,22 @@ TEST(ExplorerModels, TreeAndListShareTicksAndHideHiddenItems) {
   EXPECT_EQ(tree.rowCount(a), 2);
   EXPECT_FALSE(tree.IndexForPath("/elsewhere").isValid());
 }
+
+TEST(CheckStore, NamesThatAreNotUtf8KeepTheirBytes) {
+  Tree t;
+  const std::string odd = t.root + "/B/caf\xE9";  // Latin-1 file name
+  WriteFile(odd, "x");
+  TCheckStore s;
+  s.SetChecked(t.root + "/B", true);
+  s.SetChecked(t.root + "/B/b.txt", false);
+  EXPECT_EQ(s.TickedPaths(), Paths{odd});
+  s.SaveJobFile(t.dir / "odd.JOB");
+  EXPECT_NE(testutil::ReadFile(t.dir / "odd.JOB").find("/B/caf%E9\n"), std::string::npos);
+  TCheckStore back;
+  ASSERT_TRUE(back.LoadJobFile(t.dir / "odd.JOB"));
+  EXPECT_EQ(back.TickedPaths(), Paths{odd});
+
+  ExplorerListModel list(&s);
+  list.SetFolder(t.root + "/B");
+  EXPECT_EQ(list.PathOf(list.index(1, 0)), odd);
+}

@@ -126,3 +126,15 @@ TEST(ExplorerViews, PopupClearsTicksOnlyOnceTheWindowWasShown) {
   EXPECT_TRUE(store.Empty());
   EXPECT_EQ(tree.ProgramDirAction()->text(), "Program DIR");
 }
+
+TEST(ExplorerViews, ListFollowsTreeThroughFoldersThatAreNotUtf8) {
+  TempDir dir;
+  const std::string odd = dir / "d\xE9j\xE0";
+  ::mkdir(odd.c_str(), 0700);
+  testutil::WriteFile(odd + "/inside.txt", "x");
+  Explorer e(dir.path());
+  ASSERT_TRUE(e.tree.BrowseToPath(odd));
+  EXPECT_EQ(e.tree.Highlighted(), std::vector<std::string>{odd});
+  ASSERT_EQ(e.listModel.Folder(), odd);
+  EXPECT_EQ(e.listModel.rowCount(), 1);
+}
