@@ -13,6 +13,7 @@ TInclusionGridView::TInclusionGridView(TInclusionGrid* grid, QWidget* parent)
   setSelectionMode(QAbstractItemView::SingleSelection);
   horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   verticalHeader()->hide();
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   tidy_ = new QAction(QStringLiteral("Tidy Grid"), this);
   tidy_->setObjectName(QStringLiteral("TidyGrid"));
