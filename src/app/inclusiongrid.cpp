@@ -15,6 +15,7 @@ void TInclusionGrid::SetCell(int col, int row, const QString& text) {
   if (col < 0 || col >= kColCount || row < 0 || row >= kRowCount) return;
   if (cells_[col][row] == text) return;
   cells_[col][row] = text;
+  if (updating_ > 0) return;
   if (row == 0) {
     emit headerDataChanged(Qt::Horizontal, col, col);
   } else {
@@ -68,7 +69,15 @@ QStringList TInclusionGrid::RawCells(int col) const {
   return out;
 }
 
+void TInclusionGrid::EndUpdate() {
+  if (updating_ > 0 && --updating_ == 0) {
+    emit headerDataChanged(Qt::Horizontal, 0, kColCount - 1);
+    EmitAll();
+  }
+}
+
 void TInclusionGrid::EmitAll() {
+  if (updating_ > 0) return;
   emit dataChanged(index(0, 0), index(kRowCount - 2, kColCount - 1));
 }
 

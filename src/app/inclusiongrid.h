@@ -33,6 +33,10 @@ class TInclusionGrid : public QAbstractTableModel {
   // Sets a cell (row 0 sets a header text). Outside the grid: ignored.
   void SetCell(int col, int row, const QString& text);
 
+  // Repainting is suspended between these while many cells change (nested calls allowed).
+  void BeginUpdate() { ++updating_; }
+  void EndUpdate();
+
   // Enter in a cell: a non-empty cell is put in upper case and the cursor moves one row down
   // (it stays in the last row). Returns the row the cursor is in afterwards.
   int EnterKey(int col, int row);
@@ -58,4 +62,5 @@ class TInclusionGrid : public QAbstractTableModel {
  private:
   void EmitAll();
   std::array<std::array<QString, kRowCount>, kColCount> cells_;
+  int updating_ = 0;
 };

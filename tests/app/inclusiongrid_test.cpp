@@ -60,4 +60,13 @@ TEST(InclusionGrid, ModelViewOfDataRows) {
   EXPECT_EQ(spy.count(), 1);
   g.Tidy();
   EXPECT_EQ(g.data(g.index(0, 1), Qt::DisplayRole).toString(), "*.TMP");
+
+  // Loading many cells tells the view once.
+  spy.clear();
+  g.BeginUpdate();
+  for (int r = 1; r < 20; ++r) g.SetCell(2, r, "*.X");
+  g.Clear();
+  EXPECT_EQ(spy.count(), 0);
+  g.EndUpdate();
+  EXPECT_EQ(spy.count(), 1);
 }
