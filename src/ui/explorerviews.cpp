@@ -2,8 +2,26 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QMouseEvent>
 
 #include "platform/programdir.h"
+
+namespace {
+
+// Runs the view's own release handling; when it toggled the check box under the mouse, that
+// item becomes the current and only selected one.
+template <typename Base>
+void ReleaseAndHighlight(QAbstractItemView* view, QMouseEvent* event, Base base) {
+  const QPersistentModelIndex at = view->indexAt(event->position().toPoint());
+  const QVariant before = at.isValid() ? at.data(Qt::CheckStateRole) : QVariant();
+  base();
+  if (at.isValid() && before.isValid() && at.data(Qt::CheckStateRole) != before) {
+    view->selectionModel()->setCurrentIndex(
+        at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+}
+
+}  // namespace
 
 TExplorerTree::TExplorerTree(ExplorerTreeModel* model, QWidget* parent)
     : QTreeView(parent), model_(model) {
@@ -24,6 +42,14 @@ TExplorerTree::TExplorerTree(ExplorerTreeModel* model, QWidget* parent)
   addAction(programDir_);
   connect(clearSelected_, &QAction::triggered, this, &TExplorerTree::Clearchecks);
   connect(programDir_, &QAction::triggered, this, [this] { BrowseToPath(ProgramDir()); });
+}
+
+void TExplorerTree::mouseReleaseEvent(QMouseEvent* event) {
+  ReleaseAndHighlight(this, event, [&] { QTreeView::mouseReleaseEvent(event); });
+}
+
+void TExplorerList::mouseReleaseEvent(QMouseEvent* event) {
+  ReleaseAndHighlight(this, event, [&] { QTreeView::mouseReleaseEvent(event); });
 }
 
 void TExplorerTree::Clearchecks() {

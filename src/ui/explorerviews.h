@@ -41,6 +41,10 @@ class TExplorerTree : public QTreeView {
   // The current folder changed (the list shows its content).
   void CurrentFolderChanged(const QString& path);
 
+ protected:
+  // A click on a check box also makes its item the highlighted one.
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
  private:
   ExplorerTreeModel* model_;
   QAction* clearSelected_;
@@ -62,6 +66,9 @@ class TExplorerList : public QTreeView {
   void FileActivated(const QString& path);
   // The same for a folder, with its raw path (names need not be UTF-8).
   void FolderPathActivated(const std::string& path);
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
   ExplorerListModel* model_;

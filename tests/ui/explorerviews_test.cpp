@@ -6,6 +6,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTest>
 #include <memory>
 
@@ -137,4 +139,25 @@ TEST(ExplorerViews, ListFollowsTreeThroughFoldersThatAreNotUtf8) {
   EXPECT_EQ(e.tree.Highlighted(), std::vector<std::string>{odd});
   ASSERT_EQ(e.listModel.Folder(), odd);
   EXPECT_EQ(e.listModel.rowCount(), 1);
+}
+
+TEST(ExplorerViews, ClickOnACheckBoxTicksAndHighlightsTheItem) {
+  TempDir dir;
+  for (const char* d : {"a", "b"}) ::mkdir((dir / d).c_str(), 0700);
+  Explorer e(dir.path());
+  const QModelIndex root = e.treeModel.index(0, 0);
+  e.tree.expand(root);
+  const QModelIndex b = e.treeModel.index(1, 0, root);
+  ASSERT_EQ(b.data().toString(), "b");
+  e.tree.setCurrentIndex(root);
+  QStyleOptionViewItem opt;
+  opt.initFrom(&e.tree);
+  opt.rect = e.tree.visualRect(b);
+  opt.features |= QStyleOptionViewItem::HasCheckIndicator;
+  const QRect box =
+      e.tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, &e.tree);
+  QTest::mouseClick(e.tree.viewport(), Qt::LeftButton, {}, box.center());
+  EXPECT_EQ(e.store.State(dir / "b"), TickState::Checked);
+  EXPECT_EQ(e.tree.currentIndex(), b) << "the clicked node becomes the highlighted one";
+  EXPECT_EQ(e.tree.Highlighted(), std::vector<std::string>{dir / "b"});
 }
