@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <filesystem>
 
+#include "app/explorer.h"
 #include "app/explorermodels.h"
 #include "testutil.h"
 
@@ -175,4 +176,21 @@ TEST(CheckStore, NamesThatAreNotUtf8KeepTheirBytes) {
   ExplorerListModel list(&s);
   list.SetFolder(t.root + "/B");
   EXPECT_EQ(list.PathOf(list.index(1, 0)), odd);
+}
+
+TEST(ExplorerModels, UnlinkedListKeepsItsOwnTicks) {
+  Tree t;
+  TExplorer e;
+  e.TreeModel().SetRoots({t.root});
+  e.SetMakeMode(true);
+  e.ListModel().SetFolder(t.A);
+  e.SetLinked(false);
+  ASSERT_TRUE(e.ListModel().setData(e.ListModel().index(0, 0), Qt::Checked, Qt::CheckStateRole));
+  EXPECT_TRUE(e.Store().Empty()) << "the tree's ticks are not touched";
+  e.SetLinked(true);
+  EXPECT_EQ(e.ListModel().index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  e.SetShowHidden(true);
+  EXPECT_EQ(e.ListModel().rowCount(), 5);
+  e.SetMakeMode(false);
+  EXPECT_FALSE(e.ListModel().index(0, 0).data(Qt::CheckStateRole).isValid());
 }
