@@ -352,3 +352,14 @@ TEST_F(JobFixture, SavingOntoTheDiscInTheBurnerGoesThroughTheTemporaryFolder) {
   j.jobs.SaveCbtnClick();
   EXPECT_TRUE(QFileInfo::exists(PathText(ProgramDir()) + "d.JOB"));
 }
+
+TEST_F(JobFixture, AFailedSaveIsReportedNotSilent) {
+  Jobs j;
+  j.store.SetChecked(data, true);
+  j.window.archive = Q(dir / "no-such-folder/x.zip");
+  host.Answer(IDOK);
+  j.jobs.SaveCbtnClick();
+  ASSERT_EQ(host.Texts().size(), 1);
+  EXPECT_TRUE(host.Texts().first().startsWith("Cannot write " + Q(dir / "no-such-folder/x.JOB")));
+  EXPECT_EQ(host.transcript().first().icon, MB_ICONEXCLAMATION);
+}
