@@ -35,7 +35,7 @@ ExplorerTreeModel::ExplorerTreeModel(TCheckStore* store, QObject* parent)
     : QAbstractItemModel(parent), store_(store), root_(std::make_unique<Node>()) {
   root_->fetched = true;
   if (store_) connect(store_, &TCheckStore::Changed, this, &ExplorerTreeModel::TicksChanged);
-  SetRoots({PathBytes(QDir::homePath()), "/"});
+  SetRoots(ExplorerRoots(PathBytes(QDir::homePath())));
 }
 
 ExplorerTreeModel::~ExplorerTreeModel() = default;

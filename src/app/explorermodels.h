@@ -26,7 +26,7 @@ class ExplorerTreeModel : public QAbstractItemModel {
   explicit ExplorerTreeModel(TCheckStore* store, QObject* parent = nullptr);
   ~ExplorerTreeModel() override;
 
-  // The top-level folders (by default the home folder and "/").
+  // The top-level folders (by default ExplorerRoots: the home folder, "/" and mounted volumes).
   void SetRoots(const std::vector<std::string>& roots);
   void SetShowHidden(bool on);
   bool ShowHidden() const { return showHidden_; }

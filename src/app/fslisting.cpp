@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -97,4 +98,62 @@ bool FolderHasEntries(const std::string& folder, bool withHidden, bool foldersOn
     return false;
   });
   return any;
+}
+
+namespace {
+
+// Undoes the octal escapes of mountinfo fields ("\040" for a blank).
+std::string UnescapeMountField(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '7') {
+      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+bool Below(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+         path[folder.size()] == '/';
+}
+
+}  // namespace
+
+std::vector<std::string> ExplorerRoots(const std::string& home, const std::string& mountinfo) {
+  std::vector<std::string> roots;
+  if (!home.empty() && home != "/") roots.push_back(home);
+  roots.push_back("/");
+  std::string text = mountinfo;
+  if (text.empty()) {
+    if (FILE* f = std::fopen("/proc/self/mountinfo", "r")) {
+      char buf[4096];
+      size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+      std::fclose(f);
+    }
+  }
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    // Fields: id, parent, major:minor, root, mount point, ...
+    size_t a = 0;
+    for (int field = 0; field < 4 && a != std::string::npos; ++field) {
+      a = line.find(' ', a);
+      if (a != std::string::npos) ++a;
+    }
+    if (a == std::string::npos) continue;
+    const size_t b = line.find(' ', a);
+    const std::string mount = UnescapeMountField(line.substr(a, b - a));
+    if (Below(mount, "/media") || Below(mount, "/run/media") || Below(mount, "/mnt")) {
+      if (std::find(roots.begin(), roots.end(), mount) == roots.end()) roots.push_back(mount);
+    }
+  }
+  return roots;
 }

@@ -30,3 +30,8 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 std::string ParentPath(const std::string& path);
 // True when path is a folder (not a link to one).
 bool IsRealFolder(const std::string& path);
+
+// The top-level folders of the explorer: the home folder, "/" and the mount points of removable
+// and extra volumes (below /media, /run/media and /mnt) named in mountinfo, the text of
+// /proc/self/mountinfo ("" reads the running system's).
+std::vector<std::string> ExplorerRoots(const std::string& home, const std::string& mountinfo = "");

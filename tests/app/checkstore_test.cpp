@@ -194,3 +194,15 @@ TEST(ExplorerModels, UnlinkedListKeepsItsOwnTicks) {
   e.SetMakeMode(false);
   EXPECT_FALSE(e.ListModel().index(0, 0).data(Qt::CheckStateRole).isValid());
 }
+
+TEST(ExplorerModels, RootsAreHomeSlashAndMountedVolumes) {
+  const std::string info =
+      "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+      "40 22 8:17 / /media/ann/USB\\040STICK rw - vfat /dev/sdb1 rw\n"
+      "41 22 0:5 / /proc rw - proc proc rw\n"
+      "42 22 8:33 / /mnt/backup rw - ext4 /dev/sdc1 rw\n"
+      "43 22 8:34 / /mnt rw - ext4 /dev/sdc2 rw\n";
+  EXPECT_EQ(ExplorerRoots("/home/ann", info),
+            (Paths{"/home/ann", "/", "/media/ann/USB STICK", "/mnt/backup"}));
+  EXPECT_EQ(ExplorerRoots("/", "").front(), "/");
+}
