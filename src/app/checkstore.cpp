@@ -146,13 +146,9 @@ QStringList TCheckStore::TickedPathList() const {
 
 void TCheckStore::Load(const std::vector<JobEntry>& entries) {
   marks_.clear();
-  for (const std::string& p : JobTickedPaths(entries)) {
-    bool folder = false;
-    for (const JobEntry& e : entries) {
-      if (e.path == p) folder = e.folder;
-    }
-    marks_[p] = Mark{true, folder};
-  }
+  std::map<std::string, bool> folders;
+  for (const JobEntry& e : entries) folders[e.path] = e.folder;
+  for (const std::string& p : JobTickedPaths(entries)) marks_[p] = Mark{true, folders[p]};
   emit Changed();
 }
 

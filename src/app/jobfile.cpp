@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <unordered_set>
 
 #include "platform/inifile.h"
 
@@ -173,22 +174,22 @@ bool IsPathBelow(const std::string& path, const std::string& ancestor) {
 }
 
 std::vector<std::string> JobTickedPaths(const std::vector<JobEntry>& entries) {
-  std::vector<std::string> checked;
+  std::unordered_set<std::string> checked;
   for (const JobEntry& e : entries) {
-    if (e.checked) checked.push_back(e.path);
+    if (e.checked) checked.insert(e.path);
   }
-  std::vector<std::string> out;
-  for (const std::string& p : checked) {
-    bool covered = false;
-    for (const std::string& q : checked) {
-      if (IsPathBelow(p, q)) {
-        covered = true;
-        break;
-      }
+  // A checked path is topmost when none of its parent folders is checked too.
+  auto covered = [&](const std::string& p) {
+    for (size_t slash = p.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = p.rfind('/', slash - 1)) {
+      if (checked.count(p.substr(0, slash))) return true;
     }
-    bool duplicate = false;
-    for (const std::string& o : out) duplicate = duplicate || o == p;
-    if (!covered && !duplicate) out.push_back(p);
+    return p != "/" && checked.count("/") != 0;
+  };
+  std::vector<std::string> out;
+  std::unordered_set<std::string> seen;
+  for (const JobEntry& e : entries) {
+    if (e.checked && !covered(e.path) && seen.insert(e.path).second) out.push_back(e.path);
   }
   return out;
 }
