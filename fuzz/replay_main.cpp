@@ -19,7 +19,8 @@ TEST(FuzzCorpus, ReplaysEverySeed) {
   for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
     if (!e.is_regular_file()) continue;
     std::ifstream in(e.path(), std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     SCOPED_TRACE(e.path().string());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     ++count;
