@@ -164,6 +164,8 @@ class TArcUnZip {
   std::function<void(TSender Sender, int NextDisk, std::string& FName)> OnGetNextDisk;
   std::function<void(TSender Sender, std::string& FName, int PartNum, TSplitPartType SplitType)>
       OnFileNameForSplitPart;
+  // A box the engine would show: Msg1 is its text, Msg2 its title, flags TZipBoxFlags; Return
+  // arrives as the answer given when nobody is asked (No/Cancel/OK) and is taken as the button.
   std::function<void(TSender Sender, int MessageID, const std::string& Msg1,
                      const std::string& Msg2, uint32_t flags, int& Return)>
       OnHandleMessage;

@@ -18,7 +18,9 @@ using testutil::TempDir;
 
 namespace {
 
-testutil::CommandResult Sh(const std::string& cmd) { return testutil::Run(cmd); }
+testutil::CommandResult Sh(const std::string& cmd) {
+  return testutil::Run(cmd);
+}
 
 void MakeTree(const std::string& root) {
   auto r = Sh("set -e; cd " + Quote(root) +
@@ -85,7 +87,8 @@ TEST(InteropExtract, RoundTripsOfPeerArchives) {
       "    for n in sorted(dirs)+sorted(files): z.write(os.path.join(root,n))\n";
   auto r = Sh("set -e; cd " + Quote(dir.path()) +
               "; zip -qr info.zip src; 7zz a -tzip -bd seven.zip src >/dev/null;"
-              " bsdtar --format zip -cf tar.zip src; python3 -c " + Quote(py));
+              " bsdtar --format zip -cf tar.zip src; python3 -c " +
+              Quote(py));
   ASSERT_EQ(r.status, 0) << r.out;
   for (std::string name : {"info", "seven", "tar", "py"})
     ExpectRoundTrip(dir / (name + ".zip"), dir.path(), dir / ("out-" + name));
@@ -108,9 +111,9 @@ TEST(InteropExtract, EncryptedPeerArchivesAndWrongPasswords) {
     z.Password = "secret";
     z.ReadArchive();
     EXPECT_EQ(z.Extract(), z.EntryCount()) << name;
-    EXPECT_EQ(Sh("diff -r " + Quote(dir / "src") + " " + Quote(dir / ("out-" + name) + "/src"))
-                  .status,
-              0);
+    EXPECT_EQ(
+        Sh("diff -r " + Quote(dir / "src") + " " + Quote(dir / ("out-" + name) + "/src")).status,
+        0);
 
     TArcZip w;
     w.SetZipName(dir / (name + ".zip"));
@@ -176,7 +179,8 @@ TEST(InteropExtract, HostilePythonArchiveStaysInTheSandbox) {
   z.ReadArchive();
   z.Extract();
   auto all = Sh("cd " + Quote(dir.path()) + " && find . | sort");
-  auto outside = Sh("cd " + Quote(dir.path()) + " && find . -path ./sandbox/out -prune -o -print | sort");
+  auto outside =
+      Sh("cd " + Quote(dir.path()) + " && find . -path ./sandbox/out -prune -o -print | sort");
   EXPECT_EQ(outside.out, ".\n./hostile.zip\n./sandbox\n") << all.out;
   EXPECT_EQ(Sh("find " + Quote(dir.path()) + " -type l").out, "");
   EXPECT_EQ(Sh("find " + Quote(dir.path()) + " -perm /6000").out, "");
@@ -196,9 +200,8 @@ TEST(InteropExtract, ArczipTestAndExtract) {
   std::string arczip = ARCZIP_PATH;
   TempDir dir;
   MakeTree(dir.path());
-  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && zip -qr t.zip src && zip -qr -P pw e.zip src")
-                .status,
-            0);
+  ASSERT_EQ(
+      Sh("cd " + Quote(dir.path()) + " && zip -qr t.zip src && zip -qr -P pw e.zip src").status, 0);
   auto t = Sh(arczip + " t " + Quote(dir / "t.zip"));
   EXPECT_EQ(t.status, 0) << t.out;
   EXPECT_NE(t.out.find("9 entries tested, 0 bad"), std::string::npos) << t.out;
