@@ -1,15 +1,11 @@
 // arczip: a command-line driver of the zip engine.
-<<<<<<< HEAD
-//   arczip l ARCHIVE     list the entries and the archive comment
-//   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] [-n PATTERN]
-//                        create an archive from files and folders (-r: recurse into folders,
-//                        -x: exclude pattern, -n: store without compression)
-=======
 //   arczip l ARCHIVE                                  list the entries and the archive comment
 //   arczip t ARCHIVE [-p PASSWORD]                    test every entry; exit 0 only when all good
 //   arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]     extract everything below DIR, recreating
 //                                                     folders; -o overwrites, -n (default) never
->>>>>>> engine
+//   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] [-n PATTERN]
+//                        create an archive from files and folders (-r: recurse into folders,
+//                        -x: exclude pattern, -n: store without compression)
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -26,13 +22,10 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: arczip l ARCHIVE\n"
-<<<<<<< HEAD
+               "       arczip t ARCHIVE [-p PASSWORD]\n"
+               "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n"
                "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] "
                "[-n PATTERN]\n");
-=======
-               "       arczip t ARCHIVE [-p PASSWORD]\n"
-               "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n");
->>>>>>> engine
   return 2;
 }
 
@@ -187,6 +180,7 @@ int main(int argc, char** argv) {
   zip.IncompleteZipMode = TIncompleteZipMode::izAssumeNotAZip;
   try {
     zip.SetZipName(argv[2]);
+    if (command == "a") return Add(zip, argc, argv);
     zip.OverwriteMode = TUZOverwriteMode::Never;
     bool haveDest = false;
     for (int i = 3; i < argc; ++i) {
@@ -205,12 +199,8 @@ int main(int argc, char** argv) {
       }
     }
     if (command == "l") return List(zip);
-<<<<<<< HEAD
-    if (command == "a") return Add(zip, argc, argv);
-=======
     if (command == "t") return Test(zip);
     if (command == "x" && haveDest) return ExtractAll(zip);
->>>>>>> engine
   } catch (const std::exception& e) {
     std::fprintf(stderr, "arczip: %s\n", e.what());
     return 1;
