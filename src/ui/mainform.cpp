@@ -147,12 +147,6 @@ QWidget* EditWithButton(QWidget* parent, const char* name, const char* text, boo
   return box;
 }
 
-// Fits a list's height to its rows.
-void FitRows(QListWidget* list) {
-  const int row = list->sizeHintForRow(0) > 0 ? list->sizeHintForRow(0) : 16;
-  list->setFixedHeight(row * list->count() + 2 * list->frameWidth() + 2);
-}
-
 QString CaptionOf(const QObject* o) {
   if (auto* a = qobject_cast<const QAction*>(o)) return a->text();
   if (auto* m = qobject_cast<const QMenu*>(o)) return m->title();
@@ -194,7 +188,7 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   auto* central = new QWidget(this);
   central->setObjectName(QStringLiteral("ClientArea"));
   auto* v = new QVBoxLayout(central);
-  v->setContentsMargins(2, 2, 2, 0);
+  v->setContentsMargins(0, 1, 0, 0);
   v->setSpacing(2);
   auto* pages = new QTabWidget(central);
   pages->setObjectName(QStringLiteral("PageControl1"));
@@ -208,6 +202,12 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   v->addWidget(BuildButtonBar());
   BuildStatusBars(central, v);
   setCentralWidget(central);
+  // Buttons inside the groups may shrink below the style's usual width to fit the client area.
+  for (const char* g : {"GroupFileSearch", "GroupViews", "GroupStealth", "GroupBasic"})
+    if (auto* group = findChild<QGroupBox*>(S(g)))
+      for (QPushButton* b : group->findChildren<QPushButton*>())
+        b->setMinimumWidth(std::min(b->sizeHint().width(), 56));
+  if (auto* combo = findChild<QComboBox*>(QStringLiteral("ComboBox1"))) combo->setMinimumWidth(120);
 
   BuildPopups();
 
@@ -481,13 +481,19 @@ QWidget* TMainform::BuildMakeTab() {
 QWidget* TMainform::BuildZipTab() {
   auto* page = new QWidget;
   page->setObjectName(QStringLiteral("TabZIP"));
-  auto* grid = new QGridLayout(page);
-  grid->setContentsMargins(2, 2, 2, 2);
-  grid->setSpacing(3);
-
+  auto* columns = new QHBoxLayout(page);
+  columns->setContentsMargins(1, 0, 1, 0);
+  columns->setSpacing(3);
+  auto* col0 = new QVBoxLayout;
+  auto* col1 = new QVBoxLayout;
+  auto* col2 = new QVBoxLayout;
+  for (QVBoxLayout* c : {col0, col1, col2}) {
+    c->setSpacing(2);
+    columns->addLayout(c, 1);
+  }
   auto compact = [](QLayout* l) {
-    l->setContentsMargins(4, 2, 4, 3);
-    l->setSpacing(2);
+    l->setContentsMargins(3, 0, 3, 1);
+    l->setSpacing(1);
   };
 
   // Column 0: "Advanced" with "Size && Compression", then "Add Settings".
@@ -509,26 +515,28 @@ QWidget* TMainform::BuildZipTab() {
            true,
            S("    Maximum (standard)\r\nMedium for slower computers\r\nNone for already "
              "compressed files.")});
-  scL->addWidget(sizeList, 0, 0, 2, 1);
+  scL->addWidget(sizeList, 0, 0, 3, 1);
   scL->addWidget(EditWithButton(sc, "ComboEdit1", "MaxSizeMb", false), 0, 1);
   scL->addWidget(EditWithButton(sc, "ComboEdit2", "Disk#1Free", true), 1, 1);
-  scL->addWidget(compList, 2, 0, 1, 2);
+  scL->addWidget(compList, 2, 1);
+  scL->setColumnStretch(0, 3);
+  scL->setColumnStretch(1, 2);
   advL->addWidget(sc);
-  grid->addWidget(adv, 0, 0);
+  col0->addWidget(adv);
 
   QGroupBox* add = Group(page, "GroupAddSettings", "Add Settings");
   auto* addL = new QVBoxLayout(add);
   compact(addL);
-  QListWidget* modeList = NewOptionList(
+  addL->addWidget(NewOptionList(
       add, {"ModeList",
             {S("Copy"), S("Copy then Clear Bit"), S("Copy Bit Set"),
              S("Copy Bit Set then Clear Bit"), S("Update Newer & New (AddToZIP)"),
              S("Refresh Existing Files (AddToZIP)"), S("Move Files Then Delete (caution!)")},
             {0},
-            true});
-  addL->addWidget(modeList);
+            true}));
   QGroupBox* range = Group(add, "GroupDateRange", "Date Range");
-  auto* rangeL = new QHBoxLayout(range);
+  range->setFlat(true);
+  auto* rangeL = new QGridLayout(range);
   compact(rangeL);
   const char* rNames[] = {"DateFilterNone", "DateFilterBefore", "DateFilterAfter"};
   const char* rCaps[] = {"No date filter", "All before", "All after"};
@@ -536,34 +544,34 @@ QWidget* TMainform::BuildZipTab() {
     auto* r = new QRadioButton(S(rCaps[i]), range);
     r->setObjectName(S(rNames[i]));
     r->setChecked(i == 0);
-    rangeL->addWidget(r);
+    rangeL->addWidget(r, i / 2, i % 2);
   }
   auto* picker = new QDateEdit(QDate::currentDate(), range);
   picker->setObjectName(QStringLiteral("DateFilterPicker"));
   picker->setCalendarPopup(true);
-  rangeL->addWidget(picker);
+  rangeL->addWidget(picker, 1, 1);
   addL->addWidget(range);
-  grid->addWidget(add, 1, 0, 2, 1);
+  col0->addWidget(add);
+  col0->addStretch();
 
   // Column 1: "Security && Directory Settings", "Other Functions", the defaults button.
   QGroupBox* sec = Group(page, "GroupSecurity", "Security && Directory Settings");
   auto* secL = new QVBoxLayout(sec);
   compact(secL);
-  QListWidget* dirList = NewOptionList(
+  secL->addWidget(NewOptionList(
       sec, {"DirectoryList",
             {S("Encrypt ZIP (password required)"), S("Use Volume Names (caution!)"),
              S("Include System & Hidden Files"), S("Full Directories (recursion)"),
              S("Save Empty Directories"), S("Span Disks (use multiple disks)"),
              S("Erase Disk First"), S("Span No Volume Name"), S("Include Directory 1st Disk")},
             {2, 3, 4, 7, 8},
-            false});
-  secL->addWidget(dirList);
-  grid->addWidget(sec, 0, 1);
+            false}));
+  col1->addWidget(sec);
 
   QGroupBox* other = Group(page, "GroupOtherFunctions", "Other Functions");
   auto* otherL = new QVBoxLayout(other);
   compact(otherL);
-  QListWidget* funcList = NewOptionList(
+  otherL->addWidget(NewOptionList(
       other, {"FunctionsList",
               {S("DateTimeStamp"), S("Add Versioning"), S("Unattended backup"),
                S("O/C shut down PC"), S("Verify backup"), S("Set System Restore Point")},
@@ -571,10 +579,10 @@ QWidget* TMainform::BuildZipTab() {
               false,
               S("DateTimeStamp:Append DateTime to Filename\r\nVersioning:Add Version to "
                 "Filename\r\nUnattended:Least user intervention\r\nO/C:On completion, switch P/C "
-                "off\r\nRestore:Do this once every few days.")});
-  otherL->addWidget(funcList);
-  grid->addWidget(other, 1, 1);
-  grid->addWidget(Button(page, "MakeDefaultBtn", "Make these settings default"), 2, 1);
+                "off\r\nRestore:Do this once every few days.")}));
+  col1->addWidget(other);
+  col1->addWidget(Button(page, "MakeDefaultBtn", "Make these settings default"));
+  col1->addStretch();
 
   // Column 2: grid, stealth and basic view.
   QGroupBox* inc = Group(page, "GroupInclusionGrid", "Inclusion Grid");
@@ -585,45 +593,39 @@ QWidget* TMainform::BuildZipTab() {
   table->setToolTip(S("Inclusion specifications for Archive\r\n    Click cell to add/change"));
   table->setHorizontalHeaderLabels({S("Include"), S("Exclude"), S("NoComp")});
   table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-  table->verticalHeader()->setDefaultSectionSize(17);
+  table->horizontalHeader()->setFixedHeight(18);
+  table->verticalHeader()->setDefaultSectionSize(16);
   table->verticalHeader()->setVisible(false);
-  table->setMinimumWidth(230);
+  table->setMinimumHeight(90);
   incL->addWidget(table);
-  grid->addWidget(inc, 0, 2);
+  col2->addWidget(inc, 1);
 
   QGroupBox* stealth = Group(page, "GroupStealth", "Stealth/Instant Backup");
   auto* stL = new QGridLayout(stealth);
   compact(stL);
-  QListWidget* stealthList = NewOptionList(
-      stealth, {"StealthList", {S("DateTimeStamp"), S("Monitor Sub Directories")}, {0}, false});
-  stL->addWidget(stealthList, 0, 0, 2, 1);
+  stL->addWidget(
+      NewOptionList(
+          stealth, {"StealthList", {S("DateTimeStamp"), S("Monitor Sub Directories")}, {0}, false}),
+      0, 0, 2, 1);
   stL->addWidget(Button(stealth, "StealthDefineBtn", "Define", "Define Stealth file"), 0, 1);
   stL->addWidget(Button(stealth, "StealthStartBtn", "Start", "Start Stealth mode"), 1, 1);
-  grid->addWidget(stealth, 1, 2);
+  col2->addWidget(stealth);
 
   QGroupBox* basic = Group(page, "GroupBasic", "Basic");
   auto* bL = new QGridLayout(basic);
   compact(bL);
-  QListWidget* basicList =
-      NewOptionList(basic, {"BasicList",
-                            {S("All Selected Files"), S("Changed/New (partial)"),
-                             S("Refresh Existing ZIP"), S("Update Existing ZIP")},
-                            {0},
-                            true});
-  QListWidget* stampList =
-      NewOptionList(basic, {"BasicStampList", {S("DateTimeStamp")}, {0}, false});
-  QListWidget* bsizeList =
-      NewOptionList(basic, {"BasicSizeList", {S("Standard"), S("SPAN (auto-size)")}, {0}, true});
-  bL->addWidget(basicList, 0, 0, 3, 1);
-  bL->addWidget(stampList, 0, 1);
-  bL->addWidget(bsizeList, 1, 1);
-  bL->addWidget(Button(basic, "BasicWriteZbtn", "&WriteZIP", "Begin ZIP to file"), 2, 1);
-  grid->addWidget(basic, 2, 2);
-
-  for (QListWidget* l : {sizeList, compList, modeList, dirList, funcList, stealthList, basicList,
-                         stampList, bsizeList})
-    FitRows(l);
-  grid->setRowStretch(0, 1);
+  bL->addWidget(NewOptionList(basic, {"BasicList",
+                                      {S("All Selected Files"), S("Changed/New (partial)"),
+                                       S("Refresh Existing ZIP"), S("Update Existing ZIP")},
+                                      {0},
+                                      true}),
+                0, 0, 3, 1);
+  bL->addWidget(NewOptionList(basic, {"BasicStampList", {S("DateTimeStamp")}, {0}, false}), 0, 1);
+  bL->addWidget(
+      NewOptionList(basic, {"BasicSizeList", {S("Standard"), S("SPAN (auto-size)")}, {0}, true}), 1,
+      1);
+  bL->addWidget(Button(basic, "BasicWriteZbtn", "&WriteZIP", "Begin ZIP to file"), 3, 0, 1, 2);
+  col2->addWidget(basic);
   return page;
 }
 
@@ -727,7 +729,6 @@ QWidget* TMainform::BuildArchiveTab() {
   vL->setVerticalSpacing(2);
   QListWidget* viewList = NewOptionList(
       views, {"CheckListBox11", {S("Listview"), S("ListviewDIR"), S("Treeview")}, {0}, true});
-  FitRows(viewList);
   vL->addWidget(viewList, 0, 0, 3, 1);
   vL->addWidget(Button(views, "ExtractBut", "E&xtract"), 0, 1);
   vL->addWidget(Button(views, "AbortBut", "Abort"), 0, 2);
@@ -750,8 +751,6 @@ QWidget* TMainform::BuildArchiveTab() {
   QListWidget* exMode = NewOptionList(
       method,
       {"ExtractModeList", {S("Extract"), S("Extract Update"), S("Extract Freshen")}, {0}, true});
-  FitRows(exOpts);
-  FitRows(exMode);
   mL->addWidget(exOpts);
   mL->addWidget(exMode, 0, Qt::AlignTop);
   g->addWidget(method, 1, 2);
@@ -795,11 +794,12 @@ void TMainform::BuildStatusBars(QWidget* host, QVBoxLayout* layout) {
   auto* calcEdit = new QLineEdit(S("FILE Size calc"), calc);
   calcEdit->setObjectName(QStringLiteral("SizeCalcEdit"));
   calcEdit->setToolTip(S("Selected files size"));
-  calcEdit->setFixedWidth(110);
+  calcEdit->setFixedSize(110, 20);
   auto* calcBtn = new QToolButton(calc);
   calcBtn->setObjectName(QStringLiteral("SizeCalcBtn"));
   calcBtn->setText(QStringLiteral("✓"));
   calcBtn->setToolTip(S("Selected files size"));
+  calcBtn->setFixedSize(20, 20);
   cL->addWidget(calcEdit);
   cL->addWidget(calcBtn);
   s1->addWidget(calc);
@@ -816,6 +816,7 @@ void TMainform::BuildStatusBars(QWidget* host, QVBoxLayout* layout) {
   active->setMinimumWidth(40);
   active->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   s1->addWidget(active, 1);
+  s1->setFixedHeight(24);
   layout->addWidget(s1);
 
   auto* s2 = new QStatusBar(host);
@@ -839,6 +840,8 @@ void TMainform::BuildStatusBars(QWidget* host, QVBoxLayout* layout) {
   gauge->setValue(0);
   gauge->setTextVisible(false);
   s2->addWidget(gauge, 1);
+  gauge->setFixedHeight(16);
+  s2->setFixedHeight(22);
   layout->addWidget(s2);
 }
 
@@ -1101,10 +1104,8 @@ void TMainform::FillGridDefaults() {
 void TMainform::ActivateExplorerTree() {
   auto* tree = findChild<QTreeView*>(QStringLiteral("ExplorerTree"));
   if (!tree) return;
-  const QString root = startFolder_.isEmpty() ? QDir::homePath() : startFolder_;
-  treeModel_->setRootPath(root);
+  treeModel_->setRootPath(QDir::rootPath());
   tree->setModel(treeModel_);
-  tree->setRootIndex(treeModel_->index(root));
   for (int c = 1; c < treeModel_->columnCount(); ++c) tree->hideColumn(c);
 }
 
@@ -1125,8 +1126,13 @@ void TMainform::ActivateExplorerList() {
 }
 
 void TMainform::ExpandTreeToStart() {
-  if (auto* tree = findChild<QTreeView*>(QStringLiteral("ExplorerTree")))
-    tree->setCurrentIndex(tree->rootIndex());
+  auto* tree = findChild<QTreeView*>(QStringLiteral("ExplorerTree"));
+  if (!tree || !tree->model()) return;
+  const QModelIndex start =
+      treeModel_->index(startFolder_.isEmpty() ? QDir::homePath() : startFolder_);
+  for (QModelIndex i = start; i.isValid(); i = i.parent()) tree->expand(i);
+  tree->setCurrentIndex(start);
+  tree->scrollTo(start);
 }
 
 void TMainform::EnableArchiveView(bool on) {

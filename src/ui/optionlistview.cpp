@@ -10,8 +10,12 @@ QListWidget* NewOptionList(QWidget* parent, const OptionListSpec& spec) {
   list->setUniformItemSizes(true);
   list->setSelectionMode(QAbstractItemView::NoSelection);
   list->setFocusPolicy(Qt::StrongFocus);
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  const int row = kOptionRowHeight;
   for (int i = 0; i < spec.items.size(); ++i) {
     auto* item = new QListWidgetItem(spec.items.at(i), list);
+    item->setSizeHint(QSize(0, row));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
     item->setCheckState(spec.checked.contains(i) ? Qt::Checked : Qt::Unchecked);
   }
@@ -33,6 +37,12 @@ QListWidget* NewOptionList(QWidget* parent, const OptionListSpec& spec) {
       }
     });
   }
+  // Every row shows at once, and every item in full.
+  int widest = 0;
+  for (const QString& t : spec.items)
+    widest = std::max(widest, list->fontMetrics().horizontalAdvance(t));
+  list->setMinimumWidth(widest + 24 + 2 * list->frameWidth());
+  list->setFixedHeight(row * static_cast<int>(spec.items.size()) + 2 * list->frameWidth() + 2);
   return list;
 }
 

@@ -9,6 +9,9 @@
 class QListWidget;
 class QWidget;
 
+// Height of one row: the lists show all their items without scrolling.
+constexpr int kOptionRowHeight = 15;
+
 struct OptionListSpec {
   const char* name;  // objectName
   QStringList items;

@@ -469,3 +469,32 @@ TEST_F(MainformTest, ShowPaintAndCloseWithNothingRunning) {
 }
 
 }  // namespace
+
+namespace {
+
+// The window closed from inside a long operation: the close waits until the operation has
+// returned, then the close sequence runs and the window goes.
+TEST_F(MainformTest, ClosingDuringALongOperationClosesAfterItHasUnwound) {
+  form_.FormCreate();
+  MainContext& ctx = form_.context();
+  host_.Answer(IDOK, QStringLiteral("CANCEL ZIP in progress? (OK cancels)"));
+  form_.show();
+  ctx.RunInProgress = true;
+  bool closeResult = true;
+  QTimer::singleShot(30, &form_, [&] { closeResult = form_.close(); });
+  QStringList* work = ctx.WorkList1.get();
+  for (int i = 0; i < 100; ++i) {
+    work->append(QString::number(i));  // the operation still uses the window's state
+    QTest::qWait(2);
+  }
+  EXPECT_FALSE(closeResult);
+  EXPECT_TRUE(form_.isVisible());
+  EXPECT_TRUE(ctx.SizeCalcMode);
+  ctx.RunInProgress = false;  // the operation has returned
+  for (int i = 0; i < 100 && form_.isVisible(); ++i) QTest::qWait(10);
+  EXPECT_FALSE(form_.isVisible());
+  EXPECT_TRUE(form_.lifecycle().closeSequenceDone());
+  EXPECT_FALSE(ctx.WorkList1);
+}
+
+}  // namespace
