@@ -226,9 +226,15 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   qApp->installEventFilter(this);
   connect(lifecycle_.get(), &TAppLifecycle::closeReady, this, &QWidget::close);
 
-  // Fixed single border: the client area keeps its size.
+  // Context help ("?", then a click on a control) shows the control's hint.
+  for (QWidget* w : findChildren<QWidget*>())
+    if (w->whatsThis().isEmpty() && !w->toolTip().isEmpty()) w->setWhatsThis(w->toolTip());
+
+  // Fixed single border: the client area keeps its size; the window starts centred.
   const int menuHeight = menuBar()->sizeHint().height();
   setFixedSize(kClientWidth, kClientHeight + menuHeight);
+  if (QScreen* s = QGuiApplication::primaryScreen())
+    move(s->availableGeometry().center() - rect().center());
 }
 
 TMainform::~TMainform() {
