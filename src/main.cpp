@@ -54,6 +54,9 @@ int main(int argc, char** argv) {
     if (!ctx.TerminateRequested) rc = app.exec();
   }
   if (ctx.TerminateRequested) rc = ctx.ExitCode;
+  // A termination that did not come through the window's close still releases what the close
+  // sequence releases (the guard, the folder verb, the disc layer).
+  if (!form.lifecycle().closeSequenceDone()) form.lifecycle().RunCloseSequence();
   app.onException = nullptr;
   SetMbHost(nullptr);
   return rc;
