@@ -463,6 +463,9 @@ TEST_F(MainformTest, ShowPaintAndCloseWithNothingRunning) {
     QTest::qWait(10);
   }
   EXPECT_FALSE(form_.context().FirstShow);
+  EXPECT_FALSE(form_.context().FirstPaint);
+  // The first run has been recorded.
+  EXPECT_TRUE(IniFile(tmp_ / "config/arcavo/default.ini").ValueExists("Options", "ClrDisk"));
   EXPECT_TRUE(form_.close());
   EXPECT_FALSE(form_.isVisible());
   EXPECT_TRUE(form_.lifecycle().closeSequenceDone());
