@@ -314,7 +314,9 @@ TEST_F(MainformTest, ButtonsLabelsGridAndStatusBars) {
     auto* b = Get<QPushButton>(name);
     EXPECT_EQ(b->text(), caption);
     EXPECT_EQ(b->toolTip(), hint);
-    if (prev) EXPECT_LT(prev->x(), b->x()) << name;  // left to right
+    if (prev) {
+      EXPECT_LT(prev->x(), b->x()) << name;  // left to right
+    }
     prev = b;
   }
   EXPECT_EQ(Get<QLabel>("Zip64Label")->text(), "ZIP64");
