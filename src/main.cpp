@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   // A later start hands its first argument to the running instance and ends before any window
   // system is touched.
   TInstanceManager instance;
-  switch (instance.Guard(argc > 1 ? QByteArray(argv[1]) : QByteArray())) {
+  switch (instance.Guard(HandOverArgument(argc > 1 ? QByteArray(argv[1]) : QByteArray()))) {
     case TInstanceManager::Role::HandedOver:
       return kExitOk;
     case TInstanceManager::Role::Failed:

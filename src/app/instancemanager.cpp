@@ -82,6 +82,17 @@ int ConnectTo(const QString& socketPath) {
 
 }  // namespace
 
+QByteArray HandOverArgument(const QByteArray& arg) {
+  if (arg.isEmpty() || arg.startsWith('/')) return arg;
+  char cwd[4096];
+  if (!::getcwd(cwd, sizeof cwd)) return arg;
+  QByteArray base(cwd);
+  if (!base.endsWith('/')) base += '/';
+  QByteArray rel = arg;
+  while (rel.startsWith("./")) rel.remove(0, 2);
+  return base + rel;
+}
+
 TInstanceManager::TInstanceManager(QObject* parent) : QObject(parent) {}
 
 TInstanceManager::~TInstanceManager() {

@@ -22,6 +22,10 @@
 class QLocalServer;
 class QLocalSocket;
 
+// The argument a later start hands over: a relative name is made absolute against this process's
+// working folder, since the running instance resolves names against its own. Empty stays empty.
+QByteArray HandOverArgument(const QByteArray& arg);
+
 class TInstanceManager : public QObject {
   Q_OBJECT
  public:

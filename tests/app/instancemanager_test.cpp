@@ -216,6 +216,13 @@ TEST_F(InstanceTest, TheProgramItselfHandsOverToARunningInstance) {
   started_.pop_back();
   ASSERT_TRUE(WaitReceived(1));
   EXPECT_EQ(Received(), QStringList{QStringLiteral("/handed/by/arcavo")});
+
+  // A relative name reaches the running instance as the file the sender meant.
+  auto r = testutil::Run("cd " + testutil::Quote(tmp_.path()) + " && timeout 10 " +
+                         testutil::Quote(arcavo) + " jobs/Weekly.JOB");
+  EXPECT_EQ(r.status, 0) << r.out;
+  ASSERT_TRUE(WaitReceived(2));
+  EXPECT_EQ(Received().at(1), QString::fromStdString(tmp_ / "jobs/Weekly.JOB"));
 }
 
 // In one process: the first instance serves from the event loop while a client thread sends.
@@ -290,6 +297,15 @@ TEST_F(InProcessInstanceTest, ALockHeldWithoutAnswerIsAFailureAfterTheWait) {
   EXPECT_EQ(later.Guard("/x"), TInstanceManager::Role::Failed);
   EXPECT_GE(t.elapsed(), TInstanceManager::kConnectTimeoutMs - 100);
   EXPECT_FALSE(later.error().isEmpty());
+}
+
+TEST(HandOverArgument, RelativeNamesBecomeAbsoluteAgainstTheSendersFolder) {
+  char cwd[4096];
+  ASSERT_TRUE(::getcwd(cwd, sizeof cwd));
+  EXPECT_EQ(HandOverArgument("jobs/a.JOB"), QByteArray(cwd) + "/jobs/a.JOB");
+  EXPECT_EQ(HandOverArgument("./b.zip"), QByteArray(cwd) + "/b.zip");
+  EXPECT_EQ(HandOverArgument("/abs/c.job"), QByteArray("/abs/c.job"));
+  EXPECT_EQ(HandOverArgument(""), QByteArray());
 }
 
 TEST(InstanceFolder, UnsetRuntimeDirUsesAPrivateFolderUnderTmp) {

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const QString dir = QString::fromLocal8Bit(argv[1]);
   TInstanceManager instance;
-  const auto role = instance.Guard(argc > 2 ? QByteArray(argv[2]) : QByteArray());
+  const auto role = instance.Guard(HandOverArgument(argc > 2 ? QByteArray(argv[2]) : QByteArray()));
   if (role == TInstanceManager::Role::HandedOver) return 0;
   if (role == TInstanceManager::Role::Ordinary) return 3;
   if (role == TInstanceManager::Role::Failed) {
