@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 #include <exception>
 
 #include "app/clock.h"
@@ -153,8 +154,10 @@ void TAppLifecycle::FormPaint() {
     // First run: find a disc writer once.
     try {
       const QVector<BurnerDeviceInfo> devices = seams_.ScanBurners();
-      if (!devices.isEmpty()) {
-        const BurnerDeviceInfo& d = devices.first();
+      auto writer = std::find_if(devices.begin(), devices.end(),
+                                 [](const BurnerDeviceInfo& d) { return d.canWrite; });
+      if (writer != devices.end()) {
+        const BurnerDeviceInfo& d = *writer;
         ini.WriteBool("Options", "BurnerSizingAuto", true);
         ini.WriteBool("Options", "Native", true);
         ini.WriteString("Options", "Burner", d.name.toStdString());

@@ -13,6 +13,7 @@ struct BurnerDeviceInfo {
   QString drive;  // the device path, e.g. "/dev/sr0"
   int writeSpeed = 0;
   bool finalize = false;
+  bool canWrite = true;
 };
 
 class IStartupSeams {

@@ -243,7 +243,8 @@ TEST_F(LifecycleTest, ActivationMaximisesOnScreensUpTo800Pixels) {
 
 TEST_F(LifecycleTest, FirstPaintOnAFirstRunStoresTheFirstWriterOnce) {
   Make().FormCreate();
-  seams_.devices = {{"HL-DT-ST DVDRAM", "/dev/sr0", 24, true}};
+  seams_.devices = {{"CD-ROM reader", "/dev/sr1", 0, false, false},
+                    {"HL-DT-ST DVDRAM", "/dev/sr0", 24, true, true}};
   seams_.calls.clear();
   life_->FormPaint();
   IniFile ini(tmp_ / "config/arcavo/default.ini");
