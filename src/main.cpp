@@ -6,6 +6,7 @@
 #include "app/instancemanager.h"
 #include "app/mb.h"
 #include "app/screensaver.h"
+#include "app/termsignals.h"
 #include "ui/application.h"
 #include "ui/mainform.h"
 #include "ui/mbdialog.h"
@@ -44,6 +45,13 @@ int main(int argc, char** argv) {
   app.onException = [&form](const QString& text) { form.lifecycle().AppException(text); };
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
                    [&form](QSessionManager& m) { form.CommitDataRequest(m); });
+  // A termination signal closes the window in order (cancelling a running operation first).
+  TTerminationSignals termSignals;
+  QObject::connect(&termSignals, &TTerminationSignals::terminationRequested, &form,
+                   [&form, &ctx](int sig) {
+                     form.CloseWithoutQuestion();
+                     RequestTerminate(ctx, 128 + sig);
+                   });
 
   int rc = kExitOk;
   form.FormCreate();

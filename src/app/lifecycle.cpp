@@ -256,13 +256,15 @@ void TAppLifecycle::Unhook() {
   if (screenSaver_) screenSaver_->SetInhibited(false);
 }
 
-CloseDecision TAppLifecycle::FormCloseQuery() {
+CloseDecision TAppLifecycle::FormCloseQuery(bool ask) {
   if (closeDone_) return CloseDecision::Close;
   if (Busy()) {
     if (!closePending_) {
-      const int r = MbMessage(QStringLiteral("CANCEL ZIP in progress? (OK cancels)"), kArcavo,
-                              false, MB_OKCANCEL | MB_ICONEXCLAMATION);
-      if (r != IDOK) return CloseDecision::Refuse;
+      if (ask) {
+        const int r = MbMessage(QStringLiteral("CANCEL ZIP in progress? (OK cancels)"), kArcavo,
+                                false, MB_OKCANCEL | MB_ICONEXCLAMATION);
+        if (r != IDOK) return CloseDecision::Refuse;
+      }
       ctx_.SizeCalcMode = true;
       if (seams_.OperationPaused()) seams_.ResumeOperation();
       seams_.CancelOperation();

@@ -66,7 +66,9 @@ class TAppLifecycle : public QObject {
   // The window came to the front or left it.
   void WindowActiveChanged(bool active);
 
-  CloseDecision FormCloseQuery();
+  // ask: false when the close must happen (a termination signal): a running operation is then
+  // cancelled without the question.
+  CloseDecision FormCloseQuery(bool ask = true);
   // The close sequence on its own (the close query runs it).
   void RunCloseSequence();
   bool closeSequenceDone() const { return closeDone_; }

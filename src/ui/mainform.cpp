@@ -899,8 +899,13 @@ void TMainform::About() {
 
 // --- Events ---
 
+void TMainform::CloseWithoutQuestion() {
+  closeWithoutQuestion_ = true;
+  close();
+}
+
 void TMainform::closeEvent(QCloseEvent* event) {
-  if (lifecycle_->FormCloseQuery() == CloseDecision::Close) {
+  if (lifecycle_->FormCloseQuery(!closeWithoutQuestion_) == CloseDecision::Close) {
     trayIcon_->hide();
     event->accept();
   } else {

@@ -41,6 +41,8 @@ class TMainform : public QMainWindow, public IControlHost, public IStartupSeams 
   QMenu* popupMenu(const QString& name) const;
   QSystemTrayIcon* trayIcon() const { return trayIcon_; }
   bool hintsShown() const { return hintsShown_; }
+  // Closes without asking (a termination signal); a running operation is cancelled first.
+  void CloseWithoutQuestion();
   // The session manager asks whether the session may end.
   void CommitDataRequest(QSessionManager& manager);
 
@@ -113,4 +115,5 @@ class TMainform : public QMainWindow, public IControlHost, public IStartupSeams 
   QString startFolder_;
   bool hintsShown_ = true;
   bool firstPaintQueued_ = false;
+  bool closeWithoutQuestion_ = false;
 };

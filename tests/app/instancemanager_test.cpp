@@ -225,6 +225,23 @@ TEST_F(InstanceTest, TheProgramItselfHandsOverToARunningInstance) {
   EXPECT_EQ(Received().at(1), QString::fromStdString(tmp_ / "jobs/Weekly.JOB"));
 }
 
+TEST_F(InstanceTest, TheProgramRunsAsFirstInstanceAndEndsInOrderOnSigterm) {
+  const std::string arcavo = BinaryDir() + "/src/arcavo";
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  pid_t p = Spawn({arcavo});
+  started_.push_back(p);
+  const std::string ini = tmp_ / "config/arcavo/default.ini";
+  // Up and painted: the first run has been recorded.
+  ASSERT_TRUE(WaitFor([&] { return testutil::Exists(ini); }, 10000));
+  EXPECT_EQ(RunHelper({"/to/the/program"}), 0);  // the helper hands over to the program
+  ::kill(p, SIGTERM);
+  EXPECT_EQ(WaitExit(p, 5000), 128 + SIGTERM);
+  started_.pop_back();
+  // The lock went with it: the next start is the first instance.
+  StartHelper();
+  EXPECT_TRUE(WaitFor([&] { return ReadyPids().size() == 1; }, 5000));
+}
+
 // In one process: the first instance serves from the event loop while a client thread sends.
 class InProcessInstanceTest : public ::testing::Test {
  protected:
