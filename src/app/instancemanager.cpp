@@ -100,12 +100,13 @@ TInstanceManager::~TInstanceManager() {
 }
 
 QString TInstanceManager::RuntimeFolder() {
-  std::string dir;
+  std::string dir = "/tmp/arcavo-" + std::to_string(::getuid());
+  // The runtime folder counts only when it is a folder of this user; otherwise the private
+  // folder under /tmp serves.
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  if (xdg && *xdg == '/')
+  struct stat xs;
+  if (xdg && *xdg == '/' && ::stat(xdg, &xs) == 0 && S_ISDIR(xs.st_mode) && xs.st_uid == ::getuid())
     dir = std::string(xdg) + "/arcavo";
-  else
-    dir = "/tmp/arcavo-" + std::to_string(::getuid());
   if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) ThrowErrno("cannot create " + dir);
   struct stat st;
   if (::lstat(dir.c_str(), &st) != 0) ThrowErrno("cannot inspect " + dir);

@@ -1,8 +1,9 @@
 // Single instance and hand-over.
 //
 // The first instance holds an exclusive flock on "instance.lock" in a private runtime folder
-// ($XDG_RUNTIME_DIR/arcavo/, or /tmp/arcavo-<uid>/ when that variable is unset; mode 0700, owner
-// checked) and listens with a QLocalServer on the socket "instance.sock" in the same folder.
+// ($XDG_RUNTIME_DIR/arcavo/, or /tmp/arcavo-<uid>/ when that variable names no folder of this
+// user; mode 0700, owner checked) and listens with a QLocalServer on the socket "instance.sock" in
+// the same folder.
 //
 // A later start finds the lock taken, connects to the socket (retrying while the first instance
 // is still starting, up to 5000 ms), sends its first argument as one frame (4-byte big-endian

@@ -325,11 +325,14 @@ TEST(HandOverArgument, RelativeNamesBecomeAbsoluteAgainstTheSendersFolder) {
   EXPECT_EQ(HandOverArgument(""), QByteArray());
 }
 
-TEST(InstanceFolder, UnsetRuntimeDirUsesAPrivateFolderUnderTmp) {
+TEST(InstanceFolder, UnsetOrMissingRuntimeDirUsesAPrivateFolderUnderTmp) {
   const char* old = std::getenv("XDG_RUNTIME_DIR");
   std::string saved = old ? old : "";
+  ::setenv("XDG_RUNTIME_DIR", "/nonexistent/run", 1);
+  const QString missing = TInstanceManager::RuntimeFolder();
   ::unsetenv("XDG_RUNTIME_DIR");
   const QString dir = TInstanceManager::RuntimeFolder();
+  EXPECT_EQ(missing, dir);
   if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
   EXPECT_EQ(dir, QStringLiteral("/tmp/arcavo-") + QString::number(::getuid()));
   struct stat st;
