@@ -1,0 +1,234 @@
+#include "ui/reportview.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDateTimeEdit>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+#include <algorithm>
+
+#include "backup/reportbox.h"
+#include "backup/runreport.h"
+#include "ui/mainform.h"
+
+namespace {
+
+QString S(const char* s) {
+  return QString::fromUtf8(s);
+}
+
+// The picture as drawn for a disabled control: the second frame of an animation.
+QPixmap Dimmed(const QPixmap& p) {
+  return QIcon(p).pixmap(p.size(), QIcon::Disabled);
+}
+
+}  // namespace
+
+TWindowReport::TWindowReport(TMainform& form) : QObject(&form), form_(form) {
+  box_ = form.findChild<QTextEdit*>(QStringLiteral("ReportBox"));
+  gauge_ = form.findChild<QProgressBar*>(QStringLiteral("Gauge"));
+  disc_ = form.findChild<QLabel*>(QStringLiteral("DiscImage"));
+  if (box_) box_->installEventFilter(this);
+  if (disc_) {
+    discPicture_[0] = disc_->pixmap();
+    discPicture_[1] = Dimmed(discPicture_[0]);
+  }
+  const QIcon idle = form.windowIcon();
+  trayPicture_[1] = idle;
+  trayPicture_[0] = QIcon(idle.pixmap(32, 32, QIcon::Disabled));
+  discTimer_ = new QTimer(this);
+  discTimer_->setInterval(250);
+  connect(discTimer_, &QTimer::timeout, this, [this] {
+    discFrame_ ^= 1;
+    if (disc_) disc_->setPixmap(discPicture_[discFrame_]);
+  });
+  trayTimer_ = new QTimer(this);
+  trayTimer_->setInterval(400);
+  connect(trayTimer_, &QTimer::timeout, this, [this] {
+    trayFrame_ ^= 1;
+    if (QSystemTrayIcon* tray = form_.trayIcon()) tray->setIcon(trayPicture_[trayFrame_]);
+  });
+}
+
+// ---- Report box ----
+
+void TWindowReport::Clear() {
+  if (box_) box_->clear();
+  hasLines_ = false;
+}
+
+void TWindowReport::Add(const QString& text) {
+  if (!box_) return;
+  QTextCursor c(box_->document());
+  c.movePosition(QTextCursor::End);
+  // Inserted as text, never as markup: a file name like "<b>" stays as it is.
+  for (const QString& line : SplitBoxLines(text, true)) {
+    if (hasLines_ || !box_->document()->isEmpty()) c.insertBlock();
+    c.insertText(line);
+    hasLines_ = true;
+  }
+}
+
+QStringList TWindowReport::Lines() const {
+  if (!box_) return {};
+  if (!hasLines_ && box_->document()->isEmpty()) return {};
+  return box_->toPlainText().split(QLatin1Char('\n'));
+}
+
+void TWindowReport::SetLines(const QStringList& lines) {
+  if (!box_) return;
+  box_->setPlainText(lines.join(QLatin1Char('\n')));
+  hasLines_ = !lines.isEmpty();
+}
+
+void TWindowReport::ScrollToCaret() {
+  if (!box_) return;
+  box_->moveCursor(QTextCursor::End);
+  box_->ensureCursorVisible();
+}
+
+void TWindowReport::SetPlainText(bool on) {
+  if (box_) box_->setAcceptRichText(!on);
+}
+
+void TWindowReport::SetWordWrap(bool on) {
+  if (box_) box_->setLineWrapMode(on ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
+}
+
+void TWindowReport::SetReadOnly(bool on) {
+  if (!box_) return;
+  box_->setReadOnly(on);
+  if (!on) box_->setEnabled(true);
+}
+
+void TWindowReport::SetWantReturns(bool on) {
+  wantReturns_ = on;
+}
+
+void TWindowReport::SetHint(const QString& hint) {
+  if (box_) box_->setToolTip(hint);
+}
+
+bool TWindowReport::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == box_ && event->type() == QEvent::KeyPress && !wantReturns_) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+// ---- Progress ----
+
+void TWindowReport::SetGaugeMoving(bool moving) {
+  if (!gauge_) return;
+  if (moving)
+    gauge_->setRange(0, 0);
+  else if (gauge_->maximum() == 0)
+    gauge_->setRange(0, 100);
+}
+
+void TWindowReport::SetGaugePosition(int percent) {
+  if (!gauge_) return;
+  if (gauge_->maximum() == 0) gauge_->setRange(0, 100);
+  gauge_->setValue(std::clamp(percent, 0, 100));
+}
+
+void TWindowReport::DiscAnimation(bool on) {
+  if (on) {
+    if (!discTimer_->isActive()) discTimer_->start();
+    return;
+  }
+  discTimer_->stop();
+  discFrame_ = 0;
+  if (disc_) disc_->setPixmap(discPicture_[0]);
+}
+
+void TWindowReport::SetNormalCursor() {
+  while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+}
+
+bool TWindowReport::TrayIconShown() const {
+  const QSystemTrayIcon* tray = form_.trayIcon();
+  return tray && tray->isVisible();
+}
+
+void TWindowReport::TrayAnimation(bool on) {
+  if (on) {
+    if (!trayTimer_->isActive()) trayTimer_->start();
+  } else {
+    trayTimer_->stop();
+  }
+}
+
+void TWindowReport::TrayIcon(int picture) {
+  if (QSystemTrayIcon* tray = form_.trayIcon()) tray->setIcon(trayPicture_[picture == 0 ? 0 : 1]);
+}
+
+void TWindowReport::SetTrayHint(const QString& hint) {
+  if (QSystemTrayIcon* tray = form_.trayIcon()) tray->setToolTip(hint);
+}
+
+bool TWindowReport::WindowHidden() const {
+  return !form_.isVisible();
+}
+
+void TWindowReport::ShowReportPage() {
+  // Every tab page on the way up from the report page becomes the current one.
+  QWidget* page = form_.findChild<QWidget*>(QStringLiteral("TabReport"));
+  for (QWidget* w = page; w && w != &form_; w = w->parentWidget()) {
+    auto* stack = qobject_cast<QStackedWidget*>(w->parentWidget());
+    auto* tabs = stack ? qobject_cast<QTabWidget*>(stack->parentWidget()) : nullptr;
+    if (tabs) tabs->setCurrentWidget(w);
+  }
+}
+
+void TWindowReport::SetControlAlarm(const QString& control, bool on) {
+  if (auto* w = qobject_cast<QWidget*>(form_.FindControl(control)))
+    w->setStyleSheet(on ? QStringLiteral("color: red; font-weight: bold;") : QString());
+}
+
+QDateTime TWindowReport::DatePickerValue() const {
+  if (auto* p = form_.findChild<QDateTimeEdit*>(QStringLiteral("DateFilterPicker")))
+    return p->dateTime();
+  return {};
+}
+
+// ---- Commands ----
+
+void BindReportCommands(TMainform& form, TRunReport& report) {
+  auto onAction = [&form](const char* name, auto fn) {
+    if (auto* a = form.findChild<QAction*>(S(name)))
+      QObject::connect(a, &QAction::triggered, &form, fn);
+  };
+  auto onButton = [&form](const char* name, auto fn) {
+    if (auto* b = form.findChild<QAbstractButton*>(S(name)))
+      QObject::connect(b, &QAbstractButton::clicked, &form, fn);
+  };
+  TRunReport* r = &report;
+  onAction("SaveReport1", [r] { r->SaveReport1Click(); });
+  if (auto* wrap = form.findChild<QAction*>(S(rctl::kWordWrapItem))) {
+    wrap->setCheckable(true);
+    wrap->setChecked(report.WordWrap());
+  }
+  // Checkable items have toggled themselves already; the handlers set the marks.
+  onAction(rctl::kWordWrapItem, [r] { r->WordWrap1Click(); });
+  onAction("ClearComments1", [r] { r->ClearComments1Click(); });
+  onAction("Zipcomment1", [r] { r->Zipcomment1Click(true); });
+  onAction("ZIPcomment1", [r] { r->Zipcomment1Click(false); });
+  QAction* full = form.findChild<QAction*>(QStringLiteral("FullReport1"));
+  onAction("FullReport1", [r, full] {
+    r->FullReport1Click();
+    if (full) full->setChecked(r->FullBackupReport());
+  });
+  onButton(rctl::kSaveCommentButton, [r] { r->SaveCommentClick(); });
+  onButton(rctl::kReportToZipButton, [r] { r->ReportToZIP1Click(); });
+}

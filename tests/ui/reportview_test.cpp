@@ -1,0 +1,126 @@
+// The window's report box, gauge and pages as the report handlers drive them, and the report
+// box's commands bound to the window's buttons and menu items.
+#include "ui/reportview.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
+
+#include "app/mb.h"
+#include "app/optionscontroller.h"
+#include "app/preferences.h"
+#include "archive/arczip.h"
+#include "backup/runreport.h"
+#include "platform/programdir.h"
+#include "qt_scriptedhost.h"
+#include "testutil.h"
+#include "ui/mainform.h"
+
+namespace {
+
+class ReportViewTest : public ::testing::Test {
+ protected:
+  ReportViewTest() : xdg_(tmp_.path()) {
+    ResetProgramDirForTest();
+    SetMbTerminating(false);
+  }
+  ~ReportViewTest() override { ResetProgramDirForTest(); }
+
+  testutil::TempDir tmp_;
+  testutil::IsolatedXdg xdg_;
+  ScriptedHost host_;
+  TMainform form_;
+  TWindowReport view_{form_};
+};
+
+}  // namespace
+
+TEST_F(ReportViewTest, BoxKeepsLinesAsTextAndEmptyLines) {
+  auto* box = form_.findChild<QTextEdit*>("ReportBox");
+  ASSERT_TRUE(box);
+  EXPECT_TRUE(view_.Lines().isEmpty());
+  view_.Add("Beginning Add to /b/<b>x</b>.zip");
+  view_.Add("Unfiltered files & DIRs to Archive: 3\r\nArchive started @ now\r");
+  EXPECT_EQ(view_.Lines(),
+            (QStringList{"Beginning Add to /b/<b>x</b>.zip",
+                         "Unfiltered files & DIRs to Archive: 3", "Archive started @ now", ""}));
+  view_.Add("next");
+  EXPECT_EQ(view_.Lines().last(), "next");
+  EXPECT_EQ(view_.Lines().size(), 5);
+  view_.Clear();
+  view_.Add("");
+  EXPECT_EQ(view_.Lines(), QStringList{""});
+  view_.SetLines({"a  b", "", "  c"});
+  EXPECT_EQ(box->toPlainText(), "a  b\n\n  c");
+  EXPECT_EQ(view_.Lines(), (QStringList{"a  b", "", "  c"}));
+  view_.SetReadOnly(false);
+  EXPECT_TRUE(box->isEnabled());
+  EXPECT_FALSE(box->isReadOnly());
+}
+
+TEST_F(ReportViewTest, GaugePagesAndAlarm) {
+  auto* gauge = form_.findChild<QProgressBar*>("Gauge");
+  ASSERT_TRUE(gauge);
+  view_.SetGaugeMoving(true);
+  EXPECT_EQ(gauge->maximum(), 0);
+  view_.SetGaugePosition(42);
+  EXPECT_EQ(gauge->maximum(), 100);
+  EXPECT_EQ(gauge->value(), 42);
+
+  auto* page = form_.findChild<QWidget*>("TabReport");
+  ASSERT_TRUE(page);
+  view_.ShowReportPage();
+  for (QWidget* w = page; w && w != &form_; w = w->parentWidget()) {
+    QWidget* stack = w->parentWidget();
+    if (auto* tabs = qobject_cast<QTabWidget*>(stack ? stack->parentWidget() : nullptr)) {
+      EXPECT_EQ(tabs->currentWidget(), w);
+    }
+  }
+  view_.SetControlAlarm("SaveCommentBtn", true);
+  auto* save = form_.findChild<QPushButton*>("SaveCommentBtn");
+  ASSERT_TRUE(save);
+  EXPECT_TRUE(save->styleSheet().contains("red"));
+  view_.SetControlAlarm("SaveCommentBtn", false);
+  EXPECT_TRUE(save->styleSheet().isEmpty());
+}
+
+TEST_F(ReportViewTest, HandlersDriveTheWindowAndCommandsReachTheHandlers) {
+  TArcZip zip;
+  TOptionLists lists;
+  TPreferences prefs;
+  IReportSeams seams;
+  TRunReport report(zip, lists, prefs, form_, view_, view_, seams);
+  BindReportCommands(form_, report);
+
+  report.ClearStatusBar();
+  EXPECT_EQ(form_.findChild<QLabel*>("StatusTotalSize")->text(), "Total size (Mb)");
+  EXPECT_EQ(form_.findChild<QLabel*>("StatusZipFile")->text(), "ZipFile: <none>");
+  report.StartClock();
+  report.ArcZip1TotalPercentDone(30);
+  EXPECT_EQ(form_.findChild<QProgressBar*>("Gauge")->value(), 30);
+  EXPECT_EQ(form_.findChild<QLabel*>("StatusProcessTime")->text(), "00:00");
+
+  auto* wrap = form_.findChild<QAction*>("WordWrap1");
+  ASSERT_TRUE(wrap);
+  EXPECT_TRUE(wrap->isChecked());
+  wrap->trigger();
+  EXPECT_FALSE(report.WordWrap());
+  EXPECT_FALSE(wrap->isChecked());
+  EXPECT_EQ(form_.findChild<QTextEdit*>("ReportBox")->lineWrapMode(), QTextEdit::NoWrap);
+
+  // "&Zip comment" without a comment says so; "ZIPcomment" opens the editor.
+  host_.Answer(IDOK, QStringLiteral("No Zip comment in this zip file"));
+  form_.findChild<QAction*>("Zipcomment1")->trigger();
+  report.CommentText = "line  one\r\n  two";
+  form_.findChild<QAction*>("ZIPcomment1")->trigger();
+  EXPECT_EQ(view_.Lines(), (QStringList{"line  one", "  two"}));
+  // Without an archive the buttons do nothing.
+  form_.findChild<QPushButton*>("SaveCommentBtn")->click();
+  form_.findChild<QPushButton*>("ReportToZIPBtn")->click();
+  EXPECT_EQ(host_.transcript().size(), 1);
+}
