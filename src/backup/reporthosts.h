@@ -75,6 +75,9 @@ class IProgressHost {
   virtual void ShowReportPage() {}
   // A button's caption in red bold (true) or in the window-text colour, regular (false).
   virtual void SetControlAlarm(const QString& /*control*/, bool) {}
+  // Highlights tab index of the inner page control ("Make": "ZIP", "Report ...") or of the main
+  // page control ("Browser", "Make", "Archive").
+  virtual void SetTabHighlight(bool /*inner*/, int /*index*/, bool /*on*/) {}
   // The date picker of the "Date Range" group.
   virtual QDateTime DatePickerValue() const { return {}; }
 };

@@ -519,6 +519,16 @@ void TRunReport::TrayIconState(int state) {
   }
 }
 
+void TRunReport::pagetabflash(bool inner, int index) {
+  bool on = false;
+  for (int i = 0; i < 7; ++i) {
+    on = !on;
+    host_.SetTabHighlight(inner, index, on);
+    Delay(300);
+  }
+  host_.SetTabHighlight(inner, index, false);
+}
+
 void TRunReport::ShowZipspecs(int64_t count, int64_t totalBytes) {
   SetPanel(rctl::kActiveFilePanel, QString());
   SetPanel(rctl::kCountPanel, QString::number(count) + S(rptmsg::kDirFiles));

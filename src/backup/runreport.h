@@ -160,6 +160,8 @@ class TRunReport : public QObject {
   void TrayIconState(int state);
   // The elapsed time since StartClock.
   QString ProcessTimeText() const;
+  // Draws the eye to a tab: its highlight toggled 7 times, 300 ms apart, then off.
+  void pagetabflash(bool inner, int index);
   // The summary of an opened archive.
   void ShowZipspecs(int64_t count, int64_t totalBytes);
 

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -194,6 +195,15 @@ void TWindowReport::ShowReportPage() {
 void TWindowReport::SetControlAlarm(const QString& control, bool on) {
   if (auto* w = qobject_cast<QWidget*>(form_.FindControl(control)))
     w->setStyleSheet(on ? QStringLiteral("color: red; font-weight: bold;") : QString());
+}
+
+void TWindowReport::SetTabHighlight(bool inner, int index, bool on) {
+  auto* pages = form_.findChild<QTabWidget*>(inner ? QStringLiteral("PageControl2")
+                                                   : QStringLiteral("PageControl1"));
+  if (!pages) return;
+  QTabBar* bar = pages->tabBar();
+  // The highlight colour on the caption; an invalid colour returns to the style's own.
+  bar->setTabTextColor(index, on ? bar->palette().color(QPalette::Highlight) : QColor());
 }
 
 QDateTime TWindowReport::DatePickerValue() const {

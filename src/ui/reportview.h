@@ -46,6 +46,7 @@ class TWindowReport : public QObject, public IProgressHost, public IReportBox {
   bool WindowHidden() const override;
   void ShowReportPage() override;
   void SetControlAlarm(const QString& control, bool on) override;
+  void SetTabHighlight(bool inner, int index, bool on) override;
   QDateTime DatePickerValue() const override;
 
  protected:

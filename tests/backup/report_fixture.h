@@ -30,6 +30,10 @@ struct RecordingProgressHost : IProgressHost {
   int reportPageShown = 0;
   QHash<QString, bool> alarm;
   QDateTime picker;
+  QStringList tabs;
+  void SetTabHighlight(bool inner, int index, bool on) override {
+    tabs << QStringLiteral("%1/%2/%3").arg(inner).arg(index).arg(on);
+  }
   void SetGaugeMoving(bool m) override { moving = m; }
   void SetGaugePosition(int p) override { position = p; }
   void DiscAnimation(bool on) override { disc = on; }

@@ -389,6 +389,13 @@ TEST(RunReport, StatusBarsTrayAndSummaries) {
   EXPECT_FALSE(t.host.trayAnimating);
   EXPECT_EQ(t.host.trayIcon, 1);
 
+  // A tab flashes on, off, ... on, then off: 7 waits of 300 ms.
+  const int64_t waited = t.clock.waited();
+  t.report.pagetabflash(true, 1);
+  EXPECT_EQ(t.host.tabs,
+            (QStringList{"1/1/1", "1/1/0", "1/1/1", "1/1/0", "1/1/1", "1/1/0", "1/1/1", "1/1/0"}));
+  EXPECT_EQ(t.clock.waited() - waited, 2100);
+
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   t.report.ShowZipspecs(7, 1234567890);
   EXPECT_EQ(t.Caption(rctl::kCountPanel), "7 DIR&files");

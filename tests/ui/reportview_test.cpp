@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTextEdit>
 
@@ -81,6 +82,12 @@ TEST_F(ReportViewTest, GaugePagesAndAlarm) {
       EXPECT_EQ(tabs->currentWidget(), w);
     }
   }
+  auto* main = form_.findChild<QTabWidget*>("PageControl1");
+  ASSERT_TRUE(main);
+  view_.SetTabHighlight(false, 2, true);
+  EXPECT_EQ(main->tabBar()->tabTextColor(2), main->tabBar()->palette().color(QPalette::Highlight));
+  view_.SetTabHighlight(false, 2, false);
+  EXPECT_FALSE(main->tabBar()->tabTextColor(2).isValid());
   view_.SetControlAlarm("SaveCommentBtn", true);
   auto* save = form_.findChild<QPushButton*>("SaveCommentBtn");
   ASSERT_TRUE(save);
