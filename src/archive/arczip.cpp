@@ -105,6 +105,10 @@ struct TArcZip::TRun {
 TArcZip::TArcZip() = default;
 TArcZip::~TArcZip() = default;
 
+int TArcZip::OpenSourceFile(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 TArchiveAttributes& TArcZip::Attributes() {
   if (ArchiveAttributes) return *ArchiveAttributes;
   if (!ownAttributes_) ownAttributes_ = std::make_unique<TArchiveAttributes>();
@@ -317,7 +321,7 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   }
   TFd fd;
   for (;;) {
-    fd.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd.fd = OpenSourceFile(path);
     if (fd.fd >= 0) break;
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, srFileOpenError, path, -1, retry);

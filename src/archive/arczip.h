@@ -80,6 +80,10 @@ class TArcZip : public TArcUnZip {
   // Compression threads besides the caller's; -1: one less than the processors.
   int PackThreads = -1;
 
+ protected:
+  // Opens a source file for reading; returns the descriptor, or -1 with errno set.
+  virtual int OpenSourceFile(const std::string& path);
+
  private:
   struct TStoredFile;
   struct TRun;
