@@ -189,8 +189,8 @@ int TArcZip::ZipFiles() {
   std::vector<size_t> packIndex(items.size(), SIZE_MAX);
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].IsFolder) continue;
-    bool store = PackLevel <= 0 || items[i].Size == 0 ||
-                 MatchesPatternList(NoCompressList, items[i].Path);
+    bool store =
+        PackLevel <= 0 || items[i].Size == 0 || MatchesPatternList(NoCompressList, items[i].Path);
     packIndex[i] = sources.size();
     sources.push_back({items[i].Path, store});
     run.storeMethod.push_back(store);
@@ -457,7 +457,8 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
           torn = true;
           break;
         }
-        crc = static_cast<uint32_t>(crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
+        crc = static_cast<uint32_t>(
+            crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
         emit(chunk.Data);
         progress(chunk.InSize);
         if (chunk.Last) break;
@@ -530,8 +531,8 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
     out.PatchAt(headerPos, header.data(), header.size());
     if (read < static_cast<uint64_t>(size)) {
       ShowMessage(zmSourceShortRead, h.FullName(),
-                  "The file became shorter while it was stored: " + std::to_string(read) +
-                      " of " + std::to_string(size) + " bytes were stored.",
+                  "The file became shorter while it was stored: " + std::to_string(read) + " of " +
+                      std::to_string(size) + " bytes were stored.",
                   zbOK | zbIconWarning);
     }
     done = true;

@@ -90,8 +90,8 @@ class TArcZip : public TArcUnZip {
   TArchiveAttributes& Attributes();
   bool WriteFolderEntry(TRun& run, const TFileItem& item);
   bool StoreFile(TRun& run, const TFileItem& item, size_t packIndex);
-  void WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st,
-                     size_t packIndex, bool& done);
+  void WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st, size_t packIndex,
+                     bool& done);
   void AfterArchiveComplete(TRun& run);
 
   std::unique_ptr<TArchiveAttributes> ownAttributes_;

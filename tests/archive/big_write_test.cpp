@@ -16,10 +16,11 @@ TEST(BigWrite, SparseSourcesNeedingZip64) {
   TempDir t;
   testutil::IsolatedXdg xdg(t.path());
   // 4500 MiB needs Zip64 sizes; 0xFFFF0000 bytes fits 32 bits but gets the Zip64 room reserved.
-  ASSERT_EQ(testutil::Run("cd " + Quote(t.path()) + " && truncate -s 4500M big.dat && truncate -s " +
-                std::to_string(0xFFFF0000ull) + " edge.dat && echo tail > small.txt")
-                .status,
-            0);
+  ASSERT_EQ(
+      testutil::Run("cd " + Quote(t.path()) + " && truncate -s 4500M big.dat && truncate -s " +
+                    std::to_string(0xFFFF0000ull) + " edge.dat && echo tail > small.txt")
+          .status,
+      0);
   TArcZip z;
   z.SetZipName(t / "big.zip");
   z.PackLevel = 1;
@@ -44,6 +45,7 @@ TEST(BigWrite, SparseSourcesNeedingZip64) {
   EXPECT_EQ(r.status, 0) << r.out;
   r = testutil::Run("7zz t " + Quote(t / "big.zip"));
   EXPECT_EQ(r.status, 0) << r.out;
-  r = testutil::Run("unzip -p " + Quote(t / "big.zip") + " big.dat | cmp - " + Quote(t / "big.dat"));
+  r = testutil::Run("unzip -p " + Quote(t / "big.zip") + " big.dat | cmp - " +
+                    Quote(t / "big.dat"));
   EXPECT_EQ(r.status, 0) << r.out;
 }

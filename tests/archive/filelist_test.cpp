@@ -87,8 +87,8 @@ TEST(ExpandFileList, PrefixesOverrideRecurse) {
   out.clear();
   o.Recurse = false;
   ExpandFileList({">" + t / "*.txt"}, o, out);
-  EXPECT_EQ(Paths(out, t.path()), (std::vector<std::string>{"a.txt", "other/f.txt", "sub/c.txt",
-                                                              "sub/deep/d.txt"}));
+  EXPECT_EQ(Paths(out, t.path()),
+            (std::vector<std::string>{"a.txt", "other/f.txt", "sub/c.txt", "sub/deep/d.txt"}));
 }
 
 TEST(ExpandFileList, DepthFirstWithFoldersReportedAsMet) {
@@ -101,9 +101,9 @@ TEST(ExpandFileList, DepthFirstWithFoldersReportedAsMet) {
   o.IncludeHidden = true;
   std::vector<TFileItem> out;
   ExpandFileList({t / "sub/*"}, o, out);
-  EXPECT_EQ(Paths(out, t.path()), (std::vector<std::string>{"sub/.hid/", "sub/.hid/e.txt",
-                                                              "sub/c.txt", "sub/deep/",
-                                                              "sub/deep/d.txt"}));
+  EXPECT_EQ(Paths(out, t.path()),
+            (std::vector<std::string>{"sub/.hid/", "sub/.hid/e.txt", "sub/c.txt", "sub/deep/",
+                                      "sub/deep/d.txt"}));
   std::vector<std::string> expected;
   for (const auto& p : Paths(out, t.path())) expected.push_back("rec:" + t / p);
   EXPECT_EQ(rec.events, expected);

@@ -26,12 +26,13 @@ bool HavePeers() {
 
 // Text, random data, empty files, empty folders, a non-ASCII name and a name with spaces.
 void MakeTree(const std::string& dir) {
-  auto r = testutil::Run("set -e; cd " + Quote(dir) +
-               "; mkdir -p src/sub/deeper src/empty 'src/with space/x';"
-               " seq 1 50000 > src/numbers.txt; printf 'hi\\n' > src/sub/a.txt;"
-               " : > src/sub/empty.dat; head -c 300000 /dev/urandom > src/sub/deeper/random.bin;"
-               " printf 'grüß\\n' > 'src/with space/Größe – ünïcödé.txt';"
-               " cp src/numbers.txt 'src/with space/copy of numbers.txt'; : > src/.hidden");
+  auto r = testutil::Run(
+      "set -e; cd " + Quote(dir) +
+      "; mkdir -p src/sub/deeper src/empty 'src/with space/x';"
+      " seq 1 50000 > src/numbers.txt; printf 'hi\\n' > src/sub/a.txt;"
+      " : > src/sub/empty.dat; head -c 300000 /dev/urandom > src/sub/deeper/random.bin;"
+      " printf 'grüß\\n' > 'src/with space/Größe – ünïcödé.txt';"
+      " cp src/numbers.txt 'src/with space/copy of numbers.txt'; : > src/.hidden");
   ASSERT_EQ(r.status, 0) << r.out;
 }
 
@@ -42,10 +43,10 @@ std::string Arczip(const std::string& args) {
 // "name method" per entry, as Python's zipfile sees them.
 std::string PyMethods(const std::string& archive) {
   auto r = testutil::Run("python3 -c " +
-               Quote("import zipfile,sys\n"
-                     "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
-                     "  print(i.filename, i.compress_type)\n") +
-               " " + Quote(archive));
+                         Quote("import zipfile,sys\n"
+                               "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                               "  print(i.filename, i.compress_type)\n") +
+                         " " + Quote(archive));
   EXPECT_EQ(r.status, 0) << r.out;
   return r.out;
 }
@@ -55,15 +56,15 @@ void ExpectPeersAccept(const std::string& archive, const std::string& password =
   auto r = testutil::Run("unzip -tq" + p + " " + Quote(archive));
   EXPECT_EQ(r.status, 0) << r.out;
   r = testutil::Run("7zz t" + (password.empty() ? std::string() : " -p" + Quote(password)) + " " +
-          Quote(archive));
+                    Quote(archive));
   EXPECT_EQ(r.status, 0) << r.out;
   r = testutil::Run("python3 -c " +
-          Quote("import zipfile,sys\n"
-                "z=zipfile.ZipFile(sys.argv[1])\n"
-                "if len(sys.argv)>2: z.setpassword(sys.argv[2].encode())\n"
-                "bad=z.testzip()\n"
-                "sys.exit(1 if bad else 0)\n") +
-          " " + Quote(archive) + (password.empty() ? "" : " " + Quote(password)));
+                    Quote("import zipfile,sys\n"
+                          "z=zipfile.ZipFile(sys.argv[1])\n"
+                          "if len(sys.argv)>2: z.setpassword(sys.argv[2].encode())\n"
+                          "bad=z.testzip()\n"
+                          "sys.exit(1 if bad else 0)\n") +
+                    " " + Quote(archive) + (password.empty() ? "" : " " + Quote(password)));
   EXPECT_EQ(r.status, 0) << r.out;
   r = testutil::Run("bsdtar -tf " + Quote(archive));
   EXPECT_EQ(r.status, 0) << r.out;
@@ -75,10 +76,12 @@ TEST(InteropWrite, TreeRoundTripsThroughEveryPeer) {
   if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
   TempDir t;
   MakeTree(t.path());
-  auto r = testutil::Run("cd " + Quote(t.path()) + " && " + Arczip("a out.zip src -r -9 -n '*.bin'"));
+  auto r =
+      testutil::Run("cd " + Quote(t.path()) + " && " + Arczip("a out.zip src -r -9 -n '*.bin'"));
   ASSERT_EQ(r.status, 0) << r.out;
   ExpectPeersAccept(t / "out.zip");
-  r = testutil::Run("cd " + Quote(t.path()) + " && unzip -q -d restored out.zip && diff -r src restored/src");
+  r = testutil::Run("cd " + Quote(t.path()) +
+                    " && unzip -q -d restored out.zip && diff -r src restored/src");
   EXPECT_EQ(r.status, 0) << r.out;
   r = testutil::Run("cd " + Quote(t.path()) + " && LC_ALL=C.UTF-8 unzip -l out.zip");
   EXPECT_NE(r.out.find("src/with space/Größe – ünïcödé.txt"), std::string::npos) << r.out;
@@ -106,8 +109,9 @@ TEST(InteropWrite, EncryptedArchivesOpenWithThePassword) {
   ExpectPeersAccept(t / "enc.zip", "secret");
   r = testutil::Run("unzip -tq -P wrong " + Quote(t / "enc.zip"));
   EXPECT_NE(r.status, 0) << r.out;
-  r = testutil::Run("cd " + Quote(t.path()) +
-          " && mkdir b && bsdtar --passphrase secret -C b -xf enc.zip && diff -r src b/src");
+  r = testutil::Run(
+      "cd " + Quote(t.path()) +
+      " && mkdir b && bsdtar --passphrase secret -C b -xf enc.zip && diff -r src b/src");
   EXPECT_EQ(r.status, 0) << r.out;
 }
 
@@ -178,10 +182,11 @@ void AttributeScenario(bool refuseXattrs) {
   }
   EXPECT_EQ(testutil::Exists(t / "state/arcavo/archived.state"), !expectXattrs);
   EXPECT_TRUE(AttributeRun(d, zipName, attrs, true, false).empty());
-  auto r = testutil::Run("cd " + Quote(d) +
-               " && echo x >> a && touch -d '+2 seconds' b && cp -a c c2");
+  auto r =
+      testutil::Run("cd " + Quote(d) + " && echo x >> a && touch -d '+2 seconds' b && cp -a c c2");
   ASSERT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(AttributeRun(d, zipName, attrs, true, true), (std::vector<std::string>{"a", "b", "c2"}));
+  EXPECT_EQ(AttributeRun(d, zipName, attrs, true, true),
+            (std::vector<std::string>{"a", "b", "c2"}));
   EXPECT_TRUE(AttributeRun(d, zipName, attrs, true, false).empty());
 }
 

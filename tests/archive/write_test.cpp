@@ -267,7 +267,8 @@ TEST(ZipWrite, SourceShorterThanMeasuredRecordsWhatWasRead) {
   ASSERT_EQ(f.z.ZipFiles(), 2);
   auto e = ByName(f.z);
   std::string s = f.src.substr(1) + "/";
-  EXPECT_EQ(EntryData(f.zipName, *e[s + "shrinks.txt"]), TextBytes(3 * 1024 * 1024).substr(0, 1500000));
+  EXPECT_EQ(EntryData(f.zipName, *e[s + "shrinks.txt"]),
+            TextBytes(3 * 1024 * 1024).substr(0, 1500000));
   EXPECT_EQ(EntryData(f.zipName, *e[s + "z.txt"]), "after");
   EXPECT_EQ(boxes, std::vector<std::string>{s + "shrinks.txt"});
 }
@@ -284,7 +285,8 @@ TEST(ZipWrite, SkipReasonsDuringWriting) {
   z.failures[t / "src/c.txt"] = 5;  // keeps failing: the handler gives up
   std::vector<std::string> events;
   int retries = 0;
-  z.OnSkippingFile = [&](TArcUnZip::TSender, TSkipReason r, const std::string& n, int, bool& retry) {
+  z.OnSkippingFile = [&](TArcUnZip::TSender, TSkipReason r, const std::string& n, int,
+                         bool& retry) {
     events.push_back(std::to_string(static_cast<int>(r)) + ":" + n.substr(t.path().size() + 1));
     if (r == srFileOpenError && n.find("b.txt") != std::string::npos) retry = ++retries < 3;
   };
@@ -304,9 +306,8 @@ TEST(ZipWrite, SkipReasonsDuringWriting) {
   z.Recurse = true;
   z.FilesList = {t / "src/*.txt"};
   EXPECT_EQ(z.ZipFiles(), 2);
-  EXPECT_EQ(events, (std::vector<std::string>{"2:src/b.txt", "2:src/c.txt",
-                                              "7:src/d.txt", "nosuch:src/gone.txt",
-                                              "1:src/sub/a.txt"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"2:src/b.txt", "2:src/c.txt", "7:src/d.txt",
+                                              "nosuch:src/gone.txt", "1:src/sub/a.txt"}));
   EXPECT_EQ(retries, 1);
 }
 
