@@ -148,6 +148,7 @@ TEST(ZipWrite, EntriesHeadersAndContent) {
   WriteFile(f.src + "/photo.jpg", TextBytes(5000));
   WriteFile(f.src + "/empty", "");
   WriteFile(f.src + "/grüße.txt", "hallo");
+  WriteFile(f.src + "/latin1-\xe9.txt", "not UTF-8");
   ::chmod((f.src + "/random.bin").c_str(), 0640);
   f.z.PackLevel = 9;
   f.z.NoCompressList = {"*.JPG"};
@@ -155,10 +156,10 @@ TEST(ZipWrite, EntriesHeadersAndContent) {
   f.z.FilesList = {f.src + "/", f.src + "/*"};
   int completed = -1;
   f.z.OnZipComplete = [&](TArcUnZip::TSender, int n) { completed = n; };
-  EXPECT_EQ(f.z.ZipFiles(), 5);
-  EXPECT_EQ(completed, 5);
+  EXPECT_EQ(f.z.ZipFiles(), 6);
+  EXPECT_EQ(completed, 6);
   EXPECT_TRUE(f.z.FilesList.empty());
-  ASSERT_EQ(f.z.EntryCount(), 6);  // the directory was read back
+  ASSERT_EQ(f.z.EntryCount(), 7);  // the directory was read back
   auto e = ByName(f.z);
   std::string s = f.src.substr(1) + "/";
   ASSERT_TRUE(e.count(s + "big.txt"));
@@ -179,6 +180,12 @@ TEST(ZipWrite, EntriesHeadersAndContent) {
   const auto& hu = *e[s + "grüße.txt"];
   EXPECT_EQ(hu.Flag & 0x0800, 0x0800);
   EXPECT_EQ(EntryData(f.zipName, hu), "hallo");
+  // A name that is not UTF-8 is stored as it is, without claiming UTF-8.
+  for (int i = 0; i < f.z.EntryCount(); ++i) {
+    if (f.z.EntryHeader(i).RawName.find("latin1-") != std::string::npos) {
+      EXPECT_EQ(f.z.EntryHeader(i).Flag & 0x0800, 0);
+    }
+  }
   const auto& hd = *e[s];
   EXPECT_EQ(hd.ComprMethod, 0);
   EXPECT_EQ(hd.ExtFileAttrib & 0x10, 0x10u);
