@@ -17,6 +17,7 @@
 #include "archive/arczip.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipwriter.h"
 #include "platform/archiveattr.h"
 #include "testhost.h"
 #include "testutil.h"
@@ -411,4 +412,50 @@ TEST(ZipWrite, ArchiveAttributeResetAndSkip) {
   EXPECT_EQ(f.z.ZipFiles(), 0);
   EXPECT_EQ(f.skips.size(), 3u);
   EXPECT_EQ(f.skips[0], "5:" + f.src + "/a");
+}
+
+namespace {
+
+// A memory stream that takes no more than capacity bytes, as a full disk would.
+class TFullStream : public TMemoryStream {
+ public:
+  explicit TFullStream(size_t capacity) : capacity_(capacity) {}
+  size_t WriteAt(int64_t pos, const void* p, size_t n) override {
+    size_t room = pos >= static_cast<int64_t>(capacity_) ? 0 : capacity_ - static_cast<size_t>(pos);
+    return TMemoryStream::WriteAt(pos, p, std::min(n, room));
+  }
+
+ private:
+  size_t capacity_;
+};
+
+}  // namespace
+
+TEST(ZipOutput, PatchesBufferedAndWrittenBytesAndReportsAFullMedium) {
+  TMemoryStream s;
+  TZipOutput out(s);
+  std::string big(300000, 'x');
+  out.Append("head");
+  out.Append(big);  // flushes "head" and writes the big block directly
+  out.Append("tail");
+  out.PatchAt(0, "HEAD", 4);              // already in the stream
+  out.PatchAt(out.Pos() - 4, "TAIL", 4);  // still buffered
+  out.Flush();
+  std::string bytes(s.Bytes().begin(), s.Bytes().end());
+  EXPECT_EQ(bytes, "HEAD" + big + "TAIL");
+  out.Truncate(4);
+  out.Append("!");
+  out.Flush();
+  EXPECT_EQ(std::string(s.Bytes().begin(), s.Bytes().end()), "HEAD!");
+
+  TFullStream full(1000);
+  TZipOutput o2(full);
+  o2.Append(std::string(999, 'a'));
+  o2.Append("bc");
+  try {
+    o2.Flush();
+    ADD_FAILURE() << "no exception";
+  } catch (const ENotEnoughRoom& e) {
+    EXPECT_STREQ(e.what(), "Not enough room to write archive");
+  }
 }
