@@ -37,7 +37,7 @@ void TZipCrypt::Update(uint8_t p) {
 
 uint8_t TZipCrypt::StreamByte() const {
   uint16_t t = static_cast<uint16_t>(k2_ | 2);
-  return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
+  return static_cast<uint8_t>((static_cast<uint32_t>(t) * (t ^ 1u)) >> 8);
 }
 
 uint8_t TZipCrypt::DecryptByte(uint8_t c) {
