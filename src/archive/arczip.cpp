@@ -118,6 +118,8 @@ TArchiveAttributes& TArcZip::Attributes() {
 int TArcZip::ZipFiles() {
   TBusyGuard busy(*this);
   cancel_ = false;
+  // The attribute store is read afresh for each run: another run may have changed it meanwhile.
+  ownAttributes_.reset();
   bool keep = KeepZipOpen;
   struct TEndOfRun {
     TArcZip& z;
