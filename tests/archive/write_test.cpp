@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <random>
@@ -157,7 +158,15 @@ TEST(ZipWrite, EntriesHeadersAndContent) {
   f.z.FilesList = {f.src + "/", f.src + "/*"};
   int completed = -1;
   f.z.OnZipComplete = [&](TArcUnZip::TSender, int n) { completed = n; };
+  std::vector<int> totals, files;
+  f.z.OnTotalPercentDone = [&](TArcUnZip::TSender, int p) { totals.push_back(p); };
+  f.z.OnFilePercentDone = [&](TArcUnZip::TSender, int p) { files.push_back(p); };
   EXPECT_EQ(f.z.ZipFiles(), 6);
+  EXPECT_TRUE(std::is_sorted(totals.begin(), totals.end()));
+  ASSERT_FALSE(totals.empty());
+  EXPECT_EQ(totals.back(), 100);
+  EXPECT_GT(totals.size(), 3u);
+  EXPECT_EQ(std::count(files.begin(), files.end(), 100), 5);  // every file with data
   EXPECT_EQ(completed, 6);
   EXPECT_TRUE(f.z.FilesList.empty());
   ASSERT_EQ(f.z.EntryCount(), 7);  // the directory was read back
