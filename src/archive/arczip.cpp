@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <system_error>
 #include <unordered_set>
@@ -56,6 +57,19 @@ void RandomBytes(uint8_t* p, size_t n) {
   }
 }
 
+// The process's umask, read without changing it (umask(2) would race with other threads).
+mode_t CurrentUmask() {
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    unsigned mask = 022;
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    std::fclose(f);
+    return static_cast<mode_t>(mask);
+  }
+  return 022;
+}
+
 // Opens a unique temporary file beside target (O_EXCL through mkstemp), with the permissions a
 // new file would get.
 std::string MakeTempBeside(const std::string& target) {
@@ -65,9 +79,7 @@ std::string MakeTempBeside(const std::string& target) {
   std::string tmpl = dir + "." + base + ".XXXXXX";
   int fd = ::mkstemp(tmpl.data());
   if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+  ::fchmod(fd, 0666 & ~CurrentUmask());
   ::close(fd);
   return tmpl;
 }
