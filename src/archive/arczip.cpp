@@ -11,6 +11,7 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "archive/arczip_run.h"
 #include "archive/filelist.h"
 #include "archive/wildcard.h"
 #include "archive/zipcrypt.h"
@@ -81,27 +82,6 @@ struct TFd {
 
 }  // namespace
 
-// A file stored by this run, for the work done once the archive is complete.
-struct TArcZip::TStoredFile {
-  std::string Path;
-  TFileStamp Stamp;
-};
-
-// The state of one ZipFiles run.
-struct TArcZip::TRun {
-  std::unique_ptr<TFileStream> stream;
-  std::unique_ptr<TZipOutput> out;
-  std::unique_ptr<TPackPipeline> pack;
-  std::vector<TZipHeaderInfo> entries;
-  std::unordered_set<std::string> names;  // stored names, compared exactly
-  std::vector<TStoredFile> stored;
-  std::vector<bool> storeMethod;  // per pack index
-  int64_t totalBytes = 0;
-  int64_t doneBytes = 0;
-  int lastTotalPercent = -1;
-  int files = 0;
-};
-
 TArcZip::TArcZip() = default;
 TArcZip::~TArcZip() = default;
 
@@ -134,38 +114,27 @@ int TArcZip::ZipFiles() {
   }
   struct stat ast;
   bool archiveExists = ::stat(zipName.c_str(), &ast) == 0;
-  if (archiveExists && ast.st_size > 0)
-    throw EArcZipException("Adding to an existing archive is not supported: " + zipName);
+  // An existing single-volume archive is rewritten with its entries kept, replaced or added to.
+  if (archiveExists && ast.st_size > 0 && MultiZipInfo.MultiMode == TMultiMode::mmNone) {
+    TRewriteTarget target;
+    target.Source = zipName;
+    target.Output = zipName;
+    target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
+    int count = UpdateArchive(target);
+    if (OnZipComplete) OnZipComplete(this, count);
+    return count;
+  }
 
   // 1. The list of names to store.
   TExpandOptions xo;
-  xo.RootDir = RootDir;
-  xo.Recurse = Recurse;
-  xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;
-  xo.IncludeHidden = IncludeHiddenFiles;
-  xo.ExcludeList = &ExcludeList;
+  SetupExpansion(xo);
   if (archiveExists) {
     xo.HaveArchive = true;
     xo.ArchiveDev = ast.st_dev;
     xo.ArchiveIno = ast.st_ino;
   }
-  if (SkipIfArchiveBitNotSet)
-    xo.ArchiveBitSet = [this](const std::string& p, const struct stat& st) {
-      return Attributes().IsSet(p, st);
-    };
   if (ZipAction == TZipAction::zaFreshen)
     xo.InArchive = [](const std::string&) { return false; };  // a new archive has no entries
-  xo.Skipping = [this](TSkipReason r, const std::string& name) {
-    bool retry = false;
-    if (OnSkippingFile) OnSkippingFile(this, r, name, -1, retry);
-  };
-  xo.NoSuchFile = [this](const std::string& name) {
-    if (OnNoSuchFile) OnNoSuchFile(this, name);
-  };
-  xo.RecursingFile = [this](const std::string& name) {
-    if (OnRecursingFile) OnRecursingFile(this, name);
-  };
-  xo.Between = [this] { CheckCancel(); };
   std::vector<TFileItem> items;
   TRun run;
   run.totalBytes = ExpandFileList(FilesList, xo, items);
@@ -185,8 +154,8 @@ int TArcZip::ZipFiles() {
   std::vector<size_t> packIndex(items.size(), SIZE_MAX);
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].IsFolder) continue;
-    bool store = PackLevel <= 0 || items[i].Size == 0 ||
-                 MatchesPatternList(NoCompressList, items[i].Path);
+    bool store =
+        PackLevel <= 0 || items[i].Size == 0 || MatchesPatternList(NoCompressList, items[i].Path);
     packIndex[i] = sources.size();
     sources.push_back({items[i].Path, store});
     run.storeMethod.push_back(store);
@@ -237,6 +206,29 @@ int TArcZip::ZipFiles() {
   FilesList.clear();
   if (OnZipComplete) OnZipComplete(this, count);
   return count;
+}
+
+void TArcZip::SetupExpansion(TExpandOptions& xo) {
+  xo.RootDir = RootDir;
+  xo.Recurse = Recurse;
+  xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;
+  xo.IncludeHidden = IncludeHiddenFiles;
+  xo.ExcludeList = &ExcludeList;
+  if (SkipIfArchiveBitNotSet)
+    xo.ArchiveBitSet = [this](const std::string& p, const struct stat& st) {
+      return Attributes().IsSet(p, st);
+    };
+  xo.Skipping = [this](TSkipReason r, const std::string& name) {
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, r, name, -1, retry);
+  };
+  xo.NoSuchFile = [this](const std::string& name) {
+    if (OnNoSuchFile) OnNoSuchFile(this, name);
+  };
+  xo.RecursingFile = [this](const std::string& name) {
+    if (OnRecursingFile) OnRecursingFile(this, name);
+  };
+  xo.Between = [this] { CheckCancel(); };
 }
 
 void TArcZip::AfterArchiveComplete(TRun& run) {
@@ -453,7 +445,8 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
           torn = true;
           break;
         }
-        crc = static_cast<uint32_t>(crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
+        crc = static_cast<uint32_t>(
+            crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
         emit(chunk.Data);
         progress(chunk.InSize);
         if (chunk.Last) break;
@@ -526,8 +519,8 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
     out.PatchAt(headerPos, header.data(), header.size());
     if (read < static_cast<uint64_t>(size)) {
       ShowMessage(zmSourceShortRead, h.FullName(),
-                  "The file became shorter while it was stored: " + std::to_string(read) +
-                      " of " + std::to_string(size) + " bytes were stored.",
+                  "The file became shorter while it was stored: " + std::to_string(read) + " of " +
+                      std::to_string(size) + " bytes were stored.",
                   zbOK | zbIconWarning);
     }
     done = true;
