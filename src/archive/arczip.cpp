@@ -252,10 +252,8 @@ void TArcZip::AfterArchiveComplete(TRun& run) {
       ::unlink(f.Path.c_str());
     }
   }
-  // The new directory is read back.
-  stream_.reset();
-  loaded_ = false;
-  EnsureDirectory();
+  // The new directory is read back (a cancel request no longer turns the run into a failure).
+  Reload();
 }
 
 namespace {

@@ -131,6 +131,9 @@ class TArcZip : public TArcUnZip {
   // Writes the new archive to a temporary file and replaces target.Output with it.
   void Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& run);
   void CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry);
+  struct TNoCancel;
+  // Reads the directory of the archive that was just written.
+  void Reload();
   // The folder for temporary files: TempPath, else $TMPDIR, else /tmp.
   std::string TempFolder() const;
 

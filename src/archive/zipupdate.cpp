@@ -260,6 +260,27 @@ size_t DescriptorLength(THugeStream& s, int64_t pos, const TZipHeaderInfo& h, bo
 
 }  // namespace
 
+// Once the new archive has replaced the old one, the operation has succeeded: reading the new
+// directory back must not turn a late cancel request into a reported failure.
+struct TArcZip::TNoCancel {
+  TArcZip& z;
+  bool was;
+  explicit TNoCancel(TArcZip& zip) : z(zip), was(zip.DoProcessMessages) {
+    z.DoProcessMessages = false;
+  }
+  ~TNoCancel() {
+    z.DoProcessMessages = was;
+    z.cancel_ = false;
+  }
+};
+
+void TArcZip::Reload() {
+  TNoCancel guard(*this);
+  stream_.reset();
+  loaded_ = false;
+  EnsureDirectory();
+}
+
 // What a rewrite does with each entry of the source archive and which files it stores.
 struct TArcZip::TRewritePlan {
   std::vector<uint8_t> fate;      // per physical entry: TFate
@@ -621,9 +642,7 @@ int TArcZip::RemoveEntries() {
   target.Source = target.Output = ZipName();
   target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
   Rewrite(target, plan, run);
-  stream_.reset();
-  loaded_ = false;
-  EnsureDirectory();
+  Reload();
   return removed;
 }
 
@@ -640,9 +659,7 @@ void TArcZip::SaveArchiveChanges() {
   target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
   CopyArchive(target);
   endCentral_.Modified = false;
-  stream_.reset();
-  loaded_ = false;
-  EnsureDirectory();
+  Reload();
 }
 
 void TArcZip::SetEntryPath(int index, const std::string& folder) {
@@ -719,11 +736,7 @@ void TArcZip::ConvertToSelfExtractor(const std::string& stub) {
   target.HeadBytes = ReadWholeFile(stub);
   bool inPlace = SameFile(target.Source, target.Output);
   CopyArchive(target);
-  if (inPlace) {
-    stream_.reset();
-    loaded_ = false;
-    EnsureDirectory();
-  }
+  if (inPlace) Reload();
 }
 
 void TArcZip::ConvertToPlainZip(bool deleteSource) {
@@ -743,7 +756,7 @@ void TArcZip::ConvertToPlainZip(bool deleteSource) {
   CopyArchive(target);
   CloseArchive();
   SetZipName(target.Output);
-  EnsureDirectory();
+  Reload();
   if (deleteSource && !inPlace) ::unlink(target.Source.c_str());
   KeepLeadingBytes = true;
 }
