@@ -118,8 +118,7 @@ void TPackPipeline::OpenLocked(size_t i) {
   f.Id.Ino = st.st_ino;
   f.Id.Size = st.st_size;
   f.Id.MTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  int64_t n =
-      (st.st_size + static_cast<int64_t>(chunkSize_) - 1) / static_cast<int64_t>(chunkSize_);
+  int64_t n = (st.st_size + static_cast<int64_t>(chunkSize_) - 1) / static_cast<int64_t>(chunkSize_);
   f.Chunks = static_cast<size_t>(std::max<int64_t>(n, 1));
   f.Remaining = f.Chunks;
   f.State.assign(f.Chunks, TUnitState::Waiting);
