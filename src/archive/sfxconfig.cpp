@@ -1,5 +1,9 @@
 #include "archive/sfxconfig.h"
 
+#include <algorithm>
+
+#include "archive/arcunzip.h"
+
 namespace {
 
 std::string Cut(const std::string& s, size_t max) {
@@ -74,4 +78,19 @@ bool TSFXConfig::ReadConfigBlock(const uint8_t* data, size_t size) {
   InfoText = strings[3];
   InfoTitle = strings[4];
   return true;
+}
+
+bool TSFXConfig::ReadConfigBefore(THugeStream& s, uint64_t offset) {
+  size_t n = static_cast<size_t>(std::min<uint64_t>(offset, 0xFFFF));
+  if (n < kSFXBlockFixedSize || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  std::vector<uint8_t> tail(n);
+  if (s.ReadAt(static_cast<int64_t>(offset - n), tail.data(), n) != n) return false;
+  return ReadConfigBlock(tail.data(), n);
+}
+
+uint64_t FirstEntryOffset(const TArcUnZip& zip) {
+  uint64_t first = zip.EndCentral().GetCentralOffset();
+  for (int i = 0; i < zip.EntryCount(); ++i)
+    first = std::min(first, zip.EntryHeader(i).LocalHeaderOffset());
+  return first;
 }

@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+class TArcUnZip;
+class THugeStream;
+
 enum class TSFXOverwriteMode { omPrompt, omAlways, omNever };
 
 enum TSFXFlags : uint8_t {
@@ -49,4 +52,10 @@ class TSFXConfig {
   // Reads a block that ends exactly at the end of data (the bytes before the first local header);
   // false when there is none there or it is inconsistent, and the settings are then unchanged.
   bool ReadConfigBlock(const uint8_t* data, size_t size);
+  // Reads the block that ends at offset in s (the first local header of a self-extractor).
+  bool ReadConfigBefore(THugeStream& s, uint64_t offset);
 };
+
+// Where the entries of an archive begin: its first local header, or the central directory of an
+// archive without entries. What lies before is the self-extractor's stub and block.
+uint64_t FirstEntryOffset(const TArcUnZip& zip);

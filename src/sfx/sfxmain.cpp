@@ -73,21 +73,6 @@ int Usage() {
   return 2;
 }
 
-// The configuration block right before the first local header, when there is one.
-TSFXConfig ReadConfig(TArcUnZip& zip, const std::string& self) {
-  TSFXConfig cfg;
-  uint64_t first = zip.EndCentral().GetCentralOffset();
-  for (int i = 0; i < zip.EntryCount(); ++i)
-    first = std::min(first, zip.EntryHeader(i).LocalHeaderOffset());
-  size_t n = static_cast<size_t>(std::min<uint64_t>(first, 0xFFFF));
-  if (n < kSFXBlockFixedSize) return cfg;
-  std::vector<uint8_t> tail(n);
-  TFileStream s(self, TFileStream::omRead);
-  if (s.ReadAt(static_cast<int64_t>(first - n), tail.data(), n) == n)
-    cfg.ReadConfigBlock(tail.data(), n);
-  return cfg;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,7 +117,8 @@ int main(int argc, char** argv) {
   try {
     zip.SetZipName(self);
     zip.ReadArchive();
-    cfg = ReadConfig(zip, self);
+    TFileStream s(self, TFileStream::omRead);
+    cfg.ReadConfigBefore(s, FirstEntryOffset(zip));
   } catch (const std::exception&) {
     std::fprintf(stderr, "%s: no archive attached\n", g_prog);
     return 2;

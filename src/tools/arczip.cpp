@@ -8,7 +8,8 @@
 //                        -n: store without compression). An existing archive is updated: its
 //                        entries are replaced by the files named, or with -u only by newer
 //                        files, or with -f only by newer files and nothing is added. A new
-//                        archive whose name ends in ".exe" is a self-extractor.
+//                        archive whose name ends in ".exe" is a self-extractor (-s: its stub,
+//                        default ArcSFX32.bin).
 //   arczip d ARCHIVE PATTERN...                       delete matching entries
 //   arczip c ARCHIVE                                  set the archive comment from stdin
 //   arczip sfx ARCHIVE [-s STUB]                      copy into a self-extractor ARCHIVE.EXE
@@ -35,7 +36,7 @@ int Usage() {
                "       arczip t ARCHIVE [-p PASSWORD]\n"
                "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n"
                "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] "
-               "[-n PATTERN] [-u|-f]\n"
+               "[-n PATTERN] [-u|-f] [-s STUB]\n"
                "       arczip d ARCHIVE PATTERN...\n"
                "       arczip c ARCHIVE < COMMENT\n"
                "       arczip sfx ARCHIVE [-s STUB]\n"
@@ -131,6 +132,7 @@ int Add(TArcZip& zip, int argc, char** argv) {
   zip.IncludeSysFiles = true;
   bool recurse = false;
   bool action = false;
+  std::string stub;
   std::vector<std::string> paths;
   for (int i = 3; i < argc; ++i) {
     std::string a = argv[i];
@@ -144,9 +146,11 @@ int Add(TArcZip& zip, int argc, char** argv) {
     } else if (a == "-f") {
       zip.ZipAction = TZipAction::zaFreshen;
       action = true;
-    } else if ((a == "-p" || a == "-x" || a == "-n") && i + 1 < argc) {
+    } else if ((a == "-p" || a == "-x" || a == "-n" || a == "-s") && i + 1 < argc) {
       std::string v = argv[++i];
-      if (a == "-p")
+      if (a == "-s")
+        stub = v;
+      else if (a == "-p")
         zip.Password = v;
       else if (a == "-x")
         zip.ExcludeList.push_back(v);
@@ -193,7 +197,7 @@ int Add(TArcZip& zip, int argc, char** argv) {
   std::string ext = name.size() >= 4 ? name.substr(name.size() - 4) : "";
   for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (ext == ".exe" && ::stat(name.c_str(), &ast) != 0) {
-    std::string stub = ResourcePath("ArcSFX32.bin");
+    if (stub.empty()) stub = ResourcePath("ArcSFX32.bin");
     if (stub.empty()) throw EArcZipException("The self-extractor stub ArcSFX32.bin is missing");
     TSFXConfig cfg;
     cfg.UserCanDisableCmdLine = cfg.UserCanChooseFiles = cfg.UserCanChangeOverwrite = true;
