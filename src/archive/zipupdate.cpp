@@ -179,7 +179,16 @@ void CopyOver(const std::string& from, const std::string& target, mode_t mode) {
 
 // Moves the complete archive in temp over target: a rename within one file system, otherwise a
 // copy beside target renamed over it. Target is never left half-written.
-void ReplaceWith(const std::string& temp, const std::string& target, bool executable) {
+void ReplaceWith(const std::string& temp, const std::string& name, bool executable) {
+  // An archive reached through a symbolic link is replaced where the link points; the link stays.
+  std::string target = name;
+  struct stat lst;
+  if (::lstat(name.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(name.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
   mode_t mode = ModeForReplacement(target, executable);
   FinishFile(temp, mode, target);
   if (::rename(temp.c_str(), target.c_str()) != 0) {

@@ -75,16 +75,19 @@ TEST(InteropUpdate, UpdateRoundTripKeepsEntriesByteForByte) {
   TempDir t;
   MakeTree(t.path());
   std::string cd = "cd " + Quote(t.path()) + " && ";
-  auto r = Sh(cd + Quote(kArczip) + " a a.zip src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin");
+  auto r = Sh(cd + Quote(kArczip) +
+              " a a.zip src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin");
   ASSERT_EQ(r.status, 0) << r.out;
   auto before = PythonRaw(t / "a.zip");
   ASSERT_EQ(before.size(), 5u);
 
   // Two files change (one only in date); a sixth is new.
-  r = Sh(cd + "echo changed >> src/f2.txt && touch -d '2024-01-01 08:00' src/f2.txt src/f4.txt"
-              " && echo six > src/f5.txt && " +
-         Quote(kArczip) + " a a.zip -u src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin"
-                          " src/f5.txt");
+  r = Sh(cd +
+         "echo changed >> src/f2.txt && touch -d '2024-01-01 08:00' src/f2.txt src/f4.txt"
+         " && echo six > src/f5.txt && " +
+         Quote(kArczip) +
+         " a a.zip -u src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin"
+         " src/f5.txt");
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(Sh("unzip -tq " + Quote(t / "a.zip")).status, 0);
   auto after = PythonRaw(t / "a.zip");
@@ -94,8 +97,10 @@ TEST(InteropUpdate, UpdateRoundTripKeepsEntriesByteForByte) {
   EXPECT_EQ(Sh("unzip -p " + Quote(t / "a.zip") + " src/f2.txt | cmp - " + Quote(t / "src/f2.txt"))
                 .status,
             0);
-  r = Sh("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
-         "print(' '.join(i.filename for i in z.infolist()))\" " + Quote(t / "a.zip"));
+  r =
+      Sh("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+         "print(' '.join(i.filename for i in z.infolist()))\" " +
+         Quote(t / "a.zip"));
   EXPECT_EQ(r.out, "src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin src/f5.txt\n");
 
   // Freshen: a file not in the archive is not added and the archive is not rewritten.
@@ -111,11 +116,14 @@ TEST(InteropUpdate, DeletingFromAZipPasswordArchive) {
   TempDir t;
   MakeTree(t.path());
   std::string cd = "cd " + Quote(t.path()) + " && ";
-  auto r = Sh(cd + "zip -q -P pw enc.zip src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin");
+  auto r =
+      Sh(cd + "zip -q -P pw enc.zip src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin");
   ASSERT_EQ(r.status, 0) << r.out;
   // Info-ZIP writes these entries with a data descriptor (bit 3).
-  r = Sh("python3 -c \"import zipfile,sys; print(all(i.flag_bits & 9 == 9 for i in "
-         "zipfile.ZipFile(sys.argv[1]).infolist()))\" " + Quote(t / "enc.zip"));
+  r =
+      Sh("python3 -c \"import zipfile,sys; print(all(i.flag_bits & 9 == 9 for i in "
+         "zipfile.ZipFile(sys.argv[1]).infolist()))\" " +
+         Quote(t / "enc.zip"));
   ASSERT_EQ(r.out, "True\n");
   r = Sh(cd + Quote(kArczip) + " d enc.zip src/f2.txt 'F4*'");
   ASSERT_EQ(r.status, 0) << r.out;
@@ -150,8 +158,10 @@ TEST(InteropUpdate, CommentSetFromStdin) {
   ASSERT_EQ(r.status, 0) << r.out;
   r = Sh("unzip -z " + Quote(t / "a.zip"));
   EXPECT_NE(r.out.find(comment), std::string::npos) << r.out;
-  r = Sh("python3 -c \"import zipfile,sys; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).comment"
-         ".decode())\" " + Quote(t / "a.zip"));
+  r =
+      Sh("python3 -c \"import zipfile,sys; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).comment"
+         ".decode())\" " +
+         Quote(t / "a.zip"));
   EXPECT_EQ(r.out, comment);
   EXPECT_EQ(PythonRaw(t / "a.zip"), before);
   EXPECT_EQ(Sh("unzip -tq " + Quote(t / "a.zip")).status, 0);
@@ -205,8 +215,10 @@ EOF
   ASSERT_EQ(r.status, 0) << r.out;
   r = Sh("unzip -tq " + Quote(t / "backup.zip"));
   EXPECT_EQ(r.status, 0) << r.out;
-  r = Sh("python3 -c \"import zipfile,sys; print(min(i.header_offset for i in "
-         "zipfile.ZipFile(sys.argv[1]).infolist()))\" " + Quote(t / "backup.zip"));
+  r =
+      Sh("python3 -c \"import zipfile,sys; print(min(i.header_offset for i in "
+         "zipfile.ZipFile(sys.argv[1]).infolist()))\" " +
+         Quote(t / "backup.zip"));
   EXPECT_EQ(r.out, "0\n");
   EXPECT_EQ(ReadFile(t / "backup.zip").substr(0, 4), "PK\x03\x04");
 

@@ -256,6 +256,27 @@ TEST(Update, AFileThatCannotBeStoredLeavesItsEntry) {
   EXPECT_EQ(ExtractOne(zip, "src/f3.txt"), ReadFile(t / "src/f3.txt"));
 }
 
+TEST(Update, AnArchiveReachedThroughALinkIsUpdatedWhereItLies) {
+  TempDir t;
+  std::string zip = MakeArchive(t);
+  ASSERT_EQ(symlink("a.zip", (t / "link.zip").c_str()), 0);
+  SetMTime(t / "src/f1.txt", kNew);
+  TArcZip z;
+  z.StorePaths = true;
+  z.SetZipName(t / "link.zip");
+  InFolder(t.path(), [&] {
+    z.FilesList = {"src/f1.txt"};
+    EXPECT_EQ(z.ZipFiles(), 1);
+  });
+  struct stat st;
+  ASSERT_EQ(lstat((t / "link.zip").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  TArcZip r;
+  r.SetZipName(zip);
+  r.ReadArchive();
+  EXPECT_EQ(r.EntryHeader(0).ModifDateTime, TimeToDosDateTime(kNew));
+}
+
 TEST(Update, AFileThatIsNotAnArchiveIsNeverReplaced) {
   TempDir t;
   MakeFiles(t.path());
@@ -476,6 +497,47 @@ TEST(Remove, EncryptedEntriesWithADataDescriptorStayDecryptable) {
   z.Password = "secret";
   EXPECT_TRUE(z.TestArchive());
   EXPECT_EQ(ExtractOne(t / "enc.zip", "e3.txt", "secret"), std::string(3000, 'd'));
+}
+
+TEST(Remove, CopiedEntriesGetPlainHeadersWithTheirOtherFieldsKept) {
+  TempDir t;
+  ZipBuilder b;
+  b.Add("gone.txt", "x");
+  BuildEntry desc;  // a streamed entry: sizes and CRC only in the data descriptor
+  desc.name = "desc.txt";
+  desc.data = std::string(5000, 'q');
+  desc.method = 8;
+  desc.dataDescriptor = true;
+  b.Add(desc);
+  BuildEntry z64;  // small values written through Zip64 fields, plus a field of another kind
+  z64.name = "z64.txt";
+  z64.data = "zip64 written";
+  z64.zip64 = true;
+  z64.centralExtra = std::string("UT\x05\x00\x01\x00\x00\x00\x00", 9);
+  b.Add(z64);
+  WriteFile(t / "m.zip", b.Build());
+  TArcZip z;
+  z.SetZipName(t / "m.zip");
+  z.ReadArchive();
+  z.FilesList = {"gone.txt"};
+  ASSERT_EQ(z.RemoveEntries(), 1);
+  ASSERT_EQ(z.EntryCount(), 2);
+  const TZipHeaderInfo& d = z.EntryHeader(0);
+  EXPECT_EQ(d.Flag & 0x0008, 0);
+  std::string bytes = ReadFile(t / "m.zip");
+  auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  // The local header now carries CRC and sizes, and no descriptor follows the data.
+  EXPECT_EQ(GetU32(p + 14), d.CRC32);
+  EXPECT_EQ(GetU32(p + 18), d.CompressedSize());
+  EXPECT_EQ(GetU32(p + 22), 5000u);
+  size_t next = 30 + GetU16(p + 26) + GetU16(p + 28) + d.CompressedSize();
+  EXPECT_EQ(GetU32(p + next), zipsig::kLocalHeader);
+  const TZipHeaderInfo& e = z.EntryHeader(1);
+  EXPECT_EQ(e.LocalHeaderOffset(), next);
+  EXPECT_FALSE(e.HasZip64());
+  EXPECT_EQ(e.CentralExtra, std::string("UT\x05\x00\x01\x00\x00\x00\x00", 9));
+  EXPECT_EQ(GetU16(p + next + 28), 0);  // the local Zip64 field is gone with nothing to hold
+  EXPECT_TRUE(z.TestArchive());
 }
 
 TEST(Changes, SavedChangesReadBack) {
