@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -97,6 +98,18 @@ std::string BesideTemplate(const std::string& target) {
   return dir + "." + base + ".XXXXXX";
 }
 
+// The process's umask, read without changing it (umask(2) would race with other threads).
+mode_t CurrentUmask() {
+  unsigned mask = 022;
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    std::fclose(f);
+  }
+  return static_cast<mode_t>(mask);
+}
+
 // The permissions of the replaced file; a new file gets the default ones, and a self-extractor
 // may also be run by whoever may read it.
 mode_t ModeForReplacement(const std::string& target, bool executable) {
@@ -105,9 +118,7 @@ mode_t ModeForReplacement(const std::string& target, bool executable) {
   if (::stat(target.c_str(), &st) == 0) {
     mode = st.st_mode & 07777;
   } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+    mode = 0666 & ~CurrentUmask();
   }
   if (executable) mode |= (mode & 0444) >> 2;
   return mode;
