@@ -26,6 +26,7 @@
 #include "archive/arczip.h"
 #include "archive/arczip_run.h"
 #include "archive/filelist.h"
+#include "archive/sfxconfig.h"
 #include "archive/wildcard.h"
 #include "archive/zipexceptions.h"
 
@@ -420,6 +421,18 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
       run.totalBytes += static_cast<int64_t>(entries_[k].CompressedSize());
   }
   for (size_t i : plan.leftovers) addSource(i);
+
+  // Every entry stays as it is and nothing is added: the archive is not rewritten at all.
+  bool replacing = std::find(plan.fate.begin(), plan.fate.end(), fReplaceEntry) != plan.fate.end();
+  bool sameHead = target.Head == TRewriteTarget::hdKeep ||
+                  (target.Head == TRewriteTarget::hdNone && FirstEntryOffset(*this) == 0);
+  if (!replacing && plan.leftovers.empty() && sameHead && !target.Always && !endCentral_.Modified &&
+      target.Output == target.Source) {
+    for (int i = 0; i < EntryCount(); ++i)
+      if (OnUpdate) OnUpdate(this, TUpdateAction::upKeep, i);
+    if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
+    return 0;
+  }
   run.pack =
       std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9), PackThreads);
 
@@ -445,9 +458,8 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
     if (target.Head == TRewriteTarget::hdBytes) {
       run.out->Append(target.HeadBytes);
     } else if (target.Head == TRewriteTarget::hdKeep && src) {
-      uint64_t first = endCentral_.GetCentralOffset();
-      for (const auto& h : entries_) first = std::min(first, h.LocalHeaderOffset());
-      first = std::min<uint64_t>(first, static_cast<uint64_t>(src->Size()));
+      uint64_t first =
+          std::min<uint64_t>(FirstEntryOffset(*this), static_cast<uint64_t>(src->Size()));
       std::vector<uint8_t> buf(kCopyPiece);
       for (uint64_t pos = 0; pos < first;) {
         size_t k = static_cast<size_t>(std::min<uint64_t>(buf.size(), first - pos));

@@ -191,6 +191,7 @@ TEST(Update, DatesCompareAtTheDosResolutionAndActionsDecide) {
   });
   ASSERT_EQ(ev.updates.size(), 5u);
   for (auto& u : ev.updates) EXPECT_EQ(u.first, TUpdateAction::upKeep) << u.second;
+  EXPECT_EQ(ReadFile(zip), original);  // nothing changed: nothing rewritten
 
   // zaReplace stores the file whatever its date.
   ev = Events();
