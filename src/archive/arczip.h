@@ -103,6 +103,10 @@ class TArcZip : public TArcUnZip {
   // Rewrites copy the bytes in front of the first entry (a self-extractor's stub) when set.
   bool KeepLeadingBytes = false;
 
+ protected:
+  // Opens a source file for reading; returns the descriptor, or -1 with errno set.
+  virtual int OpenSourceFile(const std::string& path);
+
  private:
   struct TStoredFile;
   struct TRun;

@@ -732,6 +732,7 @@ int TArcZip::MakeSelfExtractor(const std::string& stub, const std::string& archi
     }
   } endOfRun{*this, keep};
 
+  ownAttributes_.reset();  // read afresh, as for ZipFiles
   // The stub and the block are written straight to the head of the new archive: no temporary
   // copy of the stub is made.
   std::string head = ReadWholeFile(stub);
