@@ -358,6 +358,32 @@ TEST(Update, ACancelSeenWhileTheNewDirectoryIsReadBackIsNotAFailure) {
   }
 }
 
+TEST(Update, StopNowAtTheStartLeavesTheArchiveUntouched) {
+  TempDir t;
+  std::string zip = MakeArchive(t);
+  std::string original = ReadFile(zip);
+  SetMTime(t / "src/f1.txt", kNew);
+  TArcZip z;
+  Events ev;
+  Watch(z, ev);
+  z.StorePaths = true;
+  z.SetZipName(zip);
+  int infoFiles = -1;
+  z.OnStartZipInfo = [&](TArcUnZip*, int n, int64_t, TEndCentral&, bool& stop) {
+    infoFiles = n;
+    stop = true;
+  };
+  InFolder(t.path(), [&] {
+    z.FilesList = {"src/f1.txt", "src/f2.txt"};
+    EXPECT_THROW(z.ZipFiles(), EUserCanceled);
+  });
+  EXPECT_EQ(infoFiles, 2);
+  EXPECT_EQ(ev.completed, -1);
+  EXPECT_TRUE(ev.updates.empty());
+  EXPECT_TRUE(z.FilesList.empty());
+  EXPECT_EQ(ReadFile(zip), original);
+}
+
 TEST(Update, AFullTemporaryFolderLeavesTheArchiveAndNoTemporaryFile) {
   TempDir t;
   std::string zip = MakeArchive(t);
