@@ -1,0 +1,38 @@
+// Extraction of single entries for "Open", and the private folder they go to.
+#pragma once
+
+#include <string>
+
+#include "restore/archiveviewhosts.h"
+
+namespace restore {
+
+// A folder of our own in the system's temporary folder, made with mkdtemp (mode 0700) on first
+// use and removed, with what is inside, when this object goes. A folder that is no longer ours
+// (replaced, another owner, other permissions) is never reused: a new one is made.
+class TPrivateFolder {
+ public:
+  explicit TPrivateFolder(std::string prefix = "arcavo-open-");
+  ~TPrivateFolder();
+  TPrivateFolder(const TPrivateFolder&) = delete;
+  TPrivateFolder& operator=(const TPrivateFolder&) = delete;
+
+  // The folder's path; raises std::system_error when no folder can be made.
+  const std::string& Path();
+
+ private:
+  std::string prefix_;
+  std::string path_;
+};
+
+// Extracts the selected entries of a single-file archive (stored or deflated, optionally with
+// traditional encryption under the engine's Password) into DestDir under their names only.
+// Each file is written to a fresh temporary file in DestDir and renamed over the target, so a
+// link planted at the target is replaced, never written through. OverwriteMode Always replaces
+// an existing target; any other mode keeps it. CRC mismatches and unsafe names fail the entry.
+class TEntryExtractor : public IEntryExtractor {
+ public:
+  int ExtractSelected(TArcUnZip& zip) override;
+};
+
+}  // namespace restore

@@ -1,0 +1,61 @@
+// The archive view widget of the "Archive" tab: a tree view over the archive view model with
+// uniform row heights, its popup ("Goto First", "Goto Last", "Clear Selected", "Open"), the
+// Space key, header clicks and double clicks bound to the archive view's commands. Also the Qt
+// forms of the open dialog and of the desktop launcher.
+#pragma once
+
+#include <QHash>
+#include <QIcon>
+#include <QTreeView>
+
+#include "restore/archiveviewhosts.h"
+
+class QMenu;
+
+namespace restore {
+class TArchiveViewController;
+}
+
+class TArchiveView : public QTreeView, public restore::IArchiveViewDisplay {
+  Q_OBJECT
+ public:
+  explicit TArchiveView(restore::TArchiveViewController& controller, QWidget* parent = nullptr);
+
+  // The popup menu; the window may add its own items.
+  QMenu* popupMenu() const { return popup_; }
+
+  void ApplyColumnLayout(const restore::TColumnLayout& layout) override;
+  void SetFontSize(int points) override;
+  void ShowSortIndicator(int column, bool descending) override;
+  void ScrollToCurrent() override;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  QVariant Icon(int kind, const QString& fileName);
+  void AfterReset();
+
+  restore::TArchiveViewController& controller_;
+  QMenu* popup_ = nullptr;
+  QHash<QString, QIcon> iconBySuffix_;
+};
+
+// The "&Restore" open dialog.
+class TQtArchiveOpenDialog : public restore::IArchiveOpenDialog {
+ public:
+  explicit TQtArchiveOpenDialog(QWidget* parent = nullptr) : parent_(parent) {}
+  QString ChooseArchive(const restore::TOpenDialogSpec& spec) override;
+  // "Text|*.a;*.B" as a Qt name filter matching either case: "Text (*.a *.A *.b *.B)".
+  static QString QtNameFilter(const QString& filter);
+
+ private:
+  QWidget* parent_;
+};
+
+// Opens files with the desktop's default application.
+class TQtDesktopLauncher : public restore::IDesktopLauncher {
+ public:
+  bool OpenFile(const QString& path, const QString& workingDir) override;
+};
