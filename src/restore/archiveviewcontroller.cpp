@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <stdexcept>
 
 #include "app/controlhost.h"
 #include "app/mb.h"
@@ -323,6 +324,7 @@ void TArchiveViewController::Open1Click() {
       z.ClearSelection();
     }
   };
+  hosts_.window.GaugeStart();
   int extracted = 0;
   std::string folder, fileName;
   {
@@ -332,7 +334,8 @@ void TArchiveViewController::Open1Click() {
       zip_.OverwriteMode = TUZOverwriteMode::Always;
       if (result) {
         QString archive;
-        if (!hosts_.search.ResultEntry(current.row(), archive, entry)) return;
+        if (!hosts_.search.ResultEntry(current.row(), archive, entry))
+          throw std::runtime_error("no archive entry for this result");
         zip_.SetZipName(archive.toStdString());
         zip_.ReadArchive();
       }

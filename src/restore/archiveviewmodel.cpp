@@ -141,7 +141,14 @@ bool TArchiveViewModel::ShowTree(std::shared_ptr<const TArchiveEntries> entries,
       }
       if (last.isEmpty()) continue;
       auto it = childOf.constFind({node, last});
-      if (it != childOf.constEnd() && !ownRow) continue;  // merges with the existing row
+      if (it != childOf.constEnd()) {
+        // A folder entry merges with its folder row. A file gets a row of its own when it is a
+        // stored version, or when the row there is another file's (a version stored before the
+        // current copy): no copy of a file may vanish from the tree.
+        const int32_t there = nodes[static_cast<size_t>(it.value())].entry;
+        const bool fileThere = there >= 0 && !entries->name[static_cast<size_t>(there)].isEmpty();
+        if (!ownRow && !(fileThere && !name.isEmpty())) continue;
+      }
       const int32_t c = addChild(node, last, e);
       if (it == childOf.constEnd()) childOf.insert({node, last}, c);
     }
