@@ -1,9 +1,18 @@
 // arczip: a command-line driver of the zip engine.
-//   arczip l ARCHIVE     list the entries and the archive comment
+//   arczip l ARCHIVE                                  list the entries and the archive comment
+//   arczip t ARCHIVE [-p PASSWORD]                    test every entry; exit 0 only when all good
+//   arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]     extract everything below DIR, recreating
+//                                                     folders; -o overwrites, -n (default) never
+//   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] [-n PATTERN]
+//                        create an archive from files and folders (-r: recurse into folders,
+//                        -x: exclude pattern, -n: store without compression)
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
+
+#include <sys/stat.h>
 
 #include "archive/arczip.h"
 #include "archive/zipexceptions.h"
@@ -11,8 +20,59 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: arczip l ARCHIVE\n");
+  std::fprintf(stderr,
+               "usage: arczip l ARCHIVE\n"
+               "       arczip t ARCHIVE [-p PASSWORD]\n"
+               "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n"
+               "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] "
+               "[-n PATTERN]\n");
   return 2;
+}
+
+// Reports skipped entries and CRC failures on stderr, and counts them.
+void Report(TArcZip& zip, int& problems) {
+  zip.OnSkippingFile = [&problems](TArcUnZip*, TSkipReason reason, const std::string& name, int,
+                                   bool&) {
+    ++problems;
+    std::fprintf(stderr, "skipped (%s): %s\n", SkipReasonLabel(reason), name.c_str());
+  };
+  zip.OnBadCRC = [&problems](TArcUnZip* z, uint32_t calc, uint32_t stored, int index) {
+    ++problems;
+    std::fprintf(stderr, "bad CRC %08x (stored %08x): %s\n", calc, stored,
+                 z->EntryFullName(index).c_str());
+  };
+  zip.OnHandleMessage = [&problems](TArcUnZip*, int, const std::string& text, const std::string&,
+                                    uint32_t, int& result) {
+    ++problems;
+    std::fprintf(stderr, "%s\n", text.c_str());
+    result = zrNo;
+  };
+}
+
+int Test(TArcZip& zip) {
+  int problems = 0;
+  Report(zip, problems);
+  zip.ReadArchive();
+  bool good = zip.TestArchive();
+  int bad = 0;
+  for (int i = 0; i < zip.EntryCount(); ++i) {
+    bool ok = zip.EntryHeader(i).TestState == TZipTestState::Good;
+    if (!ok) ++bad;
+    std::printf("%s %s\n", ok ? "OK " : "BAD", zip.EntryFullName(i).c_str());
+  }
+  std::printf("%d entries tested, %d bad\n", zip.EntryCount(), bad);
+  return good ? 0 : 1;
+}
+
+int ExtractAll(TArcZip& zip) {
+  int problems = 0;
+  Report(zip, problems);
+  zip.ReadArchive();
+  zip.DoAll = true;
+  zip.RecreateDirs = true;
+  int n = zip.Extract();
+  std::printf("%d entries extracted\n", n);
+  return problems == 0 && n == zip.EntryCount() ? 0 : 1;
 }
 
 std::string MethodName(uint16_t method) {
@@ -48,6 +108,68 @@ int List(TArcZip& zip) {
   return 0;
 }
 
+// arczip a: every folder named becomes a folder entry with its files (and with -r everything
+// below it); other names are files or wildcard items.
+int Add(TArcZip& zip, int argc, char** argv) {
+  zip.StorePaths = true;
+  zip.AddDirEntriesOnRecurse = true;
+  zip.IncludeHiddenFiles = true;
+  zip.IncludeSysFiles = true;
+  bool recurse = false;
+  std::vector<std::string> paths;
+  for (int i = 3; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.size() == 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9') {
+      zip.PackLevel = a[1] - '0';
+    } else if (a == "-r") {
+      recurse = true;
+    } else if ((a == "-p" || a == "-x" || a == "-n") && i + 1 < argc) {
+      std::string v = argv[++i];
+      if (a == "-p")
+        zip.Password = v;
+      else if (a == "-x")
+        zip.ExcludeList.push_back(v);
+      else
+        zip.NoCompressList.push_back(v);
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      return Usage();
+    } else {
+      paths.push_back(a);
+    }
+  }
+  if (paths.empty()) return Usage();
+  zip.Recurse = recurse;
+  for (std::string p : paths) {
+    struct stat st;
+    if (::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      while (p.size() > 1 && p.back() == '/') p.pop_back();
+      std::string dir = p == "/" ? p : p + "/";
+      zip.FilesList.push_back(dir);
+      zip.FilesList.push_back((recurse ? ">" : "|") + dir + "*");
+    } else {
+      zip.FilesList.push_back(p);
+    }
+  }
+  int problems = 0;
+  zip.OnSkippingFile = [&](TArcUnZip::TSender, TSkipReason r, const std::string& name, int,
+                           bool&) {
+    if (r != srExcludeList) ++problems;
+    std::fprintf(stderr, "arczip: skipped (%s): %s\n", SkipReasonLabel(r), name.c_str());
+  };
+  zip.OnNoSuchFile = [&](TArcUnZip::TSender, const std::string& name) {
+    ++problems;
+    std::fprintf(stderr, "arczip: not found: %s\n", name.c_str());
+  };
+  zip.OnHandleMessage = [](TArcUnZip::TSender, int, const std::string& text,
+                           const std::string& title, uint32_t, int& ret) {
+    std::fprintf(stderr, "arczip: %s: %s\n", title.c_str(), text.c_str());
+    ret = 1;
+  };
+  int n = zip.ZipFiles();
+  if (n == 0 && zip.EntryCount() == 0) std::fprintf(stderr, "arczip: nothing to add\n");
+  return problems ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,7 +180,27 @@ int main(int argc, char** argv) {
   zip.IncompleteZipMode = TIncompleteZipMode::izAssumeNotAZip;
   try {
     zip.SetZipName(argv[2]);
+    if (command == "a") return Add(zip, argc, argv);
+    zip.OverwriteMode = TUZOverwriteMode::Never;
+    bool haveDest = false;
+    for (int i = 3; i < argc; ++i) {
+      std::string a = argv[i];
+      if (a == "-p" && i + 1 < argc) {
+        zip.Password = argv[++i];
+      } else if (a == "-d" && i + 1 < argc) {
+        zip.SetDestDir(argv[++i]);
+        haveDest = true;
+      } else if (a == "-o") {
+        zip.OverwriteMode = TUZOverwriteMode::Always;
+      } else if (a == "-n") {
+        zip.OverwriteMode = TUZOverwriteMode::Never;
+      } else {
+        return Usage();
+      }
+    }
     if (command == "l") return List(zip);
+    if (command == "t") return Test(zip);
+    if (command == "x" && haveDest) return ExtractAll(zip);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "arczip: %s\n", e.what());
     return 1;

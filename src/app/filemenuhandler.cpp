@@ -1,0 +1,159 @@
+#include "app/filemenuhandler.h"
+
+#include <QFileInfo>
+#include <algorithm>
+
+#include "app/checkstore.h"
+#include "app/clock.h"
+#include "app/mb.h"
+#include "platform/inifile.h"
+#include "platform/programdir.h"
+
+namespace {
+
+const char kSection[] = "RecentFiles";
+
+bool FileExists(const QString& path) {
+  const QFileInfo fi(path);
+  return !path.isEmpty() && fi.exists() && !fi.isDir();
+}
+
+QChar KeyChar(int i) {
+  return i < 9 ? QChar('1' + i) : QChar('A' + (i - 9));
+}
+
+}  // namespace
+
+TFileMenuHandler::TFileMenuHandler(QObject* parent) : QObject(parent) {}
+
+TFileMenuHandler::~TFileMenuHandler() {
+  try {
+    Save();
+  } catch (const std::exception&) {
+    // Nothing to tell at exit; the file was written at the last change.
+  }
+}
+
+void TFileMenuHandler::SetMaxList(int n) {
+  maxList_ = std::clamp(n, 1, kMaxListLimit);
+  if (list_.size() > maxList_) {
+    list_ = list_.mid(0, maxList_);
+    Changed();
+  }
+}
+
+QString TFileMenuHandler::HistoryPath() const {
+  return PathText(ProgramDir()) + IniFileName;
+}
+
+QVector<TFileMenuHandler::MenuEntry> TFileMenuHandler::Entries() const {
+  QVector<MenuEntry> out;
+  if (!EnableMenuList) return out;
+  for (int i = 0; i < list_.size(); ++i) {
+    MenuEntry e;
+    e.path = list_[i];
+    e.key = KeyChar(i);
+    e.caption = AddShortcut ? QStringLiteral("&") + e.key + QLatin1Char(' ') + e.path : e.path;
+    out.push_back(e);
+  }
+  return out;
+}
+
+void TFileMenuHandler::Save() const {
+  IniFile ini(PathBytes(HistoryPath()));
+  ini.EraseSection(kSection);
+  for (int i = 0; i < list_.size(); ++i) {
+    ini.WriteString(kSection, "File" + std::to_string(i), PathBytes(list_[i]));
+  }
+  ini.Save();
+}
+
+void TFileMenuHandler::Changed() {
+  if (list_.size() > maxList_) list_ = list_.mid(0, maxList_);
+  try {
+    Save();
+  } catch (const std::system_error& e) {
+    MbMessage(QStringLiteral("Cannot write ") + HistoryPath() + QStringLiteral("\r") +
+                  QString::fromLocal8Bit(e.what()),
+              QStringLiteral("Arcavo"), false, MB_OK + MB_ICONEXCLAMATION);
+  }
+  emit MenuChanged();
+}
+
+void TFileMenuHandler::Load(const QStringList& arguments) {
+  const IniFile ini(PathBytes(HistoryPath()));
+  QStringList fresh;
+  const std::vector<std::string> keys = ini.Keys(kSection);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const std::string value = ini.ReadString(kSection, "File" + std::to_string(i), "");
+    const QString path = PathText(value);
+    if (FileExists(path) && !fresh.contains(path)) fresh << path;
+  }
+  list_ = fresh;
+  Changed();
+  if (ParamCountLook > 0 && ParamCountLook < arguments.size()) {
+    const QString arg = arguments[ParamCountLook];
+    if (FileExists(arg)) SetCurrentFile(arg);
+  }
+}
+
+void TFileMenuHandler::SetCurrentFile(const QString& path) {
+  const qsizetype at = list_.indexOf(path);
+  if (at < 0) {
+    list_.prepend(path);
+  } else if (MoveToTop) {
+    list_.move(at, 0);
+  }
+  FileChangedCaption = path;
+  Changed();
+  if (OnNewFormCaption) OnNewFormCaption(this, path);
+}
+
+bool TFileMenuHandler::Allowed(const QString& path) {
+  return !OnOpen || OnOpen(this, path);
+}
+
+void TFileMenuHandler::NotFound(const QString& path) {
+  QString text = NotFoundString;
+  text.replace(QLatin1String("%s"), path);
+  MbMessage(text, QString(), false, MB_OK + MB_ICONERROR);
+}
+
+void TFileMenuHandler::ChooseEntry(int index) {
+  if (index < 0 || index >= list_.size()) return;
+  const QString path = list_[index];
+  if (!FileExists(path)) {
+    NotFound(path);
+    list_.removeAt(index);
+    Changed();
+    return;
+  }
+  if (Allowed(path)) SetCurrentFile(path);
+}
+
+QString TFileMenuHandler::Execute() {
+  if (!OpenDialog) return {};
+  const QString path = OpenDialog->OpenFile(DialogSpec);
+  if (path.isEmpty()) return {};
+  if (!FileExists(path)) {
+    NotFound(path);
+    return {};
+  }
+  if (!Allowed(path)) return {};
+  const qsizetype at = list_.indexOf(path);
+  if (at >= 0) list_.removeAt(at);
+  list_.prepend(path);  // a file chosen in the dialog always goes to the top
+  FileChangedCaption = path;
+  Changed();
+  if (OnNewFormCaption) OnNewFormCaption(this, path);
+  return path;
+}
+
+void TFileMenuHandler::ClearHistory() {
+  list_.clear();
+  EnableMenuList = false;
+  Changed();
+  Delay(100);
+  EnableMenuList = true;
+  emit MenuChanged();
+}

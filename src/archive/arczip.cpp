@@ -1,0 +1,536 @@
+#include "archive/arczip.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <system_error>
+#include <unordered_set>
+
+#include "archive/filelist.h"
+#include "archive/wildcard.h"
+#include "archive/zipcrypt.h"
+#include "archive/zipexceptions.h"
+#include "archive/zippack.h"
+#include "archive/zipwriter.h"
+#include "platform/archiveattr.h"
+
+namespace {
+
+constexpr size_t kWritePiece = 65535;    // output handed to the stream between message checks
+constexpr size_t kCopyPiece = 32768;     // stored data read per call in the sequential path
+constexpr size_t kDeflatePiece = 65535;  // deflate input per call in the sequential path
+constexpr size_t kCrcPiece = 8192;       // CRC pre-pass read size
+
+// A source this large may end up with a compressed size that needs Zip64 (stored or deflated
+// data can grow slightly, and encryption adds 12 bytes); its local header gets room for the
+// Zip64 field before the sizes are known.
+bool NeedsZip64Room(int64_t size) {
+  uint64_t u = static_cast<uint64_t>(size);
+  return u + u / 128 + 65536 >= 0xFFFFFFFFull;
+}
+
+uint16_t LevelFlags(int level) {
+  if (level <= 2) return 0x0004;
+  if (level >= 8) return 0x0002;
+  return 0;
+}
+
+int32_t Clamp32(uint64_t v) {
+  return static_cast<int32_t>(std::min<uint64_t>(v, INT32_MAX));
+}
+
+void RandomBytes(uint8_t* p, size_t n) {
+  while (n > 0) {
+    ssize_t r = ::getrandom(p, n, 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), "getrandom");
+    }
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
+}
+
+// Opens a unique temporary file beside target (O_EXCL through mkstemp), with the permissions a
+// new file would get.
+std::string MakeTempBeside(const std::string& target) {
+  size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string tmpl = dir + "." + base + ".XXXXXX";
+  int fd = ::mkstemp(tmpl.data());
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  ::close(fd);
+  return tmpl;
+}
+
+struct TFd {
+  int fd = -1;
+  ~TFd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+// A file stored by this run, for the work done once the archive is complete.
+struct TArcZip::TStoredFile {
+  std::string Path;
+  TFileStamp Stamp;
+};
+
+// The state of one ZipFiles run.
+struct TArcZip::TRun {
+  std::unique_ptr<TFileStream> stream;
+  std::unique_ptr<TZipOutput> out;
+  std::unique_ptr<TPackPipeline> pack;
+  std::vector<TZipHeaderInfo> entries;
+  std::unordered_set<std::string> names;  // stored names, compared exactly
+  std::vector<TStoredFile> stored;
+  std::vector<bool> storeMethod;  // per pack index
+  int64_t totalBytes = 0;
+  int64_t doneBytes = 0;
+  int lastTotalPercent = -1;
+  int files = 0;
+};
+
+TArcZip::TArcZip() = default;
+TArcZip::~TArcZip() = default;
+
+TArchiveAttributes& TArcZip::Attributes() {
+  if (ArchiveAttributes) return *ArchiveAttributes;
+  if (!ownAttributes_) ownAttributes_ = std::make_unique<TArchiveAttributes>();
+  return *ownAttributes_;
+}
+
+int TArcZip::ZipFiles() {
+  TBusyGuard busy(*this);
+  cancel_ = false;
+  bool keep = KeepZipOpen;
+  struct TEndOfRun {
+    TArcZip& z;
+    bool keep;
+    ~TEndOfRun() {
+      z.FilesList.clear();
+      z.KeepZipOpen = keep;
+      z.CloseFileUnlessKept();
+    }
+  } endOfRun{*this, keep};
+
+  std::string zipName = ZipName();
+  if (zipName.find_first_not_of(" \t") == std::string::npos)
+    throw EArcZipException("No archive name given");
+  if (FilesList.empty()) {
+    if (OnZipComplete) OnZipComplete(this, 0);
+    return 0;
+  }
+  struct stat ast;
+  bool archiveExists = ::stat(zipName.c_str(), &ast) == 0;
+  if (archiveExists && ast.st_size > 0)
+    throw EArcZipException("Adding to an existing archive is not supported: " + zipName);
+
+  // 1. The list of names to store.
+  TExpandOptions xo;
+  xo.RootDir = RootDir;
+  xo.Recurse = Recurse;
+  xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;
+  xo.IncludeHidden = IncludeHiddenFiles;
+  xo.ExcludeList = &ExcludeList;
+  if (archiveExists) {
+    xo.HaveArchive = true;
+    xo.ArchiveDev = ast.st_dev;
+    xo.ArchiveIno = ast.st_ino;
+  }
+  if (SkipIfArchiveBitNotSet)
+    xo.ArchiveBitSet = [this](const std::string& p, const struct stat& st) {
+      return Attributes().IsSet(p, st);
+    };
+  if (ZipAction == TZipAction::zaFreshen)
+    xo.InArchive = [](const std::string&) { return false; };  // a new archive has no entries
+  xo.Skipping = [this](TSkipReason r, const std::string& name) {
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, r, name, -1, retry);
+  };
+  xo.NoSuchFile = [this](const std::string& name) {
+    if (OnNoSuchFile) OnNoSuchFile(this, name);
+  };
+  xo.RecursingFile = [this](const std::string& name) {
+    if (OnRecursingFile) OnRecursingFile(this, name);
+  };
+  xo.Between = [this] { CheckCancel(); };
+  std::vector<TFileItem> items;
+  TRun run;
+  run.totalBytes = ExpandFileList(FilesList, xo, items);
+  if (items.empty()) {
+    if (OnZipComplete) OnZipComplete(this, 0);
+    return 0;
+  }
+  TEndCentral ec = endCentral_;
+  if (OnStartZipInfo) {
+    bool stop = false;
+    OnStartZipInfo(this, static_cast<int>(items.size()), run.totalBytes, ec, stop);
+    if (stop) throw EUserCanceled(zipmsg::kUserCanceledZip);
+  }
+
+  // 2. Compression runs ahead of the writing on worker threads.
+  std::vector<TPackSource> sources;
+  std::vector<size_t> packIndex(items.size(), SIZE_MAX);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].IsFolder) continue;
+    bool store = PackLevel <= 0 || items[i].Size == 0 ||
+                 MatchesPatternList(NoCompressList, items[i].Path);
+    packIndex[i] = sources.size();
+    sources.push_back({items[i].Path, store});
+    run.storeMethod.push_back(store);
+  }
+  std::string temp = MakeTempBeside(zipName);
+  try {
+    run.stream = std::make_unique<TFileStream>(temp, TFileStream::omReadWrite);
+    run.out = std::make_unique<TZipOutput>(*run.stream);
+    run.pack = std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9),
+                                               PackThreads);
+    for (size_t i = 0; i < items.size(); ++i) {
+      CheckCancel();
+      if (items[i].IsFolder)
+        WriteFolderEntry(run, items[i]);
+      else if (StoreFile(run, items[i], packIndex[i]))
+        ++run.files;
+    }
+    run.pack.reset();
+
+    // 3. The central directory and the end records.
+    int64_t cdStart = run.out->Pos();
+    for (const auto& h : run.entries) run.out->Append(CentralRecordBytes(h));
+    int64_t cdEnd = run.out->Pos();
+    run.out->Append(EndRecordsBytes(ec, run.entries.size(), static_cast<uint64_t>(cdEnd - cdStart),
+                                    static_cast<uint64_t>(cdStart), ec.Comment));
+    run.out->Flush();
+    if (FlushFilesOnClose) run.stream->Flush();
+    run.out.reset();
+    run.stream.reset();
+    CheckCancel();
+    if (run.entries.empty()) {
+      ::unlink(temp.c_str());
+    } else if (::rename(temp.c_str(), zipName.c_str()) != 0) {
+      throw EArcZipException("Error: Could not copy from " + temp + " -> " + zipName);
+    }
+  } catch (...) {
+    run.pack.reset();
+    run.out.reset();
+    run.stream.reset();
+    ::unlink(temp.c_str());
+    throw;
+  }
+
+  // 4. The archive is complete: only now are sources deleted and attributes cleared.
+  if (!run.entries.empty()) AfterArchiveComplete(run);
+  if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
+  int count = run.files;
+  FilesList.clear();
+  if (OnZipComplete) OnZipComplete(this, count);
+  return count;
+}
+
+void TArcZip::AfterArchiveComplete(TRun& run) {
+  if (ResetArchiveBitOnZip) {
+    TArchiveAttributes& attrs = Attributes();
+    for (const auto& f : run.stored) attrs.Clear(f.Path, f.Stamp);
+    try {
+      attrs.Commit();
+    } catch (const std::system_error&) {
+      // The bits stay set: the files are simply taken again by the next run.
+    }
+  }
+  if (Dispose) {
+    for (const auto& f : run.stored) {
+      bool skip = false;
+      if (OnDisposeFile) OnDisposeFile(this, f.Path, skip);
+      if (skip) continue;
+      // A file that changed after it was stored is kept: deleting it would lose the change.
+      struct stat st;
+      if (::stat(f.Path.c_str(), &st) != 0 || !(TFileStamp::Of(st) == f.Stamp)) continue;
+      ::unlink(f.Path.c_str());
+    }
+  }
+  // The new directory is read back.
+  stream_.reset();
+  loaded_ = false;
+  EnsureDirectory();
+}
+
+namespace {
+
+void SetName(TZipHeaderInfo& h, const std::string& stored) {
+  h.RawName = stored;
+  h.FileNameLength = static_cast<uint16_t>(std::min<size_t>(stored.size(), 0xFFFF));
+  if (!IsPlainAscii(stored) && IsValidUtf8(stored)) h.Flag |= 0x0800;
+  SplitStoredName(stored, h.FilePath, h.FileName);
+}
+
+}  // namespace
+
+bool TArcZip::WriteFolderEntry(TRun& run, const TFileItem& item) {
+  std::string stored = StoredNameOf(item.Path, true, StorePaths, RelativePaths, RelativePathList);
+  if (stored.empty() || stored.size() > 0xFFFF) return false;
+  if (!run.names.insert(stored).second) {
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, srNoOverwrite, item.Path, -1, retry);
+    return false;
+  }
+  TZipHeaderInfo h;
+  h.VersionMadeBy = 0x032D;
+  h.ComprMethod = 0;
+  h.CRC32 = 0;
+  h.IntFileAttrib = 0;
+  SetName(h, stored);
+  struct stat st;
+  std::string dir = item.Path;
+  if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    h.ModifDateTime = TimeToDosDateTime(st.st_mtime);
+    h.ExtFileAttrib = (static_cast<uint32_t>(st.st_mode) << 16) | DosAttributes(dir, st, false);
+  } else {
+    h.ModifDateTime = TimeToDosDateTime(std::time(nullptr));
+    h.ExtFileAttrib = (static_cast<uint32_t>(S_IFDIR | 0755) << 16) | 0x10;
+  }
+  uint64_t offset = static_cast<uint64_t>(run.out->Pos());
+  SetEntrySizes(h, 0, 0, offset);
+  run.out->Append(LocalHeaderBytes(h, false));
+  run.entries.push_back(std::move(h));
+  return true;
+}
+
+bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
+  const std::string& path = item.Path;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    run.pack->Drop(packIndex);
+    if (OnNoSuchFile) OnNoSuchFile(this, path);
+    return false;
+  }
+  TFd fd;
+  for (;;) {
+    fd.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd.fd >= 0) break;
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, srFileOpenError, path, -1, retry);
+    if (!retry) {
+      run.pack->Drop(packIndex);
+      return false;
+    }
+  }
+  if (::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    run.pack->Drop(packIndex);
+    if (OnNoSuchFile) OnNoSuchFile(this, path);
+    return false;
+  }
+  std::string stored = StoredNameOf(path, false, StorePaths, RelativePaths, RelativePathList);
+  if (stored.empty() || stored.size() > 0xFFFF || run.names.count(stored)) {
+    run.pack->Drop(packIndex);
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, srNoOverwrite, path, -1, retry);
+    return false;
+  }
+
+  TZipHeaderInfo h;
+  h.VersionMadeBy = 0x032D;
+  h.ComprMethod = run.storeMethod[packIndex] ? 0 : 8;
+  h.Flag = LevelFlags(PackLevel);
+  if (!Password.empty()) h.Flag |= 0x0001;
+  h.IntFileAttrib = 0;
+  SetName(h, stored);
+  h.ModifDateTime = TimeToDosDateTime(st.st_mtime);
+  bool archiveBit = Attributes().IsSet(path, st);
+  h.ExtFileAttrib = (static_cast<uint32_t>(st.st_mode) << 16) | DosAttributes(path, st, archiveBit);
+  SetEntrySizes(h, static_cast<uint64_t>(st.st_size), 0, 0);
+  if (OnStartZip) {
+    bool skip = false;
+    OnStartZip(this, path, h, skip);
+    if (skip) {
+      run.pack->Drop(packIndex);
+      bool retry = false;
+      if (OnSkippingFile) OnSkippingFile(this, srSkippedInStartZip, path, -1, retry);
+      return false;
+    }
+  }
+
+  bool done = false;
+  WriteFileData(run, h, fd.fd, st, packIndex, done);
+  if (!done) return false;
+  run.names.insert(stored);
+  if (OnEndZip)
+    OnEndZip(this, path, Clamp32(h.UncompressedSize()), Clamp32(h.CompressedSize()),
+             Clamp32(static_cast<uint64_t>(run.out->Pos())));
+  run.stored.push_back({path, TFileStamp::Of(st)});
+  run.entries.push_back(std::move(h));
+  return true;
+}
+
+void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st,
+                            size_t packIndex, bool& done) {
+  const int64_t size = st.st_size;
+  const bool encrypt = !Password.empty();
+  const bool store = run.storeMethod[packIndex];
+  bool zip64Room = NeedsZip64Room(size);
+  bool usePipeline = true;
+  int crcMismatches = 0;
+  std::vector<uint8_t> piece;
+  TZipOutput& out = *run.out;
+
+  for (;;) {
+    const int64_t headerPos = out.Pos();
+    uint32_t preCrc = 0;
+    if (encrypt) {
+      // The 12-byte encryption header carries the CRC, so the data is read once beforehand.
+      std::vector<uint8_t> buf(kCrcPiece);
+      int64_t pos = 0;
+      while (pos < size) {
+        ssize_t r = ::pread(fd, buf.data(), std::min<int64_t>(kCrcPiece, size - pos), pos);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        preCrc = ZipCrc32(preCrc, buf.data(), static_cast<size_t>(r));
+        pos += r;
+      }
+    }
+    SetEntrySizes(h, static_cast<uint64_t>(size), 0, static_cast<uint64_t>(headerPos));
+    h.CRC32 = preCrc;
+    out.Append(LocalHeaderBytes(h, zip64Room));
+
+    std::unique_ptr<TZipCrypt> crypt;
+    uint64_t written = 0;
+    if (encrypt) {
+      crypt = std::make_unique<TZipCrypt>(Password);
+      uint8_t head[12];
+      RandomBytes(head, 10);
+      head[10] = static_cast<uint8_t>(preCrc >> 16);
+      head[11] = static_cast<uint8_t>(preCrc >> 24);
+      crypt->Encrypt(head, sizeof head);
+      out.Append(head, sizeof head);
+      written += sizeof head;
+    }
+
+    uint32_t crc = 0;
+    uint64_t read = 0;
+    int lastFilePercent = -1;
+    // Writes compressed bytes in pieces, with progress and a message check after each.
+    auto emit = [&](std::vector<uint8_t>& data) {
+      size_t off = 0;
+      while (off < data.size()) {
+        size_t k = std::min(kWritePiece, data.size() - off);
+        if (crypt) crypt->Encrypt(data.data() + off, k);
+        out.Append(data.data() + off, k);
+        off += k;
+        written += k;
+        CheckCancel();
+      }
+    };
+    auto progress = [&](uint64_t n) {
+      read += n;
+      run.doneBytes += static_cast<int64_t>(n);
+      if (OnFilePercentDone && size > 0) {
+        int p = static_cast<int>(std::min<uint64_t>(100, read * 100 / static_cast<uint64_t>(size)));
+        if (p != lastFilePercent) OnFilePercentDone(this, lastFilePercent = p);
+      }
+      if (OnTotalPercentDone && run.totalBytes > 0) {
+        int p = static_cast<int>(std::min<int64_t>(100, run.doneBytes * 100 / run.totalBytes));
+        if (p != run.lastTotalPercent) OnTotalPercentDone(this, run.lastTotalPercent = p);
+      }
+    };
+
+    bool torn = false;
+    TPackIdentity id = usePipeline ? run.pack->Identity(packIndex) : TPackIdentity();
+    if (usePipeline && id.Matches(st)) {
+      TPackChunk chunk;
+      while (run.pack->Next(packIndex, chunk)) {
+        if (chunk.Torn) {
+          torn = true;
+          break;
+        }
+        crc = static_cast<uint32_t>(crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
+        emit(chunk.Data);
+        progress(chunk.InSize);
+        if (chunk.Last) break;
+      }
+    } else {
+      // The file is not the one the workers read (replaced or changed in between), or the
+      // entry is being redone: compress it here from the open handle, reading every byte once.
+      run.pack->Drop(packIndex);
+      std::vector<uint8_t> buf(store ? kCopyPiece : kDeflatePiece);
+      std::unique_ptr<TDeflater> d;
+      if (!store) {
+        d = std::make_unique<TDeflater>(std::clamp(PackLevel, 1, 9));
+        d->Reset(nullptr, 0);
+      }
+      int64_t pos = 0;
+      while (pos < size) {
+        ssize_t r = ::pread(fd, buf.data(), std::min<int64_t>(buf.size(), size - pos), pos);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        crc = ZipCrc32(crc, buf.data(), static_cast<size_t>(r));
+        pos += r;
+        piece.clear();
+        if (store)
+          piece.assign(buf.data(), buf.data() + r);
+        else
+          d->Deflate(buf.data(), static_cast<size_t>(r), false, false, piece);
+        emit(piece);
+        progress(static_cast<uint64_t>(r));
+      }
+      if (d) {
+        piece.clear();
+        d->Deflate(nullptr, 0, false, true, piece);
+        emit(piece);
+      }
+    }
+    if (torn) {
+      // The file changed while the workers read it: the chunks do not fit together.
+      run.pack->Drop(packIndex);
+      run.doneBytes -= static_cast<int64_t>(read);
+      out.Truncate(headerPos);
+      usePipeline = false;
+      continue;
+    }
+    if (encrypt && crc != preCrc) {
+      // The file changed between the CRC pass and the encrypted write: the header's check bytes
+      // would not match, so the entry is written again.
+      run.doneBytes -= static_cast<int64_t>(read);
+      out.Truncate(headerPos);
+      usePipeline = false;
+      if (++crcMismatches < 3) continue;
+      bool retry = false;
+      if (OnSkippingFile) OnSkippingFile(this, srFileOpenError, h.FullName(), -1, retry);
+      if (retry) {
+        crcMismatches = 0;
+        continue;
+      }
+      return;
+    }
+    if (!zip64Room && (read >= kSat32Value || written >= kSat32Value)) {
+      // Cannot happen with the margin NeedsZip64Room keeps, but a header must never grow: redo.
+      run.doneBytes -= static_cast<int64_t>(read);
+      out.Truncate(headerPos);
+      zip64Room = true;
+      usePipeline = false;
+      continue;
+    }
+    SetEntrySizes(h, read, written, static_cast<uint64_t>(headerPos));
+    h.CRC32 = crc;
+    std::string header = LocalHeaderBytes(h, zip64Room);
+    out.PatchAt(headerPos, header.data(), header.size());
+    if (read < static_cast<uint64_t>(size)) {
+      ShowMessage(zmSourceShortRead, h.FullName(),
+                  "The file became shorter while it was stored: " + std::to_string(read) +
+                      " of " + std::to_string(size) + " bytes were stored.",
+                  zbOK | zbIconWarning);
+    }
+    done = true;
+    return;
+  }
+}

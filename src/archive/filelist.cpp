@@ -1,0 +1,289 @@
+#include "archive/filelist.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "archive/wildcard.h"
+
+namespace {
+
+std::string BaseName(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  size_t slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+bool IsHiddenName(const std::string& name) {
+  return !name.empty() && name[0] == '.';
+}
+
+// Joins a folder and a name; an empty folder is the current one.
+std::string Join(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+std::string LowerAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+
+// The entries of a folder, sorted by name, without "." and "..".
+std::vector<std::string> ListFolder(const std::string& dir) {
+  std::vector<std::string> names;
+  std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.empty() ? "." : dir.c_str()), ::closedir);
+  if (!d) return names;
+  while (dirent* e = ::readdir(d.get())) {
+    std::string n = e->d_name;
+    if (n == "." || n == "..") continue;
+    names.push_back(std::move(n));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class TExpander {
+ public:
+  TExpander(const TExpandOptions& o, std::vector<TFileItem>& out) : o_(o), out_(out) {}
+
+  void ExplicitFile(std::string item) {
+    if (item.find('/') == std::string::npos && !o_.RootDir.empty()) item = Join(o_.RootDir, item);
+    if (o_.ExcludeList && MatchesPatternList(*o_.ExcludeList, item)) {
+      Skip(srExcludeList, item);
+      return;
+    }
+    struct stat st;
+    if (!FindWithMask(item, o_.IncludeHidden, false, st)) {
+      if (o_.NoSuchFile) o_.NoSuchFile(item);
+      return;
+    }
+    TakeFile(item, st);
+  }
+
+  void WildcardItem(std::string item) {
+    bool recurse = o_.Recurse;
+    if (!item.empty() && item[0] == '|') {
+      recurse = false;
+      item.erase(0, 1);
+    } else if (!item.empty() && item[0] == '>') {
+      recurse = true;
+      item.erase(0, 1);
+    }
+    size_t slash = item.rfind('/');
+    std::string folder, mask;
+    if (slash == std::string::npos) {
+      folder = o_.RootDir;
+      mask = item;
+    } else {
+      folder = item.substr(0, slash + 1);
+      mask = item.substr(slash + 1);
+    }
+    if (mask == "*.*") mask = "*";
+    std::vector<std::string> bases;
+    if (HasWildcardChars(folder)) {
+      bases = MatchFolders(folder);
+    } else {
+      struct stat st;
+      if (!folder.empty() && !(::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+        if (o_.NoSuchFile) o_.NoSuchFile(item);
+        return;
+      }
+      bases.push_back(folder);
+    }
+    for (const auto& base : bases) Walk(base, mask, recurse);
+  }
+
+ private:
+  void Skip(TSkipReason r, const std::string& name) {
+    if (o_.Skipping) o_.Skipping(r, name);
+  }
+
+  bool IsArchive(const struct stat& st) const {
+    return o_.HaveArchive && st.st_dev == o_.ArchiveDev && st.st_ino == o_.ArchiveIno;
+  }
+
+  // The checks every file goes through once found; appends it when it passes.
+  void TakeFile(const std::string& path, const struct stat& st) {
+    if (IsArchive(st)) return;
+    if (o_.ArchiveBitSet && !o_.ArchiveBitSet(path, st)) {
+      Skip(srArchiveBitNotSet, path);
+      return;
+    }
+    if (o_.InArchive && !o_.InArchive(path)) {
+      Skip(srNoFileToFreshen, path);
+      return;
+    }
+    out_.push_back({path, false, static_cast<int64_t>(st.st_size)});
+  }
+
+  // The folders matching a folder part with wildcards, level by level.
+  std::vector<std::string> MatchFolders(const std::string& folder) {
+    std::vector<std::string> current;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    if (!folder.empty() && folder[0] == '/') {
+      current.push_back("/");
+      start = 1;
+    } else {
+      current.push_back(o_.RootDir);
+    }
+    while (start < folder.size()) {
+      size_t end = folder.find('/', start);
+      if (end == std::string::npos) end = folder.size();
+      if (end > start) parts.push_back(folder.substr(start, end - start));
+      start = end + 1;
+    }
+    for (const auto& part : parts) {
+      std::vector<std::string> next;
+      for (const auto& dir : current) {
+        if (!HasWildcardChars(part)) {
+          std::string p = Join(dir, part);
+          struct stat st;
+          if (::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) next.push_back(p);
+          continue;
+        }
+        for (const auto& name : ListFolder(dir)) {
+          if (o_.Between) o_.Between();
+          if (!WildcardMatch(part, name)) continue;
+          std::string p = Join(dir, name);
+          struct stat st;
+          if (FindWithMask(p, o_.IncludeHidden, true, st)) next.push_back(p);
+        }
+      }
+      current.swap(next);
+    }
+    return current;
+  }
+
+  static bool MaskMatches(const std::string& mask, const std::string& name) {
+    if (WildcardMatch(mask, name)) return true;
+    // A name without extension also matches as name + "." (so "*." finds such files).
+    return name.find('.') == std::string::npos && WildcardMatch(mask, name + ".");
+  }
+
+  void Walk(const std::string& dir, const std::string& mask, bool recurse) {
+    for (const auto& name : ListFolder(dir)) {
+      if (o_.Between) o_.Between();
+      std::string path = Join(dir, name);
+      struct stat st;
+      if (::lstat(path.c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode)) {
+        if (!recurse || (!o_.IncludeHidden && IsHiddenName(name))) continue;
+        std::string folderName = path + "/";
+        if (o_.RecursingFile) o_.RecursingFile(folderName);
+        if (o_.AddDirEntriesOnRecurse) out_.push_back({folderName, true, 0});
+        Walk(path, mask, recurse);
+        continue;
+      }
+      if (!MaskMatches(mask, name)) continue;
+      if (!FindWithMask(path, o_.IncludeHidden, false, st)) continue;
+      if (o_.RecursingFile) o_.RecursingFile(path);
+      if (o_.ExcludeList && MatchesPatternList(*o_.ExcludeList, path)) {
+        Skip(srExcludeList, path);
+        continue;
+      }
+      TakeFile(path, st);
+    }
+  }
+
+  const TExpandOptions& o_;
+  std::vector<TFileItem>& out_;
+};
+
+}  // namespace
+
+bool HasWildcardChars(const std::string& s) {
+  return s.find_first_of("*?<>|") != std::string::npos;
+}
+
+bool FindWithMask(const std::string& path, bool includeHidden, bool wantFolder, struct stat& st) {
+  if (!includeHidden && IsHiddenName(BaseName(path))) return false;
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) {
+    // A link to a folder is not followed; a link to a file stands for the file.
+    if (wantFolder || ::stat(path.c_str(), &st) != 0) return false;
+  }
+  return wantFolder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+}
+
+int64_t ExpandFileList(const std::vector<std::string>& items, const TExpandOptions& options,
+                       std::vector<TFileItem>& out) {
+  TExpander ex(options, out);
+  std::vector<std::string> wild;
+  for (const auto& item : items) {
+    if (item.empty()) continue;
+    if (item.back() == '/') {
+      out.push_back({item, true, 0});
+    } else if (HasWildcardChars(item)) {
+      wild.push_back(item);
+    } else {
+      ex.ExplicitFile(item);
+    }
+    if (options.Between) options.Between();
+  }
+  for (const auto& item : wild) ex.WildcardItem(item);
+  int64_t total = 0;
+  for (const auto& f : out) total += f.Size;
+  return total;
+}
+
+std::string StoredNameOf(const std::string& path, bool isFolder, bool storePaths,
+                         bool relativePaths, const std::vector<std::string>& relativePathList) {
+  std::string p = path;
+  while (isFolder && p.size() > 1 && p.back() == '/') p.pop_back();
+  size_t slash = p.rfind('/');
+  std::string folder = slash == std::string::npos ? "" : p.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+  if (isFolder) {
+    folder = p + "/";
+    name.clear();
+  }
+  if (!storePaths) {
+    if (!isFolder) return name;
+    // A folder entry without paths keeps its last component only.
+    std::string last = BaseName(p);
+    return (last == "/" || last == "." || last == "..") ? "" : last + "/";
+  }
+  if (relativePaths) {
+    std::string lower = LowerAscii(folder);
+    for (const auto& prefix : relativePathList) {
+      if (!prefix.empty() && lower.compare(0, prefix.size(), LowerAscii(prefix)) == 0) {
+        folder.erase(0, prefix.size());
+        break;
+      }
+    }
+  }
+  // Resolve "." and ".." lexically and drop empty components (a leading "/" among them).
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= folder.size()) {
+    size_t end = folder.find('/', start);
+    if (end == std::string::npos) end = folder.size();
+    std::string c = folder.substr(start, end - start);
+    if (c == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!c.empty() && c != ".") {
+      parts.push_back(c);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const auto& c : parts) out += c + "/";
+  return out + name;
+}
+
+uint8_t DosAttributes(const std::string& path, const struct stat& st, bool archiveBit) {
+  uint8_t a = 0;
+  if (!(st.st_mode & S_IWUSR)) a |= 0x01;
+  if (IsHiddenName(BaseName(path))) a |= 0x02;
+  if (S_ISDIR(st.st_mode)) a |= 0x10;
+  if (archiveBit) a |= 0x20;
+  return a;
+}

@@ -1,0 +1,65 @@
+// Turning the writer's FilesList into the files and folders to store: explicit names, folder
+// items, and wildcard items walked on disk; and the stored name and attributes of a file.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/arcunzip.h"
+
+// One name to store, in the order it will be stored.
+struct TFileItem {
+  std::string Path;       // the file's name on disk; a folder's name ends in "/"
+  bool IsFolder = false;  // a folder entry
+  int64_t Size = 0;       // size when the list was made
+};
+
+struct TExpandOptions {
+  std::string RootDir;  // folder of names without a folder, and of wildcard items without one
+  bool Recurse = false;
+  bool AddDirEntriesOnRecurse = false;
+  bool IncludeHidden = false;  // names starting with "." are found only with this
+  const std::vector<std::string>* ExcludeList = nullptr;
+  // The archive being written, left out of the list (by device and inode).
+  bool HaveArchive = false;
+  dev_t ArchiveDev = 0;
+  ino_t ArchiveIno = 0;
+  // With SkipIfArchiveBitNotSet: true when the file's archive bit is set.
+  std::function<bool(const std::string& path, const struct stat& st)> ArchiveBitSet;
+  // With zaFreshen: true when the archive holds an entry for the file.
+  std::function<bool(const std::string& path)> InArchive;
+
+  std::function<void(TSkipReason reason, const std::string& name)> Skipping;
+  std::function<void(const std::string& name)> NoSuchFile;
+  std::function<void(const std::string& name)> RecursingFile;
+  // Called between names; may raise to cancel.
+  std::function<void()> Between;
+};
+
+// True when the item holds a character that makes it a wildcard item: * ? < > |
+bool HasWildcardChars(const std::string& s);
+
+// Expands items into out (explicit names and folder items in order, then the names found for
+// each wildcard item in order). Returns the total size of the files.
+int64_t ExpandFileList(const std::vector<std::string>& items, const TExpandOptions& options,
+                       std::vector<TFileItem>& out);
+
+// True when a name passes the attribute mask: only regular files (symbolic links to files
+// included) and, for folders, real folders (links to folders are not followed); FIFOs, sockets
+// and devices never. Hidden names need includeHidden. On success st holds the target's status.
+bool FindWithMask(const std::string& path, bool includeHidden, bool wantFolder, struct stat& st);
+
+// The stored name of a file or folder (folders end in "/"), "/"-separated and without a leading
+// "/": without storePaths the name alone; with it, the folder too, "." and ".." components
+// resolved so that no stored name climbs out of the extraction folder. With relativePaths, the
+// first prefix of relativePathList that begins the folder (compared case-insensitively) is cut.
+std::string StoredNameOf(const std::string& path, bool isFolder, bool storePaths,
+                         bool relativePaths, const std::vector<std::string>& relativePathList);
+
+// The DOS attribute byte of a file: read-only (no owner write), hidden (name starts with "."),
+// directory, archive.
+uint8_t DosAttributes(const std::string& path, const struct stat& st, bool archiveBit);

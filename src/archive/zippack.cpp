@@ -1,0 +1,303 @@
+#include "archive/zippack.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <new>
+#include <stdexcept>
+
+#include "archive/zipcrypt.h"
+
+bool TPackIdentity::Matches(const struct stat& st) const {
+  int64_t mt = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return Opened && Dev == st.st_dev && Ino == st.st_ino && Size == st.st_size && MTimeNs == mt;
+}
+
+struct TDeflater::Impl {
+  z_stream z{};
+  int level;
+};
+
+TDeflater::TDeflater(int level) : impl_(std::make_unique<Impl>()) {
+  impl_->level = level;
+  if (deflateInit2(&impl_->z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::bad_alloc();
+}
+
+TDeflater::~TDeflater() {
+  deflateEnd(&impl_->z);
+}
+
+void TDeflater::Reset(const uint8_t* dict, size_t dictLen) {
+  deflateReset(&impl_->z);
+  if (dictLen > 0) deflateSetDictionary(&impl_->z, dict, static_cast<uInt>(dictLen));
+}
+
+void TDeflater::Deflate(const uint8_t* in, size_t n, bool flush, bool finish,
+                        std::vector<uint8_t>& out) {
+  z_stream& z = impl_->z;
+  int mode = finish ? Z_FINISH : flush ? Z_SYNC_FLUSH : Z_NO_FLUSH;
+  size_t base = out.size();
+  size_t want = deflateBound(&z, static_cast<uLong>(std::min<size_t>(n, ULONG_MAX))) + 64;
+  out.resize(base + want);
+  z.next_in = const_cast<Bytef*>(in);
+  z.avail_in = 0;
+  size_t left = n;
+  size_t used = base;
+  for (;;) {
+    if (z.avail_in == 0 && left > 0) {
+      uInt k = static_cast<uInt>(std::min<size_t>(left, 1u << 30));
+      z.avail_in = k;
+      left -= k;
+    }
+    if (out.size() - used < 64) out.resize(out.size() + std::max<size_t>(out.size() / 2, 65536));
+    z.next_out = out.data() + used;
+    z.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - used, 1u << 30));
+    size_t before = z.avail_out;
+    int r = deflate(&z, left > 0 ? Z_NO_FLUSH : mode);
+    used += before - z.avail_out;
+    if (r == Z_STREAM_END) break;
+    if (r != Z_OK && r != Z_BUF_ERROR) throw std::runtime_error("deflate failed");
+    // Done when all input is taken and the flush completed (room left over in the output).
+    if (left == 0 && z.avail_in == 0 && z.avail_out > 0 && mode != Z_FINISH) break;
+  }
+  out.resize(used);
+}
+
+TPackPipeline::TPackPipeline(std::vector<TPackSource> sources, int level, int workers,
+                             size_t chunkSize, size_t budget)
+    : sources_(std::move(sources)),
+      files_(sources_.size()),
+      level_(level),
+      chunkSize_(std::max(chunkSize, kDictSize)),
+      budget_(budget) {
+  if (workers < 0) {
+    unsigned hw = std::thread::hardware_concurrency();
+    workers = static_cast<int>(std::clamp(hw > 1 ? hw - 1 : 1u, 1u, 3u));
+  }
+  callerDeflater_ = std::make_unique<TDeflater>(level_);
+  for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
+}
+
+TPackPipeline::~TPackPipeline() {
+  {
+    std::lock_guard lock(mu_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  for (auto& t : workers_) t.join();
+  for (auto& f : files_)
+    if (f.Fd >= 0) ::close(f.Fd);
+}
+
+size_t TPackPipeline::PlannedLocked(const TFileState& f, size_t chunk) const {
+  int64_t start = static_cast<int64_t>(chunk) * static_cast<int64_t>(chunkSize_);
+  int64_t left = f.Id.Size - start;
+  return left <= 0 ? 0 : static_cast<size_t>(std::min<int64_t>(left, chunkSize_));
+}
+
+void TPackPipeline::OpenLocked(size_t i) {
+  TFileState& f = files_[i];
+  if (f.Opened || f.Failed) return;
+  int fd = ::open(sources_[i].Path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    f.Failed = true;
+    return;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  f.Fd = fd;
+  f.Opened = true;
+  f.Id.Opened = true;
+  f.Id.Dev = st.st_dev;
+  f.Id.Ino = st.st_ino;
+  f.Id.Size = st.st_size;
+  f.Id.MTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  int64_t n = (st.st_size + static_cast<int64_t>(chunkSize_) - 1) / static_cast<int64_t>(chunkSize_);
+  f.Chunks = static_cast<size_t>(std::max<int64_t>(n, 1));
+  f.Remaining = f.Chunks;
+  f.State.assign(f.Chunks, TUnitState::Waiting);
+  f.Results.resize(f.Chunks);
+}
+
+void TPackPipeline::AdvanceLocked() {
+  while (curFile_ < files_.size()) {
+    TFileState& f = files_[curFile_];
+    if (!f.Dropped && !f.Failed) {
+      if (!f.Opened) return;  // opened by whoever claims next
+      if (curChunk_ < f.Chunks) return;
+    }
+    ++curFile_;
+    curChunk_ = 0;
+  }
+}
+
+bool TPackPipeline::ClaimLocked(size_t& file, size_t& chunk, bool ignoreBudget) {
+  for (;;) {
+    AdvanceLocked();
+    if (curFile_ >= files_.size()) return false;
+    TFileState& f = files_[curFile_];
+    if (!f.Opened) {
+      OpenLocked(curFile_);
+      continue;
+    }
+    size_t planned = PlannedLocked(f, curChunk_);
+    if (!ignoreBudget && inflight_ > 0 && inflight_ + planned > budget_) return false;
+    file = curFile_;
+    chunk = curChunk_;
+    f.State[chunk] = TUnitState::Working;
+    ++f.Running;
+    inflight_ += planned;
+    ++curChunk_;
+    return true;
+  }
+}
+
+void TPackPipeline::CloseIfIdleLocked(TFileState& f) {
+  if (f.Fd >= 0 && f.Running == 0 && (f.Remaining == 0 || f.Dropped)) {
+    ::close(f.Fd);
+    f.Fd = -1;
+  }
+}
+
+void TPackPipeline::RunUnit(std::unique_lock<std::mutex>& lock, size_t file, size_t chunk,
+                            TDeflater& d) {
+  TFileState& f = files_[file];
+  int fd = f.Fd;
+  bool store = sources_[file].Store;
+  bool finalChunk = chunk + 1 == f.Chunks;
+  size_t planned = PlannedLocked(f, chunk);
+  int64_t start = static_cast<int64_t>(chunk) * static_cast<int64_t>(chunkSize_);
+  size_t dictLen = store ? 0 : static_cast<size_t>(std::min<int64_t>(start, kDictSize));
+  lock.unlock();
+
+  auto result = std::make_unique<TPackChunk>();
+  std::vector<uint8_t> buf(dictLen + planned);
+  size_t got = 0;
+  while (got < buf.size()) {
+    ssize_t r = ::pread(fd, buf.data() + got, buf.size() - got,
+                        start - static_cast<int64_t>(dictLen) + static_cast<int64_t>(got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;  // end of file, or a read error: the chunk ends here
+    got += static_cast<size_t>(r);
+  }
+  size_t dictGot = std::min(got, dictLen);
+  size_t dataGot = got - dictGot;
+  const uint8_t* data = buf.data() + dictGot;
+  result->InSize = dataGot;
+  result->Last = finalChunk || dataGot < planned;
+  result->Crc = ZipCrc32(0, data, dataGot);
+  result->DictLen = static_cast<uint32_t>(dictGot);
+  result->DictCrc = ZipCrc32(0, buf.data(), dictGot);
+  size_t tail = std::min(dataGot, kDictSize);
+  result->TailLen = static_cast<uint32_t>(tail);
+  result->TailCrc = ZipCrc32(0, data + dataGot - tail, tail);
+  if (store) {
+    result->Data.assign(data, data + dataGot);
+  } else {
+    d.Reset(buf.data(), dictGot);
+    result->Data.reserve(dataGot / 2 + 1024);
+    d.Deflate(data, dataGot, !result->Last, result->Last, result->Data);
+  }
+
+  lock.lock();
+  --f.Running;
+  --f.Remaining;
+  if (f.Dropped) {
+    inflight_ -= planned;
+  } else {
+    f.Results[chunk] = std::move(result);
+    f.State[chunk] = TUnitState::Done;
+  }
+  CloseIfIdleLocked(f);
+  cv_.notify_all();
+}
+
+void TPackPipeline::WorkerLoop() {
+  TDeflater d(level_);
+  std::unique_lock lock(mu_);
+  while (!stop_) {
+    size_t file, chunk;
+    if (ClaimLocked(file, chunk, false)) {
+      RunUnit(lock, file, chunk, d);
+    } else {
+      cv_.wait(lock);
+    }
+  }
+}
+
+void TPackPipeline::CatchUpLocked(size_t i) {
+  for (size_t j = curFile_; j < i && j < files_.size(); ++j)
+    if (!files_[j].Dropped && files_[j].Consumed < files_[j].Chunks) DropLocked(j);
+  for (size_t j = curFile_; j < i && j < files_.size(); ++j)
+    if (!files_[j].Opened) files_[j].Dropped = true;
+  AdvanceLocked();
+}
+
+TPackIdentity TPackPipeline::Identity(size_t i) {
+  std::unique_lock lock(mu_);
+  CatchUpLocked(i);
+  TFileState& f = files_[i];
+  if (!f.Opened && !f.Failed && !f.Dropped) OpenLocked(i);
+  return f.Id;
+}
+
+bool TPackPipeline::Next(size_t i, TPackChunk& out) {
+  std::unique_lock lock(mu_);
+  CatchUpLocked(i);
+  TFileState& f = files_[i];
+  if (!f.Opened && !f.Failed && !f.Dropped) OpenLocked(i);
+  for (;;) {
+    if (f.Failed || f.Dropped || f.Consumed >= f.Chunks) return false;
+    size_t k = f.Consumed;
+    if (f.State[k] == TUnitState::Done) {
+      out = std::move(*f.Results[k]);
+      f.Results[k].reset();
+      inflight_ -= PlannedLocked(f, k);
+      ++f.Consumed;
+      out.Torn = k > 0 && (out.DictCrc != f.LastTailCrc);
+      f.LastTailCrc = out.TailCrc;
+      if (out.Last && f.Consumed < f.Chunks) DropLocked(i);
+      cv_.notify_all();
+      return true;
+    }
+    size_t file, chunk;
+    if (f.State[k] == TUnitState::Waiting) {
+      // Nobody has it: it is at the cursor, since everything before it was claimed.
+      if (!ClaimLocked(file, chunk, true)) return false;
+      RunUnit(lock, file, chunk, *callerDeflater_);
+      continue;
+    }
+    // A worker is on it: help with later work meanwhile, or wait.
+    if (ClaimLocked(file, chunk, false)) {
+      RunUnit(lock, file, chunk, *callerDeflater_);
+    } else {
+      cv_.wait(lock);
+    }
+  }
+}
+
+void TPackPipeline::DropLocked(size_t i) {
+  TFileState& f = files_[i];
+  if (f.Dropped) return;
+  f.Dropped = true;
+  for (size_t k = 0; k < f.Results.size(); ++k) {
+    if (f.State[k] == TUnitState::Done && f.Results[k]) {
+      inflight_ -= PlannedLocked(f, k);
+      f.Results[k].reset();
+    }
+  }
+  CloseIfIdleLocked(f);
+  if (curFile_ == i) AdvanceLocked();
+  cv_.notify_all();
+}
+
+void TPackPipeline::Drop(size_t i) {
+  std::lock_guard lock(mu_);
+  if (i < files_.size()) DropLocked(i);
+}

@@ -1,0 +1,205 @@
+#include "archive/zipwriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/zipexceptions.h"
+
+void TZipOutput::WriteOut(int64_t pos, const void* p, size_t n) {
+  if (n == 0) return;
+  if (s_.WriteAt(pos, p, n) != n) throw ENotEnoughRoom();
+}
+
+void TZipOutput::Append(const void* p, size_t n) {
+  auto* b = static_cast<const uint8_t*>(p);
+  if (buf_.size() + n > kBufSize) {
+    Flush();
+    if (n >= kBufSize) {
+      WriteOut(bufStart_, b, n);
+      bufStart_ += static_cast<int64_t>(n);
+      return;
+    }
+  }
+  buf_.insert(buf_.end(), b, b + n);
+}
+
+void TZipOutput::Flush() {
+  WriteOut(bufStart_, buf_.data(), buf_.size());
+  bufStart_ += static_cast<int64_t>(buf_.size());
+  buf_.clear();
+}
+
+void TZipOutput::PatchAt(int64_t pos, const void* p, size_t n) {
+  auto* b = static_cast<const uint8_t*>(p);
+  // The part before the buffer is already in the stream; the rest is still buffered.
+  size_t before = pos < bufStart_ ? static_cast<size_t>(std::min<int64_t>(bufStart_ - pos, n)) : 0;
+  WriteOut(pos, b, before);
+  if (before < n) {
+    size_t off = static_cast<size_t>(pos + static_cast<int64_t>(before) - bufStart_);
+    std::memcpy(buf_.data() + off, b + before, n - before);
+  }
+}
+
+void TZipOutput::Truncate(int64_t pos) {
+  if (pos >= bufStart_) {
+    buf_.resize(static_cast<size_t>(pos - bufStart_));
+    return;
+  }
+  buf_.clear();
+  s_.SetSize(pos);
+  bufStart_ = pos;
+}
+
+void SetEntrySizes(TZipHeaderInfo& h, uint64_t uncompressed, uint64_t compressed,
+                   uint64_t offset) {
+  h.HasUnComprSize64 = uncompressed >= kSat32Value;
+  h.UnComprSize64 = uncompressed;
+  h.UnComprSize = h.HasUnComprSize64 ? kSat32Value : static_cast<uint32_t>(uncompressed);
+  h.HasComprSize64 = compressed >= kSat32Value;
+  h.ComprSize64 = compressed;
+  h.ComprSize = h.HasComprSize64 ? kSat32Value : static_cast<uint32_t>(compressed);
+  h.HasRelOffLocalHdr64 = offset >= kSat32Value;
+  h.RelOffLocalHdr64 = offset;
+  h.RelOffLocalHdr = h.HasRelOffLocalHdr64 ? kSat32Value : static_cast<uint32_t>(offset);
+  h.HasDiskStart32 = false;
+  h.DiskStart = 0;
+  std::string z;
+  if (h.HasUnComprSize64) PutU64(z, uncompressed);
+  if (h.HasComprSize64) PutU64(z, compressed);
+  if (h.HasRelOffLocalHdr64) PutU64(z, offset);
+  h.CentralExtra.clear();
+  if (!z.empty()) {
+    PutU16(h.CentralExtra, kZip64ExtraId);
+    PutU16(h.CentralExtra, static_cast<uint16_t>(z.size()));
+    h.CentralExtra += z;
+  }
+  h.ExtraFieldLength = static_cast<uint16_t>(h.CentralExtra.size());
+  h.VersionNeeded = h.CentralExtra.empty() ? 20 : 45;
+}
+
+std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
+  std::string out;
+  out.reserve(kLocalHeaderSize + h.RawName.size() + 20);
+  PutU32(out, zipsig::kLocalHeader);
+  PutU16(out, zip64Field ? 45 : 20);
+  PutU16(out, h.Flag);
+  PutU16(out, h.ComprMethod);
+  PutU32(out, h.ModifDateTime);
+  PutU32(out, h.CRC32);
+  PutU32(out, zip64Field ? kSat32Value : h.ComprSize);
+  PutU32(out, zip64Field ? kSat32Value : h.UnComprSize);
+  PutU16(out, static_cast<uint16_t>(h.RawName.size()));
+  PutU16(out, zip64Field ? 20 : 0);
+  out += h.RawName;
+  if (zip64Field) {
+    PutU16(out, kZip64ExtraId);
+    PutU16(out, 16);
+    PutU64(out, h.UncompressedSize());
+    PutU64(out, h.CompressedSize());
+  }
+  return out;
+}
+
+std::string CentralRecordBytes(const TZipHeaderInfo& h) {
+  std::string out;
+  out.reserve(kCentralHeaderSize + h.RawName.size() + h.CentralExtra.size() +
+              h.FileComment.size());
+  PutU32(out, zipsig::kCentralHeader);
+  PutU16(out, h.VersionMadeBy);
+  PutU16(out, h.VersionNeeded);
+  PutU16(out, h.Flag);
+  PutU16(out, h.ComprMethod);
+  PutU32(out, h.ModifDateTime);
+  PutU32(out, h.CRC32);
+  PutU32(out, h.ComprSize);
+  PutU32(out, h.UnComprSize);
+  PutU16(out, static_cast<uint16_t>(h.RawName.size()));
+  PutU16(out, static_cast<uint16_t>(h.CentralExtra.size()));
+  PutU16(out, static_cast<uint16_t>(h.FileComment.size()));
+  PutU16(out, h.DiskStart);
+  PutU16(out, h.IntFileAttrib);
+  PutU32(out, h.ExtFileAttrib);
+  PutU32(out, h.RelOffLocalHdr);
+  out += h.RawName;
+  out += h.CentralExtra;
+  out += h.FileComment;
+  return out;
+}
+
+std::string EndRecordsBytes(TEndCentral& ec, uint64_t entries, uint64_t cdSize, uint64_t cdOffset,
+                            const std::string& comment) {
+  ec.SetThisDiskNo(0);
+  ec.SetCentralDiskNo(0);
+  ec.SetEntriesThisDisk(entries);
+  ec.SetTotalEntries(entries);
+  ec.SetCentralSize(cdSize);
+  ec.SetCentralOffset(cdOffset);
+  ec.Comment = comment.substr(0, 0xFFFF);
+  ec.CommentLen = static_cast<uint16_t>(ec.Comment.size());
+  std::string out;
+  ec.HasZip64 = ec.NeedsZip64Record();
+  if (ec.HasZip64) {
+    uint64_t z64Pos = cdOffset + cdSize;
+    PutU32(out, zipsig::kZip64EndCentral);
+    PutU64(out, kZip64EndCentralSize - 12);
+    PutU16(out, 45);
+    PutU16(out, 45);
+    PutU32(out, 0);
+    PutU32(out, 0);
+    PutU64(out, entries);
+    PutU64(out, entries);
+    PutU64(out, cdSize);
+    PutU64(out, cdOffset);
+    PutU32(out, zipsig::kZip64Locator);
+    PutU32(out, 0);
+    PutU64(out, z64Pos);
+    PutU32(out, 1);
+    ec.LocZip64EndOffset = z64Pos;
+    ec.LocTotalDisks = 1;
+  }
+  PutU32(out, zipsig::kEndCentral);
+  PutU16(out, ec.ThisDiskNo);
+  PutU16(out, ec.CentralDiskNo);
+  PutU16(out, ec.EntriesThisDisk);
+  PutU16(out, ec.TotalEntries);
+  PutU32(out, ec.CentralSize);
+  PutU32(out, ec.CentralOffset);
+  PutU16(out, ec.CommentLen);
+  out += ec.Comment;
+  return out;
+}
+
+bool IsValidUtf8(const std::string& s) {
+  size_t i = 0, n = s.size();
+  while (i < n) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t len;
+    uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    for (size_t k = 1; k < len; ++k) {
+      unsigned char d = static_cast<unsigned char>(s[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += len;
+  }
+  return true;
+}
