@@ -120,7 +120,7 @@ struct NullWindow : restore::IArchiveWindow {
   QString ExplorerSelectedFolder() const override { return {}; }
   bool CtrlHeld() const override { return false; }
   QString TakePickedRecentFile() override { return {}; }
-  QString RecentFileOpen(const restore::TOpenDialogSpec&) override { return {}; }
+  QString RecentFileOpen(const FileDialogSpec&) override { return {}; }
   void RecordRecentFile(const QString&) override {}
   void OpenJob(const QString&) override {}
 };
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
   NoSearch search;
   NoDesktop desktop;
   ViewDisplay display;
-  TQtArchiveOpenDialog dialog;
+  TQtFileDialogHost dialog;
   TOptionLists lists;
   TPreferences prefs;
   prefs.Set("DisplayEmptyDIR", false);

@@ -35,7 +35,7 @@ QString WithZipExtension(const QString& name) {
 TArchiveViewController::TArchiveViewController(TArcUnZip& zip, TOptionLists& lists,
                                                TPreferences& prefs, Hosts hosts, QObject* parent)
     : QObject(parent), zip_(zip), lists_(lists), prefs_(prefs), hosts_(hosts), selection_(&model_) {
-  if (!hosts_.extractor) hosts_.extractor = &ownExtractor_;
+  if (!hosts_.extractor) hosts_.extractor = &engineExtractor_;
   shownMode_ = std::max(0, lists_.viewList.CheckedIndex());
 }
 
@@ -56,7 +56,7 @@ void TArchiveViewController::ZipOpenButClick() {
   zip_.CloseArchive();
   hosts_.window.Setstate(0);
   hosts_.window.Setstate(1);
-  TOpenDialogSpec spec;
+  FileDialogSpec spec;
   spec.title = S(kOpenTitle);
   spec.filter = S(kOpenFilter);
   const QString explorer = hosts_.window.ExplorerSelectedFolder();
@@ -68,7 +68,7 @@ void TArchiveViewController::ZipOpenButClick() {
     spec.initialDir = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
   QString file = hosts_.window.TakePickedRecentFile();
   if (file.isEmpty())
-    file = hosts_.window.CtrlHeld() ? hosts_.openDialog.ChooseArchive(spec)
+    file = hosts_.window.CtrlHeld() ? hosts_.dialogs.OpenFile(spec)
                                     : hosts_.window.RecentFileOpen(spec);
   if (file.isEmpty()) return;
   archiveFolder_ = QFileInfo(file).absolutePath();
@@ -171,6 +171,15 @@ void TArchiveViewController::PopulateArchiveView() {
   hosts_.controls.SetControlEnabled(S(ctlnames::kViewsGroup), true);
   hosts_.controls.SetControlVisible(S(ctl::kArchiveView), true);
   hosts_.window.GaugeStop();
+}
+
+void TArchiveViewController::ShowSearchResults(std::shared_ptr<const TArchiveEntries> results) {
+  ClearView();
+  model_.SetMultiVolume(false);
+  model_.ShowList(std::move(results), true);
+  if (shownMode_ == opt::kViewTree) shownMode_ = opt::kViewList;
+  ApplyLayout(shownMode_);
+  SetSortColumns();
 }
 
 // ---- presentation ------------------------------------------------------------------------
@@ -289,7 +298,16 @@ void TArchiveViewController::ClearSelected1Click() {
 
 bool TArchiveViewController::SelectCheckedRows() {
   const int n = zip_.EntryCount();
+  const bool results = hosts_.search.SearchResultsShown();
+  const QString current = QString::fromStdString(zip_.ZipName());
   auto pick = [&](int e) {
+    // Result rows name their archive: only those of the open archive can be selected.
+    if (results) {
+      QString archive;
+      int entry = -1;
+      if (e < 0 || !hosts_.search.ResultEntry(e, archive, entry) || archive != current) return;
+      e = entry;
+    }
     if (e >= 0 && e < n) zip_.SetEntrySelected(e, true);
   };
   model_.ForEachTickedEntry(pick);
@@ -334,7 +352,7 @@ void TArchiveViewController::Open1Click() {
       zip_.OverwriteMode = TUZOverwriteMode::Always;
       if (result) {
         QString archive;
-        if (!hosts_.search.ResultEntry(current.row(), archive, entry))
+        if (!hosts_.search.ResultEntry(entry, archive, entry))
           throw std::runtime_error("no archive entry for this result");
         zip_.SetZipName(archive.toStdString());
         zip_.ReadArchive();

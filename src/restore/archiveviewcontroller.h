@@ -26,10 +26,10 @@ class TArchiveViewController : public QObject {
     IArchiveWindow& window;
     IControlHost& controls;
     IArchiveViewDisplay& display;
-    IArchiveOpenDialog& openDialog;
+    IFileDialogHost& dialogs;
     ISearchResultsView& search;
     IDesktopLauncher& desktop;
-    IEntryExtractor* extractor = nullptr;  // nullptr: TEntryExtractor
+    IEntryExtractor* extractor = nullptr;  // nullptr: the engine's ExtractSelected
   };
 
   TArchiveViewController(TArcUnZip& zip, TOptionLists& lists, TPreferences& prefs, Hosts hosts,
@@ -49,6 +49,9 @@ class TArchiveViewController : public QObject {
   bool ReadZipFile(const QString& name);
   // Fills the view from the open archive in the checked presentation.
   void PopulateArchiveView();
+  // Shows the results of an archive search as a list (record k in slot k of results); rows then
+  // refer to the records, "Treeview" is refused and "Open" asks the search for the archive.
+  void ShowSearchResults(std::shared_ptr<const TArchiveEntries> results);
   // The folder remembered from the last open dialog and the remembered path.
   const QString& ArchiveFolder() const { return archiveFolder_; }
   const QString& RememberedPath() const { return rememberedPath_; }
@@ -92,7 +95,7 @@ class TArchiveViewController : public QObject {
   TOptionLists& lists_;
   TPreferences& prefs_;
   Hosts hosts_;
-  TEntryExtractor ownExtractor_;
+  TEngineExtractor engineExtractor_;
   TArchiveViewModel model_;
   QItemSelectionModel selection_;
   TPrivateFolder privateFolder_;

@@ -6,6 +6,8 @@
 #include <QString>
 #include <cstdint>
 
+#include "app/filedialoghost.h"
+
 class TArcUnZip;
 
 namespace restore {
@@ -15,13 +17,6 @@ namespace ctlnames {
 inline constexpr const char* kKillZipButton = "KillZIPButton";
 inline constexpr const char* kViewsGroup = "ViewsGroup";  // the "Views and Expedite" group
 }  // namespace ctlnames
-
-// The archive open dialog: title, filter ("Text|*.a;*.b") and start folder; the file must exist.
-struct TOpenDialogSpec {
-  QString title;
-  QString filter;
-  QString initialDir;
-};
 
 // The main window as the archive view's commands see it.
 class IArchiveWindow {
@@ -57,7 +52,7 @@ class IArchiveWindow {
   // The archive just picked from the recent-file list, once ("" when none).
   virtual QString TakePickedRecentFile() = 0;
   // The recent-file handler: shows the open dialog and records the chosen file ("" cancelled).
-  virtual QString RecentFileOpen(const TOpenDialogSpec& spec) = 0;
+  virtual QString RecentFileOpen(const FileDialogSpec& spec) = 0;
   // Records a file in the recent-file list.
   virtual void RecordRecentFile(const QString& file) = 0;
   // Opens a job (".CAT" / ".JOB") with the explorer tree rooted at its folder.
@@ -82,20 +77,14 @@ class IArchiveViewDisplay {
   virtual void ScrollToCurrent() = 0;
 };
 
-// The open dialog ("the file must exist"); returns "" when cancelled.
-class IArchiveOpenDialog {
- public:
-  virtual ~IArchiveOpenDialog() = default;
-  virtual QString ChooseArchive(const TOpenDialogSpec& spec) = 0;
-};
-
 // The results of an archive search, when they are what the view shows.
 class ISearchResultsView {
  public:
   virtual ~ISearchResultsView() = default;
   virtual bool SearchResultsShown() const = 0;
-  // The archive and entry number of a result row; false when the row has none.
-  virtual bool ResultEntry(int row, QString& archive, int& entry) const = 0;
+  // The archive and entry number of result record (its slot in the entries the view was given,
+  // see TArchiveViewController::ShowSearchResults); false when it has none.
+  virtual bool ResultEntry(int record, QString& archive, int& entry) const = 0;
 };
 
 // Opens a file with the desktop's default application.
@@ -105,8 +94,9 @@ class IDesktopLauncher {
   virtual bool OpenFile(const QString& path, const QString& workingDir) = 0;
 };
 
-// Extracts the engine's selected entries into its DestDir (folders not recreated); returns how
-// many were extracted. Raises the engine's exceptions on whole-archive failures.
+// Extracts the engine's selected entries into its DestDir; returns how many were extracted.
+// Raises the engine's exceptions on whole-archive failures. The program uses the engine's own
+// ExtractSelected; tests may replace it.
 class IEntryExtractor {
  public:
   virtual ~IEntryExtractor() = default;

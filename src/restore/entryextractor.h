@@ -1,4 +1,4 @@
-// Extraction of single entries for "Open", and the private folder they go to.
+// Extraction for "Open" and the private folder it extracts into.
 #pragma once
 
 #include <string>
@@ -25,12 +25,8 @@ class TPrivateFolder {
   std::string path_;
 };
 
-// Extracts the selected entries of a single-file archive (stored or deflated, optionally with
-// traditional encryption under the engine's Password) into DestDir under their names only.
-// Each file is written to a fresh temporary file in DestDir and renamed over the target, so a
-// link planted at the target is replaced, never written through. OverwriteMode Always replaces
-// an existing target; any other mode keeps it. CRC mismatches and unsafe names fail the entry.
-class TEntryExtractor : public IEntryExtractor {
+// The engine's own ExtractSelected.
+class TEngineExtractor : public IEntryExtractor {
  public:
   int ExtractSelected(TArcUnZip& zip) override;
 };

@@ -117,22 +117,36 @@ void TArchiveView::contextMenuEvent(QContextMenuEvent* event) {
 
 // ---- open dialog and desktop -------------------------------------------------------------
 
-QString TQtArchiveOpenDialog::QtNameFilter(const QString& filter) {
-  const qsizetype bar = filter.indexOf(QLatin1Char('|'));
-  if (bar < 0) return filter;
-  QStringList patterns;
-  for (const QString& p : filter.mid(bar + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-    for (const QString& v : {p.toLower(), p.toUpper()})
-      if (!patterns.contains(v)) patterns << v;
+QString TQtFileDialogHost::QtNameFilter(const QString& filter) {
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  if (parts.size() < 2) return filter;
+  QStringList filters;
+  for (qsizetype k = 0; k + 1 < parts.size(); k += 2) {
+    QStringList patterns;
+    for (const QString& p : parts[k + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+      for (const QString& v : {p.toLower(), p.toUpper()})
+        if (!patterns.contains(v)) patterns << v;
+    }
+    filters << parts[k] + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
   }
-  return filter.left(bar) + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) +
-         QLatin1Char(')');
+  return filters.join(QLatin1String(";;"));
 }
 
-QString TQtArchiveOpenDialog::ChooseArchive(const restore::TOpenDialogSpec& spec) {
+QString TQtFileDialogHost::OpenFile(const FileDialogSpec& spec) {
   QFileDialog dialog(parent_, spec.title, spec.initialDir, QtNameFilter(spec.filter));
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (!spec.fileName.isEmpty()) dialog.selectFile(spec.fileName);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
+QString TQtFileDialogHost::SaveFile(const FileDialogSpec& spec) {
+  QFileDialog dialog(parent_, spec.title, spec.initialDir, QtNameFilter(spec.filter));
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  if (!spec.fileName.isEmpty()) dialog.selectFile(spec.fileName);
   if (dialog.exec() != QDialog::Accepted) return {};
   const QStringList files = dialog.selectedFiles();
   return files.isEmpty() ? QString() : files.first();

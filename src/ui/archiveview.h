@@ -42,12 +42,15 @@ class TArchiveView : public QTreeView, public restore::IArchiveViewDisplay {
   QHash<QString, QIcon> iconBySuffix_;
 };
 
-// The "&Restore" open dialog.
-class TQtArchiveOpenDialog : public restore::IArchiveOpenDialog {
+// The open and save dialogs (the "&Restore" open dialog among them) as Qt file dialogs.
+class TQtFileDialogHost : public IFileDialogHost {
  public:
-  explicit TQtArchiveOpenDialog(QWidget* parent = nullptr) : parent_(parent) {}
-  QString ChooseArchive(const restore::TOpenDialogSpec& spec) override;
-  // "Text|*.a;*.B" as a Qt name filter matching either case: "Text (*.a *.A *.b *.B)".
+  explicit TQtFileDialogHost(QWidget* parent = nullptr) : parent_(parent) {}
+  // The file must exist.
+  QString OpenFile(const FileDialogSpec& spec) override;
+  QString SaveFile(const FileDialogSpec& spec) override;
+  // "Text|*.a;*.B|Other|*.c" as Qt name filters matching either case:
+  // "Text (*.a *.A *.b *.B);;Other (*.c *.C)".
   static QString QtNameFilter(const QString& filter);
 
  private:

@@ -30,7 +30,7 @@ struct FakeArchiveWindow : restore::IArchiveWindow {
   QString recentAnswer;
   QString recorded;
   QString job;
-  restore::TOpenDialogSpec lastSpec;
+  FileDialogSpec lastSpec;
 
   void Setstate(int mode) override { calls << QStringLiteral("Setstate %1").arg(mode); }
   void SetArchiveName(const QString& n) override { archiveName = n; }
@@ -49,7 +49,7 @@ struct FakeArchiveWindow : restore::IArchiveWindow {
   QString ExplorerSelectedFolder() const override { return explorerFolder; }
   bool CtrlHeld() const override { return ctrl; }
   QString TakePickedRecentFile() override { return std::exchange(pickedRecent, QString()); }
-  QString RecentFileOpen(const restore::TOpenDialogSpec& s) override {
+  QString RecentFileOpen(const FileDialogSpec& s) override {
     lastSpec = s;
     calls << "RecentFileOpen";
     return recentAnswer;
@@ -76,15 +76,16 @@ struct FakeDisplay : restore::IArchiveViewDisplay {
   void ScrollToCurrent() override {}
 };
 
-struct FakeOpenDialog : restore::IArchiveOpenDialog {
+struct FakeOpenDialog : IFileDialogHost {
   QString answer;
   int shown = 0;
-  restore::TOpenDialogSpec spec;
-  QString ChooseArchive(const restore::TOpenDialogSpec& s) override {
+  FileDialogSpec spec;
+  QString OpenFile(const FileDialogSpec& s) override {
     ++shown;
     spec = s;
     return answer;
   }
+  QString SaveFile(const FileDialogSpec&) override { return {}; }
 };
 
 struct FakeSearch : restore::ISearchResultsView {

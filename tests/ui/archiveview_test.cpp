@@ -33,7 +33,7 @@ struct NullWindow : restore::IArchiveWindow {
   QString ExplorerSelectedFolder() const override { return {}; }
   bool CtrlHeld() const override { return false; }
   QString TakePickedRecentFile() override { return {}; }
-  QString RecentFileOpen(const restore::TOpenDialogSpec&) override { return {}; }
+  QString RecentFileOpen(const FileDialogSpec&) override { return {}; }
   void RecordRecentFile(const QString&) override {}
   void OpenJob(const QString&) override {}
 };
@@ -53,7 +53,7 @@ struct ArchiveViewWidget : ::testing::Test {
   NullWindow window;
   NoSearch search;
   NoDesktop desktop;
-  TQtArchiveOpenDialog dialog;
+  TQtFileDialogHost dialog;
   TOptionLists lists;
   TPreferences prefs;
   TArcZip zip;
@@ -127,7 +127,9 @@ TEST_F(ArchiveViewWidget, ColumnsFontsAndIcons) {
   EXPECT_EQ(view->objectName(), "ArchiveView");
 }
 
-TEST(ArchiveOpenDialog, FilterMatchesEitherCase) {
-  EXPECT_EQ(TQtArchiveOpenDialog::QtNameFilter("Zip (SFX) or Spanned Files|*.z*;*.EXE;*.0*"),
+TEST(QtFileDialogHost, FiltersMatchEitherCase) {
+  EXPECT_EQ(TQtFileDialogHost::QtNameFilter("Zip (SFX) or Spanned Files|*.z*;*.EXE;*.0*"),
             "Zip (SFX) or Spanned Files (*.z* *.Z* *.exe *.EXE *.0*)");
+  EXPECT_EQ(TQtFileDialogHost::QtNameFilter("Job Files (*.job)|*.JOB;*.CAT|All|*"),
+            "Job Files (*.job) (*.job *.JOB *.cat *.CAT);;All (*)");
 }
