@@ -90,8 +90,14 @@ struct FakeOpenDialog : IFileDialogHost {
 
 struct FakeSearch : restore::ISearchResultsView {
   bool shown = false;
+  QVector<QPair<QString, int>> records;  // archive and entry of each result
   bool SearchResultsShown() const override { return shown; }
-  bool ResultEntry(int, QString&, int&) const override { return false; }
+  bool ResultEntry(int record, QString& archive, int& entry) const override {
+    if (record < 0 || record >= records.size()) return false;
+    archive = records[record].first;
+    entry = records[record].second;
+    return true;
+  }
 };
 
 struct FakeLauncher : restore::IDesktopLauncher {

@@ -272,6 +272,37 @@ TEST_F(ArchiveViewController, RestoreButtonChoosesThroughRecentListDialogOrPick)
   EXPECT_EQ(zip.EntryCount(), 5);
 }
 
+TEST_F(ArchiveViewController, SearchResultsRefuseTheTreeAndOpenTheirOwnArchive) {
+  const QString first = WriteArchive("first.zip", Sample());
+  const QString second = WriteArchive("second.zip", Sample());
+  ASSERT_TRUE(view->ReadZipFile(first));
+  auto results = std::make_shared<restore::TArchiveEntries>();
+  results->Add("readme.txt", "Docs/", 22, 0x5A8A6000, 0, 1);
+  results->Add("small.bin", "", 1, 0x5A8A6000, 0, 4);
+  search.records = {{second, 1}, {first, 4}};
+  search.shown = true;
+  view->ShowSearchResults(results);
+  EXPECT_EQ(model().rowCount(), 2);
+  EXPECT_EQ(Text(0, restore::kColNumber), "1");
+  SetViewMode(opt::kViewTree);
+  view->CheckListBox11StateChange(opt::kViewTree);
+  EXPECT_EQ(model().kind(), TArchiveViewModel::List);
+
+  // Only results of the open archive can become its selection.
+  model().SetTicked(model().index(0, 0), true);
+  model().SetTicked(model().index(1, 0), true);
+  EXPECT_TRUE(view->SelectCheckedRows());
+  EXPECT_EQ(zip.SelectedCount(), 1);
+  EXPECT_TRUE(zip.EntrySelected(4));
+
+  // "Open" on a result reads the result's archive.
+  view->selection().setCurrentIndex(model().index(0, 0), QItemSelectionModel::NoUpdate);
+  view->Open1Click();
+  ASSERT_EQ(launcher.opened.size(), 1);
+  EXPECT_EQ(zip.ZipName(), second.toStdString());
+  EXPECT_EQ(testutil::ReadFile(view->PrivateFolder() + "/readme.txt"), "hello from the archive");
+}
+
 // ---- Open ------------------------------------------------------------------------------------
 
 class ArchiveViewOpen : public ArchiveViewFixture {
