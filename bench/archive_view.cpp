@@ -141,13 +141,6 @@ struct NoSearch : restore::ISearchResultsView {
 struct NoDesktop : restore::IDesktopLauncher {
   bool OpenFile(const QString&, const QString&) override { return false; }
 };
-struct ViewDisplay : restore::IArchiveViewDisplay {
-  TArchiveView* view = nullptr;
-  void ApplyColumnLayout(const restore::TColumnLayout& l) override { view->ApplyColumnLayout(l); }
-  void SetFontSize(int p) override { view->SetFontSize(p); }
-  void ShowSortIndicator(int c, bool d) override { view->ShowSortIndicator(c, d); }
-  void ScrollToCurrent() override { view->ScrollToCurrent(); }
-};
 
 // Lets the view lay itself out and paint what is visible.
 void Paint(TArchiveView& view) {
@@ -187,7 +180,6 @@ int main(int argc, char** argv) {
   NullControls controls;
   NoSearch search;
   NoDesktop desktop;
-  ViewDisplay display;
   TQtFileDialogHost dialog;
   TOptionLists lists;
   TPreferences prefs;
@@ -195,9 +187,8 @@ int main(int argc, char** argv) {
   TArcZip zip;
   restore::TArchiveViewController controller(
       zip, lists, prefs,
-      restore::TArchiveViewController::Hosts{window, controls, display, dialog, search, desktop});
+      restore::TArchiveViewController::Hosts{window, controls, dialog, search, desktop});
   TArchiveView view(controller);
-  display.view = &view;
   view.resize(1200, 800);
   view.show();
   QCoreApplication::processEvents();

@@ -41,6 +41,24 @@ TArchiveViewController::TArchiveViewController(TArcUnZip& zip, TOptionLists& lis
 
 TArchiveViewController::~TArchiveViewController() = default;
 
+namespace {
+struct NoDisplay : IArchiveViewDisplay {
+  void ApplyColumnLayout(const TColumnLayout&) override {}
+  void SetFontSize(int) override {}
+  void ShowSortIndicator(int, bool) override {}
+  void ScrollToCurrent() override {}
+};
+}  // namespace
+
+void TArchiveViewController::SetDisplay(IArchiveViewDisplay* display) {
+  display_ = display;
+}
+
+IArchiveViewDisplay& TArchiveViewController::display() {
+  static NoDisplay none;
+  return display_ ? *display_ : none;
+}
+
 bool TArchiveViewController::Multi() const {
   return zip_.MultiZipInfo.MultiMode != TMultiMode::mmNone;
 }
@@ -193,7 +211,7 @@ TColumnLayout TArchiveViewController::ColumnLayout(int mode, bool multiVolume) {
 }
 
 void TArchiveViewController::ApplyLayout(int mode) {
-  hosts_.display.ApplyColumnLayout(ColumnLayout(mode, Multi()));
+  display().ApplyColumnLayout(ColumnLayout(mode, Multi()));
 }
 
 void TArchiveViewController::CheckListBox11StateChange(int mode) {
@@ -219,8 +237,8 @@ void TArchiveViewController::VTree1HeaderClick(int column) {
   sorting_ = true;
   hosts_.window.GaugeStart();
   model_.Sort(column, order);
-  hosts_.display.ShowSortIndicator(column, order == Qt::DescendingOrder);
-  hosts_.display.ScrollToCurrent();
+  display().ShowSortIndicator(column, order == Qt::DescendingOrder);
+  display().ScrollToCurrent();
   hosts_.window.GaugeStop();
   sorting_ = false;
 }
@@ -237,8 +255,8 @@ void TArchiveViewController::SetSortColumns() {
   sorting_ = true;
   model_.Sort(column, order);
   sorting_ = false;
-  hosts_.display.ShowSortIndicator(column, order == Qt::DescendingOrder);
-  hosts_.display.ScrollToCurrent();
+  display().ShowSortIndicator(column, order == Qt::DescendingOrder);
+  display().ScrollToCurrent();
   hosts_.controls.SetControlEnabled(view, wasEnabled);
 }
 
@@ -257,14 +275,14 @@ void TArchiveViewController::DisplayEmptyDir1Click() {
 }
 
 void TArchiveViewController::LargeFonts1Click(bool checked) {
-  hosts_.display.SetFontSize(checked ? 10 : 8);
+  display().SetFontSize(checked ? 10 : 8);
   prefs_.Write(QStringLiteral("LargeFonts"), checked);
 }
 
 void TArchiveViewController::ApplyLargeFonts() {
   const bool on = prefs_.Bool(QStringLiteral("LargeFonts"));
   hosts_.controls.SetControlChecked(S(ctl::kLargeFontsBox), on);
-  hosts_.display.SetFontSize(on ? 10 : 8);
+  display().SetFontSize(on ? 10 : 8);
 }
 
 // ---- ticks and popup -----------------------------------------------------------------------
@@ -281,7 +299,7 @@ void TArchiveViewController::GotoFirst1Click() {
   const QModelIndex i = model_.FirstRow();
   if (!i.isValid()) return;
   selection_.setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  hosts_.display.ScrollToCurrent();
+  display().ScrollToCurrent();
 }
 
 void TArchiveViewController::GotoLast1Click() {
@@ -289,7 +307,7 @@ void TArchiveViewController::GotoLast1Click() {
   const QModelIndex i = model_.LastRow();
   if (!i.isValid()) return;
   selection_.setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  hosts_.display.ScrollToCurrent();
+  display().ScrollToCurrent();
 }
 
 void TArchiveViewController::ClearSelected1Click() {

@@ -25,7 +25,6 @@ class TArchiveViewController : public QObject {
   struct Hosts {
     IArchiveWindow& window;
     IControlHost& controls;
-    IArchiveViewDisplay& display;
     IFileDialogHost& dialogs;
     ISearchResultsView& search;
     IDesktopLauncher& desktop;
@@ -35,6 +34,9 @@ class TArchiveViewController : public QObject {
   TArchiveViewController(TArcUnZip& zip, TOptionLists& lists, TPreferences& prefs, Hosts hosts,
                          QObject* parent = nullptr);
   ~TArchiveViewController() override;
+
+  // The view widget (it registers itself; until then nothing is shown).
+  void SetDisplay(IArchiveViewDisplay* display);
 
   TArchiveViewModel& model() { return model_; }
   // Highlight and focus of the view's rows; the widget uses this selection model.
@@ -47,6 +49,8 @@ class TArchiveViewController : public QObject {
   void VETlistDblClick(const QString& file);
   // Opens the named archive and shows it. Returns false when it could not be read.
   bool ReadZipFile(const QString& name);
+  // Empties the view (window mode "idle").
+  void ClearArchiveView() { ClearView(); }
   // Fills the view from the open archive in the checked presentation.
   void PopulateArchiveView();
   // Shows the results of an archive search as a list (record k in slot k of results); rows then
@@ -91,11 +95,14 @@ class TArchiveViewController : public QObject {
   bool Multi() const;
   void ApplyLayout(int mode);
 
+  IArchiveViewDisplay& display();
+
   TArcUnZip& zip_;
   TOptionLists& lists_;
   TPreferences& prefs_;
   Hosts hosts_;
   TEngineExtractor engineExtractor_;
+  IArchiveViewDisplay* display_ = nullptr;
   TArchiveViewModel model_;
   QItemSelectionModel selection_;
   TPrivateFolder privateFolder_;

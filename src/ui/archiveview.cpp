@@ -17,8 +17,9 @@
 using restore::TArchiveViewModel;
 
 TArchiveView::TArchiveView(restore::TArchiveViewController& controller, QWidget* parent)
-    : QTreeView(parent), controller_(controller) {
+    : QTreeView(parent), controller_(controller), alive_(&controller) {
   setObjectName(QString::fromLatin1(ctl::kArchiveView));
+  controller_.SetDisplay(this);
   TArchiveViewModel& model = controller_.model();
   setModel(&model);
   setSelectionModel(&controller_.selection());
@@ -59,6 +60,12 @@ TArchiveView::TArchiveView(restore::TArchiveViewController& controller, QWidget*
   add("GotoLast1", "Goto Last", [this] { controller_.GotoLast1Click(); });
   add("ClearSelected1", "Clear Selected", [this] { controller_.ClearSelected1Click(); });
   add("Open1", "Open", [this] { controller_.Open1Click(); });
+}
+
+TArchiveView::~TArchiveView() {
+  if (!alive_) return;
+  controller_.SetDisplay(nullptr);
+  controller_.model().SetDecorationProvider({});
 }
 
 void TArchiveView::AfterReset() {

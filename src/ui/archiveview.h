@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QIcon>
+#include <QPointer>
 #include <QTreeView>
 
 #include "restore/archiveviewhosts.h"
@@ -19,7 +20,9 @@ class TArchiveViewController;
 class TArchiveView : public QTreeView, public restore::IArchiveViewDisplay {
   Q_OBJECT
  public:
+  // Shows the controller's model and registers itself as the controller's display.
   explicit TArchiveView(restore::TArchiveViewController& controller, QWidget* parent = nullptr);
+  ~TArchiveView() override;
 
   // The popup menu; the window may add its own items.
   QMenu* popupMenu() const { return popup_; }
@@ -38,6 +41,8 @@ class TArchiveView : public QTreeView, public restore::IArchiveViewDisplay {
   void AfterReset();
 
   restore::TArchiveViewController& controller_;
+  // The window may destroy the controller before its child widgets.
+  QPointer<restore::TArchiveViewController> alive_;
   QMenu* popup_ = nullptr;
   QHash<QString, QIcon> iconBySuffix_;
 };

@@ -127,8 +127,8 @@ struct ArchiveViewFixture : ::testing::Test {
     ResetProgramDirForTest();
     view = std::make_unique<restore::TArchiveViewController>(
         zip, lists, prefs,
-        restore::TArchiveViewController::Hosts{window, controls, display, dialog, search,
-                                               launcher});
+        restore::TArchiveViewController::Hosts{window, controls, dialog, search, launcher});
+    view->SetDisplay(&display);
   }
   ~ArchiveViewFixture() override {
     view.reset();

@@ -57,13 +57,6 @@ struct ArchiveViewWidget : ::testing::Test {
   TOptionLists lists;
   TPreferences prefs;
   TArcZip zip;
-  struct Display : restore::IArchiveViewDisplay {
-    TArchiveView* view = nullptr;
-    void ApplyColumnLayout(const restore::TColumnLayout& l) override { view->ApplyColumnLayout(l); }
-    void SetFontSize(int p) override { view->SetFontSize(p); }
-    void ShowSortIndicator(int c, bool d) override { view->ShowSortIndicator(c, d); }
-    void ScrollToCurrent() override { view->ScrollToCurrent(); }
-  } display;
   std::unique_ptr<restore::TArchiveViewController> controller;
   std::unique_ptr<TArchiveView> view;
 
@@ -71,9 +64,8 @@ struct ArchiveViewWidget : ::testing::Test {
     ResetProgramDirForTest();
     controller = std::make_unique<restore::TArchiveViewController>(
         zip, lists, prefs,
-        restore::TArchiveViewController::Hosts{window, controls, display, dialog, search, desktop});
+        restore::TArchiveViewController::Hosts{window, controls, dialog, search, desktop});
     view = std::make_unique<TArchiveView>(*controller);
-    display.view = view.get();
     auto entries = std::make_shared<restore::TArchiveEntries>();
     entries->Add("b.txt", "", 20, 0x5A8A6000, 1, 0);
     entries->Add("a.png", "pics/", 10, 0x5A8A6000, 1, 1);
@@ -125,6 +117,11 @@ TEST_F(ArchiveViewWidget, ColumnsFontsAndIcons) {
   EXPECT_TRUE(icon.canConvert<QIcon>());
   EXPECT_EQ(model().headerData(restore::kColDisk, Qt::Horizontal).toString(), "Disk#");
   EXPECT_EQ(view->objectName(), "ArchiveView");
+}
+
+TEST_F(ArchiveViewWidget, OutlivingItsControllerIsSafe) {
+  controller.reset();
+  view.reset();
 }
 
 TEST(QtFileDialogHost, FiltersMatchEitherCase) {
