@@ -177,7 +177,10 @@ void TArchiveViewController::PopulateArchiveView() {
       return generation == populateGeneration_;
     });
     // A newer fill (or a clear) ran while events were dispatched: it owns the view now.
-    if (!done) return;
+    if (!done) {
+      hosts_.window.GaugeStop();
+      return;
+    }
   } else {
     const bool folders =
         prefs_.Bool(QStringLiteral("DisplayEmptyDIR")) || hosts_.search.SearchResultsShown();
