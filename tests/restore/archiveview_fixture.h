@@ -45,7 +45,11 @@ struct FakeArchiveWindow : restore::IArchiveWindow {
   void ShowZipspecs(const QString& n, int c, uint64_t t) override {
     calls << QStringLiteral("ShowZipspecs %1 %2 %3").arg(QFileInfo(n).fileName()).arg(c).arg(t);
   }
-  bool ProcessMessages() override { return true; }
+  std::function<void()> onProcessMessages;  // runs once, as a user event would
+  bool ProcessMessages() override {
+    if (auto f = std::exchange(onProcessMessages, nullptr)) f();
+    return true;
+  }
   QString ExplorerSelectedFolder() const override { return explorerFolder; }
   bool CtrlHeld() const override { return ctrl; }
   QString TakePickedRecentFile() override { return std::exchange(pickedRecent, QString()); }

@@ -115,6 +115,22 @@ TEST_F(ArchiveViewController, SwitchingBetweenListsOnlyChangesColumns) {
   EXPECT_EQ(model().kind(), TArchiveViewModel::List);
 }
 
+TEST_F(ArchiveViewController, ArchiveOpenedWhileTheTreeIsFilledWins) {
+  ZipBuilder many;
+  for (int i = 0; i < 5000; ++i)
+    many.Add("f" + std::to_string(i % 50) + "/n" + std::to_string(i), "");
+  const QString big = WriteArchive("many.zip", many);
+  const QString small = WriteArchive("small.zip", Sample());
+  SetViewMode(opt::kViewTree);
+  window.onProcessMessages = [&] { view->ReadZipFile(small); };
+  ASSERT_TRUE(view->ReadZipFile(big));
+  EXPECT_EQ(zip.EntryCount(), 5);
+  const QModelIndex root = model().index(0, 0);
+  EXPECT_EQ(root.data().toString(), small);
+  EXPECT_EQ(model().rowCount(root), 3);  // Docs, big.bin, small.bin
+  EXPECT_EQ(window.gauge, 0);
+}
+
 TEST_F(ArchiveViewController, SpannedArchivesShowDiskColumnAndNarrowerNames) {
   using C = restore::TArchiveViewController;
   EXPECT_EQ(C::ColumnLayout(opt::kViewList, true).fileNameWidth, 440);
