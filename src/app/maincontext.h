@@ -1,0 +1,109 @@
+// The long-lived state of the main window, under the names the rest of the program uses.
+//
+// One MainContext lives from window creation to the end of the close sequence. Controllers of
+// the subsystems work on it; the window only shows it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TExplorer;
+class TFileMenuHandler;
+class TInclusionGrid;
+class TJobController;
+class TMainWiring;
+class TOptionLists;
+class TOptionsController;
+class TPreferences;
+class TSettingsFiles;
+class TSizeCalculator;
+
+// Exit statuses of the process.
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitRunFailed = 1,    // an unattended run (or the start-up itself) failed
+  kExitBadArgument = 2,  // a missing file or an argument that is not accepted
+};
+
+struct MainContext {
+  MainContext();
+  ~MainContext();
+  // Moving is for contexts without wired subsystems (their controllers refer to the context).
+  MainContext(MainContext&&) noexcept;
+  MainContext& operator=(MainContext&&) noexcept;
+
+  // Folder of the settings, jobs and reports, with a trailing "/".
+  QString ProgramDir;
+  // The file to run without the user; empty in interactive use.
+  QString AutoRunFile;
+  // The last path received from a later start; emptied once consumed.
+  QString HandedOverPath;
+  // The command-line arguments after the program name.
+  QStringList CmdArgs;
+
+  bool FirstShow = true;
+  bool FirstPaint = true;
+  // Counts the steps of the close sequence; shown when a step fails.
+  uint8_t CloseStep = 0;
+
+  // The version with the dots removed ("1.0.0" gives "100"), and the tray title
+  // (program name, " V", digits).
+  QString VersionDigits;
+  QString TrayTitle;
+  QString HelpFile = QStringLiteral("arcavo.hlp");
+
+  // Run state shared with the backup run and the archive operations.
+  bool RunInProgress = false;
+  bool SizeCalcMode = false;
+  // The current archive name ("" when none).
+  QString ZipName;
+
+  // The three work text lists of the backup run and the instant backup (freed at close).
+  std::unique_ptr<QStringList> WorkList1;
+  std::unique_ptr<QStringList> WorkList2;
+  std::unique_ptr<QStringList> InstantList;
+
+  // Set up at window creation unless the second argument is "close".
+  bool ListLinkedToTree = false;
+  bool ChangeNotifyOn = false;
+
+  // Termination requested (by a bad argument, an automatic run, ...): the process ends with
+  // ExitCode as soon as control is back in main() or the event loop.
+  bool TerminateRequested = false;
+  int ExitCode = kExitOk;
+  // Ends the event loop with the status (the program sets QCoreApplication::exit; tests leave it
+  // empty and read TerminateRequested).
+  std::function<void(int)> OnTerminate;
+
+  // --- Subsystems (built by WireSubsystems in app/mainwiring.h; null when not wired) ---
+  // Option lists of "Make" and "Archive", the preferences and the inclusion grid.
+  std::unique_ptr<TOptionLists> Lists;
+  std::unique_ptr<TPreferences> Prefs;
+  std::unique_ptr<TInclusionGrid> Grid;
+  // The explorer's tick store with its tree and list models.
+  std::unique_ptr<TExplorer> Explorer;
+  // The recent-job list ("fmhistory.ini").
+  std::unique_ptr<TFileMenuHandler> History;
+  // The adapters joining the subsystems below to each other and to the window.
+  std::unique_ptr<TMainWiring> Wiring;
+  // Window modes and option rules; settings files; jobs; the size calculator.
+  std::unique_ptr<TOptionsController> Options;
+  std::unique_ptr<TSettingsFiles> Settings;
+  std::unique_ptr<TJobController> Jobs;
+  std::unique_ptr<TSizeCalculator> SizeCalc;
+
+  // The backup run ("&WriteZIP"): set by the backup run's controller. A job opened without the
+  // user (command line, hand-over, scheduler) calls it to run the job.
+  std::function<void()> WriteZbtnClick;
+
+  // The second command-line argument, lower-cased ("" when absent).
+  QString ActionArg() const { return CmdArgs.size() > 1 ? CmdArgs.at(1).toLower() : QString(); }
+};
+
+// Ends the application with the given exit status: at once when the event loop runs, and, when
+// it does not run yet, as soon as main() checks TerminateRequested. Later requests never lower a
+// failure status to success.
+void RequestTerminate(MainContext& ctx, int exitCode);
