@@ -244,11 +244,15 @@ TEST_F(ArchiveViewController, ExplorerDoubleClickOpensArchivesAndJobsOnly) {
   testutil::WriteFile(dir / "notes.txt", "notes");
   testutil::WriteFile(dir / "backup", bytes);
 
+  ASSERT_TRUE(view->ReadZipFile(WriteArchive("open.zip", Sample())));
+  window.calls.clear();
   view->VETlistDblClick(QString::fromStdString(dir / "notes.txt"));
   view->VETlistDblClick(QString::fromStdString(dir / "backup"));
   view->VETlistDblClick(QString::fromStdString(dir / "part.000"));
+  view->VETlistDblClick(QString::fromStdString(dir / "dot."));
   EXPECT_TRUE(window.calls.isEmpty());
   EXPECT_TRUE(window.recorded.isEmpty());
+  EXPECT_EQ(zip.EntryCount(), 5);  // ignored files leave the open archive alone
 
   view->VETlistDblClick(QString::fromStdString(dir / "backup.003"));
   EXPECT_EQ(zip.EntryCount(), 5);
