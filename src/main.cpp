@@ -1,18 +1,71 @@
-// Arcavo: wires the window to the application core.
-#include <QApplication>
+// Arcavo: the single-instance guard, then the window.
+#include <QFileInfo>
+#include <QSessionManager>
+#include <cstdio>
 
+#include "app/instancemanager.h"
 #include "app/mb.h"
+#include "app/screensaver.h"
+#include "app/termsignals.h"
+#include "ui/application.h"
 #include "ui/mainform.h"
 #include "ui/mbdialog.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("arcavo"));
-  TMainform form;
+  // A later start hands its first argument to the running instance and ends before any window
+  // system is touched.
+  TInstanceManager instance;
+  switch (instance.Guard(HandOverArgument(argc > 1 ? QByteArray(argv[1]) : QByteArray()))) {
+    case TInstanceManager::Role::HandedOver:
+      return kExitOk;
+    case TInstanceManager::Role::Failed:
+      std::fprintf(stderr, "arcavo: %s\n", qPrintable(instance.error()));
+      return kExitRunFailed;
+    case TInstanceManager::Role::First:
+    case TInstanceManager::Role::Ordinary:
+      break;
+  }
+
+  TApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Arcavo"));
+  QApplication::setQuitOnLastWindowClosed(true);
+  if (instance.holdsLock() && !instance.Listen())
+    std::fprintf(stderr, "arcavo: hand-over not available: %s\n", qPrintable(instance.error()));
+
+  QStringList args = QApplication::arguments();
+  args.removeFirst();
+
+  TMainform form(args, &instance);
   QtMbHost boxes(&form);
   SetMbHost(&boxes);
-  form.show();
-  int rc = app.exec();
+  ScreenSaverInhibitor screenSaver;
+  form.lifecycle().SetScreenSaverInhibitor(&screenSaver);
+  MainContext& ctx = form.context();
+  ctx.OnTerminate = [](int code) { QCoreApplication::exit(code); };
+  app.onException = [&form](const QString& text) { form.lifecycle().AppException(text); };
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                   [&form](QSessionManager& m) { form.CommitDataRequest(m); });
+  // A termination signal closes the window in order (cancelling a running operation first).
+  TTerminationSignals termSignals;
+  QObject::connect(&termSignals, &TTerminationSignals::terminationRequested, &form,
+                   [&form, &ctx](int sig) {
+                     form.CloseWithoutQuestion();
+                     RequestTerminate(ctx, 128 + sig);
+                   });
+
+  int rc = kExitOk;
+  form.FormCreate();
+  // Termination asked for before the event loop runs (a bad argument, an unattended "close"
+  // run) ends the process here: exit() before exec() would be ignored.
+  if (!ctx.TerminateRequested) {
+    form.show();
+    if (!ctx.TerminateRequested) rc = app.exec();
+  }
+  if (ctx.TerminateRequested) rc = ctx.ExitCode;
+  // A termination that did not come through the window's close still releases what the close
+  // sequence releases (the guard, the folder verb, the disc layer).
+  if (!form.lifecycle().closeSequenceDone()) form.lifecycle().RunCloseSequence();
+  app.onException = nullptr;
   SetMbHost(nullptr);
   return rc;
 }

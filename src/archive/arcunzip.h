@@ -14,6 +14,8 @@
 #include "archive/ziprecords.h"
 #include "archive/zipstream.h"
 
+class TZipCrypt;
+
 enum class TZipSortMode {
   ByName,
   ByFileName,
@@ -126,7 +128,16 @@ class TArcUnZip {
   // Uses an in-memory (or other) stream as the archive instead of the file ZipName.
   void OpenArchiveStream(std::unique_ptr<THugeStream> stream);
   void CloseArchive();
+  // Extracts every entry (DoAll) or those whose EntryFullName matches a FilesList pattern;
+  // returns the number extracted. FilesList is cleared at the end whatever the outcome.
+  int Extract();
+  // Extracts the selected entries, clearing their selection; returns the number extracted.
+  int ExtractSelected();
   void ClearSelection();
+  // Decompresses every entry into nothing and checks its CRC; true when every entry is good.
+  bool TestArchive();
+  // Tests entry i once; later calls return the remembered result.
+  bool TestEntry(int i);
   void CancelOperation();
   void PauseOperation();
   void ResumeOperation();
@@ -153,6 +164,8 @@ class TArcUnZip {
   std::function<void(TSender Sender, int NextDisk, std::string& FName)> OnGetNextDisk;
   std::function<void(TSender Sender, std::string& FName, int PartNum, TSplitPartType SplitType)>
       OnFileNameForSplitPart;
+  // A box the engine would show: Msg1 is its text, Msg2 its title, flags TZipBoxFlags; Return
+  // arrives as the answer given when nobody is asked (No/Cancel/OK) and is taken as the button.
   std::function<void(TSender Sender, int MessageID, const std::string& Msg1,
                      const std::string& Msg2, uint32_t flags, int& Return)>
       OnHandleMessage;
@@ -202,6 +215,15 @@ class TArcUnZip {
   bool pause_ = false;
 
  private:
+  enum class TTake { All, Selected, Patterns };
+  struct TExtractRun;
+  int RunExtraction(TTake take, bool testing, int onlyIndex = -1);
+  bool ExtractOne(size_t phys, int index, bool testing, TExtractRun& run);
+  void Decompress(const TZipHeaderInfo& h, int64_t dataPos, TZipCrypt* crypt, int outFd,
+                  uint32_t& crc, uint64_t& written, bool& dataError, TExtractRun& run);
+  std::string TargetName(const TZipHeaderInfo& h) const;
+  bool AskNewPassword(int index);
+  void Skip(TSkipReason reason, const std::string& name, int index);
   void ReadDirectory();
   bool FindEndCentral(THugeStream& s, TEndCentral& ec);
   void ReadCentralRecords(THugeStream& s, int64_t start);

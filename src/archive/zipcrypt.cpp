@@ -36,7 +36,8 @@ void TZipCrypt::Update(uint8_t p) {
 }
 
 uint8_t TZipCrypt::StreamByte() const {
-  uint16_t t = static_cast<uint16_t>(k2_ | 2);
+  // Unsigned 32-bit arithmetic: the 16-bit product would overflow a promoted int.
+  uint32_t t = (k2_ | 2) & 0xFFFF;
   return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
 }
 

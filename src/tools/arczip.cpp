@@ -1,5 +1,8 @@
 // arczip: a command-line driver of the zip engine.
-//   arczip l ARCHIVE     list the entries and the archive comment
+//   arczip l ARCHIVE                                  list the entries and the archive comment
+//   arczip t ARCHIVE [-p PASSWORD]                    test every entry; exit 0 only when all good
+//   arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]     extract everything below DIR, recreating
+//                                                     folders; -o overwrites, -n (default) never
 //   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] [-n PATTERN]
 //                        create an archive from files and folders (-r: recurse into folders,
 //                        -x: exclude pattern, -n: store without compression)
@@ -19,9 +22,57 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: arczip l ARCHIVE\n"
+               "       arczip t ARCHIVE [-p PASSWORD]\n"
+               "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n"
                "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] "
                "[-n PATTERN]\n");
   return 2;
+}
+
+// Reports skipped entries and CRC failures on stderr, and counts them.
+void Report(TArcZip& zip, int& problems) {
+  zip.OnSkippingFile = [&problems](TArcUnZip*, TSkipReason reason, const std::string& name, int,
+                                   bool&) {
+    ++problems;
+    std::fprintf(stderr, "skipped (%s): %s\n", SkipReasonLabel(reason), name.c_str());
+  };
+  zip.OnBadCRC = [&problems](TArcUnZip* z, uint32_t calc, uint32_t stored, int index) {
+    ++problems;
+    std::fprintf(stderr, "bad CRC %08x (stored %08x): %s\n", calc, stored,
+                 z->EntryFullName(index).c_str());
+  };
+  zip.OnHandleMessage = [&problems](TArcUnZip*, int, const std::string& text, const std::string&,
+                                    uint32_t, int& result) {
+    ++problems;
+    std::fprintf(stderr, "%s\n", text.c_str());
+    result = zrNo;
+  };
+}
+
+int Test(TArcZip& zip) {
+  int problems = 0;
+  Report(zip, problems);
+  zip.ReadArchive();
+  bool good = zip.TestArchive();
+  int bad = 0;
+  for (int i = 0; i < zip.EntryCount(); ++i) {
+    bool ok = zip.EntryHeader(i).TestState == TZipTestState::Good;
+    if (!ok) ++bad;
+    std::printf("%s %s\n", ok ? "OK " : "BAD", zip.EntryFullName(i).c_str());
+  }
+  std::printf("%d entries tested, %d bad\n", zip.EntryCount(), bad);
+  return good ? 0 : 1;
+}
+
+int ExtractAll(TArcZip& zip) {
+  int problems = 0;
+  Report(zip, problems);
+  zip.ReadArchive();
+  zip.DoAll = true;
+  zip.RecreateDirs = true;
+  int n = zip.Extract();
+  std::printf("%d entries extracted\n", n);
+  return problems == 0 && n == zip.EntryCount() ? 0 : 1;
 }
 
 std::string MethodName(uint16_t method) {
@@ -129,8 +180,27 @@ int main(int argc, char** argv) {
   zip.IncompleteZipMode = TIncompleteZipMode::izAssumeNotAZip;
   try {
     zip.SetZipName(argv[2]);
-    if (command == "l") return List(zip);
     if (command == "a") return Add(zip, argc, argv);
+    zip.OverwriteMode = TUZOverwriteMode::Never;
+    bool haveDest = false;
+    for (int i = 3; i < argc; ++i) {
+      std::string a = argv[i];
+      if (a == "-p" && i + 1 < argc) {
+        zip.Password = argv[++i];
+      } else if (a == "-d" && i + 1 < argc) {
+        zip.SetDestDir(argv[++i]);
+        haveDest = true;
+      } else if (a == "-o") {
+        zip.OverwriteMode = TUZOverwriteMode::Always;
+      } else if (a == "-n") {
+        zip.OverwriteMode = TUZOverwriteMode::Never;
+      } else {
+        return Usage();
+      }
+    }
+    if (command == "l") return List(zip);
+    if (command == "t") return Test(zip);
+    if (command == "x" && haveDest) return ExtractAll(zip);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "arczip: %s\n", e.what());
     return 1;

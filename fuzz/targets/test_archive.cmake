@@ -1,0 +1,1 @@
+arcavo_fuzzer(test_archive archive)

@@ -1,0 +1,387 @@
+#include "app/lifecycle.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+
+#include "app/clock.h"
+#include "app/commandline.h"
+#include "app/controlhost.h"
+#include "app/folderverb.h"
+#include "app/instancemanager.h"
+#include "app/mb.h"
+#include "app/screensaver.h"
+#include "app/startupseams.h"
+#include "platform/inifile.h"
+#include "platform/programdir.h"
+
+namespace {
+
+const QString kArcavo = QStringLiteral("Arcavo");
+
+}  // namespace
+
+TAppLifecycle::TAppLifecycle(MainContext& ctx, IStartupSeams& seams, IControlHost& controls,
+                             QObject* parent)
+    : QObject(parent), ctx_(ctx), seams_(seams), controls_(controls) {}
+
+TAppLifecycle::~TAppLifecycle() {
+  Unhook();
+}
+
+QString TAppLifecycle::VersionDigitsOf(const QString& version) {
+  QString digits = version;
+  digits.remove(QLatin1Char('.'));
+  return digits;
+}
+
+int TAppLifecycle::HintDisplayTime(const QString& hint) {
+  return std::max(2500, 100 * static_cast<int>(hint.size()));
+}
+
+bool TAppLifecycle::Busy() const {
+  return ctx_.RunInProgress || seams_.ArchiveBusy();
+}
+
+void TAppLifecycle::FormCreate() {
+  // 1. Work lists.
+  ctx_.WorkList1 = std::make_unique<QStringList>();
+  ctx_.WorkList2 = std::make_unique<QStringList>();
+  ctx_.InstantList = std::make_unique<QStringList>();
+
+  // 2. Explorer; an unattended "close" start skips the list-to-tree link and change watching.
+  seams_.EnableExplorer();
+  if (ctx_.ActionArg() != QStringLiteral("close")) {
+    seams_.LinkListToTree();
+    seams_.RegisterChangeNotify();
+    ctx_.ListLinkedToTree = true;
+    ctx_.ChangeNotifyOn = true;
+  }
+
+  // 3. Hooks: posted events, hand-overs. (Exceptions and hints are hooked by the window.)
+  if (QCoreApplication* app = QCoreApplication::instance(); app && !hooked_) {
+    app->installEventFilter(this);
+    hooked_ = true;
+  }
+  if (instance_) instance_->SetReceiver([this](const QString& path) { HandOver(path); });
+
+  // 4-6. Recent-job slot, program folder, help file.
+  seams_.ClearRecentSlot();
+  ctx_.ProgramDir = QString::fromStdString(ProgramDir());
+  seams_.SetStartFolder(QDir::homePath());
+  if (QFileInfo::exists(ctx_.ProgramDir + QStringLiteral("arcavo.hlp")))
+    ctx_.HelpFile = ctx_.ProgramDir + QStringLiteral("arcavo.hlp");
+
+  // 7-10. Engine, first tab, grid defaults, idle mode, default settings.
+  seams_.SetupEngine();
+  seams_.ShowBrowserTab();
+  seams_.FillGridDefaults();
+  seams_.Setstate(0);
+  seams_.INIfileIO(QString());
+
+  // 11. Version, update revision, tray title, caption.
+  ctx_.VersionDigits = VersionDigitsOf(QStringLiteral(ARCAVO_VERSION));
+  seams_.SetUpdateRevision(ctx_.VersionDigits.toInt());
+  QString base = QFileInfo(programPath_).completeBaseName();
+  if (base.isEmpty()) base = QStringLiteral("arcavo");
+  ctx_.TrayTitle = base + QStringLiteral(" V") + ctx_.VersionDigits;
+  seams_.SetWindowCaption(QStringLiteral("Arcavo V") + ctx_.VersionDigits);
+
+  // 12. Tray follows "Minimise To Tray".
+  seams_.SetMinimiseToTray(controls_.ControlChecked(QStringLiteral("MinimiseToTray1")));
+
+  // 13. Command line.
+  ctx_.AutoRunFile.clear();
+  if (!ctx_.CmdArgs.isEmpty()) {
+    const QString file = ctx_.CmdArgs.at(0);
+    const QString problem = CheckCommandLine(ctx_.CmdArgs);
+    if (!problem.isEmpty()) {
+      MbInfo(problem);
+      RequestTerminate(ctx_, kExitBadArgument);
+      return;
+    }
+    ctx_.AutoRunFile = file;
+    switch (KindOfFile(file)) {
+      case FileKind::Archive:
+        seams_.SetArchiveName(file);
+        seams_.Setstate(1);
+        break;
+      case FileKind::Job:
+        seams_.OpenCbutton();
+        return;  // the job has run; steps 14-15 are skipped
+      case FileKind::Other:
+        break;
+    }
+  }
+
+  // 14 concerns an old platform family only. 15. The scheduler's time picker.
+  seams_.SetTimePickerFormat(QStringLiteral("HH:mm"));
+}
+
+void TAppLifecycle::FormShow() {
+  if (!ctx_.FirstShow) return;
+  ctx_.FirstShow = false;
+  seams_.ActivateExplorerTree();
+  Delay(25);
+  seams_.ActivateExplorerList();
+  Delay(25);
+  seams_.EnableArchiveView(true);
+  Delay(25);
+  seams_.PrepareArchiveView();
+  Delay(25);
+  seams_.ExpandTreeToStart();
+  seams_.LoadRecentList();
+  if (!ctx_.CmdArgs.isEmpty()) {
+    const QFileInfo fi(ctx_.CmdArgs.at(0));
+    if (fi.exists() && !fi.isDir()) seams_.OpenRecent(ctx_.CmdArgs.at(0));
+  }
+}
+
+void TAppLifecycle::FormActivate() {
+  if (seams_.ScreenWidth() <= 800) seams_.Maximise();
+}
+
+void TAppLifecycle::FormPaint() {
+  if (!ctx_.FirstPaint) return;
+  ctx_.FirstPaint = false;
+  const std::string iniPath = (ctx_.ProgramDir + QStringLiteral("default.ini")).toStdString();
+  IniFile ini(iniPath);
+  if (!ini.ValueExists("Options", "ClrDisk")) {
+    // First run: find a disc writer once.
+    try {
+      const QVector<BurnerDeviceInfo> devices = seams_.ScanBurners();
+      auto writer = std::find_if(devices.begin(), devices.end(),
+                                 [](const BurnerDeviceInfo& d) { return d.canWrite; });
+      if (writer != devices.end()) {
+        const BurnerDeviceInfo& d = *writer;
+        ini.WriteBool("Options", "BurnerSizingAuto", true);
+        ini.WriteBool("Options", "Native", true);
+        ini.WriteString("Options", "Burner", d.name.toStdString());
+        ini.WriteString("Options", "BurnerDrive", d.drive.toStdString());
+        ini.WriteInteger("Options", "BurnerSpeed", d.writeSpeed);
+        ini.WriteBool("Options", "BurnerFinal", d.finalize);
+      }
+    } catch (const std::exception&) {
+      MbInfo(
+          QStringLiteral("Burner Device not found\rIf CDwriter exists, please set under Options"));
+    }
+    ini.WriteInteger("Options", "ClrDisk", 0);
+    try {
+      ini.Save();
+    } catch (const std::exception& e) {
+      AppException(QString::fromLocal8Bit(e.what()));
+    }
+    seams_.OpenHelp(39);
+  }
+  if (!seams_.WindowVisible()) seams_.ShowWindow();
+  if (controls_.ControlChecked(QStringLiteral("StartMinimised1"))) {
+    Delay(50);
+    seams_.HideToTrayMinimised();
+  }
+}
+
+void TAppLifecycle::HandOver(const QString& path) {
+  ctx_.HandedOverPath = path;
+  IMgrTrigger();
+}
+
+void TAppLifecycle::IMgrTrigger() {
+  seams_.ResetGeneralTicks();
+  const QString suffix = QFileInfo(ctx_.HandedOverPath).suffix().toLower();
+  if (!Busy() && (suffix == QStringLiteral("job") || suffix == QStringLiteral("cat"))) {
+    // The path keeps its case: file names are case-sensitive here.
+    ctx_.AutoRunFile = ctx_.HandedOverPath;
+    ctx_.HandedOverPath.clear();
+    seams_.OpenCbutton();
+    return;
+  }
+  if (!ctx_.ZipName.toUpper().contains(QStringLiteral("STEALTH"))) return;
+  if (ctx_.HandedOverPath.isEmpty()) {
+    seams_.WriteInstantBackup();
+  } else {
+    const QString path = std::exchange(ctx_.HandedOverPath, QString());
+    seams_.AddInstantPath(path);
+  }
+}
+
+void TAppLifecycle::AppException(const QString& text) {
+  MbMessage(text, kArcavo, false, MB_ICONERROR);
+}
+
+bool TAppLifecycle::CallGuarded(const std::function<bool()>& f,
+                                const std::function<void(const QString&)>& onError) {
+  try {
+    return f();
+  } catch (const std::exception& e) {
+    if (onError) onError(QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    if (onError) onError(QStringLiteral("Unknown exception"));
+  }
+  return false;
+}
+
+void TAppLifecycle::WindowActiveChanged(bool active) {
+  if (screenSaver_ && hooked_) screenSaver_->SetInhibited(active);
+}
+
+bool TAppLifecycle::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == static_cast<QEvent::Type>(kNoticeCancelEventType)) {
+    AppMessageNoticeCancel();
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void TAppLifecycle::AppMessageNoticeCancel() {
+  MbNoticeClose();
+  if (seams_.SchedulerStage() == 2) {
+    seams_.StopSchedulerTimer();
+    seams_.SetSchedulerStage(0);
+  } else {
+    seams_.IMgrTriggerCleanUp();
+    seams_.StopGeneralTimer();
+    seams_.ResetGeneralTicks();
+  }
+}
+
+void TAppLifecycle::Unhook() {
+  if (hooked_) {
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
+    hooked_ = false;
+  }
+  if (screenSaver_) screenSaver_->SetInhibited(false);
+}
+
+CloseDecision TAppLifecycle::FormCloseQuery(bool ask) {
+  if (closeDone_) return CloseDecision::Close;
+  if (Busy()) {
+    if (!closePending_) {
+      if (ask) {
+        const int r = MbMessage(QStringLiteral("CANCEL ZIP in progress? (OK cancels)"), kArcavo,
+                                false, MB_OKCANCEL | MB_ICONEXCLAMATION);
+        if (r != IDOK) return CloseDecision::Refuse;
+      }
+      ctx_.SizeCalcMode = true;
+      if (seams_.OperationPaused()) seams_.ResumeOperation();
+      seams_.CancelOperation();
+    }
+    if (Busy()) {
+      // The running operation still uses the window's state: close once it has unwound.
+      closePending_ = true;
+      if (!closePoll_) {
+        closePoll_ = new QTimer(this);
+        closePoll_->setInterval(50);
+        connect(closePoll_, &QTimer::timeout, this, [this] {
+          if (Busy()) return;
+          closePoll_->stop();
+          emit closeReady();
+        });
+      }
+      closePoll_->start();
+      return CloseDecision::Deferred;
+    }
+  }
+  RunCloseSequence();
+  return CloseDecision::Close;
+}
+
+void TAppLifecycle::RunCloseSequence() {
+  if (closeDone_) return;
+  closeDone_ = true;
+  closePending_ = false;
+  seams_.SetTrayEnabled(false);
+  seams_.StopGeneralTimer();
+  seams_.StopSchedulerTimer();
+  Unhook();
+  ctx_.CloseStep = 0;
+  try {
+    ++ctx_.CloseStep;
+    seams_.StopChangeNotify();
+    ctx_.ChangeNotifyOn = false;
+    ++ctx_.CloseStep;
+    if (instance_) instance_->Release();
+    ++ctx_.CloseStep;
+    seams_.StopBurner();
+    ++ctx_.CloseStep;
+    UNRegisterApp();
+    ++ctx_.CloseStep;
+    seams_.EnableArchiveView(false);
+    ++ctx_.CloseStep;
+    seams_.Setstate(0);
+    ++ctx_.CloseStep;
+    ctx_.WorkList1.reset();
+    ctx_.WorkList2.reset();
+    ctx_.InstantList.reset();
+    ++ctx_.CloseStep;
+    seams_.ClearSearchResults();
+    ++ctx_.CloseStep;
+    seams_.FreeDirMonitors();
+  } catch (const std::exception& e) {
+    MbMessage(QString::fromLocal8Bit(e.what()) + QStringLiteral(" @ line ") +
+                  QString::number(ctx_.CloseStep),
+              kArcavo, true, MB_ICONERROR);
+  } catch (...) {
+    MbMessage(QStringLiteral("Unknown exception @ line ") + QString::number(ctx_.CloseStep),
+              kArcavo, true, MB_ICONERROR);
+  }
+}
+
+bool TAppLifecycle::WMQueryEndSession() {
+  if (!Busy()) return true;
+  MbInfo(QStringLiteral("Arcavo busy, Cancel ZIP and close"));
+  return false;
+}
+
+void TAppLifecycle::RegisterApp() {
+  ::RegisterApp(programPath_);
+}
+
+void TAppLifecycle::UNRegisterApp() {
+  ::UNRegisterApp();
+}
+
+void TAppLifecycle::Hints1Click() {
+  const bool on = !controls_.ControlChecked(QStringLiteral("Hints1"));
+  controls_.SetControlChecked(QStringLiteral("Hints1"), on);
+  seams_.SetHintsShown(on);
+  if (!on) controls_.SetControlCaption(QStringLiteral("ContextHelp1"), QString());
+  seams_.INIcheckedMenuItem(QStringLiteral("Hints"), on);
+}
+
+void TAppLifecycle::ThemeManager1Click() {
+  const QString item = QStringLiteral("ThemeManager1");
+  const bool on = controls_.ControlChecked(item);
+  if (on) {
+    const int r =
+        MbMessage(QStringLiteral("OK this option only if having display problems with Arcavo\r"
+                                 "               Click OK to continue or CANCEL"),
+                  kArcavo, false, MB_OKCANCEL | MB_ICONINFORMATION);
+    if (r != IDOK) return;
+    seams_.SetThemesReleased(true);
+  } else {
+    MbInfo(QStringLiteral("ThemeManager re-instates next time you open Arcavo"));
+    seams_.SetThemesReleased(false);
+  }
+  controls_.SetControlChecked(item, !on);
+  seams_.INIcheckedMenuItem(QStringLiteral("Themes"), !on);
+}
+
+void TAppLifecycle::Help1Click() {
+  seams_.OpenHelp(1);
+  Delay(10);
+  seams_.OpenHelp(1);
+}
+
+void IStartupSeams::INIcheckedMenuItem(const QString& key, bool checked) {
+  IniFile ini(ProgramDir() + "default.ini");
+  ini.WriteBool("Options", key.toStdString(), checked);
+  try {
+    ini.Save();
+  } catch (const std::exception& e) {
+    MbMessage(QString::fromLocal8Bit(e.what()), kArcavo, false, MB_ICONERROR);
+  }
+}

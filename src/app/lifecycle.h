@@ -1,0 +1,115 @@
+// The life of the program around the main window: window creation, first show, activation and
+// first paint, the hand-over receipt, the application hooks, the close query and close sequence,
+// and the refusal of a session end while an archive operation runs.
+//
+// The controller works on MainContext and reaches the other subsystems and the window through
+// IStartupSeams, the menu and control states through IControlHost and the user through the
+// message boxes, so it runs headless in tests.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+
+#include "app/maincontext.h"
+
+class IControlHost;
+class IStartupSeams;
+class QTimer;
+class ScreenSaverInhibitor;
+class TInstanceManager;
+
+// The answer of the close query.
+enum class CloseDecision {
+  Refuse,    // the window stays open
+  Close,     // the close sequence has run; the window may close
+  Deferred,  // an operation is being cancelled; closeReady() follows once it has unwound
+};
+
+class TAppLifecycle : public QObject {
+  Q_OBJECT
+ public:
+  TAppLifecycle(MainContext& ctx, IStartupSeams& seams, IControlHost& controls,
+                QObject* parent = nullptr);
+  ~TAppLifecycle() override;
+
+  // The single-instance guard of this process (may be null); released by the close sequence,
+  // its hand-overs arrive at IMgrTrigger.
+  void SetInstanceManager(TInstanceManager* manager) { instance_ = manager; }
+  // Holds off the screen saver while the window is in front (may be null).
+  void SetScreenSaverInhibitor(ScreenSaverInhibitor* inhibitor) { screenSaver_ = inhibitor; }
+  // Path of the program file, for the folder verb.
+  void SetProgramPath(const QString& path) { programPath_ = path; }
+
+  // Window creation. Ends early (with TerminateRequested) on a bad argument, and after opening a
+  // job named on the command line.
+  void FormCreate();
+  // The first show of the window (later calls do nothing).
+  void FormShow();
+  // Every activation of the window.
+  void FormActivate();
+  // The first paint (later calls do nothing).
+  void FormPaint();
+
+  // The hand-over receipt: consumes HandedOverPath.
+  void IMgrTrigger();
+  // A path received from a later start.
+  void HandOver(const QString& path);
+
+  // The exception hook: shows the error and lets the program go on.
+  void AppException(const QString& text);
+  // Runs f; an exception escaping it goes to onError (with its text) and the result is false.
+  static bool CallGuarded(const std::function<bool()>& f,
+                          const std::function<void(const QString&)>& onError);
+
+  // The window came to the front or left it.
+  void WindowActiveChanged(bool active);
+
+  // ask: false when the close must happen (a termination signal): a running operation is then
+  // cancelled without the question.
+  CloseDecision FormCloseQuery(bool ask = true);
+  // The close sequence on its own (the close query runs it).
+  void RunCloseSequence();
+  bool closeSequenceDone() const { return closeDone_; }
+  // Whether the session may end now; refused (with a box) while an archive operation runs.
+  bool WMQueryEndSession();
+
+  void RegisterApp();
+  void UNRegisterApp();
+
+  // Commands of the window itself.
+  void Hints1Click();
+  void ThemeManager1Click();
+  void Help1Click();
+
+  // How long a hint stays up: 100 ms per character, at least 2500 ms.
+  static int HintDisplayTime(const QString& hint);
+
+  // True while an archive operation runs.
+  bool Busy() const;
+
+  static QString VersionDigitsOf(const QString& version);
+
+ signals:
+  // A deferred close may now go ahead: the window closes again.
+  void closeReady();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void AppMessageNoticeCancel();
+  void Unhook();
+
+  MainContext& ctx_;
+  IStartupSeams& seams_;
+  IControlHost& controls_;
+  TInstanceManager* instance_ = nullptr;
+  ScreenSaverInhibitor* screenSaver_ = nullptr;
+  QString programPath_;
+  bool hooked_ = false;
+  bool closePending_ = false;
+  bool closeDone_ = false;
+  QTimer* closePoll_ = nullptr;
+};

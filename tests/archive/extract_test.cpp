@@ -1,0 +1,516 @@
+// Extracting and testing: target folders, overwrite rules, passwords, damaged data, and the
+// safety rules against hostile names, links, set-id bits and bombs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/arczip.h"
+#include "archive/zipcrypt.h"
+#include "archive/zipexceptions.h"
+#include "testhost.h"
+#include "testutil.h"
+#include "zipbuilder.h"
+
+using testutil::Exists;
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+struct Skipped {
+  TSkipReason reason;
+  std::string name;
+};
+
+// An engine on an in-memory archive that records skips.
+struct Fixture {
+  TArcZip z;
+  std::vector<Skipped> skips;
+  explicit Fixture(const std::string& bytes) {
+    z.OpenArchiveStream(std::make_unique<TMemoryStream>(bytes.data(), bytes.size()));
+    z.OnSkippingFile = [this](TArcUnZip*, TSkipReason r, const std::string& n, int, bool&) {
+      skips.push_back({r, n});
+    };
+    z.ReadArchive();
+  }
+};
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st.st_mode;
+}
+
+time_t MTimeOf(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st.st_mtime;
+}
+
+BuildEntry Entry(const std::string& name, const std::string& data, mode_t mode = 0100644,
+                 uint16_t method = 8) {
+  BuildEntry e;
+  e.name = name;
+  e.data = data;
+  e.method = method;
+  e.extAttr = static_cast<uint32_t>(mode) << 16;
+  return e;
+}
+
+// Names of everything below root (relative), sorted.
+std::vector<std::string> Tree(const std::string& root) {
+  std::vector<std::string> out;
+  for (auto& e : std::filesystem::recursive_directory_iterator(root))
+    out.push_back(std::filesystem::relative(e.path(), root).string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+class ExtractTest : public ::testing::Test {
+ protected:
+  void SetUp() override { oldMask_ = umask(022); }
+  void TearDown() override { umask(oldMask_); }
+  mode_t oldMask_ = 0;
+};
+
+}  // namespace
+
+TEST_F(ExtractTest, RecreatesFoldersWithContentsModesAndTimes) {
+  ZipBuilder b;
+  BuildEntry folder = Entry("docs/", "", 040750, 0);
+  folder.dosDateTime = 0x4A8A6000;  // 2017-04-10 12:00:00
+  b.Add(folder);
+  b.Add(Entry("docs/a.txt", "alpha", 0100640));
+  b.Add(Entry("docs/run.sh", std::string(10000, 'r'), 0104755));  // setuid dropped
+  b.Add(Entry("top.bin", std::string(3, '\0'), 0100666, 0));
+  BuildEntry dos = Entry("readonly.txt", "ro");
+  dos.versionMadeBy = 0x0014;  // MS-DOS host
+  dos.extAttr = 0x21;          // archive + read-only
+  b.Add(dos);
+  Fixture f(b.Build());
+  TempDir dir;
+  f.z.SetDestDir(dir / "out");
+  f.z.RecreateDirs = true;
+  f.z.DoAll = true;
+  int ends = 0, total = -1;
+  f.z.OnEndUnZip = [&](TArcUnZip*, int, const std::string&) { ++ends; };
+  f.z.OnUnZipComplete = [&](TArcUnZip*, int n) { total = n; };
+  EXPECT_EQ(f.z.Extract(), 5);
+  EXPECT_EQ(ends, 5);
+  EXPECT_EQ(total, 5);
+  EXPECT_TRUE(f.skips.empty());
+  EXPECT_EQ(ReadFile(dir / "out/docs/a.txt"), "alpha");
+  EXPECT_EQ(ReadFile(dir / "out/docs/run.sh"), std::string(10000, 'r'));
+  EXPECT_EQ(ReadFile(dir / "out/top.bin"), std::string(3, '\0'));
+  EXPECT_EQ(ModeOf(dir / "out/docs/a.txt") & 07777, 0640u);
+  EXPECT_EQ(ModeOf(dir / "out/docs/run.sh") & 07777, 0755u);
+  EXPECT_EQ(ModeOf(dir / "out/top.bin") & 07777, 0644u);  // umask 022
+  EXPECT_EQ(ModeOf(dir / "out/readonly.txt") & 07777, 0444u);
+  EXPECT_EQ(ModeOf(dir / "out/docs") & 07777, 0750u);
+  time_t t;
+  ASSERT_TRUE(DosDateTimeToTime(0x5A8A6000, t));
+  EXPECT_EQ(MTimeOf(dir / "out/docs/a.txt"), t);
+  ASSERT_TRUE(DosDateTimeToTime(0x4A8A6000, t));
+  EXPECT_EQ(MTimeOf(dir / "out/docs"), t);  // set after its contents were written
+  EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{"docs", "docs/a.txt", "docs/run.sh",
+                                                         "readonly.txt", "top.bin"}));
+  EXPECT_TRUE(f.z.FilesList.empty());
+}
+
+TEST_F(ExtractTest, WithoutRecreateDirsFilesLandInDestDirAndFoldersAreNotTaken) {
+  ZipBuilder b;
+  b.Add(Entry("a/", "", 040755, 0));
+  b.Add(Entry("a/one.txt", "1"));
+  b.Add(Entry("b/two.txt", "2"));
+  Fixture f(b.Build());
+  TempDir dir;
+  f.z.SetDestDir(dir.path());
+  f.z.DoAll = true;
+  f.z.RetainAttributes = false;
+  EXPECT_EQ(f.z.Extract(), 2);
+  EXPECT_EQ(Tree(dir.path()), (std::vector<std::string>{"one.txt", "two.txt"}));
+}
+
+TEST_F(ExtractTest, TargetFoldersFromStoredFolders) {
+  TempDir dir;
+  // An absolute stored folder goes below DestDir; with DestDir empty, to the folder itself.
+  std::string abs = dir / "abs";
+  ZipBuilder b;
+  b.Add(Entry("/docs/a.txt", "under dest"));
+  b.Add(Entry(abs.substr(1) + "/skip.txt", "x"));
+  b.Add(Entry(abs + "/b.txt", "absolute"));
+  b.Add(Entry("C:/Docs/c.txt", "drive"));
+  b.Add(Entry("base/keep/d.txt", "stripped"));
+  std::string bytes = b.Build();
+
+  Fixture f(bytes);
+  f.z.SetDestDir(dir / "restore");
+  f.z.RecreateDirs = true;
+  f.z.FilesList = {"*/a.txt", "*c.txt", "BASE/*"};
+  f.z.RelativePathList = {"Base/"};
+  EXPECT_EQ(f.z.Extract(), 3);
+  EXPECT_EQ(ReadFile(dir / "restore/docs/a.txt"), "under dest");
+  EXPECT_EQ(ReadFile(dir / "restore/Docs/c.txt"), "drive");
+  EXPECT_EQ(ReadFile(dir / "restore/keep/d.txt"), "stripped");
+  EXPECT_TRUE(f.z.FilesList.empty());
+
+  Fixture g(bytes);
+  g.z.RecreateDirs = true;
+  g.z.FilesList = {abs + "/b.txt"};
+  EXPECT_EQ(g.z.Extract(), 1);
+  EXPECT_EQ(ReadFile(abs + "/b.txt"), "absolute");
+}
+
+TEST_F(ExtractTest, SelectionStartEventsAndStopNow) {
+  ZipBuilder b;
+  b.Add(Entry("one", "1"));
+  b.Add(Entry("two", "22"));
+  b.Add(Entry("three", "333"));
+  Fixture f(b.Build());
+  TempDir dir;
+  f.z.SetDestDir(dir.path());
+  f.z.SetEntrySelected(0, true);
+  f.z.SetEntrySelected(2, true);
+  int infoFiles = 0;
+  int64_t infoBytes = 0;
+  f.z.OnStartUnZipInfo = [&](TArcUnZip*, int n, int64_t bytes, bool&) {
+    infoFiles = n;
+    infoBytes = bytes;
+  };
+  f.z.OnStartUnZip = [&](TArcUnZip*, int index, std::string& name, bool& skip) {
+    if (index == 2) name = dir / "renamed";
+    if (index == 0) skip = true;
+  };
+  EXPECT_EQ(f.z.ExtractSelected(), 1);
+  EXPECT_EQ(infoFiles, 2);
+  EXPECT_EQ(infoBytes, 4);
+  EXPECT_EQ(f.z.SelectedCount(), 0);
+  EXPECT_FALSE(f.z.EntrySelected(2));
+  EXPECT_EQ(Tree(dir.path()), (std::vector<std::string>{"renamed"}));
+
+  f.z.OnStartUnZip = nullptr;
+  f.z.OnStartUnZipInfo = [](TArcUnZip*, int, int64_t, bool& stop) { stop = true; };
+  f.z.DoAll = true;
+  EXPECT_EQ(f.z.Extract(), 0);
+  EXPECT_EQ(Tree(dir.path()), (std::vector<std::string>{"renamed"}));
+}
+
+TEST_F(ExtractTest, OverwriteModes) {
+  ZipBuilder b;
+  BuildEntry e = Entry("f.txt", "from archive");
+  e.dosDateTime = 0x5A8A6000;  // 2025-04-10
+  b.Add(e);
+  std::string bytes = b.Build();
+  TempDir dir;
+  std::string target = dir / "f.txt";
+  time_t entryTime;
+  ASSERT_TRUE(DosDateTimeToTime(e.dosDateTime, entryTime));
+  auto reset = [&](time_t mtime) {
+    WriteFile(target, "on disk");
+    struct timespec ts[2] = {{mtime, 0}, {mtime, 0}};
+    utimensat(AT_FDCWD, target.c_str(), ts, 0);
+  };
+  auto run = [&](TUZOverwriteMode mode, ScriptedHost* host = nullptr) {
+    Fixture f(bytes);
+    f.z.SetDestDir(dir.path());
+    f.z.DoAll = true;
+    f.z.OverwriteMode = mode;
+    f.z.Host = host;
+    f.z.Extract();
+    return f.skips;
+  };
+  reset(entryTime - 100);
+  EXPECT_EQ(run(TUZOverwriteMode::Never).at(0).reason, srNoOverwrite);
+  EXPECT_EQ(ReadFile(target), "on disk");
+  EXPECT_TRUE(run(TUZOverwriteMode::Always).empty());
+  EXPECT_EQ(ReadFile(target), "from archive");
+
+  reset(entryTime - 100);  // file older than the entry
+  EXPECT_EQ(run(TUZOverwriteMode::ifOlder).size(), 1u);
+  EXPECT_TRUE(run(TUZOverwriteMode::ifNewer).empty());
+  EXPECT_EQ(ReadFile(target), "from archive");
+  reset(entryTime + 100);  // file newer than the entry
+  EXPECT_EQ(run(TUZOverwriteMode::ifNewer).size(), 1u);
+  EXPECT_TRUE(run(TUZOverwriteMode::ifOlder).empty());
+
+  // Prompt without a handler asks the host.
+  reset(entryTime);
+  ScriptedHost host;
+  host.answers = {zrNo, zrYes};
+  EXPECT_EQ(run(TUZOverwriteMode::Prompt, &host).size(), 1u);
+  EXPECT_EQ(ReadFile(target), "on disk");
+  EXPECT_TRUE(run(TUZOverwriteMode::Prompt, &host).empty());
+  EXPECT_EQ(ReadFile(target), "from archive");
+  ASSERT_EQ(host.boxes.size(), 2u);
+  EXPECT_EQ(host.boxes[0].title, "File Exists Alert");
+  EXPECT_EQ(host.boxes[0].text, "Replace existing file f.txt?");
+  EXPECT_EQ(run(TUZOverwriteMode::Prompt).size(), 1u);  // nobody to ask: not replaced
+
+  // A handler decides and may redirect.
+  Fixture h(bytes);
+  h.z.SetDestDir(dir.path());
+  h.z.DoAll = true;
+  h.z.OnPromptForOverwrite = [&](TArcUnZip*, bool& yes, int, std::string& name) {
+    yes = true;
+    name = dir / "other.txt";
+  };
+  EXPECT_EQ(h.z.Extract(), 1);
+  EXPECT_EQ(ReadFile(dir / "other.txt"), "from archive");
+
+  // A read-only target is replaced only with ReplaceReadOnly.
+  reset(entryTime);
+  chmod(target.c_str(), 0444);
+  EXPECT_EQ(run(TUZOverwriteMode::Always).at(0).reason, srCreateError);
+  EXPECT_EQ(ReadFile(target), "on disk");
+  Fixture r(bytes);
+  r.z.SetDestDir(dir.path());
+  r.z.DoAll = true;
+  r.z.OverwriteMode = TUZOverwriteMode::Always;
+  r.z.ReplaceReadOnly = true;
+  EXPECT_EQ(r.z.Extract(), 1);
+  EXPECT_EQ(ReadFile(target), "from archive");
+}
+
+TEST_F(ExtractTest, PasswordsCheckByteRetryAndNoPartialFile) {
+  ZipBuilder b;
+  BuildEntry e = Entry("secret.txt", std::string(5000, 's'));
+  e.password = "right";
+  b.Add(e);
+  BuildEntry d = Entry("descriptor.txt", "with bit 3");
+  d.password = "right";
+  d.dataDescriptor = true;
+  b.Add(d);
+  std::string bytes = b.Build();
+  TempDir dir;
+
+  Fixture ok(bytes);
+  ok.z.SetDestDir(dir / "ok");
+  ok.z.DoAll = true;
+  ok.z.Password = "right";
+  EXPECT_EQ(ok.z.Extract(), 2);
+  EXPECT_EQ(ReadFile(dir / "ok/secret.txt"), std::string(5000, 's'));
+  EXPECT_EQ(ReadFile(dir / "ok/descriptor.txt"), "with bit 3");
+
+  // A handler returning the same password gives up with reason 0 for each entry.
+  Fixture bad(bytes);
+  bad.z.SetDestDir(dir / "bad");
+  bad.z.DoAll = true;
+  bad.z.Password = "wrong";
+  int asked = 0;
+  bad.z.OnBadPassword = [&](TArcUnZip*, int, std::string&) { ++asked; };
+  EXPECT_EQ(bad.z.Extract(), 0);
+  EXPECT_EQ(asked, 2);
+  ASSERT_EQ(bad.skips.size(), 2u);
+  EXPECT_EQ(bad.skips[0].reason, srBadPassword);
+  EXPECT_EQ(bad.skips[1].reason, srBadPassword);
+  EXPECT_TRUE(Tree(dir / "bad").empty());
+
+  // A handler giving a new password retries the entry.
+  Fixture retry(bytes);
+  retry.z.SetDestDir(dir / "retry");
+  retry.z.DoAll = true;
+  retry.z.OnBadPassword = [](TArcUnZip*, int, std::string& pw) {
+    pw = pw == "" ? "still wrong" : "right";
+  };
+  EXPECT_EQ(retry.z.Extract(), 2);
+  EXPECT_EQ(retry.z.Password, "right");
+}
+
+TEST_F(ExtractTest, BadCrcKeepsTheExistingFileAndLeavesNothingBehind) {
+  ZipBuilder b;
+  BuildEntry e = Entry("keep.txt", "damaged content");
+  e.crcOverride = 0x12345678;
+  b.Add(e);
+  b.Add(Entry("next.txt", "fine"));
+  TempDir dir;
+  WriteFile(dir / "keep.txt", "the good old file");
+  Fixture f(b.Build());
+  f.z.SetDestDir(dir.path());
+  f.z.DoAll = true;
+  f.z.OverwriteMode = TUZOverwriteMode::Always;
+  uint32_t calc = 0, stored = 0;
+  f.z.OnBadCRC = [&](TArcUnZip*, uint32_t c, uint32_t s, int) {
+    calc = c;
+    stored = s;
+  };
+  EXPECT_EQ(f.z.Extract(), 1);
+  EXPECT_EQ(stored, 0x12345678u);
+  EXPECT_EQ(calc, ZipCrc32(0, "damaged content", 15));
+  EXPECT_EQ(ReadFile(dir / "keep.txt"), "the good old file");
+  EXPECT_EQ(Tree(dir.path()), (std::vector<std::string>{"keep.txt", "next.txt"}));
+}
+
+TEST_F(ExtractTest, BombsAndTruncatedDataAreBadAndExtractionGoesOn) {
+  ZipBuilder b;
+  BuildEntry bomb = Entry("bomb.bin", std::string(1 << 20, 'b'));
+  bomb.declaredSize = 1000;
+  b.Add(bomb);
+  BuildEntry storedBomb = Entry("stored.bin", std::string(5000, 'c'), 0100644, 0);
+  storedBomb.declaredSize = 10;
+  b.Add(storedBomb);
+  b.Add(Entry("after.txt", "still extracted"));
+  std::string bytes = b.Build();
+  TempDir dir;
+  Fixture f(bytes);
+  f.z.SetDestDir(dir.path());
+  f.z.DoAll = true;
+  EXPECT_EQ(f.z.Extract(), 1);
+  EXPECT_EQ(f.skips.size(), 2u);
+  EXPECT_EQ(Tree(dir.path()), (std::vector<std::string>{"after.txt"}));
+  Fixture t(bytes);
+  EXPECT_FALSE(t.z.TestArchive());
+  EXPECT_EQ(t.z.EntryHeader(0).TestState, TZipTestState::Bad);
+  EXPECT_EQ(t.z.EntryHeader(2).TestState, TZipTestState::Good);
+
+  // Compressed data that ends before the deflate stream does.
+  ZipBuilder c;
+  c.Add(Entry("cut.bin", std::string(200000, 'x')));
+  std::string cut = c.Build();
+  size_t cd = cut.find("PK\x01\x02");
+  cut[cd + 20] = 10, cut[cd + 21] = 0, cut[cd + 22] = 0, cut[cd + 23] = 0;
+  Fixture g(cut);
+  EXPECT_FALSE(g.z.TestArchive());
+}
+
+TEST_F(ExtractTest, HostileNamesLinksAndSetIdBitsStayInsideTheSandbox) {
+  ZipBuilder b;
+  for (std::string name : {"../evil", "a/../../evil", "..", ".", "", "x/.."})
+    b.Add(Entry(name, "evil"));
+  b.Add(Entry("/abs/evil", "inside"));
+  b.Add(Entry("C:\\x\\evil", "literal backslashes"));
+  b.Add(Entry("link", "/tmp", 0120777, 0));
+  b.Add(Entry("link/payload", "payload"));
+  b.Add(Entry("fifo", "", 010644, 0));
+  b.Add(Entry("suid", "#!/bin/sh\n", 0106755));
+  TempDir dir;
+  std::string dest = dir / "sand/box";
+  Fixture f(b.Build());
+  f.z.SetDestDir(dest);
+  f.z.RecreateDirs = true;
+  f.z.DoAll = true;
+  f.z.Extract();
+  EXPECT_EQ(Tree(dir.path()),
+            (std::vector<std::string>{"sand", "sand/box", "sand/box/C:\\x\\evil", "sand/box/abs",
+                                      "sand/box/abs/evil", "sand/box/link", "sand/box/link/payload",
+                                      "sand/box/suid"}));
+  EXPECT_EQ(ModeOf(dest + "/suid") & 07777, 0755u);
+  std::vector<std::string> skipped;
+  for (auto& s : f.skips) {
+    EXPECT_EQ(s.reason, srCreateError) << s.name;
+    skipped.push_back(s.name);
+  }
+  EXPECT_EQ(skipped, (std::vector<std::string>{"../evil", "a/../../evil", "..", ".", "", "x/..",
+                                               "link", "fifo"}));
+}
+
+TEST_F(ExtractTest, ExistingLinksInTheTargetTreeAreNeverFollowed) {
+  TempDir dir;
+  std::string dest = dir / "dest";
+  std::string outside = dir / "outside";
+  std::filesystem::create_directories(dest);
+  std::filesystem::create_directories(outside);
+  WriteFile(outside + "/victim.txt", "untouched");
+  ASSERT_EQ(symlink((outside + "/victim.txt").c_str(), (dest + "/file.txt").c_str()), 0);
+  ASSERT_EQ(symlink(outside.c_str(), (dest + "/dir").c_str()), 0);
+  ZipBuilder b;
+  b.Add(Entry("file.txt", "replaces the link"));
+  b.Add(Entry("dir/planted.txt", "must not go through"));
+  Fixture f(b.Build());
+  f.z.SetDestDir(dest);
+  f.z.RecreateDirs = true;
+  f.z.DoAll = true;
+  f.z.OverwriteMode = TUZOverwriteMode::Always;
+  EXPECT_EQ(f.z.Extract(), 1);
+  EXPECT_EQ(ReadFile(outside + "/victim.txt"), "untouched");
+  EXPECT_FALSE(S_ISLNK(ModeOf(dest + "/file.txt")));
+  EXPECT_EQ(ReadFile(dest + "/file.txt"), "replaces the link");
+  EXPECT_FALSE(Exists(outside + "/planted.txt"));
+  ASSERT_EQ(f.skips.size(), 1u);
+  EXPECT_EQ(f.skips[0].reason, srCreateError);
+}
+
+TEST_F(ExtractTest, UnknownMethodShowsZipErrorWhenExtractingAndIsSilentWhenTesting) {
+  ZipBuilder b;
+  BuildEntry e = Entry("odd.bin", "data", 0100644, 0);
+  b.Add(e);
+  std::string bytes = b.Build();
+  // Method 12 in both headers.
+  for (size_t at = bytes.find("PK\x03\x04"); at != std::string::npos;
+       at = bytes.find("PK\x03\x04", at + 1))
+    bytes[at + 8] = 12;
+  size_t cd = bytes.find("PK\x01\x02");
+  bytes[cd + 10] = 12;
+  TempDir dir;
+  ScriptedHost host;
+  Fixture f(bytes);
+  f.z.Host = &host;
+  f.z.SetDestDir(dir.path());
+  f.z.DoAll = true;
+  EXPECT_EQ(f.z.Extract(), 0);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].title, "Zip Error");
+  EXPECT_EQ(host.boxes[0].text, "Unknown Compression Method");
+  EXPECT_TRUE(Tree(dir.path()).empty());
+  EXPECT_FALSE(f.z.TestArchive());
+  EXPECT_EQ(host.boxes.size(), 1u);
+}
+
+TEST_F(ExtractTest, TestingWritesNothingAndRemembersResults) {
+  ZipBuilder b;
+  b.Add(Entry("dir/", "", 040755, 0));
+  b.Add(Entry("dir/good.txt", "good"));
+  BuildEntry bad = Entry("dir/bad.txt", "bad");
+  bad.crcOverride = 1;
+  b.Add(bad);
+  TempDir dir;
+  std::string cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  Fixture f(b.Build());
+  int crcEvents = 0;
+  f.z.OnBadCRC = [&](TArcUnZip*, uint32_t, uint32_t, int) { ++crcEvents; };
+  EXPECT_FALSE(f.z.TestArchive());
+  EXPECT_TRUE(Tree(dir.path()).empty());
+  EXPECT_EQ(crcEvents, 1);
+  EXPECT_TRUE(f.z.TestEntry(0));
+  EXPECT_TRUE(f.z.TestEntry(1));
+  EXPECT_FALSE(f.z.TestEntry(2));
+  EXPECT_EQ(crcEvents, 1);  // remembered, not tested again
+
+  ZipBuilder g;
+  g.Add(Entry("a", "1"));
+  Fixture one(g.Build());
+  EXPECT_TRUE(one.z.TestEntry(0));
+  EXPECT_EQ(one.z.EntryHeader(0).TestState, TZipTestState::Good);
+  EXPECT_TRUE(one.z.TestArchive());
+  std::filesystem::current_path(cwd);
+}
+
+TEST_F(ExtractTest, CancelDuringExtractionLeavesNoTemporaryFile) {
+  ZipBuilder b;
+  b.Add(Entry("big.bin", std::string(1 << 20, 'q'), 0100644, 0));
+  b.Add(Entry("second", "2"));
+  TempDir dir;
+  ScriptedHost host;
+  Fixture f(b.Build());
+  f.z.Host = &host;
+  f.z.SetDestDir(dir.path());
+  f.z.DoAll = true;
+  f.z.FilesList = {"ignored"};
+  host.onProcessMessages = [&] {
+    if (host.processed == 5) f.z.CancelOperation();
+  };
+  EXPECT_THROW(f.z.Extract(), EUserCanceled);
+  EXPECT_TRUE(Tree(dir.path()).empty());
+  EXPECT_TRUE(f.z.FilesList.empty());
+  EXPECT_FALSE(f.z.Busy());
+  host.onProcessMessages = nullptr;
+  f.z.DoAll = true;
+  EXPECT_EQ(f.z.Extract(), 2);
+}
