@@ -15,6 +15,7 @@
 #include "app/clock.h"
 #include "app/controlhost.h"
 #include "app/inclusiongrid.h"
+#include "app/maincontext.h"
 #include "app/mb.h"
 #include "app/optionnames.h"
 #include "app/optionscontroller.h"
@@ -43,9 +44,6 @@ QString FolderOf(const QString& path) {
   if (slash < 0) return QStringLiteral(".");
   return slash == 0 ? QStringLiteral("/") : path.left(slash);
 }
-
-// The exit status of an unattended run that did not write its archive.
-constexpr int kExitRunFailed = 1;
 
 }  // namespace
 

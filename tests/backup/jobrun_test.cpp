@@ -1,0 +1,160 @@
+// A hand-written job run without the user, checked with peer tools: through the backup side of
+// the window (TBackupCore) in this process, and through the program itself (`arcavo JOB close`).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDate>
+#include <QDir>
+#include <QLocale>
+#include <QStringList>
+#include <set>
+#include <sstream>
+
+#include "app/archivename.h"
+#include "app/filedialoghost.h"
+#include "app/jobcontroller.h"
+#include "app/maincontext.h"
+#include "app/settingsfiles.h"
+#include "backup/backupcore.h"
+#include "backup/backuprun.h"
+#include "backup/naming.h"
+#include "jobfiles.h"
+#include "run_fixture.h"
+
+using testutil::Quote;
+
+namespace {
+
+struct NoFiles : IFileDialogHost {
+  QString OpenFile(const FileDialogSpec&) override { return {}; }
+  QString SaveFile(const FileDialogSpec&) override { return {}; }
+};
+
+struct NoNaming : INamingHost {
+  std::optional<QString> ShowSaveDialog(TSaveDlgForm&) override { return std::nullopt; }
+};
+
+std::set<std::string> Lines(const std::string& text) {
+  std::set<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) out.insert(line);
+  return out;
+}
+
+bool HaveTools() {
+  return testutil::HaveTool("unzip") && testutil::HaveTool("python3");
+}
+
+// Python's view of the archive: "name method" per line, and whether it reads with pwd.
+std::string PythonMethods(const std::string& archive, const std::string& password = "") {
+  const std::string script =
+      "import sys, zipfile\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "pwd = sys.argv[2].encode() if len(sys.argv) > 2 else None\n"
+      "for i in z.infolist():\n"
+      "    if not i.is_dir(): z.read(i, pwd=pwd)\n"
+      "    print(i.filename, i.compress_type)\n";
+  return testutil::Run("python3 -c " + Quote(script) + " " + Quote(archive) +
+                       (password.empty() ? "" : " " + Quote(password)))
+      .out;
+}
+
+void CheckArchive(const HandWrittenJob& job, const std::string& archive) {
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(archive)).status, 0);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(archive)).out), job.ExpectedNames());
+  for (const std::string& line : Lines(PythonMethods(archive))) {
+    const std::string name = line.substr(0, line.rfind(' '));
+    const int method = std::stoi(line.substr(line.rfind(' ') + 1));
+    if (name.back() == '/') continue;
+    const bool jpg = QString::fromStdString(name).endsWith(".jpg", Qt::CaseInsensitive);
+    EXPECT_EQ(method, jpg ? 0 : 8) << name;
+  }
+}
+
+struct CoreRun : ::testing::Test {
+  testutil::TempDir dir;
+  testutil::IsolatedXdg xdg{dir.path()};
+  ScriptedHost boxes;
+  HandWrittenJob job{dir.path()};
+  MainContext ctx;
+  RecordingControlHost controls;
+  FakeDisplay display;
+  FakeDialogs dialogs;
+  NoFiles files;
+  NoNaming naming;
+  FakeSeams seams;
+  std::unique_ptr<TBackupCore> core;
+
+  CoreRun() {
+    ResetProgramDirForTest();
+    core = std::make_unique<TBackupCore>(ctx, controls, display, dialogs, files, naming, seams);
+  }
+  ~CoreRun() override {
+    SetMbTerminating(false);
+    ResetProgramDirForTest();
+  }
+
+  // The start-up's part for `arcavo JOB close`: defaults, then the job as AutoRunFile.
+  void RunJob() {
+    ctx.CmdArgs = {QString::fromStdString(job.job), "close"};
+    ctx.AutoRunFile = QString::fromStdString(job.job);
+    core->settings().INIfileIO(QString());
+    core->jobs().OpenCbutton(JobSender::AutoRun);
+  }
+};
+
+}  // namespace
+
+TEST_F(CoreRun, HandWrittenJobRunsUnattendedAndEnds) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  RunJob();
+  EXPECT_TRUE(ctx.TerminateRequested);
+  EXPECT_EQ(ctx.ExitCode, 0);
+  EXPECT_TRUE(ctx.AutoRunFile.isEmpty());
+  EXPECT_EQ(core->run().ResultText(), "    Backup successful    \r4 file/DIRs were added");
+  CheckArchive(job, job.archive);
+  EXPECT_TRUE(boxes.transcript().isEmpty());
+}
+
+TEST_F(CoreRun, StampedJobCarriesTodaysStamp) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  job.WriteIni(1, 24);
+  RunJob();
+  EXPECT_EQ(ctx.ExitCode, 0);
+  const QString stamped =
+      EXTNdatetime(1, QString::fromStdString(job.archive), 0, QDateTime::currentDateTime()) +
+      ".zip";
+  EXPECT_EQ(core->run().ZipName(), stamped);
+  CheckArchive(job, stamped.toStdString());
+  EXPECT_FALSE(testutil::Exists(job.archive));
+}
+
+TEST_F(CoreRun, EncryptedJobTakesThePasswordOfTheDialog) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  job.WriteIni(0, 25);
+  dialogs.password = "s3cret";
+  RunJob();
+  EXPECT_EQ(ctx.ExitCode, 0);
+  EXPECT_EQ(dialogs.passwordShown, 1);
+  EXPECT_NE(testutil::Run("unzip -tq -P wrong " + Quote(job.archive)).status, 0);
+  EXPECT_EQ(testutil::Run("unzip -tq -P s3cret " + Quote(job.archive)).status, 0);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+  EXPECT_NE(PythonMethods(job.archive, "s3cret").find("report.txt 8"), std::string::npos);
+}
+
+TEST_F(CoreRun, FailingJobEndsWithAFailureAndKeepsThePreviousArchive) {
+  testutil::WriteFile(job.archive, "previous archive");
+  const std::string before = Sha256(job.archive);
+  const bool root = ::geteuid() == 0;
+  const std::string folder = Quote(job.folder);
+  if (testutil::Run(root ? "chattr +i " + folder + " 2>/dev/null" : "chmod 0555 " + folder)
+          .status != 0)
+    GTEST_SKIP() << "cannot make a folder unwritable";
+  RunJob();
+  testutil::Run(root ? "chattr -i " + folder : "chmod 0755 " + folder);
+  EXPECT_TRUE(ctx.TerminateRequested);
+  EXPECT_NE(ctx.ExitCode, 0);
+  EXPECT_EQ(Sha256(job.archive), before);
+}
