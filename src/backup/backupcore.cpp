@@ -1,6 +1,7 @@
 #include "backup/backupcore.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include "app/jobcontroller.h"
 #include "app/jobhosts.h"
@@ -77,7 +78,11 @@ struct TBackupCore::Glue : IOptionEnvironment,
   void EndUpdate() override { core.grid.EndUpdate(); }
 
   // --- IJobSettings ---
-  void LoadSettings(const QString& iniFile) override { core.settings_->INIfileIO(iniFile); }
+  // The settings file beside a job is a real path (a job named relative to the working folder
+  // gives a relative one), never a name to look up in the settings folder.
+  void LoadSettings(const QString& iniFile) override {
+    core.settings_->INIfileIO(QFileInfo(iniFile).absoluteFilePath());
+  }
   void WriteSettings(const QString& iniFile) override { core.settings_->WriteSettings(iniFile); }
   bool ProgramDirMode() const override { return core.prefs.Bool(QStringLiteral("CatDIR")); }
   bool DateTimeStampChecked() const override {

@@ -46,6 +46,12 @@
 #include <QWhatsThis>
 
 #include "app/instancemanager.h"
+#include "app/jobcontroller.h"
+#include "app/settingsfiles.h"
+#include "backup/backupcore.h"
+#include "backup/backuprun.h"
+#include "backup/naming.h"
+#include "ui/backupwindow.h"
 #include "platform/programdir.h"
 #include "ui/optionlistwidgets.h"
 
@@ -222,7 +228,12 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   trayIcon_->setObjectName(QStringLiteral("TrayIcon1"));
   trayIcon_->setContextMenu(popupMenu(QStringLiteral("PopupTray")));
 
+  backupHost_ = std::make_unique<TBackupWindowHost>(this);
+  backupSeams_ = std::make_unique<IBackupSeams>();
+  backup_ = std::make_unique<TBackupCore>(ctx_, *this, *backupHost_, *backupHost_, *backupHost_,
+                                          *backupHost_, *backupSeams_);
   BindOwnCommands();
+  BindBackupCommands();
   qApp->installEventFilter(this);
   connect(lifecycle_.get(), &TAppLifecycle::closeReady, this, &QWidget::close);
 
@@ -239,6 +250,67 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
 
 TMainform::~TMainform() {
   if (qApp) qApp->removeEventFilter(this);
+  backup_.reset();
+}
+
+void TMainform::BindBackupCommands() {
+  TBackupRun& run = backup_->run();
+  TNaming& naming = backup_->naming();
+  auto button = [this](const char* name, auto fn) {
+    if (auto* b = findChild<QAbstractButton*>(S(name)))
+      connect(b, &QAbstractButton::clicked, this, fn);
+  };
+  auto item = [this](const char* name, auto fn) {
+    if (auto* a = findChild<QAction*>(S(name))) connect(a, &QAction::triggered, this, fn);
+  };
+  button("WriteZbtn", [&run] { run.WriteZbtnClick(); });
+  button("BasicWriteZbtn", [&run] { run.WriteZbtnClick(); });
+  button("PauseBtn", [&run] { run.PauseBtnClick(); });
+  button("AddBut", [&run] { run.AddButClick(); });
+  button("NewZipBut", [&naming] { naming.NewZipButClick(NamingSender::NewZip); });
+  button("NewEXEBut", [&naming] { naming.NewZipButClick(NamingSender::NewExe); });
+  button("StealthDefineBtn", [&naming] { naming.NewZipButClick(NamingSender::Define); });
+  button("OpenCbutton", [this] { backup_->jobs().OpenCbutton(JobSender::Dialog); });
+  item("NewZip1", [&naming] { naming.NewZipButClick(NamingSender::NewZipMenu); });
+  const char* presets[] = {"MozAllData1", "ThunderbirdAllData1", "ThunderbirdProfile1",
+                           "FirefoxProfile1"};
+  for (int kind = 1; kind <= 4; ++kind)
+    item(presets[kind - 1],
+         [&naming, kind] { naming.NewZipButClick(NamingSender::Preset, kind); });
+  item("TempDefault1", [&run] { run.TempDefault1Click(); });
+  item("SetTempDIR1", [&run] { run.SetTempDIR1Click(); });
+  item("CheckSpace1", [&run] { run.CheckSpace1Click(); });
+}
+
+void TMainform::Setstate(int mode) {
+  backup_->options().Setstate(mode);
+}
+
+void TMainform::INIfileIO(const QString& file) {
+  backup_->settings().INIfileIO(file);
+}
+
+void TMainform::OpenCbutton() {
+  backup_->jobs().OpenCbutton(JobSender::AutoRun);
+}
+
+bool TMainform::ArchiveBusy() const {
+  return backup_->ArcZip1.Busy();
+}
+
+bool TMainform::OperationPaused() const {
+  return backup_->run().PauseMode();
+}
+
+void TMainform::ResumeOperation() {
+  if (backup_->run().PauseMode()) backup_->run().PauseBtnClick();
+}
+
+void TMainform::CancelOperation() {
+  if (backup_->run().RunInProgress())
+    backup_->run().CancelZIP();
+  else
+    backup_->ArcZip1.CancelOperation();
 }
 
 void TMainform::FormCreate() {
@@ -1110,6 +1182,10 @@ void TMainform::FillGridDefaults() {
   put(2, 1, "*.SWP");
   const char* nocomp[] = {"*.JPG", "*.GIF", "*.JPG", "*.MP3", "*.OGG", "*.MP4"};
   for (int i = 0; i < 6; ++i) put(i + 1, 2, nocomp[i]);
+  // The grid the run reads starts with the same cells.
+  for (int r = 0; r < grid->rowCount(); ++r)
+    for (int c = 0; c < grid->columnCount() && c < 3; ++c)
+      if (QTableWidgetItem* it = grid->item(r, c)) backup_->grid.SetCell(c, r + 1, it->text());
 }
 
 void TMainform::ActivateExplorerTree() {
@@ -1158,9 +1234,7 @@ void TMainform::PrepareArchiveView() {
 }
 
 void TMainform::SetArchiveName(const QString& name) {
-  ctx_.ZipName = name;
-  SetControlCaption(QStringLiteral("StatusZipFile"),
-                    name.isEmpty() ? S("ZipFile: <none>") : S("ZipFile: ") + name);
+  backup_->run().SetArchiveName(name, true);
 }
 
 void TMainform::SetTrayEnabled(bool on) {

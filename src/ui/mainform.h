@@ -23,6 +23,9 @@ class QSessionManager;
 class QSystemTrayIcon;
 class QTimer;
 class TInstanceManager;
+class TBackupCore;
+class TBackupWindowHost;
+class IBackupSeams;
 
 class TMainform : public QMainWindow, public IControlHost, public IStartupSeams {
   Q_OBJECT
@@ -79,6 +82,15 @@ class TMainform : public QMainWindow, public IControlHost, public IStartupSeams 
   void EnableArchiveView(bool on) override;
   void PrepareArchiveView() override;
   void SetArchiveName(const QString& name) override;
+  void Setstate(int mode) override;
+  void INIfileIO(const QString& file) override;
+  void OpenCbutton() override;
+  bool ArchiveBusy() const override;
+  bool OperationPaused() const override;
+  void ResumeOperation() override;
+  void CancelOperation() override;
+  // The backup side of the window: engine, options, jobs, run and naming.
+  TBackupCore& backup() { return *backup_; }
   void SetTrayEnabled(bool on) override;
   void StopGeneralTimer() override;
   void StopSchedulerTimer() override;
@@ -101,10 +113,14 @@ class TMainform : public QMainWindow, public IControlHost, public IStartupSeams 
   QWidget* BuildButtonBar();
   void BuildStatusBars(QWidget* host, class QVBoxLayout* layout);
   void BindOwnCommands();
+  void BindBackupCommands();
   void About();
 
   MainContext ctx_;
   std::unique_ptr<TAppLifecycle> lifecycle_;
+  std::unique_ptr<TBackupWindowHost> backupHost_;
+  std::unique_ptr<IBackupSeams> backupSeams_;
+  std::unique_ptr<TBackupCore> backup_;
   TInstanceManager* instance_ = nullptr;
   QList<QMenu*> popups_;
   QSystemTrayIcon* trayIcon_ = nullptr;

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QLocale>
 #include <QStringList>
+#include <cstdlib>
 #include <set>
 #include <sstream>
 
@@ -156,5 +157,49 @@ TEST_F(CoreRun, FailingJobEndsWithAFailureAndKeepsThePreviousArchive) {
   testutil::Run(root ? "chattr -i " + folder : "chmod 0755 " + folder);
   EXPECT_TRUE(ctx.TerminateRequested);
   EXPECT_NE(ctx.ExitCode, 0);
+  EXPECT_EQ(Sha256(job.archive), before);
+}
+
+namespace {
+
+std::string ProgramPath() {
+  const char* bin = std::getenv("ARCAVO_BINARY_DIR");
+  return bin ? std::string(bin) + "/src/arcavo" : std::string();
+}
+
+struct ProgramRun : ::testing::Test {
+  testutil::TempDir dir;
+  testutil::IsolatedXdg xdg{dir.path()};
+  HandWrittenJob job{dir.path()};
+
+  // `arcavo docs.JOB close` in the job's folder, as a user would type it.
+  testutil::CommandResult RunProgram() {
+    return testutil::Run("cd " + Quote(dir.path()) + " && QT_QPA_PLATFORM=offscreen timeout 120 " +
+                         Quote(ProgramPath()) + " docs.JOB close");
+  }
+};
+
+}  // namespace
+
+TEST_F(ProgramRun, UnattendedJobFromTheCommandLine) {
+  if (!HaveTools() || !testutil::Exists(ProgramPath())) GTEST_SKIP() << "tools or program missing";
+  const auto r = RunProgram();
+  EXPECT_EQ(r.status, 0) << r.out;
+  CheckArchive(job, job.archive);
+}
+
+TEST_F(ProgramRun, FailingUnattendedJobExitsNonZeroAndKeepsThePreviousArchive) {
+  if (!testutil::Exists(ProgramPath())) GTEST_SKIP() << "program missing";
+  testutil::WriteFile(job.archive, "previous archive");
+  const std::string before = Sha256(job.archive);
+  const bool root = ::geteuid() == 0;
+  const std::string folder = Quote(job.folder);
+  if (testutil::Run(root ? "chattr +i " + folder + " 2>/dev/null" : "chmod 0555 " + folder)
+          .status != 0)
+    GTEST_SKIP() << "cannot make a folder unwritable";
+  const auto r = RunProgram();
+  testutil::Run(root ? "chattr -i " + folder : "chmod 0755 " + folder);
+  EXPECT_NE(r.status, 0) << r.out;
+  EXPECT_NE(r.status, 124) << "the run did not end by itself";
   EXPECT_EQ(Sha256(job.archive), before);
 }
