@@ -630,7 +630,7 @@ void TBackupRun::WriteZbtnClick() {
     runStartTick_ = CurrentClock().TickMs();
     display_.SetBusyCursor(false);
     if (exe && !counting) {
-      const std::string stub = ResourcePath("ArcSFX32.bin");
+      const std::string stub = sfxStub.empty() ? ResourcePath("ArcSFX32.bin") : sfxStub;
       if (stub.empty()) throw EArcZipException("Self-extractor stub ArcSFX32.bin not found");
       if (!makeSelfExtractor)
         throw EArcZipException("Self-extracting archives cannot be written by this engine");

@@ -156,6 +156,8 @@ class TBackupRun : public QObject {
   std::function<void(int index, const std::string& path)> setEntryPath;
   // The self-extractor writer: (stub, archive name) -> files stored. Raises as ZipFiles does.
   std::function<int(const std::string& stub, const std::string& name)> makeSelfExtractor;
+  // The self-extractor stub; empty: "ArcSFX32.bin" found beside the program.
+  std::string sfxStub;
 
  signals:
   // A run has ended (after its closing message).

@@ -277,6 +277,10 @@ void TMainform::BindBackupCommands() {
   for (int kind = 1; kind <= 4; ++kind)
     item(presets[kind - 1],
          [&naming, kind] { naming.NewZipButClick(NamingSender::Preset, kind); });
+  const char* formats[] = {"MonDate1", "NumDate1", "MonDateTime1", "NumDateTime1"};
+  for (int tag = 0; tag < 4; ++tag)
+    item(formats[tag], [this, tag] { backup_->settings().DateTimeFormatClick(tag); });
+  item("NameToFilename1", [&naming] { naming.NameToFilename1Click(); });
   item("TempDefault1", [&run] { run.TempDefault1Click(); });
   item("SetTempDIR1", [&run] { run.SetTempDIR1Click(); });
   item("CheckSpace1", [&run] { run.CheckSpace1Click(); });

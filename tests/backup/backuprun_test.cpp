@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "archive/zipexceptions.h"
 #include "platform/archiveattr.h"
 #include "run_fixture.h"
 
@@ -479,4 +480,33 @@ TEST_F(RunFixture, TemporaryFolderMenu) {
   EXPECT_TRUE(prefs.Bool("CheckTempSpace"));
   run->CheckSpace1Click();
   EXPECT_FALSE(prefs.Bool("CheckTempSpace"));
+}
+
+TEST_F(RunFixture, SelfExtractorReplacesAnOldExeOnlyWhenComplete) {
+  const std::string exe = out + "/prog.EXE";
+  WriteFile(exe, "old exe");
+  WriteFile(dir / "ArcSFX32.bin", "stub");
+  run->sfxStub = dir / "ArcSFX32.bin";
+  run->SetArchiveName(QString::fromStdString(exe), true);
+  std::string stubSeen;
+  run->makeSelfExtractor = [&](const std::string& stub, const std::string& name) -> int {
+    stubSeen = stub;
+    EXPECT_FALSE(Exists(name)) << "the old file is out of the way while writing";
+    throw EArcZipException("Disk full");
+  };
+  boxes.Press("Replace");
+  RunExpecting("Disk full \r0 file/DIRs were added");
+  EXPECT_EQ(stubSeen, dir / "ArcSFX32.bin");
+  EXPECT_EQ(testutil::ReadFile(exe), "old exe");
+
+  run->makeSelfExtractor = [&](const std::string&, const std::string& name) {
+    WriteFile(name, "new exe");
+    return 4;
+  };
+  lists.functionsList.SetChecked(opt::kFnUnattended, true);
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");
+  EXPECT_EQ(testutil::ReadFile(exe), "new exe");
+  EXPECT_EQ(QDir(QString::fromStdString(out)).entryList(QDir::Files | QDir::Hidden),
+            QStringList({"prog.EXE"}));
+  EXPECT_FALSE(run->ExeMode());
 }
