@@ -15,7 +15,9 @@
 #include <array>
 #include <vector>
 
-class TInclusionGrid : public QAbstractTableModel {
+#include "app/optionhosts.h"
+
+class TInclusionGrid : public QAbstractTableModel, public IGridCells {
   Q_OBJECT
  public:
   enum Column { INCLUDE = 0, EXCLUDE = 1, NOCOMP = 2 };
@@ -25,17 +27,17 @@ class TInclusionGrid : public QAbstractTableModel {
 
   explicit TInclusionGrid(QObject* parent = nullptr);
 
-  int RowCount() const { return kRowCount; }
+  int RowCount() const override { return kRowCount; }
   int ColCount() const { return kColCount; }
 
   // Cell text; the header for row 0; empty outside the grid.
-  QString Cell(int col, int row) const;
+  QString Cell(int col, int row) const override;
   // Sets a cell (row 0 sets a header text). Outside the grid: ignored.
-  void SetCell(int col, int row, const QString& text);
+  void SetCell(int col, int row, const QString& text) override;
 
   // Repainting is suspended between these while many cells change (nested calls allowed).
-  void BeginUpdate() { ++updating_; }
-  void EndUpdate();
+  void BeginUpdate() override { ++updating_; }
+  void EndUpdate() override;
 
   // Enter in a cell: a non-empty cell is put in upper case and the cursor moves one row down
   // (it stays in the last row). Returns the row the cursor is in afterwards.

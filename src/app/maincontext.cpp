@@ -1,6 +1,23 @@
 #include "app/maincontext.h"
 
+#include "app/explorer.h"
+#include "app/filemenuhandler.h"
+#include "app/inclusiongrid.h"
+#include "app/jobcontroller.h"
+#include "app/mainwiring.h"
 #include "app/mb.h"
+#include "app/optionscontroller.h"
+#include "app/preferences.h"
+#include "app/settingsfiles.h"
+#include "app/sizecalculator.h"
+
+MainContext::MainContext() = default;
+MainContext::MainContext(MainContext&&) noexcept = default;
+MainContext& MainContext::operator=(MainContext&&) noexcept = default;
+
+// The controllers go first (members are destroyed in reverse order), the models they work on
+// last.
+MainContext::~MainContext() = default;
 
 void RequestTerminate(MainContext& ctx, int exitCode) {
   if (!ctx.TerminateRequested || ctx.ExitCode == kExitOk) ctx.ExitCode = exitCode;

@@ -10,6 +10,17 @@
 #include <functional>
 #include <memory>
 
+class TExplorer;
+class TFileMenuHandler;
+class TInclusionGrid;
+class TJobController;
+class TMainWiring;
+class TOptionLists;
+class TOptionsController;
+class TPreferences;
+class TSettingsFiles;
+class TSizeCalculator;
+
 // Exit statuses of the process.
 enum ExitStatus : int {
   kExitOk = 0,
@@ -18,6 +29,12 @@ enum ExitStatus : int {
 };
 
 struct MainContext {
+  MainContext();
+  ~MainContext();
+  // Moving is for contexts without wired subsystems (their controllers refer to the context).
+  MainContext(MainContext&&) noexcept;
+  MainContext& operator=(MainContext&&) noexcept;
+
   // Folder of the settings, jobs and reports, with a trailing "/".
   QString ProgramDir;
   // The file to run without the user; empty in interactive use.
@@ -60,6 +77,27 @@ struct MainContext {
   // Ends the event loop with the status (the program sets QCoreApplication::exit; tests leave it
   // empty and read TerminateRequested).
   std::function<void(int)> OnTerminate;
+
+  // --- Subsystems (built by WireSubsystems in app/mainwiring.h; null when not wired) ---
+  // Option lists of "Make" and "Archive", the preferences and the inclusion grid.
+  std::unique_ptr<TOptionLists> Lists;
+  std::unique_ptr<TPreferences> Prefs;
+  std::unique_ptr<TInclusionGrid> Grid;
+  // The explorer's tick store with its tree and list models.
+  std::unique_ptr<TExplorer> Explorer;
+  // The recent-job list ("fmhistory.ini").
+  std::unique_ptr<TFileMenuHandler> History;
+  // The adapters joining the subsystems below to each other and to the window.
+  std::unique_ptr<TMainWiring> Wiring;
+  // Window modes and option rules; settings files; jobs; the size calculator.
+  std::unique_ptr<TOptionsController> Options;
+  std::unique_ptr<TSettingsFiles> Settings;
+  std::unique_ptr<TJobController> Jobs;
+  std::unique_ptr<TSizeCalculator> SizeCalc;
+
+  // The backup run ("&WriteZIP"): set by the backup run's controller. A job opened without the
+  // user (command line, hand-over, scheduler) calls it to run the job.
+  std::function<void()> WriteZbtnClick;
 
   // The second command-line argument, lower-cased ("" when absent).
   QString ActionArg() const { return CmdArgs.size() > 1 ? CmdArgs.at(1).toLower() : QString(); }

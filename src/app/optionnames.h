@@ -15,64 +15,67 @@ inline constexpr const char* kBasicList = "BasicList";
 inline constexpr const char* kBasicStampList = "BasicStampList";
 inline constexpr const char* kBasicSizeList = "BasicSizeList";
 inline constexpr const char* kStealthList = "StealthList";
-inline constexpr const char* kViewList = "ViewList";
-inline constexpr const char* kExtractOptionList = "ExtractOptionList";
+inline constexpr const char* kViewList = "CheckListBox11";
+inline constexpr const char* kExtractOptionList = "ExtractOptionsList";
 inline constexpr const char* kExtractModeList = "ExtractModeList";
 // The two size edits (models carry these names too).
-inline constexpr const char* kMaxSizeEdit = "MaxSizeEdit";
-inline constexpr const char* kFirstDiskEdit = "FirstDiskEdit";
+inline constexpr const char* kMaxSizeEdit = "ComboEdit1";
+inline constexpr const char* kFirstDiskEdit = "ComboEdit2";
 
 // Groups.
-inline constexpr const char* kAdvancedGroup = "AdvancedGroup";
-inline constexpr const char* kSizeCompressionGroup = "SizeCompressionGroup";
-inline constexpr const char* kBasicGroup = "BasicGroup";
+inline constexpr const char* kAdvancedGroup = "GroupAdvanced";
+inline constexpr const char* kSizeCompressionGroup = "GroupSizeCompression";
+inline constexpr const char* kBasicGroup = "GroupBasic";
 
 // Buttons, labels and other widgets switched by the window modes.
-inline constexpr const char* kGetZipButton = "GetZIPButton";
+inline constexpr const char* kGetZipButton = "GetZBtn1";
 inline constexpr const char* kArchiveView = "ArchiveView";
 inline constexpr const char* kSizeCalcEdit = "SizeCalcEdit";
-inline constexpr const char* kPauseButton = "PauseButton";
-inline constexpr const char* kGetZipItem = "GetZIPItem";  // hidden item of the archive view's popup
-inline constexpr const char* kZipTestItem = "ZIPtestItem";
-inline constexpr const char* kExtractButton = "ExtractButton";
-inline constexpr const char* kDeleteButton = "DeleteButton";
-inline constexpr const char* kConvertItem = "ConvertZIPtoEXEItem";
-inline constexpr const char* kZipFixItem = "ZIPfixItem";
+inline constexpr const char* kPauseButton = "PauseBtn";
+inline constexpr const char* kGetZipItem = "GetZIP1";  // hidden item of the archive view's popup
+inline constexpr const char* kZipTestItem = "ZIPtest1";
+inline constexpr const char* kExtractButton = "ExtractBut";
+inline constexpr const char* kDeleteButton = "DeleteBut";
+inline constexpr const char* kConvertItem = "ConvertZIPtoEXE1";
+inline constexpr const char* kZipFixItem = "ZIPfix1";
 inline constexpr const char* kReportBox = "ReportBox";
-inline constexpr const char* kAddToZipButton = "AddToZIPButton";
-inline constexpr const char* kSaveJobButton = "SaveJobButton";
+inline constexpr const char* kAddToZipButton = "AddBut";
+inline constexpr const char* kSaveJobButton = "SaveCbtn";
 
 // Menu items and check boxes that show preferences.
-inline constexpr const char* kBasicItem = "BasicItem";
-inline constexpr const char* kAdvancedItem = "AdvancedItem";
-inline constexpr const char* kStartMinimisedItem = "StartMinimisedItem";
-inline constexpr const char* kStartUpItem = "StartUpItem";
-inline constexpr const char* kMinToTrayItem = "MinimiseToTrayItem";
-inline constexpr const char* kThemeManagerItem = "ThemeManagerItem";
-inline constexpr const char* kPromptEraseItem = "PromptEraseFilesItem";
-inline constexpr const char* kNoPromptEraseItem = "NoPromptEraseFilesItem";
-inline constexpr const char* kTempDefaultItem = "TempDefaultItem";
-inline constexpr const char* kTempSelectItem = "TempSelectItem";
-inline constexpr const char* kCheckSpaceItem = "CheckSpaceItem";
-// "DateTimeFormat" items carry tags 0-3: kDateTimeFormatItem + tag ("DateTimeFormatItem0", ...).
-inline constexpr const char* kDateTimeFormatItem = "DateTimeFormatItem";
-inline constexpr const char* kFullReportItem = "FullBackupReportItem";
-inline constexpr const char* kProgramDirItem = "ProgramDIRItem";
-inline constexpr const char* kBackupDirItem = "BackupDIRItem";
-// "Archive SortBy" items carry tags 0-5: kSortByItem + tag ("SortByItem0", ...).
-inline constexpr const char* kSortByItem = "SortByItem";
-inline constexpr const char* kDisplayEmptyDirItem = "DisplayEmptyDirItem";
-inline constexpr const char* kPromptSkipOpenFilesItem = "PromptSkipOpenFilesItem";
-inline constexpr const char* kSchedPromptItem = "SchedBackupPromptItem";
-inline constexpr const char* kStealthEnableItem = "StealthEnableItem";
-inline constexpr const char* kStealthExclZipItem = "StealthExclZIPItem";
-inline constexpr const char* kStealthAtStartUpItem = "StealthAtStartUpItem";
-inline constexpr const char* kMinimizeOnLoadItem = "MinimizeOnLoadItem";
-inline constexpr const char* kAutoRenameOnSizeItem = "AutoRenameOnSizeItem";
-inline constexpr const char* kHintsItem = "HintsItem";
-inline constexpr const char* kContextHelpItem = "ContextHelpItem";  // the last main-menu item
-inline constexpr const char* kLargeFontsBox = "LargeFontsBox";
-inline constexpr const char* kQuickSearchBox = "QuickSearchBox";
+inline constexpr const char* kBasicItem = "Basic1";
+inline constexpr const char* kAdvancedItem = "Advanced1";
+inline constexpr const char* kStartMinimisedItem = "StartMinimised1";
+inline constexpr const char* kStartUpItem = "StartUp1";
+inline constexpr const char* kMinToTrayItem = "MinimiseToTray1";
+inline constexpr const char* kThemeManagerItem = "ThemeManager1";
+inline constexpr const char* kPromptEraseItem = "PromptEraseFiles1";
+inline constexpr const char* kNoPromptEraseItem = "NoPromptEraseFiles1";
+inline constexpr const char* kTempDefaultItem = "TempDefault1";
+inline constexpr const char* kTempSelectItem = "SetTempDIR1";
+inline constexpr const char* kCheckSpaceItem = "CheckSpace1";
+// The "DateTimeFormat" items by tag 0-3.
+inline constexpr const char* kDateTimeFormatItems[] = {"MonDate1", "NumDate1", "MonDateTime1",
+                                                       "NumDateTime1"};
+inline constexpr const char* kFullReportItem = "FullReport1";
+inline constexpr const char* kProgramDirItem = "ProgramDIR1";
+inline constexpr const char* kBackupDirItem = "BackupDIR1";
+// The "Archive SortBy" items by tag 0-5.
+inline constexpr const char* kSortByItems[] = {"SortByFilename1", "SortByFilenameDesc1",
+                                               "SortBySize1",     "SortBySizeDesc1",
+                                               "SortByDateTime1", "SortByDateTimeDesc1"};
+inline constexpr const char* kDisplayEmptyDirItem = "DisplayEmptyDir1";
+inline constexpr const char* kPromptSkipOpenFilesItem = "PromptSkipOpenFiles1";
+inline constexpr const char* kSchedPromptItem = "SchedBackupPrompt1";
+inline constexpr const char* kStealthEnableItem = "StealthEnable1";
+inline constexpr const char* kStealthExclZipItem = "StealthExclZIP1";
+inline constexpr const char* kStealthAtStartUpItem = "StealthAtStartUp1";
+inline constexpr const char* kMinimizeOnLoadItem = "MinimizeOnLoad1";
+inline constexpr const char* kAutoRenameOnSizeItem = "AutoRenameOnSize1";
+inline constexpr const char* kHintsItem = "Hints1";
+inline constexpr const char* kContextHelpItem = "ContextHelp1";  // the last main-menu item
+inline constexpr const char* kLargeFontsBox = "LargeFontsCheck";
+inline constexpr const char* kQuickSearchBox = "QuickSearchCheck";
 
 }  // namespace ctl
 

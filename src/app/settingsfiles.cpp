@@ -49,9 +49,10 @@ const MenuPref kMenuPrefs[] = {
     {"StealthARen", ctl::kAutoRenameOnSizeItem},
 };
 
-// A radio group of menu items named prefix + tag.
-void CheckTag(IControlHost& host, const char* prefix, int count, int tag) {
-  for (int i = 0; i < count; ++i) host.SetControlChecked(S(prefix) + QString::number(i), i == tag);
+// A radio group of menu items, one per tag.
+template <size_t N>
+void CheckTag(IControlHost& host, const char* const (&items)[N], int tag) {
+  for (size_t i = 0; i < N; ++i) host.SetControlChecked(S(items[i]), static_cast<int>(i) == tag);
 }
 
 // An index read from a file: outside 0..count-1 it is the default 0.
@@ -161,11 +162,11 @@ void TSettingsFiles::ApplyPreference(const QString& key) {
   } else if (key == QLatin1String("ArchiveSortBy")) {
     const int tag = InRange(prefs_.Int(key), 6);
     prefs_.Set(key, tag);
-    CheckTag(host_, ctl::kSortByItem, 6, tag);
+    CheckTag(host_, ctl::kSortByItems, tag);
   } else if (key == QLatin1String("DateTimeFormat")) {
     const int tag = InRange(prefs_.Int(key), 4);
     prefs_.Set(key, tag);
-    CheckTag(host_, ctl::kDateTimeFormatItem, 4, tag);
+    CheckTag(host_, ctl::kDateTimeFormatItems, tag);
   } else if (key == QLatin1String("TempDIR")) {
     const bool standard = prefs_.Text(key).isEmpty();
     host_.SetControlChecked(S(ctl::kTempDefaultItem), standard);
@@ -312,13 +313,13 @@ void TSettingsFiles::TempDirChosen(const QString& folder) {
 
 void TSettingsFiles::DateTimeFormatClick(int tag) {
   if (tag < 0 || tag > 3) return;
-  CheckTag(host_, ctl::kDateTimeFormatItem, 4, tag);
+  CheckTag(host_, ctl::kDateTimeFormatItems, tag);
   prefs_.Write(QStringLiteral("DateTimeFormat"), tag);
 }
 
 void TSettingsFiles::SortByClick(int tag) {
   if (tag < 0 || tag > 5) return;
-  CheckTag(host_, ctl::kSortByItem, 6, tag);
+  CheckTag(host_, ctl::kSortByItems, tag);
   prefs_.Write(QStringLiteral("ArchiveSortBy"), tag);
 }
 

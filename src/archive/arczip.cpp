@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <system_error>
 #include <unordered_set>
@@ -56,6 +57,19 @@ void RandomBytes(uint8_t* p, size_t n) {
   }
 }
 
+// The process's umask, read without changing it (umask(2) would race with other threads).
+mode_t CurrentUmask() {
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    unsigned mask = 022;
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    std::fclose(f);
+    return static_cast<mode_t>(mask);
+  }
+  return 022;
+}
+
 // Opens a unique temporary file beside target (O_EXCL through mkstemp), with the permissions a
 // new file would get.
 std::string MakeTempBeside(const std::string& target) {
@@ -65,9 +79,7 @@ std::string MakeTempBeside(const std::string& target) {
   std::string tmpl = dir + "." + base + ".XXXXXX";
   int fd = ::mkstemp(tmpl.data());
   if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+  ::fchmod(fd, 0666 & ~CurrentUmask());
   ::close(fd);
   return tmpl;
 }
@@ -105,6 +117,10 @@ struct TArcZip::TRun {
 TArcZip::TArcZip() = default;
 TArcZip::~TArcZip() = default;
 
+int TArcZip::OpenSourceFile(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 TArchiveAttributes& TArcZip::Attributes() {
   if (ArchiveAttributes) return *ArchiveAttributes;
   if (!ownAttributes_) ownAttributes_ = std::make_unique<TArchiveAttributes>();
@@ -114,6 +130,8 @@ TArchiveAttributes& TArcZip::Attributes() {
 int TArcZip::ZipFiles() {
   TBusyGuard busy(*this);
   cancel_ = false;
+  // The attribute store is read afresh for each run: another run may have changed it meanwhile.
+  ownAttributes_.reset();
   bool keep = KeepZipOpen;
   struct TEndOfRun {
     TArcZip& z;
@@ -185,8 +203,8 @@ int TArcZip::ZipFiles() {
   std::vector<size_t> packIndex(items.size(), SIZE_MAX);
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].IsFolder) continue;
-    bool store = PackLevel <= 0 || items[i].Size == 0 ||
-                 MatchesPatternList(NoCompressList, items[i].Path);
+    bool store =
+        PackLevel <= 0 || items[i].Size == 0 || MatchesPatternList(NoCompressList, items[i].Path);
     packIndex[i] = sources.size();
     sources.push_back({items[i].Path, store});
     run.storeMethod.push_back(store);
@@ -317,7 +335,7 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   }
   TFd fd;
   for (;;) {
-    fd.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd.fd = OpenSourceFile(path);
     if (fd.fd >= 0) break;
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, srFileOpenError, path, -1, retry);
@@ -453,7 +471,8 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
           torn = true;
           break;
         }
-        crc = static_cast<uint32_t>(crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
+        crc = static_cast<uint32_t>(
+            crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
         emit(chunk.Data);
         progress(chunk.InSize);
         if (chunk.Last) break;
@@ -526,8 +545,8 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
     out.PatchAt(headerPos, header.data(), header.size());
     if (read < static_cast<uint64_t>(size)) {
       ShowMessage(zmSourceShortRead, h.FullName(),
-                  "The file became shorter while it was stored: " + std::to_string(read) +
-                      " of " + std::to_string(size) + " bytes were stored.",
+                  "The file became shorter while it was stored: " + std::to_string(read) + " of " +
+                      std::to_string(size) + " bytes were stored.",
                   zbOK | zbIconWarning);
     }
     done = true;

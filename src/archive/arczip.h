@@ -80,14 +80,18 @@ class TArcZip : public TArcUnZip {
   // Compression threads besides the caller's; -1: one less than the processors.
   int PackThreads = -1;
 
+ protected:
+  // Opens a source file for reading; returns the descriptor, or -1 with errno set.
+  virtual int OpenSourceFile(const std::string& path);
+
  private:
   struct TStoredFile;
   struct TRun;
   TArchiveAttributes& Attributes();
   bool WriteFolderEntry(TRun& run, const TFileItem& item);
   bool StoreFile(TRun& run, const TFileItem& item, size_t packIndex);
-  void WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st,
-                     size_t packIndex, bool& done);
+  void WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st, size_t packIndex,
+                     bool& done);
   void AfterArchiveComplete(TRun& run);
 
   std::unique_ptr<TArchiveAttributes> ownAttributes_;

@@ -118,7 +118,8 @@ void TPackPipeline::OpenLocked(size_t i) {
   f.Id.Ino = st.st_ino;
   f.Id.Size = st.st_size;
   f.Id.MTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  int64_t n = (st.st_size + static_cast<int64_t>(chunkSize_) - 1) / static_cast<int64_t>(chunkSize_);
+  int64_t n =
+      (st.st_size + static_cast<int64_t>(chunkSize_) - 1) / static_cast<int64_t>(chunkSize_);
   f.Chunks = static_cast<size_t>(std::max<int64_t>(n, 1));
   f.Remaining = f.Chunks;
   f.State.assign(f.Chunks, TUnitState::Waiting);
@@ -260,7 +261,8 @@ bool TPackPipeline::Next(size_t i, TPackChunk& out) {
       f.Results[k].reset();
       inflight_ -= PlannedLocked(f, k);
       ++f.Consumed;
-      out.Torn = k > 0 && (out.DictCrc != f.LastTailCrc);
+      // Stored chunks use no dictionary; deflated ones must be primed with the bytes before them.
+      out.Torn = k > 0 && out.DictLen > 0 && out.DictCrc != f.LastTailCrc;
       f.LastTailCrc = out.TailCrc;
       if (out.Last && f.Consumed < f.Chunks) DropLocked(i);
       cv_.notify_all();

@@ -15,7 +15,6 @@
 namespace bctl {
 inline constexpr const char* kWriteButton = "WriteZbtn";            // button bar "&WriteZIP"
 inline constexpr const char* kBasicWriteButton = "BasicWriteZbtn";  // "Basic" group "&WriteZIP"
-inline constexpr const char* kPauseButton = "PauseBtn";
 inline constexpr const char* kSizeCalcButton = "SizeCalcBtn";
 inline constexpr const char* kTrayPauseItem = "TrayPause1";
 inline constexpr const char* kTrayResumeItem = "TrayResume1";
@@ -85,8 +84,13 @@ class IBackupProgram {
   virtual void RequestTerminate(int /*exitCode*/) {}
   // Window modes (Setstate 0-3).
   virtual void Setstate(int) {}
+  // The archive name the rest of the program set (nullopt: none kept outside the run); a run
+  // starts from it.
+  virtual std::optional<QString> ArchiveName() const { return std::nullopt; }
   // The archive name changed (the window's copy follows the engine's ZipName).
   virtual void ArchiveNameChanged(const QString&) {}
+  // A run started or ended (RunInProgress) or counting-only mode changed.
+  virtual void RunStateChanged(bool /*runInProgress*/, bool /*sizeCalcMode*/) {}
 };
 
 // The dialogs of the run and of the naming.

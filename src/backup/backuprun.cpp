@@ -130,6 +130,11 @@ TBackupRun::~TBackupRun() {
   zip_.OnStartZipInfo = nullptr;
 }
 
+void TBackupRun::SyncArchiveName() {
+  const std::optional<QString> outside = program_.ArchiveName();
+  if (outside && *outside != ZipName()) zip_.SetZipName(PathBytes(*outside));
+}
+
 QString TBackupRun::ZipName() const {
   return PathText(zip_.ZipName());
 }
@@ -162,12 +167,15 @@ bool TBackupRun::CountingOnlyStop(int numFiles, int64_t totalBytes, bool& stopNo
 
 std::optional<TBackupRun::Count> TBackupRun::CountingRun(const QString& scratchName) {
   if (running_) return std::nullopt;
+  SyncArchiveName();
   const QString saved = ZipName();
   counted_.reset();
   sizeCalcMode_ = true;
+  program_.RunStateChanged(runInProgress_, sizeCalcMode_);
   SetArchiveName(scratchName, true);
   WriteZbtnClick();
   sizeCalcMode_ = false;
+  program_.RunStateChanged(runInProgress_, sizeCalcMode_);
   SetArchiveName(saved, true);
   return counted_;
 }
@@ -182,6 +190,7 @@ void TBackupRun::WriteCaption(bool running) {
 void TBackupRun::CancelZIP() {
   controls_.SetControlEnabled(S(bctl::kWriteButton), false);
   runInProgress_ = false;
+  program_.RunStateChanged(runInProgress_, sizeCalcMode_);
   WriteCaption(false);
   controls_.SetControlCaption(S(ctl::kPauseButton), QStringLiteral("Pause"));
   display_.SetControlAlarm(S(ctl::kPauseButton), false);
@@ -234,6 +243,7 @@ void TBackupRun::PauseBtnClick() {
 }
 
 void TBackupRun::AddButClick() {
+  SyncArchiveName();
   if (ZipName().isEmpty()) {
     MbInfo(S(runmsg::kOpenZipFirst));
     return;
@@ -375,6 +385,7 @@ void TBackupRun::StartControls() {
   }
   ExcludedCount = BitNotSetCount = NoOverwriteCount = UnfilteredCount = 0;
   runInProgress_ = true;
+  program_.RunStateChanged(runInProgress_, sizeCalcMode_);
   running_ = true;
   WriteCaption(true);
   controls_.SetControlEnabled(S(ctl::kPauseButton), true);
@@ -385,6 +396,7 @@ void TBackupRun::StartControls() {
 }
 
 void TBackupRun::WriteZbtnClick() {
+  if (!running_) SyncArchiveName();
   // 1., 2. Something to back up, and something to include.
   const std::vector<std::string> ticked = ticks_.TickedPaths();
   const std::vector<std::string> highlighted = display_.HighlightedPaths();
@@ -581,7 +593,7 @@ void TBackupRun::WriteZbtnClick() {
         if (cdStaging_) EndStaging();
         if (!counting && ZipName() != requested) SetArchiveName(requested, true);
         running_ = false;
-        if (counting) sizeCalcMode_ = false;
+        if (counting) SetSizeCalcMode(false);
         return;
       }
       zip_.MultiZipInfo.FirstBlockSize = block - firstFree;
@@ -674,6 +686,7 @@ void TBackupRun::WriteZbtnClick() {
 
   // 32. Controls.
   runInProgress_ = false;
+  program_.RunStateChanged(runInProgress_, sizeCalcMode_);
   WriteCaption(false);
   exeMode_ = false;
   display_.SetBusyCursor(false);
@@ -753,6 +766,7 @@ void TBackupRun::WriteZbtnClick() {
     program_.SetAutoRunFile(QString());
     presetKind_ = 0;
     sizeCalcMode_ = false;
+    program_.RunStateChanged(runInProgress_, sizeCalcMode_);
     controls_.SetControlEnabled(S(bctl::kSizeCalcButton), true);
     display_.ClearStatusBar();
 

@@ -87,6 +87,8 @@ class TBackupRun : public QObject {
   void SetArchiveName(const QString& name, bool set);
   // The engine's ZipName.
   QString ZipName() const;
+  // The engine takes the archive name the rest of the program set, when it differs.
+  void SyncArchiveName();
 
   // "TemporaryDIR" ▸ "Default" / "Select", "Check Space", "PromptSkipOpenFiles".
   void TempDefault1Click();
@@ -117,7 +119,10 @@ class TBackupRun : public QObject {
   bool ExeMode() const { return exeMode_; }
   void SetExeMode(bool on) { exeMode_ = on; }
   bool SizeCalcMode() const { return sizeCalcMode_; }
-  void SetSizeCalcMode(bool on) { sizeCalcMode_ = on; }
+  void SetSizeCalcMode(bool on) {
+    sizeCalcMode_ = on;
+    program_.RunStateChanged(runInProgress_, sizeCalcMode_);
+  }
   int PresetKind() const { return presetKind_; }
   void SetPresetKind(int kind) { presetKind_ = kind; }
   bool PauseMode() const { return pauseMode_; }

@@ -172,6 +172,7 @@ bool TNaming::StampTicked() const {
 }
 
 void TNaming::NewZipButClick(NamingSender sender, int presetKind) {
+  run_.SyncArchiveName();
   // 1. The date filter starts afresh.
   host_.ResetDateFilter();
 

@@ -151,8 +151,7 @@ int Add(TArcZip& zip, int argc, char** argv) {
     }
   }
   int problems = 0;
-  zip.OnSkippingFile = [&](TArcUnZip::TSender, TSkipReason r, const std::string& name, int,
-                           bool&) {
+  zip.OnSkippingFile = [&](TArcUnZip::TSender, TSkipReason r, const std::string& name, int, bool&) {
     if (r != srExcludeList) ++problems;
     std::fprintf(stderr, "arczip: skipped (%s): %s\n", SkipReasonLabel(r), name.c_str());
   };

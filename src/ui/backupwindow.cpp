@@ -18,6 +18,7 @@
 
 #include "app/checkstore.h"
 #include "backup/backuprun.h"
+#include "ui/explorerviews.h"
 
 namespace {
 
@@ -210,22 +211,13 @@ void TBackupWindowHost::ReportSuspend(bool on) {
 }
 
 std::vector<std::string> TBackupWindowHost::HighlightedPaths() const {
-  std::vector<std::string> out;
-  auto* tree = Find<QTreeView>("ExplorerTree");
-  if (!tree || !tree->selectionModel()) return out;
-  auto* model = qobject_cast<QFileSystemModel*>(tree->model());
-  if (!model) return out;
-  for (const QModelIndex& i : tree->selectionModel()->selectedRows())
-    out.push_back(PathBytes(model->filePath(i)));
-  return out;
+  auto* tree = Find<TExplorerTree>("ExplorerTree");
+  return tree ? tree->Highlighted() : std::vector<std::string>{};
 }
 
 QString TBackupWindowHost::FocusedTreePath() const {
-  auto* tree = Find<QTreeView>("ExplorerTree");
-  if (!tree) return {};
-  auto* model = qobject_cast<QFileSystemModel*>(tree->model());
-  return model && tree->currentIndex().isValid() ? model->filePath(tree->currentIndex())
-                                                 : QString();
+  auto* tree = Find<TExplorerTree>("ExplorerTree");
+  return tree ? tree->CurrentFolder() : QString();
 }
 
 QString TBackupWindowHost::ShowPasswordDialog() {
@@ -242,25 +234,4 @@ std::optional<QString> TBackupWindowHost::ShowSaveDialog(TSaveDlgForm& form) {
   TSaveDlgWidget dlg(form, window_);
   if (dlg.exec() != QDialog::Accepted) return std::nullopt;
   return form.Text();
-}
-
-QString QtFileFilter(const QString& filter) {
-  const QStringList parts = filter.split(QLatin1Char('|'));
-  QStringList out;
-  for (int i = 0; i + 1 < parts.size(); i += 2) {
-    QString patterns = parts.at(i + 1);
-    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    out << parts.at(i) + QStringLiteral(" (") + patterns + QLatin1Char(')');
-  }
-  return out.join(QStringLiteral(";;"));
-}
-
-QString TBackupWindowHost::OpenFile(const FileDialogSpec& spec) {
-  return QFileDialog::getOpenFileName(window_, spec.title, spec.initialDir,
-                                      QtFileFilter(spec.filter));
-}
-
-QString TBackupWindowHost::SaveFile(const FileDialogSpec& spec) {
-  const QString start = spec.fileName.isEmpty() ? spec.initialDir : spec.fileName;
-  return QFileDialog::getSaveFileName(window_, spec.title, start, QtFileFilter(spec.filter));
 }

@@ -1,12 +1,11 @@
 // The screen side of the backup run and the naming: status bars, gauge, cursor, report box and
-// the highlighted explorer items of the main window, the password dialog, the new-name dialog,
-// a folder browser and the open/save dialogs.
+// the highlighted explorer items of the main window, the password dialog, the new-name dialog
+// and a folder browser.
 #pragma once
 
 #include <QDialog>
 #include <QPointer>
 
-#include "app/filedialoghost.h"
 #include "backup/backuphosts.h"
 #include "backup/naming.h"
 
@@ -43,10 +42,7 @@ class TSaveDlgWidget : public QDialog {
   QLineEdit* edit_;
 };
 
-class TBackupWindowHost : public IBackupDisplay,
-                          public IBackupDialogs,
-                          public INamingHost,
-                          public IFileDialogHost {
+class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public INamingHost {
  public:
   // window: the main window whose widgets (by objectName) are shown and changed.
   explicit TBackupWindowHost(QWidget* window);
@@ -75,10 +71,6 @@ class TBackupWindowHost : public IBackupDisplay,
   std::optional<QString> ShowSaveDialog(TSaveDlgForm& form) override;
   QString FocusedTreePath() const override;
 
-  // IFileDialogHost
-  QString OpenFile(const FileDialogSpec& spec) override;
-  QString SaveFile(const FileDialogSpec& spec) override;
-
  private:
   template <class T>
   T* Find(const char* name) const;
@@ -86,6 +78,3 @@ class TBackupWindowHost : public IBackupDisplay,
   QPointer<QWidget> window_;
   bool busy_ = false;
 };
-
-// A filter "Job Files (*.job)|*.JOB;*.CAT" as Qt writes it: "Job Files (*.job) (*.JOB *.CAT)".
-QString QtFileFilter(const QString& filter);

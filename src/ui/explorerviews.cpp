@@ -35,9 +35,9 @@ TExplorerTree::TExplorerTree(ExplorerTreeModel* model, QWidget* parent)
           });
   setContextMenuPolicy(Qt::ActionsContextMenu);
   clearSelected_ = new QAction(QStringLiteral("Clear Selected"), this);
-  clearSelected_->setObjectName(QStringLiteral("ClearSelected"));
+  clearSelected_->setObjectName(QStringLiteral("ExplorerClearSelected"));
   programDir_ = new QAction(QStringLiteral("Program DIR"), this);
-  programDir_->setObjectName(QStringLiteral("ProgramDIR1"));
+  programDir_->setObjectName(QStringLiteral("ExplorerProgramDIR"));
   addAction(clearSelected_);
   addAction(programDir_);
   connect(clearSelected_, &QAction::triggered, this, &TExplorerTree::Clearchecks);

@@ -16,9 +16,9 @@ TInclusionGridView::TInclusionGridView(TInclusionGrid* grid, QWidget* parent)
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   tidy_ = new QAction(QStringLiteral("Tidy Grid"), this);
-  tidy_->setObjectName(QStringLiteral("TidyGrid"));
+  tidy_->setObjectName(QStringLiteral("GridViewTidy"));
   clear_ = new QAction(QStringLiteral("Clear Grid"), this);
-  clear_->setObjectName(QStringLiteral("ClearGrid"));
+  clear_->setObjectName(QStringLiteral("GridViewClear"));
   addAction(tidy_);
   addAction(clear_);
   connect(tidy_, &QAction::triggered, grid_, &TInclusionGrid::Tidy);

@@ -10,8 +10,8 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -45,15 +45,26 @@
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
+#include "app/explorer.h"
+#include "app/filemenuhandler.h"
+#include "app/inclusiongrid.h"
 #include "app/instancemanager.h"
 #include "app/jobcontroller.h"
+#include "app/optionscontroller.h"
+#include "app/preferences.h"
 #include "app/settingsfiles.h"
+#include "app/sizecalculator.h"
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
-#include "ui/backupwindow.h"
 #include "platform/programdir.h"
+#include "ui/backupwindow.h"
+#include "ui/explorerviews.h"
+#include "ui/filedialogs.h"
+#include "ui/inclusiongridview.h"
+#include "ui/optionlistview.h"
 #include "ui/optionlistwidgets.h"
+#include "ui/recentmenu.h"
 
 namespace {
 
@@ -180,6 +191,14 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   lifecycle_ = std::make_unique<TAppLifecycle>(ctx_, *this, *this);
   lifecycle_->SetInstanceManager(instance);
   lifecycle_->SetProgramPath(QApplication::applicationFilePath());
+  qtDialogs_ = std::make_unique<TQtFileDialogHost>(this);
+  dialogs_ = qtDialogs_.get();
+  // The subsystems first: the views below show their models.
+  WireSubsystems(ctx_, *this, *this, *this, *this, *this, *this);
+  backupHost_ = std::make_unique<TBackupWindowHost>(this);
+  backupSeams_ = std::make_unique<IBackupSeams>();
+  backup_ = std::make_unique<TBackupCore>(ctx_, *this, *backupHost_, *backupHost_, *backupHost_,
+                                          *backupSeams_);
 
   QFont f(QStringLiteral("Arial"));
   f.setPixelSize(12);
@@ -217,6 +236,16 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
 
   BuildPopups();
 
+  // The option lists' views replace the placeholder lists; the size edits are bound.
+  const QStringList missing = InstallOptionViews(centralWidget(), *ctx_.Lists);
+  if (!missing.isEmpty())
+    qWarning("option lists without a view: %s", qPrintable(missing.join(' ')));
+  for (auto* view : findChildren<TOptionListView*>()) {
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
+  recentMenu_ = new TRecentMenu(ctx_.History.get(), findChild<QMenu*>(QStringLiteral("File1")));
+
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
   timer1_->setInterval(1000);
@@ -228,11 +257,8 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   trayIcon_->setObjectName(QStringLiteral("TrayIcon1"));
   trayIcon_->setContextMenu(popupMenu(QStringLiteral("PopupTray")));
 
-  backupHost_ = std::make_unique<TBackupWindowHost>(this);
-  backupSeams_ = std::make_unique<IBackupSeams>();
-  backup_ = std::make_unique<TBackupCore>(ctx_, *this, *backupHost_, *backupHost_, *backupHost_,
-                                          *backupHost_, *backupSeams_);
   BindOwnCommands();
+  BindCommands();
   BindBackupCommands();
   qApp->installEventFilter(this);
   connect(lifecycle_.get(), &TAppLifecycle::closeReady, this, &QWidget::close);
@@ -250,71 +276,8 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
 
 TMainform::~TMainform() {
   if (qApp) qApp->removeEventFilter(this);
-  backup_.reset();
-}
-
-void TMainform::BindBackupCommands() {
-  TBackupRun& run = backup_->run();
-  TNaming& naming = backup_->naming();
-  auto button = [this](const char* name, auto fn) {
-    if (auto* b = findChild<QAbstractButton*>(S(name)))
-      connect(b, &QAbstractButton::clicked, this, fn);
-  };
-  auto item = [this](const char* name, auto fn) {
-    if (auto* a = findChild<QAction*>(S(name))) connect(a, &QAction::triggered, this, fn);
-  };
-  button("WriteZbtn", [&run] { run.WriteZbtnClick(); });
-  button("BasicWriteZbtn", [&run] { run.WriteZbtnClick(); });
-  button("PauseBtn", [&run] { run.PauseBtnClick(); });
-  button("AddBut", [&run] { run.AddButClick(); });
-  button("NewZipBut", [&naming] { naming.NewZipButClick(NamingSender::NewZip); });
-  button("NewEXEBut", [&naming] { naming.NewZipButClick(NamingSender::NewExe); });
-  button("StealthDefineBtn", [&naming] { naming.NewZipButClick(NamingSender::Define); });
-  button("OpenCbutton", [this] { backup_->jobs().OpenCbutton(JobSender::Dialog); });
-  item("NewZip1", [&naming] { naming.NewZipButClick(NamingSender::NewZipMenu); });
-  const char* presets[] = {"MozAllData1", "ThunderbirdAllData1", "ThunderbirdProfile1",
-                           "FirefoxProfile1"};
-  for (int kind = 1; kind <= 4; ++kind)
-    item(presets[kind - 1],
-         [&naming, kind] { naming.NewZipButClick(NamingSender::Preset, kind); });
-  const char* formats[] = {"MonDate1", "NumDate1", "MonDateTime1", "NumDateTime1"};
-  for (int tag = 0; tag < 4; ++tag)
-    item(formats[tag], [this, tag] { backup_->settings().DateTimeFormatClick(tag); });
-  item("NameToFilename1", [&naming] { naming.NameToFilename1Click(); });
-  item("TempDefault1", [&run] { run.TempDefault1Click(); });
-  item("SetTempDIR1", [&run] { run.SetTempDIR1Click(); });
-  item("CheckSpace1", [&run] { run.CheckSpace1Click(); });
-}
-
-void TMainform::Setstate(int mode) {
-  backup_->options().Setstate(mode);
-}
-
-void TMainform::INIfileIO(const QString& file) {
-  backup_->settings().INIfileIO(file);
-}
-
-void TMainform::OpenCbutton() {
-  backup_->jobs().OpenCbutton(JobSender::AutoRun);
-}
-
-bool TMainform::ArchiveBusy() const {
-  return backup_->ArcZip1.Busy();
-}
-
-bool TMainform::OperationPaused() const {
-  return backup_->run().PauseMode();
-}
-
-void TMainform::ResumeOperation() {
-  if (backup_->run().PauseMode()) backup_->run().PauseBtnClick();
-}
-
-void TMainform::CancelOperation() {
-  if (backup_->run().RunInProgress())
-    backup_->run().CancelZIP();
-  else
-    backup_->ArcZip1.CancelOperation();
+  // The views go before the models they show (the models live in ctx_).
+  delete takeCentralWidget();
 }
 
 void TMainform::FormCreate() {
@@ -527,21 +490,17 @@ QWidget* TMainform::BuildBrowserTab() {
   h->setContentsMargins(2, 2, 2, 2);
   auto* split = new QSplitter(Qt::Horizontal, page);
 
-  treeModel_ = new QFileSystemModel(this);
-  treeModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-  auto* tree = new QTreeView(split);
-  tree->setObjectName(QStringLiteral("ExplorerTree"));
-  tree->setToolTip(S("Single-Click directory to select"));
-  tree->setHeaderHidden(true);
-  tree->setEnabled(false);
+  tree_ = new TExplorerTree(&ctx_.Explorer->TreeModel(), split);
+  tree_->setObjectName(QStringLiteral("ExplorerTree"));
+  tree_->setToolTip(S("Single-Click directory to select"));
+  tree_->setEnabled(false);
 
-  listModel_ = new QFileSystemModel(this);
-  listModel_->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot);
-  auto* list = new QTreeView(split);
-  list->setObjectName(QStringLiteral("ExplorerList"));
-  list->setToolTip(S("Double-Click ZIP to Open, Single-Click directory to select"));
-  list->setRootIsDecorated(false);
-  list->setEnabled(false);
+  list_ = new TExplorerList(&ctx_.Explorer->ListModel(), split);
+  list_->setObjectName(QStringLiteral("ExplorerList"));
+  list_->setToolTip(S("Double-Click ZIP to Open, Single-Click directory to select"));
+  list_->setEnabled(false);
+  list_->setColumnWidth(0, 220);
+  LinkExplorerViews(tree_, list_);
   split->setSizes({280, 500});
   h->addWidget(split);
   return page;
@@ -670,11 +629,10 @@ QWidget* TMainform::BuildZipTab() {
   QGroupBox* inc = Group(page, "GroupInclusionGrid", "Inclusion Grid");
   auto* incL = new QVBoxLayout(inc);
   compact(incL);
-  auto* table = new QTableWidget(19, 3, inc);
+  gridView_ = new TInclusionGridView(ctx_.Grid.get(), inc);
+  auto* table = gridView_;
   table->setObjectName(QStringLiteral("InclusionGrid"));
   table->setToolTip(S("Inclusion specifications for Archive\r\n    Click cell to add/change"));
-  table->setHorizontalHeaderLabels({S("Include"), S("Exclude"), S("NoComp")});
-  table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   table->horizontalHeader()->setFixedHeight(18);
   table->verticalHeader()->setDefaultSectionSize(16);
   table->verticalHeader()->setVisible(false);
@@ -1175,55 +1133,28 @@ void TMainform::EnableExplorer() {
 }
 
 void TMainform::FillGridDefaults() {
-  auto* grid = findChild<QTableWidget*>(QStringLiteral("InclusionGrid"));
-  if (!grid) return;
-  grid->clearContents();
-  auto put = [grid](int row, int col, const char* text) {
-    grid->setItem(row - 1, col, new QTableWidgetItem(S(text)));
-  };
-  put(1, 0, "*.*");
-  put(1, 1, "*.TMP");
-  put(2, 1, "*.SWP");
+  TInclusionGrid& grid = *ctx_.Grid;
+  grid.BeginUpdate();
+  grid.Clear();
+  grid.SetCell(TInclusionGrid::INCLUDE, 1, S("*.*"));
+  grid.SetCell(TInclusionGrid::EXCLUDE, 1, S("*.TMP"));
+  grid.SetCell(TInclusionGrid::EXCLUDE, 2, S("*.SWP"));
   const char* nocomp[] = {"*.JPG", "*.GIF", "*.JPG", "*.MP3", "*.OGG", "*.MP4"};
-  for (int i = 0; i < 6; ++i) put(i + 1, 2, nocomp[i]);
-  // The grid the run reads starts with the same cells.
-  for (int r = 0; r < grid->rowCount(); ++r)
-    for (int c = 0; c < grid->columnCount() && c < 3; ++c)
-      if (QTableWidgetItem* it = grid->item(r, c)) backup_->grid.SetCell(c, r + 1, it->text());
+  for (int i = 0; i < 6; ++i) grid.SetCell(TInclusionGrid::NOCOMP, i + 1, S(nocomp[i]));
+  grid.EndUpdate();
 }
 
 void TMainform::ActivateExplorerTree() {
-  auto* tree = findChild<QTreeView*>(QStringLiteral("ExplorerTree"));
-  if (!tree) return;
-  treeModel_->setRootPath(QDir::rootPath());
-  tree->setModel(treeModel_);
-  for (int c = 1; c < treeModel_->columnCount(); ++c) tree->hideColumn(c);
+  tree_->SetWindowShown();
+  ctx_.Explorer->TreeModel().Refresh();
 }
 
 void TMainform::ActivateExplorerList() {
-  auto* list = findChild<QTreeView*>(QStringLiteral("ExplorerList"));
-  auto* tree = findChild<QTreeView*>(QStringLiteral("ExplorerTree"));
-  if (!list || !tree) return;
-  const QString root = startFolder_.isEmpty() ? QDir::homePath() : startFolder_;
-  listModel_->setRootPath(root);
-  list->setModel(listModel_);
-  list->setRootIndex(listModel_->index(root));
-  list->setColumnWidth(0, 220);
-  connect(tree, &QTreeView::clicked, list, [this, list](const QModelIndex& index) {
-    const QString path = treeModel_->filePath(index);
-    listModel_->setRootPath(path);
-    list->setRootIndex(listModel_->index(path));
-  });
+  ctx_.Explorer->ListModel().Refresh();
 }
 
 void TMainform::ExpandTreeToStart() {
-  auto* tree = findChild<QTreeView*>(QStringLiteral("ExplorerTree"));
-  if (!tree || !tree->model()) return;
-  const QModelIndex start =
-      treeModel_->index(startFolder_.isEmpty() ? QDir::homePath() : startFolder_);
-  for (QModelIndex i = start; i.isValid(); i = i.parent()) tree->expand(i);
-  tree->setCurrentIndex(start);
-  tree->scrollTo(start);
+  tree_->BrowseTo(startFolder_.isEmpty() ? QDir::homePath() : startFolder_);
 }
 
 void TMainform::EnableArchiveView(bool on) {
@@ -1238,7 +1169,9 @@ void TMainform::PrepareArchiveView() {
 }
 
 void TMainform::SetArchiveName(const QString& name) {
-  backup_->run().SetArchiveName(name, true);
+  ctx_.ZipName = name;
+  SetControlCaption(QStringLiteral("StatusZipFile"),
+                    name.isEmpty() ? S("ZipFile: <none>") : S("ZipFile: ") + name);
 }
 
 void TMainform::SetTrayEnabled(bool on) {
@@ -1251,4 +1184,287 @@ void TMainform::StopGeneralTimer() {
 
 void TMainform::StopSchedulerTimer() {
   schedTimer_->stop();
+}
+
+// --- IStartupSeams: option lists, settings, jobs, recent jobs, explorer ---
+
+void TMainform::Setstate(int mode) {
+  ctx_.Options->Setstate(mode);
+}
+
+void TMainform::INIfileIO(const QString& file) {
+  ctx_.Settings->INIfileIO(file);
+}
+
+void TMainform::INIcheckedMenuItem(const QString& key, bool checked) {
+  ctx_.Prefs->Write(key, checked);
+}
+
+void TMainform::OpenCbutton() {
+  ctx_.Jobs->OpenCbutton(JobSender::AutoRun);
+}
+
+void TMainform::ClearRecentSlot() {
+  ctx_.History->FileChangedCaption.clear();
+}
+
+void TMainform::LoadRecentList() {
+  ctx_.History->Load();
+}
+
+void TMainform::OpenRecent(const QString& file) {
+  TFileMenuHandler& history = *ctx_.History;
+  // A job named on the command line was opened, and run, by window creation: here it only
+  // joins the recent list. Opening it again would reload it and, while AutoRunFile is still
+  // set, run it a second time. (The tag makes the window's reaction to the new current file do
+  // nothing, as for a file chosen in "o&PenJob".)
+  if (HasExtension(file, {QStringLiteral(".JOB"), QStringLiteral(".CAT")})) history.Tag = 1;
+  history.SetCurrentFile(file);
+  history.Tag = 0;
+}
+
+void TMainform::LinkListToTree() {
+  ctx_.Explorer->SetLinked(true);
+}
+
+// --- IMainWindow ---
+
+QString TMainform::ExplorerCurrentFolder() const {
+  return tree_->CurrentFolder();
+}
+
+bool TMainform::CtrlHeld() const {
+  return QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
+}
+
+void TMainform::ShowZipTab() {
+  if (auto* inner = findChild<QTabWidget*>(QStringLiteral("PageControl2")))
+    inner->setCurrentIndex(0);
+}
+
+void TMainform::ShowSizeCount(const QString& count, const QString& total) {
+  SetControlCaption(QStringLiteral("StatusCount"), count);
+  SetControlCaption(QStringLiteral("StatusTotalSize"), total);
+}
+
+void TMainform::GaugeClear() {
+  if (auto* gauge = findChild<QProgressBar*>(QStringLiteral("Gauge"))) gauge->setValue(0);
+}
+
+// --- IWindowModeHost ---
+
+void TMainform::ShowExplorerCheckBoxes(bool show) {
+  ctx_.Explorer->SetMakeMode(show);
+}
+
+void TMainform::ClearArchiveView() {
+  if (auto* v = findChild<QTreeWidget*>(QStringLiteral("ArchiveView"))) v->clear();
+}
+
+void TMainform::ClearStatusBar() {
+  SetControlCaption(QStringLiteral("StatusCount"), S("DIR&files count"));
+  SetControlCaption(QStringLiteral("StatusTotalSize"), S("Total size (Kb)"));
+  SetControlCaption(QStringLiteral("StatusActiveFile"), S("ActiveFile: <none>"));
+}
+
+void TMainform::SetZip64Highlighted(bool on) {
+  if (auto* label = findChild<QLabel*>(QStringLiteral("Zip64Label")))
+    label->setStyleSheet(on ? QStringLiteral("color: red; font-weight: bold;")
+                            : QStringLiteral("color: silver;"));
+}
+
+void TMainform::SetGroupCaptionHighlighted(const QString& group, bool on) {
+  if (auto* g = findChild<QGroupBox*>(group)) ::SetGroupCaptionHighlighted(g, on);
+}
+
+// --- ISchedulerControls ---
+
+namespace {
+const char* const kDays[] = {"SchedSunday",   "SchedMonday", "SchedTuesday", "SchedWednesday",
+                             "SchedThursday", "SchedFriday", "SchedSaturday"};
+}
+
+void TMainform::SetScheduleDays(int days) {
+  for (int i = 0; i < 7; ++i)
+    if (auto* box = findChild<QCheckBox*>(S(kDays[i]))) box->setChecked(days & (1 << i));
+}
+
+void TMainform::SetScheduleTime(const QString& time) {
+  auto* picker = findChild<QTimeEdit*>(QStringLiteral("SchedTime"));
+  if (!picker) return;
+  for (const char* format : {"HH:mm", "H:mm", "HH:mm:ss", "H:mm:ss"}) {
+    const QTime t = QTime::fromString(time.trimmed(), S(format));
+    if (t.isValid()) {
+      picker->setTime(t);
+      return;
+    }
+  }
+}
+
+void TMainform::SetScheduleFile(const QString& file) {
+  if (auto* edit = findChild<QLineEdit*>(QStringLiteral("SchedJobFile"))) edit->setText(file);
+}
+
+QString TMainform::ScheduleFile() const {
+  auto* edit = findChild<QLineEdit*>(QStringLiteral("SchedJobFile"));
+  return edit ? edit->text() : QString();
+}
+
+void TMainform::StartSchedulerTimer() {
+  schedTimer_->start();
+}
+
+// --- IFileDialogHost ---
+
+void TMainform::SetFileDialogHost(IFileDialogHost* host) {
+  dialogs_ = host ? host : qtDialogs_.get();
+}
+
+QString TMainform::OpenFile(const FileDialogSpec& spec) {
+  return dialogs_->OpenFile(spec);
+}
+
+QString TMainform::SaveFile(const FileDialogSpec& spec) {
+  return dialogs_->SaveFile(spec);
+}
+
+// --- Commands of the option lists, settings, jobs, grid and recent jobs ---
+
+void TMainform::BindCommands() {
+  auto action = [this](const QString& name) { return findChild<QAction*>(name); };
+  auto onAction = [&](const QString& name, auto fn) {
+    if (QAction* a = action(name)) connect(a, &QAction::triggered, this, fn);
+  };
+  auto onButton = [this](const char* name, auto fn) {
+    if (auto* b = findChild<QAbstractButton*>(S(name)))
+      connect(b, &QAbstractButton::clicked, this, fn);
+  };
+
+  // Jobs.
+  auto openJob = [this] { ctx_.Jobs->OpenCbutton(JobSender::Dialog); };
+  onButton("OpenCbutton", openJob);
+  onAction(QStringLiteral("OpenJob1"), openJob);
+  auto saveJob = [this] { ctx_.Jobs->SaveCbtnClick(); };
+  onButton("SaveCbtn", saveJob);
+  onAction(QStringLiteral("SaveJob1"), saveJob);
+  onAction(QStringLiteral("ModifyJob1"), [this] { ctx_.Jobs->ModifyJobClick(); });
+  onButton("SchedOpenJobBtn", [this] { ctx_.Jobs->OpenCbutton(JobSender::SchedulerOpen); });
+  connect(list_, &TExplorerList::FileActivated, this,
+          [this](const QString& file) { ctx_.Jobs->ExplorerListFileActivated(file); });
+  onAction(QStringLiteral("ClearHistory1"), [this] { ctx_.History->ClearHistory(); });
+
+  // Settings.
+  auto setDefault = [this] { ctx_.Settings->SetDefaultClick(); };
+  onButton("MakeDefaultBtn", setDefault);
+  onAction(QStringLiteral("SetDefault1"), setDefault);
+  onAction(S(ctl::kBasicItem), [this] { ctx_.Options->ExpertModeClick(false); });
+  onAction(S(ctl::kAdvancedItem), [this] { ctx_.Options->ExpertModeClick(true); });
+
+  // Boolean preferences: the handler toggles the check mark itself, so the toggle the action
+  // has just made is taken back first.
+  const std::pair<const char*, const char*> toggles[] = {
+      {ctl::kStartMinimisedItem, "StartMinimised"},
+      {ctl::kDisplayEmptyDirItem, "DisplayEmptyDIR"},
+      {ctl::kSchedPromptItem, "SchedBUPrompt"},
+      {ctl::kStealthEnableItem, "StealthEnabled"},
+      {ctl::kStealthExclZipItem, "StealthZIP"},
+      {ctl::kMinimizeOnLoadItem, "StealthMinimizeOnLoad"},
+      {ctl::kMinToTrayItem, "MinToTray"},
+      {ctl::kPromptSkipOpenFilesItem, "PromptSkipOpenFiles"},
+      {ctl::kFullReportItem, "FullReport"},
+      {ctl::kCheckSpaceItem, "CheckTempSpace"},
+      {ctl::kAutoRenameOnSizeItem, "StealthARen"},
+  };
+  for (const auto& [item, key] : toggles) {
+    QAction* a = action(S(item));
+    if (!a) continue;
+    connect(a, &QAction::triggered, this, [this, a, key = S(key)] {
+      a->setChecked(!a->isChecked());
+      ctx_.Settings->ToggleMenuPreference(key);
+    });
+  }
+  for (const auto& [box, key] : {std::pair{ctl::kLargeFontsBox, "LargeFonts"},
+                                 std::pair{ctl::kQuickSearchBox, "QuickSearch"}}) {
+    if (auto* b = findChild<QAbstractButton*>(S(box)))
+      connect(b, &QAbstractButton::clicked, this,
+              [this, key = S(key)](bool on) { ctx_.Settings->CheckBoxPreference(key, on); });
+  }
+  onAction(S(ctl::kProgramDirItem), [this] { ctx_.Settings->JobDirClick(true); });
+  onAction(S(ctl::kBackupDirItem), [this] { ctx_.Settings->JobDirClick(false); });
+  onAction(S(ctl::kPromptEraseItem), [this] { ctx_.Settings->ClearDiskMethodClick(false); });
+  onAction(S(ctl::kNoPromptEraseItem), [this] { ctx_.Settings->ClearDiskMethodClick(true); });
+  onAction(S(ctl::kTempDefaultItem), [this] { ctx_.Settings->TempDirChosen(QString()); });
+  onAction(S(ctl::kTempSelectItem), [this] { backup_->run().SetTempDIR1Click(); });
+  for (int tag = 0; tag < 4; ++tag)
+    onAction(S(ctl::kDateTimeFormatItems[tag]),
+             [this, tag] { ctx_.Settings->DateTimeFormatClick(tag); });
+  for (int tag = 0; tag < 6; ++tag)
+    onAction(S(ctl::kSortByItems[tag]), [this, tag] { ctx_.Settings->SortByClick(tag); });
+
+  // Explorer tree popup, inclusion grid popup, size calculator.
+  onAction(QStringLiteral("TreeClearSelected1"), [this] { tree_->Clearchecks(); });
+  onAction(QStringLiteral("TreeProgramDIR1"), [this] { tree_->ProgramDirAction()->trigger(); });
+  onAction(QStringLiteral("TidyGrid1"), [this] { ctx_.Grid->Tidy(); });
+  onAction(QStringLiteral("ClearGrid1"), [this] { ctx_.Grid->Clear(); });
+  onButton("SizeCalcBtn", [this] { ctx_.SizeCalc->SizeCalcClick(); });
+}
+
+// --- Backup run and naming ---
+
+void TMainform::BindBackupCommands() {
+  TBackupRun& run = backup_->run();
+  TNaming& naming = backup_->naming();
+  auto button = [this](const char* name, auto fn) {
+    if (auto* b = findChild<QAbstractButton*>(S(name)))
+      connect(b, &QAbstractButton::clicked, this, fn);
+  };
+  auto item = [this](const char* name, auto fn) {
+    if (auto* a = findChild<QAction*>(S(name))) connect(a, &QAction::triggered, this, fn);
+  };
+  button(bctl::kWriteButton, [&run] { run.WriteZbtnClick(); });
+  button(bctl::kBasicWriteButton, [&run] { run.WriteZbtnClick(); });
+  button(ctl::kPauseButton, [&run] { run.PauseBtnClick(); });
+  button(ctl::kAddToZipButton, [&run] { run.AddButClick(); });
+  button("NewZipBut", [&naming] { naming.NewZipButClick(NamingSender::NewZip); });
+  button("NewEXEBut", [&naming] { naming.NewZipButClick(NamingSender::NewExe); });
+  button("StealthDefineBtn", [&naming] { naming.NewZipButClick(NamingSender::Define); });
+  item("NewZip1", [&naming] { naming.NewZipButClick(NamingSender::NewZipMenu); });
+  const char* presets[] = {"MozAllData1", "ThunderbirdAllData1", "ThunderbirdProfile1",
+                           "FirefoxProfile1"};
+  for (int kind = 1; kind <= 4; ++kind)
+    item(presets[kind - 1],
+         [&naming, kind] { naming.NewZipButClick(NamingSender::Preset, kind); });
+  item("NameToFilename1", [&naming] { naming.NameToFilename1Click(); });
+}
+
+bool TMainform::ExeMode() const {
+  return backup_->run().ExeMode();
+}
+
+void TMainform::SetAddToArchive(bool on) {
+  backup_->run().SetAddMode(on);
+}
+
+void TMainform::ModifyJobNaming() {
+  backup_->naming().NewZipButClick(NamingSender::ModifyJob);
+}
+
+bool TMainform::ArchiveBusy() const {
+  return backup_ && backup_->ArcZip1.Busy();
+}
+
+bool TMainform::OperationPaused() const {
+  return backup_ && backup_->run().PauseMode();
+}
+
+void TMainform::ResumeOperation() {
+  if (backup_ && backup_->run().PauseMode()) backup_->run().PauseBtnClick();
+}
+
+void TMainform::CancelOperation() {
+  if (!backup_) return;
+  if (backup_->run().RunInProgress())
+    backup_->run().CancelZIP();
+  else
+    backup_->ArcZip1.CancelOperation();
 }

@@ -12,22 +12,35 @@
 #include <memory>
 
 #include "app/controlhost.h"
+#include "app/filedialoghost.h"
 #include "app/lifecycle.h"
 #include "app/maincontext.h"
+#include "app/mainwiring.h"
+#include "app/optionhosts.h"
 #include "app/startupseams.h"
 
 class QAction;
-class QFileSystemModel;
 class QMenu;
 class QSessionManager;
 class QSystemTrayIcon;
 class QTimer;
+class TExplorerList;
+class TExplorerTree;
+class TInclusionGridView;
 class TInstanceManager;
+class IBackupSeams;
 class TBackupCore;
 class TBackupWindowHost;
-class IBackupSeams;
+class TQtFileDialogHost;
+class TRecentMenu;
 
-class TMainform : public QMainWindow, public IControlHost, public IStartupSeams {
+class TMainform : public QMainWindow,
+                  public IControlHost,
+                  public IStartupSeams,
+                  public IMainWindow,
+                  public IWindowModeHost,
+                  public ISchedulerControls,
+                  public IFileDialogHost {
   Q_OBJECT
  public:
   // args: the command-line arguments after the program name. The widgets are built here;
@@ -44,6 +57,12 @@ class TMainform : public QMainWindow, public IControlHost, public IStartupSeams 
   QMenu* popupMenu(const QString& name) const;
   QSystemTrayIcon* trayIcon() const { return trayIcon_; }
   bool hintsShown() const { return hintsShown_; }
+  TExplorerTree* explorerTree() const { return tree_; }
+  TExplorerList* explorerList() const { return list_; }
+  TInclusionGridView* gridView() const { return gridView_; }
+  TRecentMenu* recentMenu() const { return recentMenu_; }
+  // The file dialogs (Qt's by default; tests answer them from a script). Null restores Qt's.
+  void SetFileDialogHost(IFileDialogHost* host);
   // Closes without asking (a termination signal); a running operation is cancelled first.
   void CloseWithoutQuestion();
   // The session manager asks whether the session may end.
@@ -82,18 +101,55 @@ class TMainform : public QMainWindow, public IControlHost, public IStartupSeams 
   void EnableArchiveView(bool on) override;
   void PrepareArchiveView() override;
   void SetArchiveName(const QString& name) override;
+  void SetTrayEnabled(bool on) override;
+  void StopGeneralTimer() override;
+  void StopSchedulerTimer() override;
+  // IStartupSeams: option lists, settings, jobs, recent jobs, explorer.
   void Setstate(int mode) override;
   void INIfileIO(const QString& file) override;
+  void INIcheckedMenuItem(const QString& key, bool checked) override;
   void OpenCbutton() override;
+  void ClearRecentSlot() override;
+  void LoadRecentList() override;
+  void OpenRecent(const QString& file) override;
+  void LinkListToTree() override;
+
+  // IMainWindow
+  QString ExplorerCurrentFolder() const override;
+  bool CtrlHeld() const override;
+  void ShowZipTab() override;
+  void ShowSizeCount(const QString& count, const QString& total) override;
+  void GaugeClear() override;
+  bool ExeMode() const override;
+  void SetAddToArchive(bool on) override;
+  void ModifyJobNaming() override;
+  // IStartupSeams: the archive engine of the run.
   bool ArchiveBusy() const override;
   bool OperationPaused() const override;
   void ResumeOperation() override;
   void CancelOperation() override;
-  // The backup side of the window: engine, options, jobs, run and naming.
-  TBackupCore& backup() { return *backup_; }
-  void SetTrayEnabled(bool on) override;
-  void StopGeneralTimer() override;
-  void StopSchedulerTimer() override;
+
+  // IWindowModeHost
+  void ShowExplorerCheckBoxes(bool show) override;
+  void ClearArchiveSearchResults() override {}
+  void ResetGlobalSearchFlag() override {}
+  void ClearArchiveView() override;
+  void ClearStatusBar() override;
+  void ResetTrayStealthFlag() override {}
+  void SetTrayIconStatic() override {}
+  void SetZip64Highlighted(bool on) override;
+  void SetGroupCaptionHighlighted(const QString& group, bool on) override;
+
+  // ISchedulerControls
+  void SetScheduleDays(int days) override;
+  void SetScheduleTime(const QString& time) override;
+  void SetScheduleFile(const QString& file) override;
+  QString ScheduleFile() const override;
+  void StartSchedulerTimer() override;
+
+  // IFileDialogHost: passed on to the current dialog host.
+  QString OpenFile(const FileDialogSpec& spec) override;
+  QString SaveFile(const FileDialogSpec& spec) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -113,21 +169,29 @@ class TMainform : public QMainWindow, public IControlHost, public IStartupSeams 
   QWidget* BuildButtonBar();
   void BuildStatusBars(QWidget* host, class QVBoxLayout* layout);
   void BindOwnCommands();
+  // Buttons and menu items of the option lists, settings, jobs, grid and recent jobs.
+  void BindCommands();
+  // "&WriteZIP", "Pause", "&AddToZIP", the naming commands and the temporary folder.
   void BindBackupCommands();
   void About();
 
   MainContext ctx_;
   std::unique_ptr<TAppLifecycle> lifecycle_;
-  std::unique_ptr<TBackupWindowHost> backupHost_;
-  std::unique_ptr<IBackupSeams> backupSeams_;
-  std::unique_ptr<TBackupCore> backup_;
   TInstanceManager* instance_ = nullptr;
   QList<QMenu*> popups_;
   QSystemTrayIcon* trayIcon_ = nullptr;
   QTimer* timer1_ = nullptr;
   QTimer* schedTimer_ = nullptr;
-  QFileSystemModel* treeModel_ = nullptr;
-  QFileSystemModel* listModel_ = nullptr;
+  std::unique_ptr<TQtFileDialogHost> qtDialogs_;
+  // The backup run and the naming with their screen side.
+  std::unique_ptr<TBackupWindowHost> backupHost_;
+  std::unique_ptr<IBackupSeams> backupSeams_;
+  std::unique_ptr<TBackupCore> backup_;
+  IFileDialogHost* dialogs_ = nullptr;
+  TExplorerTree* tree_ = nullptr;
+  TExplorerList* list_ = nullptr;
+  TInclusionGridView* gridView_ = nullptr;
+  TRecentMenu* recentMenu_ = nullptr;
   QString startFolder_;
   bool hintsShown_ = true;
   bool firstPaintQueued_ = false;

@@ -178,9 +178,9 @@ TEST_F(SettingsFiles, DefaultFileAppliesPreferencesAndSchedule) {
   EXPECT_EQ(host.ControlCaption(ctl::kContextHelpItem), "");
   EXPECT_FALSE(host.ControlChecked(ctl::kThemeManagerItem));
   EXPECT_EQ(lists.viewList.CheckedIndex(), kViewList) << "negative reads as 0";
-  EXPECT_TRUE(host.ControlChecked("SortByItem4"));
-  EXPECT_FALSE(host.ControlChecked("SortByItem0"));
-  EXPECT_TRUE(host.ControlChecked("DateTimeFormatItem2"));
+  EXPECT_TRUE(host.ControlChecked(ctl::kSortByItems[4]));
+  EXPECT_FALSE(host.ControlChecked(ctl::kSortByItems[0]));
+  EXPECT_TRUE(host.ControlChecked(ctl::kDateTimeFormatItems[2]));
   EXPECT_TRUE(host.ControlChecked(ctl::kTempSelectItem));
   EXPECT_TRUE(host.ControlChecked(ctl::kMinToTrayItem));
   EXPECT_TRUE(host.ControlChecked(ctl::kStealthAtStartUpItem));
@@ -294,9 +294,9 @@ TEST_F(SettingsFiles, EachPreferenceIsWrittenAtOnceAndRestoredAfterRestart) {
          EXPECT_EQ(r.prefs.Text("TempDIR"), "/var/tmp");
        }},
       {"DateTimeFormat", [](auto& s, auto&) { s.DateTimeFormatClick(3); },
-       [](Restarted& r) { EXPECT_TRUE(r.host.ControlChecked("DateTimeFormatItem3")); }},
+       [](Restarted& r) { EXPECT_TRUE(r.host.ControlChecked(ctl::kDateTimeFormatItems[3])); }},
       {"ArchiveSortBy", [](auto& s, auto&) { s.SortByClick(5); },
-       [](Restarted& r) { EXPECT_TRUE(r.host.ControlChecked("SortByItem5")); }},
+       [](Restarted& r) { EXPECT_TRUE(r.host.ControlChecked(ctl::kSortByItems[5])); }},
       {"GFindDIR", [](auto& s, auto&) { s.GlobalFindDirChosen("/srv/zips"); },
        [](Restarted& r) { EXPECT_EQ(r.prefs.Text("GFindDIR"), "/srv/zips"); }},
       {"LargeFonts", [](auto& s, auto&) { s.CheckBoxPreference("LargeFonts", true); },

@@ -423,7 +423,7 @@ TEST_F(RunFixture, PauseBlinksUntilResumed) {
   QStringList captions;
   int waits = 0;
   stepping.onWait = [&] {
-    captions << controls.ControlCaption("PauseButton");
+    captions << controls.ControlCaption(ctl::kPauseButton);
     if (++waits == 3) run->PauseBtnClick();  // resume
   };
   bool paused = false;
@@ -435,7 +435,7 @@ TEST_F(RunFixture, PauseBlinksUntilResumed) {
   };
   RunExpecting("    Backup successful    \r4 file/DIRs were added");
   EXPECT_EQ(captions, QStringList({"", "Continue", ""}));
-  EXPECT_EQ(controls.ControlCaption("PauseButton"), "Pause");
+  EXPECT_EQ(controls.ControlCaption(ctl::kPauseButton), "Pause");
   // Not busy: nothing happens.
   run->PauseBtnClick();
   EXPECT_FALSE(run->PauseMode());
@@ -462,13 +462,13 @@ TEST_F(RunFixture, AddToZipNeedsAnArchiveAndSkipsTheQuestion) {
 TEST_F(RunFixture, TemporaryFolderMenu) {
   boxes.Press("Remain");
   run->SetTempDIR1Click();
-  EXPECT_TRUE(controls.ControlChecked("TempDefaultItem"));
+  EXPECT_TRUE(controls.ControlChecked(ctl::kTempDefaultItem));
   EXPECT_TRUE(prefs.Text("TempDIR").isEmpty());
 
   dialogs.folder = QString::fromStdString(dir.path());
   boxes.Press("Change");
   run->SetTempDIR1Click();
-  EXPECT_TRUE(controls.ControlChecked("TempSelectItem"));
+  EXPECT_TRUE(controls.ControlChecked(ctl::kTempSelectItem));
   EXPECT_EQ(prefs.Text("TempDIR"), dialogs.folder);
   EXPECT_EQ(run->TempPath(), dialogs.folder);
 

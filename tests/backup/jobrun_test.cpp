@@ -16,7 +16,9 @@
 #include "app/filedialoghost.h"
 #include "app/jobcontroller.h"
 #include "app/maincontext.h"
+#include "app/mainwiring.h"
 #include "app/settingsfiles.h"
+#include "app/startupseams.h"
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
@@ -34,6 +36,26 @@ struct NoFiles : IFileDialogHost {
 
 struct NoNaming : INamingHost {
   std::optional<QString> ShowSaveDialog(TSaveDlgForm&) override { return std::nullopt; }
+};
+
+struct NoModes : IWindowModeHost {
+  void ShowExplorerCheckBoxes(bool) override {}
+  void ClearArchiveSearchResults() override {}
+  void ResetGlobalSearchFlag() override {}
+  void ClearArchiveView() override {}
+  void ClearStatusBar() override {}
+  void ResetTrayStealthFlag() override {}
+  void SetTrayIconStatic() override {}
+  void SetZip64Highlighted(bool) override {}
+  void SetGroupCaptionHighlighted(const QString&, bool) override {}
+};
+
+struct NoScheduler : ISchedulerControls {
+  void SetScheduleDays(int) override {}
+  void SetScheduleTime(const QString&) override {}
+  void SetScheduleFile(const QString&) override {}
+  QString ScheduleFile() const override { return QStringLiteral("JOB Filename"); }
+  void StartSchedulerTimer() override {}
 };
 
 std::set<std::string> Lines(const std::string& text) {
@@ -79,30 +101,39 @@ struct CoreRun : ::testing::Test {
   testutil::IsolatedXdg xdg{dir.path()};
   ScriptedHost boxes;
   HandWrittenJob job{dir.path()};
-  MainContext ctx;
   RecordingControlHost controls;
   FakeDisplay display;
   FakeDialogs dialogs;
   NoFiles files;
   NoNaming naming;
   FakeSeams seams;
+  IStartupSeams startup;
+  IMainWindow window;
+  NoModes modes;
+  NoScheduler scheduler;
+  MainContext ctx;
   std::unique_ptr<TBackupCore> core;
 
   CoreRun() {
     ResetProgramDirForTest();
-    core = std::make_unique<TBackupCore>(ctx, controls, display, dialogs, files, naming, seams);
+    WireSubsystems(ctx, controls, startup, window, modes, scheduler, files);
+    core = std::make_unique<TBackupCore>(ctx, controls, display, dialogs, naming, seams);
   }
   ~CoreRun() override {
+    core.reset();
     SetMbTerminating(false);
     ResetProgramDirForTest();
   }
 
-  // The start-up's part for `arcavo JOB close`: defaults, then the job as AutoRunFile.
+  // The start-up's part for `arcavo JOB close`: defaults, then the job as AutoRunFile, named
+  // relative to the working folder as on a command line.
   void RunJob() {
-    ctx.CmdArgs = {QString::fromStdString(job.job), "close"};
-    ctx.AutoRunFile = QString::fromStdString(job.job);
-    core->settings().INIfileIO(QString());
-    core->jobs().OpenCbutton(JobSender::AutoRun);
+    QDir::setCurrent(QString::fromStdString(dir.path()));
+    ctx.CmdArgs = {"docs.JOB", "close"};
+    ctx.AutoRunFile = "docs.JOB";
+    ctx.Settings->INIfileIO(QString());
+    ctx.Jobs->OpenCbutton(JobSender::AutoRun);
+    QDir::setCurrent(QDir::rootPath());
   }
 };
 

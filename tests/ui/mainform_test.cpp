@@ -12,25 +12,28 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "app/inclusiongrid.h"
 #include "app/mb.h"
+#include "app/optionlist.h"
 #include "platform/inifile.h"
 #include "platform/programdir.h"
 #include "qt_scriptedhost.h"
 #include "testutil.h"
+#include "ui/inclusiongridview.h"
 #include "ui/mainform.h"
+#include "ui/optionlistview.h"
 
 namespace {
 
@@ -84,10 +87,10 @@ class MainformTest : public ::testing::Test {
   }
   QStringList Items(const char* list) {
     QStringList out;
-    auto* l = Get<QListWidget>(list);
-    for (int i = 0; l && i < l->count(); ++i)
-      out << (l->item(i)->checkState() == Qt::Checked ? QStringLiteral("*") : QString()) +
-                 l->item(i)->text();
+    auto* v = Get<TOptionListView>(list);
+    for (int i = 0; v && i < v->optionList()->count(); ++i)
+      out << (v->optionList()->Checked(i) ? QStringLiteral("*") : QString()) +
+                 v->optionList()->item(i);
     return out;
   }
 
@@ -111,6 +114,7 @@ TEST_F(MainformTest, MainMenuCaptionsOrderAndInitialStates) {
   SaveJob1 "&Save Job"
   ClearHistory1 "&Clear History"
   Exit1 "E&xit"
+  -
 View1 "&View"
   Zipcomment1 "&Zip comment"
   LastError1 "&Last error"
@@ -276,7 +280,8 @@ TEST_F(MainformTest, TabsGroupsAndOptionListsWithTheirDefaults) {
                                                       "Extract ALL files", "Versioned DIRs"}));
   EXPECT_EQ(Items("ExtractModeList"),
             (QStringList{"*Extract", "Extract Update", "Extract Freshen"}));
-  EXPECT_TRUE(Get<QListWidget>("CompressionList")->toolTip().startsWith("    Maximum (standard)"));
+  EXPECT_TRUE(
+      Get<TOptionListView>("CompressionList")->toolTip().startsWith("    Maximum (standard)"));
 
   EXPECT_EQ(Get<QLineEdit>("ComboEdit1")->text(), "MaxSizeMb");
   EXPECT_FALSE(Get<QLineEdit>("ComboEdit1")->isEnabled());
@@ -288,12 +293,12 @@ TEST_F(MainformTest, TabsGroupsAndOptionListsWithTheirDefaults) {
 }
 
 TEST_F(MainformTest, RadioListsKeepExactlyOneItemChecked) {
-  auto* list = Get<QListWidget>("SizeList");
-  list->item(2)->setCheckState(Qt::Checked);
+  TOptionList* list = Get<TOptionListView>("SizeList")->optionList();
+  list->Click(2);
   EXPECT_EQ(Items("SizeList"),
             (QStringList{"Automatic", "CDR 650Mb", "*Floppy 1.44Mb", "CDRW 540Mb", "DVD-R 4.7Gb"}));
-  list->item(2)->setCheckState(Qt::Unchecked);
-  EXPECT_EQ(list->item(2)->checkState(), Qt::Checked);
+  list->Click(2);
+  EXPECT_TRUE(list->Checked(2));
 }
 
 TEST_F(MainformTest, ButtonsLabelsGridAndStatusBars) {
@@ -363,13 +368,13 @@ TEST_F(MainformTest, ButtonsLabelsGridAndStatusBars) {
   EXPECT_EQ(Get<QLineEdit>("SchedJobFile")->text(), "JOB Filename");
   EXPECT_EQ(Get<QLineEdit>("SchedJobFile")->toolTip(), "This must be a peviously saved JOB file!");
 
-  auto* grid = Get<QTableWidget>("InclusionGrid");
+  QAbstractItemModel* grid = Get<TInclusionGridView>("InclusionGrid")->model();
   EXPECT_EQ(grid->columnCount(), 3);
   EXPECT_EQ(grid->rowCount(), 19);
-  EXPECT_EQ(grid->horizontalHeaderItem(0)->text(), "Include");
-  EXPECT_EQ(grid->horizontalHeaderItem(1)->text(), "Exclude");
-  EXPECT_EQ(grid->horizontalHeaderItem(2)->text(), "NoComp");
-  EXPECT_EQ(grid->toolTip(),
+  EXPECT_EQ(grid->headerData(0, Qt::Horizontal), "Include");
+  EXPECT_EQ(grid->headerData(1, Qt::Horizontal), "Exclude");
+  EXPECT_EQ(grid->headerData(2, Qt::Horizontal), "NoComp");
+  EXPECT_EQ(Get<QWidget>("InclusionGrid")->toolTip(),
             "Inclusion specifications for Archive\r\n    Click cell to add/change");
 
   auto* view = Get<QTreeWidget>("ArchiveView");
@@ -412,11 +417,8 @@ TEST_F(MainformTest, WindowCreationFillsTheDefaults) {
   EXPECT_TRUE(Get<QWidget>("ExplorerTree")->isEnabled());
   EXPECT_EQ(Get<QTabWidget>("PageControl1")->currentIndex(), 0);
   EXPECT_EQ(Get<QTimeEdit>("SchedTime")->displayFormat(), "HH:mm");
-  auto* grid = Get<QTableWidget>("InclusionGrid");
-  auto cell = [&](int row, int col) {
-    QTableWidgetItem* i = grid->item(row - 1, col);
-    return i ? i->text() : QString();
-  };
+  TInclusionGrid* grid = Get<TInclusionGridView>("InclusionGrid")->Grid();
+  auto cell = [&](int row, int col) { return grid->Cell(col, row); };
   EXPECT_EQ(cell(1, 0), "*.*");
   EXPECT_EQ(cell(2, 0), "");
   EXPECT_EQ(cell(1, 1), "*.TMP");
