@@ -1432,8 +1432,7 @@ void TMainform::BindBackupCommands() {
   const char* presets[] = {"MozAllData1", "ThunderbirdAllData1", "ThunderbirdProfile1",
                            "FirefoxProfile1"};
   for (int kind = 1; kind <= 4; ++kind)
-    item(presets[kind - 1],
-         [&naming, kind] { naming.NewZipButClick(NamingSender::Preset, kind); });
+    item(presets[kind - 1], [&naming, kind] { naming.NewZipButClick(NamingSender::Preset, kind); });
   item("NameToFilename1", [&naming] { naming.NameToFilename1Click(); });
 }
 
