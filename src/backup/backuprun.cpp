@@ -169,10 +169,13 @@ std::optional<TBackupRun::Count> TBackupRun::CountingRun(const QString& scratchN
   if (running_) return std::nullopt;
   SyncArchiveName();
   const QString saved = ZipName();
+  // The engine needs a name even to count; an existing archive is never touched.
+  QString name = scratchName.isEmpty() ? saved : scratchName;
+  if (name.isEmpty()) name = QDir::tempPath() + QStringLiteral("/$arcavo.zip");
   counted_.reset();
   sizeCalcMode_ = true;
   program_.RunStateChanged(runInProgress_, sizeCalcMode_);
-  SetArchiveName(scratchName, true);
+  SetArchiveName(name, true);
   WriteZbtnClick();
   sizeCalcMode_ = false;
   program_.RunStateChanged(runInProgress_, sizeCalcMode_);

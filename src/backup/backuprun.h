@@ -99,7 +99,8 @@ class TBackupRun : public QObject {
   QString TempPath() const;
 
   // A counting-only run for the size calculator: the selection is expanded and counted by the
-  // engine, nothing is written. scratchName is the name the engine works under. Returns the
+  // engine, nothing is written. scratchName is the name the engine works under ("": the
+  // archive's own name, or a scratch name when there is none). Returns the
   // engine's count and total bytes, nullopt when the run stopped before counting.
   struct Count {
     int64_t files = 0;

@@ -335,6 +335,12 @@ TEST_F(RunFixture, CountingOnlyRunCountsAndSkipsTheEndOfRunActions) {
   EXPECT_TRUE(lists.functionsList.Checked(opt::kFnShutdown));
   EXPECT_FALSE(run->SizeCalcMode());
   EXPECT_EQ(run->ZipName(), QString::fromStdString(archive));
+
+  // Without a scratch name, and without any archive name, counting still works.
+  run->SetArchiveName("", true);
+  boxes.Answer(IDOK);
+  ASSERT_TRUE(run->CountingRun("").has_value());
+  EXPECT_TRUE(run->ZipName().isEmpty());
 }
 
 TEST_F(RunFixture, EncryptedRunUsesThePasswordOfTheDialog) {
