@@ -453,7 +453,7 @@ void TBackupRun::WriteZbtnClick() {
           l_.sizeList.SetChecked(disc.Kind == 1 ? opt::kSizeCdr650 : opt::kSizeCdrw540, true);
       }
       SetArchiveName(PathText(ProgramDir()) + FileNameOf(requested), true);
-      const uint32_t free = DiskSpaceKb(TempPath());
+      const uint32_t free = diskSpaceKb(TempPath());
       if (prefs_.Bool(QStringLiteral("CheckTempSpace")) && free < (dvd ? 6200000u : 1200000u)) {
         MbInfo(S(runmsg::kNoTempSpace));
         SetArchiveName(requested, true);

@@ -162,6 +162,8 @@ class TBackupRun : public QObject {
   std::function<void(int index, const std::string& path)> setEntryPath;
   // The self-extractor writer: (stub, archive name) -> files stored. Raises as ZipFiles does.
   std::function<int(const std::string& stub, const std::string& name)> makeSelfExtractor;
+  // The free space of a drive in thousands of bytes (DiskSpaceKb; replaceable for tests).
+  std::function<uint32_t(const QString& path)> diskSpaceKb = DiskSpaceKb;
   // The self-extractor stub; empty: "ArcSFX32.bin" found beside the program.
   std::string sfxStub;
 

@@ -387,14 +387,57 @@ TEST_F(RunFixture, DiscTargetStopsAndMessages) {
   run->WriteZbtnClick();
   seams.discFree = 650000;
   prefs.Set("CheckTempSpace", true);
-  prefs.Set("TempDIR", QString::fromStdString(dir.path()));
-  if (DiskSpaceKb(QString::fromStdString(dir.path())) < 1200000) {
-    boxes.Answer(IDOK, "Insufficient Space on temporary drive for CDR backup");
-    run->WriteZbtnClick();
-    EXPECT_EQ(run->ZipName(), QString::fromStdString(archive));
-  }
+  uint32_t free = 1199999;
+  QString asked;
+  run->diskSpaceKb = [&](const QString& p) {
+    asked = p;
+    return free;
+  };
+  boxes.Answer(IDOK, "Insufficient Space on temporary drive for CDR backup");
+  run->WriteZbtnClick();
+  EXPECT_EQ(asked, run->TempPath());
+  EXPECT_EQ(run->ZipName(), QString::fromStdString(archive));
+  // A DVD needs more.
+  seams.disc.TypeName = "DVD+RW";
+  free = 1200000;
+  boxes.Answer(IDOK, "Insufficient Space on temporary drive for CDR backup");
+  run->WriteZbtnClick();
   EXPECT_FALSE(Exists(archive));
   EXPECT_FALSE(run->CdStaging());
+}
+
+TEST_F(RunFixture, DiscStagingWritesIntoTheProgramFolderAndEjectsBeforeShutdown) {
+  seams.driveKind = 1;
+  seams.disc.Ready = true;
+  seams.disc.Kind = 2;
+  seams.discFree = 540000;
+  prefs.Set("CheckTempSpace", true);
+  run->diskSpaceKb = [](const QString&) { return 1200000u; };
+  lists.functionsList.SetChecked(opt::kFnShutdown, true);
+  TMultiZipInfo seen;
+  bool staging = false;
+  run->onStartZipInfo = [&](int, int64_t, bool&) {
+    seen = zip.MultiZipInfo;
+    staging = run->CdStaging();
+    EXPECT_EQ(run->ZipName(), QString::fromStdString(ProgramDir()) + "docs.zip");
+    EXPECT_TRUE(lists.directoryList.Checked(opt::kDirSpan));
+    EXPECT_FALSE(lists.directoryList.ItemEnabled(opt::kDirSpan));
+  };
+  seams.sizingAuto = false;
+  const int64_t waitedBefore = clock.waited();
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");  // after resuming
+  EXPECT_TRUE(staging);
+  EXPECT_EQ(seen.MultiMode, TMultiMode::mmBlocks);
+  EXPECT_EQ(seen.BlockSize, 540000000);
+  // The size list shows the rewritable disc's size.
+  EXPECT_TRUE(lists.sizeList.Checked(opt::kSizeCdrw540));
+  EXPECT_EQ(clock.waited() - waitedBefore, 20000);
+  EXPECT_EQ(boxes.lastNotice().text, "Please wait - Finishing before eject");
+  EXPECT_FALSE(boxes.noticeOpen());
+  EXPECT_EQ(seams.calls, QStringList({"open /media/cdrom", "hibernate", "release"}));
+  EXPECT_EQ(run->ZipName(), QString::fromStdString(archive));
+  EXPECT_FALSE(run->CdStaging());
+  EXPECT_FALSE(lists.directoryList.Checked(opt::kDirSpan));
 }
 
 TEST_F(RunFixture, VolumeSettingsFollowTheListsOnEveryRun) {

@@ -79,6 +79,8 @@ struct FakeSeams : IBackupSeams {
   TCDtypes disc;
   int64_t discFree = 0;
   bool hibernates = true;
+  bool sizingAuto = true;
+  bool BurnerSizingAuto() const override { return sizingAuto; }
   int GetDriveTypeEx(const QString&) override { return driveKind; }
   bool BurnerConfigured() const override { return true; }
   TCDtypes GetCDDetails() override { return disc; }
@@ -98,6 +100,8 @@ struct FakeSeams : IBackupSeams {
     return "verified";
   }
   void ReleaseTransport() override { calls << "release"; }
+  QString BurnerDriveRoot() const override { return "/media/cdrom"; }
+  void OpenCD(const QString& root) override { calls << "open " + root; }
 };
 
 inline std::string Sha256(const std::string& path) {
