@@ -28,6 +28,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSessionManager>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyleFactory>
@@ -1434,6 +1435,14 @@ void TMainform::BindBackupCommands() {
   for (int kind = 1; kind <= 4; ++kind)
     item(presets[kind - 1], [&naming, kind] { naming.NewZipButClick(NamingSender::Preset, kind); });
   item("NameToFilename1", [&naming] { naming.NameToFilename1Click(); });
+  // The tray menu pauses and resumes; Esc and the tray's abort only ask to cancel a run.
+  item(bctl::kTrayPauseItem, [&run] { run.PauseBtnClick(); });
+  item(bctl::kTrayResumeItem, [&run] { run.PauseBtnClick(); });
+  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  esc->setContext(Qt::WindowShortcut);
+  connect(esc, &QShortcut::activated, this, [&run] {
+    if (run.RunInProgress()) run.WriteZbtnClick();
+  });
 }
 
 bool TMainform::ExeMode() const {
