@@ -3,6 +3,8 @@
 #include "app/explorer.h"
 #include "app/maincontext.h"
 #include "app/optionscontroller.h"
+#include "app/preferences.h"
+#include "app/settingsfiles.h"
 #include "app/sizecalculator.h"
 #include "backup/backuphosts.h"
 #include "backup/backuprun.h"
@@ -27,15 +29,38 @@ struct TBackupCore::Program : IBackupProgram {
   }
 };
 
+// The naming's host: the screen's dialogs and views, the program's settings.
+struct TBackupCore::Naming : INamingHost {
+  MainContext& ctx;
+  INamingHost& screen;
+  Naming(MainContext& c, INamingHost& s) : ctx(c), screen(s) {}
+  void ResetDateFilter() override { screen.ResetDateFilter(); }
+  QString FocusedTreePath() const override { return screen.FocusedTreePath(); }
+  void LoadDefaultSettings() override {
+    if (ctx.Settings) ctx.Settings->INIfileIO(QString());
+  }
+  void ClearDirMonitors() override { screen.ClearDirMonitors(); }
+  bool BasicView() const override { return ctx.Options && !ctx.Options->Advanced(); }
+  bool HintsOn() const override { return ctx.Prefs && ctx.Prefs->Bool(QStringLiteral("Hints")); }
+  std::optional<QString> ShowSaveDialog(TSaveDlgForm& form) override {
+    return screen.ShowSaveDialog(form);
+  }
+  QString FocusedArchiveEntryName() const override { return screen.FocusedArchiveEntryName(); }
+  void SetSearchText(const QString& text) override { screen.SetSearchText(text); }
+};
+
 TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDisplay& display,
                          IBackupDialogs& dialogs, INamingHost& namingHost, IBackupSeams& seams,
                          QObject* parent)
-    : QObject(parent), ctx_(ctx), program_(std::make_unique<Program>(ctx)) {
+    : QObject(parent),
+      ctx_(ctx),
+      program_(std::make_unique<Program>(ctx)),
+      namingHost_(std::make_unique<Naming>(ctx, namingHost)) {
   TCheckStore& ticks = ctx.Explorer->Store();
   run_ = std::make_unique<TBackupRun>(ArcZip1, *ctx.Lists, *ctx.Prefs, ticks, *ctx.Grid, controls,
                                       display, *program_, dialogs, seams);
   naming_ = std::make_unique<TNaming>(*run_, ArcZip1, *ctx.Lists, *ctx.Prefs, ticks, controls,
-                                      display, *program_, namingHost);
+                                      display, *program_, *namingHost_);
   ctx.WriteZbtnClick = [this] { run_->WriteZbtnClick(); };
   if (ctx.SizeCalc) {
     ctx.SizeCalc->Counter = [this](const QString& scratch) -> std::optional<SizeCount> {

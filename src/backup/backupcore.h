@@ -36,8 +36,10 @@ class TBackupCore : public QObject {
 
  private:
   struct Program;
+  struct Naming;
   MainContext& ctx_;
   std::unique_ptr<Program> program_;
+  std::unique_ptr<Naming> namingHost_;
   std::unique_ptr<TBackupRun> run_;
   std::unique_ptr<TNaming> naming_;
 };

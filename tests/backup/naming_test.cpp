@@ -200,3 +200,16 @@ TEST_F(NamingFixture, PresetsAndTheirQuestion) {
   EXPECT_EQ(host.proposals.size(), 1);
   EXPECT_FALSE(ticks.Empty());
 }
+
+TEST_F(NamingFixture, ModifyJobKeepsTheArchiveFileName) {
+  host.answers = {std::nullopt, std::nullopt};
+  naming.NewZipButClick(NamingSender::ModifyJob);
+  // No focused item: the archive itself, without extension.
+  EXPECT_EQ(host.proposals.at(0), QString::fromStdString(out + "/docs"));
+  EXPECT_EQ(host.defaultsLoaded, 0);
+  EXPECT_FALSE(ticks.Empty());
+  // A focused file: its folder with the archive's file name.
+  host.focused = QString::fromStdString(src + "/a.txt");
+  naming.NewZipButClick(NamingSender::ModifyJob);
+  EXPECT_EQ(host.proposals.at(1), QString::fromStdString(src + "/docs"));
+}
