@@ -399,23 +399,23 @@ void TBackupRun::StartControls() {
 }
 
 void TBackupRun::WriteZbtnClick() {
-  if (!running_) SyncArchiveName();
+  const bool counting = sizeCalcMode_;
+  // 4. (first, whatever the selection now is) While a run is on, a click only offers to cancel
+  // it; a run being cancelled, or counting, ignores further clicks.
+  if (running_) {
+    if (runInProgress_ && !counting &&
+        MbMessage(S(runmsg::kAbortQuestion), kArcavo, false, MB_OKCANCEL) == IDOK)
+      CancelZIP();
+    return;
+  }
+  SyncArchiveName();
+
   // 1., 2. Something to back up, and something to include.
   const std::vector<std::string> ticked = ticks_.TickedPaths();
   const std::vector<std::string> highlighted = display_.HighlightedPaths();
   const QString refusal = SelectionPrecondition(grid_, ticked, highlighted);
   if (!refusal.isEmpty()) {
     MbMessage(refusal, kArcavo, false, MB_ICONEXCLAMATION);
-    return;
-  }
-
-  const bool counting = sizeCalcMode_;
-  // 4. While a run is on, a click only offers to cancel it; a run being cancelled, or counting,
-  // ignores further clicks.
-  if (running_) {
-    if (runInProgress_ && !counting &&
-        MbMessage(S(runmsg::kAbortQuestion), kArcavo, false, MB_OKCANCEL) == IDOK)
-      CancelZIP();
     return;
   }
   QString requested;
@@ -467,8 +467,14 @@ void TBackupRun::WriteZbtnClick() {
       l_.directoryList.SetChecked(opt::kDirDirectoryFirstDisk, false);
     }
 
-    // 13. An existing archive.
-    if (l_.basicList.Checked(opt::kBasicAll) && FileExisted(ZipName())) return;
+    // 13. An existing archive; a staging stopped here is undone.
+    if (l_.basicList.Checked(opt::kBasicAll) && FileExisted(ZipName())) {
+      if (cdStaging_) {
+        EndStaging();
+        SetArchiveName(requested, true);
+      }
+      return;
+    }
 
     // 14. The controls of a running backup.
     StartControls();

@@ -183,6 +183,7 @@ TEST_F(RunFixture, CancelledMoveDeletesNothing) {
 TEST_F(RunFixture, SecondClickAnsweredCancelLetsTheRunGoOn) {
   zip.OnTotalPercentDone = [&](TArcUnZip::TSender, int) {
     if (!run->RunInProgress() || boxes.transcript().size() > 0) return;
+    ticks.Clear();  // a click during a run only asks to cancel, whatever is ticked now
     EXPECT_EQ(controls.ControlCaption("WriteZbtn"), "&Abort");
     EXPECT_TRUE(display.alarm.value("WriteZbtn"));
     boxes.Answer(IDCANCEL, "Abort && Cancel operation?");
@@ -404,6 +405,16 @@ TEST_F(RunFixture, DiscTargetStopsAndMessages) {
   run->WriteZbtnClick();
   EXPECT_FALSE(Exists(archive));
   EXPECT_FALSE(run->CdStaging());
+
+  // A staged run stopped at the existing-archive question is undone.
+  free = 7000000;
+  WriteFile(ProgramDir() + "docs.zip", "staged before");
+  boxes.Press("Cancel", "ZIPfile exists. What do you want to do?");
+  run->WriteZbtnClick();
+  EXPECT_FALSE(run->CdStaging());
+  EXPECT_EQ(run->ZipName(), QString::fromStdString(archive));
+  EXPECT_FALSE(lists.directoryList.Checked(opt::kDirSpan));
+  EXPECT_TRUE(lists.directoryList.ItemEnabled(opt::kDirSpan));
 }
 
 TEST_F(RunFixture, DiscStagingWritesIntoTheProgramFolderAndEjectsBeforeShutdown) {
