@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -218,6 +219,18 @@ std::vector<std::string> TBackupWindowHost::HighlightedPaths() const {
 QString TBackupWindowHost::FocusedTreePath() const {
   auto* tree = Find<TExplorerTree>("ExplorerTree");
   return tree ? tree->CurrentFolder() : QString();
+}
+
+void TBackupWindowHost::StopSchedulerTimer() {
+  if (auto* t = Find<QTimer>("SchedTimer")) {
+    schedulerWasRunning_ = schedulerWasRunning_ || t->isActive();
+    t->stop();
+  }
+}
+
+void TBackupWindowHost::StartSchedulerTimer() {
+  if (auto* t = Find<QTimer>("SchedTimer"); t && schedulerWasRunning_) t->start();
+  schedulerWasRunning_ = false;
 }
 
 QString TBackupWindowHost::ShowPasswordDialog() {

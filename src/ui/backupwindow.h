@@ -62,6 +62,9 @@ class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public I
   int ReportLineCount() const override;
   void ReportSuspend(bool on) override;
   std::vector<std::string> HighlightedPaths() const override;
+  // The window's scheduler timer ("SchedTimer") rests while a run is on.
+  void StopSchedulerTimer() override;
+  void StartSchedulerTimer() override;
 
   // IBackupDialogs
   QString ShowPasswordDialog() override;
@@ -77,4 +80,5 @@ class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public I
 
   QPointer<QWidget> window_;
   bool busy_ = false;
+  bool schedulerWasRunning_ = false;
 };
