@@ -9,6 +9,7 @@
 #include "backup/backuphosts.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
+#include "backup/runreport.h"
 
 // The program state the run reads and ends, kept in MainContext.
 struct TBackupCore::Program : IBackupProgram {
@@ -49,11 +50,34 @@ struct TBackupCore::Naming : INamingHost {
   void SetSearchText(const QString& text) override { screen.SetSearchText(text); }
 };
 
+// The run's state and dialogs as the report asks for them.
+struct TBackupCore::ReportState : IReportSeams {
+  MainContext& ctx;
+  TBackupRun& run;
+  IBackupDialogs& dialogs;
+  ReportState(MainContext& c, TBackupRun& r, IBackupDialogs& d) : ctx(c), run(r), dialogs(d) {}
+  bool SizeCalcMode() const override { return run.SizeCalcMode(); }
+  bool RunInProgress() const override { return run.RunInProgress(); }
+  bool CdStaging() const override { return run.CdStaging(); }
+  int PresetKind() const override { return run.PresetKind(); }
+  // An empty password is taken as a cancelled dialog.
+  std::optional<QString> PasswordDialog() override {
+    const QString password = dialogs.ShowPasswordDialog();
+    if (password.isEmpty()) return std::nullopt;
+    return password;
+  }
+  QString TrayTitle() const override {
+    return ctx.TrayTitle.isEmpty() ? IReportSeams::TrayTitle() : ctx.TrayTitle;
+  }
+};
+
 TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDisplay& display,
                          IBackupDialogs& dialogs, INamingHost& namingHost, IBackupSeams& seams,
                          QObject* parent)
     : QObject(parent),
       ctx_(ctx),
+      controls_(controls),
+      dialogs_(dialogs),
       program_(std::make_unique<Program>(ctx)),
       namingHost_(std::make_unique<Naming>(ctx, namingHost)) {
   TCheckStore& ticks = ctx.Explorer->Store();
@@ -71,7 +95,35 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
   }
 }
 
+TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
+  if (report_) return *report_;
+  reportState_ = std::make_unique<ReportState>(ctx_, *run_, dialogs_);
+  report_ = std::make_unique<TRunReport>(ArcZip1, *ctx_.Lists, *ctx_.Prefs, controls_, host, box,
+                                         *reportState_, this);
+  // The run keeps its own start-of-writing event (the counting-only stop for the size
+  // calculator) and hands the rest of it to the report.
+  auto startInfo = std::move(ArcZip1.OnStartZipInfo);
+  report_->AttachRunEvents(ArcZip1);
+  ArcZip1.OnStartZipInfo = std::move(startInfo);
+  TRunReport* r = report_.get();
+  TBackupRun* run = run_.get();
+  r->DiskSpaceKb = [run](const QString& path) { return run->diskSpaceKb(path); };
+  run->onStartZipInfo = [r](int numFiles, int64_t totalBytes, bool& stopNow) {
+    r->ArcZip1StartZipInfo(numFiles, totalBytes, stopNow);
+  };
+  run->onBadPassword = [this, r](int index, std::string& password) {
+    r->ArcZip1BadPassword(&ArcZip1, index, password);
+  };
+  run->onRunStart = [r] { r->BeginRun(); };
+  run->onEngineStart = [r] { r->StartClock(); };
+  run->onReportFile = [this, r](const QString& requested) {
+    r->WriteReportFile(requested, ctx_.AutoRunFile);
+  };
+  return *report_;
+}
+
 TBackupCore::~TBackupCore() {
+  if (report_) report_->DetachRunEvents(ArcZip1);
   ctx_.WriteZbtnClick = nullptr;
   if (ctx_.SizeCalc) ctx_.SizeCalc->Counter = nullptr;
 }

@@ -16,8 +16,11 @@ class IBackupDisplay;
 class IBackupSeams;
 class IControlHost;
 class INamingHost;
+class IProgressHost;
+class IReportBox;
 class TBackupRun;
 class TNaming;
+class TRunReport;
 
 class TBackupCore : public QObject {
   Q_OBJECT
@@ -34,12 +37,24 @@ class TBackupCore : public QObject {
   TBackupRun& run() { return *run_; }
   TNaming& naming() { return *naming_; }
 
+  // Puts the progress and report handlers on the run: the engine's events, the counters and
+  // comment of each run, the process time and the report file. host and box are the window's
+  // (or doubles) and must outlive this object. Returns the report for the window's commands.
+  TRunReport& AttachReport(IProgressHost& host, IReportBox& box);
+  // Null until AttachReport.
+  TRunReport* report() { return report_.get(); }
+
  private:
   struct Program;
   struct Naming;
+  struct ReportState;
   MainContext& ctx_;
+  IControlHost& controls_;
+  IBackupDialogs& dialogs_;
   std::unique_ptr<Program> program_;
   std::unique_ptr<Naming> namingHost_;
   std::unique_ptr<TBackupRun> run_;
   std::unique_ptr<TNaming> naming_;
+  std::unique_ptr<ReportState> reportState_;
+  std::unique_ptr<TRunReport> report_;
 };

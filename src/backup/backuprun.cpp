@@ -396,6 +396,7 @@ void TBackupRun::StartControls() {
   controls_.SetControlEnabled(S(bctl::kSizeCalcButton), false);
   display_.SetBusyCursor(true);
   commentText_ = QString::fromStdString(zip_.ArchiveComment());
+  if (onRunStart) onRunStart();
 }
 
 void TBackupRun::WriteZbtnClick() {
@@ -649,6 +650,7 @@ void TBackupRun::WriteZbtnClick() {
       display_.ReportAdd(QStringLiteral("Beginning Add to ") + name);
     }
     runStartTick_ = CurrentClock().TickMs();
+    if (onEngineStart) onEngineStart();
     display_.SetBusyCursor(false);
     if (exe && !counting) {
       const std::string stub = sfxStub.empty() ? ResourcePath("ArcSFX32.bin") : sfxStub;
@@ -726,8 +728,12 @@ void TBackupRun::WriteZbtnClick() {
     }
     // 34. The report file.
     if (automatic || l_.functionsList.Checked(opt::kFnUnattended) ||
-        prefs_.Bool(QStringLiteral("FullReport")))
-      seams_.WriteReportFile(requested);
+        prefs_.Bool(QStringLiteral("FullReport"))) {
+      if (onReportFile)
+        onReportFile(requested);
+      else
+        seams_.WriteReportFile(requested);
+    }
     // 35. Power down at the end.
     if (shutdownTicked) {
       {

@@ -166,6 +166,12 @@ class TBackupRun : public QObject {
   std::function<uint32_t(const QString& path)> diskSpaceKb = DiskSpaceKb;
   // The self-extractor stub; empty: "ArcSFX32.bin" found beside the program.
   std::string sfxStub;
+  // The run has taken over the controls (its counters start again).
+  std::function<void()> onRunStart;
+  // The engine is about to start (the process time counts from here).
+  std::function<void()> onEngineStart;
+  // The report file of a finished run; unset: the seams' WriteReportFile.
+  std::function<void(const QString& requested)> onReportFile;
 
  signals:
   // A run has ended (after its closing message).

@@ -13,6 +13,7 @@
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
@@ -38,7 +39,13 @@ TWindowReport::TWindowReport(TMainform& form) : QObject(&form), form_(form) {
   box_ = form.findChild<QTextEdit*>(QStringLiteral("ReportBox"));
   gauge_ = form.findChild<QProgressBar*>(QStringLiteral("Gauge"));
   disc_ = form.findChild<QLabel*>(QStringLiteral("DiscImage"));
-  if (box_) box_->installEventFilter(this);
+  if (box_) {
+    box_->installEventFilter(this);
+    // Whoever empties the box (the run clears it too) leaves it without lines.
+    connect(box_->document(), &QTextDocument::contentsChanged, this, [this] {
+      if (box_ && box_->document()->isEmpty()) hasLines_ = false;
+    });
+  }
   if (disc_) {
     discPicture_[0] = disc_->pixmap();
     discPicture_[1] = Dimmed(discPicture_[0]);

@@ -22,6 +22,8 @@
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
+#include "backup/reportbox.h"
+#include "backup/runreport.h"
 #include "jobfiles.h"
 #include "run_fixture.h"
 
@@ -189,6 +191,56 @@ TEST_F(CoreRun, FailingJobEndsWithAFailureAndKeepsThePreviousArchive) {
   EXPECT_TRUE(ctx.TerminateRequested);
   EXPECT_NE(ctx.ExitCode, 0);
   EXPECT_EQ(Sha256(job.archive), before);
+}
+
+namespace {
+
+// The report box as the run's display keeps it (the window shows both in one box).
+struct DisplayBox : IReportBox {
+  QStringList& lines;
+  explicit DisplayBox(QStringList& l) : lines(l) {}
+  void Clear() override { lines.clear(); }
+  void Add(const QString& text) override { lines += SplitBoxLines(text, true); }
+  QStringList Lines() const override { return lines; }
+  void SetLines(const QStringList& l) override { lines = l; }
+};
+
+struct NoProgress : IProgressHost {
+  void SetGaugeMoving(bool) override {}
+  void SetGaugePosition(int) override {}
+};
+
+}  // namespace
+
+TEST_F(CoreRun, UnattendedJobWritesItsReportFileAndReportToZipStoresIt) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  DisplayBox box(display.report);
+  NoProgress progress;
+  TRunReport& report = core->AttachReport(progress, box);
+  RunJob();
+  ASSERT_EQ(ctx.ExitCode, 0);
+  const QString file =
+      QString::fromStdString(ProgramDir()) +
+      EXTNdatetime(1, "docs.zip", ctx.Prefs->Int("DateTimeFormat"), QDateTime::currentDateTime()) +
+      ".txt";
+  const std::string text = testutil::ReadFile(file.toStdString());
+  EXPECT_EQ(text.rfind("Beginning Add to " + job.archive + "\n", 0), 0u) << text;
+  EXPECT_NE(text.find("\nFiles&DIRs successfully Archived: 4\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nTime taken: "), std::string::npos) << text;
+
+  // The report as the archive's comment, as unzip shows it.
+  report.ReportToZIP1Click();
+  const auto z = testutil::Run("unzip -z " + Quote(job.archive));
+  EXPECT_EQ(z.status, 0) << z.out;
+  EXPECT_NE(z.out.find("Files&DIRs successfully Archived: 4"), std::string::npos) << z.out;
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+
+  // A counting-only run writes no report file.
+  QFile::remove(file);
+  ctx.Prefs->Set("FullReport", true);
+  ASSERT_TRUE(core->run().CountingRun(QString::fromStdString(dir / "scratch.zip")));
+  EXPECT_TRUE(QDir(QString::fromStdString(ProgramDir())).entryList({"*.txt"}).isEmpty());
+  EXPECT_TRUE(boxes.transcript().isEmpty());
 }
 
 namespace {

@@ -56,6 +56,10 @@ TEST_F(ReportViewTest, BoxKeepsLinesAsTextAndEmptyLines) {
   view_.Clear();
   view_.Add("");
   EXPECT_EQ(view_.Lines(), QStringList{""});
+  // Emptied by someone else (the run clears the box itself): no empty first line follows.
+  box->clear();
+  view_.Add("first");
+  EXPECT_EQ(view_.Lines(), QStringList{"first"});
   view_.SetLines({"a  b", "", "  c"});
   EXPECT_EQ(box->toPlainText(), "a  b\n\n  c");
   EXPECT_EQ(view_.Lines(), (QStringList{"a  b", "", "  c"}));
