@@ -66,6 +66,7 @@ struct TBackupCore::ReportState : IReportSeams {
     if (password.isEmpty()) return std::nullopt;
     return password;
   }
+  bool AutoRun() const override { return !ctx.AutoRunFile.isEmpty(); }
   QString TrayTitle() const override {
     return ctx.TrayTitle.isEmpty() ? IReportSeams::TrayTitle() : ctx.TrayTitle;
   }
@@ -99,7 +100,7 @@ TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
   if (report_) return *report_;
   reportState_ = std::make_unique<ReportState>(ctx_, *run_, dialogs_);
   report_ = std::make_unique<TRunReport>(ArcZip1, *ctx_.Lists, *ctx_.Prefs, controls_, host, box,
-                                         *reportState_, this);
+                                         *reportState_);
   // The run keeps its own start-of-writing event (the counting-only stop for the size
   // calculator) and hands the rest of it to the report.
   auto startInfo = std::move(ArcZip1.OnStartZipInfo);

@@ -116,6 +116,8 @@ class IReportSeams {
     return {};
   }
   // --- Program ---
+  // A job runs without the user (AutoRunFile is set): nobody is there to answer a question.
+  virtual bool AutoRun() const { return false; }
   // The tray title (program name and version).
   virtual QString TrayTitle() const { return QStringLiteral("Arcavo"); }
 };

@@ -167,6 +167,10 @@ bool TRunReport::Ticked(int functionsItem) const {
   return l_.functionsList.Checked(functionsItem);
 }
 
+bool TRunReport::Unattended() const {
+  return Ticked(opt::kFnUnattended) || seams_.AutoRun();
+}
+
 bool TRunReport::DirTicked(int directoryItem) const {
   return l_.directoryList.Checked(directoryItem);
 }
@@ -297,7 +301,7 @@ void TRunReport::ArcZip1SkippingFile(TSkipReason Reason, const std::string& FNam
     }
     if (OpenFileRetries == 3) {
       OpenFileRetries = 0;
-    } else if (!Ticked(opt::kFnUnattended) && prefs_.Bool(QStringLiteral("PromptSkipOpenFiles")) &&
+    } else if (!Unattended() && prefs_.Bool(QStringLiteral("PromptSkipOpenFiles")) &&
                OpenFilePrompt) {
       TrayIconState(0);
       const int answer = MbChoice(S(rptmsg::kFileOpen1) + name + S(rptmsg::kFileOpen2),
@@ -393,6 +397,11 @@ void TRunReport::ArcZip1InCompleteZip(TArcUnZip* Sender, TIncompleteZipMode& Inc
     return;
   }
   GaugeClear();
+  // An unattended run cannot wait for an answer: the file is not taken for an archive.
+  if (Unattended()) {
+    IncompleteMode = TIncompleteZipMode::izAssumeNotAZip;
+    return;
+  }
   int answer = 11;  // without a sender: Last_Disk
   if (Sender)
     answer =
@@ -453,7 +462,7 @@ void TRunReport::ArcZip1StartZipInfo(int NumFiles, int64_t TotalBytes, bool& Sto
   const int64_t est =
       static_cast<int64_t>(std::nearbyint(static_cast<double>(TotalBytes) / 1000.0 * 0.4));
   // 6. Room on the target.
-  if (!DirTicked(opt::kDirSpan) && !Ticked(opt::kFnUnattended)) {
+  if (!DirTicked(opt::kDirSpan) && !Unattended()) {
     const uint32_t free = DiskSpaceKb ? DiskSpaceKb(ZipName()) : 0;
     const bool cdTooBig = !seams_.DiscTypeName().contains(QStringLiteral("DVD")) &&
                           seams_.CdStaging() && est > 600000;

@@ -196,6 +196,8 @@ class TRunReport : public QObject {
 
  private:
   bool Ticked(int functionsItem) const;
+  // "Unattended backup" ticked or a job running without the user: no questions.
+  bool Unattended() const;
   bool DirTicked(int directoryItem) const;
   void SetPanel(const char* name, const QString& text);
   void AddLine(const QString& text);

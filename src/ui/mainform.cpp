@@ -58,6 +58,7 @@
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
+#include "backup/runreport.h"
 #include "platform/programdir.h"
 #include "ui/backupwindow.h"
 #include "ui/explorerviews.h"
@@ -66,6 +67,7 @@
 #include "ui/optionlistview.h"
 #include "ui/optionlistwidgets.h"
 #include "ui/recentmenu.h"
+#include "ui/reportview.h"
 
 namespace {
 
@@ -1443,6 +1445,9 @@ void TMainform::BindBackupCommands() {
   connect(esc, &QShortcut::activated, this, [&run] {
     if (run.RunInProgress()) run.WriteZbtnClick();
   });
+  // Progress, skipped files, the report box and the comment (the view is a child of the window).
+  auto* report = new TWindowReport(*this);
+  BindReportCommands(*this, backup_->AttachReport(*report, *report));
 }
 
 bool TMainform::ExeMode() const {

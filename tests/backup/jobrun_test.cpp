@@ -269,6 +269,14 @@ TEST_F(ProgramRun, UnattendedJobFromTheCommandLine) {
   const auto r = RunProgram();
   EXPECT_EQ(r.status, 0) << r.out;
   CheckArchive(job, job.archive);
+  // The report file of the unattended run, under the program's settings folder.
+  const QDir settings(QString::fromStdString(dir / "config/arcavo"));
+  const QStringList reports = settings.entryList({"docs*.txt"}, QDir::Files);
+  ASSERT_EQ(reports.size(), 1) << settings.entryList().join(' ').toStdString();
+  const std::string text = testutil::ReadFile(settings.filePath(reports[0]).toStdString());
+  EXPECT_NE(text.find("Beginning Add to "), std::string::npos) << text;
+  EXPECT_NE(text.find("Files&DIRs successfully Archived: 4"), std::string::npos) << text;
+  EXPECT_NE(text.find("Time taken: "), std::string::npos) << text;
 }
 
 TEST_F(ProgramRun, FailingUnattendedJobExitsNonZeroAndKeepsThePreviousArchive) {

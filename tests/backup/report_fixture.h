@@ -54,6 +54,7 @@ struct FakeReportSeams : IReportSeams {
   int preset = 0;
   bool deleting = false;
   bool searching = false;
+  bool autoRun = false;
   QString discType;
   bool burnOk = true;
   QStringList burnt;
@@ -89,6 +90,7 @@ struct FakeReportSeams : IReportSeams {
     openDialogs << folder + "|" + title + "|" + filter;
     return lastPart;
   }
+  bool AutoRun() const override { return autoRun; }
   QString TrayTitle() const override { return QStringLiteral("Arcavo V100"); }
 };
 

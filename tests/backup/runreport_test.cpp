@@ -154,10 +154,14 @@ TEST(RunReport, UnattendedOrUnpromptedRunsSkipOpenFilesSilently) {
   bool retry = false;
   t.report.ArcZip1SkippingFile(srFileOpenError, "/data/open.doc", -1, retry);
   t.lists.functionsList.SetChecked(opt::kFnUnattended, false);
+  t.seams.autoRun = true;  // a job without the user
+  t.report.ArcZip1SkippingFile(srFileOpenError, "/data/job.doc", -1, retry);
+  t.seams.autoRun = false;
   t.prefs.Set("PromptSkipOpenFiles", false);
   t.report.ArcZip1SkippingFile(srFileOpenError, "/data/two.doc", -1, retry);
   EXPECT_FALSE(retry);
   EXPECT_EQ(t.box.Lines(), (QStringList{"/data/open.doc. Skipped because FileOpenError",
+                                        "/data/job.doc. Skipped because FileOpenError",
                                         "/data/two.doc. Skipped because FileOpenError"}));
   EXPECT_TRUE(t.mb.transcript().isEmpty());
   // A folder that cannot be opened: no line, no retry, no question.
@@ -165,7 +169,7 @@ TEST(RunReport, UnattendedOrUnpromptedRunsSkipOpenFilesSilently) {
   retry = true;
   t.report.ArcZip1SkippingFile(srFileOpenError, t.dir.path(), -1, retry);
   EXPECT_FALSE(retry);
-  EXPECT_EQ(t.box.Lines().size(), 2);
+  EXPECT_EQ(t.box.Lines().size(), 3);
 }
 
 TEST(RunReport, CountedReasonsWriteNoLineAndLeaveOutTheFilteredLine) {
@@ -355,6 +359,12 @@ TEST(RunReport, IncompleteArchiveChoices) {
   EXPECT_EQ(mode, TIncompleteZipMode::izAssumeNotAZip);
   EXPECT_FALSE(t.host.moving);
   EXPECT_EQ(t.host.position, 0);
+  // A job without the user is never asked: not an archive.
+  t.seams.autoRun = true;
+  mode = TIncompleteZipMode::izAssumeMulti;
+  t.report.ArcZip1InCompleteZip(&t.zip, mode);
+  EXPECT_EQ(mode, TIncompleteZipMode::izAssumeNotAZip);
+  EXPECT_EQ(t.mb.transcript().size(), 4);
 }
 
 TEST(RunReport, StatusBarsTrayAndSummaries) {

@@ -198,7 +198,7 @@ TEST_F(MainformTest, PopupAndTrayMenus) {
     return out.toStdString();
   };
   EXPECT_EQ(dump("PopupReport"),
-            "SaveReport1 \"SavetoRTF File\"\nWordWrap1 \"WordWrap\"\n"
+            "SaveReport1 \"SavetoRTF File\"\nWordWrap1 \"WordWrap\" check checked\n"
             "ClearComments1 \"Clear Comments\"\n");
   EXPECT_EQ(dump("PopupTree"),
             "TreeClearSelected1 \"Clear Selected\"\nTreeProgramDIR1 \"Program DIR\"\n"

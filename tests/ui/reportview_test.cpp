@@ -100,14 +100,12 @@ TEST_F(ReportViewTest, GaugePagesAndAlarm) {
   EXPECT_TRUE(save->styleSheet().isEmpty());
 }
 
-TEST_F(ReportViewTest, HandlersDriveTheWindowAndCommandsReachTheHandlers) {
+TEST_F(ReportViewTest, HandlersDriveTheWindowAndTheWindowsCommandsReachItsReport) {
   TArcZip zip;
   TOptionLists lists;
   TPreferences prefs;
   IReportSeams seams;
   TRunReport report(zip, lists, prefs, form_, view_, view_, seams);
-  BindReportCommands(form_, report);
-
   report.ClearStatusBar();
   EXPECT_EQ(form_.findChild<QLabel*>("StatusTotalSize")->text(), "Total size (Mb)");
   EXPECT_EQ(form_.findChild<QLabel*>("StatusZipFile")->text(), "ZipFile: <none>");
@@ -116,20 +114,20 @@ TEST_F(ReportViewTest, HandlersDriveTheWindowAndCommandsReachTheHandlers) {
   EXPECT_EQ(form_.findChild<QProgressBar*>("Gauge")->value(), 30);
   EXPECT_EQ(form_.findChild<QLabel*>("StatusProcessTime")->text(), "00:00");
 
+  // The window has bound its own report to the report box's items and buttons.
   auto* wrap = form_.findChild<QAction*>("WordWrap1");
   ASSERT_TRUE(wrap);
   EXPECT_TRUE(wrap->isChecked());
   wrap->trigger();
-  EXPECT_FALSE(report.WordWrap());
   EXPECT_FALSE(wrap->isChecked());
   EXPECT_EQ(form_.findChild<QTextEdit*>("ReportBox")->lineWrapMode(), QTextEdit::NoWrap);
-
   // "&Zip comment" without a comment says so; "ZIPcomment" opens the editor.
   host_.Answer(IDOK, QStringLiteral("No Zip comment in this zip file"));
   form_.findChild<QAction*>("Zipcomment1")->trigger();
-  report.CommentText = "line  one\r\n  two";
   form_.findChild<QAction*>("ZIPcomment1")->trigger();
-  EXPECT_EQ(view_.Lines(), (QStringList{"line  one", "  two"}));
+  auto* box = form_.findChild<QTextEdit*>("ReportBox");
+  EXPECT_FALSE(box->isReadOnly());
+  EXPECT_EQ(box->toolTip(), "Enter your ZIPfile comment\r\r  then click SaveComment");
   // Without an archive the buttons do nothing.
   form_.findChild<QPushButton*>("SaveCommentBtn")->click();
   form_.findChild<QPushButton*>("ReportToZIPBtn")->click();
