@@ -150,7 +150,24 @@ void TBackupWindowHost::ClearStatusBar() {
   if (auto* l = Find<QLabel>("StatusCount")) l->setText(QStringLiteral("DIR&files count"));
   if (auto* l = Find<QLabel>("StatusTotalSize")) l->setText(QStringLiteral("Total size (Mb)"));
   GaugeClear();
+  DiscAnimation(false);
   SetBusyCursor(false);
+}
+
+void TBackupWindowHost::DiscAnimation(bool on) {
+  if (progress) progress->DiscAnimation(on);
+}
+
+bool TBackupWindowHost::TrayIconShown() const {
+  return progress && progress->TrayIconShown();
+}
+
+void TBackupWindowHost::TrayAnimation(bool on) {
+  if (progress && progress->TrayIconShown()) progress->TrayAnimation(on);
+}
+
+void TBackupWindowHost::TrayIcon(int picture) {
+  if (progress && progress->TrayIconShown()) progress->TrayIcon(picture);
 }
 
 void TBackupWindowHost::GaugeClear() {

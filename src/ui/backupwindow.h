@@ -8,6 +8,7 @@
 
 #include "backup/backuphosts.h"
 #include "backup/naming.h"
+#include "backup/reporthosts.h"
 
 class QLabel;
 class QLineEdit;
@@ -62,9 +63,17 @@ class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public I
   int ReportLineCount() const override;
   void ReportSuspend(bool on) override;
   std::vector<std::string> HighlightedPaths() const override;
+  // The disc picture and the tray icon, drawn by the report's view of the window.
+  void DiscAnimation(bool on) override;
+  bool TrayIconShown() const override;
+  void TrayAnimation(bool on) override;
+  void TrayIcon(int picture) override;
   // The window's scheduler timer ("SchedTimer") rests while a run is on.
   void StopSchedulerTimer() override;
   void StartSchedulerTimer() override;
+
+  // Where the disc picture and the tray icon are drawn (null: nowhere).
+  IProgressHost* progress = nullptr;
 
   // IBackupDialogs
   QString ShowPasswordDialog() override;

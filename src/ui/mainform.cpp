@@ -1447,6 +1447,7 @@ void TMainform::BindBackupCommands() {
   });
   // Progress, skipped files, the report box and the comment (the view is a child of the window).
   auto* report = new TWindowReport(*this);
+  backupHost_->progress = report;
   BindReportCommands(*this, backup_->AttachReport(*report, *report));
 }
 

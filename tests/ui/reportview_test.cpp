@@ -20,6 +20,7 @@
 #include "platform/programdir.h"
 #include "qt_scriptedhost.h"
 #include "testutil.h"
+#include "ui/backupwindow.h"
 #include "ui/mainform.h"
 
 namespace {
@@ -132,4 +133,30 @@ TEST_F(ReportViewTest, HandlersDriveTheWindowAndTheWindowsCommandsReachItsReport
   form_.findChild<QPushButton*>("SaveCommentBtn")->click();
   form_.findChild<QPushButton*>("ReportToZIPBtn")->click();
   EXPECT_EQ(host_.transcript().size(), 1);
+}
+
+TEST_F(ReportViewTest, RunsDisplayDrawsDiscAndTrayThroughTheReportView) {
+  struct Recorder : IProgressHost {
+    bool disc = false;
+    bool trayShown = false;
+    int tray = -1;
+    void SetGaugeMoving(bool) override {}
+    void SetGaugePosition(int) override {}
+    void DiscAnimation(bool on) override { disc = on; }
+    bool TrayIconShown() const override { return trayShown; }
+    void TrayIcon(int p) override { tray = p; }
+  } recorder;
+  TBackupWindowHost display(&form_);
+  display.DiscAnimation(true);  // nowhere to draw: nothing happens
+  display.progress = &recorder;
+  display.DiscAnimation(true);
+  EXPECT_TRUE(recorder.disc);
+  display.ClearStatusBar();
+  EXPECT_FALSE(recorder.disc);
+  display.TrayIcon(1);
+  EXPECT_EQ(recorder.tray, -1);  // the tray is not shown
+  recorder.trayShown = true;
+  EXPECT_TRUE(display.TrayIconShown());
+  display.TrayIcon(0);
+  EXPECT_EQ(recorder.tray, 0);
 }
