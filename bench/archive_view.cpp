@@ -23,6 +23,7 @@
 #include "platform/programdir.h"
 #include "restore/archiveviewcontroller.h"
 #include "ui/archiveview.h"
+#include "ui/filedialogs.h"
 
 namespace {
 
@@ -180,7 +181,7 @@ int main(int argc, char** argv) {
   NullControls controls;
   NoSearch search;
   NoDesktop desktop;
-  TQtFileDialogHost dialog;
+  TQtFileDialogHost dialog{nullptr};
   TOptionLists lists;
   TPreferences prefs;
   prefs.Set("DisplayEmptyDIR", false);

@@ -265,8 +265,7 @@ void TArchiveViewController::SetSortColumns() {
 
 void TArchiveViewController::SortBy1Click(int tag) {
   if (tag < 0 || tag > 5) return;
-  for (int t = 0; t < 6; ++t)
-    hosts_.controls.SetControlChecked(S(ctl::kSortByItem) + QString::number(t), t == tag);
+  for (int t = 0; t < 6; ++t) hosts_.controls.SetControlChecked(S(ctl::kSortByItems[t]), t == tag);
   prefs_.Write(QStringLiteral("ArchiveSortBy"), tag);
   SetSortColumns();
 }

@@ -14,8 +14,8 @@ namespace restore {
 
 // Names of the window's controls the archive view switches (objectNames, as in ctl::).
 namespace ctlnames {
-inline constexpr const char* kKillZipButton = "KillZIPButton";
-inline constexpr const char* kViewsGroup = "ViewsGroup";  // the "Views and Expedite" group
+inline constexpr const char* kKillZipButton = "DeleteZipBut";  // "&KillZIP"
+inline constexpr const char* kViewsGroup = "GroupViews";       // "Views and Expedite"
 }  // namespace ctlnames
 
 // The main window as the archive view's commands see it.

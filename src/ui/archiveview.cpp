@@ -2,7 +2,6 @@
 
 #include <QContextMenuEvent>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -122,42 +121,7 @@ void TArchiveView::contextMenuEvent(QContextMenuEvent* event) {
   popup_->popup(event->globalPos());
 }
 
-// ---- open dialog and desktop -------------------------------------------------------------
-
-QString TQtFileDialogHost::QtNameFilter(const QString& filter) {
-  const QStringList parts = filter.split(QLatin1Char('|'));
-  if (parts.size() < 2) return filter;
-  QStringList filters;
-  for (qsizetype k = 0; k + 1 < parts.size(); k += 2) {
-    QStringList patterns;
-    for (const QString& p : parts[k + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-      for (const QString& v : {p.toLower(), p.toUpper()})
-        if (!patterns.contains(v)) patterns << v;
-    }
-    filters << parts[k] + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
-  }
-  return filters.join(QLatin1String(";;"));
-}
-
-QString TQtFileDialogHost::OpenFile(const FileDialogSpec& spec) {
-  QFileDialog dialog(parent_, spec.title, spec.initialDir, QtNameFilter(spec.filter));
-  dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  if (!spec.fileName.isEmpty()) dialog.selectFile(spec.fileName);
-  if (dialog.exec() != QDialog::Accepted) return {};
-  const QStringList files = dialog.selectedFiles();
-  return files.isEmpty() ? QString() : files.first();
-}
-
-QString TQtFileDialogHost::SaveFile(const FileDialogSpec& spec) {
-  QFileDialog dialog(parent_, spec.title, spec.initialDir, QtNameFilter(spec.filter));
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  if (!spec.fileName.isEmpty()) dialog.selectFile(spec.fileName);
-  if (dialog.exec() != QDialog::Accepted) return {};
-  const QStringList files = dialog.selectedFiles();
-  return files.isEmpty() ? QString() : files.first();
-}
+// ---- desktop -------------------------------------------------------------
 
 bool TQtDesktopLauncher::OpenFile(const QString& path, const QString&) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(path));

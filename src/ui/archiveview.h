@@ -1,7 +1,7 @@
 // The archive view widget of the "Archive" tab: a tree view over the archive view model with
 // uniform row heights, its popup ("Goto First", "Goto Last", "Clear Selected", "Open"), the
-// Space key, header clicks and double clicks bound to the archive view's commands. Also the Qt
-// forms of the open dialog and of the desktop launcher.
+// Space key, header clicks and double clicks bound to the archive view's commands. Also the
+// desktop launcher of "Open".
 #pragma once
 
 #include <QHash>
@@ -45,21 +45,6 @@ class TArchiveView : public QTreeView, public restore::IArchiveViewDisplay {
   QPointer<restore::TArchiveViewController> alive_;
   QMenu* popup_ = nullptr;
   QHash<QString, QIcon> iconBySuffix_;
-};
-
-// The open and save dialogs (the "&Restore" open dialog among them) as Qt file dialogs.
-class TQtFileDialogHost : public IFileDialogHost {
- public:
-  explicit TQtFileDialogHost(QWidget* parent = nullptr) : parent_(parent) {}
-  // The file must exist.
-  QString OpenFile(const FileDialogSpec& spec) override;
-  QString SaveFile(const FileDialogSpec& spec) override;
-  // "Text|*.a;*.B|Other|*.c" as Qt name filters matching either case:
-  // "Text (*.a *.A *.b *.B);;Other (*.c *.C)".
-  static QString QtNameFilter(const QString& filter);
-
- private:
-  QWidget* parent_;
 };
 
 // Opens files with the desktop's default application.

@@ -26,14 +26,14 @@ class ArchiveViewController : public ArchiveViewFixture {};
 
 TEST_F(ArchiveViewController, OpensAnArchiveIntoTheListAndSwitchesControls) {
   const QString name = WriteArchive("a.zip", Sample());
-  controls.SetControlEnabled("GetZIPButton", true);
+  controls.SetControlEnabled(ctl::kGetZipButton, true);
   ASSERT_TRUE(view->ReadZipFile(name));
   EXPECT_EQ(window.archiveName, name);
   EXPECT_EQ(zip.EntryCount(), 5);
   EXPECT_EQ(window.zip64, false);
-  EXPECT_FALSE(controls.ControlEnabled("GetZIPButton"));
+  EXPECT_FALSE(controls.ControlEnabled(ctl::kGetZipButton));
   EXPECT_TRUE(controls.ControlEnabled(restore::ctlnames::kKillZipButton));
-  EXPECT_TRUE(controls.ControlEnabled("SaveJobButton"));
+  EXPECT_TRUE(controls.ControlEnabled(ctl::kSaveJobButton));
   EXPECT_TRUE(controls.ControlEnabled(restore::ctlnames::kViewsGroup));
   EXPECT_TRUE(window.calls.contains("ShowZipspecs a.zip 4 5033"));
   EXPECT_TRUE(window.calls.contains("FlashArchiveTab"));
@@ -150,8 +150,8 @@ TEST_F(ArchiveViewController, SortByItemsAndHeaderClicks) {
   ASSERT_TRUE(view->ReadZipFile(WriteArchive("a.zip", b)));
   view->SortBy1Click(3);  // "Size Descending"
   EXPECT_EQ(prefs.Int("ArchiveSortBy"), 3);
-  EXPECT_TRUE(controls.ControlChecked("SortByItem3"));
-  EXPECT_FALSE(controls.ControlChecked("SortByItem0"));
+  EXPECT_TRUE(controls.ControlChecked(ctl::kSortByItems[3]));
+  EXPECT_FALSE(controls.ControlChecked(ctl::kSortByItems[0]));
   EXPECT_EQ(Text(0, 0), "sparse.img");
   EXPECT_EQ(Text(1, 0), "big.bin");
   EXPECT_EQ(display.sortColumn, 2);
@@ -173,9 +173,9 @@ TEST_F(ArchiveViewController, SortByItemsAndHeaderClicks) {
 }
 
 TEST_F(ArchiveViewController, PreferencesOfTheView) {
-  controls.SetControlChecked("DisplayEmptyDirItem", true);
+  controls.SetControlChecked(ctl::kDisplayEmptyDirItem, true);
   view->DisplayEmptyDir1Click();
-  EXPECT_FALSE(controls.ControlChecked("DisplayEmptyDirItem"));
+  EXPECT_FALSE(controls.ControlChecked(ctl::kDisplayEmptyDirItem));
   EXPECT_FALSE(prefs.Bool("DisplayEmptyDIR"));
   view->LargeFonts1Click(true);
   EXPECT_EQ(display.fontSize, 10);
