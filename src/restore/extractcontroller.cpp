@@ -150,8 +150,10 @@ void TExtractController::UncheckAfterRun() {
 }
 
 void TExtractController::BitBtn2Click() {
-  if (!zip_.Busy()) return;
-  zip_.CancelOperation();
+  // Between the rows of search results the engine rests, but the extraction still runs.
+  if (!zip_.Busy() && !groupRunning_) return;
+  abortRequested_ = true;
+  if (zip_.Busy()) zip_.CancelOperation();
   host_.ClearStatusBar();
 }
 
@@ -212,9 +214,18 @@ void TExtractController::ExtractFilesGroup() {
   int count = 0;
   // Archives found missing: told once, their rows passed over, the other archives' rows go on.
   QSet<QString> missing;
+  abortRequested_ = false;
+  groupRunning_ = true;
   {
+    struct TRunning {
+      bool& flag;
+      ~TRunning() { flag = false; }
+    } running{groupRunning_};
     TEventGuard guard(*this);
     for (int record : records) {
+      // An abort during the last entry of a row would be forgotten by the engine when the next
+      // row starts: it ends the loop here.
+      if (abortRequested_) break;
       QString archive;
       int entry = -1;
       if (!search_.ResultEntry(record, archive, entry)) continue;

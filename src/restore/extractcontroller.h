@@ -82,7 +82,7 @@ class TExtractController : public QObject {
   // from the search results. Afterwards "Overwrite files" and "Extract ALL files" are unchecked
   // and the password is forgotten, whatever happened.
   void ExtractButClick(TExtractPreset preset = TExtractPreset::None);
-  // The abort button: stops a running extraction.
+  // The abort button: stops a running extraction (of search results: the remaining rows too).
   void BitBtn2Click();
 
   // The workers (ExtractButClick chooses): the open archive, or the rows of search results.
@@ -121,6 +121,8 @@ class TExtractController : public QObject {
   bool freshen_ = false;
   bool passwordAttached_ = false;
   int filesDone_ = 0;
+  bool groupRunning_ = false;
+  bool abortRequested_ = false;
 };
 
 }  // namespace restore

@@ -373,25 +373,36 @@ TEST_F(ExtractFixture, AbortStopsARunningExtractionAndTellsWhatWasWritten) {
   EXPECT_FALSE(zip.OnStartUnZip);
 }
 
-TEST_F(ExtractFixture, SearchResultsOverTwoArchivesAndOneThatDisappeared) {
-  Python(
-      "import zipfile\n"
-      "for a in ('A', 'B'):\n"
-      "    with zipfile.ZipFile(a + '.zip', 'w') as z:\n"
-      "        z.writestr('dir' + a + '/one.txt', a + ' one')\n"
-      "        z.writestr('dir' + a + '/two.txt', a + ' two')\n");
-  const QString a = QString::fromStdString(dir / "A.zip");
-  const QString b = QString::fromStdString(dir / "B.zip");
-  // Result records: A#0, B#0, A#1, B#1.
-  search.records = {{a, 0}, {b, 0}, {a, 1}, {b, 1}};
-  auto results = std::make_shared<restore::TArchiveEntries>();
-  results->Add("one.txt", "dirA/", 5, 0, 1, 0);
-  results->Add("one.txt", "dirB/", 5, 0, 1, 0);
-  results->Add("two.txt", "dirA/", 5, 0, 1, 1);
-  results->Add("two.txt", "dirB/", 5, 0, 1, 1);
-  search.shown = true;
-  view->ShowSearchResults(results);
+struct GroupFixture : ExtractFixture {
+  QString a, b;
+  // Two archives A and B of two entries each, shown as search results A#0, B#0, A#1, B#1.
+  void SetUp() override {
+    Python(
+        "import zipfile\n"
+        "for a in ('A', 'B'):\n"
+        "    with zipfile.ZipFile(a + '.zip', 'w') as z:\n"
+        "        z.writestr('dir' + a + '/one.txt', a + ' one')\n"
+        "        z.writestr('dir' + a + '/two.txt', a + ' two')\n");
+    a = QString::fromStdString(dir / "A.zip");
+    b = QString::fromStdString(dir / "B.zip");
+    search.records = {{a, 0}, {b, 0}, {a, 1}, {b, 1}};
+    auto results = std::make_shared<restore::TArchiveEntries>();
+    results->Add("one.txt", "dirA/", 5, 0, 1, 0);
+    results->Add("one.txt", "dirB/", 5, 0, 1, 0);
+    results->Add("two.txt", "dirA/", 5, 0, 1, 1);
+    results->Add("two.txt", "dirB/", 5, 0, 1, 1);
+    search.shown = true;
+    view->ShowSearchResults(results);
+  }
+};
 
+TEST_F(GroupFixture, AbortEndsTheRemainingRows) {
+  zip.OnEndUnZip = [&](TArcUnZip*, int, const std::string&) { ctl->BitBtn2Click(); };
+  Extract(dir / "out", QStringLiteral("1 Files Extracted"), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{"dirA", "dirA/one.txt"}));
+}
+
+TEST_F(GroupFixture, SearchResultsOverTwoArchivesAndOneThatDisappeared) {
   // Ticked and highlighted rows are taken.
   model().SetTicked(model().RowOfEntry(0), true);
   view->selection().select(model().RowOfEntry(3),
