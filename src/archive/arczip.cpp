@@ -12,6 +12,7 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "archive/arczip_run.h"
 #include "archive/filelist.h"
 #include "archive/wildcard.h"
 #include "archive/zipcrypt.h"
@@ -93,27 +94,6 @@ struct TFd {
 
 }  // namespace
 
-// A file stored by this run, for the work done once the archive is complete.
-struct TArcZip::TStoredFile {
-  std::string Path;
-  TFileStamp Stamp;
-};
-
-// The state of one ZipFiles run.
-struct TArcZip::TRun {
-  std::unique_ptr<TFileStream> stream;
-  std::unique_ptr<TZipOutput> out;
-  std::unique_ptr<TPackPipeline> pack;
-  std::vector<TZipHeaderInfo> entries;
-  std::unordered_set<std::string> names;  // stored names, compared exactly
-  std::vector<TStoredFile> stored;
-  std::vector<bool> storeMethod;  // per pack index
-  int64_t totalBytes = 0;
-  int64_t doneBytes = 0;
-  int lastTotalPercent = -1;
-  int files = 0;
-};
-
 TArcZip::TArcZip() = default;
 TArcZip::~TArcZip() = default;
 
@@ -152,38 +132,27 @@ int TArcZip::ZipFiles() {
   }
   struct stat ast;
   bool archiveExists = ::stat(zipName.c_str(), &ast) == 0;
-  if (archiveExists && ast.st_size > 0)
-    throw EArcZipException("Adding to an existing archive is not supported: " + zipName);
+  // An existing single-volume archive is rewritten with its entries kept, replaced or added to.
+  if (archiveExists && ast.st_size > 0 && MultiZipInfo.MultiMode == TMultiMode::mmNone) {
+    TRewriteTarget target;
+    target.Source = zipName;
+    target.Output = zipName;
+    target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
+    int count = UpdateArchive(target);
+    if (OnZipComplete) OnZipComplete(this, count);
+    return count;
+  }
 
   // 1. The list of names to store.
   TExpandOptions xo;
-  xo.RootDir = RootDir;
-  xo.Recurse = Recurse;
-  xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;
-  xo.IncludeHidden = IncludeHiddenFiles;
-  xo.ExcludeList = &ExcludeList;
+  SetupExpansion(xo);
   if (archiveExists) {
     xo.HaveArchive = true;
     xo.ArchiveDev = ast.st_dev;
     xo.ArchiveIno = ast.st_ino;
   }
-  if (SkipIfArchiveBitNotSet)
-    xo.ArchiveBitSet = [this](const std::string& p, const struct stat& st) {
-      return Attributes().IsSet(p, st);
-    };
   if (ZipAction == TZipAction::zaFreshen)
     xo.InArchive = [](const std::string&) { return false; };  // a new archive has no entries
-  xo.Skipping = [this](TSkipReason r, const std::string& name) {
-    bool retry = false;
-    if (OnSkippingFile) OnSkippingFile(this, r, name, -1, retry);
-  };
-  xo.NoSuchFile = [this](const std::string& name) {
-    if (OnNoSuchFile) OnNoSuchFile(this, name);
-  };
-  xo.RecursingFile = [this](const std::string& name) {
-    if (OnRecursingFile) OnRecursingFile(this, name);
-  };
-  xo.Between = [this] { CheckCancel(); };
   std::vector<TFileItem> items;
   TRun run;
   run.totalBytes = ExpandFileList(FilesList, xo, items);
@@ -257,6 +226,29 @@ int TArcZip::ZipFiles() {
   return count;
 }
 
+void TArcZip::SetupExpansion(TExpandOptions& xo) {
+  xo.RootDir = RootDir;
+  xo.Recurse = Recurse;
+  xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;
+  xo.IncludeHidden = IncludeHiddenFiles;
+  xo.ExcludeList = &ExcludeList;
+  if (SkipIfArchiveBitNotSet)
+    xo.ArchiveBitSet = [this](const std::string& p, const struct stat& st) {
+      return Attributes().IsSet(p, st);
+    };
+  xo.Skipping = [this](TSkipReason r, const std::string& name) {
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, r, name, -1, retry);
+  };
+  xo.NoSuchFile = [this](const std::string& name) {
+    if (OnNoSuchFile) OnNoSuchFile(this, name);
+  };
+  xo.RecursingFile = [this](const std::string& name) {
+    if (OnRecursingFile) OnRecursingFile(this, name);
+  };
+  xo.Between = [this] { CheckCancel(); };
+}
+
 void TArcZip::AfterArchiveComplete(TRun& run) {
   if (ResetArchiveBitOnZip) {
     TArchiveAttributes& attrs = Attributes();
@@ -278,10 +270,8 @@ void TArcZip::AfterArchiveComplete(TRun& run) {
       ::unlink(f.Path.c_str());
     }
   }
-  // The new directory is read back.
-  stream_.reset();
-  loaded_ = false;
-  EnsureDirectory();
+  // The new directory is read back (a cancel request no longer turns the run into a failure).
+  Reload();
 }
 
 namespace {
