@@ -3,6 +3,7 @@
 // painting, all offscreen and through the same controller and widget the program uses.
 //
 //   bench_archive_view [entries] [folders]
+// With ARCAVO_BENCH_KEEP set, the generated archive is kept (its path is printed).
 #include <unistd.h>
 #include <QApplication>
 #include <QDir>
@@ -260,6 +261,9 @@ int main(int argc, char** argv) {
   Paint(view);
   Report("tree Goto Last + paint", t.elapsed(), 500);
 
-  QDir(scratch).removeRecursively();
+  if (!std::getenv("ARCAVO_BENCH_KEEP"))
+    QDir(scratch).removeRecursively();
+  else
+    std::printf("kept %s\n", zipPath.c_str());
   return 0;
 }

@@ -1,12 +1,10 @@
 #include "ui/archiveview.h"
 
-#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QStyle>
 #include <QUrl>
 
@@ -48,17 +46,6 @@ TArchiveView::TArchiveView(restore::TArchiveViewController& controller, QWidget*
   connect(this, &QTreeView::collapsed, this,
           [this](const QModelIndex& i) { controller_.model().SetExpanded(i, false); });
   connect(&model, &QAbstractItemModel::modelReset, this, [this] { AfterReset(); });
-
-  popup_ = new QMenu(this);
-  auto add = [this](const char* name, const char* text, auto slot) {
-    QAction* a = popup_->addAction(QString::fromLatin1(text));
-    a->setObjectName(QString::fromLatin1(name));
-    connect(a, &QAction::triggered, this, slot);
-  };
-  add("GotoFirst1", "Goto First", [this] { controller_.GotoFirst1Click(); });
-  add("GotoLast1", "Goto Last", [this] { controller_.GotoLast1Click(); });
-  add("ClearSelected1", "Clear Selected", [this] { controller_.ClearSelected1Click(); });
-  add("Open1", "Open", [this] { controller_.Open1Click(); });
 }
 
 TArchiveView::~TArchiveView() {
@@ -115,10 +102,6 @@ void TArchiveView::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QTreeView::keyPressEvent(event);
-}
-
-void TArchiveView::contextMenuEvent(QContextMenuEvent* event) {
-  popup_->popup(event->globalPos());
 }
 
 // ---- desktop -------------------------------------------------------------

@@ -1,7 +1,7 @@
 // The archive view widget of the "Archive" tab: a tree view over the archive view model with
-// uniform row heights, its popup ("Goto First", "Goto Last", "Clear Selected", "Open"), the
-// Space key, header clicks and double clicks bound to the archive view's commands. Also the
-// desktop launcher of "Open".
+// uniform row heights; the Space key, header clicks and double clicks go to the archive view's
+// commands (the popup menu is the window's, bound to the same commands). Also the desktop
+// launcher of "Open".
 #pragma once
 
 #include <QHash>
@@ -10,8 +10,6 @@
 #include <QTreeView>
 
 #include "restore/archiveviewhosts.h"
-
-class QMenu;
 
 namespace restore {
 class TArchiveViewController;
@@ -24,9 +22,6 @@ class TArchiveView : public QTreeView, public restore::IArchiveViewDisplay {
   explicit TArchiveView(restore::TArchiveViewController& controller, QWidget* parent = nullptr);
   ~TArchiveView() override;
 
-  // The popup menu; the window may add its own items.
-  QMenu* popupMenu() const { return popup_; }
-
   void ApplyColumnLayout(const restore::TColumnLayout& layout) override;
   void SetFontSize(int points) override;
   void ShowSortIndicator(int column, bool descending) override;
@@ -34,7 +29,6 @@ class TArchiveView : public QTreeView, public restore::IArchiveViewDisplay {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
-  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   QVariant Icon(int kind, const QString& fileName);
@@ -43,7 +37,6 @@ class TArchiveView : public QTreeView, public restore::IArchiveViewDisplay {
   restore::TArchiveViewController& controller_;
   // The window may destroy the controller before its child widgets.
   QPointer<restore::TArchiveViewController> alive_;
-  QMenu* popup_ = nullptr;
   QHash<QString, QIcon> iconBySuffix_;
 };
 

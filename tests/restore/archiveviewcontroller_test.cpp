@@ -244,11 +244,15 @@ TEST_F(ArchiveViewController, ExplorerDoubleClickOpensArchivesAndJobsOnly) {
   testutil::WriteFile(dir / "notes.txt", "notes");
   testutil::WriteFile(dir / "backup", bytes);
 
+  ASSERT_TRUE(view->ReadZipFile(WriteArchive("open.zip", Sample())));
+  window.calls.clear();
   view->VETlistDblClick(QString::fromStdString(dir / "notes.txt"));
   view->VETlistDblClick(QString::fromStdString(dir / "backup"));
   view->VETlistDblClick(QString::fromStdString(dir / "part.000"));
+  view->VETlistDblClick(QString::fromStdString(dir / "dot."));
   EXPECT_TRUE(window.calls.isEmpty());
   EXPECT_TRUE(window.recorded.isEmpty());
+  EXPECT_EQ(zip.EntryCount(), 5);  // ignored files leave the open archive alone
 
   view->VETlistDblClick(QString::fromStdString(dir / "backup.003"));
   EXPECT_EQ(zip.EntryCount(), 5);
@@ -311,10 +315,17 @@ TEST_F(ArchiveViewController, SearchResultsRefuseTheTreeAndOpenTheirOwnArchive) 
   EXPECT_EQ(zip.SelectedCount(), 1);
   EXPECT_TRUE(zip.EntrySelected(4));
 
-  // "Open" on a result reads the result's archive.
+  // "Open" on a result reads the result's archive, whatever the order of the rows.
+  view->VTree1HeaderClick(restore::kColFileName);  // descending: small.bin first
+  ASSERT_EQ(Text(0, 0), "small.bin");
   view->selection().setCurrentIndex(model().index(0, 0), QItemSelectionModel::NoUpdate);
   view->Open1Click();
   ASSERT_EQ(launcher.opened.size(), 1);
+  EXPECT_TRUE(launcher.opened[0].endsWith("/small.bin"));
+  EXPECT_EQ(zip.ZipName(), first.toStdString());
+  view->selection().setCurrentIndex(model().RowOfEntry(0), QItemSelectionModel::NoUpdate);
+  view->Open1Click();
+  ASSERT_EQ(launcher.opened.size(), 2);
   EXPECT_EQ(zip.ZipName(), second.toStdString());
   EXPECT_EQ(testutil::ReadFile(view->PrivateFolder() + "/readme.txt"), "hello from the archive");
 }
