@@ -77,8 +77,19 @@ TExtractController::TExtractController(TArcUnZip& zip, TOptionLists& lists,
                                        IRestoreHost& host, QObject* parent)
     : QObject(parent), zip_(zip), lists_(lists), view_(view), search_(search), host_(host) {}
 
+namespace {
+// The password handler on the engine, recognisable so that only our own is taken off again.
+struct TPasswordHandler {
+  TExtractController* c;
+  void operator()(TArcUnZip* sender, int index, std::string& password) const {
+    c->ArcZip1BadPassword(sender, index, password);
+  }
+};
+}  // namespace
+
 TExtractController::~TExtractController() {
-  if (passwordAttached_) zip_.OnBadPassword = nullptr;
+  const TPasswordHandler* h = zip_.OnBadPassword.target<TPasswordHandler>();
+  if (h && h->c == this) zip_.OnBadPassword = nullptr;
 }
 
 bool TExtractController::Option(int item) const {
@@ -87,9 +98,7 @@ bool TExtractController::Option(int item) const {
 
 void TExtractController::AttachPasswordHandler() {
   passwordAttached_ = true;
-  zip_.OnBadPassword = [this](TArcUnZip* sender, int index, std::string& password) {
-    ArcZip1BadPassword(sender, index, password);
-  };
+  zip_.OnBadPassword = TPasswordHandler{this};
 }
 
 // ---- the commands --------------------------------------------------------------------------
