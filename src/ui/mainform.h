@@ -28,6 +28,9 @@ class TExplorerList;
 class TExplorerTree;
 class TInclusionGridView;
 class TInstanceManager;
+class IBackupSeams;
+class TBackupCore;
+class TBackupWindowHost;
 class TQtFileDialogHost;
 class TRecentMenu;
 
@@ -117,6 +120,14 @@ class TMainform : public QMainWindow,
   void ShowZipTab() override;
   void ShowSizeCount(const QString& count, const QString& total) override;
   void GaugeClear() override;
+  bool ExeMode() const override;
+  void SetAddToArchive(bool on) override;
+  void ModifyJobNaming() override;
+  // IStartupSeams: the archive engine of the run.
+  bool ArchiveBusy() const override;
+  bool OperationPaused() const override;
+  void ResumeOperation() override;
+  void CancelOperation() override;
 
   // IWindowModeHost
   void ShowExplorerCheckBoxes(bool show) override;
@@ -160,6 +171,8 @@ class TMainform : public QMainWindow,
   void BindOwnCommands();
   // Buttons and menu items of the option lists, settings, jobs, grid and recent jobs.
   void BindCommands();
+  // "&WriteZIP", "Pause", "&AddToZIP", the naming commands and the temporary folder.
+  void BindBackupCommands();
   void About();
 
   MainContext ctx_;
@@ -170,6 +183,10 @@ class TMainform : public QMainWindow,
   QTimer* timer1_ = nullptr;
   QTimer* schedTimer_ = nullptr;
   std::unique_ptr<TQtFileDialogHost> qtDialogs_;
+  // The backup run and the naming with their screen side.
+  std::unique_ptr<TBackupWindowHost> backupHost_;
+  std::unique_ptr<IBackupSeams> backupSeams_;
+  std::unique_ptr<TBackupCore> backup_;
   IFileDialogHost* dialogs_ = nullptr;
   TExplorerTree* tree_ = nullptr;
   TExplorerList* list_ = nullptr;
