@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 
-#include "ui/passworddlg.h"
+#include "ui/backupwindow.h"
 
 TRestoreWindow::TRestoreWindow(QWidget* window) : window_(window) {}
 
@@ -18,9 +18,9 @@ QString TRestoreWindow::ChooseFolder(const QString& title, const QString& initia
 }
 
 bool TRestoreWindow::PasswordDialog(QString& password) {
-  const std::optional<QString> typed = TPasswordDlg::Ask(window_);
-  if (!typed) return false;
-  password = *typed;
+  TPasswordDlg dlg(window_);
+  if (dlg.exec() != QDialog::Accepted) return false;
+  password = dlg.password();
   return true;
 }
 

@@ -9,7 +9,6 @@
 
 #include "archiveview_fixture.h"
 #include "restore/extractcontroller.h"
-#include "restore/passwordentry.h"
 
 namespace fs = std::filesystem;
 using restore::TExtractPreset;
@@ -266,21 +265,6 @@ TEST_F(ExtractFixture, EncryptedArchivePromptsOnceAndKeepsNoPassword) {
   // The controller takes its handler with it; the engine never calls into a freed controller.
   ctl.reset();
   EXPECT_FALSE(zip.OnBadPassword);
-}
-
-TEST(PasswordEntry, DifferentTextsKeepTheDialogOpenAndEmptyBothEdits) {
-  restore::TPasswordEntry e;
-  EXPECT_EQ(e.label, QStringLiteral("Enter same password twice:"));
-  e.password = QStringLiteral("secret");
-  e.password2 = QStringLiteral("secreT");
-  EXPECT_FALSE(e.CanClose());
-  EXPECT_EQ(e.label, QStringLiteral("Not same password"));
-  EXPECT_TRUE(e.password.isEmpty());
-  EXPECT_TRUE(e.password2.isEmpty());
-  EXPECT_TRUE(e.focusFirst);
-  EXPECT_EQ(e.caretPosition, 0);
-  e.password = e.password2 = QStringLiteral("secret");
-  EXPECT_TRUE(e.CanClose());
 }
 
 TEST_F(ExtractFixture, HostileArchiveStaysInsideTheDestinationAndEverySkipIsReported) {
