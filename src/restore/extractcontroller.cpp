@@ -136,6 +136,9 @@ void TExtractController::ExtractButClick(TExtractPreset preset) {
   }
   host_.SetHourglass(true);
   AttachPasswordHandler();
+  // A password left on the engine by another operation (an encrypted backup) would be tried
+  // without asking and then, being "already typed", end every entry as a bad password.
+  zip_.Password.clear();
 
   struct TAfter {
     TExtractController& c;
