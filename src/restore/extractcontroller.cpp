@@ -52,6 +52,16 @@ class TExtractController::TEventGuard {
       if (!c_.zip_.EntryHeader(index).IsFolder()) ++c_.filesDone_;
       if (end_) end_(sender, index, name);
     };
+    // Skipped entries reach the report box: through the program's skip handler when one is
+    // attached, else as "name. Skipped because reason" lines of their own.
+    if (!z.OnSkippingFile) {
+      ownSkipHandler_ = true;
+      z.OnSkippingFile = [this](TArcUnZip*, TSkipReason reason, const std::string& name, int,
+                                bool&) {
+        c_.host_.ReportLine(QString::fromStdString(name) + QStringLiteral(". Skipped because ") +
+                            QString::fromLatin1(SkipReasonLabel(reason)));
+      };
+    }
     // Restoring to "/" recreates the stored places through the system's and the user's own
     // folder links (on many systems /bin, or a home folder, is one).
     z.FollowOwnLinks = c.destination_ == QLatin1String("/");
@@ -61,6 +71,7 @@ class TExtractController::TEventGuard {
     z.OnStartUnZip = std::move(start_);
     z.OnEndUnZip = std::move(end_);
     z.FollowOwnLinks = follow_;
+    if (ownSkipHandler_) z.OnSkippingFile = nullptr;
   }
   TEventGuard(const TEventGuard&) = delete;
   TEventGuard& operator=(const TEventGuard&) = delete;
@@ -70,6 +81,7 @@ class TExtractController::TEventGuard {
   decltype(TArcUnZip::OnStartUnZip) start_;
   decltype(TArcUnZip::OnEndUnZip) end_;
   bool follow_ = false;
+  bool ownSkipHandler_ = false;
 };
 
 TExtractController::TExtractController(TArcUnZip& zip, TOptionLists& lists,

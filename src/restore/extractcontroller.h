@@ -60,6 +60,9 @@ class IRestoreHost {
   virtual void StartProcessClock() = 0;
   // Dispatches pending events.
   virtual void ProcessMessages() = 0;
+  // A line for the report box: a skipped entry, when the engine has no skip handler of the
+  // program's report attached.
+  virtual void ReportLine(const QString& /*line*/) {}
 };
 
 // Options set before "E&xtract" runs, by the archive view's popup items.
