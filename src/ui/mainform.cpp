@@ -59,6 +59,7 @@
 #include "backup/backuprun.h"
 #include "backup/naming.h"
 #include "platform/programdir.h"
+#include "restore/extractcontroller.h"
 #include "ui/backupwindow.h"
 #include "ui/explorerviews.h"
 #include "ui/filedialogs.h"
@@ -66,6 +67,7 @@
 #include "ui/optionlistview.h"
 #include "ui/optionlistwidgets.h"
 #include "ui/recentmenu.h"
+#include "ui/restorewindow.h"
 
 namespace {
 
@@ -273,6 +275,20 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   setFixedSize(kClientWidth, kClientHeight + menuHeight);
   if (QScreen* s = QGuiApplication::primaryScreen())
     move(s->availableGeometry().center() - rect().center());
+}
+
+void TMainform::WireExtract(restore::TArchiveViewController& view,
+                            restore::ISearchResultsView& search) {
+  restoreHost_ = std::make_unique<TRestoreWindow>(this);
+  TBackupWindowHost* screen = backupHost_.get();
+  restoreHost_->gaugeStart = [screen] { screen->GaugeMoving(); };
+  restoreHost_->clearStatusBar = [screen] { screen->ClearStatusBar(); };
+  restoreHost_->gaugeClear = [screen] { screen->GaugeClear(); };
+  restoreHost_->clearReportBox = [screen] { screen->ReportClear(); };
+  restoreHost_->reportLine = [screen](const QString& line) { screen->ReportAdd(line); };
+  extract_ = std::make_unique<restore::TExtractController>(backup_->ArcZip1, *ctx_.Lists, view,
+                                                           search, *restoreHost_);
+  BindRestoreCommands(this, *extract_);
 }
 
 TMainform::~TMainform() {

@@ -57,6 +57,10 @@ void TRestoreWindow::ProcessMessages() {
   QCoreApplication::processEvents();
 }
 
+void TRestoreWindow::ReportLine(const QString& line) {
+  if (reportLine) reportLine(line);
+}
+
 void BindRestoreCommands(QWidget* window, restore::TExtractController& controller) {
   using restore::TExtractPreset;
   QPointer<restore::TExtractController> c(&controller);

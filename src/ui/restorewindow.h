@@ -19,6 +19,7 @@ class TRestoreWindow : public restore::IRestoreHost {
   std::function<void()> gaugeClear;
   std::function<void()> clearReportBox;
   std::function<void()> startProcessClock;
+  std::function<void(const QString& line)> reportLine;
   // Replaces the Qt folder dialog (tests).
   std::function<QString(const QString& title, const QString& initialDir)> chooseFolder;
 
@@ -31,6 +32,7 @@ class TRestoreWindow : public restore::IRestoreHost {
   void ClearReportBox() override;
   void StartProcessClock() override;
   void ProcessMessages() override;
+  void ReportLine(const QString& line) override;
 
  private:
   QPointer<QWidget> window_;

@@ -14,6 +14,7 @@
 #include "qt_scriptedhost.h"
 #include "restore/archiveviewcontroller.h"
 #include "testutil.h"
+#include "ui/mainform.h"
 
 namespace {
 
@@ -95,5 +96,34 @@ TEST(RestoreWindow, ButtonAndPopupItemsAskForTheDestination) {
             QStringLiteral("Select destination Drive if directories saved\rOr destination folder "
                            "if Directory names not saved"));
   EXPECT_EQ(extract->toolTip(), QStringLiteral("Extract/Restore File(s) From ZIP"));
+  ResetProgramDirForTest();
+}
+
+TEST(RestoreWindow, MainWindowWiresExtractionOverItsEngine) {
+  testutil::TempDir dir;
+  testutil::IsolatedXdg xdg{dir.path()};
+  ResetProgramDirForTest();
+  SetMbTerminating(false);
+  ScriptedHost boxes;
+  {
+    TMainform form;
+    RecordingControlHost controls;
+    QuietWindow window;
+    NoResults search;
+    NoLauncher launcher;
+    NoDialogs dialogs;
+    TPreferences prefs;
+    TArcZip zip;
+    restore::TArchiveViewController view(
+        zip, *form.context().Lists, prefs,
+        restore::TArchiveViewController::Hosts{window, controls, dialogs, search, launcher});
+    EXPECT_EQ(form.extractController(), nullptr);
+    form.WireExtract(view, search);
+    ASSERT_NE(form.extractController(), nullptr);
+    auto* extract = form.findChild<QPushButton*>(QStringLiteral("ExtractBut"));
+    ASSERT_TRUE(extract);
+    EXPECT_EQ(extract->toolTip(), QStringLiteral("Extract/Restore File(s) From ZIP"));
+    form.findChild<QPushButton*>(QStringLiteral("AbortBut"))->click();  // nothing runs
+  }
   ResetProgramDirForTest();
 }
