@@ -178,6 +178,16 @@ QString CaptionOf(const QObject* o) {
   return {};
 }
 
+// The option lists' rows at the window's compact height, so every item shows in the space the
+// layout gives the list.
+class TCompactOptionDelegate : public TOptionItemDelegate {
+ public:
+  using TOptionItemDelegate::TOptionItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {TOptionItemDelegate::sizeHint(option, index).width(), kOptionRowHeight};
+  }
+};
+
 }  // namespace
 
 TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidget* parent)
@@ -233,6 +243,9 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   if (!missing.isEmpty())
     qWarning("option lists without a view: %s", qPrintable(missing.join(' ')));
   for (auto* view : findChildren<TOptionListView*>()) {
+    QAbstractItemDelegate* old = view->itemDelegate();
+    view->setItemDelegate(new TCompactOptionDelegate(view));
+    delete old;
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   }
