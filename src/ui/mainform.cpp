@@ -250,6 +250,8 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   }
   recentMenu_ = new TRecentMenu(ctx_.History.get(), findChild<QMenu*>(QStringLiteral("File1")));
+  // The basic or expert view of the preference (the default file may change it at start-up).
+  ctx_.Options->ApplyExpertView();
 
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
