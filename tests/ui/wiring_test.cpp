@@ -31,6 +31,7 @@
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
 #include "ui/optionlistview.h"
+#include "ui/recentmenu.h"
 
 namespace {
 
@@ -192,7 +193,8 @@ TEST_F(WiringTest, EveryControlNameTheLogicUsesIsAControlOfTheWindow) {
 TEST_F(WiringTest, StartUpLoadsTheDefaultFileIntoTheWindow) {
   FirstRunDone(
       "OptCheck1=4\nOptCheck2=428\nOptCheck3=2\nOptCheck4=1\nOptCheck6=0\nComboEdit1=1.44\n"
-      "Expert=1\nFullReport=1\nDateTimeFormat=2\n[SGcol0]\n1=*.DOC\n2=\n[SGcol2]\n1=*.PNG\n");
+      "Expert=1\nFullReport=1\nDateTimeFormat=2\n[SGcol0]\n1=*.DOC\n2=\n[SGcol1]\n2=*.BAK\n"
+      "[SGcol2]\n1=*.PNG\n");
   auto w = Window();
   MainContext& ctx = w->context();
   EXPECT_EQ(ctx.Lists->sizeList.CheckedIndex(), 2);
@@ -205,7 +207,9 @@ TEST_F(WiringTest, StartUpLoadsTheDefaultFileIntoTheWindow) {
   EXPECT_FALSE(ctx.Lists->functionsList.Checked(opt::kFnStamp));
   EXPECT_EQ(w->findChild<QLineEdit*>(ctl::kMaxSizeEdit)->text(), "1.44");
   EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::INCLUDE, 1), "*.DOC");
-  EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::EXCLUDE, 1), "");  // the file replaces the defaults
+  // A stored column replaces the defaults: its missing rows are empty.
+  EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::EXCLUDE, 1), "");
+  EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::EXCLUDE, 2), "*.BAK");
   EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::NOCOMP, 1), "*.PNG");
   // Preferences show in the menus; the expert view highlights its group.
   EXPECT_TRUE(w->ControlChecked(ctl::kAdvancedItem));
@@ -218,6 +222,20 @@ TEST_F(WiringTest, StartUpLoadsTheDefaultFileIntoTheWindow) {
   EXPECT_EQ(sizeView->model()->index(2, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
   // Hidden files ticked in the directory list: the explorer lists hidden items.
   EXPECT_TRUE(ctx.Explorer->TreeModel().ShowHidden());
+}
+
+TEST_F(WiringTest, TheStartAfterTheFirstRunKeepsTheWindowDefaults) {
+  // The first paint of the first run writes the marker "ClrDisk" (and burner keys) only.
+  FirstRunDone("Burner=\n");
+  auto w = Window();
+  MainContext& ctx = w->context();
+  EXPECT_TRUE(ctx.Lists->directoryList.Checked(opt::kDirRecursion));
+  EXPECT_EQ(ctx.Lists->directoryList.Mask(), ctx.Lists->directoryList.Mask() | 0x1C);
+  EXPECT_TRUE(ctx.Lists->functionsList.Checked(opt::kFnStamp));
+  EXPECT_EQ(w->findChild<QLineEdit*>(ctl::kMaxSizeEdit)->text(), "MaxSizeMb");
+  EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::INCLUDE, 1), "*.*");
+  EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::EXCLUDE, 2), "*.SWP");
+  EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::NOCOMP, 6), "*.MP4");
 }
 
 TEST_F(WiringTest, APreferenceToggledInTheWindowIsWrittenAtOnceAndRestoredByAFreshWindow) {
@@ -313,6 +331,60 @@ TEST_F(WiringTest, AHandWrittenJobOpenedWithOpenJobTicksExactlyItsPaths) {
   EXPECT_EQ(IniFile(ProgramDir() + "fmhistory.ini").ReadString("RecentFiles", "File0", ""),
             tmp_ / "Nightly.JOB");
   EXPECT_TRUE(w->ControlEnabled(kSaveJobControl));
+  // The "&File" menu lists it; "&Clear History" empties the list and hides the separator.
+  TRecentMenu* recent = w->recentMenu();
+  ASSERT_EQ(recent->Actions().size(), 1);
+  EXPECT_EQ(recent->Actions()[0]->text(), "&1 " + Q(tmp_ / "Nightly.JOB"));
+  EXPECT_TRUE(recent->Separator()->isVisible());
+  w->findChild<QAction*>("ClearHistory1")->trigger();
+  EXPECT_TRUE(recent->Actions().isEmpty());
+  EXPECT_FALSE(recent->Separator()->isVisible());
+  EXPECT_TRUE(host_.transcript().isEmpty());
+}
+
+TEST_F(WiringTest, WindowModesSwitchTheRealWidgets) {
+  auto w = Window();
+  auto enabled = [&](const char* name) { return w->findChild<QWidget*>(name)->isEnabled(); };
+  EXPECT_FALSE(enabled(ctl::kSizeCompressionGroup));
+  EXPECT_FALSE(enabled(ctl::kPauseButton));
+  EXPECT_FALSE(w->context().Explorer->ListModel().ShowChecks());
+  w->context().Options->Setstate(3);
+  for (const char* c :
+       {ctl::kAddToZipButton, ctl::kSaveJobButton, ctl::kPauseButton, ctl::kSizeCompressionGroup})
+    EXPECT_TRUE(enabled(c)) << c;
+  EXPECT_FALSE(enabled(ctl::kArchiveView));
+  EXPECT_FALSE(enabled(ctl::kExtractButton));
+  EXPECT_TRUE(w->findChild<QLineEdit*>(ctl::kMaxSizeEdit)->isEnabled());
+  EXPECT_TRUE(w->context().Explorer->ListModel().ShowChecks());
+  w->context().Options->Setstate(1);
+  EXPECT_TRUE(enabled(ctl::kExtractButton));
+  EXPECT_TRUE(w->findChild<QAction*>(ctl::kZipTestItem)->isEnabled());
+  w->context().Options->Setstate(0);
+  EXPECT_FALSE(enabled(ctl::kSizeCompressionGroup));
+  EXPECT_FALSE(w->context().Explorer->TreeModel().ShowChecks());
+}
+
+TEST_F(WiringTest, GridPopupAndMakeTheseSettingsDefault) {
+  FirstRunDone();
+  {
+    auto w = Window();
+    TInclusionGrid& grid = *w->context().Grid;
+    grid.SetCell(TInclusionGrid::INCLUDE, 3, "*.odt");
+    w->findChild<QAction*>("TidyGrid1")->trigger();
+    EXPECT_EQ(grid.Cell(TInclusionGrid::INCLUDE, 1), "*.*");
+    EXPECT_EQ(grid.Cell(TInclusionGrid::INCLUDE, 2), "*.ODT");
+    EXPECT_EQ(grid.Cell(TInclusionGrid::INCLUDE, 3), "");
+    w->context().Lists->compressionList.Click(opt::kCompNone);
+    w->findChild<QPushButton*>("MakeDefaultBtn")->click();
+  }
+  {
+    auto w = Window();
+    EXPECT_EQ(w->context().Grid->Cell(TInclusionGrid::INCLUDE, 2), "*.ODT");
+    EXPECT_EQ(w->context().Lists->compressionList.CheckedIndex(), opt::kCompNone);
+    w->findChild<QAction*>("ClearGrid1")->trigger();
+    EXPECT_EQ(w->context().Grid->Cell(TInclusionGrid::INCLUDE, 1), "");
+    EXPECT_EQ(w->context().Grid->Cell(TInclusionGrid::NOCOMP, 1), "");
+  }
   EXPECT_TRUE(host_.transcript().isEmpty());
 }
 
@@ -431,6 +503,12 @@ TEST_F(WiringTest, AJobNamedOnTheCommandLineIsOpenedAndRunOnce) {
   // The first show puts the job at the top of the recent list, without opening it.
   EXPECT_EQ(ctx.History->List().value(0), Q(job));
   EXPECT_TRUE(dialogs_.asked.isEmpty());
+
+  // The same job handed over by a later start is opened and run again, once.
+  ctx.AutoRunFile.clear();
+  w->lifecycle().HandOver(Q(job));
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(ctx.Explorer->Store().State(data + "/b/y.txt"), TickState::Checked);
   EXPECT_TRUE(host_.transcript().isEmpty());
 }
 
