@@ -190,10 +190,12 @@ void TSettingsFiles::LoadSchedule(const IniFile& ini) {
 // must not switch off recursion or empty the grid at the next start.
 void TSettingsFiles::LoadJobPart(const IniFile& ini) {
   auto text = [&](const char* key, const QString& current) {
-    return QString::fromStdString(ini.ReadString(kOptions, key, current.toStdString()));
+    if (!ini.ValueExists(kOptions, key)) return current;
+    return QString::fromStdString(ini.ReadString(kOptions, key, ""));
   };
-  auto integer = [&](const char* key, int current) {
-    return ini.ReadInteger(kOptions, key, current);
+  auto integer = [&](const char* key, int current) -> int64_t {
+    if (!ini.ValueExists(kOptions, key)) return current;
+    return ini.ReadInteger(kOptions, key, 0);
   };
 
   l_.maxSizeEdit.SetText(text("ComboEdit1", l_.maxSizeEdit.text()));
@@ -202,8 +204,8 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini) {
   THandlersDetached detached{&l_.stealthList,     &l_.modeList,      &l_.basicList,
                              &l_.sizeList,        &l_.directoryList, &l_.basicSizeList,
                              &l_.compressionList, &l_.functionsList, &l_.basicStampList};
-  const bool dirMon =
-      ini.ReadBool(kOptions, "DirMon", l_.stealthList.Checked(kStealthMonitorSubDirs));
+  // Every job's settings start without directory monitoring unless they ask for it.
+  const bool dirMon = ini.ReadBool(kOptions, "DirMon", false);
   prefs_.Set(QStringLiteral("DirMon"), dirMon);
   l_.stealthList.SetChecked(kStealthMonitorSubDirs, dirMon);
 
