@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <system_error>
 #include <unordered_set>
 
+#include "archive/arczip_run.h"
 #include "archive/filelist.h"
 #include "archive/wildcard.h"
 #include "archive/zipcrypt.h"
@@ -56,6 +58,19 @@ void RandomBytes(uint8_t* p, size_t n) {
   }
 }
 
+// The process's umask, read without changing it (umask(2) would race with other threads).
+mode_t CurrentUmask() {
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    unsigned mask = 022;
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    std::fclose(f);
+    return static_cast<mode_t>(mask);
+  }
+  return 022;
+}
+
 // Opens a unique temporary file beside target (O_EXCL through mkstemp), with the permissions a
 // new file would get.
 std::string MakeTempBeside(const std::string& target) {
@@ -65,9 +80,7 @@ std::string MakeTempBeside(const std::string& target) {
   std::string tmpl = dir + "." + base + ".XXXXXX";
   int fd = ::mkstemp(tmpl.data());
   if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+  ::fchmod(fd, 0666 & ~CurrentUmask());
   ::close(fd);
   return tmpl;
 }
@@ -81,29 +94,12 @@ struct TFd {
 
 }  // namespace
 
-// A file stored by this run, for the work done once the archive is complete.
-struct TArcZip::TStoredFile {
-  std::string Path;
-  TFileStamp Stamp;
-};
-
-// The state of one ZipFiles run.
-struct TArcZip::TRun {
-  std::unique_ptr<TFileStream> stream;
-  std::unique_ptr<TZipOutput> out;
-  std::unique_ptr<TPackPipeline> pack;
-  std::vector<TZipHeaderInfo> entries;
-  std::unordered_set<std::string> names;  // stored names, compared exactly
-  std::vector<TStoredFile> stored;
-  std::vector<bool> storeMethod;  // per pack index
-  int64_t totalBytes = 0;
-  int64_t doneBytes = 0;
-  int lastTotalPercent = -1;
-  int files = 0;
-};
-
 TArcZip::TArcZip() = default;
 TArcZip::~TArcZip() = default;
+
+int TArcZip::OpenSourceFile(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
 
 TArchiveAttributes& TArcZip::Attributes() {
   if (ArchiveAttributes) return *ArchiveAttributes;
@@ -114,6 +110,8 @@ TArchiveAttributes& TArcZip::Attributes() {
 int TArcZip::ZipFiles() {
   TBusyGuard busy(*this);
   cancel_ = false;
+  // The attribute store is read afresh for each run: another run may have changed it meanwhile.
+  ownAttributes_.reset();
   bool keep = KeepZipOpen;
   struct TEndOfRun {
     TArcZip& z;
@@ -134,38 +132,27 @@ int TArcZip::ZipFiles() {
   }
   struct stat ast;
   bool archiveExists = ::stat(zipName.c_str(), &ast) == 0;
-  if (archiveExists && ast.st_size > 0)
-    throw EArcZipException("Adding to an existing archive is not supported: " + zipName);
+  // An existing single-volume archive is rewritten with its entries kept, replaced or added to.
+  if (archiveExists && ast.st_size > 0 && MultiZipInfo.MultiMode == TMultiMode::mmNone) {
+    TRewriteTarget target;
+    target.Source = zipName;
+    target.Output = zipName;
+    target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
+    int count = UpdateArchive(target);
+    if (OnZipComplete) OnZipComplete(this, count);
+    return count;
+  }
 
   // 1. The list of names to store.
   TExpandOptions xo;
-  xo.RootDir = RootDir;
-  xo.Recurse = Recurse;
-  xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;
-  xo.IncludeHidden = IncludeHiddenFiles;
-  xo.ExcludeList = &ExcludeList;
+  SetupExpansion(xo);
   if (archiveExists) {
     xo.HaveArchive = true;
     xo.ArchiveDev = ast.st_dev;
     xo.ArchiveIno = ast.st_ino;
   }
-  if (SkipIfArchiveBitNotSet)
-    xo.ArchiveBitSet = [this](const std::string& p, const struct stat& st) {
-      return Attributes().IsSet(p, st);
-    };
   if (ZipAction == TZipAction::zaFreshen)
     xo.InArchive = [](const std::string&) { return false; };  // a new archive has no entries
-  xo.Skipping = [this](TSkipReason r, const std::string& name) {
-    bool retry = false;
-    if (OnSkippingFile) OnSkippingFile(this, r, name, -1, retry);
-  };
-  xo.NoSuchFile = [this](const std::string& name) {
-    if (OnNoSuchFile) OnNoSuchFile(this, name);
-  };
-  xo.RecursingFile = [this](const std::string& name) {
-    if (OnRecursingFile) OnRecursingFile(this, name);
-  };
-  xo.Between = [this] { CheckCancel(); };
   std::vector<TFileItem> items;
   TRun run;
   run.totalBytes = ExpandFileList(FilesList, xo, items);
@@ -185,8 +172,8 @@ int TArcZip::ZipFiles() {
   std::vector<size_t> packIndex(items.size(), SIZE_MAX);
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].IsFolder) continue;
-    bool store = PackLevel <= 0 || items[i].Size == 0 ||
-                 MatchesPatternList(NoCompressList, items[i].Path);
+    bool store =
+        PackLevel <= 0 || items[i].Size == 0 || MatchesPatternList(NoCompressList, items[i].Path);
     packIndex[i] = sources.size();
     sources.push_back({items[i].Path, store});
     run.storeMethod.push_back(store);
@@ -239,6 +226,29 @@ int TArcZip::ZipFiles() {
   return count;
 }
 
+void TArcZip::SetupExpansion(TExpandOptions& xo) {
+  xo.RootDir = RootDir;
+  xo.Recurse = Recurse;
+  xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;
+  xo.IncludeHidden = IncludeHiddenFiles;
+  xo.ExcludeList = &ExcludeList;
+  if (SkipIfArchiveBitNotSet)
+    xo.ArchiveBitSet = [this](const std::string& p, const struct stat& st) {
+      return Attributes().IsSet(p, st);
+    };
+  xo.Skipping = [this](TSkipReason r, const std::string& name) {
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, r, name, -1, retry);
+  };
+  xo.NoSuchFile = [this](const std::string& name) {
+    if (OnNoSuchFile) OnNoSuchFile(this, name);
+  };
+  xo.RecursingFile = [this](const std::string& name) {
+    if (OnRecursingFile) OnRecursingFile(this, name);
+  };
+  xo.Between = [this] { CheckCancel(); };
+}
+
 void TArcZip::AfterArchiveComplete(TRun& run) {
   if (ResetArchiveBitOnZip) {
     TArchiveAttributes& attrs = Attributes();
@@ -260,10 +270,8 @@ void TArcZip::AfterArchiveComplete(TRun& run) {
       ::unlink(f.Path.c_str());
     }
   }
-  // The new directory is read back.
-  stream_.reset();
-  loaded_ = false;
-  EnsureDirectory();
+  // The new directory is read back (a cancel request no longer turns the run into a failure).
+  Reload();
 }
 
 namespace {
@@ -317,7 +325,7 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   }
   TFd fd;
   for (;;) {
-    fd.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd.fd = OpenSourceFile(path);
     if (fd.fd >= 0) break;
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, srFileOpenError, path, -1, retry);
@@ -453,7 +461,8 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
           torn = true;
           break;
         }
-        crc = static_cast<uint32_t>(crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
+        crc = static_cast<uint32_t>(
+            crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
         emit(chunk.Data);
         progress(chunk.InSize);
         if (chunk.Last) break;
@@ -526,8 +535,8 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
     out.PatchAt(headerPos, header.data(), header.size());
     if (read < static_cast<uint64_t>(size)) {
       ShowMessage(zmSourceShortRead, h.FullName(),
-                  "The file became shorter while it was stored: " + std::to_string(read) +
-                      " of " + std::to_string(size) + " bytes were stored.",
+                  "The file became shorter while it was stored: " + std::to_string(read) + " of " +
+                      std::to_string(size) + " bytes were stored.",
                   zbOK | zbIconWarning);
     }
     done = true;

@@ -14,6 +14,7 @@
 
 class TArchiveAttributes;
 struct TFileItem;
+struct TExpandOptions;
 struct TFileStamp;
 class TZipOutput;
 class TPackPipeline;
@@ -33,6 +34,26 @@ class TArcZip : public TArcUnZip {
   // Creates the archive ZipName from FilesList and returns the number of files stored. Fires
   // OnZipComplete with that number when it does not raise. FilesList is cleared in every case.
   int ZipFiles();
+  // Removes the selected entries (when any are selected; FilesList is then cleared) or those
+  // matching a FilesList pattern, unless OnDeleteEntry keeps them; returns the number removed.
+  // The archive is rewritten through a temporary file; FilesList is cleared in every case.
+  int RemoveEntries();
+  // Rewrites the archive when its comment or a stored folder was changed in memory.
+  void SaveArchiveChanges();
+  // Sets the stored folder of entry index in memory ("/" is added to a non-empty folder).
+  void SetEntryPath(int index, const std::string& folder);
+  // Builds a self-extracting archive: the stub's bytes, then configLength bytes of config (the
+  // block of TSFXConfig::BuildConfigBlock), then the entries. An existing ".zip" archive is
+  // rewritten into the same name with ".exe" (it stays as it is); otherwise archive is written
+  // (updated when it exists) from FilesList. Returns the number of files stored.
+  int MakeSelfExtractor(const std::string& stub, const std::string& archive, int configLength,
+                        const uint8_t* config);
+  // Copies the open archive's entries behind the stub into ZipName with the extension ".EXE";
+  // the open archive stays as it is and stays open.
+  void ConvertToSelfExtractor(const std::string& stub);
+  // Copies the entries of the open self-extracting archive, without the bytes before them, into
+  // ZipName with the extension ".zip", opens that archive and, when asked, deletes the source.
+  void ConvertToPlainZip(bool deleteSource);
 
   // ---- Published properties of the writer ----
   int PackLevel = 6;
@@ -79,6 +100,12 @@ class TArcZip : public TArcUnZip {
   TArchiveAttributes* ArchiveAttributes = nullptr;
   // Compression threads besides the caller's; -1: one less than the processors.
   int PackThreads = -1;
+  // Rewrites copy the bytes in front of the first entry (a self-extractor's stub) when set.
+  bool KeepLeadingBytes = false;
+
+ protected:
+  // Opens a source file for reading; returns the descriptor, or -1 with errno set.
+  virtual int OpenSourceFile(const std::string& path);
 
  private:
   struct TStoredFile;
@@ -86,9 +113,33 @@ class TArcZip : public TArcUnZip {
   TArchiveAttributes& Attributes();
   bool WriteFolderEntry(TRun& run, const TFileItem& item);
   bool StoreFile(TRun& run, const TFileItem& item, size_t packIndex);
-  void WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st,
-                     size_t packIndex, bool& done);
+  void WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st, size_t packIndex,
+                     bool& done);
   void AfterArchiveComplete(TRun& run);
+  void SetupExpansion(TExpandOptions& xo);
+
+  // Rewriting an existing archive (zipupdate.cpp).
+  struct TRewriteTarget {
+    enum THead { hdNone, hdKeep, hdBytes };
+    std::string Source;  // the archive read (may not exist: nothing to copy)
+    std::string Output;  // the file replaced once the new archive is complete
+    THead Head = hdNone;
+    std::string HeadBytes;  // with hdBytes: written in front of the first entry
+    bool Always = false;    // rewrite even when there is nothing to store
+  };
+  struct TRewritePlan;
+  // ZipFiles against the entries of target.Source; returns the number of files stored.
+  int UpdateArchive(const TRewriteTarget& target);
+  // Copies all entries (SaveArchiveChanges, conversions).
+  void CopyArchive(const TRewriteTarget& target);
+  // Writes the new archive to a temporary file and replaces target.Output with it.
+  void Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& run);
+  void CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry);
+  struct TNoCancel;
+  // Reads the directory of the archive that was just written.
+  void Reload();
+  // The folder for temporary files: TempPath, else $TMPDIR, else /tmp.
+  std::string TempFolder() const;
 
   std::unique_ptr<TArchiveAttributes> ownAttributes_;
 };

@@ -118,7 +118,8 @@ void TPackPipeline::OpenLocked(size_t i) {
   f.Id.Ino = st.st_ino;
   f.Id.Size = st.st_size;
   f.Id.MTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  int64_t n = (st.st_size + static_cast<int64_t>(chunkSize_) - 1) / static_cast<int64_t>(chunkSize_);
+  int64_t n =
+      (st.st_size + static_cast<int64_t>(chunkSize_) - 1) / static_cast<int64_t>(chunkSize_);
   f.Chunks = static_cast<size_t>(std::max<int64_t>(n, 1));
   f.Remaining = f.Chunks;
   f.State.assign(f.Chunks, TUnitState::Waiting);
@@ -177,32 +178,39 @@ void TPackPipeline::RunUnit(std::unique_lock<std::mutex>& lock, size_t file, siz
   lock.unlock();
 
   auto result = std::make_unique<TPackChunk>();
-  std::vector<uint8_t> buf(dictLen + planned);
-  size_t got = 0;
-  while (got < buf.size()) {
-    ssize_t r = ::pread(fd, buf.data() + got, buf.size() - got,
-                        start - static_cast<int64_t>(dictLen) + static_cast<int64_t>(got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;  // end of file, or a read error: the chunk ends here
-    got += static_cast<size_t>(r);
-  }
-  size_t dictGot = std::min(got, dictLen);
-  size_t dataGot = got - dictGot;
-  const uint8_t* data = buf.data() + dictGot;
-  result->InSize = dataGot;
-  result->Last = finalChunk || dataGot < planned;
-  result->Crc = ZipCrc32(0, data, dataGot);
-  result->DictLen = static_cast<uint32_t>(dictGot);
-  result->DictCrc = ZipCrc32(0, buf.data(), dictGot);
-  size_t tail = std::min(dataGot, kDictSize);
-  result->TailLen = static_cast<uint32_t>(tail);
-  result->TailCrc = ZipCrc32(0, data + dataGot - tail, tail);
-  if (store) {
-    result->Data.assign(data, data + dataGot);
-  } else {
-    d.Reset(buf.data(), dictGot);
-    result->Data.reserve(dataGot / 2 + 1024);
-    d.Deflate(data, dataGot, !result->Last, result->Last, result->Data);
+  try {
+    std::vector<uint8_t> buf(dictLen + planned);
+    size_t got = 0;
+    while (got < buf.size()) {
+      ssize_t r = ::pread(fd, buf.data() + got, buf.size() - got,
+                          start - static_cast<int64_t>(dictLen) + static_cast<int64_t>(got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;  // end of file, or a read error: the chunk ends here
+      got += static_cast<size_t>(r);
+    }
+    size_t dictGot = std::min(got, dictLen);
+    size_t dataGot = got - dictGot;
+    const uint8_t* data = buf.data() + dictGot;
+    result->InSize = dataGot;
+    result->Last = finalChunk || dataGot < planned;
+    result->Crc = ZipCrc32(0, data, dataGot);
+    result->DictLen = static_cast<uint32_t>(dictGot);
+    result->DictCrc = ZipCrc32(0, buf.data(), dictGot);
+    size_t tail = std::min(dataGot, kDictSize);
+    result->TailLen = static_cast<uint32_t>(tail);
+    result->TailCrc = ZipCrc32(0, data + dataGot - tail, tail);
+    if (store) {
+      result->Data.assign(data, data + dataGot);
+    } else {
+      d.Reset(buf.data(), dictGot);
+      result->Data.reserve(dataGot / 2 + 1024);
+      d.Deflate(data, dataGot, !result->Last, result->Last, result->Data);
+    }
+  } catch (const std::exception&) {
+    // Nothing may escape a worker thread: the failure is handed to the caller with the chunk.
+    result = std::make_unique<TPackChunk>();
+    result->Error = true;
+    result->Last = true;
   }
 
   lock.lock();
@@ -260,7 +268,8 @@ bool TPackPipeline::Next(size_t i, TPackChunk& out) {
       f.Results[k].reset();
       inflight_ -= PlannedLocked(f, k);
       ++f.Consumed;
-      out.Torn = k > 0 && (out.DictCrc != f.LastTailCrc);
+      // Stored chunks use no dictionary; deflated ones must be primed with the bytes before them.
+      out.Torn = out.Error || (k > 0 && out.DictLen > 0 && out.DictCrc != f.LastTailCrc);
       f.LastTailCrc = out.TailCrc;
       if (out.Last && f.Consumed < f.Chunks) DropLocked(i);
       cv_.notify_all();

@@ -36,6 +36,8 @@ struct TPackChunk {
   // The dictionary differs from the end of the chunk before: the file changed while it was being
   // read, and the chunks do not form one consistent stream.
   bool Torn = false;
+  // Compressing the chunk failed on a worker (out of memory); the caller redoes the file itself.
+  bool Error = false;
 };
 
 // The identity of a source as the workers opened it.

@@ -50,8 +50,7 @@ void TZipOutput::Truncate(int64_t pos) {
   bufStart_ = pos;
 }
 
-void SetEntrySizes(TZipHeaderInfo& h, uint64_t uncompressed, uint64_t compressed,
-                   uint64_t offset) {
+void SetEntrySizes(TZipHeaderInfo& h, uint64_t uncompressed, uint64_t compressed, uint64_t offset) {
   h.HasUnComprSize64 = uncompressed >= kSat32Value;
   h.UnComprSize64 = uncompressed;
   h.UnComprSize = h.HasUnComprSize64 ? kSat32Value : static_cast<uint32_t>(uncompressed);
@@ -102,8 +101,7 @@ std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
 
 std::string CentralRecordBytes(const TZipHeaderInfo& h) {
   std::string out;
-  out.reserve(kCentralHeaderSize + h.RawName.size() + h.CentralExtra.size() +
-              h.FileComment.size());
+  out.reserve(kCentralHeaderSize + h.RawName.size() + h.CentralExtra.size() + h.FileComment.size());
   PutU32(out, zipsig::kCentralHeader);
   PutU16(out, h.VersionMadeBy);
   PutU16(out, h.VersionNeeded);

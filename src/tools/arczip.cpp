@@ -3,9 +3,18 @@
 //   arczip t ARCHIVE [-p PASSWORD]                    test every entry; exit 0 only when all good
 //   arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]     extract everything below DIR, recreating
 //                                                     folders; -o overwrites, -n (default) never
-//   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] [-n PATTERN]
-//                        create an archive from files and folders (-r: recurse into folders,
-//                        -x: exclude pattern, -n: store without compression)
+//   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] [-n PATTERN] [-u|-f]
+//                        add files and folders (-r: recurse into folders, -x: exclude pattern,
+//                        -n: store without compression). An existing archive is updated: its
+//                        entries are replaced by the files named, or with -u only by newer
+//                        files, or with -f only by newer files and nothing is added. A new
+//                        archive whose name ends in ".exe" is a self-extractor (-s: its stub,
+//                        default ArcSFX32.bin).
+//   arczip d ARCHIVE PATTERN...                       delete matching entries
+//   arczip c ARCHIVE                                  set the archive comment from stdin
+//   arczip sfx ARCHIVE [-s STUB]                      copy into a self-extractor ARCHIVE.EXE
+//   arczip unsfx ARCHIVE                              copy a self-extractor into ARCHIVE.zip
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -15,7 +24,9 @@
 #include <sys/stat.h>
 
 #include "archive/arczip.h"
+#include "archive/sfxconfig.h"
 #include "archive/zipexceptions.h"
+#include "platform/programdir.h"
 
 namespace {
 
@@ -25,7 +36,11 @@ int Usage() {
                "       arczip t ARCHIVE [-p PASSWORD]\n"
                "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n"
                "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] "
-               "[-n PATTERN]\n");
+               "[-n PATTERN] [-u|-f] [-s STUB]\n"
+               "       arczip d ARCHIVE PATTERN...\n"
+               "       arczip c ARCHIVE < COMMENT\n"
+               "       arczip sfx ARCHIVE [-s STUB]\n"
+               "       arczip unsfx ARCHIVE\n");
   return 2;
 }
 
@@ -116,6 +131,8 @@ int Add(TArcZip& zip, int argc, char** argv) {
   zip.IncludeHiddenFiles = true;
   zip.IncludeSysFiles = true;
   bool recurse = false;
+  bool action = false;
+  std::string stub;
   std::vector<std::string> paths;
   for (int i = 3; i < argc; ++i) {
     std::string a = argv[i];
@@ -123,9 +140,17 @@ int Add(TArcZip& zip, int argc, char** argv) {
       zip.PackLevel = a[1] - '0';
     } else if (a == "-r") {
       recurse = true;
-    } else if ((a == "-p" || a == "-x" || a == "-n") && i + 1 < argc) {
+    } else if (a == "-u") {
+      zip.ZipAction = TZipAction::zaUpdate;
+      action = true;
+    } else if (a == "-f") {
+      zip.ZipAction = TZipAction::zaFreshen;
+      action = true;
+    } else if ((a == "-p" || a == "-x" || a == "-n" || a == "-s") && i + 1 < argc) {
       std::string v = argv[++i];
-      if (a == "-p")
+      if (a == "-s")
+        stub = v;
+      else if (a == "-p")
         zip.Password = v;
       else if (a == "-x")
         zip.ExcludeList.push_back(v);
@@ -151,8 +176,7 @@ int Add(TArcZip& zip, int argc, char** argv) {
     }
   }
   int problems = 0;
-  zip.OnSkippingFile = [&](TArcUnZip::TSender, TSkipReason r, const std::string& name, int,
-                           bool&) {
+  zip.OnSkippingFile = [&](TArcUnZip::TSender, TSkipReason r, const std::string& name, int, bool&) {
     if (r != srExcludeList) ++problems;
     std::fprintf(stderr, "arczip: skipped (%s): %s\n", SkipReasonLabel(r), name.c_str());
   };
@@ -165,9 +189,73 @@ int Add(TArcZip& zip, int argc, char** argv) {
     std::fprintf(stderr, "arczip: %s: %s\n", title.c_str(), text.c_str());
     ret = 1;
   };
-  int n = zip.ZipFiles();
+  // Without -u or -f, files named replace the entries of the same name.
+  if (!action) zip.ZipAction = TZipAction::zaReplace;
+  int n;
+  struct stat ast;
+  std::string name = zip.ZipName();
+  std::string ext = name.size() >= 4 ? name.substr(name.size() - 4) : "";
+  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".exe" && ::stat(name.c_str(), &ast) != 0) {
+    if (stub.empty()) stub = ResourcePath("ArcSFX32.bin");
+    if (stub.empty()) throw EArcZipException("The self-extractor stub ArcSFX32.bin is missing");
+    TSFXConfig cfg;
+    cfg.UserCanDisableCmdLine = cfg.UserCanChooseFiles = cfg.UserCanChangeOverwrite = true;
+    cfg.AutoExtract = false;
+    std::vector<uint8_t> block = cfg.BuildConfigBlock();
+    n = zip.MakeSelfExtractor(stub, name, static_cast<int>(block.size()), block.data());
+  } else {
+    n = zip.ZipFiles();
+  }
   if (n == 0 && zip.EntryCount() == 0) std::fprintf(stderr, "arczip: nothing to add\n");
   return problems ? 1 : 0;
+}
+
+int Delete(TArcZip& zip, int argc, char** argv) {
+  if (argc < 4) return Usage();
+  for (int i = 3; i < argc; ++i) zip.FilesList.push_back(argv[i]);
+  zip.ReadArchive();
+  int n = zip.RemoveEntries();
+  std::printf("%d entries deleted\n", n);
+  return n > 0 ? 0 : 1;
+}
+
+int Comment(TArcZip& zip) {
+  std::string text;
+  char buf[4096];
+  size_t r;
+  while ((r = std::fread(buf, 1, sizeof buf, stdin)) > 0) text.append(buf, r);
+  if (text.size() > 0xFFFF) {
+    std::fprintf(stderr, "arczip: a comment holds at most 65535 bytes\n");
+    return 1;
+  }
+  zip.ReadArchive();
+  zip.SetArchiveComment(text);
+  zip.SaveArchiveChanges();
+  return 0;
+}
+
+int ToSelfExtractor(TArcZip& zip, int argc, char** argv) {
+  std::string stub;
+  for (int i = 3; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-s" && i + 1 < argc)
+      stub = argv[++i];
+    else
+      return Usage();
+  }
+  if (stub.empty()) stub = ResourcePath("ArcSFX32.bin");
+  if (stub.empty()) throw EArcZipException("The self-extractor stub ArcSFX32.bin is missing");
+  zip.ReadArchive();
+  zip.ConvertToSelfExtractor(stub);
+  return 0;
+}
+
+int ToPlainZip(TArcZip& zip) {
+  zip.ReadArchive();
+  zip.ConvertToPlainZip(false);
+  std::printf("%s\n", zip.ZipName().c_str());
+  return 0;
 }
 
 }  // namespace
@@ -181,6 +269,10 @@ int main(int argc, char** argv) {
   try {
     zip.SetZipName(argv[2]);
     if (command == "a") return Add(zip, argc, argv);
+    if (command == "d") return Delete(zip, argc, argv);
+    if (command == "c" && argc == 3) return Comment(zip);
+    if (command == "sfx") return ToSelfExtractor(zip, argc, argv);
+    if (command == "unsfx" && argc == 3) return ToPlainZip(zip);
     zip.OverwriteMode = TUZOverwriteMode::Never;
     bool haveDest = false;
     for (int i = 3; i < argc; ++i) {

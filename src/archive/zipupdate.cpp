@@ -1,0 +1,795 @@
+// Rewriting existing archives: updating with new files, removing entries, saving a changed
+// comment or stored folder, and building or converting self-extracting archives.
+//
+// Every rewrite writes the complete new archive into a temporary file in the temporary folder,
+// flushes it, and only then replaces the target: by a rename, or where the temporary folder is on
+// another file system, by a copy beside the target that is renamed over it. Until that moment the
+// old archive is untouched, so a failure, a cancel or a full disk leaves it byte for byte as it
+// was, and the temporary file is removed.
+//
+// Kept entries are copied byte for byte (never recompressed) behind a rebuilt local header that
+// carries the CRC and sizes; bit 3 and the data descriptor are dropped. The exception is an
+// encrypted entry written with bit 3: its password check byte is the high byte of the DOS time
+// only while bit 3 is set, so such an entry keeps bit 3 and its data descriptor.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <unordered_map>
+
+#include "archive/arczip.h"
+#include "archive/arczip_run.h"
+#include "archive/filelist.h"
+#include "archive/sfxconfig.h"
+#include "archive/wildcard.h"
+#include "archive/zipexceptions.h"
+
+namespace {
+
+constexpr size_t kCopyPiece = 65536;
+
+enum TFate : uint8_t { fKeepEntry, fDropEntry, fReplaceEntry };
+
+std::string LowerAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+
+// The name with its extension (of the file-name part) replaced by ext.
+std::string WithExtension(const std::string& name, const std::string& ext) {
+  size_t slash = name.rfind('/');
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + ext;
+  return name.substr(0, dot) + ext;
+}
+
+std::string ExtensionOf(const std::string& name) {
+  size_t slash = name.rfind('/');
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return name.substr(dot);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), path);
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t r = ::read(fd, buf, sizeof buf);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      int e = errno;
+      ::close(fd);
+      throw std::system_error(e, std::generic_category(), path);
+    }
+    if (r == 0) break;
+    out.append(buf, static_cast<size_t>(r));
+  }
+  ::close(fd);
+  return out;
+}
+
+// Creates a unique empty file from a template ending in XXXXXX and returns its name.
+std::string MakeUniqueFile(std::string tmpl) {
+  int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
+  ::close(fd);
+  return tmpl;
+}
+
+std::string BesideTemplate(const std::string& target) {
+  size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  return dir + "." + base + ".XXXXXX";
+}
+
+// The process's umask, read without changing it (umask(2) would race with other threads).
+mode_t CurrentUmask() {
+  unsigned mask = 022;
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    std::fclose(f);
+  }
+  return static_cast<mode_t>(mask);
+}
+
+// The permissions of the replaced file; a new file gets the default ones, and a self-extractor
+// may also be run by whoever may read it.
+mode_t ModeForReplacement(const std::string& target, bool executable) {
+  struct stat st;
+  mode_t mode;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode = 0666 & ~CurrentUmask();
+  }
+  if (executable) mode |= (mode & 0444) >> 2;
+  return mode;
+}
+
+void SyncFolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+[[noreturn]] void ThrowCopyError(const std::string& from, const std::string& to, int err) {
+  if (err == ENOSPC || err == EDQUOT || err == EFBIG) throw ENotEnoughRoom();
+  throw EArcZipException("Error: Could not copy from " + from + " -> " + to);
+}
+
+// Gives the finished file in temp its final permissions and flushes it to the medium.
+void FinishFile(const std::string& temp, mode_t mode, const std::string& target) {
+  int fd = ::open(temp.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) ThrowCopyError(temp, target, errno);
+  ::fchmod(fd, mode);
+  int rc = ::fsync(fd);
+  int err = errno;
+  ::close(fd);
+  if (rc != 0) ThrowCopyError(temp, target, err);
+}
+
+// Copies from to a new file beside target and renames it over target.
+void CopyOver(const std::string& from, const std::string& target, mode_t mode) {
+  std::string beside = MakeUniqueFile(BesideTemplate(target));
+  int in = -1, out = -1;
+  try {
+    in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) ThrowCopyError(from, target, errno);
+    out = ::open(beside.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out < 0) ThrowCopyError(from, target, errno);
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+      ssize_t r = ::read(in, buf.data(), buf.size());
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) ThrowCopyError(from, target, errno);
+      if (r == 0) break;
+      ssize_t done = 0;
+      while (done < r) {
+        ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(r - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) ThrowCopyError(from, target, w < 0 ? errno : ENOSPC);
+        done += w;
+      }
+    }
+    ::fchmod(out, mode);
+    if (::fsync(out) != 0) ThrowCopyError(from, target, errno);
+    int rc = ::close(out);
+    out = -1;
+    if (rc != 0) ThrowCopyError(from, target, errno);
+    ::close(in);
+    in = -1;
+    if (::rename(beside.c_str(), target.c_str()) != 0) ThrowCopyError(from, target, errno);
+  } catch (...) {
+    if (in >= 0) ::close(in);
+    if (out >= 0) ::close(out);
+    ::unlink(beside.c_str());
+    throw;
+  }
+}
+
+// Moves the complete archive in temp over target: a rename within one file system, otherwise a
+// copy beside target renamed over it. Target is never left half-written.
+void ReplaceWith(const std::string& temp, const std::string& name, bool executable) {
+  // An archive reached through a symbolic link is replaced where the link points; the link stays.
+  std::string target = name;
+  struct stat lst;
+  if (::lstat(name.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(name.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+  mode_t mode = ModeForReplacement(target, executable);
+  FinishFile(temp, mode, target);
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    if (errno != EXDEV) ThrowCopyError(temp, target, errno);
+    CopyOver(temp, target, mode);
+    ::unlink(temp.c_str());
+  }
+  SyncFolderOf(target);
+}
+
+// Extra data without the fields of one id (a malformed tail is dropped).
+std::string WithoutExtraField(const std::string& extra, uint16_t id) {
+  std::string out;
+  size_t p = 0;
+  const auto* b = reinterpret_cast<const uint8_t*>(extra.data());
+  while (p + 4 <= extra.size()) {
+    uint16_t fid = GetU16(b + p), len = GetU16(b + p + 2);
+    if (p + 4 + len > extra.size()) break;
+    if (fid != id) out.append(extra, p, 4 + len);
+    p += 4 + len;
+  }
+  return out;
+}
+
+// Sets the local header offset of a copied entry, moving what does not fit into a Zip64 field,
+// and keeps every other central extra field as it was.
+void SetCopiedOffset(TZipHeaderInfo& h, uint64_t offset) {
+  const uint64_t unc = h.UncompressedSize(), comp = h.CompressedSize();
+  h.HasUnComprSize64 = unc >= kSat32Value;
+  h.UnComprSize64 = unc;
+  h.UnComprSize = h.HasUnComprSize64 ? kSat32Value : static_cast<uint32_t>(unc);
+  h.HasComprSize64 = comp >= kSat32Value;
+  h.ComprSize64 = comp;
+  h.ComprSize = h.HasComprSize64 ? kSat32Value : static_cast<uint32_t>(comp);
+  h.HasRelOffLocalHdr64 = offset >= kSat32Value;
+  h.RelOffLocalHdr64 = offset;
+  h.RelOffLocalHdr = h.HasRelOffLocalHdr64 ? kSat32Value : static_cast<uint32_t>(offset);
+  h.HasDiskStart32 = false;
+  h.DiskStart = 0;
+  std::string z;
+  if (h.HasUnComprSize64) PutU64(z, unc);
+  if (h.HasComprSize64) PutU64(z, comp);
+  if (h.HasRelOffLocalHdr64) PutU64(z, offset);
+  std::string extra;
+  if (!z.empty()) {
+    PutU16(extra, kZip64ExtraId);
+    PutU16(extra, static_cast<uint16_t>(z.size()));
+    extra += z;
+    h.VersionNeeded = std::max<uint16_t>(h.VersionNeeded, 45);
+  }
+  std::string rest = WithoutExtraField(h.CentralExtra, kZip64ExtraId);
+  if (extra.size() + rest.size() <= 0xFFFF) extra += rest;
+  h.CentralExtra = extra;
+  h.ExtraFieldLength = static_cast<uint16_t>(extra.size());
+}
+
+// Length of the data descriptor at pos (with or without its signature, 32- or 64-bit sizes),
+// recognised by the CRC and sizes it must repeat.
+size_t DescriptorLength(THugeStream& s, int64_t pos, const TZipHeaderInfo& h, bool zip64First) {
+  uint8_t b[24] = {};
+  size_t n = s.ReadAt(pos, b, sizeof b);
+  const uint64_t comp = h.CompressedSize(), unc = h.UncompressedSize();
+  for (int sig = 1; sig >= 0; --sig) {
+    for (int k = 0; k < 2; ++k) {
+      bool wide = (k == 0) == zip64First;
+      size_t base = sig ? 4 : 0;
+      size_t len = base + 4 + (wide ? 16 : 8);
+      if (n < len) continue;
+      if (sig && GetU32(b) != zipsig::kDataDescriptor) continue;
+      if (GetU32(b + base) != h.CRC32) continue;
+      uint64_t c = wide ? GetU64(b + base + 4) : GetU32(b + base + 4);
+      uint64_t u = wide ? GetU64(b + base + 12) : GetU32(b + base + 8);
+      if (c == comp && u == unc) return len;
+    }
+  }
+  throw EBadZipFile();
+}
+
+}  // namespace
+
+// Once the new archive has replaced the old one, the operation has succeeded: reading the new
+// directory back must not turn a late cancel request into a reported failure.
+struct TArcZip::TNoCancel {
+  TArcZip& z;
+  bool was;
+  explicit TNoCancel(TArcZip& zip) : z(zip), was(zip.DoProcessMessages) {
+    z.DoProcessMessages = false;
+  }
+  ~TNoCancel() {
+    z.DoProcessMessages = was;
+    z.cancel_ = false;
+  }
+};
+
+void TArcZip::Reload() {
+  TNoCancel guard(*this);
+  stream_.reset();
+  loaded_ = false;
+  EnsureDirectory();
+}
+
+// What a rewrite does with each entry of the source archive and which files it stores.
+struct TArcZip::TRewritePlan {
+  std::vector<uint8_t> fate;      // per physical entry: TFate
+  std::vector<size_t> item;       // per physical entry: the item replacing it
+  std::vector<TFileItem> items;   // files and folders to store
+  std::vector<size_t> leftovers;  // items stored after the entries, in order
+  std::vector<size_t> packIndex;  // per item: its source in the pack pipeline
+  bool haveSource = false;
+};
+
+std::string TArcZip::TempFolder() const {
+  if (DirectoryExists(TempPath)) return TempPath;
+  const char* t = std::getenv("TMPDIR");
+  if (t && DirectoryExists(t)) return t;
+  return "/tmp";
+}
+
+// Reads the source archive's directory for a rewrite and refuses what cannot be rewritten.
+static void CheckRewritable(const TEndCentral& ec, size_t entries, TMultiMode mode, bool fromZfc,
+                            THugeStream& s) {
+  if (mode != TMultiMode::mmNone || fromZfc || ec.GetThisDiskNo() != 0)
+    throw EArcZipException("A multi-volume archive cannot be rewritten");
+  if (entries == 0 && ec.EndCentralPos == 0) {
+    // Either a lone end record or a file without one (not an archive: it must not be replaced).
+    uint8_t sig[4] = {};
+    if (s.Size() < static_cast<int64_t>(kEndCentralSize) || s.ReadAt(0, sig, 4) != 4 ||
+        GetU32(sig) != zipsig::kEndCentral)
+      throw ENotAZipFile();
+  }
+}
+
+int TArcZip::UpdateArchive(const TRewriteTarget& target) {
+  TRun run;
+  TRewritePlan plan;
+  struct stat sst;
+  plan.haveSource = ::stat(target.Source.c_str(), &sst) == 0 && sst.st_size > 0;
+  if (plan.haveSource) {
+    if (ZipName() != target.Source) SetZipName(target.Source);
+    EnsureDirectory();
+    CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_,
+                    ArchiveStream());
+  } else {
+    entries_.clear();
+    order_.clear();
+    endCentral_ = TEndCentral();
+  }
+
+  // The files to store; the archive written is never among them.
+  TExpandOptions xo;
+  SetupExpansion(xo);
+  struct stat ost;
+  if (::stat(target.Output.c_str(), &ost) == 0) {
+    xo.HaveArchive = true;
+    xo.ArchiveDev = ost.st_dev;
+    xo.ArchiveIno = ost.st_ino;
+  }
+  std::unordered_map<std::string, size_t> byName;
+  for (size_t k = 0; k < entries_.size(); ++k) byName.emplace(entries_[k].FullName(), k);
+  auto storedName = [this](const std::string& path, bool folder) {
+    return StoredNameOf(path, folder, StorePaths, RelativePaths, RelativePathList);
+  };
+  if (ZipAction == TZipAction::zaFreshen)
+    xo.InArchive = [&](const std::string& path) { return byName.count(storedName(path, false)); };
+  int64_t listed = ExpandFileList(FilesList, xo, plan.items);
+  if (plan.items.empty() && !target.Always) return 0;
+  TEndCentral ec = endCentral_;
+  if (!plan.items.empty() && OnStartZipInfo) {
+    bool stop = false;
+    OnStartZipInfo(this, static_cast<int>(plan.items.size()), listed, ec, stop);
+    if (stop) throw EUserCanceled(zipmsg::kUserCanceledZip);
+  }
+
+  // Each entry is kept, or replaced by the file of the same stored name (compared exactly).
+  plan.fate.assign(entries_.size(), fKeepEntry);
+  plan.item.assign(entries_.size(), SIZE_MAX);
+  std::unordered_map<std::string, size_t> itemByName;
+  for (size_t i = 0; i < plan.items.size(); ++i)
+    itemByName.emplace(storedName(plan.items[i].Path, plan.items[i].IsFolder), i);
+  std::vector<bool> consumed(plan.items.size(), false);
+  for (size_t k = 0; k < entries_.size(); ++k) {
+    auto it = itemByName.find(entries_[k].FullName());
+    if (it == itemByName.end()) continue;
+    size_t i = it->second;
+    consumed[i] = true;
+    const TFileItem& f = plan.items[i];
+    bool replace = ZipAction == TZipAction::zaReplace;
+    if (!replace && !f.IsFolder) {
+      // Dates compare at the DOS resolution: an entry as new as the file is kept.
+      struct stat st;
+      replace = ::stat(f.Path.c_str(), &st) == 0 &&
+                entries_[k].ModifDateTime < TimeToDosDateTime(st.st_mtime);
+    }
+    if (replace) {
+      plan.fate[k] = fReplaceEntry;
+      plan.item[k] = i;
+    }
+  }
+  for (size_t i = 0; i < plan.items.size(); ++i)
+    if (!consumed[i]) plan.leftovers.push_back(i);
+
+  // Compression runs ahead in the order the files will be stored.
+  std::vector<TPackSource> sources;
+  plan.packIndex.assign(plan.items.size(), SIZE_MAX);
+  auto addSource = [&](size_t i) {
+    const TFileItem& f = plan.items[i];
+    if (f.IsFolder) return;
+    bool store = PackLevel <= 0 || f.Size == 0 || MatchesPatternList(NoCompressList, f.Path);
+    plan.packIndex[i] = sources.size();
+    sources.push_back({f.Path, store});
+    run.storeMethod.push_back(store);
+    run.totalBytes += f.Size;
+  };
+  for (size_t k = 0; k < entries_.size(); ++k) {
+    if (plan.fate[k] == fReplaceEntry)
+      addSource(plan.item[k]);
+    else
+      run.totalBytes += static_cast<int64_t>(entries_[k].CompressedSize());
+  }
+  for (size_t i : plan.leftovers) addSource(i);
+
+  // Every entry stays as it is and nothing is added: the archive is not rewritten at all.
+  bool replacing = std::find(plan.fate.begin(), plan.fate.end(), fReplaceEntry) != plan.fate.end();
+  bool sameHead = target.Head == TRewriteTarget::hdKeep ||
+                  (target.Head == TRewriteTarget::hdNone && FirstEntryOffset(*this) == 0);
+  if (!replacing && plan.leftovers.empty() && sameHead && !target.Always && !endCentral_.Modified &&
+      target.Output == target.Source) {
+    for (int i = 0; i < EntryCount(); ++i)
+      if (OnUpdate) OnUpdate(this, TUpdateAction::upKeep, i);
+    if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
+    return 0;
+  }
+  run.pack =
+      std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9), PackThreads);
+
+  Rewrite(target, plan, run);
+
+  if (ZipName() != target.Output) SetZipName(target.Output);
+  AfterArchiveComplete(run);
+  if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
+  return run.files;
+}
+
+void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& run) {
+  THugeStream* src = plan.haveSource ? &ArchiveStream() : nullptr;
+  std::vector<int> presentation(entries_.size(), -1);
+  for (size_t i = 0; i < order_.size(); ++i) presentation[order_[i]] = static_cast<int>(i);
+
+  std::string temp = MakeUniqueFile(TempFolder() + "/arcavo-XXXXXX");
+  try {
+    run.stream = std::make_unique<TFileStream>(temp, TFileStream::omReadWrite);
+    run.out = std::make_unique<TZipOutput>(*run.stream);
+
+    // What goes in front of the first entry.
+    if (target.Head == TRewriteTarget::hdBytes) {
+      run.out->Append(target.HeadBytes);
+    } else if (target.Head == TRewriteTarget::hdKeep && src) {
+      uint64_t first =
+          std::min<uint64_t>(FirstEntryOffset(*this), static_cast<uint64_t>(src->Size()));
+      std::vector<uint8_t> buf(kCopyPiece);
+      for (uint64_t pos = 0; pos < first;) {
+        size_t k = static_cast<size_t>(std::min<uint64_t>(buf.size(), first - pos));
+        src->ReadExactAt(static_cast<int64_t>(pos), buf.data(), k);
+        run.out->Append(buf.data(), k);
+        pos += k;
+      }
+    }
+
+    for (size_t k = 0; k < entries_.size(); ++k) {
+      CheckCancel();
+      if (plan.fate[k] == fDropEntry) continue;
+      if (plan.fate[k] == fReplaceEntry) {
+        if (OnUpdate) OnUpdate(this, TUpdateAction::upReplace, presentation[k]);
+        const TFileItem& f = plan.items[plan.item[k]];
+        bool stored =
+            f.IsFolder ? WriteFolderEntry(run, f) : StoreFile(run, f, plan.packIndex[plan.item[k]]);
+        if (stored) {
+          if (!f.IsFolder) ++run.files;
+          continue;
+        }
+        // The file could not be stored: the entry it was to replace stays.
+      }
+      if (OnUpdate) OnUpdate(this, TUpdateAction::upKeep, presentation[k]);
+      CopyEntry(run, *src, entries_[k]);
+    }
+    for (size_t i : plan.leftovers) {
+      CheckCancel();
+      const TFileItem& f = plan.items[i];
+      if (f.IsFolder)
+        WriteFolderEntry(run, f);
+      else if (StoreFile(run, f, plan.packIndex[i]))
+        ++run.files;
+    }
+    run.pack.reset();
+
+    TEndCentral ec = endCentral_;
+    int64_t cdStart = run.out->Pos();
+    for (const auto& h : run.entries) run.out->Append(CentralRecordBytes(h));
+    int64_t cdEnd = run.out->Pos();
+    run.out->Append(EndRecordsBytes(ec, run.entries.size(), static_cast<uint64_t>(cdEnd - cdStart),
+                                    static_cast<uint64_t>(cdStart), endCentral_.Comment));
+    run.out->Flush();
+    run.out.reset();
+    run.stream.reset();
+    CheckCancel();
+    ReplaceWith(temp, target.Output, target.Head == TRewriteTarget::hdBytes);
+  } catch (...) {
+    run.pack.reset();
+    run.out.reset();
+    run.stream.reset();
+    ::unlink(temp.c_str());
+    throw;
+  }
+}
+
+void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry) {
+  TZipHeaderInfo h = entry;
+  const uint64_t lho = h.LocalHeaderOffset();
+  if (lho > static_cast<uint64_t>(INT64_MAX) - 0x30000) throw EBadZipFile();
+  uint8_t fixed[kLocalHeaderSize];
+  src.ReadExactAt(static_cast<int64_t>(lho), fixed, sizeof fixed);
+  if (GetU32(fixed) != zipsig::kLocalHeader) throw EBadZipFile();
+  const uint16_t nameLen = GetU16(fixed + 26), extraLen = GetU16(fixed + 28);
+  std::string localName(nameLen, '\0'), localExtra(extraLen, '\0');
+  int64_t pos = static_cast<int64_t>(lho + kLocalHeaderSize);
+  if (nameLen) src.ReadExactAt(pos, localName.data(), nameLen);
+  if (extraLen) src.ReadExactAt(pos + nameLen, localExtra.data(), extraLen);
+  const int64_t dataPos = pos + nameLen + extraLen;
+  const uint64_t comp = h.CompressedSize(), unc = h.UncompressedSize();
+  if (comp > static_cast<uint64_t>(INT64_MAX - dataPos)) throw EBadZipFile();
+  const uint16_t localFlag = GetU16(fixed + 6);
+
+  const bool keepDescriptor = ((h.Flag | localFlag) & 0x0008) && h.IsEncrypted();
+  size_t descLen = 0;
+  if (keepDescriptor) {
+    size_t n = 0;
+    bool z64 = FindExtraField(reinterpret_cast<const uint8_t*>(localExtra.data()),
+                              localExtra.size(), kZip64ExtraId, n) != nullptr ||
+               h.HasZip64();
+    descLen = DescriptorLength(src, dataPos + static_cast<int64_t>(comp), h, z64);
+  }
+
+  std::string header;
+  if (keepDescriptor && localName == h.RawName) {
+    header.assign(reinterpret_cast<const char*>(fixed), sizeof fixed);
+    header += localName;
+    header += localExtra;
+  } else {
+    uint16_t flag = static_cast<uint16_t>((localFlag & ~0x0808) | (h.Flag & 0x0800));
+    std::string extra;
+    uint16_t needed = GetU16(fixed + 4);
+    if (keepDescriptor) {
+      flag |= 0x0008;
+      extra = localExtra;
+    } else {
+      extra = WithoutExtraField(localExtra, kZip64ExtraId);
+      if (comp >= kSat32Value || unc >= kSat32Value) {
+        std::string z;
+        PutU16(z, kZip64ExtraId);
+        PutU16(z, 16);
+        PutU64(z, unc);
+        PutU64(z, comp);
+        extra = z + (extra.size() + z.size() <= 0xFFFF ? extra : std::string());
+        needed = std::max<uint16_t>(needed, 45);
+      }
+    }
+    PutU32(header, zipsig::kLocalHeader);
+    PutU16(header, needed);
+    PutU16(header, flag);
+    PutU16(header, GetU16(fixed + 8));   // method
+    PutU32(header, GetU32(fixed + 10));  // DOS time and date
+    if (keepDescriptor) {
+      header.append(reinterpret_cast<const char*>(fixed + 14), 12);  // CRC and sizes as they were
+    } else {
+      PutU32(header, h.CRC32);
+      PutU32(header,
+             comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(comp));
+      PutU32(header,
+             comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(unc));
+    }
+    PutU16(header, static_cast<uint16_t>(h.RawName.size()));
+    PutU16(header, static_cast<uint16_t>(extra.size()));
+    header += h.RawName;
+    header += extra;
+  }
+
+  const int64_t newPos = run.out->Pos();
+  run.out->Append(header);
+  std::vector<uint8_t> buf(kCopyPiece);
+  const uint64_t total = comp + descLen;
+  for (uint64_t done = 0; done < total;) {
+    size_t k = static_cast<size_t>(std::min<uint64_t>(buf.size(), total - done));
+    src.ReadExactAt(dataPos + static_cast<int64_t>(done), buf.data(), k);
+    run.out->Append(buf.data(), k);
+    done += k;
+    run.doneBytes += static_cast<int64_t>(k);
+    if (OnTotalPercentDone && run.totalBytes > 0) {
+      int p = static_cast<int>(std::min<int64_t>(100, run.doneBytes * 100 / run.totalBytes));
+      if (p != run.lastTotalPercent) OnTotalPercentDone(this, run.lastTotalPercent = p);
+    }
+    CheckCancel();
+  }
+
+  if (keepDescriptor)
+    h.Flag |= 0x0008;
+  else
+    h.Flag &= static_cast<uint16_t>(~0x0008);
+  SetCopiedOffset(h, static_cast<uint64_t>(newPos));
+  run.names.insert(h.FullName());
+  run.entries.push_back(std::move(h));
+}
+
+void TArcZip::CopyArchive(const TRewriteTarget& target) {
+  TRun run;
+  TRewritePlan plan;
+  plan.haveSource = true;
+  CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_, ArchiveStream());
+  plan.fate.assign(entries_.size(), fKeepEntry);
+  plan.item.assign(entries_.size(), SIZE_MAX);
+  for (const auto& h : entries_) run.totalBytes += static_cast<int64_t>(h.CompressedSize());
+  Rewrite(target, plan, run);
+}
+
+int TArcZip::RemoveEntries() {
+  TBusyGuard busy(*this);
+  cancel_ = false;
+  struct TEndOfRun {
+    TArcZip& z;
+    ~TEndOfRun() {
+      z.FilesList.clear();
+      z.CloseFileUnlessKept();
+    }
+  } endOfRun{*this};
+
+  EnsureDirectory();
+  const bool bySelection = SelectedCount() > 0;
+  if (bySelection) FilesList.clear();
+  TRewritePlan plan;
+  plan.haveSource = true;
+  plan.fate.assign(entries_.size(), fKeepEntry);
+  plan.item.assign(entries_.size(), SIZE_MAX);
+  int removed = 0;
+  for (size_t k = 0; k < entries_.size(); ++k) {
+    const TZipHeaderInfo& h = entries_[k];
+    bool hit = bySelection && h.Selected;
+    for (size_t p = 0; !bySelection && !hit && p < FilesList.size(); ++p) {
+      const std::string& item = FilesList[p];
+      bool hasFolder = item.find('/') != std::string::npos;
+      const std::string& text = hasFolder ? h.FullName() : h.FileName;
+      // A pattern matches case-insensitively; a plain name identifies an entry exactly.
+      if (item.find_first_of("*?<") != std::string::npos)
+        hit = WildcardMatch(item, text);
+      else
+        hit = item == text;
+    }
+    if (!hit) continue;
+    bool skip = false;
+    if (OnDeleteEntry) OnDeleteEntry(this, h.FullName(), skip);
+    if (skip) continue;
+    plan.fate[k] = fDropEntry;
+    ++removed;
+  }
+  if (removed == 0) return 0;
+
+  CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_, ArchiveStream());
+  TRun run;
+  for (size_t k = 0; k < entries_.size(); ++k)
+    if (plan.fate[k] == fKeepEntry)
+      run.totalBytes += static_cast<int64_t>(entries_[k].CompressedSize());
+  TRewriteTarget target;
+  target.Source = target.Output = ZipName();
+  target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
+  Rewrite(target, plan, run);
+  Reload();
+  return removed;
+}
+
+void TArcZip::SaveArchiveChanges() {
+  TBusyGuard busy(*this);
+  cancel_ = false;
+  struct TCloseFile {
+    TArcZip& z;
+    ~TCloseFile() { z.CloseFileUnlessKept(); }
+  } closeFile{*this};
+  if (!loaded_ || !endCentral_.Modified) return;
+  TRewriteTarget target;
+  target.Source = target.Output = ZipName();
+  target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
+  CopyArchive(target);
+  endCentral_.Modified = false;
+  Reload();
+}
+
+void TArcZip::SetEntryPath(int index, const std::string& folder) {
+  TZipHeaderInfo& h = entries_[PhysicalIndex(index)];
+  std::string path = folder;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  if (!path.empty() && path.back() != '/') path += '/';
+  if (path == h.FilePath) return;
+  std::string full = path + h.FileName;
+  if (full.empty() || full.size() > 0xFFFF) throw EArcZipException("Invalid entry name: " + full);
+  // Two entries of one name would make the archive unreadable.
+  for (const auto& other : entries_)
+    if (&other != &h && other.FullName() == full)
+      throw EArcZipException("The archive already holds an entry named " + full);
+  h.FilePath = path;
+  h.RawName = full;
+  h.FileNameLength = static_cast<uint16_t>(full.size());
+  h.Flag &= static_cast<uint16_t>(~0x0800);
+  if (!IsPlainAscii(full) && IsValidUtf8(full)) h.Flag |= 0x0800;
+  // A Unicode path field would still name the old path.
+  h.CentralExtra = WithoutExtraField(h.CentralExtra, kUnicodePathExtraId);
+  h.ExtraFieldLength = static_cast<uint16_t>(h.CentralExtra.size());
+  endCentral_.Modified = true;
+}
+
+int TArcZip::MakeSelfExtractor(const std::string& stub, const std::string& archive,
+                               int configLength, const uint8_t* config) {
+  TBusyGuard busy(*this);
+  cancel_ = false;
+  bool keep = KeepZipOpen;
+  struct TEndOfRun {
+    TArcZip& z;
+    bool keep;
+    ~TEndOfRun() {
+      z.FilesList.clear();
+      z.KeepZipOpen = keep;
+      z.CloseFileUnlessKept();
+    }
+  } endOfRun{*this, keep};
+
+  ownAttributes_.reset();  // read afresh, as for ZipFiles
+  // The stub and the block are written straight to the head of the new archive: no temporary
+  // copy of the stub is made.
+  std::string head = ReadWholeFile(stub);
+  if (configLength > 0 && config)
+    head.append(reinterpret_cast<const char*>(config), static_cast<size_t>(configLength));
+  struct stat st;
+  bool exists = ::stat(archive.c_str(), &st) == 0 && st.st_size > 0;
+  TRewriteTarget target;
+  target.Source = archive;
+  target.Output = archive;
+  if (exists && LowerAscii(ExtensionOf(archive)) == ".zip")
+    target.Output = WithExtension(archive, ".exe");
+  target.Head = TRewriteTarget::hdBytes;
+  target.HeadBytes = std::move(head);
+  target.Always = exists;
+  SetZipName(archive);
+  int count = UpdateArchive(target);
+  if (OnZipComplete) OnZipComplete(this, count);
+  return count;
+}
+
+void TArcZip::ConvertToSelfExtractor(const std::string& stub) {
+  TBusyGuard busy(*this);
+  cancel_ = false;
+  struct TCloseFile {
+    TArcZip& z;
+    ~TCloseFile() { z.CloseFileUnlessKept(); }
+  } closeFile{*this};
+  EnsureDirectory();
+  TRewriteTarget target;
+  target.Source = ZipName();
+  target.Output = WithExtension(ZipName(), ".EXE");
+  target.Head = TRewriteTarget::hdBytes;
+  target.HeadBytes = ReadWholeFile(stub);
+  bool inPlace = SameFile(target.Source, target.Output);
+  CopyArchive(target);
+  if (inPlace) Reload();
+}
+
+void TArcZip::ConvertToPlainZip(bool deleteSource) {
+  TBusyGuard busy(*this);
+  cancel_ = false;
+  KeepLeadingBytes = false;
+  struct TCloseFile {
+    TArcZip& z;
+    ~TCloseFile() { z.CloseFileUnlessKept(); }
+  } closeFile{*this};
+  EnsureDirectory();
+  TRewriteTarget target;
+  target.Source = ZipName();
+  target.Output = WithExtension(ZipName(), ".zip");
+  target.Head = TRewriteTarget::hdNone;
+  bool inPlace = SameFile(target.Source, target.Output);
+  CopyArchive(target);
+  CloseArchive();
+  SetZipName(target.Output);
+  Reload();
+  if (deleteSource && !inPlace) ::unlink(target.Source.c_str());
+  KeepLeadingBytes = true;
+}

@@ -1,0 +1,287 @@
+// Updated, shortened, commented and self-extracting archives as peer tools see them: unzip, 7zz
+// and Python's zipfile read what arczip rewrote; kept entries are byte-identical in Python's raw
+// reads; entries of an Info-ZIP "zip -P" archive stay decryptable after deletes; the
+// self-extractor extracts itself; a full temporary folder (a real tmpfs where one can be
+// mounted) leaves the archive as it was.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "testutil.h"
+
+using testutil::Quote;
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+const std::string kArczip = ARCZIP_PATH;
+
+testutil::CommandResult Sh(const std::string& cmd) {
+  return testutil::Run(cmd);
+}
+
+bool HavePeers() {
+  for (const char* tool : {"zip", "unzip", "7zz", "python3"})
+    if (!testutil::HaveTool(tool)) return false;
+  return true;
+}
+
+// Five files under dir/src dated 2023-06-15.
+void MakeTree(const std::string& dir) {
+  auto r = Sh("set -e; cd " + Quote(dir) +
+              "; mkdir -p src/sub; for i in 1 2 3 4; do seq 1 $((i*3000)) > src/f$i.txt; done;"
+              " head -c 50000 /dev/urandom > src/sub/r.bin;"
+              " find src -exec touch -d '2023-06-15 10:20:30' {} +");
+  ASSERT_EQ(r.status, 0) << r.out;
+}
+
+// name -> sha256 of the entry's raw (compressed) bytes, read by Python from the local header on.
+std::map<std::string, std::string> PythonRaw(const std::string& archive) {
+  auto r = Sh("python3 - " + Quote(archive) + R"( <<'EOF'
+import sys, zipfile, struct, hashlib
+z = zipfile.ZipFile(sys.argv[1])
+f = open(sys.argv[1], 'rb')
+for i in z.infolist():
+    f.seek(i.header_offset)
+    h = f.read(30)
+    n, m = struct.unpack('<HH', h[26:30])
+    f.seek(i.header_offset + 30 + n + m)
+    print(i.filename, hashlib.sha256(f.read(i.compress_size)).hexdigest())
+EOF
+)");
+  EXPECT_EQ(r.status, 0) << r.out;
+  std::map<std::string, std::string> out;
+  std::istringstream in(r.out);
+  std::string name, hash;
+  while (in >> name >> hash) out[name] = hash;
+  return out;
+}
+
+std::string Sha(const std::string& path) {
+  return Sh("sha256sum < " + Quote(path)).out;
+}
+
+}  // namespace
+
+TEST(InteropUpdate, UpdateRoundTripKeepsEntriesByteForByte) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  MakeTree(t.path());
+  std::string cd = "cd " + Quote(t.path()) + " && ";
+  auto r = Sh(cd + Quote(kArczip) +
+              " a a.zip src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin");
+  ASSERT_EQ(r.status, 0) << r.out;
+  auto before = PythonRaw(t / "a.zip");
+  ASSERT_EQ(before.size(), 5u);
+
+  // Two files change (one only in date); a sixth is new.
+  r = Sh(cd +
+         "echo changed >> src/f2.txt && touch -d '2024-01-01 08:00' src/f2.txt src/f4.txt"
+         " && echo six > src/f5.txt && " +
+         Quote(kArczip) +
+         " a a.zip -u src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin"
+         " src/f5.txt");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(Sh("unzip -tq " + Quote(t / "a.zip")).status, 0);
+  auto after = PythonRaw(t / "a.zip");
+  ASSERT_EQ(after.size(), 6u);
+  for (const char* kept : {"src/f1.txt", "src/f3.txt", "src/sub/r.bin"})
+    EXPECT_EQ(after[kept], before[kept]) << kept;
+  EXPECT_EQ(Sh("unzip -p " + Quote(t / "a.zip") + " src/f2.txt | cmp - " + Quote(t / "src/f2.txt"))
+                .status,
+            0);
+  r =
+      Sh("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+         "print(' '.join(i.filename for i in z.infolist()))\" " +
+         Quote(t / "a.zip"));
+  EXPECT_EQ(r.out, "src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin src/f5.txt\n");
+
+  // Freshen: a file not in the archive is not added and the archive is not rewritten.
+  std::string sha = Sha(t / "a.zip");
+  r = Sh(cd + "echo seven > src/f7.txt && " + Quote(kArczip) + " a a.zip -f src/f7.txt");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("NoFileToFreshen"), std::string::npos) << r.out;
+  EXPECT_EQ(Sha(t / "a.zip"), sha);
+}
+
+TEST(InteropUpdate, DeletingFromAZipPasswordArchive) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  MakeTree(t.path());
+  std::string cd = "cd " + Quote(t.path()) + " && ";
+  auto r =
+      Sh(cd + "zip -q -P pw enc.zip src/f1.txt src/f2.txt src/f3.txt src/f4.txt src/sub/r.bin");
+  ASSERT_EQ(r.status, 0) << r.out;
+  // Info-ZIP writes these entries with a data descriptor (bit 3).
+  r =
+      Sh("python3 -c \"import zipfile,sys; print(all(i.flag_bits & 9 == 9 for i in "
+         "zipfile.ZipFile(sys.argv[1]).infolist()))\" " +
+         Quote(t / "enc.zip"));
+  ASSERT_EQ(r.out, "True\n");
+  r = Sh(cd + Quote(kArczip) + " d enc.zip src/f2.txt 'F4*'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  r = Sh("unzip -tq -P pw " + Quote(t / "enc.zip"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Sh("unzip -Z1 " + Quote(t / "enc.zip"));
+  EXPECT_EQ(r.out, "src/f1.txt\nsrc/f3.txt\nsrc/sub/r.bin\n");
+  r = Sh("7zz t -ppw " + Quote(t / "enc.zip"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Sh("unzip -p -P pw " + Quote(t / "enc.zip") + " src/sub/r.bin | cmp - " +
+         Quote(t / "src/sub/r.bin"));
+  EXPECT_EQ(r.status, 0) << r.out;
+
+  // Deleting every entry leaves an archive with none.
+  r = Sh(cd + Quote(kArczip) + " d enc.zip '*'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  r = Sh("python3 -c \"import zipfile,sys; print(len(zipfile.ZipFile(sys.argv[1]).infolist()))\" " +
+         Quote(t / "enc.zip"));
+  EXPECT_EQ(r.out, "0\n");
+}
+
+TEST(InteropUpdate, CommentSetFromStdin) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  MakeTree(t.path());
+  std::string cd = "cd " + Quote(t.path()) + " && ";
+  ASSERT_EQ(Sh(cd + Quote(kArczip) + " a a.zip src/f1.txt src/f2.txt").status, 0);
+  auto before = PythonRaw(t / "a.zip");
+  const std::string comment = "Backup of Monday\nsecond line";
+  WriteFile(t / "comment.txt", comment);
+  auto r = Sh(cd + Quote(kArczip) + " c a.zip < comment.txt");
+  ASSERT_EQ(r.status, 0) << r.out;
+  r = Sh("unzip -z " + Quote(t / "a.zip"));
+  EXPECT_NE(r.out.find(comment), std::string::npos) << r.out;
+  r =
+      Sh("python3 -c \"import zipfile,sys; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).comment"
+         ".decode())\" " +
+         Quote(t / "a.zip"));
+  EXPECT_EQ(r.out, comment);
+  EXPECT_EQ(PythonRaw(t / "a.zip"), before);
+  EXPECT_EQ(Sh("unzip -tq " + Quote(t / "a.zip")).status, 0);
+}
+
+TEST(InteropUpdate, SelfExtractorIsAnArchiveToPeersAndExtractsItself) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  MakeTree(t.path());
+  std::string cd = "cd " + Quote(t.path()) + " && ";
+  auto r = Sh(cd + Quote(kArczip) + " a backup.EXE src -r");
+  ASSERT_EQ(r.status, 0) << r.out;
+
+  r = Sh("unzip -tq " + Quote(t / "backup.EXE"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.find("extra bytes"), std::string::npos) << r.out;
+  r = Sh("7zz t " + Quote(t / "backup.EXE"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Type = zip"), std::string::npos) << r.out;
+  // Python reads it; the configuration block lies right before the first local header.
+  r = Sh("python3 - " + Quote(t / "backup.EXE") + R"( <<'EOF'
+import sys, zipfile, struct
+z = zipfile.ZipFile(sys.argv[1])
+assert z.testzip() is None
+first = min(i.header_offset for i in z.infolist())
+data = open(sys.argv[1], 'rb').read()
+length = struct.unpack('<H', data[first-2:first])[0]
+block = data[first-length:first]
+print(len(z.infolist()), block[:3].decode(), block[4], data[:4] == b'\x7fELF')
+print(block[10:10+block[4]].decode())
+EOF
+)");
+  EXPECT_EQ(r.out, "7 MPU 30 True\nArcavo Self Extracting Archive\n");
+
+  // Run as a program, it extracts itself.
+  r = Sh(cd + "./backup.EXE -d out -y");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Arcavo Self Extracting Archive"), std::string::npos) << r.out;
+  r = Sh("diff -r " + Quote(t / "src") + " " + Quote(t / "out/src"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Sh(cd + "./backup.EXE -t");
+  EXPECT_EQ(r.status, 0) << r.out;
+  // The block allows choosing files.
+  r = Sh(cd + "./backup.EXE -d some -y 'src/f1*'");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(testutil::Exists(t / "some/src/f1.txt"));
+  EXPECT_FALSE(testutil::Exists(t / "some/src/f2.txt"));
+
+  // Back to a plain archive: entries from offset 0.
+  r = Sh(cd + Quote(kArczip) + " unsfx backup.EXE");
+  ASSERT_EQ(r.status, 0) << r.out;
+  r = Sh("unzip -tq " + Quote(t / "backup.zip"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  r =
+      Sh("python3 -c \"import zipfile,sys; print(min(i.header_offset for i in "
+         "zipfile.ZipFile(sys.argv[1]).infolist()))\" " +
+         Quote(t / "backup.zip"));
+  EXPECT_EQ(r.out, "0\n");
+  EXPECT_EQ(ReadFile(t / "backup.zip").substr(0, 4), "PK\x03\x04");
+
+  // And converted again (no block: the stub uses its defaults).
+  r = Sh(cd + "rm backup.EXE && " + Quote(kArczip) + " sfx backup.zip && ./backup.EXE -d again");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(Sh("diff -r " + Quote(t / "src") + " " + Quote(t / "again/src")).status, 0);
+}
+
+TEST(InteropUpdate, TheStubKeepsToItsBlockAndToTheExtractionRules) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  // A hostile archive from Python, then an encrypted one from zip -P.
+  auto r = Sh("cd " + Quote(t.path()) + R"( && python3 - <<'EOF'
+import zipfile
+with zipfile.ZipFile('hostile.zip', 'w') as z:
+    z.writestr('../escaped.txt', 'out')
+    z.writestr('ok.txt', 'fine')
+EOF
+)");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::string cd = "cd " + Quote(t.path()) + " && ";
+  r = Sh(cd + Quote(kArczip) + " sfx hostile.zip && mkdir -p box && cd box && ../hostile.EXE -d x");
+  EXPECT_NE(r.status, 0) << r.out;  // the hostile entry is reported
+  EXPECT_TRUE(testutil::Exists(t / "box/x/ok.txt"));
+  EXPECT_FALSE(testutil::Exists(t / "box/escaped.txt"));
+  EXPECT_FALSE(testutil::Exists(t / "escaped.txt"));
+
+  r = Sh(cd + "echo secret > s.txt && zip -q -P pw enc.zip s.txt && " + Quote(kArczip) +
+         " sfx enc.zip && ./enc.EXE -d e1 -p wrong");
+  EXPECT_NE(r.status, 0) << r.out;
+  EXPECT_FALSE(testutil::Exists(t / "e1/s.txt"));
+  r = Sh(cd + "./enc.EXE -d e2 -p pw");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(ReadFile(t / "e2/s.txt"), "secret\n");
+
+  // Without a block (a converted archive) the defaults hold: files cannot be chosen, the
+  // overwrite mode is fixed to "always".
+  r = Sh(cd + "./enc.EXE -d e2 -p pw -n");
+  EXPECT_EQ(r.status, 2) << r.out;
+  r = Sh(cd + "./enc.EXE -d e2 -p pw s.txt");
+  EXPECT_EQ(r.status, 2) << r.out;
+  // The bare stub has no archive.
+  r = Sh(Quote(SFXSTUB_PATH));
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("no archive attached"), std::string::npos) << r.out;
+}
+
+TEST(InteropUpdate, AFullTmpfsLeavesTheArchiveUnchanged) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  if (Sh("unshare -rm true").status != 0) GTEST_SKIP() << "no user namespaces for a tmpfs";
+  TempDir t;
+  MakeTree(t.path());
+  std::string cd = "cd " + Quote(t.path()) + " && ";
+  ASSERT_EQ(Sh(cd + Quote(kArczip) + " a a.zip src -r").status, 0);
+  std::string sha = Sha(t / "a.zip");
+  // The update needs far more than the 32 KiB of the temporary folder.
+  auto r = Sh(cd + "mkdir tmp && head -c 300000 /dev/urandom > src/big.bin && unshare -rm sh -c " +
+              Quote("mount -t tmpfs -o size=32k tmpfs tmp && TMPDIR=$PWD/tmp " + Quote(kArczip) +
+                    " a a.zip src/big.bin; echo status=$?; ls -A tmp | wc -l"));
+  EXPECT_NE(r.out.find("status=1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Not enough room to write archive"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n0\n"), std::string::npos) << "temporary files left: " << r.out;
+  EXPECT_EQ(Sha(t / "a.zip"), sha);
+  EXPECT_EQ(Sh("unzip -tq " + Quote(t / "a.zip")).status, 0);
+}
