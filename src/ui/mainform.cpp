@@ -185,6 +185,16 @@ QString CaptionOf(const QObject* o) {
   return {};
 }
 
+// The option lists' rows at the window's compact height, so every item shows in the space the
+// layout gives the list.
+class TCompactOptionDelegate : public TOptionItemDelegate {
+ public:
+  using TOptionItemDelegate::TOptionItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {TOptionItemDelegate::sizeHint(option, index).width(), kOptionRowHeight};
+  }
+};
+
 }  // namespace
 
 TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidget* parent)
@@ -244,10 +254,15 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   if (!missing.isEmpty())
     qWarning("option lists without a view: %s", qPrintable(missing.join(' ')));
   for (auto* view : findChildren<TOptionListView*>()) {
+    QAbstractItemDelegate* old = view->itemDelegate();
+    view->setItemDelegate(new TCompactOptionDelegate(view));
+    delete old;
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   }
   recentMenu_ = new TRecentMenu(ctx_.History.get(), findChild<QMenu*>(QStringLiteral("File1")));
+  // The basic or expert view of the preference (the default file may change it at start-up).
+  ctx_.Options->ApplyExpertView();
 
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
