@@ -60,6 +60,7 @@
 #include "backup/naming.h"
 #include "backup/runreport.h"
 #include "platform/programdir.h"
+#include "restore/extractcontroller.h"
 #include "ui/backupwindow.h"
 #include "ui/explorerviews.h"
 #include "ui/filedialogs.h"
@@ -68,6 +69,7 @@
 #include "ui/optionlistwidgets.h"
 #include "ui/recentmenu.h"
 #include "ui/reportview.h"
+#include "ui/restorewindow.h"
 
 namespace {
 
@@ -185,6 +187,16 @@ QString CaptionOf(const QObject* o) {
   return {};
 }
 
+// The option lists' rows at the window's compact height, so every item shows in the space the
+// layout gives the list.
+class TCompactOptionDelegate : public TOptionItemDelegate {
+ public:
+  using TOptionItemDelegate::TOptionItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {TOptionItemDelegate::sizeHint(option, index).width(), kOptionRowHeight};
+  }
+};
+
 }  // namespace
 
 TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidget* parent)
@@ -244,10 +256,15 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   if (!missing.isEmpty())
     qWarning("option lists without a view: %s", qPrintable(missing.join(' ')));
   for (auto* view : findChildren<TOptionListView*>()) {
+    QAbstractItemDelegate* old = view->itemDelegate();
+    view->setItemDelegate(new TCompactOptionDelegate(view));
+    delete old;
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   }
   recentMenu_ = new TRecentMenu(ctx_.History.get(), findChild<QMenu*>(QStringLiteral("File1")));
+  // The basic or expert view of the preference (the default file may change it at start-up).
+  ctx_.Options->ApplyExpertView();
 
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
@@ -275,6 +292,20 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   setFixedSize(kClientWidth, kClientHeight + menuHeight);
   if (QScreen* s = QGuiApplication::primaryScreen())
     move(s->availableGeometry().center() - rect().center());
+}
+
+void TMainform::WireExtract(restore::TArchiveViewController& view,
+                            restore::ISearchResultsView& search) {
+  restoreHost_ = std::make_unique<TRestoreWindow>(this);
+  TBackupWindowHost* screen = backupHost_.get();
+  restoreHost_->gaugeStart = [screen] { screen->GaugeMoving(); };
+  restoreHost_->clearStatusBar = [screen] { screen->ClearStatusBar(); };
+  restoreHost_->gaugeClear = [screen] { screen->GaugeClear(); };
+  restoreHost_->clearReportBox = [screen] { screen->ReportClear(); };
+  restoreHost_->reportLine = [screen](const QString& line) { screen->ReportAdd(line); };
+  extract_ = std::make_unique<restore::TExtractController>(backup_->ArcZip1, *ctx_.Lists, view,
+                                                           search, *restoreHost_);
+  BindRestoreCommands(this, *extract_);
 }
 
 TMainform::~TMainform() {

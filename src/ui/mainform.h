@@ -33,6 +33,12 @@ class TBackupCore;
 class TBackupWindowHost;
 class TQtFileDialogHost;
 class TRecentMenu;
+class TRestoreWindow;
+namespace restore {
+class ISearchResultsView;
+class TArchiveViewController;
+class TExtractController;
+}  // namespace restore
 
 class TMainform : public QMainWindow,
                   public IControlHost,
@@ -67,6 +73,10 @@ class TMainform : public QMainWindow,
   void CloseWithoutQuestion();
   // The session manager asks whether the session may end.
   void CommitDataRequest(QSessionManager& manager);
+  // Extraction over the window's engine and option lists, once the archive view is built: binds
+  // "E&xtract", the abort button and the archive view's extract items.
+  void WireExtract(restore::TArchiveViewController& view, restore::ISearchResultsView& search);
+  restore::TExtractController* extractController() const { return extract_.get(); }
 
   // IControlHost
   void SetControlEnabled(const QString& name, bool enabled) override;
@@ -187,6 +197,9 @@ class TMainform : public QMainWindow,
   std::unique_ptr<TBackupWindowHost> backupHost_;
   std::unique_ptr<IBackupSeams> backupSeams_;
   std::unique_ptr<TBackupCore> backup_;
+  // Extraction (over backup_'s engine, so declared after it).
+  std::unique_ptr<TRestoreWindow> restoreHost_;
+  std::unique_ptr<restore::TExtractController> extract_;
   IFileDialogHost* dialogs_ = nullptr;
   TExplorerTree* tree_ = nullptr;
   TExplorerList* list_ = nullptr;
