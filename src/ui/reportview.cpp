@@ -241,11 +241,6 @@ void BindReportCommands(TMainform& form, TRunReport& report) {
   onAction("ClearComments1", [r] { r->ClearComments1Click(); });
   onAction("Zipcomment1", [r] { r->Zipcomment1Click(true); });
   onAction("ZIPcomment1", [r] { r->Zipcomment1Click(false); });
-  QAction* full = form.findChild<QAction*>(QStringLiteral("FullReport1"));
-  onAction("FullReport1", [r, full] {
-    r->FullReport1Click();
-    if (full) full->setChecked(r->FullBackupReport());
-  });
   onButton(rctl::kSaveCommentButton, [r] { r->SaveCommentClick(); });
   onButton(rctl::kReportToZipButton, [r] { r->ReportToZIP1Click(); });
 }

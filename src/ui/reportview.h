@@ -69,5 +69,6 @@ class TWindowReport : public QObject, public IProgressHost, public IReportBox {
 };
 
 // Connects "SavetoRTF File", "WordWrap", "Clear Comments", "SaveComment", "ReportToZIP",
-// "&Zip comment", "ZIPcomment" and "FullBackupReport" to the report's commands.
+// "&Zip comment" and "ZIPcomment" to the report's commands. ("FullBackupReport" is a menu
+// preference the window's settings toggle and store; the report reads it from there.)
 void BindReportCommands(TMainform& form, TRunReport& report);
