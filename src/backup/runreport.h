@@ -6,13 +6,9 @@
 // box line by line, saves it as the run's report file and as RTF, and stores it or the edited
 // box as the archive's comment.
 //
-// The backup run uses it like this:
-//   construction:     report.AttachRunEvents(zip)   (attaches the eight events below)
-//   start (controls): report.BeginRun()             (counters, open-file question, comment)
-//   engine start:     report.StartClock()           (just before ZipFiles)
-//   after the engine: report.FinishReport()         ("No files missed" into an empty box)
-//   report file:      report.WriteReportFile(requestedName, autoRunFile)
-//   end:              report.ClearStatusBar(), report.TrayIconState(1)
+// TBackupCore::AttachReport puts it on the backup run: the engine's events, and the run's hooks
+// at its start (BeginRun), just before the engine (StartClock) and for the report file
+// (WriteReportFile). The window's TWindowReport draws it and binds its commands.
 #pragma once
 
 #include <QObject>
