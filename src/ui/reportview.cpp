@@ -67,6 +67,11 @@ TWindowReport::TWindowReport(TMainform& form) : QObject(&form), form_(form) {
   });
 }
 
+TWindowReport::~TWindowReport() {
+  // The box may outlive this view (the window's own view and a test's both watch it).
+  if (box_) box_->removeEventFilter(this);
+}
+
 // ---- Report box ----
 
 void TWindowReport::Clear() {
@@ -127,7 +132,7 @@ void TWindowReport::SetHint(const QString& hint) {
 }
 
 bool TWindowReport::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == box_ && event->type() == QEvent::KeyPress && !wantReturns_) {
+  if (event->type() == QEvent::KeyPress && !wantReturns_ && watched == box_.data()) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
   }

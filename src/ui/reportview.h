@@ -21,6 +21,7 @@ class TWindowReport : public QObject, public IProgressHost, public IReportBox {
   Q_OBJECT
  public:
   explicit TWindowReport(TMainform& form);
+  ~TWindowReport() override;
 
   // IReportBox
   void Clear() override;
