@@ -195,6 +195,22 @@ TEST_F(ArchiveWiringTest, RestoreOpensTheChosenArchiveInTheWindowsView) {
   EXPECT_EQ(host_.transcript().size(), 1);
 }
 
+TEST_F(ArchiveWiringTest, UpdatingAnExistingArchiveNeedsOneOpenInTheEngine) {
+  const std::string zip = MakeArchive();
+  auto w = Window();
+  TOptionList& basic = w->context().Lists->basicList;
+  host_.Answer(IDOK,
+               "Please Double-Click on a ZIPfile in Browser first\ror [Restore] button (OpenZIP) "
+               "to use this Method");
+  basic.Click(opt::kBasicUpdate);
+  EXPECT_TRUE(basic.Checked(opt::kBasicAll));
+
+  w->OpenArchive(Q(zip));
+  basic.Click(opt::kBasicUpdate);
+  EXPECT_TRUE(basic.Checked(opt::kBasicUpdate));
+  EXPECT_EQ(host_.transcript().size(), 1);
+}
+
 TEST_F(ArchiveWiringTest, AnArchiveNamedOnTheCommandLineOpensWhenTheWindowShows) {
   const std::string zip = MakeArchive();
   auto w = Window({Q(zip)});
