@@ -54,8 +54,6 @@
 #include "app/settingsfiles.h"
 #include "app/sizecalculator.h"
 #include "platform/programdir.h"
-#include "restore/archiveviewcontroller.h"
-#include "ui/archiveview.h"
 #include "ui/explorerviews.h"
 #include "ui/filedialogs.h"
 #include "ui/inclusiongridview.h"
@@ -728,9 +726,7 @@ QWidget* TMainform::BuildArchiveTab() {
   g->setContentsMargins(2, 2, 2, 2);
   g->setSpacing(3);
 
-  // The controller goes first: the view registers itself with it.
-  BuildArchiveViewController();
-  auto* view = new TArchiveView(*ctx_.ArchiveView, page);
+  QWidget* view = BuildArchiveView(page);
   view->setEnabled(false);
   g->addWidget(view, 0, 0, 1, 3);
 
@@ -1181,8 +1177,6 @@ void TMainform::Setstate(int mode) {
 
 void TMainform::INIfileIO(const QString& file) {
   ctx_.Settings->INIfileIO(file);
-  // The box has been set from the file without a click: the view's font follows it here.
-  ctx_.ArchiveView->ApplyLargeFonts();
 }
 
 void TMainform::INIcheckedMenuItem(const QString& key, bool checked) {
@@ -1244,10 +1238,6 @@ void TMainform::GaugeClear() {
 
 void TMainform::ShowExplorerCheckBoxes(bool show) {
   ctx_.Explorer->SetMakeMode(show);
-}
-
-void TMainform::ClearArchiveView() {
-  if (ctx_.ArchiveView) ctx_.ArchiveView->ClearArchiveView();
 }
 
 void TMainform::ClearStatusBar() {
@@ -1338,10 +1328,8 @@ void TMainform::BindCommands() {
   onAction(QStringLiteral("SaveJob1"), saveJob);
   onAction(QStringLiteral("ModifyJob1"), [this] { ctx_.Jobs->ModifyJobClick(); });
   onButton("SchedOpenJobBtn", [this] { ctx_.Jobs->OpenCbutton(JobSender::SchedulerOpen); });
-  // A double click on a file of the explorer list: archives open in the archive view, jobs
-  // through the archive view's OpenJob (the job controller), other files are ignored.
-  connect(list_, &TExplorerList::FileActivated, this,
-          [this](const QString& file) { ctx_.ArchiveView->VETlistDblClick(file); });
+  // (A double click on a file of the explorer list goes to the archive view, which passes jobs
+  // on to the job controller: BindArchiveCommands.)
   onAction(QStringLiteral("ClearHistory1"), [this] { ctx_.History->ClearHistory(); });
 
   // Settings.

@@ -122,8 +122,6 @@ class TMainform : public QMainWindow,
   void ShowZipTab() override;
   void ShowSizeCount(const QString& count, const QString& total) override;
   void GaugeClear() override;
-  bool ArchiveLoaded() const override;
-  void OpenArchive(const QString& file) override;
 
   // IWindowModeHost
   void ShowExplorerCheckBoxes(bool show) override;
@@ -146,6 +144,10 @@ class TMainform : public QMainWindow,
   // IFileDialogHost: passed on to the current dialog host.
   QString OpenFile(const FileDialogSpec& spec) override;
   QString SaveFile(const FileDialogSpec& spec) override;
+
+  // IMainWindow: the archive.
+  bool ArchiveLoaded() const override;
+  void OpenArchive(const QString& file) override;
 
   // restore::IArchiveWindow (Setstate, SetArchiveName, SetZip64Highlighted and CtrlHeld above)
   void Clearchecks() override;
@@ -183,14 +185,15 @@ class TMainform : public QMainWindow,
   QWidget* BuildZipTab();
   QWidget* BuildReportTab();
   QWidget* BuildArchiveTab();
+  // The archive view's controller (into the context) and then the view widget.
+  QWidget* BuildArchiveView(QWidget* page);
+  // The archive view's commands, the explorer list's double click and the archive preferences.
+  void BindArchiveCommands();
   QWidget* BuildButtonBar();
   void BuildStatusBars(QWidget* host, class QVBoxLayout* layout);
   void BindOwnCommands();
   // Buttons and menu items of the option lists, settings, jobs, grid and recent jobs.
   void BindCommands();
-  // The archive view: its controller (before the widget) and its commands.
-  void BuildArchiveViewController();
-  void BindArchiveCommands();
   void About();
 
   // Forwards "Open" to the current launcher (Qt's unless a test replaced it).

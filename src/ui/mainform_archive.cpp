@@ -14,6 +14,7 @@
 #include "app/jobcontroller.h"
 #include "app/optionnames.h"
 #include "app/optionscontroller.h"
+#include "app/settingsfiles.h"
 #include "archive/arczip.h"
 #include "restore/archiveviewcontroller.h"
 #include "ui/archiveview.h"
@@ -35,7 +36,7 @@ constexpr int kArchivePage = 2;
 
 }  // namespace
 
-void TMainform::BuildArchiveViewController() {
+QWidget* TMainform::BuildArchiveView(QWidget* page) {
   qtDesktop_ = std::make_unique<TQtDesktopLauncher>();
   desktop_.target = qtDesktop_.get();
   using Controller = restore::TArchiveViewController;
@@ -43,6 +44,12 @@ void TMainform::BuildArchiveViewController() {
       new Controller(*ctx_.ArcZip1, *ctx_.Lists, *ctx_.Prefs,
                      Controller::Hosts{*this, *this, *this, *this, desktop_}),
       &DeleteArchiveView);
+  // The view registers itself with the controller and names itself "ArchiveView".
+  return new TArchiveView(*ctx_.ArchiveView, page);
+}
+
+void TMainform::ClearArchiveView() {
+  if (ctx_.ArchiveView) ctx_.ArchiveView->ClearArchiveView();
 }
 
 void TMainform::BindArchiveCommands() {
@@ -57,6 +64,10 @@ void TMainform::BindArchiveCommands() {
   };
 
   onButton("ZipOpenBut", [&view] { view.ZipOpenButClick(); });
+  // A double click on a file of the explorer list: archives open here, jobs go on to the job
+  // controller (OpenJob), other files are ignored.
+  connect(list_, &TExplorerList::FileActivated, &view,
+          [&view](const QString& file) { view.VETlistDblClick(file); });
   onAction("Restore1", [&view] { view.ZipOpenButClick(); });
 
   // The archive view's popup.
@@ -69,6 +80,11 @@ void TMainform::BindArchiveCommands() {
   connect(ctx_.Options.get(), &TOptionsController::viewModeChanged, &view,
           &restore::TArchiveViewController::CheckListBox11StateChange);
   onButton(ctl::kLargeFontsBox, [&view](bool checked) { view.LargeFonts1Click(checked); });
+  // The box is set from the default file without a click: the view's font follows it then.
+  connect(ctx_.Settings.get(), &TSettingsFiles::preferenceLoaded, &view,
+          [&view](const QString& key) {
+            if (key == QLatin1String("LargeFonts")) view.ApplyLargeFonts();
+          });
 
   // "Archive SortBy": checks the item, saves it and sorts the view.
   for (int tag = 0; tag < 6; ++tag)
