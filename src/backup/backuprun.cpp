@@ -680,8 +680,9 @@ void TBackupRun::WriteZbtnClick() {
     if (exe && !counting) {
       const std::string stub = sfxStub.empty() ? ResourcePath("ArcSFX32.bin") : sfxStub;
       if (stub.empty()) throw EArcZipException("Self-extractor stub ArcSFX32.bin not found");
-      // An existing file of the name is replaced, but only once the new one is complete.
-      if (QFileInfo::exists(name) && asideTo_.isEmpty()) MoveAside(name);
+      // An existing file to be replaced was moved aside by FileExisted ("Replace", unattended).
+      // One the run keeps (Add, update, refresh, changed files, versioning) is rewritten with its
+      // entries, as a ".zip" is: replacing it would lose every entry the run does not store.
       SkippedList.clear();
       display_.GaugePercent();
       count_ = makeSelfExtractor ? makeSelfExtractor(stub, PathBytes(name))

@@ -160,3 +160,33 @@ TEST_F(RewriteRun, CancelFromTheSecondClickKeepsTheArchiveOnEveryPath) {
   for (const auto& [name, method] : Entries(archive))
     EXPECT_EQ(name.find('#'), std::string::npos) << name;
 }
+
+TEST_F(RewriteRun, SelfExtractorTheRunKeepsIsRewrittenWithItsEntries) {
+  if (!testutil::HaveTool("unzip")) GTEST_SKIP() << "unzip missing";
+  const std::string exe = out + "/prog.EXE";
+  run->sfxStub = SFXSTUB_PATH;
+  run->SetArchiveName(QString::fromStdString(exe), true);
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");
+
+  // Versioning: the previous copies stay in their version folder.
+  lists.functionsList.SetChecked(opt::kFnVersioning, true);
+  WriteFile(src + "/a.txt", "second");
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");
+  EXPECT_EQ(Entries(exe).size(), 12u);
+  EXPECT_EQ(Text(exe, "#1F2E5ED3#/a.txt"), std::string(5000, 'a'));
+  EXPECT_EQ(Text(exe, "a.txt"), "second");
+
+  // Update: the entries it does not store are kept.
+  lists.functionsList.SetChecked(opt::kFnVersioning, false);
+  lists.modeList.SetChecked(opt::kModeUpdate, true);
+  WriteNewer(src + "/sub/d.txt", "updated", 3600);
+  RunExpecting("    Backup successful    \r1 file/DIR was added");
+  EXPECT_EQ(Entries(exe).size(), 12u);
+  EXPECT_EQ(Text(exe, "sub/d.txt"), "updated");
+  EXPECT_EQ(Text(exe, "sub/#1F2E5ED3#/d.txt"), "d");
+
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(exe)).status, 0);
+  const auto t = testutil::Run(Quote(exe) + " -t </dev/null");
+  EXPECT_EQ(t.status, 0) << t.out;
+  EXPECT_EQ(FilesIn(out), QStringList({"prog.EXE"}));
+}
