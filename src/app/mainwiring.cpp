@@ -107,7 +107,9 @@ int TMainWiring::RunOnStartup() const {
 // --- IJobSettings -------------------------------------------------------------------------------
 
 void TMainWiring::LoadSettings(const QString& iniFile) {
-  ctx_.Settings->INIfileIO(iniFile);
+  // The settings file beside a job is a real path (a job named relative to the working folder
+  // gives a relative one), never a name to look up in the settings folder.
+  ctx_.Settings->INIfileIO(QFileInfo(iniFile).absoluteFilePath());
 }
 
 void TMainWiring::WriteSettings(const QString& iniFile) {

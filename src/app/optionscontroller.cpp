@@ -354,7 +354,8 @@ QString TOptionsController::StampBase(const QString& archiveName) {
   const int slash = base.lastIndexOf(QLatin1Char('/'));
   const int dot = base.lastIndexOf(QLatin1Char('.'));
   if (dot > slash) base.truncate(dot);
-  const int stamp = base.indexOf(QStringLiteral("-20"));
+  // Only inside the file name: a folder such as /backup-2024/ must not move the archive.
+  const int stamp = base.indexOf(QStringLiteral("-20"), slash + 1);
   if (stamp >= 0) base.truncate(stamp);
   return base;
 }

@@ -185,23 +185,31 @@ void TSettingsFiles::LoadSchedule(const IniFile& ini) {
   if (scheduler_.ScheduleFile() != QLatin1String("JOB Filename")) scheduler_.StartSchedulerTimer();
 }
 
+// A key the file does not hold keeps what the window shows. Files written by WriteSettings hold
+// every key; a default file that only went through the first run holds "ClrDisk" alone, and
+// must not switch off recursion or empty the grid at the next start.
 void TSettingsFiles::LoadJobPart(const IniFile& ini) {
-  auto text = [&](const char* key, const QString& def) {
-    return QString::fromStdString(ini.ReadString(kOptions, key, def.toStdString()));
+  auto text = [&](const char* key, const QString& current) {
+    if (!ini.ValueExists(kOptions, key)) return current;
+    return QString::fromStdString(ini.ReadString(kOptions, key, ""));
   };
-  auto integer = [&](const char* key) { return ini.ReadInteger(kOptions, key, 0); };
+  auto integer = [&](const char* key, int current) -> int64_t {
+    if (!ini.ValueExists(kOptions, key)) return current;
+    return ini.ReadInteger(kOptions, key, 0);
+  };
 
-  l_.maxSizeEdit.SetText(text("ComboEdit1", l_.maxSizeEdit.placeholder()));
-  l_.firstDiskEdit.SetText(text("ComboEdit2", l_.firstDiskEdit.placeholder()));
+  l_.maxSizeEdit.SetText(text("ComboEdit1", l_.maxSizeEdit.text()));
+  l_.firstDiskEdit.SetText(text("ComboEdit2", l_.firstDiskEdit.text()));
 
   THandlersDetached detached{&l_.stealthList,     &l_.modeList,      &l_.basicList,
                              &l_.sizeList,        &l_.directoryList, &l_.basicSizeList,
                              &l_.compressionList, &l_.functionsList, &l_.basicStampList};
+  // Every job's settings start without directory monitoring unless they ask for it.
   const bool dirMon = ini.ReadBool(kOptions, "DirMon", false);
   prefs_.Set(QStringLiteral("DirMon"), dirMon);
   l_.stealthList.SetChecked(kStealthMonitorSubDirs, dirMon);
 
-  const int mode = InRange(integer("OptCheck1"), l_.modeList.count());
+  const int mode = InRange(integer("OptCheck1", l_.modeList.CheckedIndex()), l_.modeList.count());
   l_.modeList.SetChecked(mode, true);
   // The basic list shows the same mode as the mode list.
   const int basic = mode == kModeBitSetClear ? kBasicChanged
@@ -210,15 +218,18 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini) {
                                              : kBasicAll;
   l_.basicList.SetChecked(basic, true);
 
-  l_.sizeList.SetChecked(InRange(integer("OptCheck3"), l_.sizeList.count()), true);
+  l_.sizeList.SetChecked(
+      InRange(integer("OptCheck3", l_.sizeList.CheckedIndex()), l_.sizeList.count()), true);
 
-  l_.directoryList.SetMask(static_cast<int>(integer("OptCheck2") & 0x1FF));
+  l_.directoryList.SetMask(static_cast<int>(integer("OptCheck2", l_.directoryList.Mask()) & 0x1FF));
   l_.basicSizeList.SetChecked(l_.directoryList.Checked(kDirSpan) ? kBasicSpan : kBasicStandard,
                               true);
 
-  l_.compressionList.SetChecked(InRange(integer("OptCheck4"), l_.compressionList.count()), true);
+  l_.compressionList.SetChecked(
+      InRange(integer("OptCheck4", l_.compressionList.CheckedIndex()), l_.compressionList.count()),
+      true);
 
-  const int functions = static_cast<int>(integer("OptCheck6") & 0x3F);
+  const int functions = static_cast<int>(integer("OptCheck6", l_.functionsList.Mask()) & 0x3F);
   const bool stamp = functions & 1;
   l_.functionsList.SetChecked(kFnStamp, stamp);
   l_.basicStampList.SetChecked(0, stamp);
@@ -227,11 +238,15 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini) {
     l_.functionsList.SetChecked(i, (functions >> i) & 1);
 
   grid_.BeginUpdate();
-  for (int col = 0; col < 3; ++col)
+  for (int col = 0; col < 3; ++col) {
+    // A column the file does not hold at all keeps its cells; in a stored column a missing row
+    // is an empty cell.
+    if (ini.Keys(GridSection(col)).empty()) continue;
     for (int row = 1; row < grid_.RowCount(); ++row)
       grid_.SetCell(
           col, row,
           QString::fromStdString(ini.ReadString(GridSection(col), std::to_string(row), "")));
+  }
   grid_.EndUpdate();
 }
 

@@ -85,6 +85,11 @@ class TArcUnZip {
   bool RetainAttributes = true;
   bool ReplaceReadOnly = false;
   bool FlushFilesOnClose = false;
+  // Symbolic links met on the way to a target below DestDir are followed when they belong to
+  // the user running the program or to root (restoring to "/" goes through the system's and the
+  // user's own folder links); links of other users are never followed. Off: no link is followed.
+  // Stored names are confined by the same rules either way.
+  bool FollowOwnLinks = false;
   TBlockMode BlockMode = TBlockMode::bmStandard;
   TOEMConvert OEMConvert = TOEMConvert::oemAlways;
   TMultiZipInfo MultiZipInfo;

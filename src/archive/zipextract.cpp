@@ -2,7 +2,8 @@
 //
 // Safety rules of extraction: a stored name with a ".." segment, or that is empty, "." or "..",
 // is never written (reason CreateError); absolute stored folders go below DestDir when it is set.
-// Folders below DestDir are opened without following symbolic links, targets are written into a
+// Folders below DestDir are opened without following symbolic links (with FollowOwnLinks, only
+// links of the user or of root are followed), targets are written into a
 // temporary file beside them and renamed over the target only once the CRC matched (an existing
 // file is never lost to a bad entry, and a symbolic link at the target is replaced, not
 // followed). Symbolic links and device entries are not created; setuid/setgid bits are dropped.
@@ -103,10 +104,57 @@ void SplitTarget(const std::string& target, std::string& folder, std::string& ba
   }
 }
 
+TFd OpenFolderStep(int dirFd, const std::string& seg, bool followOwnLinks, int& linkBudget);
+
+// Follows the symbolic link `seg` in dirFd to the folder it names, when the link belongs to the
+// user running the program or to root. The link's text is read and walked here, step by step
+// under the same rule, instead of letting the kernel follow it, so a link swapped in after its
+// owner was checked is never taken. Returns an invalid TFd when the link is not followed.
+TFd FollowOwnLink(int dirFd, const std::string& seg, int& linkBudget) {
+  if (--linkBudget < 0) return TFd();
+  struct stat before;
+  if (::fstatat(dirFd, seg.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(before.st_mode))
+    return TFd();
+  if (before.st_uid != ::geteuid() && before.st_uid != 0) return TFd();
+  std::string text(4096, '\0');
+  ssize_t n = ::readlinkat(dirFd, seg.c_str(), text.data(), text.size());
+  if (n <= 0 || static_cast<size_t>(n) >= text.size()) return TFd();
+  text.resize(static_cast<size_t>(n));
+  // A link's text never changes; the same inode afterwards means the text read is the checked
+  // link's.
+  struct stat after;
+  if (::fstatat(dirFd, seg.c_str(), &after, AT_SYMLINK_NOFOLLOW) != 0 ||
+      after.st_ino != before.st_ino || after.st_dev != before.st_dev)
+    return TFd();
+  TFd fd(text[0] == '/' ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                        : ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+  size_t start = 0;
+  while (fd.Get() >= 0 && start < text.size()) {
+    size_t end = text.find('/', start);
+    if (end == std::string::npos) end = text.size();
+    std::string part = text.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    fd = OpenFolderStep(fd.Get(), part, true, linkBudget);
+  }
+  return fd;
+}
+
+// Opens one level below dirFd without letting the kernel follow a symbolic link; the user's own
+// links are followed by FollowOwnLink when allowed.
+TFd OpenFolderStep(int dirFd, const std::string& seg, bool followOwnLinks, int& linkBudget) {
+  int next = ::openat(dirFd, seg.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (next < 0 && followOwnLinks && (errno == ELOOP || errno == ENOTDIR))
+    return FollowOwnLink(dirFd, seg, linkBudget);
+  return TFd(next);
+}
+
 // Opens a folder, creating missing levels when asked. Levels below `trusted` (the folder the
-// user chose) are opened one by one without following symbolic links. Returns an invalid TFd on
+// user chose) are opened one by one without following symbolic links, except, with
+// followOwnLinks, links owned by the user or by root (FollowOwnLink). Returns an invalid TFd on
 // failure.
-TFd OpenFolder(const std::string& path, const std::string& trusted, bool create) {
+TFd OpenFolder(const std::string& path, const std::string& trusted, bool create,
+               bool followOwnLinks = false) {
   std::string p = path.empty() ? "." : path;
   std::string rest;
   TFd fd;
@@ -144,12 +192,13 @@ TFd OpenFolder(const std::string& path, const std::string& trusted, bool create)
     start = end + 1;
     if (seg.empty() || seg == ".") continue;
     if (seg == "..") return TFd();
-    int next = ::openat(fd.Get(), seg.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0 && errno == ENOENT && create) {
+    int linkBudget = 40;
+    TFd next = OpenFolderStep(fd.Get(), seg, followOwnLinks, linkBudget);
+    if (next.Get() < 0 && errno == ENOENT && create) {
       if (::mkdirat(fd.Get(), seg.c_str(), 0777) != 0 && errno != EEXIST) return TFd();
-      next = ::openat(fd.Get(), seg.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      next = OpenFolderStep(fd.Get(), seg, false, linkBudget);
     }
-    fd = TFd(next);
+    fd = std::move(next);
   }
   return fd;
 }
@@ -339,7 +388,7 @@ int TArcUnZip::RunExtraction(TTake take, bool testing, int onlyIndex) {
   std::sort(run.folders.begin(), run.folders.end(),
             [](const auto& a, const auto& b) { return a.path.size() > b.path.size(); });
   for (const auto& f : run.folders) {
-    TFd fd = OpenFolder(f.path, run.trusted, false);
+    TFd fd = OpenFolder(f.path, run.trusted, false, FollowOwnLinks);
     if (fd.Get() < 0) continue;
     if (RetainAttributes) ::fchmod(fd.Get(), f.mode);
     std::time_t t;
@@ -379,7 +428,7 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
     if (testing) return true;
     std::string path = target;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
-    TFd fd = OpenFolder(path, run.trusted, true);
+    TFd fd = OpenFolder(path, run.trusted, true, FollowOwnLinks);
     if (fd.Get() < 0) {
       Skip(srCreateError, stored, index);
       return false;
@@ -431,7 +480,7 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
     if (!testing && !overwriteDecided) {
       overwriteDecided = true;
       SplitTarget(target, folder, base);
-      dir = OpenFolder(folder, run.trusted, true);
+      dir = OpenFolder(folder, run.trusted, true, FollowOwnLinks);
       if (dir.Get() < 0 || base.empty()) {
         Skip(srCreateError, stored, index);
         return false;
@@ -465,7 +514,7 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
               if (overwrite && name != target) {
                 target = name;
                 SplitTarget(target, folder, base);
-                dir = OpenFolder(folder, run.trusted, true);
+                dir = OpenFolder(folder, run.trusted, true, FollowOwnLinks);
                 if (dir.Get() < 0 || base.empty()) {
                   Skip(srCreateError, stored, index);
                   return false;

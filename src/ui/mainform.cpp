@@ -28,6 +28,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSessionManager>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyleFactory>
@@ -53,13 +54,19 @@
 #include "app/preferences.h"
 #include "app/settingsfiles.h"
 #include "app/sizecalculator.h"
+#include "backup/backupcore.h"
+#include "backup/backuprun.h"
+#include "backup/naming.h"
 #include "platform/programdir.h"
+#include "restore/extractcontroller.h"
+#include "ui/backupwindow.h"
 #include "ui/explorerviews.h"
 #include "ui/filedialogs.h"
 #include "ui/inclusiongridview.h"
 #include "ui/optionlistview.h"
 #include "ui/optionlistwidgets.h"
 #include "ui/recentmenu.h"
+#include "ui/restorewindow.h"
 
 namespace {
 
@@ -177,6 +184,16 @@ QString CaptionOf(const QObject* o) {
   return {};
 }
 
+// The option lists' rows at the window's compact height, so every item shows in the space the
+// layout gives the list.
+class TCompactOptionDelegate : public TOptionItemDelegate {
+ public:
+  using TOptionItemDelegate::TOptionItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {TOptionItemDelegate::sizeHint(option, index).width(), kOptionRowHeight};
+  }
+};
+
 }  // namespace
 
 TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidget* parent)
@@ -190,6 +207,10 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   dialogs_ = qtDialogs_.get();
   // The subsystems first: the views below show their models.
   WireSubsystems(ctx_, *this, *this, *this, *this, *this, *this);
+  backupHost_ = std::make_unique<TBackupWindowHost>(this);
+  backupSeams_ = std::make_unique<IBackupSeams>();
+  backup_ = std::make_unique<TBackupCore>(ctx_, *this, *backupHost_, *backupHost_, *backupHost_,
+                                          *backupSeams_);
 
   QFont f(QStringLiteral("Arial"));
   f.setPixelSize(12);
@@ -232,10 +253,15 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   if (!missing.isEmpty())
     qWarning("option lists without a view: %s", qPrintable(missing.join(' ')));
   for (auto* view : findChildren<TOptionListView*>()) {
+    QAbstractItemDelegate* old = view->itemDelegate();
+    view->setItemDelegate(new TCompactOptionDelegate(view));
+    delete old;
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   }
   recentMenu_ = new TRecentMenu(ctx_.History.get(), findChild<QMenu*>(QStringLiteral("File1")));
+  // The basic or expert view of the preference (the default file may change it at start-up).
+  ctx_.Options->ApplyExpertView();
 
   timer1_ = new QTimer(this);
   timer1_->setObjectName(QStringLiteral("Timer1"));
@@ -250,6 +276,7 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
 
   BindOwnCommands();
   BindCommands();
+  BindBackupCommands();
   qApp->installEventFilter(this);
   connect(lifecycle_.get(), &TAppLifecycle::closeReady, this, &QWidget::close);
 
@@ -262,6 +289,20 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   setFixedSize(kClientWidth, kClientHeight + menuHeight);
   if (QScreen* s = QGuiApplication::primaryScreen())
     move(s->availableGeometry().center() - rect().center());
+}
+
+void TMainform::WireExtract(restore::TArchiveViewController& view,
+                            restore::ISearchResultsView& search) {
+  restoreHost_ = std::make_unique<TRestoreWindow>(this);
+  TBackupWindowHost* screen = backupHost_.get();
+  restoreHost_->gaugeStart = [screen] { screen->GaugeMoving(); };
+  restoreHost_->clearStatusBar = [screen] { screen->ClearStatusBar(); };
+  restoreHost_->gaugeClear = [screen] { screen->GaugeClear(); };
+  restoreHost_->clearReportBox = [screen] { screen->ReportClear(); };
+  restoreHost_->reportLine = [screen](const QString& line) { screen->ReportAdd(line); };
+  extract_ = std::make_unique<restore::TExtractController>(backup_->ArcZip1, *ctx_.Lists, view,
+                                                           search, *restoreHost_);
+  BindRestoreCommands(this, *extract_);
 }
 
 TMainform::~TMainform() {
@@ -1371,13 +1412,7 @@ void TMainform::BindCommands() {
   onAction(S(ctl::kPromptEraseItem), [this] { ctx_.Settings->ClearDiskMethodClick(false); });
   onAction(S(ctl::kNoPromptEraseItem), [this] { ctx_.Settings->ClearDiskMethodClick(true); });
   onAction(S(ctl::kTempDefaultItem), [this] { ctx_.Settings->TempDirChosen(QString()); });
-  onAction(S(ctl::kTempSelectItem), [this] {
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, S("TemporaryDIR"), ctx_.Prefs->Text(QStringLiteral("TempDIR")));
-    // Cancelled: the check marks go back to the kept setting.
-    ctx_.Settings->TempDirChosen(folder.isEmpty() ? ctx_.Prefs->Text(QStringLiteral("TempDIR"))
-                                                  : folder);
-  });
+  onAction(S(ctl::kTempSelectItem), [this] { backup_->run().SetTempDIR1Click(); });
   for (int tag = 0; tag < 4; ++tag)
     onAction(S(ctl::kDateTimeFormatItems[tag]),
              [this, tag] { ctx_.Settings->DateTimeFormatClick(tag); });
@@ -1391,4 +1426,71 @@ void TMainform::BindCommands() {
   onButton("SizeCalcBtn", [this] { ctx_.SizeCalc->SizeCalcClick(); });
 
   BindArchiveCommands();
+}
+
+// --- Backup run and naming ---
+
+void TMainform::BindBackupCommands() {
+  TBackupRun& run = backup_->run();
+  TNaming& naming = backup_->naming();
+  auto button = [this](const char* name, auto fn) {
+    if (auto* b = findChild<QAbstractButton*>(S(name)))
+      connect(b, &QAbstractButton::clicked, this, fn);
+  };
+  auto item = [this](const char* name, auto fn) {
+    if (auto* a = findChild<QAction*>(S(name))) connect(a, &QAction::triggered, this, fn);
+  };
+  button(bctl::kWriteButton, [&run] { run.WriteZbtnClick(); });
+  button(bctl::kBasicWriteButton, [&run] { run.WriteZbtnClick(); });
+  button(ctl::kPauseButton, [&run] { run.PauseBtnClick(); });
+  button(ctl::kAddToZipButton, [&run] { run.AddButClick(); });
+  button("NewZipBut", [&naming] { naming.NewZipButClick(NamingSender::NewZip); });
+  button("NewEXEBut", [&naming] { naming.NewZipButClick(NamingSender::NewExe); });
+  button("StealthDefineBtn", [&naming] { naming.NewZipButClick(NamingSender::Define); });
+  item("NewZip1", [&naming] { naming.NewZipButClick(NamingSender::NewZipMenu); });
+  const char* presets[] = {"MozAllData1", "ThunderbirdAllData1", "ThunderbirdProfile1",
+                           "FirefoxProfile1"};
+  for (int kind = 1; kind <= 4; ++kind)
+    item(presets[kind - 1], [&naming, kind] { naming.NewZipButClick(NamingSender::Preset, kind); });
+  item("NameToFilename1", [&naming] { naming.NameToFilename1Click(); });
+  // The tray menu pauses and resumes; Esc and the tray's abort only ask to cancel a run.
+  item(bctl::kTrayPauseItem, [&run] { run.PauseBtnClick(); });
+  item(bctl::kTrayResumeItem, [&run] { run.PauseBtnClick(); });
+  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  esc->setContext(Qt::WindowShortcut);
+  connect(esc, &QShortcut::activated, this, [&run] {
+    if (run.RunInProgress()) run.WriteZbtnClick();
+  });
+}
+
+bool TMainform::ExeMode() const {
+  return backup_->run().ExeMode();
+}
+
+void TMainform::SetAddToArchive(bool on) {
+  backup_->run().SetAddMode(on);
+}
+
+void TMainform::ModifyJobNaming() {
+  backup_->naming().NewZipButClick(NamingSender::ModifyJob);
+}
+
+bool TMainform::ArchiveBusy() const {
+  return backup_ && backup_->ArcZip1.Busy();
+}
+
+bool TMainform::OperationPaused() const {
+  return backup_ && backup_->run().PauseMode();
+}
+
+void TMainform::ResumeOperation() {
+  if (backup_ && backup_->run().PauseMode()) backup_->run().PauseBtnClick();
+}
+
+void TMainform::CancelOperation() {
+  if (!backup_) return;
+  if (backup_->run().RunInProgress())
+    backup_->run().CancelZIP();
+  else
+    backup_->ArcZip1.CancelOperation();
 }

@@ -29,8 +29,17 @@ class TExplorerList;
 class TExplorerTree;
 class TInclusionGridView;
 class TInstanceManager;
+class IBackupSeams;
+class TBackupCore;
+class TBackupWindowHost;
 class TQtFileDialogHost;
 class TRecentMenu;
+class TRestoreWindow;
+namespace restore {
+class ISearchResultsView;
+class TArchiveViewController;
+class TExtractController;
+}  // namespace restore
 
 class TMainform : public QMainWindow,
                   public IControlHost,
@@ -69,6 +78,10 @@ class TMainform : public QMainWindow,
   void CloseWithoutQuestion();
   // The session manager asks whether the session may end.
   void CommitDataRequest(QSessionManager& manager);
+  // Extraction over the window's engine and option lists, once the archive view is built: binds
+  // "E&xtract", the abort button and the archive view's extract items.
+  void WireExtract(restore::TArchiveViewController& view, restore::ISearchResultsView& search);
+  restore::TExtractController* extractController() const { return extract_.get(); }
 
   // IControlHost
   void SetControlEnabled(const QString& name, bool enabled) override;
@@ -122,6 +135,14 @@ class TMainform : public QMainWindow,
   void ShowZipTab() override;
   void ShowSizeCount(const QString& count, const QString& total) override;
   void GaugeClear() override;
+  bool ExeMode() const override;
+  void SetAddToArchive(bool on) override;
+  void ModifyJobNaming() override;
+  // IStartupSeams: the archive engine of the run.
+  bool ArchiveBusy() const override;
+  bool OperationPaused() const override;
+  void ResumeOperation() override;
+  void CancelOperation() override;
 
   // IWindowModeHost
   void ShowExplorerCheckBoxes(bool show) override;
@@ -194,6 +215,8 @@ class TMainform : public QMainWindow,
   void BindOwnCommands();
   // Buttons and menu items of the option lists, settings, jobs, grid and recent jobs.
   void BindCommands();
+  // "&WriteZIP", "Pause", "&AddToZIP", the naming commands and the temporary folder.
+  void BindBackupCommands();
   void About();
 
   // Forwards "Open" to the current launcher (Qt's unless a test replaced it).
@@ -213,6 +236,13 @@ class TMainform : public QMainWindow,
   QTimer* timer1_ = nullptr;
   QTimer* schedTimer_ = nullptr;
   std::unique_ptr<TQtFileDialogHost> qtDialogs_;
+  // The backup run and the naming with their screen side.
+  std::unique_ptr<TBackupWindowHost> backupHost_;
+  std::unique_ptr<IBackupSeams> backupSeams_;
+  std::unique_ptr<TBackupCore> backup_;
+  // Extraction (over backup_'s engine, so declared after it).
+  std::unique_ptr<TRestoreWindow> restoreHost_;
+  std::unique_ptr<restore::TExtractController> extract_;
   IFileDialogHost* dialogs_ = nullptr;
   TExplorerTree* tree_ = nullptr;
   TExplorerList* list_ = nullptr;

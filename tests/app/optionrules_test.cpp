@@ -143,6 +143,7 @@ TEST_F(OptionRules, StampFormatsAndBase) {
   EXPECT_EQ(TOptionsController::StampBase("/d/docs-2003-Jan-03_1535.zip"), "/d/docs");
   EXPECT_EQ(TOptionsController::StampBase("/d.x/docs"), "/d.x/docs");
   EXPECT_EQ(TOptionsController::StampBase("/d/a.b.zip"), "/d/a.b");
+  EXPECT_EQ(TOptionsController::StampBase("/backup-2024/docs.zip"), "/backup-2024/docs");
 }
 
 TEST_F(OptionRules, HiddenItemsFollowItemTwo) {

@@ -436,6 +436,32 @@ TEST_F(ExtractTest, ExistingLinksInTheTargetTreeAreNeverFollowed) {
   EXPECT_EQ(f.skips[0].reason, srCreateError);
 }
 
+TEST_F(ExtractTest, OwnFolderLinksAreFollowedOnlyWhenAskedAndLoopsEnd) {
+  TempDir dir;
+  std::string dest = dir / "dest";
+  std::filesystem::create_directories(dest);
+  std::filesystem::create_directories(dir / "real/data");
+  // dest/a -> b -> ../real/data (a chain, one step with ".."); dest/loop1 <-> dest/loop2.
+  ASSERT_EQ(symlink("b", (dest + "/a").c_str()), 0);
+  ASSERT_EQ(symlink("../real/data", (dest + "/b").c_str()), 0);
+  ASSERT_EQ(symlink("loop2", (dest + "/loop1").c_str()), 0);
+  ASSERT_EQ(symlink("loop1", (dest + "/loop2").c_str()), 0);
+  ZipBuilder b;
+  b.Add(Entry("a/x/file.txt", "through the chain"));
+  b.Add(Entry("loop1/file.txt", "never"));
+  std::string bytes = b.Build();
+  for (bool follow : {false, true}) {
+    Fixture f(bytes);
+    f.z.SetDestDir(dest);
+    f.z.RecreateDirs = true;
+    f.z.DoAll = true;
+    f.z.FollowOwnLinks = follow;
+    EXPECT_EQ(f.z.Extract(), follow ? 1 : 0);
+    EXPECT_EQ(Exists(dir / "real/data/x/file.txt"), follow);
+    EXPECT_EQ(f.skips.size(), follow ? 1u : 2u);
+  }
+}
+
 TEST_F(ExtractTest, UnknownMethodShowsZipErrorWhenExtractingAndIsSilentWhenTesting) {
   ZipBuilder b;
   BuildEntry e = Entry("odd.bin", "data", 0100644, 0);

@@ -1,0 +1,19 @@
+// The zip engine's host in the program: its boxes are the program's message boxes, and while it
+// works it keeps the window alive by dispatching pending events.
+#pragma once
+
+#include <string>
+
+#include "archive/ziphost.h"
+
+class TAppZipHost : public TZipHost {
+ public:
+  int MessageBox(int messageId, const std::string& title, const std::string& text,
+                 uint32_t flags) override;
+  // No file or folder is chosen through the engine in the backup run.
+  bool ChooseArchiveFile(std::string&) override { return false; }
+  bool ChooseFolder(std::string&) override { return false; }
+  // Dispatches pending events; true once the program has been told to terminate.
+  bool ProcessMessages() override;
+  void Sleep(int milliseconds) override;
+};

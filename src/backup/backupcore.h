@@ -1,0 +1,45 @@
+// The backup run and the naming joined to the wired main window: the zip engine of the run, the
+// run and the naming over MainContext's option lists, preferences, ticks and inclusion grid.
+//
+// The window owns one and supplies the screen through the host interfaces; tests and unattended
+// runs use it without a window. Everything here is QtCore.
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+#include "archive/arczip.h"
+
+struct MainContext;
+class IBackupDialogs;
+class IBackupDisplay;
+class IBackupSeams;
+class IControlHost;
+class INamingHost;
+class TBackupRun;
+class TNaming;
+
+class TBackupCore : public QObject {
+  Q_OBJECT
+ public:
+  // ctx must have its subsystems wired (WireSubsystems). Sets ctx.WriteZbtnClick and the size
+  // calculator's counter to the run.
+  TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDisplay& display,
+              IBackupDialogs& dialogs, INamingHost& namingHost, IBackupSeams& seams,
+              QObject* parent = nullptr);
+  ~TBackupCore() override;
+
+  TArcZip ArcZip1;
+
+  TBackupRun& run() { return *run_; }
+  TNaming& naming() { return *naming_; }
+
+ private:
+  struct Program;
+  struct Naming;
+  MainContext& ctx_;
+  std::unique_ptr<Program> program_;
+  std::unique_ptr<Naming> namingHost_;
+  std::unique_ptr<TBackupRun> run_;
+  std::unique_ptr<TNaming> naming_;
+};

@@ -1,0 +1,144 @@
+// What the backup run and the archive naming ask of the window and of the subsystems that are
+// built around them (disc writing, spanning, post-backup actions, the archive test).
+//
+// Every operation has a harmless default, so the run works headless and before those
+// subsystems exist; the window overrides the display group, each subsystem its own group.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Names of the controls the run switches through IControlHost (the widgets' objectNames).
+namespace bctl {
+inline constexpr const char* kWriteButton = "WriteZbtn";            // button bar "&WriteZIP"
+inline constexpr const char* kBasicWriteButton = "BasicWriteZbtn";  // "Basic" group "&WriteZIP"
+inline constexpr const char* kSizeCalcButton = "SizeCalcBtn";
+inline constexpr const char* kTrayPauseItem = "TrayPause1";
+inline constexpr const char* kTrayResumeItem = "TrayResume1";
+}  // namespace bctl
+
+// The disc in the burner drive, as the disc layer reports it.
+struct TCDtypes {
+  int Kind = 0;          // 1 cannot be erased, 2 erasable
+  int64_t FreeK = 0;     // free space in thousands of bytes
+  int64_t Capacity = 0;  // in thousands of bytes
+  bool Ready = false;
+  QString TypeName;  // the medium's type name ("CD-R", "DVD+RW", ...)
+};
+
+// The window: status bars, gauge, cursor, tray, report box, run-time state it owns.
+class IBackupDisplay {
+ public:
+  virtual ~IBackupDisplay() = default;
+
+  // --- Status bars and gauge ---
+  // Upper bar, archive panel ("ZipFile: " + name or "ZipFile: <none>").
+  virtual void SetArchivePanel(const QString&) {}
+  // Both bars back to their idle texts.
+  virtual void ClearStatusBar() {}
+  virtual void GaugeClear() {}
+  // The gauge's moving (indeterminate) style or its percentage style.
+  virtual void GaugeMoving() {}
+  virtual void GaugePercent() {}
+  // The disc picture of the lower bar: animated, or still on picture 1.
+  virtual void DiscAnimation(bool) {}
+  // The hourglass cursor while a run prepares; false restores the normal cursor.
+  virtual void SetBusyCursor(bool) {}
+  // A button's caption in red bold (true) or in the window-text colour, regular (false).
+  virtual void SetControlAlarm(const QString& /*control*/, bool) {}
+
+  // --- Tray ---
+  // The window is minimised to the tray (hidden).
+  virtual bool WindowHidden() const { return false; }
+  virtual bool TrayIconShown() const { return false; }
+  virtual void TrayAnimation(bool) {}
+  virtual void TrayIcon(int) {}
+
+  // --- Report box (also the run's scratch list) ---
+  virtual void ReportClear() {}
+  virtual void ReportAdd(const QString&) {}
+  virtual int ReportLineCount() const { return 0; }
+  virtual void ReportSuspend(bool) {}
+
+  // --- Selection ---
+  // Full paths of the explorer tree's highlighted items.
+  virtual std::vector<std::string> HighlightedPaths() const { return {}; }
+
+  // --- Scheduler timer ---
+  virtual void StopSchedulerTimer() {}
+  virtual void StartSchedulerTimer() {}
+};
+
+// Program state the run reads and ends: the automatic run and the program's end.
+class IBackupProgram {
+ public:
+  virtual ~IBackupProgram() = default;
+  virtual QString AutoRunFile() const { return {}; }
+  virtual void SetAutoRunFile(const QString&) {}
+  // The command line's end-of-run action, lower-cased ("close", "hibernate", "shutdown"; "").
+  virtual QString ActionArg() const { return {}; }
+  // Ends the program with exitCode once the run has finished its remaining steps.
+  virtual void RequestTerminate(int /*exitCode*/) {}
+  // Window modes (Setstate 0-3).
+  virtual void Setstate(int) {}
+  // The archive name the rest of the program set (nullopt: none kept outside the run); a run
+  // starts from it.
+  virtual std::optional<QString> ArchiveName() const { return std::nullopt; }
+  // The archive name changed (the window's copy follows the engine's ZipName).
+  virtual void ArchiveNameChanged(const QString&) {}
+  // A run started or ended (RunInProgress) or counting-only mode changed.
+  virtual void RunStateChanged(bool /*runInProgress*/, bool /*sizeCalcMode*/) {}
+};
+
+// The dialogs of the run and of the naming.
+class IBackupDialogs {
+ public:
+  virtual ~IBackupDialogs() = default;
+  // The password dialog ("Password Dialog"), modal; returns the text of its first edit, whatever
+  // way it was closed. It closes only when both edits agree (see TPasswordCheck).
+  virtual QString ShowPasswordDialog() = 0;
+  // A folder browser with that title; "" when cancelled.
+  virtual QString BrowseFolder(const QString& title) = 0;
+};
+
+// Subsystems built by later work; the defaults are what the run does without them.
+class IBackupSeams {
+ public:
+  virtual ~IBackupSeams() = default;
+
+  // --- Drives (removable media) ---
+  // 0 fixed/network/other, 1 optical not writable by the file system, 2 optical writable,
+  // 3 removable.
+  virtual int GetDriveTypeEx(const QString&) { return 0; }
+
+  // --- Disc writing (staging of a disc backup) ---
+  virtual bool BurnerConfigured() const { return false; }
+  virtual void CDBurner1Click() {}
+  virtual TCDtypes GetCDDetails() { return {}; }
+  // Free megabytes x 1000 when the disc may be written; 0 not ready, 13 cancelled.
+  virtual int64_t CheckCDHasSize(const TCDtypes&) { return 0; }
+  virtual bool BurnerNative() const { return false; }
+  virtual bool BurnerSizingAuto() const { return true; }
+  // The burner drive's root (mount point) and whether the archive is on it.
+  virtual QString BurnerDriveRoot() const { return {}; }
+  virtual void AbortWrite() {}
+  virtual void ReleaseTransport() {}
+  virtual void OpenCD(const QString& /*root*/) {}
+
+  // --- Post-backup actions ---
+  // The report file of a finished run (written when the run is unattended or
+  // "FullBackupReport" is checked). requested is the archive name the run was started with.
+  virtual void WriteReportFile(const QString& /*requested*/) {}
+  // Hibernates the machine; true when it came back, false when hibernation failed.
+  virtual bool Hibernate() { return true; }
+  virtual void Shutdown() {}
+  // Sets a restore point; returns its message.
+  virtual QString SetRestorePoint(const QString& /*name*/) {
+    return QStringLiteral("Restore point not available");
+  }
+  // The archive test of the new archive; returns its closing message.
+  virtual QString VerifyArchive(const QString& name) { return name; }
+};

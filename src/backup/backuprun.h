@@ -1,0 +1,229 @@
+// The backup run: "&WriteZIP" from its preconditions to its end-of-run actions, with its
+// companions "&AddToZIP", the existing-archive question, cancel, pause, the temporary-folder
+// menu items and the small disk routines.
+//
+// The run works on the zip engine, the option lists, the ticks and the inclusion grid, and
+// reaches the screen only through IControlHost, the message boxes and the host interfaces of
+// backuphosts.h, so it runs headless in tests.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "archive/sfxconfig.h"
+#include "backup/backuphosts.h"
+
+class IControlHost;
+class TAppZipHost;
+class TArcZip;
+class TCheckStore;
+class TInclusionGrid;
+class TOptionLists;
+class TPreferences;
+
+// The texts of the run.
+namespace runmsg {
+inline constexpr const char* kAbortQuestion = "Abort && Cancel operation?";
+inline constexpr const char* kStealthName = "Don't use Stealth filename as standard ZIP";
+inline constexpr const char* kCdCheckout = "CD Writer checkout fails.\rPossibly no disk inserted";
+inline constexpr const char* kNoTempSpace = "Insufficient Space on temporary drive for CDR backup";
+inline constexpr const char* kAllocationError = "Disk space allocation error";
+inline constexpr const char* kExists = "ZIPfile exists. What do you want to do?";
+inline constexpr const char* kOpenZipFirst = "Error - open a zip file first";
+inline constexpr const char* kSuccess = "    Backup successful    \r";
+inline constexpr const char* kFinishingEject = "Please wait - Finishing before eject";
+}  // namespace runmsg
+
+// Free bytes of the file system holding path, in thousands (rounded); 0 for an empty path or
+// one whose file system cannot be read. The nearest existing folder of path is asked, so the
+// name of an archive not yet written works.
+uint32_t DiskSpaceKb(const QString& path);
+// The size of a file in thousands of bytes (rounded); 0 when it does not exist.
+int32_t FileSizeKb(const QString& path);
+// The closing text of a run: with an error, the error text (ending in a blank) + "\r" + count
+// + " file/DIR" + (" was" | "s were") + " added"; without, "    Backup successful    \r" + ...
+QString RunResultText(const QString& errorText, int count);
+// The maximum-size edit's text as bytes: a number of MB; any other text gives the digits read
+// before its first invalid character (a sign and decimal points skipped) as whole MB, so
+// "700MB" gives 700,000,000 and the placeholder gives 0.
+int64_t MaxSizeBytes(const QString& text);
+
+// The password dialog's rule: it closes only when both edits hold the same text. On a mismatch
+// the label reads "Not same password" and both edits are emptied.
+struct TPasswordCheck {
+  static constexpr const char* kLabel = "Enter same password twice:";
+  static constexpr const char* kMismatch = "Not same password";
+  // True when the dialog may close with these texts.
+  static bool MayClose(const QString& password, const QString& password2) {
+    return password == password2;
+  }
+};
+
+class TBackupRun : public QObject {
+  Q_OBJECT
+ public:
+  TBackupRun(TArcZip& zip, TOptionLists& lists, TPreferences& prefs, TCheckStore& ticks,
+             TInclusionGrid& grid, IControlHost& controls, IBackupDisplay& display,
+             IBackupProgram& program, IBackupDialogs& dialogs, IBackupSeams& seams,
+             QObject* parent = nullptr);
+  ~TBackupRun() override;
+
+  // ---- Commands ----
+  // "&WriteZIP" (both buttons), the Esc key and the tray menu's abort.
+  void WriteZbtnClick();
+  void CancelZIP();
+  void PauseBtnClick();
+  // "&AddToZIP".
+  void AddButClick();
+  // The existing-archive question; true when the run must stop.
+  bool FileExisted(const QString& name);
+  // Adds ".zip" to a name without extension; with set, the engine's ZipName becomes the name.
+  // The archive panel shows it.
+  void SetArchiveName(const QString& name, bool set);
+  // The engine's ZipName.
+  QString ZipName() const;
+  // The engine takes the archive name the rest of the program set, when it differs.
+  void SyncArchiveName();
+
+  // "TemporaryDIR" ▸ "Default" / "Select", "Check Space", "PromptSkipOpenFiles".
+  void TempDefault1Click();
+  void SetTempDIR1Click();
+  void CheckSpace1Click();
+  void PromptSkipOpenFiles1Click();
+  // The temporary folder the run uses: "TempDIR", or the system's when empty.
+  QString TempPath() const;
+
+  // A counting-only run for the size calculator: the selection is expanded and counted by the
+  // engine, nothing is written. scratchName is the name the engine works under ("": the
+  // archive's own name, or a scratch name when there is none). Returns the
+  // engine's count and total bytes, nullopt when the run stopped before counting.
+  struct Count {
+    int64_t files = 0;
+    int64_t bytes = 0;
+  };
+  std::optional<Count> CountingRun(const QString& scratchName);
+
+  // The start-of-writing event of the engine, first step: a counting-only run (or nothing to
+  // write) stops the engine here. Returns true when it stopped the engine; the report's part of
+  // the event (onStartZipInfo) then does not run.
+  bool CountingOnlyStop(int numFiles, int64_t totalBytes, bool& stopNow);
+
+  // ---- Run state ----
+  bool RunInProgress() const { return runInProgress_; }
+  bool AddMode() const { return addMode_; }
+  void SetAddMode(bool on) { addMode_ = on; }
+  bool ExeMode() const { return exeMode_; }
+  void SetExeMode(bool on) { exeMode_ = on; }
+  bool SizeCalcMode() const { return sizeCalcMode_; }
+  void SetSizeCalcMode(bool on) {
+    sizeCalcMode_ = on;
+    program_.RunStateChanged(runInProgress_, sizeCalcMode_);
+  }
+  int PresetKind() const { return presetKind_; }
+  void SetPresetKind(int kind) { presetKind_ = kind; }
+  bool PauseMode() const { return pauseMode_; }
+  bool CdStaging() const { return cdStaging_; }
+  int TargetDriveKind() const { return targetDriveKind_; }
+  bool OpenFilePrompt() const { return openFilePrompt_; }
+  void SetOpenFilePrompt(bool on) { openFilePrompt_ = on; }
+  int64_t RunStartTick() const { return runStartTick_; }
+  const QString& CommentText() const { return commentText_; }
+  QString LastBurnError;
+  // The skip counters and the skipped-file lines, kept by the progress handlers.
+  int32_t ExcludedCount = 0;
+  int32_t BitNotSetCount = 0;
+  int32_t NoOverwriteCount = 0;
+  int32_t UnfilteredCount = 0;
+  QStringList SkippedList;
+  // The free space the disc check returned (megabytes x 1000), for the part sizes.
+  int64_t DiscFree() const { return discFree_; }
+
+  // The last run's closing text, error text (empty when none) and count of files added.
+  const QString& ResultText() const { return resultText_; }
+  const QString& ErrorText() const { return errorText_; }
+  int LastCount() const { return count_; }
+  // True when the last run wrote its archive without an engine error.
+  bool LastRunSucceeded() const { return succeeded_; }
+
+  // ---- Hooks for the handlers built around the run ----
+  // The report's part of the start-of-writing event (runs when CountingOnlyStop did not stop).
+  std::function<void(int numFiles, int64_t totalBytes, bool& stopNow)> onStartZipInfo;
+  // The name of a split part (attached to the engine for every run).
+  std::function<void(std::string& fname, int partNum, int splitType)> onFileNameForSplitPart;
+  // A wrong password (attached for encrypted runs).
+  std::function<void(int fileIndex, std::string& newPassword)> onBadPassword;
+  // Gives an entry of the engine's archive a new stored folder (in memory, written by the
+  // engine's next rewrite); a versioned run moves the current entries into a version folder
+  // with it (MakeVerDIR). Bound to the engine's SetEntryPath.
+  std::function<void(int index, const std::string& path)> setEntryPath;
+  // The self-extractor writer: (stub, archive name) -> files stored. Raises as ZipFiles does.
+  // Bound to MakeSelfExtractor with the block of SFXConfig1.
+  std::function<int(const std::string& stub, const std::string& name)> makeSelfExtractor;
+  // The configuration of the self-extractors the run writes: the user may disable the command
+  // line, choose files and change the overwrite mode; nothing is extracted automatically.
+  TSFXConfig SFXConfig1;
+  // The free space of a drive in thousands of bytes (DiskSpaceKb; replaceable for tests).
+  std::function<uint32_t(const QString& path)> diskSpaceKb = DiskSpaceKb;
+  // The self-extractor stub; empty: "ArcSFX32.bin" found beside the program.
+  std::string sfxStub;
+
+ signals:
+  // A run has ended (after its closing message).
+  void runFinished(bool succeeded);
+
+ private:
+  void StartControls();
+  // The end of a disc staging: spanning back to the user, the disc layer released.
+  void EndStaging();
+  // Moves an existing archive aside (a hidden sibling) until the new one is complete.
+  bool MoveAside(const QString& name);
+  // Deletes the archive kept aside (keepNew) or puts it back.
+  void RestoreAside(bool keepNew);
+  void WriteCaption(bool running);
+  // MakeSelfExtractor with the block of SFXConfig1, its four user settings set for the run.
+  int WriteSelfExtractor(const std::string& stub, const std::string& name);
+  // The engine forgets its directory of the archive (and any change made to it in memory), so
+  // the next operation reads the file again.
+  void ForgetArchiveInMemory();
+
+  TArcZip& zip_;
+  std::unique_ptr<TAppZipHost> ownHost_;
+  TOptionLists& l_;
+  TPreferences& prefs_;
+  TCheckStore& ticks_;
+  TInclusionGrid& grid_;
+  IControlHost& controls_;
+  IBackupDisplay& display_;
+  IBackupProgram& program_;
+  IBackupDialogs& dialogs_;
+  IBackupSeams& seams_;
+
+  bool runInProgress_ = false;
+  bool running_ = false;  // from the controls of the run to its end (also after a cancel)
+  bool addMode_ = false;
+  bool exeMode_ = false;
+  bool sizeCalcMode_ = false;
+  int presetKind_ = 0;
+  bool pauseMode_ = false;
+  bool cdStaging_ = false;
+  bool discFound_ = false;
+  int targetDriveKind_ = 0;
+  bool openFilePrompt_ = true;
+  int64_t runStartTick_ = 0;
+  int64_t discFree_ = 0;
+  QString commentText_;
+  QString resultText_;
+  QString errorText_;
+  int count_ = 0;
+  bool succeeded_ = false;
+  std::optional<Count> counted_;
+  // The previous archive, moved aside while the new one is written.
+  QString asideFrom_;
+  QString asideTo_;
+};

@@ -1,0 +1,358 @@
+#include "restore/extractcontroller.h"
+
+#include <sys/stat.h>
+
+#include <QFileInfo>
+#include <QSet>
+#include <functional>
+#include <stdexcept>
+
+#include "app/mb.h"
+#include "app/optionscontroller.h"
+#include "archive/arcunzip.h"
+#include "archive/zipexceptions.h"
+#include "restore/archiveviewcontroller.h"
+#include "restore/versionfolder.h"
+
+namespace restore {
+
+namespace {
+
+QString S(const char* s) {
+  return QString::fromLatin1(s);
+}
+
+void ErrorBox(const QString& text) {
+  MbMessage(text, S(extractmsg::kCaption), false, MB_OK + MB_ICONERROR);
+}
+
+bool FileExists(const std::string& name) {
+  struct stat st;
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+// While an extraction runs: the target-folder handler and a count of the files written are put
+// on the engine in front of whatever handlers it had, which come back afterwards. The count
+// survives an aborted extraction, so the final message tells what really was written.
+class TExtractController::TEventGuard {
+ public:
+  explicit TEventGuard(TExtractController& c) : c_(c) {
+    TArcUnZip& z = c.zip_;
+    start_ = z.OnStartUnZip;
+    end_ = z.OnEndUnZip;
+    follow_ = z.FollowOwnLinks;
+    c.filesDone_ = 0;
+    z.OnStartUnZip = [this](TArcUnZip* sender, int index, std::string& name, bool& skip) {
+      if (start_) start_(sender, index, name, skip);
+      if (!skip) c_.ArcZip1StartUnZip(index, name, skip);
+    };
+    z.OnEndUnZip = [this](TArcUnZip* sender, int index, const std::string& name) {
+      if (!c_.zip_.EntryHeader(index).IsFolder()) ++c_.filesDone_;
+      if (end_) end_(sender, index, name);
+    };
+    // Skipped entries reach the report box: through the program's skip handler when one is
+    // attached, else as "name. Skipped because reason" lines of their own.
+    if (!z.OnSkippingFile) {
+      ownSkipHandler_ = true;
+      z.OnSkippingFile = [this](TArcUnZip*, TSkipReason reason, const std::string& name, int,
+                                bool&) {
+        c_.host_.ReportLine(QString::fromStdString(name) + QStringLiteral(". Skipped because ") +
+                            QString::fromLatin1(SkipReasonLabel(reason)));
+      };
+    }
+    // Restoring to "/" recreates the stored places through the system's and the user's own
+    // folder links (on many systems /bin, or a home folder, is one).
+    z.FollowOwnLinks = c.destination_ == QLatin1String("/");
+  }
+  ~TEventGuard() {
+    TArcUnZip& z = c_.zip_;
+    z.OnStartUnZip = std::move(start_);
+    z.OnEndUnZip = std::move(end_);
+    z.FollowOwnLinks = follow_;
+    if (ownSkipHandler_) z.OnSkippingFile = nullptr;
+  }
+  TEventGuard(const TEventGuard&) = delete;
+  TEventGuard& operator=(const TEventGuard&) = delete;
+
+ private:
+  TExtractController& c_;
+  decltype(TArcUnZip::OnStartUnZip) start_;
+  decltype(TArcUnZip::OnEndUnZip) end_;
+  bool follow_ = false;
+  bool ownSkipHandler_ = false;
+};
+
+TExtractController::TExtractController(TArcUnZip& zip, TOptionLists& lists,
+                                       TArchiveViewController& view, ISearchResultsView& search,
+                                       IRestoreHost& host, QObject* parent)
+    : QObject(parent), zip_(zip), lists_(lists), view_(view), search_(search), host_(host) {}
+
+namespace {
+// The password handler on the engine, recognisable so that only our own is taken off again.
+struct TPasswordHandler {
+  TExtractController* c;
+  void operator()(TArcUnZip* sender, int index, std::string& password) const {
+    c->ArcZip1BadPassword(sender, index, password);
+  }
+};
+}  // namespace
+
+TExtractController::~TExtractController() {
+  const TPasswordHandler* h = zip_.OnBadPassword.target<TPasswordHandler>();
+  if (h && h->c == this) zip_.OnBadPassword = nullptr;
+}
+
+bool TExtractController::Option(int item) const {
+  return lists_.extractOptionList.Checked(item);
+}
+
+void TExtractController::AttachPasswordHandler() {
+  passwordAttached_ = true;
+  zip_.OnBadPassword = TPasswordHandler{this};
+}
+
+// ---- the commands --------------------------------------------------------------------------
+
+void TExtractController::ExtractButClick(TExtractPreset preset) {
+  // One extraction at a time: the window stays responsive while one runs.
+  if (zip_.Busy()) return;
+  QString initial = view_.RememberedPath();
+  if (!initial.isEmpty() && !QFileInfo(initial).isDir()) initial = QFileInfo(initial).path();
+  const QString folder = host_.ChooseFolder(S(extractmsg::kFolderTitle), initial);
+  if (folder.isEmpty()) return;
+  destination_ = folder;
+  view_.SetRememberedPath(folder);
+  {
+    TOptionList& o = lists_.extractOptionList;
+    THandlersDetached detached{&o};
+    switch (preset) {
+      case TExtractPreset::None:
+        break;
+      case TExtractPreset::SelectedOverwrite:
+        o.SetChecked(extractopt::kOverwrite, true);
+        break;
+      case TExtractPreset::SelectedNoOverwrite:
+        o.SetChecked(extractopt::kOverwrite, false);
+        break;
+      case TExtractPreset::AllOverwrite:
+        o.SetChecked(extractopt::kOverwrite, true);
+        o.SetChecked(extractopt::kAll, true);
+        break;
+      case TExtractPreset::AllNoOverwrite:
+        o.SetChecked(extractopt::kOverwrite, false);
+        o.SetChecked(extractopt::kAll, true);
+        break;
+    }
+  }
+  host_.SetHourglass(true);
+  AttachPasswordHandler();
+  // A password left on the engine by another operation (an encrypted backup) would be tried
+  // without asking and then, being "already typed", end every entry as a bad password.
+  zip_.Password.clear();
+
+  struct TAfter {
+    TExtractController& c;
+    ~TAfter() {
+      c.UncheckAfterRun();
+      c.host_.SetHourglass(false);
+      c.zip_.Password.clear();
+    }
+  } after{*this};
+  if (search_.SearchResultsShown())
+    ExtractFilesGroup();
+  else
+    ExtractFiles();
+}
+
+void TExtractController::UncheckAfterRun() {
+  TOptionList& o = lists_.extractOptionList;
+  THandlersDetached detached{&o};
+  o.SetChecked(extractopt::kOverwrite, false);
+  o.SetChecked(extractopt::kAll, false);
+}
+
+void TExtractController::BitBtn2Click() {
+  // Between the rows of search results the engine rests, but the extraction still runs.
+  if (!zip_.Busy() && !groupRunning_) return;
+  abortRequested_ = true;
+  if (zip_.Busy()) zip_.CancelOperation();
+  host_.ClearStatusBar();
+}
+
+void TExtractController::MapOptions() {
+  zip_.RecreateDirs = Option(extractopt::kExpandDirs);
+  zip_.OverwriteMode =
+      Option(extractopt::kOverwrite) ? TUZOverwriteMode::Always : TUZOverwriteMode::Never;
+  const int mode = lists_.extractModeList.CheckedIndex();
+  if (mode == extractopt::kUpdate || mode == extractopt::kFreshen)
+    zip_.OverwriteMode = TUZOverwriteMode::ifNewer;
+  freshen_ = mode == extractopt::kFreshen;
+  zip_.DoAll = Option(extractopt::kAll);
+  zip_.SetDestDir(destination_.toStdString());
+}
+
+void TExtractController::ExtractFiles() {
+  const std::string name = zip_.ZipName();
+  if (!FileExists(name)) {
+    ErrorBox(S(extractmsg::kFileNotFound) + QString::fromStdString(name));
+    zip_.SetZipName(std::string());
+    return;
+  }
+  MapOptions();
+  if (zip_.EntryCount() == 0) {
+    MbInfo(S(extractmsg::kNoFiles));
+    return;
+  }
+  host_.SetHourglass(true);
+  host_.GaugeStart();
+  zip_.FilesList.clear();
+  if (!zip_.DoAll && !view_.SelectCheckedRows()) return;
+  host_.ClearReportBox();
+  host_.StartProcessClock();
+
+  QString prefix;
+  int count = 0;
+  {
+    TEventGuard guard(*this);
+    try {
+      if (zip_.DoAll)
+        zip_.Extract();
+      else
+        zip_.ExtractSelected();
+    } catch (const std::exception& e) {
+      prefix = QString::fromUtf8(e.what()) + QLatin1Char(' ');
+    }
+    count = filesDone_;
+  }
+  MbInfo(prefix + QString::number(count) + QStringLiteral(" file") +
+         (count == 1 ? QStringLiteral(" was") : QStringLiteral("s were")) +
+         QStringLiteral(" extracted"));
+  host_.ClearStatusBar();
+}
+
+void TExtractController::ExtractFilesGroup() {
+  MapOptions();
+  const QVector<int> records = ChosenRecords(zip_.DoAll);
+  int count = 0;
+  // Archives found missing: told once, their rows passed over, the other archives' rows go on.
+  QSet<QString> missing;
+  abortRequested_ = false;
+  groupRunning_ = true;
+  {
+    struct TRunning {
+      bool& flag;
+      ~TRunning() { flag = false; }
+    } running{groupRunning_};
+    TEventGuard guard(*this);
+    for (int record : records) {
+      // An abort during the last entry of a row would be forgotten by the engine when the next
+      // row starts: it ends the loop here.
+      if (abortRequested_) break;
+      QString archive;
+      int entry = -1;
+      if (!search_.ResultEntry(record, archive, entry)) continue;
+      zip_.ClearSelection();
+      if (missing.contains(archive)) continue;
+      if (!FileExists(archive.toStdString())) {
+        missing.insert(archive);
+        ErrorBox(S(extractmsg::kFileNotFound) + archive);
+        continue;
+      }
+      try {
+        if (archive.toStdString() != zip_.ZipName()) {
+          zip_.SetZipName(archive.toStdString());
+          zip_.ReadArchive();
+        }
+        zip_.SetEntrySelected(entry, true);
+        host_.ProcessMessages();
+        if (zip_.ExtractSelected() > 0) ++count;
+      } catch (const EUserCanceled&) {
+        // The abort button ends the whole extraction, not only this row.
+        break;
+      } catch (const std::exception&) {
+        MbInfo(S(extractmsg::kErrorReading) + archive);
+      }
+    }
+    zip_.ClearSelection();
+  }
+  if (count > 0) MbInfo(QString::number(count) + S(extractmsg::kFilesExtracted));
+  host_.GaugeClear();
+}
+
+// ---- chosen rows of search results --------------------------------------------------------
+
+QVector<int> TExtractController::ChosenRecords(bool all) const {
+  QVector<int> records;
+  TArchiveViewModel& model = view_.model();
+  const QItemSelectionModel& selection = view_.selection();
+  const int rows = model.rowCount();
+  for (int r = 0; r < rows; ++r) {
+    const QModelIndex i = model.index(r, 0);
+    const int record = model.EntryOf(i);
+    if (record < 0) continue;
+    if (all || model.CheckState(i) == Qt::Checked || selection.isRowSelected(r, QModelIndex()))
+      records << record;
+  }
+  return records;
+}
+
+int TExtractController::Checkselected() const {
+  return static_cast<int>(ChosenRecords(false).size());
+}
+
+bool TExtractController::Checkselected(int record) const {
+  return ChosenRecords(false).contains(record);
+}
+
+// ---- engine handlers -----------------------------------------------------------------------
+
+void TExtractController::ArcZip1StartUnZip(int FileIndex, std::string& FName, bool& Skip) {
+  if (!Option(extractopt::kVersionedDirs)) {
+    // Only the part below the destination is looked at: a destination that itself contains
+    // "/#" must neither hide a version folder nor be cut.
+    const std::string dest = zip_.DestDir();
+    size_t below = 0;
+    if (dest == "/" && !FName.empty() && FName[0] == '/')
+      below = 1;
+    else if (!dest.empty() && FName.compare(0, dest.size() + 1, dest + "/") == 0)
+      below = dest.size() + 1;
+    const QString rest = QString::fromStdString(FName.substr(below));
+    const qsizetype slash = rest.lastIndexOf(QLatin1Char('/'));
+    if (slash >= 0) {
+      const QString folder = NoSuffix(rest.left(slash + 1));
+      FName = FName.substr(0, below) + (folder + rest.mid(slash + 1)).toStdString();
+    }
+  }
+  if (freshen_) {
+    // Freshen replaces existing files only.
+    struct stat st;
+    const bool folder = !FName.empty() && FName.back() == '/';
+    if (::lstat(FName.c_str(), &st) != 0) {
+      Skip = true;
+      if (!folder && zip_.OnSkippingFile) {
+        bool retry = false;
+        zip_.OnSkippingFile(&zip_, srNoFileToFreshen, zip_.EntryFullName(FileIndex), FileIndex,
+                            retry);
+      }
+    }
+  }
+}
+
+void TExtractController::ArcZip1BadPassword(TArcUnZip* Sender, int FileIndex,
+                                            std::string& NewPassword) {
+  (void)FileIndex;
+  // A cancelled prompt leaves the remaining encrypted entries of this extraction to be skipped.
+  if (!passwordAttached_) return;
+  TArcUnZip& z = Sender ? *Sender : zip_;
+  // A password typed earlier in this extraction failed: the engine gives up on this entry.
+  if (!z.Password.empty()) return;
+  QString typed;
+  if (host_.PasswordDialog(typed))
+    NewPassword = typed.toStdString();
+  else
+    passwordAttached_ = false;
+}
+
+}  // namespace restore

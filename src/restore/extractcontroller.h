@@ -1,0 +1,131 @@
+// Extracting and restoring: "E&xtract", the archive view's "Extract Selected" / "Extract All"
+// items, the abort button, and the engine's handlers for target folders of versioned backups and
+// for bad passwords.
+//
+// The options of the "Extract Method" group become the engine's settings: "Expand Directories"
+// recreates stored folders, "Overwrite files" replaces existing files, "Extract ALL files" takes
+// every entry instead of the chosen rows, "Versioned DIRs" keeps version folders (otherwise every
+// version lands in the folder that holds the version folders), and the mode list picks plain
+// extraction, update (missing or older targets) or freshen (older existing targets only).
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <string>
+
+class TArcUnZip;
+class TOptionLists;
+
+namespace restore {
+
+class TArchiveViewController;
+class ISearchResultsView;
+
+// Item positions of the two lists of the "Extract Method" group.
+namespace extractopt {
+enum OptionItem { kExpandDirs, kOverwrite, kAll, kVersionedDirs };
+enum ModeItem { kExtract, kUpdate, kFreshen };
+}  // namespace extractopt
+
+namespace extractmsg {
+inline constexpr const char* kFolderTitle =
+    "Select destination Drive if directories saved\rOr destination folder if Directory names not "
+    "saved";
+inline constexpr const char* kFileNotFound = "file not found: ";
+inline constexpr const char* kNoFiles =
+    "    No files selected to extract\rTo restore all check [Extract ALL files]";
+inline constexpr const char* kErrorReading = "Error in reading ";
+inline constexpr const char* kFilesExtracted = " Files Extracted";
+inline constexpr const char* kCaption = "Arcavo";
+}  // namespace extractmsg
+
+// What extraction asks of the window.
+class IRestoreHost {
+ public:
+  virtual ~IRestoreHost() = default;
+  // The folder dialog: the chosen folder, "" when cancelled.
+  virtual QString ChooseFolder(const QString& title, const QString& initialDir) = 0;
+  // The password dialog: true with the typed password on "OK", false on "Cancel".
+  virtual bool PasswordDialog(QString& password) = 0;
+  // The archive view's cursor: hourglass or normal.
+  virtual void SetHourglass(bool on) = 0;
+  // The status bar's busy gauge; clearing the status bar also stops it.
+  virtual void GaugeStart() = 0;
+  virtual void ClearStatusBar() = 0;
+  // The gauge restarted and cleared.
+  virtual void GaugeClear() = 0;
+  // The report box emptied before an extraction; the elapsed time counts from now.
+  virtual void ClearReportBox() = 0;
+  virtual void StartProcessClock() = 0;
+  // Dispatches pending events.
+  virtual void ProcessMessages() = 0;
+  // A line for the report box: a skipped entry, when the engine has no skip handler of the
+  // program's report attached.
+  virtual void ReportLine(const QString& /*line*/) {}
+};
+
+// Options set before "E&xtract" runs, by the archive view's popup items.
+enum class TExtractPreset {
+  None,
+  SelectedOverwrite,    // "Extract Selected" > "OverWrite"
+  SelectedNoOverwrite,  // "Extract Selected" > "NoOverwrite"
+  AllOverwrite,         // "Extract All" > "Overwrite"
+  AllNoOverwrite,       // "Extract All" > "NoOverwrite"
+};
+
+class TExtractController : public QObject {
+  Q_OBJECT
+ public:
+  TExtractController(TArcUnZip& zip, TOptionLists& lists, TArchiveViewController& view,
+                     ISearchResultsView& search, IRestoreHost& host, QObject* parent = nullptr);
+  ~TExtractController() override;
+
+  // "E&xtract": asks for the destination, applies the preset, extracts from the open archive or
+  // from the search results. Afterwards "Overwrite files" and "Extract ALL files" are unchecked
+  // and the password is forgotten, whatever happened.
+  void ExtractButClick(TExtractPreset preset = TExtractPreset::None);
+  // The abort button: stops a running extraction (of search results: the remaining rows too).
+  void BitBtn2Click();
+
+  // The workers (ExtractButClick chooses): the open archive, or the rows of search results.
+  void ExtractFiles();
+  void ExtractFilesGroup();
+  // Search results: how many rows are chosen (ticked or highlighted), whether the row of a
+  // record is chosen, and the records of the chosen rows (every row with all) in row order.
+  int Checkselected() const;
+  bool Checkselected(int record) const;
+  QVector<int> ChosenRecords(bool all) const;
+
+  // The engine's handlers.
+  void ArcZip1StartUnZip(int FileIndex, std::string& FName, bool& Skip);
+  void ArcZip1BadPassword(TArcUnZip* Sender, int FileIndex, std::string& NewPassword);
+  // Puts the password handler on the engine (again after a cancelled prompt).
+  void AttachPasswordHandler();
+  bool PasswordHandlerAttached() const { return passwordAttached_; }
+
+  // The destination chosen last.
+  const QString& Destination() const { return destination_; }
+  void SetDestination(const QString& folder) { destination_ = folder; }
+
+ private:
+  class TEventGuard;
+  bool Option(int item) const;
+  // The options onto the engine; DestDir := destination.
+  void MapOptions();
+  void UncheckAfterRun();
+
+  TArcUnZip& zip_;
+  TOptionLists& lists_;
+  TArchiveViewController& view_;
+  ISearchResultsView& search_;
+  IRestoreHost& host_;
+  QString destination_;
+  bool freshen_ = false;
+  bool passwordAttached_ = false;
+  int filesDone_ = 0;
+  bool groupRunning_ = false;
+  bool abortRequested_ = false;
+};
+
+}  // namespace restore

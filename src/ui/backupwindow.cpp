@@ -1,0 +1,250 @@
+#include "ui/backupwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "app/checkstore.h"
+#include "backup/backuprun.h"
+#include "ui/explorerviews.h"
+
+namespace {
+
+QString S(const char* s) {
+  return QString::fromLatin1(s);
+}
+
+}  // namespace
+
+// ---- Password dialog -----------------------------------------------------------------------
+
+TPasswordDlg::TPasswordDlg(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("PasswordDlg"));
+  setWindowTitle(QStringLiteral("Password Dialog"));
+  setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  auto* v = new QVBoxLayout(this);
+  label_ = new QLabel(S(TPasswordCheck::kLabel), this);
+  password_ = new QLineEdit(this);
+  password_->setObjectName(QStringLiteral("Password"));
+  password_->setEchoMode(QLineEdit::Password);
+  password2_ = new QLineEdit(this);
+  password2_->setObjectName(QStringLiteral("password2"));
+  password2_->setEchoMode(QLineEdit::Password);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  v->addWidget(label_);
+  v->addWidget(password_);
+  v->addWidget(password2_);
+  v->addWidget(buttons);
+}
+
+QString TPasswordDlg::password() const {
+  return password_->text();
+}
+
+void TPasswordDlg::done(int result) {
+  if (!TPasswordCheck::MayClose(password_->text(), password2_->text())) {
+    label_->setText(S(TPasswordCheck::kMismatch));
+    password_->clear();
+    password2_->clear();
+    password_->setFocus();
+    return;
+  }
+  QDialog::done(result);
+}
+
+// ---- New-name dialog -----------------------------------------------------------------------
+
+TSaveDlgWidget::TSaveDlgWidget(TSaveDlgForm& form, QWidget* parent) : QDialog(parent), form_(form) {
+  setObjectName(QStringLiteral("SaveDlgForm"));
+  setWindowTitle(form.Title());
+  setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  auto* v = new QVBoxLayout(this);
+  auto* model = new QFileSystemModel(this);
+  model->setRootPath(QDir::rootPath());
+  model->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot);
+  model->setNameFilters({QStringLiteral("*.exe"), QStringLiteral("*.zip"), QStringLiteral("*.EXE"),
+                         QStringLiteral("*.ZIP")});
+  model->setNameFilterDisables(false);
+  auto* tree = new QTreeView(this);
+  tree->setObjectName(QStringLiteral("SaveDlgTree"));
+  tree->setModel(model);
+  tree->setToolTip(QStringLiteral("Dbl-click on file or directory"));
+  for (int c = 1; c < model->columnCount(); ++c) tree->hideColumn(c);
+  tree->header()->hide();
+  tree->setCurrentIndex(model->index(QDir::homePath()));
+  auto* label = new QLabel(S(TSaveDlgForm::kFolderLabel), this);
+  label->setVisible(form.LabelVisible());
+  edit_ = new QLineEdit(form.Text(), this);
+  edit_->setObjectName(QStringLiteral("SaveDlgEdit"));
+  edit_->setToolTip(QStringLiteral("modify your filename here"));
+  edit_->setCursorPosition(static_cast<int>(edit_->text().size()));
+  edit_->installEventFilter(this);
+  connect(edit_, &QLineEdit::textEdited, this, [this](const QString& t) { form_.SetText(t); });
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(tree, &QTreeView::clicked, this, [this, model](const QModelIndex& i) {
+    if (model->isDir(i))
+      form_.FolderClicked(model->filePath(i));
+    else
+      form_.FileClicked(model->filePath(i));
+    edit_->setText(form_.Text());
+  });
+  v->addWidget(tree, 1);
+  v->addWidget(label);
+  v->addWidget(edit_);
+  v->addWidget(buttons);
+  resize(420, 440);
+}
+
+bool TSaveDlgWidget::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edit_ && event->type() == QEvent::MouseButtonPress) {
+    form_.EditClicked();
+    edit_->setText(form_.Text());
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TSaveDlgWidget::accept() {
+  form_.SetText(edit_->text());
+  const bool ok = form_.OkClick();
+  edit_->setText(form_.Text());
+  if (ok) QDialog::accept();
+}
+
+// ---- The window's host ---------------------------------------------------------------------
+
+TBackupWindowHost::TBackupWindowHost(QWidget* window) : window_(window) {}
+
+TBackupWindowHost::~TBackupWindowHost() {
+  if (busy_) QGuiApplication::restoreOverrideCursor();
+}
+
+template <class T>
+T* TBackupWindowHost::Find(const char* name) const {
+  return window_ ? window_->findChild<T*>(S(name)) : nullptr;
+}
+
+void TBackupWindowHost::SetArchivePanel(const QString& text) {
+  if (auto* l = Find<QLabel>("StatusZipFile")) l->setText(text);
+}
+
+void TBackupWindowHost::ClearStatusBar() {
+  if (auto* l = Find<QLabel>("StatusProcessTime")) l->setText(QStringLiteral("Process Time"));
+  if (auto* l = Find<QLabel>("StatusActiveFile")) l->setText(QStringLiteral("ActiveFile: <none>"));
+  if (auto* l = Find<QLabel>("StatusCount")) l->setText(QStringLiteral("DIR&files count"));
+  if (auto* l = Find<QLabel>("StatusTotalSize")) l->setText(QStringLiteral("Total size (Mb)"));
+  GaugeClear();
+  SetBusyCursor(false);
+}
+
+void TBackupWindowHost::GaugeClear() {
+  if (auto* g = Find<QProgressBar>("Gauge")) {
+    g->setRange(0, 100);
+    g->setValue(0);
+  }
+}
+
+void TBackupWindowHost::GaugeMoving() {
+  if (auto* g = Find<QProgressBar>("Gauge")) g->setRange(0, 0);
+}
+
+void TBackupWindowHost::GaugePercent() {
+  if (auto* g = Find<QProgressBar>("Gauge")) {
+    g->setRange(0, 100);
+    g->setValue(0);
+  }
+}
+
+void TBackupWindowHost::SetBusyCursor(bool busy) {
+  if (busy == busy_ || !QGuiApplication::instance()) return;
+  busy_ = busy;
+  if (busy)
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void TBackupWindowHost::SetControlAlarm(const QString& control, bool on) {
+  if (!window_) return;
+  if (auto* b = window_->findChild<QAbstractButton*>(control))
+    b->setStyleSheet(on ? QStringLiteral("color: red; font-weight: bold;") : QString());
+}
+
+bool TBackupWindowHost::WindowHidden() const {
+  return !window_ || !window_->isVisible();
+}
+
+void TBackupWindowHost::ReportClear() {
+  if (auto* r = Find<QTextEdit>("ReportBox")) r->clear();
+}
+
+void TBackupWindowHost::ReportAdd(const QString& line) {
+  if (auto* r = Find<QTextEdit>("ReportBox")) {
+    r->append(line);
+    r->ensureCursorVisible();
+  }
+}
+
+int TBackupWindowHost::ReportLineCount() const {
+  auto* r = Find<QTextEdit>("ReportBox");
+  if (!r || r->document()->isEmpty()) return 0;
+  return r->document()->blockCount();
+}
+
+void TBackupWindowHost::ReportSuspend(bool on) {
+  if (auto* r = Find<QTextEdit>("ReportBox")) r->setUpdatesEnabled(!on);
+}
+
+std::vector<std::string> TBackupWindowHost::HighlightedPaths() const {
+  auto* tree = Find<TExplorerTree>("ExplorerTree");
+  return tree ? tree->Highlighted() : std::vector<std::string>{};
+}
+
+QString TBackupWindowHost::FocusedTreePath() const {
+  auto* tree = Find<TExplorerTree>("ExplorerTree");
+  return tree ? tree->CurrentFolder() : QString();
+}
+
+void TBackupWindowHost::StopSchedulerTimer() {
+  if (auto* t = Find<QTimer>("SchedTimer")) {
+    schedulerWasRunning_ = schedulerWasRunning_ || t->isActive();
+    t->stop();
+  }
+}
+
+void TBackupWindowHost::StartSchedulerTimer() {
+  if (auto* t = Find<QTimer>("SchedTimer"); t && schedulerWasRunning_) t->start();
+  schedulerWasRunning_ = false;
+}
+
+QString TBackupWindowHost::ShowPasswordDialog() {
+  TPasswordDlg dlg(window_);
+  dlg.exec();
+  return dlg.password();
+}
+
+QString TBackupWindowHost::BrowseFolder(const QString& title) {
+  return QFileDialog::getExistingDirectory(window_, title);
+}
+
+std::optional<QString> TBackupWindowHost::ShowSaveDialog(TSaveDlgForm& form) {
+  TSaveDlgWidget dlg(form, window_);
+  if (dlg.exec() != QDialog::Accepted) return std::nullopt;
+  return form.Text();
+}

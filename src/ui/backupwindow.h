@@ -1,0 +1,84 @@
+// The screen side of the backup run and the naming: status bars, gauge, cursor, report box and
+// the highlighted explorer items of the main window, the password dialog, the new-name dialog
+// and a folder browser.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+#include "backup/backuphosts.h"
+#include "backup/naming.h"
+
+class QLabel;
+class QLineEdit;
+
+// "Password Dialog": two masked edits that must agree before the dialog closes (also by Cancel).
+class TPasswordDlg : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TPasswordDlg(QWidget* parent = nullptr);
+  QString password() const;
+  void done(int result) override;
+
+ private:
+  QLabel* label_;
+  QLineEdit* password_;
+  QLineEdit* password2_;
+};
+
+// The new-name dialog over TSaveDlgForm: folders and archives of the file system, the edit, OK
+// and Cancel.
+class TSaveDlgWidget : public QDialog {
+  Q_OBJECT
+ public:
+  TSaveDlgWidget(TSaveDlgForm& form, QWidget* parent = nullptr);
+  void accept() override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  TSaveDlgForm& form_;
+  QLineEdit* edit_;
+};
+
+class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public INamingHost {
+ public:
+  // window: the main window whose widgets (by objectName) are shown and changed.
+  explicit TBackupWindowHost(QWidget* window);
+  ~TBackupWindowHost() override;
+
+  // IBackupDisplay
+  void SetArchivePanel(const QString& text) override;
+  void ClearStatusBar() override;
+  void GaugeClear() override;
+  void GaugeMoving() override;
+  void GaugePercent() override;
+  void SetBusyCursor(bool busy) override;
+  void SetControlAlarm(const QString& control, bool on) override;
+  bool WindowHidden() const override;
+  void ReportClear() override;
+  void ReportAdd(const QString& line) override;
+  int ReportLineCount() const override;
+  void ReportSuspend(bool on) override;
+  std::vector<std::string> HighlightedPaths() const override;
+  // The window's scheduler timer ("SchedTimer") rests while a run is on.
+  void StopSchedulerTimer() override;
+  void StartSchedulerTimer() override;
+
+  // IBackupDialogs
+  QString ShowPasswordDialog() override;
+  QString BrowseFolder(const QString& title) override;
+
+  // INamingHost
+  std::optional<QString> ShowSaveDialog(TSaveDlgForm& form) override;
+  QString FocusedTreePath() const override;
+
+ private:
+  template <class T>
+  T* Find(const char* name) const;
+
+  QPointer<QWidget> window_;
+  bool busy_ = false;
+  bool schedulerWasRunning_ = false;
+};

@@ -1,0 +1,397 @@
+// A hand-written job run without the user, checked with peer tools: through the backup side of
+// the window (TBackupCore) in this process, and through the program itself (`arcavo JOB close`).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDate>
+#include <QDir>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QStringList>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "app/archivename.h"
+#include "app/filedialoghost.h"
+#include "app/jobcontroller.h"
+#include "app/maincontext.h"
+#include "app/mainwiring.h"
+#include "app/settingsfiles.h"
+#include "app/startupseams.h"
+#include "archive/arcunzip.h"
+#include "archive/sfxconfig.h"
+#include "archive/zipstream.h"
+#include "backup/backupcore.h"
+#include "backup/backuprun.h"
+#include "backup/naming.h"
+#include "jobfiles.h"
+#include "run_fixture.h"
+
+using testutil::Quote;
+
+namespace {
+
+struct NoFiles : IFileDialogHost {
+  QString OpenFile(const FileDialogSpec&) override { return {}; }
+  QString SaveFile(const FileDialogSpec&) override { return {}; }
+};
+
+struct NoNaming : INamingHost {
+  std::optional<QString> ShowSaveDialog(TSaveDlgForm&) override { return std::nullopt; }
+};
+
+struct NoModes : IWindowModeHost {
+  void ShowExplorerCheckBoxes(bool) override {}
+  void ClearArchiveSearchResults() override {}
+  void ResetGlobalSearchFlag() override {}
+  void ClearArchiveView() override {}
+  void ClearStatusBar() override {}
+  void ResetTrayStealthFlag() override {}
+  void SetTrayIconStatic() override {}
+  void SetZip64Highlighted(bool) override {}
+  void SetGroupCaptionHighlighted(const QString&, bool) override {}
+};
+
+struct NoScheduler : ISchedulerControls {
+  void SetScheduleDays(int) override {}
+  void SetScheduleTime(const QString&) override {}
+  void SetScheduleFile(const QString&) override {}
+  QString ScheduleFile() const override { return QStringLiteral("JOB Filename"); }
+  void StartSchedulerTimer() override {}
+};
+
+std::set<std::string> Lines(const std::string& text) {
+  std::set<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) out.insert(line);
+  return out;
+}
+
+bool HaveTools() {
+  return testutil::HaveTool("unzip") && testutil::HaveTool("python3");
+}
+
+// Python's view of the archive: "name method" per line, and whether it reads with pwd.
+std::string PythonMethods(const std::string& archive, const std::string& password = "") {
+  const std::string script =
+      "import sys, zipfile\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "pwd = sys.argv[2].encode() if len(sys.argv) > 2 else None\n"
+      "for i in z.infolist():\n"
+      "    if not i.is_dir(): z.read(i, pwd=pwd)\n"
+      "    print(i.filename, i.compress_type)\n";
+  return testutil::Run("python3 -c " + Quote(script) + " " + Quote(archive) +
+                       (password.empty() ? "" : " " + Quote(password)))
+      .out;
+}
+
+void CheckArchive(const HandWrittenJob& job, const std::string& archive) {
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(archive)).status, 0);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(archive)).out), job.ExpectedNames());
+  for (const std::string& line : Lines(PythonMethods(archive))) {
+    const std::string name = line.substr(0, line.rfind(' '));
+    const int method = std::stoi(line.substr(line.rfind(' ') + 1));
+    if (name.back() == '/') continue;
+    const bool jpg = QString::fromStdString(name).endsWith(".jpg", Qt::CaseInsensitive);
+    EXPECT_EQ(method, jpg ? 0 : 8) << name;
+  }
+}
+
+struct CoreRun : ::testing::Test {
+  testutil::TempDir dir;
+  testutil::IsolatedXdg xdg{dir.path()};
+  ScriptedHost boxes;
+  HandWrittenJob job{dir.path()};
+  RecordingControlHost controls;
+  FakeDisplay display;
+  FakeDialogs dialogs;
+  NoFiles files;
+  NoNaming naming;
+  FakeSeams seams;
+  IStartupSeams startup;
+  IMainWindow window;
+  NoModes modes;
+  NoScheduler scheduler;
+  MainContext ctx;
+  std::unique_ptr<TBackupCore> core;
+
+  CoreRun() {
+    ResetProgramDirForTest();
+    WireSubsystems(ctx, controls, startup, window, modes, scheduler, files);
+    core = std::make_unique<TBackupCore>(ctx, controls, display, dialogs, naming, seams);
+  }
+  ~CoreRun() override {
+    core.reset();
+    SetMbTerminating(false);
+    ResetProgramDirForTest();
+  }
+
+  // The start-up's part for `arcavo JOB close`: defaults, then the job as AutoRunFile, named
+  // relative to the working folder as on a command line.
+  void RunJob() {
+    QDir::setCurrent(QString::fromStdString(dir.path()));
+    ctx.CmdArgs = {"docs.JOB", "close"};
+    ctx.AutoRunFile = "docs.JOB";
+    ctx.Settings->INIfileIO(QString());
+    ctx.Jobs->OpenCbutton(JobSender::AutoRun);
+    QDir::setCurrent(QDir::rootPath());
+  }
+};
+
+}  // namespace
+
+TEST_F(CoreRun, HandWrittenJobRunsUnattendedAndEnds) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  RunJob();
+  EXPECT_TRUE(ctx.TerminateRequested);
+  EXPECT_EQ(ctx.ExitCode, 0);
+  EXPECT_TRUE(ctx.AutoRunFile.isEmpty());
+  EXPECT_EQ(core->run().ResultText(), "    Backup successful    \r4 file/DIRs were added");
+  CheckArchive(job, job.archive);
+  EXPECT_TRUE(boxes.transcript().isEmpty());
+}
+
+TEST_F(CoreRun, StampedJobCarriesTodaysStamp) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  job.WriteIni(1, 24);
+  RunJob();
+  EXPECT_EQ(ctx.ExitCode, 0);
+  const QString stamped =
+      EXTNdatetime(1, QString::fromStdString(job.archive), 0, QDateTime::currentDateTime()) +
+      ".zip";
+  EXPECT_EQ(core->run().ZipName(), stamped);
+  CheckArchive(job, stamped.toStdString());
+  EXPECT_FALSE(testutil::Exists(job.archive));
+}
+
+TEST_F(CoreRun, EncryptedJobTakesThePasswordOfTheDialog) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  job.WriteIni(0, 25);
+  dialogs.password = "s3cret";
+  RunJob();
+  EXPECT_EQ(ctx.ExitCode, 0);
+  EXPECT_EQ(dialogs.passwordShown, 1);
+  EXPECT_NE(testutil::Run("unzip -tq -P wrong " + Quote(job.archive)).status, 0);
+  EXPECT_EQ(testutil::Run("unzip -tq -P s3cret " + Quote(job.archive)).status, 0);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+  EXPECT_NE(PythonMethods(job.archive, "s3cret").find("report.txt 8"), std::string::npos);
+}
+
+TEST_F(CoreRun, FailingJobEndsWithAFailureAndKeepsThePreviousArchive) {
+  testutil::WriteFile(job.archive, "previous archive");
+  const std::string before = Sha256(job.archive);
+  const bool root = ::geteuid() == 0;
+  const std::string folder = Quote(job.folder);
+  if (testutil::Run(root ? "chattr +i " + folder + " 2>/dev/null" : "chmod 0555 " + folder)
+          .status != 0)
+    GTEST_SKIP() << "cannot make a folder unwritable";
+  RunJob();
+  testutil::Run(root ? "chattr -i " + folder : "chmod 0755 " + folder);
+  EXPECT_TRUE(ctx.TerminateRequested);
+  EXPECT_NE(ctx.ExitCode, 0);
+  EXPECT_EQ(Sha256(job.archive), before);
+}
+
+namespace {
+
+std::string ProgramPath() {
+  const char* bin = std::getenv("ARCAVO_BINARY_DIR");
+  return bin ? std::string(bin) + "/src/arcavo" : std::string();
+}
+
+struct ProgramRun : ::testing::Test {
+  testutil::TempDir dir;
+  testutil::IsolatedXdg xdg{dir.path()};
+  HandWrittenJob job{dir.path()};
+
+  // `arcavo docs.JOB close` in the job's folder, as a user would type it.
+  testutil::CommandResult RunProgram() {
+    return testutil::Run("cd " + Quote(dir.path()) + " && QT_QPA_PLATFORM=offscreen timeout 120 " +
+                         Quote(ProgramPath()) + " docs.JOB close");
+  }
+};
+
+}  // namespace
+
+TEST_F(ProgramRun, UnattendedJobFromTheCommandLine) {
+  if (!HaveTools() || !testutil::Exists(ProgramPath())) GTEST_SKIP() << "tools or program missing";
+  const auto r = RunProgram();
+  EXPECT_EQ(r.status, 0) << r.out;
+  CheckArchive(job, job.archive);
+}
+
+TEST_F(ProgramRun, FailingUnattendedJobExitsNonZeroAndKeepsThePreviousArchive) {
+  if (!testutil::Exists(ProgramPath())) GTEST_SKIP() << "program missing";
+  testutil::WriteFile(job.archive, "previous archive");
+  const std::string before = Sha256(job.archive);
+  const bool root = ::geteuid() == 0;
+  const std::string folder = Quote(job.folder);
+  if (testutil::Run(root ? "chattr +i " + folder + " 2>/dev/null" : "chmod 0555 " + folder)
+          .status != 0)
+    GTEST_SKIP() << "cannot make a folder unwritable";
+  const auto r = RunProgram();
+  testutil::Run(root ? "chattr -i " + folder : "chmod 0755 " + folder);
+  EXPECT_NE(r.status, 0) << r.out;
+  EXPECT_NE(r.status, 124) << "the run did not end by itself";
+  EXPECT_EQ(Sha256(job.archive), before);
+}
+
+namespace {
+
+// The archive's names with every version folder ("#XXXXXXXX#/") taken out, and the version
+// folders met.
+std::multiset<std::string> WithoutVersionFolders(const std::set<std::string>& names,
+                                                 std::set<std::string>& folders) {
+  std::multiset<std::string> out;
+  for (const std::string& n : names) {
+    const QString q = QString::fromStdString(n);
+    static const QRegularExpression re(QStringLiteral("#[0-9A-F]{8}#/"));
+    const auto m = re.match(q);
+    if (m.hasMatch()) folders.insert(m.captured().toStdString());
+    out.insert(QString(q).remove(re).toStdString());
+  }
+  return out;
+}
+
+// The archive attribute's stamp of a file ("" when it has none).
+std::string ArchivedStamp(const std::string& path) {
+  const auto r = testutil::Run("getfattr --only-values -n user.arcavo.archived " + Quote(path) +
+                               " 2>/dev/null");
+  return r.status == 0 ? r.out : std::string();
+}
+
+}  // namespace
+
+TEST_F(ProgramRun, VersionedJobKeepsThePreviousCopies) {
+  if (!HaveTools() || !testutil::Exists(ProgramPath())) GTEST_SKIP() << "tools or program missing";
+  job.WriteIni(2, 24);
+  const std::string report = job.data + "/report.txt";
+  for (const std::string content : {"first", "second", "third"}) {
+    testutil::WriteFile(report, content);
+    const auto r = RunProgram();
+    ASSERT_EQ(r.status, 0) << r.out;
+  }
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+  const std::set<std::string> names = Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out);
+  // Two versioned runs: the current entries, and the entries of each earlier run in a folder of
+  // its own next to them.
+  std::set<std::string> folders;
+  const std::multiset<std::string> plain = WithoutVersionFolders(names, folders);
+  ASSERT_EQ(folders.size(), 2u);
+  EXPECT_EQ(names.size(), 3 * job.ExpectedNames().size());
+  for (const std::string& n : job.ExpectedNames()) EXPECT_EQ(plain.count(n), 3u) << n;
+  const std::string d = job.data.substr(1) + "/";
+  auto text = [&](const std::string& entry) {
+    return testutil::Run("unzip -p " + Quote(job.archive) + " " + Quote(entry)).out;
+  };
+  EXPECT_EQ(text(d + *folders.begin() + "report.txt"), "first");
+  EXPECT_EQ(text(d + *folders.rbegin() + "report.txt"), "second");
+  EXPECT_EQ(text(d + "report.txt"), "third");
+  EXPECT_EQ(names.count(d + "pics/" + *folders.begin() + "photo.jpg"), 1u);
+}
+
+TEST_F(ProgramRun, SelfExtractingJobExtractsItself) {
+  if (!HaveTools() || !testutil::Exists(ProgramPath())) GTEST_SKIP() << "tools or program missing";
+  job.archive = job.folder + "/docs.EXE";
+  job.WriteIni(0, 24);
+  testutil::WriteFile(job.archive, "an older file of the name");
+  const auto r = RunProgram();
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+  // Nothing is left beside it.
+  EXPECT_EQ(QDir(QString::fromStdString(job.folder)).entryList(QDir::Files | QDir::Hidden),
+            QStringList({"docs.EXE"}));
+
+  // The block the stub reads: command line may be disabled, files chosen, overwrite changed.
+  TArcUnZip reader;
+  reader.SetZipName(job.archive);
+  reader.ReadArchive();
+  TFileStream s(job.archive, TFileStream::omRead);
+  TSFXConfig cfg;
+  ASSERT_TRUE(cfg.ReadConfigBefore(s, FirstEntryOffset(reader)));
+  EXPECT_TRUE(cfg.UserCanDisableCmdLine);
+  EXPECT_TRUE(cfg.UserCanChooseFiles);
+  EXPECT_TRUE(cfg.UserCanChangeOverwrite);
+  EXPECT_FALSE(cfg.AutoExtract);
+
+  const std::string target = dir.path() + "/out";
+  const auto x = testutil::Run("cd " + Quote(job.folder) + " && ./docs.EXE -d " + Quote(target) +
+                               " </dev/null");
+  EXPECT_EQ(x.status, 0) << x.out;
+  const auto diff = testutil::Run("diff -r -x '*.tmp' -x '*.TMP' " + Quote(target + job.data) +
+                                  " " + Quote(job.data));
+  EXPECT_EQ(diff.status, 0) << diff.out;
+}
+
+TEST_F(ProgramRun, ArchiveBitModesFromJobs) {
+  if (!HaveTools() || !testutil::HaveTool("getfattr") || !testutil::Exists(ProgramPath()))
+    GTEST_SKIP() << "tools or program missing";
+  const std::string d = job.data + "/";
+  const std::vector<std::string> stored = {d + "report.txt", d + "pics/photo.jpg",
+                                           d + "pics/Holiday.JPG", d + "notes/todo.md"};
+  const std::vector<std::string> excluded = {d + "scratch.tmp", d + "notes/old.TMP"};
+  auto stamps = [&] {
+    std::map<std::string, std::string> m;
+    for (const auto* list : {&stored, &excluded})
+      for (const std::string& f : *list) m[f] = ArchivedStamp(f);
+    return m;
+  };
+  auto files = [&] {
+    std::set<std::string> out;
+    for (const std::string& n : Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out))
+      if (n.back() != '/') out.insert(n);
+    return out;
+  };
+  auto runMode = [&](int mode) {
+    job.WriteIni(0, 24, mode);
+    const auto r = RunProgram();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+  };
+
+  // "Copy then Clear Bit": every stored file gets its stamp, the excluded ones none.
+  runMode(1);
+  auto s1 = stamps();
+  if (s1[stored[0]].empty()) GTEST_SKIP() << "no user xattrs on this file system";
+  for (const std::string& f : stored) EXPECT_FALSE(s1[f].empty()) << f;
+  for (const std::string& f : excluded) EXPECT_TRUE(s1[f].empty()) << f;
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+
+  // "Copy Bit Set": only the changed file, and no stamp changes.
+  testutil::WriteFile(d + "notes/todo.md", "- backup\n- again\n");
+  runMode(2);
+  EXPECT_EQ(files(), std::set<std::string>({(d + "notes/todo.md").substr(1)}));
+  EXPECT_EQ(stamps(), s1);
+
+  // "Copy Bit Set then Clear Bit": the changed file is stored and gets a new stamp.
+  runMode(3);
+  EXPECT_EQ(files(), std::set<std::string>({(d + "notes/todo.md").substr(1)}));
+  auto s3 = stamps();
+  EXPECT_NE(s3[d + "notes/todo.md"], s1[d + "notes/todo.md"]);
+  EXPECT_FALSE(s3[d + "notes/todo.md"].empty());
+  s1[d + "notes/todo.md"] = s3[d + "notes/todo.md"];
+  EXPECT_EQ(s3, s1);
+
+  // "Copy" after them: every file, no stamp changed, nothing deleted.
+  runMode(0);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+  EXPECT_EQ(stamps(), s3);
+  for (const auto* list : {&stored, &excluded})
+    for (const std::string& f : *list) EXPECT_TRUE(testutil::Exists(f)) << f;
+
+  // "Move Files Then Delete (caution!)": the archive holds every file, then they are deleted;
+  // the files it left out stay.
+  runMode(6);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+  for (const std::string& f : stored) EXPECT_FALSE(testutil::Exists(f)) << f;
+  for (const std::string& f : excluded) EXPECT_TRUE(testutil::Exists(f)) << f;
+  const std::string extracted = dir.path() + "/moved";
+  EXPECT_EQ(testutil::Run("unzip -q " + Quote(job.archive) + " -d " + Quote(extracted)).status, 0);
+  EXPECT_EQ(testutil::ReadFile(extracted + d + "notes/todo.md"), "- backup\n- again\n");
+  EXPECT_EQ(testutil::ReadFile(extracted + d + "report.txt"), std::string(20000, 'r'));
+}

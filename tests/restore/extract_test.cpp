@@ -1,0 +1,467 @@
+// Extraction and restore through the controller, with archives made by zip and by Python's
+// zipfile, answered by a scripted window.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <deque>
+#include <filesystem>
+#include <optional>
+
+#include "archiveview_fixture.h"
+#include "restore/extractcontroller.h"
+
+namespace fs = std::filesystem;
+using restore::TExtractPreset;
+using testutil::Quote;
+using testutil::ReadFile;
+using testutil::WriteFile;
+
+namespace {
+
+struct FakeRestoreHost : restore::IRestoreHost {
+  std::deque<QString> folders;  // answers of the folder dialog ("" cancels)
+  QString title;
+  QString initialDir;
+  std::deque<std::optional<QString>> passwords;  // answers of the password dialog
+  int passwordPrompts = 0;
+  bool hourglass = false;
+  int statusCleared = 0;
+  int gaugeCleared = 0;
+  int reportCleared = 0;
+  std::function<void()> onProcessMessages;
+  QStringList lines;  // report lines of the controller's own
+
+  QString ChooseFolder(const QString& t, const QString& initial) override {
+    title = t;
+    initialDir = initial;
+    if (folders.empty()) return {};
+    QString f = folders.front();
+    folders.pop_front();
+    return f;
+  }
+  bool PasswordDialog(QString& password) override {
+    ++passwordPrompts;
+    if (passwords.empty()) return false;
+    std::optional<QString> p = passwords.front();
+    passwords.pop_front();
+    if (!p) return false;
+    password = *p;
+    return true;
+  }
+  void SetHourglass(bool on) override { hourglass = on; }
+  void GaugeStart() override {}
+  void ClearStatusBar() override { ++statusCleared; }
+  void GaugeClear() override { ++gaugeCleared; }
+  void ClearReportBox() override { ++reportCleared; }
+  void StartProcessClock() override {}
+  void ProcessMessages() override {
+    if (onProcessMessages) onProcessMessages();
+  }
+  void ReportLine(const QString& line) override { lines << line; }
+};
+
+// Every file and folder below root, relative, sorted.
+std::vector<std::string> Tree(const std::string& root) {
+  std::vector<std::string> r;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it)
+    r.push_back(fs::relative(it->path(), root).string());
+  std::sort(r.begin(), r.end());
+  return r;
+}
+
+}  // namespace
+
+struct ExtractFixture : ArchiveViewFixture {
+  FakeRestoreHost host;
+  std::unique_ptr<restore::TExtractController> ctl;
+  QStringList report;  // the report box: one line per skipped entry
+
+  ExtractFixture() {
+    ctl = std::make_unique<restore::TExtractController>(zip, lists, *view, search, host);
+    // The program's skip handler writes a line into the report box for each skipped entry.
+    zip.OnSkippingFile = [this](TArcUnZip*, TSkipReason reason, const std::string& name, int,
+                                bool&) {
+      report << QString::fromStdString(name) + ". Skipped because " + SkipReasonLabel(reason);
+    };
+  }
+  ~ExtractFixture() override { ctl.reset(); }
+
+  void Option(int item, bool on) {
+    THandlersDetached d{&lists.extractOptionList};
+    lists.extractOptionList.SetChecked(item, on);
+  }
+  void Mode(int item) {
+    THandlersDetached d{&lists.extractModeList};
+    lists.extractModeList.SetChecked(item, true);
+  }
+  // Runs "E&xtract" into folder, expecting the final box to read text.
+  void Extract(const std::string& folder, const QString& text,
+               TExtractPreset preset = TExtractPreset::None) {
+    host.folders.push_back(QString::fromStdString(folder));
+    boxes.Answer(IDOK, text);
+    ctl->ExtractButClick(preset);
+  }
+  static QString Count(int n) {
+    return QStringLiteral("%1 file%2 extracted").arg(n).arg(n == 1 ? " was" : "s were");
+  }
+  // Runs a Python script (zipfile) in the scratch folder.
+  void Python(const std::string& script) {
+    WriteFile(dir / "make.py", script);
+    auto r = testutil::Run("cd " + Quote(dir.path()) + " && python3 make.py");
+    ASSERT_EQ(r.status, 0) << r.out;
+  }
+  void Tick(int entry) {
+    QModelIndex row = model().RowOfEntry(entry);
+    ASSERT_TRUE(row.isValid());
+    model().SetTicked(row, true);
+  }
+  // The entry number of a stored name in the open archive.
+  int EntryNamed(const std::string& full) {
+    for (int i = 0; i < zip.EntryCount(); ++i)
+      if (zip.EntryFullName(i) == full) return i;
+    return -1;
+  }
+};
+
+TEST_F(ExtractFixture, RoundTripFromZipWithAndWithoutFolders) {
+  if (!testutil::HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+  fs::create_directories(dir / "tree/sub/deep");
+  WriteFile(dir / "tree/a.txt", "alpha\n");
+  WriteFile(dir / "tree/sub/b.bin", std::string(100000, '\x07') + "end");
+  WriteFile(dir / "tree/sub/deep/a.txt", "the other a\n");
+  ASSERT_EQ(testutil::Run("cd " + Quote(dir.path()) + " && zip -qr arc.zip tree").status, 0);
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "arc.zip")));
+
+  // "Expand Directories" (default): the restored tree equals the source.
+  Extract(dir / "out", Count(3), TExtractPreset::AllNoOverwrite);
+  EXPECT_EQ(host.title, QString::fromLatin1(restore::extractmsg::kFolderTitle));
+  EXPECT_EQ(testutil::Run("diff -r " + Quote(dir / "tree") + " " + Quote(dir / "out/tree")).status,
+            0);
+  EXPECT_EQ(view->RememberedPath(), QString::fromStdString(dir / "out"));
+  // Afterwards the one-shot options are off again and nothing is remembered of the password.
+  EXPECT_FALSE(lists.extractOptionList.Checked(restore::extractopt::kOverwrite));
+  EXPECT_FALSE(lists.extractOptionList.Checked(restore::extractopt::kAll));
+  EXPECT_TRUE(lists.extractOptionList.Checked(restore::extractopt::kExpandDirs));
+  EXPECT_FALSE(host.hourglass);
+  EXPECT_TRUE(report.isEmpty());
+
+  // The same again without overwriting: nothing is written (folders are not counted as files).
+  Extract(dir / "out", Count(0), TExtractPreset::AllNoOverwrite);
+  EXPECT_EQ(report.size(), 3);
+  EXPECT_EQ(host.initialDir, QString::fromStdString(dir / "out"));
+
+  // Without "Expand Directories" every file lands in the destination itself; the second a.txt
+  // meets the overwrite rule.
+  Option(restore::extractopt::kExpandDirs, false);
+  report.clear();
+  Extract(dir / "flat", Count(2), TExtractPreset::AllNoOverwrite);
+  EXPECT_EQ(Tree(dir / "flat"), (std::vector<std::string>{"a.txt", "b.bin"}));
+  ASSERT_EQ(report.size(), 1);
+  EXPECT_TRUE(report[0].endsWith("a.txt. Skipped because NoOverwrite")) << report[0].toStdString();
+
+  // A cancelled folder dialog does nothing, presets included.
+  ctl->ExtractButClick(TExtractPreset::AllOverwrite);
+  EXPECT_FALSE(lists.extractOptionList.Checked(restore::extractopt::kAll));
+}
+
+TEST_F(ExtractFixture, ChosenRowsOneFileEmptyArchiveAndMissingArchive) {
+  if (!testutil::HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+  WriteFile(dir / "one.txt", "one\n");
+  WriteFile(dir / "two.txt", "two\n");
+  ASSERT_EQ(testutil::Run("cd " + Quote(dir.path()) + " && zip -q arc.zip one.txt two.txt").status,
+            0);
+  const QString arc = QString::fromStdString(dir / "arc.zip");
+  ASSERT_TRUE(view->ReadZipFile(arc));
+  Tick(EntryNamed("two.txt"));
+  Extract(dir / "out", Count(1));
+  EXPECT_EQ(Tree(dir / "out"), std::vector<std::string>{"two.txt"});
+
+  // "Extract Selected" > "OverWrite" replaces a changed file and unchecks the option afterwards.
+  WriteFile(dir / "out/two.txt", "changed");
+  Tick(EntryNamed("two.txt"));
+  Extract(dir / "out", Count(1), TExtractPreset::SelectedOverwrite);
+  EXPECT_EQ(ReadFile(dir / "out/two.txt"), "two\n");
+  EXPECT_FALSE(lists.extractOptionList.Checked(restore::extractopt::kOverwrite));
+
+  // An archive without entries.
+  Python("import zipfile\nzipfile.ZipFile('empty.zip', 'w').close()\n");
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "empty.zip")));
+  Extract(dir / "out2",
+          QStringLiteral("    No files selected to extract\rTo restore all check [Extract ALL "
+                         "files]"),
+          TExtractPreset::AllOverwrite);
+  EXPECT_FALSE(fs::exists(dir / "out2"));
+
+  // The archive disappeared after it was opened.
+  ASSERT_TRUE(view->ReadZipFile(arc));
+  fs::remove(dir / "arc.zip");
+  Extract(dir / "out3", QStringLiteral("file not found: ") + arc, TExtractPreset::AllOverwrite);
+  EXPECT_EQ(boxes.transcript().last().icon, MB_ICONERROR);
+  EXPECT_EQ(zip.ZipName(), "");
+}
+
+TEST_F(ExtractFixture, VersionFoldersAreFoldedUnlessVersionedDirsIsChecked) {
+  Python(
+      "import zipfile\n"
+      "with zipfile.ZipFile('v.zip', 'w') as z:\n"
+      "    z.writestr(zipfile.ZipInfo('Data/#1F2E5ED3#/a.txt', (2003, 1, 3, 15, 35, 0)), 'old')\n"
+      "    z.writestr(zipfile.ZipInfo('Data/#1F2E5EE0#/a.txt', (2003, 1, 3, 15, 37, 0)), 'newer')\n"
+      "    z.writestr(zipfile.ZipInfo('Data/b.txt', (2003, 1, 3, 15, 40, 0)), 'b')\n");
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "v.zip")));
+  // The destination itself looks like a version folder; only the stored part is folded.
+  const std::string off = dir / "off/#ABCDEF12#";
+  Extract(off, Count(2), TExtractPreset::AllNoOverwrite);
+  EXPECT_EQ(Tree(dir / "off"),
+            (std::vector<std::string>{"#ABCDEF12#", "#ABCDEF12#/Data", "#ABCDEF12#/Data/a.txt",
+                                      "#ABCDEF12#/Data/b.txt"}));
+  EXPECT_EQ(ReadFile(off + "/Data/a.txt"), "old");
+  EXPECT_EQ(report, QStringList{"Data/#1F2E5EE0#/a.txt. Skipped because NoOverwrite"});
+
+  // With overwriting the overwrite rule lets the later version win.
+  Extract(off, Count(3), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(ReadFile(off + "/Data/a.txt"), "newer");
+
+  Option(restore::extractopt::kVersionedDirs, true);
+  Extract(dir / "on", Count(3), TExtractPreset::AllNoOverwrite);
+  EXPECT_EQ(Tree(dir / "on/Data"),
+            (std::vector<std::string>{"#1F2E5ED3#", "#1F2E5ED3#/a.txt", "#1F2E5EE0#",
+                                      "#1F2E5EE0#/a.txt", "b.txt"}));
+}
+
+TEST_F(ExtractFixture, EncryptedArchivePromptsOnceAndKeepsNoPassword) {
+  if (!testutil::HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+  fs::create_directories(dir / "tree/sub");
+  WriteFile(dir / "tree/a.txt", std::string(5000, 'a'));
+  WriteFile(dir / "tree/sub/b.txt", "bee\n");
+  WriteFile(dir / "tree/c.bin", std::string(70000, '\x01'));
+  ASSERT_EQ(testutil::Run("cd " + Quote(dir.path()) + " && zip -qr -P secret enc.zip tree").status,
+            0);
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "enc.zip")));
+
+  // A wrong password: one prompt, then every encrypted entry is skipped as "Bad Password".
+  host.passwords = {QStringLiteral("wrong")};
+  Extract(dir / "bad", Count(0), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(host.passwordPrompts, 1);
+  EXPECT_EQ(report.size(), 3);
+  for (const QString& line : report) EXPECT_TRUE(line.endsWith("Skipped because Bad Password"));
+  EXPECT_EQ(zip.Password, "");
+  EXPECT_FALSE(fs::exists(dir / "bad/tree/a.txt"));
+
+  // Cancel: no further prompts in this extraction; the next extraction asks again.
+  report.clear();
+  host.passwords = {std::nullopt};
+  Extract(dir / "bad", Count(0), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(host.passwordPrompts, 2);
+  EXPECT_EQ(report.size(), 3);
+
+  // The right password restores identical files; a password another operation left on the
+  // engine does not stop the prompt.
+  zip.Password = "left by an encrypted backup";
+  host.passwords = {QStringLiteral("secret")};
+  Extract(dir / "good", Count(3), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(host.passwordPrompts, 3);
+  for (const char* f : {"tree/a.txt", "tree/sub/b.txt", "tree/c.bin"})
+    EXPECT_EQ(testutil::Run("cmp " + Quote(dir / f) + " " + Quote(dir / "good/" + f)).status, 0)
+        << f;
+  EXPECT_EQ(zip.Password, "");
+  EXPECT_TRUE(ctl->PasswordHandlerAttached());
+  // The controller takes its handler with it; the engine never calls into a freed controller.
+  ctl.reset();
+  EXPECT_FALSE(zip.OnBadPassword);
+}
+
+TEST_F(ExtractFixture, HostileArchiveStaysInsideTheDestinationAndEverySkipIsReported) {
+  Python(
+      "import zipfile\n"
+      "def add(z, name, data, mode=0o100644):\n"
+      "    i = zipfile.ZipInfo(name, (2020, 1, 1, 0, 0, 0))\n"
+      "    i.create_system = 3\n"
+      "    i.external_attr = mode << 16\n"
+      "    z.writestr(i, data)\n"
+      "with zipfile.ZipFile('evil.zip', 'w') as z:\n"
+      "    add(z, '../evil', 'x')\n"
+      "    add(z, 'a/../../evil', 'x')\n"
+      "    add(z, '/abs/evil', 'inside')\n"
+      "    add(z, 'link', '../outside', 0o120777)\n"
+      "    add(z, 'link/payload', 'payload')\n"
+      "    add(z, 'suid', '#!/bin/sh\\n', 0o106755)\n"
+      "    add(z, 'fine.txt', 'fine')\n");
+  fs::create_directories(dir / "outside");
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "evil.zip")));
+  const std::string dest = dir / "dest";
+  Extract(dest, Count(4), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(Tree(dest), (std::vector<std::string>{"abs", "abs/evil", "fine.txt", "link",
+                                                  "link/payload", "suid"}));
+  EXPECT_TRUE(Tree(dir / "outside").empty());
+  EXPECT_FALSE(fs::exists(dir / "evil"));
+  EXPECT_FALSE(fs::is_symlink(dest + "/link"));
+  struct stat st;
+  ASSERT_EQ(::stat((dest + "/suid").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07000, 0u);
+  const QStringList expected{"../evil. Skipped because CreateError",
+                             "a/../../evil. Skipped because CreateError",
+                             "link. Skipped because CreateError"};
+  EXPECT_EQ(report, expected);
+  EXPECT_TRUE(host.lines.isEmpty());
+
+  // Without the program's skip handler on the engine the controller reports the skips itself.
+  zip.OnSkippingFile = nullptr;
+  Extract(dir / "dest2", Count(4), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(host.lines, expected);
+  EXPECT_FALSE(zip.OnSkippingFile);
+}
+
+TEST_F(ExtractFixture, UpdateAndFreshenLookAtModificationTimes) {
+  Python(
+      "import zipfile\n"
+      "with zipfile.ZipFile('u.zip', 'w') as z:\n"
+      "    for n in ('older', 'newer', 'missing'):\n"
+      "        z.writestr(zipfile.ZipInfo(n + '.txt', (2005, 6, 1, 12, 0, 0)), 'archived ' + n)\n");
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "u.zip")));
+  auto prepare = [&](const std::string& folder) {
+    fs::create_directories(folder);
+    WriteFile(folder + "/older.txt", "disk older");
+    WriteFile(folder + "/newer.txt", "disk newer");
+    ASSERT_EQ(testutil::Run("touch -d '2001-01-01 00:00' " + Quote(folder + "/older.txt")).status,
+              0);
+    ASSERT_EQ(testutil::Run("touch -d '2010-01-01 00:00' " + Quote(folder + "/newer.txt")).status,
+              0);
+  };
+
+  // Update, even with "Overwrite files": older targets replaced, newer kept, missing created.
+  prepare(dir / "upd");
+  Mode(restore::extractopt::kUpdate);
+  Extract(dir / "upd", Count(2), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(ReadFile(dir / "upd/older.txt"), "archived older");
+  EXPECT_EQ(ReadFile(dir / "upd/newer.txt"), "disk newer");
+  EXPECT_EQ(ReadFile(dir / "upd/missing.txt"), "archived missing");
+
+  // Freshen: only files that exist are replaced, and only when older.
+  report.clear();
+  prepare(dir / "fre");
+  Mode(restore::extractopt::kFreshen);
+  Extract(dir / "fre", Count(1), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(ReadFile(dir / "fre/older.txt"), "archived older");
+  EXPECT_EQ(ReadFile(dir / "fre/newer.txt"), "disk newer");
+  EXPECT_FALSE(fs::exists(dir / "fre/missing.txt"));
+  EXPECT_TRUE(report.contains("missing.txt. Skipped because NoFileToFreshen"))
+      << report.join('|').toStdString();
+}
+
+TEST_F(ExtractFixture, AbortStopsARunningExtractionAndTellsWhatWasWritten) {
+  Python(
+      "import zipfile\n"
+      "with zipfile.ZipFile('many.zip', 'w') as z:\n"
+      "    for i in range(5):\n"
+      "        z.writestr('f%d.txt' % i, 'data %d' % i)\n");
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "many.zip")));
+  ctl->BitBtn2Click();  // nothing runs: nothing happens
+  EXPECT_EQ(host.statusCleared, 0);
+  int written = 0;
+  zip.OnEndUnZip = [&](TArcUnZip*, int, const std::string&) {
+    if (++written == 2) ctl->BitBtn2Click();  // as the user presses the button
+  };
+  Extract(dir / "out", QStringLiteral("User Aborted Operation ") + Count(2),
+          TExtractPreset::AllOverwrite);
+  EXPECT_EQ(Tree(dir / "out").size(), 2u);
+  EXPECT_GE(host.statusCleared, 1);
+  EXPECT_FALSE(lists.extractOptionList.Checked(restore::extractopt::kAll));
+  // The window's own handlers are back after the extraction.
+  ASSERT_TRUE(zip.OnEndUnZip);
+  EXPECT_FALSE(zip.OnStartUnZip);
+}
+
+struct GroupFixture : ExtractFixture {
+  QString a, b;
+  // Two archives A and B of two entries each, shown as search results A#0, B#0, A#1, B#1.
+  void SetUp() override {
+    Python(
+        "import zipfile\n"
+        "for a in ('A', 'B'):\n"
+        "    with zipfile.ZipFile(a + '.zip', 'w') as z:\n"
+        "        z.writestr('dir' + a + '/one.txt', a + ' one')\n"
+        "        z.writestr('dir' + a + '/two.txt', a + ' two')\n");
+    a = QString::fromStdString(dir / "A.zip");
+    b = QString::fromStdString(dir / "B.zip");
+    search.records = {{a, 0}, {b, 0}, {a, 1}, {b, 1}};
+    auto results = std::make_shared<restore::TArchiveEntries>();
+    results->Add("one.txt", "dirA/", 5, 0, 1, 0);
+    results->Add("one.txt", "dirB/", 5, 0, 1, 0);
+    results->Add("two.txt", "dirA/", 5, 0, 1, 1);
+    results->Add("two.txt", "dirB/", 5, 0, 1, 1);
+    search.shown = true;
+    view->ShowSearchResults(results);
+  }
+};
+
+TEST_F(GroupFixture, AbortEndsTheRemainingRows) {
+  zip.OnEndUnZip = [&](TArcUnZip*, int, const std::string&) { ctl->BitBtn2Click(); };
+  Extract(dir / "out", QStringLiteral("1 Files Extracted"), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{"dirA", "dirA/one.txt"}));
+}
+
+TEST_F(GroupFixture, SearchResultsOverTwoArchivesAndOneThatDisappeared) {
+  // Ticked and highlighted rows are taken.
+  model().SetTicked(model().RowOfEntry(0), true);
+  view->selection().select(model().RowOfEntry(3),
+                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  EXPECT_EQ(ctl->Checkselected(), 2);
+  EXPECT_TRUE(ctl->Checkselected(3));
+  EXPECT_FALSE(ctl->Checkselected(1));
+  Extract(dir / "out", QStringLiteral("2 Files Extracted"));
+  EXPECT_EQ(Tree(dir / "out"),
+            (std::vector<std::string>{"dirA", "dirA/one.txt", "dirB", "dirB/two.txt"}));
+
+  // B is gone: told once, and A's rows are still extracted.
+  fs::remove(dir / "B.zip");
+  host.folders.push_back(QString::fromStdString(dir / "all"));
+  boxes.Answer(IDOK, QStringLiteral("file not found: ") + b);
+  boxes.Answer(IDOK, QStringLiteral("2 Files Extracted"));
+  ctl->ExtractButClick(TExtractPreset::AllOverwrite);
+  EXPECT_EQ(Tree(dir / "all"), (std::vector<std::string>{"dirA", "dirA/one.txt", "dirA/two.txt"}));
+  EXPECT_GE(host.gaugeCleared, 2);
+
+  // A damaged archive: "Error in reading", then the next rows.
+  WriteFile(dir / "B.zip", "not an archive at all");
+  model().ClearTicks();
+  view->selection().clearSelection();
+  model().SetTicked(model().RowOfEntry(1), true);
+  model().SetTicked(model().RowOfEntry(2), true);
+  host.folders.push_back(QString::fromStdString(dir / "third"));
+  boxes.Answer(IDOK, QStringLiteral("Error in reading ") + b);
+  boxes.Answer(IDOK, QStringLiteral("1 Files Extracted"));
+  ctl->ExtractButClick();
+  EXPECT_EQ(Tree(dir / "third"), (std::vector<std::string>{"dirA", "dirA/two.txt"}));
+}
+
+// Restoring to "/": stored places are recreated through the user's own folder links, never
+// through another user's.
+TEST_F(ExtractFixture, RestoreToRootFollowsOwnFolderLinksOnly) {
+  fs::create_directories(dir / "real");
+  ASSERT_EQ(::symlink("real", (dir / "home").c_str()), 0);
+  const std::string stored = fs::canonical(dir.path()).string().substr(1);  // without the "/"
+  Python(
+      "import zipfile\n"
+      "with zipfile.ZipFile('root.zip', 'w') as z:\n"
+      "    z.writestr('" +
+      stored + "/home/me/a.txt', 'through my link')\n" + "    z.writestr('" + stored +
+      "/theirs/b.txt', 'not through theirs')\n");
+  const bool root = ::geteuid() == 0;
+  fs::create_directories(dir / "victim");
+  if (root) {
+    // A link of another user must not be followed, even by root.
+    ASSERT_EQ(::symlink("victim", (dir / "theirs").c_str()), 0);
+    ASSERT_EQ(::lchown((dir / "theirs").c_str(), 65534, 65534), 0);
+  }
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "root.zip")));
+  Extract("/", Count(root ? 1 : 2), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(ReadFile(dir / "real/me/a.txt"), "through my link");
+  EXPECT_TRUE(fs::is_symlink(dir / "home"));
+  EXPECT_TRUE(Tree(dir / "victim").empty());
+  if (root) {
+    EXPECT_TRUE(report.contains(QString::fromStdString(stored) +
+                                "/theirs/b.txt. Skipped because CreateError"));
+  }
+  EXPECT_FALSE(zip.FollowOwnLinks);
+}

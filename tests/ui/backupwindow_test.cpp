@@ -1,0 +1,53 @@
+#include "ui/backupwindow.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+
+#include "qt_scriptedhost.h"
+
+TEST(PasswordDlg, ClosesOnlyWhenBothEditsAgree) {
+  TPasswordDlg dlg;
+  EXPECT_EQ(dlg.windowTitle(), "Password Dialog");
+  auto* p1 = dlg.findChild<QLineEdit*>("Password");
+  auto* p2 = dlg.findChild<QLineEdit*>("password2");
+  ASSERT_TRUE(p1 && p2);
+  EXPECT_EQ(p1->echoMode(), QLineEdit::Password);
+  p1->setText("one");
+  p2->setText("two");
+  dlg.setResult(-1);
+  dlg.done(QDialog::Rejected);  // Cancel with different texts does not close either
+  EXPECT_EQ(dlg.result(), -1);
+  EXPECT_TRUE(p1->text().isEmpty());
+  EXPECT_TRUE(p2->text().isEmpty());
+  bool mismatchShown = false;
+  for (QLabel* l : dlg.findChildren<QLabel*>()) mismatchShown |= l->text() == "Not same password";
+  EXPECT_TRUE(mismatchShown);
+  p1->setText("same");
+  p2->setText("same");
+  dlg.done(QDialog::Accepted);
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_EQ(dlg.password(), "same");
+}
+
+TEST(SaveDlgWidget, OkRunsTheNameChecks) {
+  ScriptedHost boxes;
+  TSaveDlgForm form("New ZIPfile", "/data/");
+  TSaveDlgWidget dlg(form);
+  EXPECT_EQ(dlg.windowTitle(), "New ZIPfile");
+  auto* edit = dlg.findChild<QLineEdit*>("SaveDlgEdit");
+  ASSERT_TRUE(edit);
+  dlg.setResult(-1);
+  dlg.accept();  // a folder without a file name
+  EXPECT_EQ(edit->text(), "Incorrect filename criteria");
+  EXPECT_EQ(dlg.result(), -1);
+  edit->setText("docs.zip");
+  boxes.Answer(IDOK, "Must include Drive/Directory");
+  dlg.accept();
+  EXPECT_TRUE(edit->text().isEmpty());
+  edit->setText("/data/docs.zip");
+  dlg.accept();
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_EQ(form.Text(), "/data/docs.zip");
+}

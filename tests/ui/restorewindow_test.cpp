@@ -1,0 +1,129 @@
+// The extract commands bound to the window's button and popup items.
+#include "ui/restorewindow.h"
+
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QPushButton>
+
+#include "app/optionscontroller.h"
+#include "app/preferences.h"
+#include "archive/arczip.h"
+#include "platform/programdir.h"
+#include "qt_controlhost.h"
+#include "qt_scriptedhost.h"
+#include "restore/archiveviewcontroller.h"
+#include "testutil.h"
+#include "ui/mainform.h"
+
+namespace {
+
+struct QuietWindow : restore::IArchiveWindow {
+  void Setstate(int) override {}
+  void SetArchiveName(const QString&) override {}
+  void Clearchecks() override {}
+  void GaugeStart() override {}
+  void GaugeStop() override {}
+  void SetZip64Highlighted(bool) override {}
+  void SetCommentText(const QString&) override {}
+  void ResetSearchBox() override {}
+  void ShowArchivePage() override {}
+  void FlashArchiveTab() override {}
+  void ShowZipspecs(const QString&, int, uint64_t) override {}
+  bool ProcessMessages() override { return true; }
+  QString ExplorerSelectedFolder() const override { return {}; }
+  bool CtrlHeld() const override { return false; }
+  QString TakePickedRecentFile() override { return {}; }
+  QString RecentFileOpen(const FileDialogSpec&) override { return {}; }
+  void RecordRecentFile(const QString&) override {}
+  void OpenJob(const QString&) override {}
+};
+struct NoResults : restore::ISearchResultsView {
+  bool SearchResultsShown() const override { return false; }
+  bool ResultEntry(int, QString&, int&) const override { return false; }
+};
+struct NoLauncher : restore::IDesktopLauncher {
+  bool OpenFile(const QString&, const QString&) override { return false; }
+};
+struct NoDialogs : IFileDialogHost {
+  QString OpenFile(const FileDialogSpec&) override { return {}; }
+  QString SaveFile(const FileDialogSpec&) override { return {}; }
+};
+
+}  // namespace
+
+TEST(RestoreWindow, ButtonAndPopupItemsAskForTheDestination) {
+  testutil::TempDir dir;
+  testutil::IsolatedXdg xdg{dir.path()};
+  ResetProgramDirForTest();
+  ScriptedHost boxes;
+  RecordingControlHost controls;
+  QuietWindow window;
+  NoResults search;
+  NoLauncher launcher;
+  NoDialogs dialogs;
+  TOptionLists lists;
+  TPreferences prefs;
+  TArcZip zip;
+  restore::TArchiveViewController view(
+      zip, lists, prefs,
+      restore::TArchiveViewController::Hosts{window, controls, dialogs, search, launcher});
+
+  QWidget form;
+  auto* extract = new QPushButton(QStringLiteral("E&xtract"), &form);
+  extract->setObjectName(QStringLiteral("ExtractBut"));
+  auto* abort = new QPushButton(QStringLiteral("Abort"), &form);
+  abort->setObjectName(QStringLiteral("AbortBut"));
+  auto* popup = new QMenu(&form);
+  const char* items[] = {"ExtractSelectedOverWrite1", "ExtractSelectedNoOverwrite1",
+                         "ExtractAllOverwrite1", "ExtractAllNoOverwrite1"};
+  for (const char* name : items) popup->addAction(QString::fromLatin1(name))->setObjectName(name);
+
+  TRestoreWindow host(&form);
+  QStringList titles;
+  host.chooseFolder = [&](const QString& title, const QString&) {
+    titles << title;
+    return QString();  // cancelled
+  };
+  restore::TExtractController controller(zip, lists, view, search, host);
+  BindRestoreCommands(&form, controller);
+
+  extract->click();
+  for (QAction* a : popup->actions()) a->trigger();
+  abort->click();  // nothing runs: nothing happens
+  ASSERT_EQ(titles.size(), 5);
+  EXPECT_EQ(titles[0],
+            QStringLiteral("Select destination Drive if directories saved\rOr destination folder "
+                           "if Directory names not saved"));
+  EXPECT_EQ(extract->toolTip(), QStringLiteral("Extract/Restore File(s) From ZIP"));
+  ResetProgramDirForTest();
+}
+
+TEST(RestoreWindow, MainWindowWiresExtractionOverItsEngine) {
+  testutil::TempDir dir;
+  testutil::IsolatedXdg xdg{dir.path()};
+  ResetProgramDirForTest();
+  SetMbTerminating(false);
+  ScriptedHost boxes;
+  {
+    TMainform form;
+    RecordingControlHost controls;
+    QuietWindow window;
+    NoResults search;
+    NoLauncher launcher;
+    NoDialogs dialogs;
+    TPreferences prefs;
+    TArcZip zip;
+    restore::TArchiveViewController view(
+        zip, *form.context().Lists, prefs,
+        restore::TArchiveViewController::Hosts{window, controls, dialogs, search, launcher});
+    EXPECT_EQ(form.extractController(), nullptr);
+    form.WireExtract(view, search);
+    ASSERT_NE(form.extractController(), nullptr);
+    auto* extract = form.findChild<QPushButton*>(QStringLiteral("ExtractBut"));
+    ASSERT_TRUE(extract);
+    EXPECT_EQ(extract->toolTip(), QStringLiteral("Extract/Restore File(s) From ZIP"));
+    form.findChild<QPushButton*>(QStringLiteral("AbortBut"))->click();  // nothing runs
+  }
+  ResetProgramDirForTest();
+}
