@@ -53,6 +53,7 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
                          IBackupDialogs& dialogs, INamingHost& namingHost, IBackupSeams& seams,
                          QObject* parent)
     : QObject(parent),
+      ArcZip1(*ctx.ArcZip1),
       ctx_(ctx),
       program_(std::make_unique<Program>(ctx)),
       namingHost_(std::make_unique<Naming>(ctx, namingHost)) {

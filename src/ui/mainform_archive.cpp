@@ -96,6 +96,9 @@ void TMainform::BindArchiveCommands() {
       a->setChecked(!a->isChecked());
       view.DisplayEmptyDir1Click();
     });
+
+  // Extraction works on the rows of this view, over the same engine.
+  WireExtract(view, *this);
 }
 
 void TMainform::SetDesktopLauncher(restore::IDesktopLauncher* launcher) {
