@@ -10,8 +10,9 @@
 #include "app/preferences.h"
 #include "app/settingsfiles.h"
 #include "app/sizecalculator.h"
+#include "archive/arczip.h"
 
-MainContext::MainContext() = default;
+MainContext::MainContext() : ArcZip1(std::make_unique<TArcZip>()) {}
 MainContext::MainContext(MainContext&&) noexcept = default;
 MainContext& MainContext::operator=(MainContext&&) noexcept = default;
 

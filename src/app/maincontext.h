@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+class TArcZip;
 class TExplorer;
 class TFileMenuHandler;
 class TInclusionGrid;
@@ -20,6 +21,9 @@ class TOptionsController;
 class TPreferences;
 class TSettingsFiles;
 class TSizeCalculator;
+namespace restore {
+class TArchiveViewController;
+}
 
 // Exit statuses of the process.
 enum ExitStatus : int {
@@ -60,6 +64,8 @@ struct MainContext {
   bool SizeCalcMode = false;
   // The current archive name ("" when none).
   QString ZipName;
+  // The open archive's comment as read when it was opened.
+  QString CommentText;
 
   // The three work text lists of the backup run and the instant backup (freed at close).
   std::unique_ptr<QStringList> WorkList1;
@@ -78,6 +84,10 @@ struct MainContext {
   // empty and read TerminateRequested).
   std::function<void(int)> OnTerminate;
 
+  // The zip engine: every archive operation of the window goes through it. Made with the
+  // context; it outlives every controller below.
+  std::unique_ptr<TArcZip> ArcZip1;
+
   // --- Subsystems (built by WireSubsystems in app/mainwiring.h; null when not wired) ---
   // Option lists of "Make" and "Archive", the preferences and the inclusion grid.
   std::unique_ptr<TOptionLists> Lists;
@@ -94,6 +104,11 @@ struct MainContext {
   std::unique_ptr<TSettingsFiles> Settings;
   std::unique_ptr<TJobController> Jobs;
   std::unique_ptr<TSizeCalculator> SizeCalc;
+  // The archive view's commands. The window builds it, as it supplies the view's hosts; the
+  // deleter comes with the object, so this layer needs no more than the name.
+  using ArchiveViewDeleter = void (*)(restore::TArchiveViewController*);
+  std::unique_ptr<restore::TArchiveViewController, ArchiveViewDeleter> ArchiveView{nullptr,
+                                                                                   nullptr};
 
   // The backup run ("&WriteZIP"): set by the backup run's controller. A job opened without the
   // user (command line, hand-over, scheduler) calls it to run the job.

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
-#include <unordered_set>
+#include <tuple>
 
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
@@ -432,8 +432,15 @@ bool TArcUnZip::FindEndCentral(THugeStream& s, TEndCentral& ec) {
 void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
   TBufferedReader r(s, start);
   uint64_t total = endCentral_.GetTotalEntries();
-  std::unordered_set<std::string> names;
-  names.reserve(static_cast<size_t>(std::min<uint64_t>(total, 1 << 16)));
+  // Duplicate names are looked for once every record is in: a hash of each name with its entry,
+  // sorted, so names are compared only where hashes meet. (A set holding a copy of every name
+  // was most of the reading time.) The count comes from the end record, which a damaged file
+  // may overstate: the room reserved is bounded by the records of the smallest size that fit
+  // between the directory's start and the file's end, and by a few million.
+  std::vector<std::pair<size_t, size_t>> byHash;  // (hash of the stored name, entry)
+  const int64_t room = std::max<int64_t>(0, s.Size() - start);
+  const uint64_t fit = static_cast<uint64_t>(room) / kCentralHeaderSize;
+  byHash.reserve(static_cast<size_t>(std::min({total, fit, uint64_t{1} << 22})));
   int64_t prevNameEnd = -1;  // where the previous record's name ended
   bool retried = false;
 
@@ -481,9 +488,19 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
     h.OEMMode = OEMConvert;
     std::string full = DecodeName(h, OEMConvert);
     SplitStoredName(full, h.FilePath, h.FileName);
-    if (!names.insert(full).second) return fail();  // a duplicate entry
+    byHash.emplace_back(std::hash<std::string>{}(full), entries_.size());
     entries_.push_back(std::move(h));
   }
+
+  // Equal names (the split into folder and name is the same for both) end up side by side.
+  auto names = [this](const std::pair<size_t, size_t>& e) {
+    const TZipHeaderInfo& h = entries_[e.second];
+    return std::tie(e.first, h.FilePath, h.FileName);
+  };
+  std::sort(byHash.begin(), byHash.end(),
+            [&](const auto& a, const auto& b) { return names(a) < names(b); });
+  for (size_t i = 1; i < byHash.size(); ++i)
+    if (names(byHash[i - 1]) == names(byHash[i])) return fail();  // a duplicate entry
 }
 
 void TArcUnZip::Resort() {

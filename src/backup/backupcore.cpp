@@ -76,6 +76,7 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
                          IBackupDialogs& dialogs, INamingHost& namingHost, IBackupSeams& seams,
                          QObject* parent)
     : QObject(parent),
+      ArcZip1(*ctx.ArcZip1),
       ctx_(ctx),
       controls_(controls),
       dialogs_(dialogs),

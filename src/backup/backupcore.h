@@ -32,7 +32,9 @@ class TBackupCore : public QObject {
               QObject* parent = nullptr);
   ~TBackupCore() override;
 
-  TArcZip ArcZip1;
+  // The program's one engine (MainContext::ArcZip1): the archive the view opened is the one the
+  // run adds to and extraction reads.
+  TArcZip& ArcZip1;
 
   TBackupRun& run() { return *run_; }
   TNaming& naming() { return *naming_; }

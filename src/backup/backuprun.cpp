@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <system_error>
+#include <vector>
 
 #include "app/archivename.h"
 #include "app/checkstore.h"
@@ -123,6 +124,10 @@ TBackupRun::TBackupRun(TArcZip& zip, TOptionLists& lists, TPreferences& prefs, T
     if (CountingOnlyStop(numFiles, totalBytes, stopNow)) return;
     if (onStartZipInfo) onStartZipInfo(numFiles, totalBytes, stopNow);
   };
+  setEntryPath = [this](int index, const std::string& path) { zip_.SetEntryPath(index, path); };
+  makeSelfExtractor = [this](const std::string& stub, const std::string& name) {
+    return WriteSelfExtractor(stub, name);
+  };
 }
 
 TBackupRun::~TBackupRun() {
@@ -181,6 +186,21 @@ std::optional<TBackupRun::Count> TBackupRun::CountingRun(const QString& scratchN
   program_.RunStateChanged(runInProgress_, sizeCalcMode_);
   SetArchiveName(saved, true);
   return counted_;
+}
+
+int TBackupRun::WriteSelfExtractor(const std::string& stub, const std::string& name) {
+  SFXConfig1.UserCanDisableCmdLine = true;
+  SFXConfig1.UserCanChooseFiles = true;
+  SFXConfig1.UserCanChangeOverwrite = true;
+  SFXConfig1.AutoExtract = false;
+  const std::vector<uint8_t> block = SFXConfig1.BuildConfigBlock();
+  return zip_.MakeSelfExtractor(stub, name, static_cast<int>(block.size()), block.data());
+}
+
+void TBackupRun::ForgetArchiveInMemory() {
+  const std::string name = zip_.ZipName();
+  zip_.CloseArchive();
+  zip_.SetZipName(name);
 }
 
 void TBackupRun::WriteCaption(bool running) {
@@ -634,11 +654,18 @@ void TBackupRun::WriteZbtnClick() {
   succeeded_ = false;
   const QString name = ZipName();
   const bool exe = FileExtension(name).toUpper() == QLatin1String(".EXE");
+  bool versioned = false;
   try {
+    // The entries get their version folder in memory; the write below stores the change with
+    // the new files in one atomic rewrite of the archive.
     if (l_.functionsList.Checked(opt::kFnVersioning) && QFileInfo::exists(name) && !counting) {
-      if (!setEntryPath)
-        throw EArcZipException("Versioning needs an engine that can rename entries");
-      MakeVerDIR(zip_, CurrentClock().Now(), setEntryPath);
+      versioned = true;
+      MakeVerDIR(zip_, CurrentClock().Now(), [this](int index, const std::string& path) {
+        if (setEntryPath)
+          setEntryPath(index, path);
+        else
+          zip_.SetEntryPath(index, path);
+      });
     }
     zip_.FilesList = lists.files;
     zip_.ExcludeList = lists.exclude;
@@ -655,12 +682,13 @@ void TBackupRun::WriteZbtnClick() {
     if (exe && !counting) {
       const std::string stub = sfxStub.empty() ? ResourcePath("ArcSFX32.bin") : sfxStub;
       if (stub.empty()) throw EArcZipException("Self-extractor stub ArcSFX32.bin not found");
-      if (!makeSelfExtractor)
-        throw EArcZipException("Self-extracting archives cannot be written by this engine");
-      if (QFileInfo::exists(name) && asideTo_.isEmpty()) MoveAside(name);
+      // An existing file to be replaced was moved aside by FileExisted ("Replace", unattended).
+      // One the run keeps (Add, update, refresh, changed files, versioning) is rewritten with its
+      // entries, as a ".zip" is: replacing it would lose every entry the run does not store.
       SkippedList.clear();
       display_.GaugePercent();
-      count_ = makeSelfExtractor(stub, PathBytes(name));
+      count_ = makeSelfExtractor ? makeSelfExtractor(stub, PathBytes(name))
+                                 : WriteSelfExtractor(stub, PathBytes(name));
     } else {
       if (QFileInfo::exists(name) && !counting) {
         SkippedList.clear();
@@ -679,6 +707,9 @@ void TBackupRun::WriteZbtnClick() {
     succeeded_ = errorText_.isEmpty() && QFileInfo::exists(name);
     // The previous archive goes only once the new one is complete.
     RestoreAside(succeeded_);
+    // Version folders given in memory belong to this run: when it wrote nothing (it failed, was
+    // cancelled or had nothing to store), they are dropped, so that no later run writes them.
+    if (versioned && (!succeeded_ || count_ == 0)) ForgetArchiveInMemory();
   }
 
   // 29., 30. The closing text.

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "archive/sfxconfig.h"
 #include "backup/backuphosts.h"
 
 class IControlHost;
@@ -157,11 +158,16 @@ class TBackupRun : public QObject {
   std::function<void(std::string& fname, int partNum, int splitType)> onFileNameForSplitPart;
   // A wrong password (attached for encrypted runs).
   std::function<void(int fileIndex, std::string& newPassword)> onBadPassword;
-  // Moves the un-versioned entries into a version folder before a versioned run; the default
-  // (MakeVerDIR of naming.h) needs an engine that can rename entries (setEntryPath).
+  // Gives an entry of the engine's archive a new stored folder (in memory, written by the
+  // engine's next rewrite); a versioned run moves the current entries into a version folder
+  // with it (MakeVerDIR). Bound to the engine's SetEntryPath.
   std::function<void(int index, const std::string& path)> setEntryPath;
   // The self-extractor writer: (stub, archive name) -> files stored. Raises as ZipFiles does.
+  // Bound to MakeSelfExtractor with the block of SFXConfig1.
   std::function<int(const std::string& stub, const std::string& name)> makeSelfExtractor;
+  // The configuration of the self-extractors the run writes: the user may disable the command
+  // line, choose files and change the overwrite mode; nothing is extracted automatically.
+  TSFXConfig SFXConfig1;
   // The free space of a drive in thousands of bytes (DiskSpaceKb; replaceable for tests).
   std::function<uint32_t(const QString& path)> diskSpaceKb = DiskSpaceKb;
   // The self-extractor stub; empty: "ArcSFX32.bin" found beside the program.
@@ -186,6 +192,11 @@ class TBackupRun : public QObject {
   // Deletes the archive kept aside (keepNew) or puts it back.
   void RestoreAside(bool keepNew);
   void WriteCaption(bool running);
+  // MakeSelfExtractor with the block of SFXConfig1, its four user settings set for the run.
+  int WriteSelfExtractor(const std::string& stub, const std::string& name);
+  // The engine forgets its directory of the archive (and any change made to it in memory), so
+  // the next operation reads the file again.
+  void ForgetArchiveInMemory();
 
   TArcZip& zip_;
   std::unique_ptr<TAppZipHost> ownHost_;

@@ -41,7 +41,6 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QTreeView>
-#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWhatsThis>
@@ -770,12 +769,7 @@ QWidget* TMainform::BuildArchiveTab() {
   g->setContentsMargins(2, 2, 2, 2);
   g->setSpacing(3);
 
-  auto* view = new QTreeWidget(page);
-  view->setObjectName(QStringLiteral("ArchiveView"));
-  view->setHeaderLabels(
-      {S("FileName"), S("Pathname"), S("Size"), S("Type"), S("Date/Time"), S("Disk#"), S("#")});
-  view->setColumnWidth(0, 170);
-  view->setColumnWidth(1, 170);
+  QWidget* view = BuildArchiveView(page);
   view->setEnabled(false);
   g->addWidget(view, 0, 0, 1, 3);
 
@@ -1192,14 +1186,12 @@ void TMainform::ExpandTreeToStart() {
 }
 
 void TMainform::EnableArchiveView(bool on) {
-  if (auto* v = findChild<QTreeWidget*>(QStringLiteral("ArchiveView"))) v->setEnabled(on);
+  if (auto* v = findChild<QTreeView*>(QStringLiteral("ArchiveView"))) v->setEnabled(on);
 }
 
 void TMainform::PrepareArchiveView() {
-  if (auto* v = findChild<QTreeWidget*>(QStringLiteral("ArchiveView"))) {
-    v->setSortingEnabled(true);
-    v->setAnimated(true);
-  }
+  // The archive view's controller sorts; the view only animates its folders.
+  if (auto* v = findChild<QTreeView*>(QStringLiteral("ArchiveView"))) v->setAnimated(true);
 }
 
 void TMainform::SetArchiveName(const QString& name) {
@@ -1291,10 +1283,6 @@ void TMainform::ShowExplorerCheckBoxes(bool show) {
   ctx_.Explorer->SetMakeMode(show);
 }
 
-void TMainform::ClearArchiveView() {
-  if (auto* v = findChild<QTreeWidget*>(QStringLiteral("ArchiveView"))) v->clear();
-}
-
 void TMainform::ClearStatusBar() {
   SetControlCaption(QStringLiteral("StatusCount"), S("DIR&files count"));
   SetControlCaption(QStringLiteral("StatusTotalSize"), S("Total size (Kb)"));
@@ -1383,8 +1371,8 @@ void TMainform::BindCommands() {
   onAction(QStringLiteral("SaveJob1"), saveJob);
   onAction(QStringLiteral("ModifyJob1"), [this] { ctx_.Jobs->ModifyJobClick(); });
   onButton("SchedOpenJobBtn", [this] { ctx_.Jobs->OpenCbutton(JobSender::SchedulerOpen); });
-  connect(list_, &TExplorerList::FileActivated, this,
-          [this](const QString& file) { ctx_.Jobs->ExplorerListFileActivated(file); });
+  // (A double click on a file of the explorer list goes to the archive view, which passes jobs
+  // on to the job controller: BindArchiveCommands.)
   onAction(QStringLiteral("ClearHistory1"), [this] { ctx_.History->ClearHistory(); });
 
   // Settings.
@@ -1398,7 +1386,6 @@ void TMainform::BindCommands() {
   // has just made is taken back first.
   const std::pair<const char*, const char*> toggles[] = {
       {ctl::kStartMinimisedItem, "StartMinimised"},
-      {ctl::kDisplayEmptyDirItem, "DisplayEmptyDIR"},
       {ctl::kSchedPromptItem, "SchedBUPrompt"},
       {ctl::kStealthEnableItem, "StealthEnabled"},
       {ctl::kStealthExclZipItem, "StealthZIP"},
@@ -1417,12 +1404,11 @@ void TMainform::BindCommands() {
       ctx_.Settings->ToggleMenuPreference(key);
     });
   }
-  for (const auto& [box, key] : {std::pair{ctl::kLargeFontsBox, "LargeFonts"},
-                                 std::pair{ctl::kQuickSearchBox, "QuickSearch"}}) {
-    if (auto* b = findChild<QAbstractButton*>(S(box)))
-      connect(b, &QAbstractButton::clicked, this,
-              [this, key = S(key)](bool on) { ctx_.Settings->CheckBoxPreference(key, on); });
-  }
+  // ("Large Fonts" and "Display Empty Dir" belong to the archive view: BindArchiveCommands.)
+  if (auto* b = findChild<QAbstractButton*>(S(ctl::kQuickSearchBox)))
+    connect(b, &QAbstractButton::clicked, this, [this](bool on) {
+      ctx_.Settings->CheckBoxPreference(QStringLiteral("QuickSearch"), on);
+    });
   onAction(S(ctl::kProgramDirItem), [this] { ctx_.Settings->JobDirClick(true); });
   onAction(S(ctl::kBackupDirItem), [this] { ctx_.Settings->JobDirClick(false); });
   onAction(S(ctl::kPromptEraseItem), [this] { ctx_.Settings->ClearDiskMethodClick(false); });
@@ -1432,8 +1418,7 @@ void TMainform::BindCommands() {
   for (int tag = 0; tag < 4; ++tag)
     onAction(S(ctl::kDateTimeFormatItems[tag]),
              [this, tag] { ctx_.Settings->DateTimeFormatClick(tag); });
-  for (int tag = 0; tag < 6; ++tag)
-    onAction(S(ctl::kSortByItems[tag]), [this, tag] { ctx_.Settings->SortByClick(tag); });
+  // (The "Archive SortBy" items are the archive view's: BindArchiveCommands.)
 
   // Explorer tree popup, inclusion grid popup, size calculator.
   onAction(QStringLiteral("TreeClearSelected1"), [this] { tree_->Clearchecks(); });
@@ -1441,6 +1426,8 @@ void TMainform::BindCommands() {
   onAction(QStringLiteral("TidyGrid1"), [this] { ctx_.Grid->Tidy(); });
   onAction(QStringLiteral("ClearGrid1"), [this] { ctx_.Grid->Clear(); });
   onButton("SizeCalcBtn", [this] { ctx_.SizeCalc->SizeCalcClick(); });
+
+  BindArchiveCommands();
 }
 
 // --- Backup run and naming ---

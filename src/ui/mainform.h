@@ -18,6 +18,7 @@
 #include "app/mainwiring.h"
 #include "app/optionhosts.h"
 #include "app/startupseams.h"
+#include "restore/archiveviewhosts.h"
 
 class QAction;
 class QMenu;
@@ -46,7 +47,9 @@ class TMainform : public QMainWindow,
                   public IMainWindow,
                   public IWindowModeHost,
                   public ISchedulerControls,
-                  public IFileDialogHost {
+                  public IFileDialogHost,
+                  public restore::IArchiveWindow,
+                  public restore::ISearchResultsView {
   Q_OBJECT
  public:
   // args: the command-line arguments after the program name. The widgets are built here;
@@ -69,6 +72,8 @@ class TMainform : public QMainWindow,
   TRecentMenu* recentMenu() const { return recentMenu_; }
   // The file dialogs (Qt's by default; tests answer them from a script). Null restores Qt's.
   void SetFileDialogHost(IFileDialogHost* host);
+  // Opens files of "Open" with the desktop (by default through Qt). Null restores Qt's.
+  void SetDesktopLauncher(restore::IDesktopLauncher* launcher);
   // Closes without asking (a termination signal); a running operation is cancelled first.
   void CloseWithoutQuestion();
   // The session manager asks whether the session may end.
@@ -161,6 +166,31 @@ class TMainform : public QMainWindow,
   QString OpenFile(const FileDialogSpec& spec) override;
   QString SaveFile(const FileDialogSpec& spec) override;
 
+  // IMainWindow: the archive.
+  bool ArchiveLoaded() const override;
+  void OpenArchive(const QString& file) override;
+
+  // restore::IArchiveWindow (Setstate, SetArchiveName, SetZip64Highlighted and CtrlHeld above)
+  void Clearchecks() override;
+  void GaugeStart() override;
+  void GaugeStop() override;
+  void SetCommentText(const QString& comment) override;
+  void ResetSearchBox() override;
+  void ShowArchivePage() override;
+  void FlashArchiveTab() override;
+  void ShowZipspecs(const QString& name, int countLessOne, uint64_t totalSize) override;
+  bool ProcessMessages() override;
+  QString ExplorerSelectedFolder() const override;
+  QString TakePickedRecentFile() override;
+  QString RecentFileOpen(const FileDialogSpec& spec) override;
+  void RecordRecentFile(const QString& file) override;
+  void OpenJob(const QString& file) override;
+
+  // restore::ISearchResultsView: the archive search fills the view later; until then the view
+  // never shows results.
+  bool SearchResultsShown() const override { return false; }
+  bool ResultEntry(int, QString&, int&) const override { return false; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -176,6 +206,10 @@ class TMainform : public QMainWindow,
   QWidget* BuildZipTab();
   QWidget* BuildReportTab();
   QWidget* BuildArchiveTab();
+  // The archive view's controller (into the context) and then the view widget.
+  QWidget* BuildArchiveView(QWidget* page);
+  // The archive view's commands, the explorer list's double click and the archive preferences.
+  void BindArchiveCommands();
   QWidget* BuildButtonBar();
   void BuildStatusBars(QWidget* host, class QVBoxLayout* layout);
   void BindOwnCommands();
@@ -185,6 +219,15 @@ class TMainform : public QMainWindow,
   void BindBackupCommands();
   void About();
 
+  // Forwards "Open" to the current launcher (Qt's unless a test replaced it).
+  struct DesktopForwarder : restore::IDesktopLauncher {
+    restore::IDesktopLauncher* target = nullptr;
+    bool OpenFile(const QString& path, const QString& dir) override {
+      return target->OpenFile(path, dir);
+    }
+  };
+  std::unique_ptr<restore::IDesktopLauncher> qtDesktop_;
+  DesktopForwarder desktop_;
   MainContext ctx_;
   std::unique_ptr<TAppLifecycle> lifecycle_;
   TInstanceManager* instance_ = nullptr;
@@ -209,4 +252,5 @@ class TMainform : public QMainWindow,
   bool hintsShown_ = true;
   bool firstPaintQueued_ = false;
   bool closeWithoutQuestion_ = false;
+  int tabFlashes_ = 0;
 };

@@ -196,6 +196,21 @@ TEST(ReadArchive, DamagedDirectoryRaisesAndClosesTheArchive) {
   TArcUnZip x;
   OpenBytes(x, d.Build());
   EXPECT_THROW(x.ReadArchive(), EBadZipFile);
+  // ... also far apart, in a folder; names differing in case only, or in their folder, are two.
+  ZipBuilder far2;
+  far2.Add("dir/same", "1");
+  for (int i = 0; i < 300; ++i) far2.Add("f" + std::to_string(i), "");
+  far2.Add("dir/same", "2");
+  TArcUnZip w;
+  OpenBytes(w, far2.Build());
+  EXPECT_THROW(w.ReadArchive(), EBadZipFile);
+  ZipBuilder distinct;
+  for (const char* n : {"dir/Same", "dir/same", "dir/same/", "same", "dir2/same", "dirsame"})
+    distinct.Add(n, "");
+  TArcUnZip v;
+  OpenBytes(v, distinct.Build());
+  v.ReadArchive();
+  EXPECT_EQ(v.EntryCount(), 6);
 }
 
 TEST(ReadArchive, WrongExtraLengthOfPreviousRecordIsRetriedAsZero) {

@@ -7,8 +7,10 @@
 #include <QDate>
 #include <QDir>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QStringList>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -19,6 +21,9 @@
 #include "app/mainwiring.h"
 #include "app/settingsfiles.h"
 #include "app/startupseams.h"
+#include "archive/arcunzip.h"
+#include "archive/sfxconfig.h"
+#include "archive/zipstream.h"
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
@@ -293,4 +298,160 @@ TEST_F(ProgramRun, FailingUnattendedJobExitsNonZeroAndKeepsThePreviousArchive) {
   EXPECT_NE(r.status, 0) << r.out;
   EXPECT_NE(r.status, 124) << "the run did not end by itself";
   EXPECT_EQ(Sha256(job.archive), before);
+}
+
+namespace {
+
+// The archive's names with every version folder ("#XXXXXXXX#/") taken out, and the version
+// folders met.
+std::multiset<std::string> WithoutVersionFolders(const std::set<std::string>& names,
+                                                 std::set<std::string>& folders) {
+  std::multiset<std::string> out;
+  for (const std::string& n : names) {
+    const QString q = QString::fromStdString(n);
+    static const QRegularExpression re(QStringLiteral("#[0-9A-F]{8}#/"));
+    const auto m = re.match(q);
+    if (m.hasMatch()) folders.insert(m.captured().toStdString());
+    out.insert(QString(q).remove(re).toStdString());
+  }
+  return out;
+}
+
+// The archive attribute's stamp of a file ("" when it has none).
+std::string ArchivedStamp(const std::string& path) {
+  const auto r = testutil::Run("getfattr --only-values -n user.arcavo.archived " + Quote(path) +
+                               " 2>/dev/null");
+  return r.status == 0 ? r.out : std::string();
+}
+
+}  // namespace
+
+TEST_F(ProgramRun, VersionedJobKeepsThePreviousCopies) {
+  if (!HaveTools() || !testutil::Exists(ProgramPath())) GTEST_SKIP() << "tools or program missing";
+  job.WriteIni(2, 24);
+  const std::string report = job.data + "/report.txt";
+  for (const std::string content : {"first", "second", "third"}) {
+    testutil::WriteFile(report, content);
+    const auto r = RunProgram();
+    ASSERT_EQ(r.status, 0) << r.out;
+  }
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+  const std::set<std::string> names = Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out);
+  // Two versioned runs: the current entries, and the entries of each earlier run in a folder of
+  // its own next to them.
+  std::set<std::string> folders;
+  const std::multiset<std::string> plain = WithoutVersionFolders(names, folders);
+  ASSERT_EQ(folders.size(), 2u);
+  EXPECT_EQ(names.size(), 3 * job.ExpectedNames().size());
+  for (const std::string& n : job.ExpectedNames()) EXPECT_EQ(plain.count(n), 3u) << n;
+  const std::string d = job.data.substr(1) + "/";
+  auto text = [&](const std::string& entry) {
+    return testutil::Run("unzip -p " + Quote(job.archive) + " " + Quote(entry)).out;
+  };
+  EXPECT_EQ(text(d + *folders.begin() + "report.txt"), "first");
+  EXPECT_EQ(text(d + *folders.rbegin() + "report.txt"), "second");
+  EXPECT_EQ(text(d + "report.txt"), "third");
+  EXPECT_EQ(names.count(d + "pics/" + *folders.begin() + "photo.jpg"), 1u);
+}
+
+TEST_F(ProgramRun, SelfExtractingJobExtractsItself) {
+  if (!HaveTools() || !testutil::Exists(ProgramPath())) GTEST_SKIP() << "tools or program missing";
+  job.archive = job.folder + "/docs.EXE";
+  job.WriteIni(0, 24);
+  testutil::WriteFile(job.archive, "an older file of the name");
+  const auto r = RunProgram();
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+  // Nothing is left beside it.
+  EXPECT_EQ(QDir(QString::fromStdString(job.folder)).entryList(QDir::Files | QDir::Hidden),
+            QStringList({"docs.EXE"}));
+
+  // The block the stub reads: command line may be disabled, files chosen, overwrite changed.
+  TArcUnZip reader;
+  reader.SetZipName(job.archive);
+  reader.ReadArchive();
+  TFileStream s(job.archive, TFileStream::omRead);
+  TSFXConfig cfg;
+  ASSERT_TRUE(cfg.ReadConfigBefore(s, FirstEntryOffset(reader)));
+  EXPECT_TRUE(cfg.UserCanDisableCmdLine);
+  EXPECT_TRUE(cfg.UserCanChooseFiles);
+  EXPECT_TRUE(cfg.UserCanChangeOverwrite);
+  EXPECT_FALSE(cfg.AutoExtract);
+
+  const std::string target = dir.path() + "/out";
+  const auto x = testutil::Run("cd " + Quote(job.folder) + " && ./docs.EXE -d " + Quote(target) +
+                               " </dev/null");
+  EXPECT_EQ(x.status, 0) << x.out;
+  const auto diff = testutil::Run("diff -r -x '*.tmp' -x '*.TMP' " + Quote(target + job.data) +
+                                  " " + Quote(job.data));
+  EXPECT_EQ(diff.status, 0) << diff.out;
+}
+
+TEST_F(ProgramRun, ArchiveBitModesFromJobs) {
+  if (!HaveTools() || !testutil::HaveTool("getfattr") || !testutil::Exists(ProgramPath()))
+    GTEST_SKIP() << "tools or program missing";
+  const std::string d = job.data + "/";
+  const std::vector<std::string> stored = {d + "report.txt", d + "pics/photo.jpg",
+                                           d + "pics/Holiday.JPG", d + "notes/todo.md"};
+  const std::vector<std::string> excluded = {d + "scratch.tmp", d + "notes/old.TMP"};
+  auto stamps = [&] {
+    std::map<std::string, std::string> m;
+    for (const auto* list : {&stored, &excluded})
+      for (const std::string& f : *list) m[f] = ArchivedStamp(f);
+    return m;
+  };
+  auto files = [&] {
+    std::set<std::string> out;
+    for (const std::string& n : Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out))
+      if (n.back() != '/') out.insert(n);
+    return out;
+  };
+  auto runMode = [&](int mode) {
+    job.WriteIni(0, 24, mode);
+    const auto r = RunProgram();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+  };
+
+  // "Copy then Clear Bit": every stored file gets its stamp, the excluded ones none.
+  runMode(1);
+  auto s1 = stamps();
+  if (s1[stored[0]].empty()) GTEST_SKIP() << "no user xattrs on this file system";
+  for (const std::string& f : stored) EXPECT_FALSE(s1[f].empty()) << f;
+  for (const std::string& f : excluded) EXPECT_TRUE(s1[f].empty()) << f;
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+
+  // "Copy Bit Set": only the changed file, and no stamp changes.
+  testutil::WriteFile(d + "notes/todo.md", "- backup\n- again\n");
+  runMode(2);
+  EXPECT_EQ(files(), std::set<std::string>({(d + "notes/todo.md").substr(1)}));
+  EXPECT_EQ(stamps(), s1);
+
+  // "Copy Bit Set then Clear Bit": the changed file is stored and gets a new stamp.
+  runMode(3);
+  EXPECT_EQ(files(), std::set<std::string>({(d + "notes/todo.md").substr(1)}));
+  auto s3 = stamps();
+  EXPECT_NE(s3[d + "notes/todo.md"], s1[d + "notes/todo.md"]);
+  EXPECT_FALSE(s3[d + "notes/todo.md"].empty());
+  s1[d + "notes/todo.md"] = s3[d + "notes/todo.md"];
+  EXPECT_EQ(s3, s1);
+
+  // "Copy" after them: every file, no stamp changed, nothing deleted.
+  runMode(0);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+  EXPECT_EQ(stamps(), s3);
+  for (const auto* list : {&stored, &excluded})
+    for (const std::string& f : *list) EXPECT_TRUE(testutil::Exists(f)) << f;
+
+  // "Move Files Then Delete (caution!)": the archive holds every file, then they are deleted;
+  // the files it left out stay.
+  runMode(6);
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+  for (const std::string& f : stored) EXPECT_FALSE(testutil::Exists(f)) << f;
+  for (const std::string& f : excluded) EXPECT_TRUE(testutil::Exists(f)) << f;
+  const std::string extracted = dir.path() + "/moved";
+  EXPECT_EQ(testutil::Run("unzip -q " + Quote(job.archive) + " -d " + Quote(extracted)).status, 0);
+  EXPECT_EQ(testutil::ReadFile(extracted + d + "notes/todo.md"), "- backup\n- again\n");
+  EXPECT_EQ(testutil::ReadFile(extracted + d + "report.txt"), std::string(20000, 'r'));
 }

@@ -69,15 +69,57 @@ TEST_F(RunFixture, VersionedRunsNeverShareAFolder) {
             "#1F2E5ED4#/");
 }
 
-TEST_F(RunFixture, VersionedRunWithoutEntryRenamingFailsSafely) {
-  RunExpecting("");
-  const std::string before = Sha256(archive);
+TEST_F(RunFixture, VersionedRunsKeepThePreviousCopiesInVersionFolders) {
+  if (!testutil::HaveTool("unzip")) GTEST_SKIP() << "unzip missing";
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");
   lists.functionsList.SetChecked(opt::kFnVersioning, true);
-  boxes.Answer(IDOK);  // no question: versioning takes care of the existing archive
-  run->WriteZbtnClick();
-  EXPECT_FALSE(run->LastRunSucceeded());
-  EXPECT_TRUE(boxes.transcript().back().text.startsWith("Versioning needs"));
-  EXPECT_EQ(Sha256(archive), before);
+  WriteFile(src + "/a.txt", "second");
+  // No question: versioning takes care of the existing archive.
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");
+  WriteFile(src + "/a.txt", "third");
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");
+  EXPECT_EQ(boxes.transcript().size(), 3);
+
+  // Both runs fall on the same moment of the clock: the second takes the next value.
+  const auto e = Entries(archive);
+  EXPECT_EQ(e.size(), 18u);
+  for (const char* v : {"", "#1F2E5ED3#/", "#1F2E5ED4#/"}) {
+    EXPECT_EQ(e.count("src/" + std::string(v) + "a.txt"), 1u) << v;
+    EXPECT_EQ(e.count("src/sub/" + std::string(v) + "c.jpg"), 1u) << v;
+  }
+  const std::string root = dir.path().substr(1) + "/src/";
+  auto text = [&](const std::string& name) {
+    return testutil::Run("unzip -p " + testutil::Quote(archive) + " " +
+                         testutil::Quote(root + name))
+        .out;
+  };
+  EXPECT_EQ(text("#1F2E5ED3#/a.txt"), std::string(5000, 'a'));
+  EXPECT_EQ(text("#1F2E5ED4#/a.txt"), "second");
+  EXPECT_EQ(text("a.txt"), "third");
+  EXPECT_EQ(testutil::Run("unzip -tq " + testutil::Quote(archive)).status, 0);
+}
+
+TEST_F(RunFixture, VersionFoldersOfARunThatWroteNothingAreDropped) {
+  lists.directoryList.SetChecked(opt::kDirEmptyDirs, false);  // files only, no folder entries
+  RunExpecting("");
+  lists.functionsList.SetChecked(opt::kFnVersioning, true);
+  lists.modeList.SetChecked(opt::kModeBitSetClear, true);
+  lists.basicList.SetChecked(opt::kBasicChanged, true);
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");  // and clears the bits
+  const std::string versioned = Sha256(archive);
+  // A versioned run that finds nothing to store leaves the archive as it is...
+  RunExpecting("    Backup successful    \r0 file/DIRs were added");
+  EXPECT_EQ(Sha256(archive), versioned);
+  // ...and a later run without versioning does not write the folders it gave in memory.
+  lists.functionsList.SetChecked(opt::kFnVersioning, false);
+  lists.modeList.SetChecked(opt::kModeCopy, true);
+  lists.basicList.SetChecked(opt::kBasicAll, true);
+  boxes.Press("Add", "ZIPfile exists. What do you want to do?");
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");
+  const auto e = Entries(archive);
+  EXPECT_EQ(e.size(), 8u);
+  for (const auto& [name, method] : e)
+    EXPECT_EQ(name.find("#1F2E5ED4#"), std::string::npos) << name;
 }
 
 TEST(SaveDlgForm, Checks) {

@@ -22,7 +22,7 @@
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include "app/inclusiongrid.h"
 #include "app/mb.h"
@@ -377,9 +377,10 @@ TEST_F(MainformTest, ButtonsLabelsGridAndStatusBars) {
   EXPECT_EQ(Get<QWidget>("InclusionGrid")->toolTip(),
             "Inclusion specifications for Archive\r\n    Click cell to add/change");
 
-  auto* view = Get<QTreeWidget>("ArchiveView");
+  QAbstractItemModel* view = Get<QTreeView>("ArchiveView")->model();
   QStringList cols;
-  for (int i = 0; i < view->columnCount(); ++i) cols << view->headerItem()->text(i);
+  for (int i = 0; i < view->columnCount(); ++i)
+    cols << view->headerData(i, Qt::Horizontal).toString();
   EXPECT_EQ(cols, (QStringList{"FileName", "Pathname", "Size", "Type", "Date/Time", "Disk#", "#"}));
   EXPECT_EQ(Get<QWidget>("ExplorerTree")->toolTip(), "Single-Click directory to select");
   EXPECT_EQ(Get<QWidget>("ExplorerList")->toolTip(),

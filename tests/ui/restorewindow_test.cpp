@@ -106,19 +106,8 @@ TEST(RestoreWindow, MainWindowWiresExtractionOverItsEngine) {
   SetMbTerminating(false);
   ScriptedHost boxes;
   {
+    // The window wires extraction over its own archive view and engine when it is built.
     TMainform form;
-    RecordingControlHost controls;
-    QuietWindow window;
-    NoResults search;
-    NoLauncher launcher;
-    NoDialogs dialogs;
-    TPreferences prefs;
-    TArcZip zip;
-    restore::TArchiveViewController view(
-        zip, *form.context().Lists, prefs,
-        restore::TArchiveViewController::Hosts{window, controls, dialogs, search, launcher});
-    EXPECT_EQ(form.extractController(), nullptr);
-    form.WireExtract(view, search);
     ASSERT_NE(form.extractController(), nullptr);
     auto* extract = form.findChild<QPushButton*>(QStringLiteral("ExtractBut"));
     ASSERT_TRUE(extract);

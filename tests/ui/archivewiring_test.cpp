@@ -1,0 +1,388 @@
+// The archive view placed in the main window: opening through "&Restore", the command line and
+// the explorer list; the archive menu items, popup and boxes of the "Archive" tab.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <deque>
+
+#include "app/explorer.h"
+#include "app/filemenuhandler.h"
+#include "app/mb.h"
+#include "app/optionlist.h"
+#include "app/optionnames.h"
+#include "app/optionscontroller.h"
+#include "app/preferences.h"
+#include "archive/arczip.h"
+#include "platform/inifile.h"
+#include "platform/programdir.h"
+#include "qt_scriptedhost.h"
+#include "restore/archiveviewcontroller.h"
+#include "testutil.h"
+#include "ui/archiveview.h"
+#include "ui/explorerviews.h"
+#include "ui/mainform.h"
+
+namespace {
+
+using testutil::IsolatedXdg;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// Open dialogs answered from a queue.
+struct DialogScript : IFileDialogHost {
+  std::deque<QString> answers;
+  QStringList titles;
+  QString OpenFile(const FileDialogSpec& spec) override {
+    titles << spec.title;
+    if (answers.empty()) {
+      ADD_FAILURE() << "unexpected open dialog: " << spec.title.toStdString();
+      return {};
+    }
+    QString a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  QString SaveFile(const FileDialogSpec& spec) override {
+    ADD_FAILURE() << "unexpected save dialog: " << spec.title.toStdString();
+    return {};
+  }
+};
+
+struct DesktopRecorder : restore::IDesktopLauncher {
+  QStringList opened;
+  bool OpenFile(const QString& path, const QString&) override {
+    opened << path;
+    return true;
+  }
+};
+
+class ArchiveWiringTest : public ::testing::Test {
+ protected:
+  ArchiveWiringTest() : xdg_(tmp_.path()) {
+    ResetProgramDirForTest();
+    SetMbTerminating(false);
+    // Past the first run: no burner search, no help.
+    // Folder entries hidden, unlike the default, to tell them from files.
+    WriteFile(ProgramDir() + "default.ini", "[Options]\nClrDisk=0\nDisplayEmptyDIR=0\n");
+  }
+  ~ArchiveWiringTest() override {
+    SetMbTerminating(false);
+    ResetProgramDirForTest();
+  }
+
+  void SetUp() override {
+    if (!testutil::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
+  }
+
+  // data/{big.bin 3000, small.txt 10, Mid.dat 500, sub/inner.txt 100, empty/} packed by zip -r:
+  // four files and three folder entries.
+  std::string MakeArchive(const std::string& name = "arc.zip") {
+    const std::string data = tmp_ / "data";
+    testutil::Run("mkdir -p " + testutil::Quote(data + "/sub") + " " +
+                  testutil::Quote(data + "/empty"));
+    WriteFile(data + "/big.bin", std::string(3000, 'b'));
+    WriteFile(data + "/small.txt", "0123456789");
+    WriteFile(data + "/Mid.dat", std::string(500, 'm'));
+    WriteFile(data + "/sub/inner.txt", std::string(100, 'i'));
+    const std::string zip = tmp_ / name;
+    const auto r = testutil::Run("cd " + testutil::Quote(tmp_.path()) + " && zip -q -r " +
+                                 testutil::Quote(name) + " data");
+    EXPECT_EQ(r.status, 0) << r.out;
+    return zip;
+  }
+
+  // A copy of an archive whose first central record has lost its signature: reading it fails.
+  std::string Damaged(const std::string& zip, const std::string& name) {
+    std::string bytes = testutil::ReadFile(zip);
+    const size_t at = bytes.find(std::string("PK\x01\x02", 4));
+    EXPECT_NE(at, std::string::npos);
+    bytes[at] = 'X';
+    const std::string out = tmp_ / name;
+    WriteFile(out, bytes);
+    return out;
+  }
+
+  std::unique_ptr<TMainform> Window(const QStringList& args = {}) {
+    auto w = std::make_unique<TMainform>(args);
+    w->SetFileDialogHost(&dialogs_);
+    w->SetDesktopLauncher(&desktop_);
+    w->FormCreate();
+    if (!w->context().TerminateRequested) {
+      w->show();
+      QApplication::processEvents();
+    }
+    return w;
+  }
+
+  static TArchiveView* View(TMainform& w) {
+    auto* v = w.findChild<TArchiveView*>(QStringLiteral("ArchiveView"));
+    EXPECT_TRUE(v);
+    return v;
+  }
+  static restore::TArchiveViewModel& Model(TMainform& w) {
+    return w.context().ArchiveView->model();
+  }
+  // Column 0 of the list rows, top to bottom.
+  static QStringList Names(TMainform& w) {
+    QStringList out;
+    const restore::TArchiveViewModel& m = Model(w);
+    for (int r = 0; r < m.rowCount(); ++r) out << m.index(r, 0).data().toString();
+    return out;
+  }
+
+  TempDir tmp_;
+  IsolatedXdg xdg_;
+  ScriptedHost host_;
+  DialogScript dialogs_;
+  DesktopRecorder desktop_;
+};
+
+TEST_F(ArchiveWiringTest, RestoreOpensTheChosenArchiveInTheWindowsView) {
+  const std::string zip = MakeArchive();
+  auto w = Window();
+  // The window's own view over the controller's model, not a placeholder.
+  TArchiveView* view = View(*w);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->model(), &Model(*w));
+  EXPECT_FALSE(view->isSortingEnabled());
+  EXPECT_EQ(w->context().ArchiveView->model().headerData(0, Qt::Horizontal), "FileName");
+
+  dialogs_.answers.push_back(Q(zip));
+  w->findChild<QPushButton*>("ZipOpenBut")->click();
+  EXPECT_EQ(dialogs_.titles, QStringList{"Open Existing ZIP File"});
+  // Folder entries stay hidden; the standing order is by file name.
+  EXPECT_EQ(Names(*w), (QStringList{"big.bin", "inner.txt", "Mid.dat", "small.txt"}));
+  EXPECT_EQ(w->context().ZipName, Q(zip));
+  EXPECT_TRUE(w->ArchiveLoaded());
+  EXPECT_EQ(w->findChild<QLabel*>("StatusZipFile")->text(), "ZipFile: " + Q(zip));
+  EXPECT_EQ(w->findChild<QTabWidget*>("PageControl1")->currentIndex(), 2);
+  EXPECT_TRUE(w->ControlEnabled("DeleteZipBut"));
+  EXPECT_TRUE(view->isEnabled());
+  // Recorded once in the recent list by the handler's dialog.
+  EXPECT_EQ(w->context().History->List(), QStringList{Q(zip)});
+
+  // A file that is no archive: one box (the file is read once, though the recent-file handler
+  // also hears of it), the archive closed and the view empty.
+  dialogs_.answers.push_back(Q(Damaged(zip, "bad.zip")));
+  host_.Answer(IDOK, "ZIP read error");
+  w->findChild<QPushButton*>("ZipOpenBut")->click();
+  EXPECT_EQ(host_.Texts(), QStringList{"ZIP read error"});
+  EXPECT_EQ(Model(*w).rowCount(), 0);
+  EXPECT_FALSE(w->ArchiveLoaded());
+  EXPECT_FALSE(w->ControlEnabled("DeleteZipBut"));
+
+  // The menu item does the same; cancelling the dialog leaves the archive closed.
+  dialogs_.answers.push_back(Q(zip));
+  w->findChild<QAction*>("Restore1")->trigger();
+  EXPECT_EQ(Model(*w).rowCount(), 4);
+  dialogs_.answers.push_back(QString());
+  w->findChild<QAction*>("Restore1")->trigger();
+  EXPECT_EQ(dialogs_.titles.size(), 4);
+  EXPECT_EQ(Model(*w).rowCount(), 0);
+  EXPECT_FALSE(w->ArchiveLoaded());
+  EXPECT_EQ(host_.transcript().size(), 1);
+}
+
+TEST_F(ArchiveWiringTest, UpdatingAnExistingArchiveNeedsOneOpenInTheEngine) {
+  const std::string zip = MakeArchive();
+  auto w = Window();
+  TOptionList& basic = w->context().Lists->basicList;
+  host_.Answer(IDOK,
+               "Please Double-Click on a ZIPfile in Browser first\ror [Restore] button (OpenZIP) "
+               "to use this Method");
+  basic.Click(opt::kBasicUpdate);
+  EXPECT_TRUE(basic.Checked(opt::kBasicAll));
+
+  w->OpenArchive(Q(zip));
+  basic.Click(opt::kBasicUpdate);
+  EXPECT_TRUE(basic.Checked(opt::kBasicUpdate));
+  EXPECT_EQ(host_.transcript().size(), 1);
+}
+
+TEST_F(ArchiveWiringTest, AnArchiveNamedOnTheCommandLineOpensWhenTheWindowShows) {
+  const std::string zip = MakeArchive();
+  auto w = Window({Q(zip)});
+  ASSERT_FALSE(w->context().TerminateRequested);
+  EXPECT_EQ(Names(*w), (QStringList{"big.bin", "inner.txt", "Mid.dat", "small.txt"}));
+  EXPECT_EQ(w->context().ZipName, Q(zip));
+  EXPECT_EQ(w->context().History->List(), QStringList{Q(zip)});
+  EXPECT_TRUE(dialogs_.titles.isEmpty());
+  EXPECT_TRUE(host_.transcript().isEmpty());
+}
+
+TEST_F(ArchiveWiringTest, DoubleClicksInTheExplorerListOpenArchivesAndJobsAndIgnoreOtherFiles) {
+  const std::string zip = MakeArchive();
+  const std::string folder = tmp_ / "files";
+  testutil::Run("mkdir -p " + testutil::Quote(folder) + " && cp " + testutil::Quote(zip) + " " +
+                testutil::Quote(folder + "/backup.003"));
+  WriteFile(folder + "/notes.txt", "notes");
+  testutil::Run("mv " + testutil::Quote(Damaged(zip, "damaged.002")) + " " +
+                testutil::Quote(folder));
+  WriteFile(folder + "/broken.JOB", "not a job");
+  auto w = Window();
+  TExplorerList* list = w->explorerList();
+  w->findChild<QTabWidget*>("PageControl1")->setCurrentIndex(0);
+  w->context().Explorer->ListModel().SetFolder(folder);
+  QApplication::processEvents();
+  auto doubleClick = [&](const QString& name) {
+    QAbstractItemModel* m = list->model();
+    for (int r = 0; r < m->rowCount(); ++r) {
+      const QModelIndex i = m->index(r, 0);
+      if (i.data().toString() != name) continue;
+      list->scrollTo(i);
+      // As the window system delivers it: press, release, double click, release.
+      const QPoint at = list->visualRect(i).center();
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+      QMouseEvent dbl(QEvent::MouseButtonDblClick, at, list->viewport()->mapToGlobal(at),
+                      Qt::LeftButton, Qt::LeftButton, {});
+      QApplication::sendEvent(list->viewport(), &dbl);
+      QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
+      QApplication::processEvents();
+      return;
+    }
+    ADD_FAILURE() << "no row " << name.toStdString();
+  };
+
+  doubleClick("backup.003");
+  EXPECT_EQ(w->context().ZipName, Q(folder + "/backup.003"));
+  EXPECT_EQ(Model(*w).rowCount(), 4);
+  EXPECT_EQ(w->findChild<QTabWidget*>("PageControl1")->currentIndex(), 2);
+  EXPECT_EQ(w->context().History->List(), QStringList{Q(folder + "/backup.003")});
+
+  // Not an archive: nothing happens, the open archive stays.
+  w->findChild<QTabWidget*>("PageControl1")->setCurrentIndex(0);
+  QApplication::processEvents();
+  doubleClick("notes.txt");
+  EXPECT_EQ(w->context().ZipName, Q(folder + "/backup.003"));
+  EXPECT_EQ(Model(*w).rowCount(), 4);
+
+  // A damaged split part: read once (one box), though it is also recorded as a recent file.
+  host_.Answer(IDOK, "ZIP read error");
+  doubleClick("damaged.002");
+  EXPECT_EQ(host_.Texts(), QStringList{"ZIP read error"});
+  EXPECT_EQ(Model(*w).rowCount(), 0);
+
+  // A job goes to the job opening, which tells what is wrong with this one.
+  host_.Answer(IDOK);
+  doubleClick("broken.JOB");
+  ASSERT_EQ(host_.Texts().size(), 2);
+  EXPECT_TRUE(host_.Texts().at(1).startsWith(Q(folder + "/broken.JOB") + "\ris not a job file"))
+      << host_.Texts().at(1).toStdString();
+  EXPECT_EQ(Model(*w).rowCount(), 0);
+  EXPECT_TRUE(dialogs_.titles.isEmpty());
+}
+
+TEST_F(ArchiveWiringTest, TheSortMenuReordersTheViewAndSavesTheChoiceOnce) {
+  const std::string zip = MakeArchive();
+  auto w = Window();
+  w->OpenArchive(Q(zip));
+  ASSERT_EQ(Model(*w).rowCount(), 4);
+  QSignalSpy saved(w->context().Prefs.get(), &TPreferences::changed);
+
+  w->findChild<QAction*>(ctl::kSortByItems[3])->trigger();  // "Size Descending"
+  EXPECT_EQ(Names(*w), (QStringList{"big.bin", "Mid.dat", "inner.txt", "small.txt"}));
+  ASSERT_EQ(saved.size(), 1);
+  EXPECT_EQ(saved.at(0).at(0).toString(), "ArchiveSortBy");
+  EXPECT_EQ(IniFile(ProgramDir() + "default.ini").ReadString("Options", "ArchiveSortBy", "?"), "3");
+  for (int tag = 0; tag < 6; ++tag) EXPECT_EQ(w->ControlChecked(ctl::kSortByItems[tag]), tag == 3);
+
+  w->findChild<QAction*>(ctl::kSortByItems[4])->trigger();  // "DateTime": equal times keep order
+  w->findChild<QAction*>(ctl::kSortByItems[1])->trigger();  // "FileName Descending"
+  EXPECT_EQ(Names(*w), (QStringList{"small.txt", "Mid.dat", "inner.txt", "big.bin"}));
+  EXPECT_EQ(saved.size(), 3);
+  w.reset();
+
+  // A later start sorts the next archive by the saved order.
+  auto again = Window();
+  EXPECT_TRUE(again->ControlChecked(ctl::kSortByItems[1]));
+  again->OpenArchive(Q(zip));
+  EXPECT_EQ(Names(*again), (QStringList{"small.txt", "Mid.dat", "inner.txt", "big.bin"}));
+  EXPECT_TRUE(host_.transcript().isEmpty());
+}
+
+TEST_F(ArchiveWiringTest, DisplayEmptyDirIsSavedOnceAndShowsFolderEntriesWhenTheViewIsFilled) {
+  const std::string zip = MakeArchive();
+  auto w = Window();
+  w->OpenArchive(Q(zip));
+  QSignalSpy saved(w->context().Prefs.get(), &TPreferences::changed);
+  w->findChild<QAction*>(ctl::kDisplayEmptyDirItem)->trigger();
+  EXPECT_TRUE(w->ControlChecked(ctl::kDisplayEmptyDirItem));
+  ASSERT_EQ(saved.size(), 1);
+  EXPECT_EQ(saved.at(0).at(0).toString(), "DisplayEmptyDIR");
+  EXPECT_EQ(IniFile(ProgramDir() + "default.ini").ReadString("Options", "DisplayEmptyDIR", "?"),
+            "1");
+  // Taking effect with the next filling: the three folder entries join the four files.
+  EXPECT_EQ(Model(*w).rowCount(), 4);
+  w->OpenArchive(Q(zip));
+  EXPECT_EQ(Model(*w).rowCount(), 7);
+
+  w->findChild<QAction*>(ctl::kDisplayEmptyDirItem)->trigger();
+  EXPECT_FALSE(w->ControlChecked(ctl::kDisplayEmptyDirItem));
+  EXPECT_EQ(saved.size(), 2);
+  EXPECT_EQ(IniFile(ProgramDir() + "default.ini").ReadString("Options", "DisplayEmptyDIR", "?"),
+            "0");
+}
+
+TEST_F(ArchiveWiringTest, LargeFontsFollowTheBoxAndTheSavedPreference) {
+  auto w = Window();
+  TArchiveView* view = View(*w);
+  EXPECT_EQ(view->font().pointSize(), 8);
+  QSignalSpy saved(w->context().Prefs.get(), &TPreferences::changed);
+  w->findChild<QCheckBox*>(ctl::kLargeFontsBox)->click();
+  EXPECT_EQ(view->font().pointSize(), 10);
+  EXPECT_EQ(saved.size(), 1);
+  EXPECT_EQ(IniFile(ProgramDir() + "default.ini").ReadString("Options", "LargeFonts", "?"), "1");
+  w.reset();
+
+  auto again = Window();
+  EXPECT_TRUE(again->findChild<QCheckBox*>(ctl::kLargeFontsBox)->isChecked());
+  EXPECT_EQ(View(*again)->font().pointSize(), 10);
+}
+
+TEST_F(ArchiveWiringTest, TheViewsListAndThePopupWorkOnTheOpenArchive) {
+  const std::string zip = MakeArchive();
+  auto w = Window();
+  w->OpenArchive(Q(zip));
+  TArchiveView* view = View(*w);
+
+  // "Treeview" chosen by the user rebuilds the view as a tree under the archive's row.
+  ASSERT_TRUE(w->context().Lists->viewList.Click(opt::kViewTree));
+  EXPECT_EQ(Model(*w).kind(), restore::TArchiveViewModel::Tree);
+  ASSERT_EQ(Model(*w).rowCount(), 1);
+  EXPECT_EQ(Model(*w).index(0, 0).data().toString(), Q(zip));
+  ASSERT_TRUE(w->context().Lists->viewList.Click(opt::kViewListDir));
+  EXPECT_EQ(Model(*w).rowCount(), 4);
+  EXPECT_FALSE(view->isColumnHidden(restore::kColPathname));
+
+  // "Goto Last", then "Open" hands the extracted entry to the desktop.
+  w->findChild<QAction*>("GotoLast1")->trigger();
+  EXPECT_EQ(view->currentIndex().data().toString(), "small.txt");
+  w->findChild<QAction*>("Open1")->trigger();
+  ASSERT_EQ(desktop_.opened.size(), 1);
+  EXPECT_TRUE(desktop_.opened.at(0).endsWith("/small.txt"));
+  EXPECT_EQ(testutil::ReadFile(desktop_.opened.at(0).toStdString()), "0123456789");
+
+  // Ticks cleared by "Clear Selected" and by "Goto First".
+  Model(*w).SetTicked(Model(*w).index(1, 0), true);
+  w->findChild<QAction*>("ClearSelected1")->trigger();
+  EXPECT_EQ(Model(*w).TickedCount(), 0);
+  Model(*w).SetTicked(Model(*w).index(1, 0), true);
+  w->findChild<QAction*>("GotoFirst1")->trigger();
+  EXPECT_EQ(Model(*w).TickedCount(), 0);
+  EXPECT_EQ(view->currentIndex().data().toString(), "big.bin");
+  EXPECT_TRUE(host_.transcript().isEmpty());
+}
+
+}  // namespace
