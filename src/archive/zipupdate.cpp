@@ -228,33 +228,14 @@ std::string WithoutExtraField(const std::string& extra, uint16_t id) {
 // Sets the local header offset of a copied entry, moving what does not fit into a Zip64 field,
 // and keeps every other central extra field as it was.
 void SetCopiedOffset(TZipHeaderInfo& h, uint64_t offset) {
-  const uint64_t unc = h.UncompressedSize(), comp = h.CompressedSize();
-  h.HasUnComprSize64 = unc >= kSat32Value;
-  h.UnComprSize64 = unc;
-  h.UnComprSize = h.HasUnComprSize64 ? kSat32Value : static_cast<uint32_t>(unc);
-  h.HasComprSize64 = comp >= kSat32Value;
-  h.ComprSize64 = comp;
-  h.ComprSize = h.HasComprSize64 ? kSat32Value : static_cast<uint32_t>(comp);
-  h.HasRelOffLocalHdr64 = offset >= kSat32Value;
-  h.RelOffLocalHdr64 = offset;
-  h.RelOffLocalHdr = h.HasRelOffLocalHdr64 ? kSat32Value : static_cast<uint32_t>(offset);
-  h.HasDiskStart32 = false;
-  h.DiskStart = 0;
-  std::string z;
-  if (h.HasUnComprSize64) PutU64(z, unc);
-  if (h.HasComprSize64) PutU64(z, comp);
-  if (h.HasRelOffLocalHdr64) PutU64(z, offset);
-  std::string extra;
-  if (!z.empty()) {
-    PutU16(extra, kZip64ExtraId);
-    PutU16(extra, static_cast<uint16_t>(z.size()));
-    extra += z;
-    h.VersionNeeded = std::max<uint16_t>(h.VersionNeeded, 45);
-  }
-  std::string rest = WithoutExtraField(h.CentralExtra, kZip64ExtraId);
-  if (extra.size() + rest.size() <= 0xFFFF) extra += rest;
-  h.CentralExtra = extra;
-  h.ExtraFieldLength = static_cast<uint16_t>(extra.size());
+  // The Zip64 field is rebuilt for the new offset; the entry's other extra fields and its
+  // version stay as they were (raised to 45 when a Zip64 field is needed).
+  const std::string rest = WithoutExtraField(h.CentralExtra, kZip64ExtraId);
+  const uint16_t version = h.VersionNeeded;
+  SetEntrySizes(h, h.UncompressedSize(), h.CompressedSize(), offset);
+  h.VersionNeeded = h.CentralExtra.empty() ? version : std::max<uint16_t>(version, 45);
+  if (h.CentralExtra.size() + rest.size() <= 0xFFFF) h.CentralExtra += rest;
+  h.ExtraFieldLength = static_cast<uint16_t>(h.CentralExtra.size());
 }
 
 // Length of the data descriptor at pos (with or without its signature, 32- or 64-bit sizes),
