@@ -77,7 +77,7 @@ std::string MakeTempBeside(const std::string& target) {
   size_t slash = target.rfind('/');
   std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string tmpl = dir + "." + base + ".XXXXXX";
+  std::string tmpl = dir + "." + base + kTempBesideInfix + "XXXXXX";
   int fd = ::mkstemp(tmpl.data());
   if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
   ::fchmod(fd, 0666 & ~CurrentUmask());
@@ -133,7 +133,8 @@ int TArcZip::ZipFiles() {
   struct stat ast;
   bool archiveExists = ::stat(zipName.c_str(), &ast) == 0;
   // An existing single-volume archive is rewritten with its entries kept, replaced or added to.
-  if (archiveExists && ast.st_size > 0 && MultiZipInfo.MultiMode == TMultiMode::mmNone) {
+  if (archiveExists && ast.st_size > 0 && MultiZipInfo.MultiMode == TMultiMode::mmNone &&
+      !ReplaceArchive) {
     TRewriteTarget target;
     target.Source = zipName;
     target.Output = zipName;
@@ -179,6 +180,8 @@ int TArcZip::ZipFiles() {
     run.storeMethod.push_back(store);
   }
   std::string temp = MakeTempBeside(zipName);
+  // A replaced archive keeps its permissions.
+  if (archiveExists) ::chmod(temp.c_str(), ast.st_mode & 07777);
   try {
     run.stream = std::make_unique<TFileStream>(temp, TFileStream::omReadWrite);
     run.out = std::make_unique<TZipOutput>(*run.stream);
@@ -200,7 +203,9 @@ int TArcZip::ZipFiles() {
     run.out->Append(EndRecordsBytes(ec, run.entries.size(), static_cast<uint64_t>(cdEnd - cdStart),
                                     static_cast<uint64_t>(cdStart), ec.Comment));
     run.out->Flush();
-    if (FlushFilesOnClose) run.stream->Flush();
+    // The archive is on the medium before it takes the name, and the name before anything
+    // (a moved source) is deleted.
+    run.stream->Flush();
     run.out.reset();
     run.stream.reset();
     CheckCancel();
@@ -208,6 +213,8 @@ int TArcZip::ZipFiles() {
       ::unlink(temp.c_str());
     } else if (::rename(temp.c_str(), zipName.c_str()) != 0) {
       throw EArcZipException("Error: Could not copy from " + temp + " -> " + zipName);
+    } else {
+      SyncFolderOf(zipName);
     }
   } catch (...) {
     run.pack.reset();

@@ -22,6 +22,10 @@ class TPackPipeline;
 // MessageID of the box shown when a source yields fewer bytes than measured before storing it.
 inline constexpr int zmSourceShortRead = 101;
 
+// The temporary file the writer makes beside an archive while it writes it is named "." + the
+// archive's file name + this infix + six random characters; a killed run leaves it behind.
+inline constexpr const char* kTempBesideInfix = ".arcavo-";
+
 enum class TZipAction { zaUpdate, zaReplace, zaFreshen };
 enum class TUpdateAction { upReplace = 0, upKeep = 1 };
 
@@ -102,6 +106,10 @@ class TArcZip : public TArcUnZip {
   int PackThreads = -1;
   // Rewrites copy the bytes in front of the first entry (a self-extractor's stub) when set.
   bool KeepLeadingBytes = false;
+  // ZipFiles and MakeSelfExtractor replace an existing archive instead of adding to it: none of
+  // its entries are kept. The old archive stays whole under its name until the complete new one
+  // is renamed over it.
+  bool ReplaceArchive = false;
 
  protected:
   // Opens a source file for reading; returns the descriptor, or -1 with errno set.

@@ -13,6 +13,9 @@
 #include "archive/zipwriter.h"
 #include "platform/archiveattr.h"
 
+// Flushes the folder holding path, so that a rename into it is on the medium.
+void SyncFolderOf(const std::string& path);
+
 // A file stored by this run, for the work done once the archive is complete.
 struct TArcZip::TStoredFile {
   std::string Path;

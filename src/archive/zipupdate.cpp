@@ -30,6 +30,15 @@
 #include "archive/wildcard.h"
 #include "archive/zipexceptions.h"
 
+void SyncFolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
 namespace {
 
 constexpr size_t kCopyPiece = 65536;
@@ -96,7 +105,7 @@ std::string BesideTemplate(const std::string& target) {
   size_t slash = target.rfind('/');
   std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  return dir + "." + base + ".XXXXXX";
+  return dir + "." + base + kTempBesideInfix + "XXXXXX";
 }
 
 // The process's umask, read without changing it (umask(2) would race with other threads).
@@ -123,15 +132,6 @@ mode_t ModeForReplacement(const std::string& target, bool executable) {
   }
   if (executable) mode |= (mode & 0444) >> 2;
   return mode;
-}
-
-void SyncFolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 [[noreturn]] void ThrowCopyError(const std::string& from, const std::string& to, int err) {
@@ -729,6 +729,11 @@ int TArcZip::MakeSelfExtractor(const std::string& stub, const std::string& archi
   target.Head = TRewriteTarget::hdBytes;
   target.HeadBytes = std::move(head);
   target.Always = exists;
+  if (ReplaceArchive) {
+    // Nothing of the old file is kept; it is replaced once the new one is complete.
+    target.Source.clear();
+    target.Always = false;
+  }
   SetZipName(archive);
   int count = UpdateArchive(target);
   if (OnZipComplete) OnZipComplete(this, count);

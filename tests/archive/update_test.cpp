@@ -332,6 +332,52 @@ TEST(Update, CancelAtAnyPointLeavesTheArchiveAndNoTemporaryFile) {
   EXPECT_NE(ReadFile(zip), original);
 }
 
+TEST(Update, AReplacedArchiveStaysUnderItsNameUntilTheNewOneIsComplete) {
+  TempDir t;
+  std::string zip = MakeArchive(t);
+  ASSERT_EQ(::chmod(zip.c_str(), 0600), 0);
+  WriteFile(t / "src/f6.txt", std::string(300000, 'x'));
+  std::string original = ReadFile(zip);
+  // A cancel at every message check: the old archive is whole under its name, nothing is left.
+  bool finished = false;
+  for (int n = 1; n < 400 && !finished; ++n) {
+    TArcZip z;
+    ScriptedHost host;
+    z.Host = &host;
+    z.StorePaths = true;
+    z.ReplaceArchive = true;
+    z.SetZipName(zip);
+    host.onProcessMessages = [&] {
+      if (host.processed == n) z.CancelOperation();
+      // While the new archive is written, its temporary file carries the writer's mark.
+      for (const std::string& f : FolderNames(t.path()))
+        EXPECT_TRUE(f == "a.zip" || f == "src" || f.rfind(".a.zip.arcavo-", 0) == 0) << f;
+    };
+    InFolder(t.path(), [&] {
+      z.FilesList = {"src/f6.txt"};
+      try {
+        EXPECT_EQ(z.ZipFiles(), 1);
+        finished = true;
+      } catch (const EUserCanceled&) {
+      }
+    });
+    if (!finished) {
+      ASSERT_EQ(ReadFile(zip), original) << "cancelled at check " << n;
+    }
+    EXPECT_EQ(FolderNames(t.path()), (std::vector<std::string>{"a.zip", "src"})) << n;
+  }
+  ASSERT_TRUE(finished);
+  // Only the new file; the archive keeps its permissions.
+  TArcZip r;
+  r.SetZipName(zip);
+  r.ReadArchive();
+  ASSERT_EQ(r.EntryCount(), 1);
+  EXPECT_EQ(r.EntryFullName(0), "src/f6.txt");
+  struct stat st;
+  ASSERT_EQ(::stat(zip.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 TEST(Update, ACancelSeenWhileTheNewDirectoryIsReadBackIsNotAFailure) {
   TempDir t;
   MakeFiles(t.path());
