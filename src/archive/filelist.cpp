@@ -35,17 +35,23 @@ std::string LowerAscii(std::string s) {
   return s;
 }
 
-// The entries of a folder, sorted by name, without "." and "..".
-std::vector<std::string> ListFolder(const std::string& dir) {
-  std::vector<std::string> names;
+// The entries of a folder, sorted by name, without "." and ".."; false when it cannot be read.
+bool ListFolder(const std::string& dir, std::vector<std::string>& names) {
+  names.clear();
   std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.empty() ? "." : dir.c_str()), ::closedir);
-  if (!d) return names;
+  if (!d) return false;
   while (dirent* e = ::readdir(d.get())) {
     std::string n = e->d_name;
     if (n == "." || n == "..") continue;
     names.push_back(std::move(n));
   }
   std::sort(names.begin(), names.end());
+  return true;
+}
+
+std::vector<std::string> ListFolder(const std::string& dir) {
+  std::vector<std::string> names;
+  ListFolder(dir, names);
   return names;
 }
 
@@ -169,11 +175,23 @@ class TExpander {
   }
 
   void Walk(const std::string& dir, const std::string& mask, bool recurse) {
-    for (const auto& name : ListFolder(dir)) {
+    std::vector<std::string> names;
+    if (!ListFolder(dir, names)) {
+      // A folder that cannot be read is reported, not passed over as if it were empty.
+      Skip(srFileOpenError, dir.empty() || dir.back() == '/' ? dir : dir + "/");
+      return;
+    }
+    for (const auto& name : names) {
       if (o_.Between) o_.Between();
       std::string path = Join(dir, name);
       struct stat st;
-      if (::lstat(path.c_str(), &st) != 0) continue;
+      if (::lstat(path.c_str(), &st) != 0) {
+        // Listed a moment ago and gone now: a file that would have been taken is reported.
+        if (o_.NoSuchFile && MaskMatches(mask, name) &&
+            !(o_.ExcludeList && MatchesPatternList(*o_.ExcludeList, path)))
+          o_.NoSuchFile(path);
+        continue;
+      }
       if (S_ISDIR(st.st_mode)) {
         if (!recurse || (!o_.IncludeHidden && IsHiddenName(name))) continue;
         std::string folderName = path + "/";

@@ -140,6 +140,36 @@ TEST(ExpandFileList, MasksAndFolderLevelsWithWildcards) {
   EXPECT_EQ(rec.events, (std::vector<std::string>{"nosuch:" + t / "nothere/*.txt"}));
 }
 
+TEST(ExpandFileList, FoldersAndFilesGoneWhileListedAreReported) {
+  TempDir t;
+  MakeTree(t.path());
+  Recorder rec;
+  auto o = rec.Options();
+  o.Recurse = true;
+  o.AddDirEntriesOnRecurse = true;
+  // The folder "deep" goes after it was found and before it is read; "other/f.txt" goes after
+  // its folder was listed.
+  auto record = o.RecursingFile;
+  bool inOther = false;
+  o.RecursingFile = [&](const std::string& n) {
+    record(n);
+    if (n == t / "sub/deep/") testutil::Run("rm -r " + testutil::Quote(n));
+    inOther = n == t / "other/";
+  };
+  o.Between = [&] {
+    if (inOther) ::unlink((t / "other/f.txt").c_str());
+  };
+  std::vector<TFileItem> out;
+  ExpandFileList({t / "*.txt"}, o, out);
+  auto has = [&](const std::string& e) {
+    return std::count(rec.events.begin(), rec.events.end(), e) == 1;
+  };
+  EXPECT_TRUE(has("skip2:" + t / "sub/deep/"));
+  EXPECT_TRUE(has("nosuch:" + t / "other/f.txt"));
+  EXPECT_EQ(Paths(out, t.path()),
+            (std::vector<std::string>{"a.txt", "other/", "sub/", "sub/c.txt", "sub/deep/"}));
+}
+
 TEST(ExpandFileList, SkipReasonsAndTheArchiveItself) {
   TempDir t;
   MakeTree(t.path());
