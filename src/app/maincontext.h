@@ -28,8 +28,9 @@ class TArchiveViewController;
 // Exit statuses of the process.
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitRunFailed = 1,    // an unattended run (or the start-up itself) failed
-  kExitBadArgument = 2,  // a missing file or an argument that is not accepted
+  kExitRunFailed = 1,     // an unattended run (or the start-up itself) failed
+  kExitBadArgument = 2,   // a missing file or an argument that is not accepted
+  kExitFilesLeftOut = 3,  // an unattended run wrote its archive but left selected files out
 };
 
 struct MainContext {

@@ -1,5 +1,7 @@
 #include "backup/backupcore.h"
 
+#include <cstdio>
+
 #include "app/explorer.h"
 #include "app/maincontext.h"
 #include "app/optionscontroller.h"
@@ -27,6 +29,14 @@ struct TBackupCore::Program : IBackupProgram {
   void RunStateChanged(bool runInProgress, bool sizeCalcMode) override {
     ctx.RunInProgress = runInProgress;
     ctx.SizeCalcMode = sizeCalcMode;
+  }
+  void UnattendedMessage(const QString& text) override {
+    QString line = text;
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
+    line.replace(QLatin1Char('\r'), QStringLiteral(" / "));
+    line.replace(QLatin1Char('\n'), QStringLiteral(" / "));
+    std::fprintf(stderr, "arcavo: %s\n", line.simplified().toLocal8Bit().constData());
+    std::fflush(stderr);
   }
 };
 
@@ -60,10 +70,10 @@ struct TBackupCore::ReportState : IReportSeams {
   bool RunInProgress() const override { return run.RunInProgress(); }
   bool CdStaging() const override { return run.CdStaging(); }
   int PresetKind() const override { return run.PresetKind(); }
-  // An empty password is taken as a cancelled dialog.
+  // Cancel is a cancel, whatever was typed; OK with empty edits gives no password either.
   std::optional<QString> PasswordDialog() override {
-    const QString password = dialogs.ShowPasswordDialog();
-    if (password.isEmpty()) return std::nullopt;
+    const std::optional<QString> password = dialogs.ShowPasswordDialog();
+    if (!password || password->isEmpty()) return std::nullopt;
     return password;
   }
   bool AutoRun() const override { return !ctx.AutoRunFile.isEmpty(); }
@@ -117,6 +127,7 @@ TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
     r->ArcZip1BadPassword(&ArcZip1, index, password);
   };
   run->onRunStart = [r] { r->BeginRun(); };
+  run->leftOutCount = [r] { return r->LeftOutCount; };
   run->onEngineStart = [r] { r->StartClock(); };
   run->onReportFile = [this, r](const QString& requested) {
     r->WriteReportFile(requested, ctx_.AutoRunFile);

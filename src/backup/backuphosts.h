@@ -91,15 +91,19 @@ class IBackupProgram {
   virtual void ArchiveNameChanged(const QString&) {}
   // A run started or ended (RunInProgress) or counting-only mode changed.
   virtual void RunStateChanged(bool /*runInProgress*/, bool /*sizeCalcMode*/) {}
+  // What an automatic run has to say beyond its report (why it failed, how many files it left
+  // out): nobody reads its boxes, so the program writes it to standard error.
+  virtual void UnattendedMessage(const QString&) {}
 };
 
 // The dialogs of the run and of the naming.
 class IBackupDialogs {
  public:
   virtual ~IBackupDialogs() = default;
-  // The password dialog ("Password Dialog"), modal; returns the text of its first edit, whatever
-  // way it was closed. It closes only when both edits agree (see TPasswordCheck).
-  virtual QString ShowPasswordDialog() = 0;
+  // The password dialog ("Password Dialog"), modal: the text of its first edit when closed by
+  // OK, nullopt when cancelled, closed otherwise or never shown (nobody there to answer). It
+  // closes only when both edits agree (see TPasswordCheck).
+  virtual std::optional<QString> ShowPasswordDialog() = 0;
   // A folder browser with that title; "" when cancelled.
   virtual QString BrowseFolder(const QString& title) = 0;
 };

@@ -1,6 +1,10 @@
 #include "backup/backuprun.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -74,11 +78,89 @@ int32_t FileSizeKb(const QString& path) {
   return kb >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(kb);
 }
 
-QString RunResultText(const QString& errorText, int count) {
+QString RunResultText(const QString& errorText, int count, int leftOut) {
   const QString suffix = count == 1 ? QStringLiteral(" was") : QStringLiteral("s were");
-  const QString head = errorText.isEmpty() ? S(runmsg::kSuccess) : errorText + QStringLiteral("\r");
-  return head + QString::number(count) + QStringLiteral(" file/DIR") + suffix +
-         QStringLiteral(" added");
+  const QString head = !errorText.isEmpty() ? errorText + QStringLiteral("\r")
+                       : leftOut > 0        ? S(runmsg::kIncomplete)
+                                            : S(runmsg::kSuccess);
+  QString text = head + QString::number(count) + QStringLiteral(" file/DIR") + suffix +
+                 QStringLiteral(" added");
+  if (leftOut > 0)
+    text += QStringLiteral("\r") + QString::number(leftOut) + QStringLiteral(" file/DIR") +
+            (leftOut == 1 ? QStringLiteral(" was") : QStringLiteral("s were")) +
+            S(runmsg::kLeftOut);
+  return text;
+}
+
+QStringList CleanLeftovers(const QString& archive) {
+  QStringList lines;
+  if (archive.isEmpty()) return lines;
+  const QFileInfo info(archive);
+  const std::string folder = PathBytes(info.absolutePath());
+  const std::string base = PathBytes(info.fileName());
+  const std::string tempPrefix = "." + base + kTempBesideInfix;
+  const std::string asidePrefix = "." + base + ".previous";
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return lines;
+  DIR* dir = ::fdopendir(::dup(dirFd));
+  if (!dir) {
+    ::close(dirFd);
+    return lines;
+  }
+  auto allOf = [](const std::string& s, size_t from, auto pred) {
+    for (size_t i = from; i < s.size(); ++i)
+      if (!pred(static_cast<unsigned char>(s[i]))) return false;
+    return true;
+  };
+  struct Found {
+    std::string name;
+    struct timespec mtime;
+  };
+  std::vector<std::string> temps;
+  std::vector<Found> asides;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    const bool temp = name.size() == tempPrefix.size() + 6 && name.rfind(tempPrefix, 0) == 0 &&
+                      allOf(name, tempPrefix.size(), [](int c) { return std::isalnum(c) != 0; });
+    const bool aside = !temp && name.rfind(asidePrefix, 0) == 0 &&
+                       allOf(name, asidePrefix.size(), [](int c) { return std::isdigit(c) != 0; });
+    if (!temp && !aside) continue;
+    // Only a regular file of this user is ours to remove.
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid())
+      continue;
+    if (temp)
+      temps.push_back(name);
+    else
+      asides.push_back({name, st.st_mtim});
+  }
+  ::closedir(dir);
+  const QString where = info.absolutePath() + QLatin1Char('/');
+  // An archive that is missing while a copy of it lies aside was being replaced when the run was
+  // stopped: the newest copy is the previous archive.
+  struct stat ast;
+  if (!asides.empty() && ::fstatat(dirFd, base.c_str(), &ast, AT_SYMLINK_NOFOLLOW) != 0 &&
+      errno == ENOENT) {
+    auto newest =
+        std::max_element(asides.begin(), asides.end(), [](const Found& a, const Found& b) {
+          return a.mtime.tv_sec != b.mtime.tv_sec ? a.mtime.tv_sec < b.mtime.tv_sec
+                                                  : a.mtime.tv_nsec < b.mtime.tv_nsec;
+        });
+    if (::renameat(dirFd, newest->name.c_str(), dirFd, base.c_str()) == 0) {
+      ::fsync(dirFd);
+      lines << S(runmsg::kAsidePutBack) + where + PathText(newest->name);
+      asides.erase(newest);
+    }
+  }
+  for (const std::string& name : temps)
+    if (::unlinkat(dirFd, name.c_str(), 0) == 0)
+      lines << S(runmsg::kLeftoverRemoved) + where + PathText(name);
+  for (const Found& f : asides)
+    if (::unlinkat(dirFd, f.name.c_str(), 0) == 0)
+      lines << S(runmsg::kLeftoverRemoved) + where + PathText(f.name);
+  ::close(dirFd);
+  return lines;
 }
 
 int64_t MaxSizeBytes(const QString& text) {
@@ -276,53 +358,28 @@ void TBackupRun::AddButClick() {
   program_.Setstate(3);
 }
 
-// ---- The previous archive ------------------------------------------------------------------
-
-bool TBackupRun::MoveAside(const QString& name) {
-  RestoreAside(false);
-  const QString folder = FolderOf(name);
-  const QString base = folder +
-                       (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) +
-                       QLatin1Char('.') + FileNameOf(name) + QStringLiteral(".previous");
-  QString aside = base;
-  for (int n = 1; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-    aside = base + QString::number(n);
-  if (::rename(QFile::encodeName(name).constData(), QFile::encodeName(aside).constData()) != 0)
-    return false;
-  asideFrom_ = name;
-  asideTo_ = aside;
-  return true;
-}
-
-void TBackupRun::RestoreAside(bool keepNew) {
-  if (asideTo_.isEmpty()) return;
-  const QByteArray to = QFile::encodeName(asideTo_);
-  if (keepNew)
-    ::unlink(to.constData());
-  else
-    ::rename(to.constData(), QFile::encodeName(asideFrom_).constData());
-  asideFrom_.clear();
-  asideTo_.clear();
-}
+// ---- The existing archive ------------------------------------------------------------------
 
 bool TBackupRun::FileExisted(const QString& name) {
   const bool wasAdd = addMode_;
   addMode_ = false;
   const bool exists = QFileInfo::exists(name);
+  // "Move Files Then Delete" never replaces an archive: the files it deleted after earlier runs
+  // may exist nowhere else. It adds to it, as the update modes do.
   if (!exists || wasAdd || l_.modeList.Checked(opt::kModeUpdate) ||
-      l_.modeList.Checked(opt::kModeRefresh))
+      l_.modeList.Checked(opt::kModeRefresh) || l_.modeList.Checked(opt::kModeMove))
     return false;
   if (l_.functionsList.Checked(opt::kFnVersioning)) return false;
   if (sizeCalcMode_) return true;
+  // A replaced archive stays whole under its name until the new one is renamed over it.
   if (l_.functionsList.Checked(opt::kFnUnattended)) {
-    // The old archive is kept aside until the new one is complete.
-    MoveAside(name);
+    replaceExisting_ = true;
     return false;
   }
   const int answer = MbChoice(S(runmsg::kExists), kArcavo, 2, QStringLiteral("Replace|Add|Cancel"));
   if (answer == 11) {
     zip_.CloseArchive();
-    MoveAside(name);
+    replaceExisting_ = true;
     SetArchiveName(name, true);
     return false;
   }
@@ -342,6 +399,11 @@ bool TBackupRun::FileExisted(const QString& name) {
   exeMode_ = false;
   display_.ClearStatusBar();
   return true;
+}
+
+int TBackupRun::LastExitStatus() const {
+  if (!succeeded_) return kExitRunFailed;
+  return leftOut_ > 0 ? kExitFilesLeftOut : kExitOk;
 }
 
 // ---- Temporary folder menu -----------------------------------------------------------------
@@ -415,7 +477,6 @@ void TBackupRun::StartControls() {
   openFilePrompt_ = true;
   controls_.SetControlEnabled(S(bctl::kSizeCalcButton), false);
   display_.SetBusyCursor(true);
-  commentText_ = QString::fromStdString(zip_.ArchiveComment());
   if (onRunStart) onRunStart();
 }
 
@@ -440,6 +501,7 @@ void TBackupRun::WriteZbtnClick() {
     return;
   }
   QString requested;
+  QStringList leftovers;
   if (counting) {
     // 3. A counting-only run goes straight to the engine settings.
     if (targetDriveKind_ == 1) SetArchiveName(PathText(ProgramDir()) + FileNameOf(ZipName()), true);
@@ -453,6 +515,7 @@ void TBackupRun::WriteZbtnClick() {
     LastBurnError.clear();
     cdStaging_ = false;
     discFound_ = false;
+    replaceExisting_ = false;
     requested = ZipName();
     targetDriveKind_ = seams_.GetDriveTypeEx(requested);
 
@@ -488,8 +551,13 @@ void TBackupRun::WriteZbtnClick() {
       l_.directoryList.SetChecked(opt::kDirDirectoryFirstDisk, false);
     }
 
+    // What an interrupted run left beside the archive goes first: a previous archive it had put
+    // aside comes back under its name before the question whether that name exists.
+    leftovers = CleanLeftovers(ZipName());
+
     // 13. An existing archive; a staging stopped here is undone.
     if (l_.basicList.Checked(opt::kBasicAll) && FileExisted(ZipName())) {
+      for (const QString& line : leftovers) display_.ReportAdd(line);
       if (cdStaging_) {
         EndStaging();
         SetArchiveName(requested, true);
@@ -529,15 +597,22 @@ void TBackupRun::WriteZbtnClick() {
   // Follows "Include Directory 1st Disk" on every run.
   zip_.MultiZipInfo.SaveZipInfoOnFirstDisk = false;
   zip_.MultiZipInfo.MultiMode = TMultiMode::mmNone;
+  zip_.ReplaceArchive = false;
   zip_.OnFileNameForSplitPart = [this](TArcUnZip::TSender, std::string& fname, int part,
                                        TSplitPartType type) {
     if (onFileNameForSplitPart) onFileNameForSplitPart(fname, part, static_cast<int>(type));
   };
   zip_.TempPath = PathBytes(TempPath());
 
-  // 18. Encryption.
+  // 18. Encryption. A run that asked for it and got no password (Cancel, empty edits, nobody
+  // there to answer) writes nothing rather than a plain archive.
+  QString stopText;
   if (l_.directoryList.Checked(opt::kDirEncrypt) && !counting) {
-    zip_.Password = dialogs_.ShowPasswordDialog().toUtf8().toStdString();
+    const std::optional<QString> password = dialogs_.ShowPasswordDialog();
+    if (!password || password->isEmpty())
+      stopText = S(runmsg::kNoPassword);
+    else
+      zip_.Password = password->toUtf8().toStdString();
     zip_.OnBadPassword = [this](TArcUnZip::TSender, int index, std::string& password) {
       if (onBadPassword) onBadPassword(index, password);
     };
@@ -562,7 +637,10 @@ void TBackupRun::WriteZbtnClick() {
       zip_.ZipAction = TZipAction::zaFreshen;
       break;
     case opt::kModeMove:
+      // An existing archive is added to: newer and new files go in, the others stay where they
+      // are (a same-named file is never replaced by an older one and then deleted).
       zip_.Dispose = true;
+      zip_.ZipAction = TZipAction::zaUpdate;
       break;
     default:
       break;
@@ -617,7 +695,6 @@ void TBackupRun::WriteZbtnClick() {
         // before the click.
         zip_.PauseOperation();
         zip_.ResumeOperation();
-        RestoreAside(false);
         display_.SetBusyCursor(false);
         controls_.SetControlEnabled(S(bctl::kWriteButton), true);
         if (cdStaging_) EndStaging();
@@ -647,66 +724,79 @@ void TBackupRun::WriteZbtnClick() {
   for (const std::string& s : lists.sources) display_.ReportAdd(PathText(s));
   if (QCoreApplication::instance()) QCoreApplication::processEvents();
   display_.ReportSuspend(false);
+  // When not one selected file or folder exists, the run says so instead of "successful".
+  nothingExists_ = !lists.sources.empty();
+  for (const std::string& source : lists.sources) {
+    struct stat st;
+    if (::lstat(source.c_str(), &st) == 0) {
+      nothingExists_ = false;
+      break;
+    }
+  }
 
   // 24.-28. Versioning and writing; an engine failure becomes the head of the closing text.
   errorText_.clear();
   count_ = 0;
+  leftOut_ = 0;
   succeeded_ = false;
   const QString name = ZipName();
   const bool exe = FileExtension(name).toUpper() == QLatin1String(".EXE");
   bool versioned = false;
-  try {
-    // The entries get their version folder in memory; the write below stores the change with
-    // the new files in one atomic rewrite of the archive.
-    if (l_.functionsList.Checked(opt::kFnVersioning) && QFileInfo::exists(name) && !counting) {
-      versioned = true;
-      MakeVerDIR(zip_, CurrentClock().Now(), [this](int index, const std::string& path) {
-        if (setEntryPath)
-          setEntryPath(index, path);
-        else
-          zip_.SetEntryPath(index, path);
-      });
-    }
-    zip_.FilesList = lists.files;
-    zip_.ExcludeList = lists.exclude;
-    zip_.NoCompressList = lists.noCompress;
-    // The previous archive, kept aside, is not part of the new one.
-    if (!asideTo_.isEmpty()) zip_.ExcludeList.push_back(PathBytes(asideTo_));
-    if (!counting) {
-      display_.ReportClear();
-      display_.ReportAdd(QStringLiteral("Beginning Add to ") + name);
-    }
-    runStartTick_ = CurrentClock().TickMs();
-    if (onEngineStart) onEngineStart();
-    display_.SetBusyCursor(false);
-    if (exe && !counting) {
-      const std::string stub = sfxStub.empty() ? ResourcePath("ArcSFX32.bin") : sfxStub;
-      if (stub.empty()) throw EArcZipException("Self-extractor stub ArcSFX32.bin not found");
-      // An existing file to be replaced was moved aside by FileExisted ("Replace", unattended).
-      // One the run keeps (Add, update, refresh, changed files, versioning) is rewritten with its
-      // entries, as a ".zip" is: replacing it would lose every entry the run does not store.
-      SkippedList.clear();
-      display_.GaugePercent();
-      count_ = makeSelfExtractor ? makeSelfExtractor(stub, PathBytes(name))
-                                 : WriteSelfExtractor(stub, PathBytes(name));
-    } else {
-      if (QFileInfo::exists(name) && !counting) {
+  if (!counting) {
+    display_.ReportClear();
+    display_.ReportAdd(QStringLiteral("Beginning Add to ") + name);
+    for (const QString& line : leftovers) display_.ReportAdd(line);
+  }
+  if (!stopText.isEmpty()) errorText_ = stopText + QStringLiteral(" ");
+  if (stopText.isEmpty()) {
+    try {
+      // The entries get their version folder in memory; the write below stores the change with
+      // the new files in one atomic rewrite of the archive.
+      if (l_.functionsList.Checked(opt::kFnVersioning) && QFileInfo::exists(name) && !counting) {
+        versioned = true;
+        MakeVerDIR(zip_, CurrentClock().Now(), [this](int index, const std::string& path) {
+          if (setEntryPath)
+            setEntryPath(index, path);
+          else
+            zip_.SetEntryPath(index, path);
+        });
+      }
+      zip_.FilesList = lists.files;
+      zip_.ExcludeList = lists.exclude;
+      zip_.NoCompressList = lists.noCompress;
+      zip_.ReplaceArchive = replaceExisting_;
+      runStartTick_ = CurrentClock().TickMs();
+      if (onEngineStart) onEngineStart();
+      display_.SetBusyCursor(false);
+      if (exe && !counting) {
+        const std::string stub = sfxStub.empty() ? ResourcePath("ArcSFX32.bin") : sfxStub;
+        if (stub.empty()) throw EArcZipException("Self-extractor stub ArcSFX32.bin not found");
+        // An existing file is replaced only when FileExisted said so ("Replace", unattended); one
+        // the run keeps (Add, update, refresh, Move, versioning) is rewritten with its entries, as
+        // a ".zip" is: replacing it would lose every entry the run does not store.
         SkippedList.clear();
         display_.GaugePercent();
+        count_ = makeSelfExtractor ? makeSelfExtractor(stub, PathBytes(name))
+                                   : WriteSelfExtractor(stub, PathBytes(name));
+      } else {
+        if (QFileInfo::exists(name) && !counting) {
+          SkippedList.clear();
+          display_.GaugePercent();
+        }
+        count_ = zip_.ZipFiles();
       }
-      count_ = zip_.ZipFiles();
+    } catch (const EArcZipException& e) {
+      errorText_ = QString::fromStdString(e.what()) + QStringLiteral(" ");
+    } catch (const std::system_error& e) {
+      // A platform failure (a folder that cannot be written, a full disk) fails the run like an
+      // engine error instead of ending the program.
+      errorText_ = QString::fromLocal8Bit(e.what()) + QStringLiteral(" ");
     }
-  } catch (const EArcZipException& e) {
-    errorText_ = QString::fromStdString(e.what()) + QStringLiteral(" ");
-  } catch (const std::system_error& e) {
-    // A platform failure (a folder that cannot be written, a full disk) fails the run like an
-    // engine error instead of ending the program.
-    errorText_ = QString::fromLocal8Bit(e.what()) + QStringLiteral(" ");
   }
+  zip_.ReplaceArchive = false;
   if (!counting) {
-    succeeded_ = errorText_.isEmpty() && QFileInfo::exists(name);
-    // The previous archive goes only once the new one is complete.
-    RestoreAside(succeeded_);
+    leftOut_ = stopText.isEmpty() && leftOutCount ? leftOutCount() : 0;
+    succeeded_ = errorText_.isEmpty() && !nothingExists_ && QFileInfo::exists(name);
     // Version folders given in memory belong to this run: when it wrote nothing (it failed, was
     // cancelled or had nothing to store), they are dropped, so that no later run writes them.
     if (versioned && (!succeeded_ || count_ == 0)) ForgetArchiveInMemory();
@@ -715,7 +805,12 @@ void TBackupRun::WriteZbtnClick() {
   // 29., 30. The closing text.
   zip_.FilesList.clear();
   display_.DiscAnimation(false);
-  resultText_ = RunResultText(errorText_, count_);
+  if (!stopText.isEmpty())
+    resultText_ = stopText;
+  else if (nothingExists_ && errorText_.isEmpty() && !counting)
+    resultText_ = S(runmsg::kNothingExists);
+  else
+    resultText_ = RunResultText(errorText_, count_, leftOut_);
 
   // 31. The requested name again (a counting-only run leaves it to the size calculator).
   if (counting) {
@@ -736,7 +831,13 @@ void TBackupRun::WriteZbtnClick() {
 
   bool finished = true;
   if (!counting) {
-    // 33. After a backup.
+    // 33. After a backup. Why it failed goes into the report (and so into the report file).
+    if (!stopText.isEmpty())
+      display_.ReportAdd(stopText);
+    else if (!errorText_.isEmpty())
+      display_.ReportAdd(errorText_.trimmed());
+    else if (nothingExists_)
+      display_.ReportAdd(S(runmsg::kNothingExists));
     if (display_.ReportLineCount() == 0) display_.ReportAdd(QStringLiteral("No files missed"));
     if (l_.modeList.Checked(opt::kModeMove)) {
       THandlersDetached detached{&l_.modeList};
@@ -789,6 +890,9 @@ void TBackupRun::WriteZbtnClick() {
     }
     // 37. The command line's end action, for the automatic run it started.
     const QString action = program_.ActionArg();
+    // Nobody reads the closing box of an automatic run: a failure or files left out are told on
+    // standard error as well.
+    if (automatic && LastExitStatus() != kExitOk) program_.UnattendedMessage(resultText_);
     if (finished && automatic && !action.isEmpty()) {
       if (action == QLatin1String("hibernate")) {
         if (!seams_.Hibernate()) seams_.Shutdown();
@@ -799,7 +903,7 @@ void TBackupRun::WriteZbtnClick() {
       } else if (action == QLatin1String("shutdown")) {
         seams_.Shutdown();
       } else if (action == QLatin1String("close")) {
-        program_.RequestTerminate(succeeded_ ? 0 : kExitRunFailed);
+        program_.RequestTerminate(LastExitStatus());
         // Nobody is there to answer the closing message.
         SetMbTerminating(true);
       }

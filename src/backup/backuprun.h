@@ -38,6 +38,17 @@ inline constexpr const char* kExists = "ZIPfile exists. What do you want to do?"
 inline constexpr const char* kOpenZipFirst = "Error - open a zip file first";
 inline constexpr const char* kSuccess = "    Backup successful    \r";
 inline constexpr const char* kFinishingEject = "Please wait - Finishing before eject";
+// A run that asked for encryption and got no password stops before anything is written.
+inline constexpr const char* kNoPassword = "No password: nothing written";
+// Every selected file and folder is missing.
+inline constexpr const char* kNothingExists =
+    "None of the selected files or folders exist: nothing written";
+// The head of the closing text when files were left out, and its last line (%1 the number).
+inline constexpr const char* kIncomplete = "    Backup incomplete    \r";
+inline constexpr const char* kLeftOut = " left out (see the report)";
+// Report lines of the leftovers of an interrupted run on the same archive.
+inline constexpr const char* kLeftoverRemoved = "Removed the leftover of an interrupted run: ";
+inline constexpr const char* kAsidePutBack = "Put back the archive an interrupted run left aside: ";
 }  // namespace runmsg
 
 // Free bytes of the file system holding path, in thousands (rounded); 0 for an empty path or
@@ -48,7 +59,15 @@ uint32_t DiskSpaceKb(const QString& path);
 int32_t FileSizeKb(const QString& path);
 // The closing text of a run: with an error, the error text (ending in a blank) + "\r" + count
 // + " file/DIR" + (" was" | "s were") + " added"; without, "    Backup successful    \r" + ...
-QString RunResultText(const QString& errorText, int count);
+// Files left out (leftOut > 0) add a last line saying how many, and without an error the head
+// reads "    Backup incomplete    ".
+QString RunResultText(const QString& errorText, int count, int leftOut = 0);
+// Removes what an interrupted run of this program left beside archive: its temporary files
+// (recognised by the writer's mark) and the hidden copies "." + name + ".previous[N]" that an
+// earlier version kept aside while it replaced an archive. When archive itself is missing, the
+// newest such copy is the previous archive and is put back under its name instead. Only regular
+// files of the current user are touched. Returns one report line per file handled.
+QStringList CleanLeftovers(const QString& archive);
 // The maximum-size edit's text as bytes: a number of MB; any other text gives the digits read
 // before its first invalid character (a sign and decimal points skipped) as whole MB, so
 // "700MB" gives 700,000,000 and the placeholder gives 0.
@@ -133,7 +152,6 @@ class TBackupRun : public QObject {
   bool OpenFilePrompt() const { return openFilePrompt_; }
   void SetOpenFilePrompt(bool on) { openFilePrompt_ = on; }
   int64_t RunStartTick() const { return runStartTick_; }
-  const QString& CommentText() const { return commentText_; }
   QString LastBurnError;
   // The skip counters and the skipped-file lines, kept by the progress handlers.
   int32_t ExcludedCount = 0;
@@ -150,6 +168,12 @@ class TBackupRun : public QObject {
   int LastCount() const { return count_; }
   // True when the last run wrote its archive without an engine error.
   bool LastRunSucceeded() const { return succeeded_; }
+  // The number of selected files and folders the last run left out (missing, unreadable,
+  // vanished while it ran).
+  int LastLeftOut() const { return leftOut_; }
+  // The exit status of an automatic run that ended as the last one did: 0 everything stored,
+  // 3 the archive was written but files were left out, 1 no archive written.
+  int LastExitStatus() const;
 
   // ---- Hooks for the handlers built around the run ----
   // The report's part of the start-of-writing event (runs when CountingOnlyStop did not stop).
@@ -178,6 +202,8 @@ class TBackupRun : public QObject {
   std::function<void()> onEngineStart;
   // The report file of a finished run; unset: the seams' WriteReportFile.
   std::function<void(const QString& requested)> onReportFile;
+  // The number of selected files the run's report counted as left out; unset: none.
+  std::function<int()> leftOutCount;
 
  signals:
   // A run has ended (after its closing message).
@@ -187,10 +213,6 @@ class TBackupRun : public QObject {
   void StartControls();
   // The end of a disc staging: spanning back to the user, the disc layer released.
   void EndStaging();
-  // Moves an existing archive aside (a hidden sibling) until the new one is complete.
-  bool MoveAside(const QString& name);
-  // Deletes the archive kept aside (keepNew) or puts it back.
-  void RestoreAside(bool keepNew);
   void WriteCaption(bool running);
   // MakeSelfExtractor with the block of SFXConfig1, its four user settings set for the run.
   int WriteSelfExtractor(const std::string& stub, const std::string& name);
@@ -223,13 +245,13 @@ class TBackupRun : public QObject {
   bool openFilePrompt_ = true;
   int64_t runStartTick_ = 0;
   int64_t discFree_ = 0;
-  QString commentText_;
   QString resultText_;
   QString errorText_;
   int count_ = 0;
   bool succeeded_ = false;
+  int leftOut_ = 0;
+  bool nothingExists_ = false;
   std::optional<Count> counted_;
-  // The previous archive, moved aside while the new one is written.
-  QString asideFrom_;
-  QString asideTo_;
+  // The existing archive is to be replaced (not added to): set by the existing-archive question.
+  bool replaceExisting_ = false;
 };

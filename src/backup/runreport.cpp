@@ -138,6 +138,9 @@ void TRunReport::AttachRunEvents(TArcZip& zip) {
   zip.OnBadPassword = [this](TArcUnZip::TSender sender, int index, std::string& password) {
     ArcZip1BadPassword(sender, index, password);
   };
+  zip.OnNoSuchFile = [this](TArcUnZip::TSender, const std::string& name) {
+    ArcZip1NoSuchFile(name);
+  };
   zip.OnZipComplete = [this](TArcUnZip::TSender, int count) { ArcZip1ZipComplete(count); };
   zip.OnInCompleteZip = [this](TArcUnZip::TSender sender, TIncompleteZipMode& mode) {
     ArcZip1InCompleteZip(sender, mode);
@@ -156,6 +159,7 @@ void TRunReport::DetachRunEvents(TArcZip& zip) {
   zip.OnTotalPercentDone = nullptr;
   zip.OnStartZip = nullptr;
   zip.OnSkippingFile = nullptr;
+  zip.OnNoSuchFile = nullptr;
   zip.OnBadPassword = nullptr;
   zip.OnZipComplete = nullptr;
   zip.OnInCompleteZip = nullptr;
@@ -196,6 +200,9 @@ void TRunReport::AddLine(const QString& text) {
 
 void TRunReport::BeginRun() {
   ExcludedCount = BitNotSetCount = NoOverwriteCount = UnfilteredCount = 0;
+  LeftOutCount = 0;
+  missing_.clear();
+  SkippedList.clear();
   OpenFilePrompt = true;
   CommentText = ::CommentText(zip_.ArchiveComment());
 }
@@ -295,8 +302,10 @@ void TRunReport::ArcZip1SkippingFile(TSkipReason Reason, const std::string& FNam
   (void)FileIndex;
   const QString name = PathText(FName);
   if (Reason == srFileOpenError) {
-    if (IsFolder && IsFolder(FName)) {
+    // A folder that cannot be read is left out without a question: there is nothing to retry.
+    if (name.endsWith(QLatin1Char('/')) || (IsFolder && IsFolder(FName))) {
       Retry = false;
+      LeaveOut(name, QString::fromLatin1(SkipReasonLabel(Reason)));
       return;
     }
     if (OpenFileRetries == 3) {
@@ -329,8 +338,29 @@ void TRunReport::ArcZip1SkippingFile(TSkipReason Reason, const std::string& FNam
     default:
       break;
   }
+  if (Reason == srFileOpenError) {
+    LeaveOut(name, label);
+    return;
+  }
   AddLine(name + S(rptmsg::kSkippedBecause) + label);
   if (FullBackupReport()) SkippedList << name + S(rptmsg::kReason) + label;
+}
+
+void TRunReport::LeaveOut(const QString& name, const QString& label) {
+  ++LeftOutCount;
+  AddLine(name + S(rptmsg::kSkippedBecause) + label);
+  SkippedList << name + S(rptmsg::kReason) + label;
+}
+
+void TRunReport::ArcZip1NoSuchFile(const std::string& FName) {
+  // A missing folder comes as folder + INCLUDE pattern: the folder is named.
+  QString name = PathText(FName);
+  const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+  if (slash >= 0 && name.mid(slash + 1).contains(QRegularExpression(QStringLiteral("[*?<>|]"))))
+    name.truncate(slash + 1);
+  if (missing_.contains(name)) return;
+  missing_.insert(name);
+  LeaveOut(name, S(rptmsg::kNoSuchFile));
 }
 
 void TRunReport::ArcZip1BadPassword(TArcUnZip* Sender, int FileIndex, std::string& NewPassword) {
@@ -367,8 +397,8 @@ void TRunReport::ArcZip1ZipComplete(int FileCount) {
   }
   // 2. The tray hint without the percentage.
   host_.SetTrayHint(seams_.TrayTitle());
-  // 3. The error summary and the summary lines.
-  if (FullBackupReport() && !SkippedList.isEmpty()) {
+  // 3. The error summary and the summary lines. Files left out are always summed up.
+  if (!SkippedList.isEmpty() && (FullBackupReport() || LeftOutCount > 0)) {
     AddLine(S(rptmsg::kSummaryFollows));
     for (const QString& s : SkippedList) AddLine(s);
     AddLine(QString());
@@ -451,8 +481,8 @@ void TRunReport::ArcZip1StartZipInfo(int NumFiles, int64_t TotalBytes, bool& Sto
     controls_.SetControlVisible(S(rctl::kTrayPauseItem), true);
     controls_.SetControlVisible(S(rctl::kTrayResumeItem), false);
   }
-  // 3.
-  SkippedList.clear();
+  // 3. (SkippedList was emptied when the run began: files found missing while the engine
+  // listed them stay in it.)
   host_.SetGaugeMoving(false);
   UnfilteredCount = NumFiles;
   // 4. Lines 2 and 3, then an empty line.

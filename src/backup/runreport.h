@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -44,6 +45,8 @@ inline constexpr const char* kFileOpen2 =
     "or SKIP it and continue backing up other files. Or, BYPASS all open files";
 inline constexpr const char* kFileOpenButtons = "Repeat|Skip|Bypass";
 inline constexpr const char* kSkippedBecause = ". Skipped because ";
+// The label of a selected file or folder that does not exist (or vanished during the run).
+inline constexpr const char* kNoSuchFile = "NoSuchFile";
 inline constexpr const char* kReason = ". Reason: ";
 
 inline constexpr const char* kIncomplete =
@@ -120,7 +123,8 @@ class TRunReport : public QObject {
 
   // ---- Wiring ----
   // Attaches the handlers to the engine's events OnTotalPercentDone, OnStartZip, OnSkippingFile,
-  // OnBadPassword, OnZipComplete, OnInCompleteZip, OnStartZipInfo and OnStartUnZipInfo.
+  // OnNoSuchFile, OnBadPassword, OnZipComplete, OnInCompleteZip, OnStartZipInfo and
+  // OnStartUnZipInfo.
   void AttachRunEvents(TArcZip& zip);
   // Clears those events again (only where this object's handlers are attached).
   void DetachRunEvents(TArcZip& zip);
@@ -142,6 +146,8 @@ class TRunReport : public QObject {
   void ArcZip1StartZip(std::string FName, TZipHeaderInfo& ZipHeader, bool& Skip);
   void ArcZip1SkippingFile(TSkipReason Reason, const std::string& FName, int FileIndex,
                            bool& Retry);
+  // A selected file or folder that does not exist, or a file that vanished while the run went on.
+  void ArcZip1NoSuchFile(const std::string& FName);
   void ArcZip1BadPassword(TArcUnZip* Sender, int FileIndex, std::string& NewPassword);
   void ArcZip1ZipComplete(int FileCount);
   void ArcZip1InCompleteZip(TArcUnZip* Sender, TIncompleteZipMode& IncompleteMode);
@@ -182,6 +188,9 @@ class TRunReport : public QObject {
   QString CommentText;
   // How often "Repeat" was answered for the file being retried (kept across files and runs).
   uint8_t OpenFileRetries = 0;
+  // Selected files and folders this run could not store: missing, vanished, unreadable. Each has
+  // its report line and its line in SkippedList, whatever "FullBackupReport" says.
+  int LeftOutCount = 0;
   bool WordWrap() const { return wordWrap_; }
   bool FullBackupReport() const;
 
@@ -204,6 +213,11 @@ class TRunReport : public QObject {
   bool StoreComment(const std::string& comment);
   bool Spanned() const;
   QString ZipName() const;
+  // A file or folder left out: its report line, its line in the error summary, the count.
+  void LeaveOut(const QString& name, const QString& label);
+  // Names already reported missing in this run (a missing folder is named once, not once per
+  // INCLUDE pattern).
+  QSet<QString> missing_;
 
   TArcZip& zip_;
   TOptionLists& l_;

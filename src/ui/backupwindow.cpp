@@ -250,9 +250,9 @@ void TBackupWindowHost::StartSchedulerTimer() {
   schedulerWasRunning_ = false;
 }
 
-QString TBackupWindowHost::ShowPasswordDialog() {
+std::optional<QString> TBackupWindowHost::ShowPasswordDialog() {
   TPasswordDlg dlg(window_);
-  dlg.exec();
+  if (dlg.exec() != QDialog::Accepted) return std::nullopt;
   return dlg.password();
 }
 

@@ -76,7 +76,7 @@ class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public I
   IProgressHost* progress = nullptr;
 
   // IBackupDialogs
-  QString ShowPasswordDialog() override;
+  std::optional<QString> ShowPasswordDialog() override;
   QString BrowseFolder(const QString& title) override;
 
   // INamingHost

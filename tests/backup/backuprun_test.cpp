@@ -1,5 +1,6 @@
 #include "backup/backuprun.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +40,12 @@ TEST(RunTexts, ResultTextsAndSizes) {
   EXPECT_EQ(RunResultText("", 1), "    Backup successful    \r1 file/DIR was added");
   EXPECT_EQ(RunResultText("User Aborted Operation ", 0),
             "User Aborted Operation \r0 file/DIRs were added");
+  // Files left out are counted at the end, and the run is not called successful.
+  EXPECT_EQ(RunResultText("", 4, 1),
+            "    Backup incomplete    \r4 file/DIRs were added\r1 file/DIR was left out (see the "
+            "report)");
+  EXPECT_EQ(RunResultText("Disk full ", 0, 2),
+            "Disk full \r0 file/DIRs were added\r2 file/DIRs were left out (see the report)");
   EXPECT_EQ(MaxSizeBytes("700"), 700000000);
   EXPECT_EQ(MaxSizeBytes("1.44"), 1440000);
   EXPECT_EQ(MaxSizeBytes("700MB"), 700000000);
@@ -237,6 +244,62 @@ TEST_F(RunFixture, MoveDeletesAfterTheArchiveIsCompleteAndResetsToCopy) {
   EXPECT_EQ(Entries(archive).count("src/a.txt"), 1u);
   EXPECT_TRUE(lists.modeList.Checked(opt::kModeCopy));
   EXPECT_FALSE(zip.Dispose);
+
+  // A second Move adds to that archive without asking, in the window and unattended: the files
+  // the first one deleted exist nowhere else.
+  for (bool unattended : {false, true}) {
+    const std::string name = unattended ? "later.txt" : "new.txt";
+    WriteFile(src + "/" + name, name);
+    lists.modeList.SetChecked(opt::kModeMove, true);
+    lists.functionsList.SetChecked(opt::kFnUnattended, unattended);
+    RunExpecting("    Backup successful    \r1 file/DIR was added");
+    EXPECT_EQ(Entries(archive).count("src/a.txt"), 1u);
+    EXPECT_EQ(Entries(archive).count("src/" + name), 1u);
+    EXPECT_FALSE(Exists(src + "/" + name));
+  }
+  EXPECT_EQ(Entries(archive).count("src/new.txt"), 1u);
+  for (const auto& box : boxes.transcript())
+    EXPECT_NE(box.text, "ZIPfile exists. What do you want to do?");
+}
+
+TEST_F(RunFixture, LeftoversOfAnInterruptedRunAreRemovedOrPutBackAndReported) {
+  RunExpecting("");
+  const QString where = QString::fromStdString(out) + "/";
+  // Ours: the writer's temporary file and the copy an earlier version kept aside. Not ours: other
+  // names, a link, a temporary name of another length.
+  WriteFile(out + "/.docs.zip.arcavo-Ab12Cd", "partial");
+  WriteFile(out + "/.docs.zip.previous", "an older archive");
+  WriteFile(out + "/.docs.zip.arcavo-keepme1", "x");
+  WriteFile(out + "/.docs.zip.backup", "mine");
+  ASSERT_EQ(::symlink((src + "/a.txt").c_str(), (out + "/.docs.zip.previous2").c_str()), 0);
+  lists.functionsList.SetChecked(opt::kFnUnattended, true);
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");
+  EXPECT_EQ(QDir(QString::fromStdString(out)).entryList(QDir::Files | QDir::Hidden | QDir::System),
+            QStringList({".docs.zip.arcavo-keepme1", ".docs.zip.backup", ".docs.zip.previous2",
+                         "docs.zip"}));
+  EXPECT_TRUE(display.report.contains("Removed the leftover of an interrupted run: " + where +
+                                      ".docs.zip.arcavo-Ab12Cd"));
+  EXPECT_TRUE(display.report.contains("Removed the leftover of an interrupted run: " + where +
+                                      ".docs.zip.previous"));
+  EXPECT_TRUE(testutil::Exists(src + "/a.txt"));
+
+  // The archive missing while a copy lies aside: the newest copy is the previous archive. It
+  // comes back under its name before the run asks whether that name exists.
+  const std::string second = Sha256(archive);
+  ASSERT_EQ(::rename(archive.c_str(), (out + "/.docs.zip.previous7").c_str()), 0);
+  WriteFile(out + "/.docs.zip.previous3", "older");
+  struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (out + "/.docs.zip.previous3").c_str(), old, 0), 0);
+  lists.functionsList.SetChecked(opt::kFnUnattended, false);
+  display.report.clear();
+  boxes.Press("Cancel", "ZIPfile exists. What do you want to do?");
+  run->WriteZbtnClick();
+  EXPECT_EQ(Sha256(archive), second);
+  EXPECT_EQ(
+      display.report,
+      QStringList(
+          {"Put back the archive an interrupted run left aside: " + where + ".docs.zip.previous7",
+           "Removed the leftover of an interrupted run: " + where + ".docs.zip.previous3"}));
 }
 
 TEST_F(RunFixture, UnattendedRunReplacesAndAFailedOneKeepsThePreviousArchive) {
@@ -344,7 +407,7 @@ TEST_F(RunFixture, CountingOnlyRunCountsAndSkipsTheEndOfRunActions) {
   EXPECT_TRUE(run->ZipName().isEmpty());
 }
 
-TEST_F(RunFixture, EncryptedRunUsesThePasswordOfTheDialog) {
+TEST_F(RunFixture, EncryptedRunTakesThePasswordOfTheDialogOrWritesNothing) {
   lists.directoryList.SetChecked(opt::kDirEncrypt, true);
   dialogs.password = "secret";
   RunExpecting("");
@@ -354,11 +417,30 @@ TEST_F(RunFixture, EncryptedRunUsesThePasswordOfTheDialog) {
   if (testutil::HaveTool("unzip")) {
     EXPECT_EQ(testutil::Run("unzip -tq -P secret " + testutil::Quote(archive)).status, 0);
   }
-  // An empty password writes without encryption.
-  dialogs.password.clear();
+  // No password (OK with empty edits, Cancel with or without text typed, the dialog closed by
+  // the program's end): nothing is written, neither replacing nor adding, and no plain archive.
+  const std::string before = Sha256(archive);
   lists.functionsList.SetChecked(opt::kFnUnattended, true);
-  RunExpecting("");
-  EXPECT_EQ(Entries(archive).at("src/a.txt"), 8);
+  for (const std::optional<QString>& answer :
+       {std::optional<QString>(QString()), std::optional<QString>(std::nullopt)}) {
+    dialogs.password = answer;
+    RunExpecting("No password: nothing written");
+    EXPECT_EQ(Sha256(archive), before);
+    EXPECT_FALSE(run->LastRunSucceeded());
+    EXPECT_EQ(display.report, QStringList({"Beginning Add to " + QString::fromStdString(archive),
+                                           "No password: nothing written"}));
+  }
+  EXPECT_EQ(QDir(QString::fromStdString(out)).entryList(QDir::Files | QDir::Hidden),
+            QStringList({"docs.zip"}));
+  // An automatic run ends with the failure status and says why on standard error.
+  program.autoRun = "job.JOB";
+  program.action = "close";
+  run->WriteZbtnClick();
+  SetMbTerminating(false);
+  ASSERT_TRUE(program.exitCode.has_value());
+  EXPECT_EQ(*program.exitCode, 1);
+  EXPECT_EQ(program.stderrLines, QStringList({"No password: nothing written"}));
+  EXPECT_EQ(Sha256(archive), before);
 }
 
 TEST_F(RunFixture, AllocationErrorRestoresButtonAndCursor) {
@@ -551,7 +633,9 @@ TEST_F(RunFixture, SelfExtractorReplacesAnOldExeOnlyWhenComplete) {
   std::string stubSeen;
   run->makeSelfExtractor = [&](const std::string& stub, const std::string& name) -> int {
     stubSeen = stub;
-    EXPECT_FALSE(Exists(name)) << "the old file is out of the way while writing";
+    // The old file stays under its name; the engine replaces it once the new one is complete.
+    EXPECT_EQ(testutil::ReadFile(name), "old exe");
+    EXPECT_TRUE(zip.ReplaceArchive);
     throw EArcZipException("Disk full");
   };
   boxes.Press("Replace");

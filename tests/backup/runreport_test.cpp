@@ -146,10 +146,11 @@ TEST(RunReport, OpenFileQuestionRepeatsThreeTimesThenSkipsAndBypassEndsIt) {
   EXPECT_EQ(t.mb.transcript().size(), 5);
 }
 
-TEST(RunReport, UnattendedOrUnpromptedRunsSkipOpenFilesSilently) {
+TEST(RunReport, FilesLeftOutAreReportedCountedAndSummedUpWithoutAQuestion) {
   ReportFixture t;
   t.host.trayShown = true;
-  t.report.BeginRun();
+  t.StartRun("/b/x.zip");
+  // Files in use, unattended or without prompting: skipped silently but for their line.
   t.lists.functionsList.SetChecked(opt::kFnUnattended, true);
   bool retry = false;
   t.report.ArcZip1SkippingFile(srFileOpenError, "/data/open.doc", -1, retry);
@@ -160,16 +161,42 @@ TEST(RunReport, UnattendedOrUnpromptedRunsSkipOpenFilesSilently) {
   t.prefs.Set("PromptSkipOpenFiles", false);
   t.report.ArcZip1SkippingFile(srFileOpenError, "/data/two.doc", -1, retry);
   EXPECT_FALSE(retry);
-  EXPECT_EQ(t.box.Lines(), (QStringList{"/data/open.doc. Skipped because FileOpenError",
-                                        "/data/job.doc. Skipped because FileOpenError",
-                                        "/data/two.doc. Skipped because FileOpenError"}));
-  EXPECT_TRUE(t.mb.transcript().isEmpty());
-  // A folder that cannot be opened: no line, no retry, no question.
+  // A folder that cannot be read: its line, no retry, no question.
   t.prefs.Set("PromptSkipOpenFiles", true);
   retry = true;
-  t.report.ArcZip1SkippingFile(srFileOpenError, t.dir.path(), -1, retry);
+  t.report.ArcZip1SkippingFile(srFileOpenError, "/data/locked/", -1, retry);
   EXPECT_FALSE(retry);
-  EXPECT_EQ(t.box.Lines().size(), 3);
+  // A missing source (a folder once per INCLUDE pattern) and a file gone during the run.
+  t.report.ArcZip1NoSuchFile("/data/gone/*.txt");
+  t.report.ArcZip1NoSuchFile("/data/gone/*.doc");
+  t.report.ArcZip1NoSuchFile("/data/vanished.txt");
+  EXPECT_TRUE(t.mb.transcript().isEmpty());
+  EXPECT_EQ(t.report.LeftOutCount, 6);
+  // Without "FullBackupReport" they are summed up too.
+  t.report.ArcZip1ZipComplete(2);
+  const QStringList lines = t.box.Lines();
+  const QStringList expected = {"Beginning Add to /b/x.zip",
+                                "/data/open.doc. Skipped because FileOpenError",
+                                "/data/job.doc. Skipped because FileOpenError",
+                                "/data/two.doc. Skipped because FileOpenError",
+                                "/data/locked/. Skipped because FileOpenError",
+                                "/data/gone/. Skipped because NoSuchFile",
+                                "/data/vanished.txt. Skipped because NoSuchFile",
+                                "Backup Error Summary follows:",
+                                "/data/open.doc. Reason: FileOpenError",
+                                "/data/job.doc. Reason: FileOpenError",
+                                "/data/two.doc. Reason: FileOpenError",
+                                "/data/locked/. Reason: FileOpenError",
+                                "/data/gone/. Reason: NoSuchFile",
+                                "/data/vanished.txt. Reason: NoSuchFile",
+                                "",
+                                "Missing files count: 6",
+                                "Backup Error Summary ends"};
+  EXPECT_EQ(lines.mid(0, expected.size()), expected);
+  // The next run starts counting again.
+  t.StartRun("/b/x.zip");
+  EXPECT_EQ(t.report.LeftOutCount, 0);
+  EXPECT_TRUE(t.report.SkippedList.isEmpty());
 }
 
 TEST(RunReport, CountedReasonsWriteNoLineAndLeaveOutTheFilteredLine) {
