@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
@@ -212,10 +214,15 @@ void TBackupWindowHost::ReportClear() {
 }
 
 void TBackupWindowHost::ReportAdd(const QString& line) {
-  if (auto* r = Find<QTextEdit>("ReportBox")) {
-    r->append(line);
-    r->ensureCursorVisible();
-  }
+  auto* r = Find<QTextEdit>("ReportBox");
+  if (!r) return;
+  // Inserted as text, never as markup: an archive named "<b>x.zip" is shown as it is named.
+  QTextCursor c(r->document());
+  c.movePosition(QTextCursor::End);
+  if (!r->document()->isEmpty()) c.insertBlock();
+  c.insertText(line);
+  r->setTextCursor(c);
+  r->ensureCursorVisible();
 }
 
 int TBackupWindowHost::ReportLineCount() const {

@@ -67,6 +67,13 @@ TEST_F(ReportViewTest, BoxKeepsLinesAsTextAndEmptyLines) {
   view_.SetReadOnly(false);
   EXPECT_TRUE(box->isEnabled());
   EXPECT_FALSE(box->isReadOnly());
+  // The run's own lines (its first line names the archive) are text as well.
+  TBackupWindowHost run(&form_);
+  run.ReportClear();
+  run.ReportAdd("Beginning Add to /b/<b>x.zip");
+  run.ReportAdd("/data/<i>notes</i>");
+  EXPECT_EQ(view_.Lines(), (QStringList{"Beginning Add to /b/<b>x.zip", "/data/<i>notes</i>"}));
+  EXPECT_EQ(run.ReportLineCount(), 2);
 }
 
 TEST_F(ReportViewTest, GaugePagesAndAlarm) {
