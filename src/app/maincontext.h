@@ -65,7 +65,8 @@ struct MainContext {
   bool SizeCalcMode = false;
   // The current archive name ("" when none).
   QString ZipName;
-  // The open archive's comment as read when it was opened.
+  // The current archive's comment: read when the archive is opened and when a run starts, set
+  // by the comment commands of the report box. The only copy; the report works on it.
   QString CommentText;
 
   // The three work text lists of the backup run and the instant backup (freed at close).

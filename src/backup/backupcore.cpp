@@ -111,7 +111,7 @@ TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
   if (report_) return *report_;
   reportState_ = std::make_unique<ReportState>(ctx_, *run_, dialogs_);
   report_ = std::make_unique<TRunReport>(ArcZip1, *ctx_.Lists, *ctx_.Prefs, controls_, host, box,
-                                         *reportState_);
+                                         *reportState_, &ctx_.CommentText);
   // The run keeps its own start-of-writing event (the counting-only stop for the size
   // calculator) and hands the rest of it to the report.
   auto startInfo = std::move(ArcZip1.OnStartZipInfo);

@@ -114,8 +114,9 @@ QString ReportDateTime(const QDateTime& when) {
 
 TRunReport::TRunReport(TArcZip& zip, TOptionLists& lists, TPreferences& prefs,
                        IControlHost& controls, IProgressHost& host, IReportBox& box,
-                       IReportSeams& seams, QObject* parent)
+                       IReportSeams& seams, QString* commentText, QObject* parent)
     : QObject(parent),
+      CommentText(commentText ? *commentText : ownCommentText_),
       zip_(zip),
       l_(lists),
       prefs_(prefs),

@@ -117,8 +117,11 @@ QString ReportDateTime(const QDateTime& when);
 class TRunReport : public QObject {
   Q_OBJECT
  public:
+  // commentText: the program's one comment of the current archive (MainContext::CommentText),
+  // which opening an archive sets too; null: the report keeps its own.
   TRunReport(TArcZip& zip, TOptionLists& lists, TPreferences& prefs, IControlHost& controls,
-             IProgressHost& host, IReportBox& box, IReportSeams& seams, QObject* parent = nullptr);
+             IProgressHost& host, IReportBox& box, IReportSeams& seams,
+             QString* commentText = nullptr, QObject* parent = nullptr);
   ~TRunReport() override;
 
   // ---- Wiring ----
@@ -184,8 +187,9 @@ class TRunReport : public QObject {
   QStringList SkippedList;
   bool OpenFilePrompt = true;
   int64_t RunStartTick = 0;
-  // The comment of the current archive as last read (at the start of a run or when opened).
-  QString CommentText;
+  // The comment of the current archive as last read (when it was opened, at the start of a run)
+  // or stored by a comment command.
+  QString& CommentText;
   // How often "Repeat" was answered for the file being retried (kept across files and runs).
   uint8_t OpenFileRetries = 0;
   // Selected files and folders this run could not store: missing, vanished, unreadable. Each has
@@ -227,4 +231,5 @@ class TRunReport : public QObject {
   IReportBox& box_;
   IReportSeams& seams_;
   bool wordWrap_ = true;
+  QString ownCommentText_;
 };

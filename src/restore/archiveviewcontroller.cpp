@@ -167,7 +167,7 @@ void TArchiveViewController::PopulateArchiveView() {
 
   std::shared_ptr<const TArchiveEntries> entries = SnapshotEntries(zip_);
   const QString name = QString::fromStdString(zip_.ZipName());
-  hosts_.window.ShowZipspecs(name, entries->count() - 1, entries->TotalSize());
+  hosts_.window.ShowZipspecs(name, entries->count(), entries->TotalSize());
   model_.SetMultiVolume(Multi());
   int mode = std::max(0, lists_.viewList.CheckedIndex());
   if (mode == opt::kViewTree && hosts_.search.SearchResultsShown()) mode = opt::kViewList;

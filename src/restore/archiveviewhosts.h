@@ -41,8 +41,8 @@ class IArchiveWindow {
   // Switches the page control to the "Archive" tab / flashes that tab.
   virtual void ShowArchivePage() = 0;
   virtual void FlashArchiveTab() = 0;
-  // The archive summary: name, entry count less one, total uncompressed size.
-  virtual void ShowZipspecs(const QString& name, int countLessOne, uint64_t totalSize) = 0;
+  // The archive summary in the status bars: name, number of entries, total uncompressed size.
+  virtual void ShowZipspecs(const QString& name, int count, uint64_t totalSize) = 0;
   // Dispatches pending events; false when the program is quitting.
   virtual bool ProcessMessages() = 0;
   // The explorer tree's selected folder ("" when none).

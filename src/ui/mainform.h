@@ -178,7 +178,7 @@ class TMainform : public QMainWindow,
   void ResetSearchBox() override;
   void ShowArchivePage() override;
   void FlashArchiveTab() override;
-  void ShowZipspecs(const QString& name, int countLessOne, uint64_t totalSize) override;
+  void ShowZipspecs(const QString& name, int count, uint64_t totalSize) override;
   bool ProcessMessages() override;
   QString ExplorerSelectedFolder() const override;
   QString TakePickedRecentFile() override;

@@ -16,6 +16,8 @@
 #include "app/optionscontroller.h"
 #include "app/settingsfiles.h"
 #include "archive/arczip.h"
+#include "backup/backupcore.h"
+#include "backup/runreport.h"
 #include "restore/archiveviewcontroller.h"
 #include "ui/archiveview.h"
 #include "ui/explorerviews.h"
@@ -168,8 +170,9 @@ void TMainform::FlashArchiveTab() {
   timer->start();
 }
 
-void TMainform::ShowZipspecs(const QString&, int, uint64_t) {
-  // The archive summary belongs to the report box, which shows it once it is built.
+void TMainform::ShowZipspecs(const QString&, int count, uint64_t totalSize) {
+  if (TRunReport* report = backup_ ? backup_->report() : nullptr)
+    report->ShowZipspecs(count, static_cast<int64_t>(totalSize));
 }
 
 bool TMainform::ProcessMessages() {

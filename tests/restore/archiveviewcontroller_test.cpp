@@ -35,7 +35,7 @@ TEST_F(ArchiveViewController, OpensAnArchiveIntoTheListAndSwitchesControls) {
   EXPECT_TRUE(controls.ControlEnabled(restore::ctlnames::kKillZipButton));
   EXPECT_TRUE(controls.ControlEnabled(ctl::kSaveJobButton));
   EXPECT_TRUE(controls.ControlEnabled(restore::ctlnames::kViewsGroup));
-  EXPECT_TRUE(window.calls.contains("ShowZipspecs a.zip 4 5033"));
+  EXPECT_TRUE(window.calls.contains("ShowZipspecs a.zip 5 5033"));
   EXPECT_TRUE(window.calls.contains("FlashArchiveTab"));
   EXPECT_EQ(window.gauge, 0);
   // "Listview" hides the folder entry only when "DisplayEmptyDIR" is off.

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextEdit>
 #include <deque>
 
 #include "app/explorer.h"
@@ -193,6 +194,43 @@ TEST_F(ArchiveWiringTest, RestoreOpensTheChosenArchiveInTheWindowsView) {
   EXPECT_EQ(Model(*w).rowCount(), 0);
   EXPECT_FALSE(w->ArchiveLoaded());
   EXPECT_EQ(host_.transcript().size(), 1);
+}
+
+TEST_F(ArchiveWiringTest, TheOpenedArchiveIsSummedUpAndItsCommentIsTheOneTheCommandsUse) {
+  const std::string b = MakeArchive("b.zip");
+  const std::string a = MakeArchive("a.zip");
+  auto comment = [](const std::string& zip, const std::string& text) {
+    const auto r = testutil::Run("printf %s " + testutil::Quote(text) + " | zip -q -z " +
+                                 testutil::Quote(zip));
+    EXPECT_EQ(r.status, 0) << r.out;
+  };
+  comment(a, "A-COMMENT");
+  comment(b, "B-COMMENT");
+  auto w = Window();
+  auto* box = w->findChild<QTextEdit*>("ReportBox");
+  ASSERT_TRUE(box);
+  auto open = [&](const std::string& zip) {
+    dialogs_.answers.push_back(Q(zip));
+    w->findChild<QPushButton*>("ZipOpenBut")->click();
+  };
+  open(a);
+  // Seven entries (four files, three folders) of 3,610 bytes.
+  EXPECT_EQ(w->findChild<QLabel*>("StatusCount")->text(), "7 DIR&files");
+  EXPECT_EQ(w->findChild<QLabel*>("StatusTotalSize")->text(), "Total size:   0 Mb");
+  // "&Zip comment" loads the comment of the archive just opened, and after opening another one,
+  // that one's.
+  w->findChild<QAction*>("Zipcomment1")->trigger();
+  EXPECT_EQ(box->toPlainText(), "A-COMMENT");
+  open(b);
+  w->findChild<QAction*>("Zipcomment1")->trigger();
+  EXPECT_EQ(box->toPlainText(), "B-COMMENT");
+  // "ReportToZIP" appends the box to that archive's own comment.
+  box->setPlainText("report line");
+  w->findChild<QPushButton*>("ReportToZIPBtn")->click();
+  const auto z = testutil::Run("unzip -z " + testutil::Quote(b));
+  EXPECT_NE(z.out.find("B-COMMENTreport line"), std::string::npos) << z.out;
+  EXPECT_EQ(z.out.find("A-COMMENT"), std::string::npos) << z.out;
+  EXPECT_TRUE(host_.transcript().isEmpty());
 }
 
 TEST_F(ArchiveWiringTest, UpdatingAnExistingArchiveNeedsOneOpenInTheEngine) {
