@@ -42,10 +42,6 @@ QString ChangeExtension(const QString& name, const QString& ext) {
   return name.left(name.size() - FileExtension(name).size()) + ext;
 }
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 }  // namespace
 
 uint32_t VersionFolderValue(const QDateTime& now) {
@@ -62,40 +58,6 @@ std::string VersionFolderName(uint32_t value) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "#%08X#/", value);
   return buf;
-}
-
-std::vector<uint32_t> VersionFolderValues(const std::string& storedPath) {
-  std::vector<uint32_t> out;
-  size_t pos = 0;
-  while ((pos = storedPath.find('#', pos)) != std::string::npos) {
-    const bool startsComponent = pos == 0 || storedPath[pos - 1] == '/';
-    if (startsComponent && pos + 9 < storedPath.size() && storedPath[pos + 9] == '#' &&
-        (pos + 10 == storedPath.size() || storedPath[pos + 10] == '/') &&
-        std::all_of(storedPath.begin() + static_cast<std::ptrdiff_t>(pos + 1),
-                    storedPath.begin() + static_cast<std::ptrdiff_t>(pos + 9), IsHexDigit)) {
-      out.push_back(static_cast<uint32_t>(std::stoul(storedPath.substr(pos + 1, 8), nullptr, 16)));
-      pos += 10;
-    } else {
-      ++pos;
-    }
-  }
-  return out;
-}
-
-std::string NoSuffix(const std::string& path) {
-  // Positions counted from 1, 0 when absent: p of "/#", q of "#/".
-  const size_t open = path.find("/#");
-  const size_t close = path.find("#/");
-  const size_t p = open == std::string::npos ? 0 : open + 1;
-  const size_t q = close == std::string::npos ? 0 : close + 1;
-  if (q == 0 || q < p || q - p != 10) return path;
-  // Without "/#" the folder must be the path's first component.
-  if (p == 0 && path[0] != '#') return path;
-  return path.substr(0, p);
-}
-
-QString NoSuffix(const QString& path) {
-  return QString::fromStdString(NoSuffix(path.toStdString()));
 }
 
 std::string MakeVerDIR(TArcUnZip& zip, const QDateTime& now,

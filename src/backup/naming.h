@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "app/versionfolder.h"
+
 class IBackupDisplay;
 class IBackupProgram;
 class IControlHost;
@@ -30,14 +32,6 @@ class TPreferences;
 uint32_t VersionFolderValue(const QDateTime& now);
 // "#" + eight upper-case hex digits + "#/".
 std::string VersionFolderName(uint32_t value);
-// The values of the version folders named in a stored path ("a/#1F2E5ED3#/b/" holds one).
-std::vector<uint32_t> VersionFolderValues(const std::string& storedPath);
-
-// A stored path without its version folder and what follows it: "a/#1F2E5ED3#/b/" gives "a/",
-// a path starting with a version folder gives "". Anything else is returned unchanged.
-std::string NoSuffix(const std::string& path);
-QString NoSuffix(const QString& path);
-
 // Moves the entries of the engine's archive (ZipName) that are not inside a version folder into
 // a new one, through setEntryPath(index, new stored folder). The folder's value is that of now,
 // or the next value no folder of the archive uses yet, so two runs never share one. The change

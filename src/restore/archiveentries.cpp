@@ -4,8 +4,8 @@
 #include <QTime>
 #include <unordered_map>
 
+#include "app/versionfolder.h"
 #include "archive/arcunzip.h"
-#include "restore/versionfolder.h"
 
 namespace restore {
 

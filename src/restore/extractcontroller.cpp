@@ -9,10 +9,10 @@
 
 #include "app/mb.h"
 #include "app/optionscontroller.h"
+#include "app/versionfolder.h"
 #include "archive/arcunzip.h"
 #include "archive/zipexceptions.h"
 #include "restore/archiveviewcontroller.h"
-#include "restore/versionfolder.h"
 
 namespace restore {
 

@@ -330,6 +330,10 @@ void TMainform::WireExtract(restore::TArchiveViewController& view,
   restoreHost_->gaugeClear = [screen] { screen->GaugeClear(); };
   restoreHost_->clearReportBox = [screen] { screen->ReportClear(); };
   restoreHost_->reportLine = [screen](const QString& line) { screen->ReportAdd(line); };
+  // The process time of an extraction counts from its start, as a backup's does.
+  restoreHost_->startProcessClock = [this] {
+    if (TRunReport* report = backup_ ? backup_->report() : nullptr) report->StartClock();
+  };
   extract_ = std::make_unique<restore::TExtractController>(backup_->ArcZip1, *ctx_.Lists, view,
                                                            search, *restoreHost_);
   BindRestoreCommands(this, *extract_);

@@ -82,6 +82,8 @@ class TMainform : public QMainWindow,
   // "E&xtract", the abort button and the archive view's extract items.
   void WireExtract(restore::TArchiveViewController& view, restore::ISearchResultsView& search);
   restore::TExtractController* extractController() const { return extract_.get(); }
+  // The screen side of extraction (its folder dialog can be answered by tests).
+  TRestoreWindow* restoreWindow() const { return restoreHost_.get(); }
 
   // IControlHost
   void SetControlEnabled(const QString& name, bool enabled) override;

@@ -23,21 +23,6 @@ TEST(VersionFolder, ValueOfAMoment) {
   EXPECT_EQ(VersionFolderName(0x1A), "#0000001A#/");
 }
 
-TEST(VersionFolder, NoSuffix) {
-  EXPECT_EQ(NoSuffix(std::string("data/a/#1F2E5ED3#/")), "data/a/");
-  EXPECT_EQ(NoSuffix(std::string("data/a/#1F2E5ED3#/b/")), "data/a/");
-  EXPECT_EQ(NoSuffix(std::string("data/a/#123#/")), "data/a/#123#/");
-  EXPECT_EQ(NoSuffix(std::string("#1F2E5ED3#/")), "");
-  EXPECT_EQ(NoSuffix(std::string("data/a/")), "data/a/");
-  EXPECT_EQ(NoSuffix(std::string("")), "");
-  // Ten characters before "#/" without a version folder are not one.
-  EXPECT_EQ(NoSuffix(std::string("abcdefghi#/x")), "abcdefghi#/x");
-  EXPECT_EQ(NoSuffix(QStringLiteral("d/#0000001A#/")), QStringLiteral("d/"));
-  EXPECT_EQ(VersionFolderValues("a/#1F2E5ED3#/b/#0000001A#/"),
-            std::vector<uint32_t>({0x1F2E5ED3u, 0x1Au}));
-  EXPECT_TRUE(VersionFolderValues("a/#123#/b#1F2E5ED3#/").empty());
-}
-
 TEST_F(RunFixture, MakeVerDIRMovesCurrentEntriesToAFreshFolder) {
   RunExpecting("");
   zip.SetZipName(archive);

@@ -9,10 +9,8 @@
 #include "archive/zipstream.h"
 #include "qtprint.h"
 #include "restore/archiveviewmodel.h"
-#include "restore/versionfolder.h"
 #include "zipbuilder.h"
 
-using restore::NoSuffix;
 using restore::TArchiveEntries;
 using restore::TArchiveViewModel;
 
@@ -77,16 +75,6 @@ QStringList ColumnTexts(const QAbstractItemModel& m, int column, const QModelInd
 }
 
 }  // namespace
-
-TEST(NoSuffix, CutsBeforeAVersionFolderOfEightCharacters) {
-  EXPECT_EQ(NoSuffix("D:/a/#1F2E5ED3#/"), "D:/a/");
-  EXPECT_EQ(NoSuffix("Data/#1F2E5ED3#/sub/deeper/"), "Data/");
-  EXPECT_EQ(NoSuffix("#1F2E5ED3#/"), "");
-  EXPECT_EQ(NoSuffix("#1F2E5ED3#/x/"), "");
-  EXPECT_EQ(NoSuffix("D:/a/#123#/"), "D:/a/#123#/");
-  EXPECT_EQ(NoSuffix("plain/folder/"), "plain/folder/");
-  EXPECT_EQ(NoSuffix(""), "");
-}
 
 // A 2,000-entry archive: folders, folder entries, version folders, mixed case, sizes and dates.
 class ModelTesterRun : public ::testing::Test {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 
 #include "qt_scriptedhost.h"
 
@@ -29,6 +31,20 @@ TEST(PasswordDlg, ClosesOnlyWhenBothEditsAgree) {
   dlg.done(QDialog::Accepted);
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
   EXPECT_EQ(dlg.password(), "same");
+
+  // Through the window's host: OK gives the text; Cancel is a cancel, whatever was typed.
+  TBackupWindowHost host(nullptr);
+  for (bool ok : {true, false}) {
+    QTimer::singleShot(0, [ok] {
+      auto* d = qobject_cast<TPasswordDlg*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(d);
+      d->findChild<QLineEdit*>("Password")->setText("typed");
+      d->findChild<QLineEdit*>("password2")->setText("typed");
+      d->done(ok ? QDialog::Accepted : QDialog::Rejected);
+    });
+    const std::optional<QString> answer = host.ShowPasswordDialog();
+    EXPECT_EQ(answer, ok ? std::optional<QString>("typed") : std::nullopt);
+  }
 }
 
 TEST(SaveDlgWidget, OkRunsTheNameChecks) {

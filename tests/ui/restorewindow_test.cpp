@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 
@@ -13,6 +14,7 @@
 #include "qt_controlhost.h"
 #include "qt_scriptedhost.h"
 #include "restore/archiveviewcontroller.h"
+#include "restore/extractcontroller.h"
 #include "testutil.h"
 #include "ui/mainform.h"
 
@@ -113,6 +115,28 @@ TEST(RestoreWindow, MainWindowWiresExtractionOverItsEngine) {
     ASSERT_TRUE(extract);
     EXPECT_EQ(extract->toolTip(), QStringLiteral("Extract/Restore File(s) From ZIP"));
     form.findChild<QPushButton*>(QStringLiteral("AbortBut"))->click();  // nothing runs
+
+    // An extraction counts its process time from its own start.
+    if (testutil::HaveTool("python3")) {
+      FakeClock clock;
+      clock.Advance(600000);  // ten minutes after the last clock start
+      const std::string zip = dir / "t.zip";
+      ASSERT_EQ(testutil::Run("python3 -c \"import zipfile; z = zipfile.ZipFile('" + zip +
+                              "', 'w'); z.writestr('a.txt', 'a' * 100000); z.close()\"")
+                    .status,
+                0);
+      ASSERT_TRUE(form.context().ArchiveView->ReadZipFile(QString::fromStdString(zip)));
+      form.restoreWindow()->chooseFolder = [&](const QString&, const QString&) {
+        return QString::fromStdString(dir / "out");
+      };
+      QString shown;
+      boxes.onBox = [&](const MbBox&) {
+        shown = form.findChild<QLabel*>(QStringLiteral("StatusProcessTime"))->text();
+      };
+      boxes.Answer(IDOK, "1 file was extracted");
+      form.extractController()->ExtractButClick(restore::TExtractPreset::AllOverwrite);
+      EXPECT_EQ(shown, "00:00");
+    }
   }
   ResetProgramDirForTest();
 }
