@@ -5,7 +5,9 @@
 #include <QFileInfo>
 #include <QSet>
 #include <functional>
+#include <optional>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "app/mb.h"
 #include "app/optionscontroller.h"
@@ -211,6 +213,7 @@ void TExtractController::ExtractFiles() {
   if (!zip_.DoAll && !view_.SelectCheckedRows()) return;
   host_.ClearReportBox();
   host_.StartProcessClock();
+  ChooseVersions();
 
   QString prefix;
   int count = 0;
@@ -226,6 +229,7 @@ void TExtractController::ExtractFiles() {
     }
     count = filesDone_;
   }
+  olderCopies_.clear();
   MbInfo(prefix + QString::number(count) + QStringLiteral(" file") +
          (count == 1 ? QStringLiteral(" was") : QStringLiteral("s were")) +
          QStringLiteral(" extracted"));
@@ -308,7 +312,49 @@ bool TExtractController::Checkselected(int record) const {
 
 // ---- engine handlers -----------------------------------------------------------------------
 
+void TExtractController::ChooseVersions() {
+  olderCopies_.clear();
+  if (Option(extractopt::kVersionedDirs)) return;
+  struct TCopy {
+    int entry;
+    bool current;                     // not inside a version folder
+    std::optional<uint32_t> version;  // the value of its version folder, when it has one
+    uint32_t dosTime;
+  };
+  // Whether copy a is to be restored rather than b.
+  auto better = [](const TCopy& a, const TCopy& b) {
+    if (a.current != b.current) return a.current;
+    if (a.version && b.version && *a.version != *b.version)
+      return VersionNewer(*a.version, *b.version);
+    if (a.dosTime != b.dosTime) return a.dosTime > b.dosTime;
+    return a.entry > b.entry;
+  };
+  std::unordered_map<std::string, TCopy> chosen;
+  for (int i = 0; i < zip_.EntryCount(); ++i) {
+    const TZipHeaderInfo& h = zip_.EntryHeader(i);
+    if (h.IsFolder() || (!zip_.DoAll && !zip_.EntrySelected(i))) continue;
+    const std::string folder = zip_.EntryPath(i);
+    const std::string cut = NoSuffix(folder);
+    TCopy copy{i, cut == folder, std::nullopt, h.ModifDateTime};
+    if (!copy.current) {
+      const std::vector<uint32_t> values = VersionFolderValues(folder.substr(cut.size()));
+      if (!values.empty()) copy.version = values.front();
+    }
+    auto [it, fresh] = chosen.try_emplace(cut + zip_.EntryName(i), copy);
+    if (fresh) continue;
+    if (better(copy, it->second)) std::swap(copy, it->second);
+    olderCopies_.insert(copy.entry);
+  }
+}
+
 void TExtractController::ArcZip1StartUnZip(int FileIndex, std::string& FName, bool& Skip) {
+  if (olderCopies_.contains(FileIndex)) {
+    // Another copy of this file is restored in its place; this one is named in the report.
+    Skip = true;
+    host_.ReportLine(QString::fromStdString(zip_.EntryFullName(FileIndex)) +
+                     QStringLiteral(". Skipped because ") + S(extractmsg::kOlderCopy));
+    return;
+  }
   if (!Option(extractopt::kVersionedDirs)) {
     // Only the part below the destination is looked at: a destination that itself contains
     // "/#" must neither hide a version folder nor be cut.

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 #include <string>
@@ -38,6 +39,8 @@ inline constexpr const char* kNoFiles =
 inline constexpr const char* kErrorReading = "Error in reading ";
 inline constexpr const char* kFilesExtracted = " Files Extracted";
 inline constexpr const char* kCaption = "Arcavo";
+// Why a copy of a file in a version folder is not restored when the folders are folded.
+inline constexpr const char* kOlderCopy = "OlderCopy";
 }  // namespace extractmsg
 
 // What extraction asks of the window.
@@ -114,6 +117,9 @@ class TExtractController : public QObject {
   // The options onto the engine; DestDir := destination.
   void MapOptions();
   void UncheckAfterRun();
+  // With version folders folded, the entries that would land on the same file: the current copy
+  // is taken, else the newest version; the others (entry numbers) are passed over.
+  void ChooseVersions();
 
   TArcUnZip& zip_;
   TOptionLists& lists_;
@@ -126,6 +132,7 @@ class TExtractController : public QObject {
   int filesDone_ = 0;
   bool groupRunning_ = false;
   bool abortRequested_ = false;
+  QSet<int> olderCopies_;
 };
 
 }  // namespace restore

@@ -201,32 +201,55 @@ TEST_F(ExtractFixture, ChosenRowsOneFileEmptyArchiveAndMissingArchive) {
   EXPECT_EQ(zip.ZipName(), "");
 }
 
-TEST_F(ExtractFixture, VersionFoldersAreFoldedUnlessVersionedDirsIsChecked) {
+TEST_F(ExtractFixture, FoldedVersionFoldersRestoreTheCurrentCopyElseTheNewestVersion) {
+  // d/a.txt: v1 and v2 in version folders (v1's folder made before the 32-bit count wrapped, so
+  // its value is the larger), v3 current; d/b.txt: two versions only; d/c.txt: current only.
   Python(
       "import zipfile\n"
       "with zipfile.ZipFile('v.zip', 'w') as z:\n"
-      "    z.writestr(zipfile.ZipInfo('Data/#1F2E5ED3#/a.txt', (2003, 1, 3, 15, 35, 0)), 'old')\n"
-      "    z.writestr(zipfile.ZipInfo('Data/#1F2E5EE0#/a.txt', (2003, 1, 3, 15, 37, 0)), 'newer')\n"
-      "    z.writestr(zipfile.ZipInfo('Data/b.txt', (2003, 1, 3, 15, 40, 0)), 'b')\n");
+      "    def put(name, text, t):\n"
+      "        z.writestr(zipfile.ZipInfo(name, (2003, 1, 3, 15, t, 0)), text)\n"
+      "    put('d/#FFFFFFF0#/a.txt', 'v1', 30)\n"
+      "    put('d/#00000010#/a.txt', 'v2', 32)\n"
+      "    put('d/a.txt', 'v3', 10)\n"
+      "    put('d/#1F2E5EE0#/b.txt', 'b newer', 20)\n"
+      "    put('d/#1F2E5ED3#/b.txt', 'b older', 40)\n"
+      "    put('d/c.txt', 'c', 40)\n");
   ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "v.zip")));
   // The destination itself looks like a version folder; only the stored part is folded.
   const std::string off = dir / "off/#ABCDEF12#";
-  Extract(off, Count(2), TExtractPreset::AllNoOverwrite);
-  EXPECT_EQ(Tree(dir / "off"),
-            (std::vector<std::string>{"#ABCDEF12#", "#ABCDEF12#/Data", "#ABCDEF12#/Data/a.txt",
-                                      "#ABCDEF12#/Data/b.txt"}));
-  EXPECT_EQ(ReadFile(off + "/Data/a.txt"), "old");
-  EXPECT_EQ(report, QStringList{"Data/#1F2E5EE0#/a.txt. Skipped because NoOverwrite"});
-
-  // With overwriting the overwrite rule lets the later version win.
-  Extract(off, Count(3), TExtractPreset::AllOverwrite);
-  EXPECT_EQ(ReadFile(off + "/Data/a.txt"), "newer");
+  for (TExtractPreset preset : {TExtractPreset::AllNoOverwrite, TExtractPreset::AllOverwrite}) {
+    host.lines.clear();
+    report.clear();
+    Extract(off, Count(3), preset);
+    EXPECT_EQ(Tree(dir / "off"),
+              (std::vector<std::string>{"#ABCDEF12#", "#ABCDEF12#/d", "#ABCDEF12#/d/a.txt",
+                                        "#ABCDEF12#/d/b.txt", "#ABCDEF12#/d/c.txt"}));
+    EXPECT_EQ(ReadFile(off + "/d/a.txt"), "v3");
+    EXPECT_EQ(ReadFile(off + "/d/b.txt"), "b newer");
+    // The copies passed over are named in the report box.
+    EXPECT_EQ(host.lines, (QStringList{"d/#FFFFFFF0#/a.txt. Skipped because OlderCopy",
+                                       "d/#00000010#/a.txt. Skipped because OlderCopy",
+                                       "d/#1F2E5ED3#/b.txt. Skipped because OlderCopy"}));
+    // The second time round, the overwrite rule decides about the existing files.
+    if (preset == TExtractPreset::AllNoOverwrite) {
+      EXPECT_TRUE(report.isEmpty());
+      std::filesystem::remove_all(dir / "off");
+    }
+  }
+  // Only the chosen rows take part: a chosen older version alone is restored.
+  host.lines.clear();
+  Tick(EntryNamed("d/#FFFFFFF0#/a.txt"));
+  Extract(dir / "one", Count(1), TExtractPreset::SelectedNoOverwrite);
+  EXPECT_EQ(ReadFile(dir / "one/d/a.txt"), "v1");
+  EXPECT_TRUE(host.lines.isEmpty());
 
   Option(restore::extractopt::kVersionedDirs, true);
-  Extract(dir / "on", Count(3), TExtractPreset::AllNoOverwrite);
-  EXPECT_EQ(Tree(dir / "on/Data"),
-            (std::vector<std::string>{"#1F2E5ED3#", "#1F2E5ED3#/a.txt", "#1F2E5EE0#",
-                                      "#1F2E5EE0#/a.txt", "b.txt"}));
+  Extract(dir / "on", Count(6), TExtractPreset::AllNoOverwrite);
+  EXPECT_EQ(Tree(dir / "on/d"),
+            (std::vector<std::string>{"#00000010#", "#00000010#/a.txt", "#1F2E5ED3#",
+                                      "#1F2E5ED3#/b.txt", "#1F2E5EE0#", "#1F2E5EE0#/b.txt",
+                                      "#FFFFFFF0#", "#FFFFFFF0#/a.txt", "a.txt", "c.txt"}));
 }
 
 TEST_F(ExtractFixture, EncryptedArchivePromptsOnceAndKeepsNoPassword) {
