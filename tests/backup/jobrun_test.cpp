@@ -574,9 +574,9 @@ TEST_F(ProgramRun, MoveAddsToTheArchiveOfEarlierMovesAndFlushesItBeforeDeleting)
   std::set<std::string> want = job.ExpectedNames();
   want.insert(d.substr(1) + "tuesday.txt");
   EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), want);
-  EXPECT_EQ(
-      testutil::Run("unzip -p " + Quote(job.archive) + " " + Quote(d.substr(1) + "report.txt")).out,
-      std::string(20000, 'r'));
+  const std::string moved =
+      testutil::Run("unzip -p " + Quote(job.archive) + " " + Quote(d.substr(1) + "report.txt")).out;
+  EXPECT_TRUE(moved == std::string(20000, 'r'));
   EXPECT_FALSE(testutil::Exists(d + "tuesday.txt"));
   EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
 }
