@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <chrono>
 
 #include "app/clock.h"
 #include "app/mb.h"
@@ -14,7 +15,13 @@ int TAppZipHost::MessageBox(int, const std::string& title, const std::string& te
 }
 
 bool TAppZipHost::ProcessMessages() {
-  if (QCoreApplication::instance()) QCoreApplication::processEvents();
+  // The engine asks between any two files; pending events are dispatched at most every few
+  // milliseconds, so a run of many small files does not spend its time in the event loop.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastDispatch_ >= kDispatchInterval && QCoreApplication::instance()) {
+    QCoreApplication::processEvents();
+    lastDispatch_ = std::chrono::steady_clock::now();
+  }
   return MbTerminating();
 }
 

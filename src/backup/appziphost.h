@@ -2,6 +2,7 @@
 // works it keeps the window alive by dispatching pending events.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "archive/ziphost.h"
@@ -13,7 +14,13 @@ class TAppZipHost : public TZipHost {
   // No file or folder is chosen through the engine in the backup run.
   bool ChooseArchiveFile(std::string&) override { return false; }
   bool ChooseFolder(std::string&) override { return false; }
-  // Dispatches pending events; true once the program has been told to terminate.
+  // Dispatches pending events (at most every kDispatchInterval); true once the program has been
+  // told to terminate.
   bool ProcessMessages() override;
   void Sleep(int milliseconds) override;
+
+  static constexpr std::chrono::milliseconds kDispatchInterval{5};
+
+ private:
+  std::chrono::steady_clock::time_point lastDispatch_{};
 };

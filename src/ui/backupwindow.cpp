@@ -11,10 +11,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -210,11 +210,19 @@ bool TBackupWindowHost::WindowHidden() const {
 }
 
 void TBackupWindowHost::ReportClear() {
-  if (auto* r = Find<QTextEdit>("ReportBox")) r->clear();
+  if (reportBox)
+    reportBox->Clear();
+  else if (auto* r = Find<QPlainTextEdit>("ReportBox"))
+    r->clear();
 }
 
 void TBackupWindowHost::ReportAdd(const QString& line) {
-  auto* r = Find<QTextEdit>("ReportBox");
+  if (reportBox) {
+    reportBox->Add(line);
+    reportBox->ScrollToCaret();
+    return;
+  }
+  auto* r = Find<QPlainTextEdit>("ReportBox");
   if (!r) return;
   // Inserted as text, never as markup: an archive named "<b>x.zip" is shown as it is named.
   QTextCursor c(r->document());
@@ -226,13 +234,14 @@ void TBackupWindowHost::ReportAdd(const QString& line) {
 }
 
 int TBackupWindowHost::ReportLineCount() const {
-  auto* r = Find<QTextEdit>("ReportBox");
+  if (reportBox) return static_cast<int>(reportBox->Lines().size());
+  auto* r = Find<QPlainTextEdit>("ReportBox");
   if (!r || r->document()->isEmpty()) return 0;
   return r->document()->blockCount();
 }
 
 void TBackupWindowHost::ReportSuspend(bool on) {
-  if (auto* r = Find<QTextEdit>("ReportBox")) r->setUpdatesEnabled(!on);
+  if (auto* r = Find<QPlainTextEdit>("ReportBox")) r->setUpdatesEnabled(!on);
 }
 
 std::vector<std::string> TBackupWindowHost::HighlightedPaths() const {

@@ -74,6 +74,9 @@ class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public I
 
   // Where the disc picture and the tray icon are drawn (null: nowhere).
   IProgressHost* progress = nullptr;
+  // The report box as the report handlers keep it: the run's lines join theirs in order (null:
+  // the run writes into the box itself).
+  IReportBox* reportBox = nullptr;
 
   // IBackupDialogs
   std::optional<QString> ShowPasswordDialog() override;

@@ -23,6 +23,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -35,7 +36,6 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTextEdit>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -709,7 +709,8 @@ QWidget* TMainform::BuildReportTab() {
 
   QGroupBox* rep = Group(page, "GroupReport", "Report/ZIP comment");
   auto* rL = new QVBoxLayout(rep);
-  auto* box = new QTextEdit(rep);
+  // Plain text: a full report holds a line for every file of a run.
+  auto* box = new QPlainTextEdit(rep);
   box->setObjectName(QStringLiteral("ReportBox"));
   box->setEnabled(false);
   rL->addWidget(box, 1);
@@ -1007,10 +1008,18 @@ void TMainform::CommitDataRequest(QSessionManager& manager) {
 
 QObject* TMainform::FindControl(const QString& name) const {
   if (name.isEmpty()) return nullptr;
-  if (QObject* o = findChild<QObject*>(name)) return o;
+  // A control found by its name before is taken again while it lives under that name.
+  if (const auto it = controlCache_.constFind(name);
+      it != controlCache_.cend() && *it && (*it)->objectName() == name)
+    return *it;
+  auto remember = [&](QObject* o) {
+    controlCache_.insert(name, o);
+    return o;
+  };
+  if (QObject* o = findChild<QObject*>(name)) return remember(o);
   for (QMenu* m : popups_) {
-    if (m->objectName() == name) return m;
-    if (QObject* o = m->findChild<QObject*>(name)) return o;
+    if (m->objectName() == name) return remember(m);
+    if (QObject* o = m->findChild<QObject*>(name)) return remember(o);
   }
   // By caption, for callers that name a control by what the user sees.
   for (QAction* a : findChildren<QAction*>())
@@ -1452,6 +1461,7 @@ void TMainform::BindBackupCommands() {
   // Progress, skipped files, the report box and the comment (the view is a child of the window).
   auto* report = new TWindowReport(*this);
   backupHost_->progress = report;
+  backupHost_->reportBox = report;
   BindReportCommands(*this, backup_->AttachReport(*report, *report));
 }
 

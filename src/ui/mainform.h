@@ -6,6 +6,7 @@
 // check and caption them without knowing the widgets.
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -234,6 +235,8 @@ class TMainform : public QMainWindow,
   std::unique_ptr<TAppLifecycle> lifecycle_;
   TInstanceManager* instance_ = nullptr;
   QList<QMenu*> popups_;
+  // Controls found by objectName: a run asks for its status panels for every file it stores.
+  mutable QHash<QString, QPointer<QObject>> controlCache_;
   QSystemTrayIcon* trayIcon_ = nullptr;
   QTimer* timer1_ = nullptr;
   QTimer* schedTimer_ = nullptr;

@@ -6,6 +6,7 @@
 #include <QDateTimeEdit>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
@@ -14,7 +15,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
 
@@ -36,7 +36,7 @@ QPixmap Dimmed(const QPixmap& p) {
 }  // namespace
 
 TWindowReport::TWindowReport(TMainform& form) : QObject(&form), form_(form) {
-  box_ = form.findChild<QTextEdit*>(QStringLiteral("ReportBox"));
+  box_ = form.findChild<QPlainTextEdit*>(QStringLiteral("ReportBox"));
   gauge_ = form.findChild<QProgressBar*>(QStringLiteral("Gauge"));
   disc_ = form.findChild<QLabel*>(QStringLiteral("DiscImage"));
   if (box_) {
@@ -75,50 +75,91 @@ TWindowReport::~TWindowReport() {
 // ---- Report box ----
 
 void TWindowReport::Clear() {
+  pending_.clear();
+  scrollPending_ = false;
   if (box_) box_->clear();
   hasLines_ = false;
 }
 
 void TWindowReport::Add(const QString& text) {
   if (!box_) return;
+  // The report is kept as plain lines; they go into the box together on the next turn of the
+  // event loop, and only while the box can be seen: a run with the full report adds one for
+  // every file it stores, mostly with nobody watching (an unattended run, the window in the
+  // tray).
+  pending_ += SplitBoxLines(text, true);
+  QueueFlush();
+}
+
+void TWindowReport::QueueFlush() {
+  if (flushQueued_ || !box_ || !box_->isVisible()) return;
+  flushQueued_ = true;
+  QTimer::singleShot(0, this, [this] { Flush(); });
+}
+
+void TWindowReport::Flush() {
+  flushQueued_ = false;
+  if (!box_ || pending_.isEmpty()) return;
   QTextCursor c(box_->document());
   c.movePosition(QTextCursor::End);
+  c.beginEditBlock();
   // Inserted as text, never as markup: a file name like "<b>" stays as it is.
-  for (const QString& line : SplitBoxLines(text, true)) {
+  for (const QString& line : std::as_const(pending_)) {
     if (hasLines_ || !box_->document()->isEmpty()) c.insertBlock();
     c.insertText(line);
     hasLines_ = true;
+  }
+  c.endEditBlock();
+  pending_.clear();
+  if (scrollPending_) {
+    scrollPending_ = false;
+    ScrollToCaret();
   }
 }
 
 QStringList TWindowReport::Lines() const {
   if (!box_) return {};
-  if (!hasLines_ && box_->document()->isEmpty()) return {};
-  return box_->toPlainText().split(QLatin1Char('\n'));
+  QStringList lines;
+  if (hasLines_ || !box_->document()->isEmpty())
+    lines = box_->toPlainText().split(QLatin1Char('\n'));
+  return lines + pending_;
+}
+
+int TWindowReport::LineCount() const {
+  if (!box_) return 0;
+  const int inBox = hasLines_ || !box_->document()->isEmpty() ? box_->document()->blockCount() : 0;
+  return inBox + static_cast<int>(pending_.size());
 }
 
 void TWindowReport::SetLines(const QStringList& lines) {
   if (!box_) return;
+  pending_.clear();
   box_->setPlainText(lines.join(QLatin1Char('\n')));
   hasLines_ = !lines.isEmpty();
 }
 
 void TWindowReport::ScrollToCaret() {
   if (!box_) return;
+  if (!pending_.isEmpty()) {
+    scrollPending_ = true;
+    return;
+  }
   box_->moveCursor(QTextCursor::End);
   box_->ensureCursorVisible();
 }
 
-void TWindowReport::SetPlainText(bool on) {
-  if (box_) box_->setAcceptRichText(!on);
+void TWindowReport::SetPlainText(bool) {
+  // The box holds plain text from the start; nothing to switch.
 }
 
 void TWindowReport::SetWordWrap(bool on) {
-  if (box_) box_->setLineWrapMode(on ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
+  if (box_) box_->setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
 }
 
 void TWindowReport::SetReadOnly(bool on) {
   if (!box_) return;
+  // What the user edits is the box itself.
+  if (!on) Flush();
   box_->setReadOnly(on);
   if (!on) box_->setEnabled(true);
 }
@@ -132,6 +173,7 @@ void TWindowReport::SetHint(const QString& hint) {
 }
 
 bool TWindowReport::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show && watched == box_.data()) QueueFlush();
   if (event->type() == QEvent::KeyPress && !wantReturns_ && watched == box_.data()) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;

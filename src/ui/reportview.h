@@ -12,7 +12,7 @@
 
 class QLabel;
 class QProgressBar;
-class QTextEdit;
+class QPlainTextEdit;
 class QTimer;
 class TMainform;
 class TRunReport;
@@ -34,6 +34,10 @@ class TWindowReport : public QObject, public IProgressHost, public IReportBox {
   void SetReadOnly(bool on) override;
   void SetWantReturns(bool on) override;
   void SetHint(const QString& hint) override;
+  // The number of lines, as Lines().size(), without copying them.
+  int LineCount() const;
+  // Puts the lines added (and not yet shown) into the box.
+  void Flush();
 
   // IProgressHost
   void SetGaugeMoving(bool moving) override;
@@ -54,8 +58,10 @@ class TWindowReport : public QObject, public IProgressHost, public IReportBox {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // A flush on the next turn of the event loop, when the box is shown.
+  void QueueFlush();
   TMainform& form_;
-  QPointer<QTextEdit> box_;
+  QPointer<QPlainTextEdit> box_;
   QPointer<QProgressBar> gauge_;
   QPointer<QLabel> disc_;
   QPixmap discPicture_[2];
@@ -67,6 +73,10 @@ class TWindowReport : public QObject, public IProgressHost, public IReportBox {
   bool wantReturns_ = false;
   // The box holds lines (an empty document may still hold one empty line).
   bool hasLines_ = false;
+  // Lines added and not yet in the box; whether a flush is queued, and a scroll after it.
+  QStringList pending_;
+  bool flushQueued_ = false;
+  bool scrollPending_ = false;
 };
 
 // Connects "SavetoRTF File", "WordWrap", "Clear Comments", "SaveComment", "ReportToZIP",

@@ -7,11 +7,11 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
-#include <QTextEdit>
 #include <deque>
 
 #include "app/explorer.h"
@@ -207,7 +207,7 @@ TEST_F(ArchiveWiringTest, TheOpenedArchiveIsSummedUpAndItsCommentIsTheOneTheComm
   comment(a, "A-COMMENT");
   comment(b, "B-COMMENT");
   auto w = Window();
-  auto* box = w->findChild<QTextEdit*>("ReportBox");
+  auto* box = w->findChild<QPlainTextEdit*>("ReportBox");
   ASSERT_TRUE(box);
   auto open = [&](const std::string& zip) {
     dialogs_.answers.push_back(Q(zip));

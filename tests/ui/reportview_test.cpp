@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTextEdit>
 
 #include "app/mb.h"
 #include "app/optionscontroller.h"
@@ -43,7 +44,7 @@ class ReportViewTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ReportViewTest, BoxKeepsLinesAsTextAndEmptyLines) {
-  auto* box = form_.findChild<QTextEdit*>("ReportBox");
+  auto* box = form_.findChild<QPlainTextEdit*>("ReportBox");
   ASSERT_TRUE(box);
   EXPECT_TRUE(view_.Lines().isEmpty());
   view_.Add("Beginning Add to /b/<b>x</b>.zip");
@@ -57,7 +58,18 @@ TEST_F(ReportViewTest, BoxKeepsLinesAsTextAndEmptyLines) {
   view_.Clear();
   view_.Add("");
   EXPECT_EQ(view_.Lines(), QStringList{""});
-  // Emptied by someone else (the run clears the box itself): no empty first line follows.
+  // Lines reach the box together on a turn of the event loop, once the box can be seen.
+  view_.Add("x");
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(box->toPlainText().isEmpty());
+  EXPECT_EQ(view_.LineCount(), 2);
+  form_.FormCreate();
+  form_.show();
+  view_.ShowReportPage();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(box->toPlainText(), "\nx");
+  EXPECT_EQ(view_.Lines(), (QStringList{"", "x"}));
+  // Emptied by someone else: no empty first line follows.
   box->clear();
   view_.Add("first");
   EXPECT_EQ(view_.Lines(), QStringList{"first"});
@@ -74,6 +86,15 @@ TEST_F(ReportViewTest, BoxKeepsLinesAsTextAndEmptyLines) {
   run.ReportAdd("/data/<i>notes</i>");
   EXPECT_EQ(view_.Lines(), (QStringList{"Beginning Add to /b/<b>x.zip", "/data/<i>notes</i>"}));
   EXPECT_EQ(run.ReportLineCount(), 2);
+  // Through the report's own list, in order with its lines.
+  run.reportBox = &view_;
+  view_.Add("report line");
+  run.ReportAdd("<b>run line</b>");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(box->toPlainText(),
+            "Beginning Add to /b/<b>x.zip\n/data/<i>notes</i>\nreport line\n"
+            "<b>run line</b>");
+  EXPECT_EQ(run.ReportLineCount(), 4);
 }
 
 TEST_F(ReportViewTest, GaugePagesAndAlarm) {
@@ -128,12 +149,12 @@ TEST_F(ReportViewTest, HandlersDriveTheWindowAndTheWindowsCommandsReachItsReport
   EXPECT_TRUE(wrap->isChecked());
   wrap->trigger();
   EXPECT_FALSE(wrap->isChecked());
-  EXPECT_EQ(form_.findChild<QTextEdit*>("ReportBox")->lineWrapMode(), QTextEdit::NoWrap);
+  EXPECT_EQ(form_.findChild<QPlainTextEdit*>("ReportBox")->lineWrapMode(), QPlainTextEdit::NoWrap);
   // "&Zip comment" without a comment says so; "ZIPcomment" opens the editor.
   host_.Answer(IDOK, QStringLiteral("No Zip comment in this zip file"));
   form_.findChild<QAction*>("Zipcomment1")->trigger();
   form_.findChild<QAction*>("ZIPcomment1")->trigger();
-  auto* box = form_.findChild<QTextEdit*>("ReportBox");
+  auto* box = form_.findChild<QPlainTextEdit*>("ReportBox");
   EXPECT_FALSE(box->isReadOnly());
   EXPECT_EQ(box->toolTip(), "Enter your ZIPfile comment\r\r  then click SaveComment");
   // Without an archive the buttons do nothing.
