@@ -30,10 +30,13 @@ struct FakeSettings : IJobSettings {
   bool basic = false, unattended = false;
   int format = 1, rulesApplied = 0;
   QString maxSize = "MaxSizeMb";
-  void LoadSettings(const QString& ini) override {
+  bool LoadSettings(const QString& ini) override {
     loaded << ini;
     const IniFile f(PathBytes(ini));
-    window->SetArchiveName(PathText(f.ReadString("ZIPFILE", "Fname", "")));
+    const QString name = PathText(f.ReadString("ZIPFILE", "Fname", ""));
+    if (name.isEmpty()) return false;
+    window->SetArchiveName(name);
+    return true;
   }
   void WriteSettings(const QString& ini) override {
     written << ini;

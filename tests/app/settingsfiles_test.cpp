@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "options_fixture.h"
 #include "platform/inifile.h"
 
@@ -221,6 +223,17 @@ TEST_F(SettingsFiles, MyDefaultIniCountsAsTheDefaultFile) {
   EXPECT_TRUE(host.ControlChecked(ctl::kMinToTrayItem));
   EXPECT_TRUE(TPreferences::IsDefaultFile("/x/Default.INI"));
   EXPECT_FALSE(TPreferences::IsDefaultFile("/x/default.in"));
+
+  // Saving leaves out the archive name for the default file itself only: a job named mydefault
+  // (or kept in a folder named so) keeps it and can be opened again.
+  env.archiveName = "/b/m.zip";
+  for (const std::string& job : {dir / "mydefault.INI", dir / "default.ini.d/j.INI"}) {
+    std::filesystem::create_directories(dir / "default.ini.d");
+    settings.WriteSettings(QString::fromStdString(job));
+    EXPECT_EQ(IniFile(job).ReadString("ZIPFILE", "Fname", ""), "/b/m.zip") << job;
+  }
+  settings.WriteSettings(TPreferences::DefaultFile());
+  EXPECT_FALSE(IniFile(ProgramDir() + "default.ini").SectionExists("ZIPFILE"));
 }
 
 TEST_F(SettingsFiles, OpeningAJobUnchecksMonitorSubDirectoriesAndSelectsProgramDir) {
@@ -244,7 +257,32 @@ TEST_F(SettingsFiles, OutOfRangeValuesFallBackToDefaults) {
   EXPECT_EQ(lists.sizeList.CheckedIndex(), kSizeAutomatic);
   EXPECT_EQ(lists.compressionList.CheckedIndex(), kCompMax);
   EXPECT_EQ(lists.directoryList.Mask(), 100000 & 0x1FF);
-  EXPECT_EQ(lists.functionsList.Mask(), 0);
+  EXPECT_EQ(lists.functionsList.Mask(), lists.functionsList.DefaultMask());
+}
+
+// A key a job lacks reads as the new window's value, never as what the job before left.
+TEST_F(SettingsFiles, AKeyTheJobLacksReadsAsTheNewWindowsDefault) {
+  WriteFile(dir / "a.ini",
+            "[ZIPFILE]\nFname=/b/a.zip\n[Options]\nClrDisk=0\nOptCheck1=6\nOptCheck2=1\n"
+            "OptCheck3=1\nComboEdit1=650\nComboEdit2=12\nOptCheck4=2\nOptCheck6=2\n"
+            "[SGcol0]\n1=*.DOC\n[SGcol1]\n1=*.BAK\n[SGcol2]\n1=*.PNG\n");
+  WriteFile(dir / "b.ini", "[ZIPFILE]\nFname=/b/b.zip\n[Options]\nClrDisk=0\n");
+  ASSERT_TRUE(settings.INIfileIO(QString::fromStdString(dir / "a.ini")));
+  ASSERT_EQ(lists.compressionList.CheckedIndex(), kCompNone);
+  ASSERT_TRUE(settings.INIfileIO(QString::fromStdString(dir / "b.ini")));
+  EXPECT_EQ(lists.compressionList.CheckedIndex(), kCompMax);
+  EXPECT_EQ(lists.modeList.CheckedIndex(), kModeCopy);
+  EXPECT_FALSE(lists.modeList.Marking());
+  EXPECT_EQ(lists.sizeList.CheckedIndex(), kSizeAutomatic);
+  EXPECT_EQ(lists.maxSizeEdit.text(), "MaxSizeMb");
+  EXPECT_EQ(lists.firstDiskEdit.text(), "Disk#1Free");
+  EXPECT_EQ(lists.directoryList.Mask(), 4 + 8 + 16 + 128 + 256);
+  EXPECT_EQ(lists.functionsList.Mask(), 1);
+  EXPECT_TRUE(lists.basicStampList.Checked(0));
+  EXPECT_EQ(grid.cells[0][1], "*.*");
+  EXPECT_EQ(grid.cells[1][1], "*.TMP");
+  EXPECT_EQ(grid.cells[1][2], "*.SWP");
+  EXPECT_EQ(grid.cells[2][6], "*.MP4");
 }
 
 TEST_F(SettingsFiles, SetDefaultWritesTheJobPartAndKeepsPreferences) {
