@@ -143,7 +143,7 @@ Options1 "&Options"
       NumDate1 "2003-01-03" radio tag=1
       MonDateTime1 "2003-Jan-03_1535" radio tag=2
       NumDateTime1 "2003-01-03_1535" radio tag=3
-    FullReport1 "FullBackupReport" check
+    FullReport1 "FullBackupReport" check checked
     JobDIR1 "JobDIR"
       ProgramDIR1 "ProgramDIR" radio checked tag=0
       BackupDIR1 "BackupDIR" radio tag=1
@@ -154,14 +154,14 @@ Options1 "&Options"
       SortBySizeDesc1 "Size Descending" radio tag=3
       SortByDateTime1 "DateTime" radio tag=4
       SortByDateTimeDesc1 "DateTime Descending" radio tag=5
-    DisplayEmptyDir1 "Display Empty Dir" check
+    DisplayEmptyDir1 "Display Empty Dir" check checked
     PromptSkipOpenFiles1 "PromptSkipOpenFiles" check checked
     SchedBackupPrompt1 "SchedBackup Prompt" check checked
   Stealth1 "Stealth"
     StealthEnable1 "Enable" check checked
     StealthExclZIP1 "StealthExclZIP" check checked
     StealthAtStartUp1 "Stealth@StartUp" check
-    MinimizeOnLoad1 "MinimizeOnLoad" check
+    MinimizeOnLoad1 "MinimizeOnLoad" check checked
     AutoRenameOnSize1 "AutoRenameOnSize" check checked
     DefineHotKey1 "Define HotKey"
 Tools1 "&Tools"
