@@ -242,7 +242,12 @@ THandOverAnswer TAppLifecycle::IMgrTrigger(const QString& action) {
         ctx_.AutoRunAction == QStringLiteral("close"))
       return {false, QStringLiteral("the running instance is closing; the job was not started")};
     const QString refusal = seams_.JobRefusal(path);
-    if (!refusal.isEmpty()) return {false, refusal};
+    if (!refusal.isEmpty()) {
+      // The later start prints it on one line, as unattended boxes are.
+      MbBox box;
+      box.text = refusal;
+      return {false, MbUnattendedText(box)};
+    }
     pending_.append({path, action});
     // Started from the event loop once nothing else is going on (never inside a dialog's or a
     // box's loop, nor inside another handler).

@@ -27,7 +27,9 @@
 namespace {
 
 using testutil::IsolatedXdg;
+using testutil::Spawn;
 using testutil::TempDir;
+using testutil::WaitExit;
 
 // The build folder: this test runs from <build>/tests/app/.
 std::string BinaryDir() {
@@ -41,32 +43,6 @@ std::string BinaryDir() {
 
 std::string Helper() {
   return BinaryDir() + "/tests/app/instance_helper";
-}
-
-pid_t Spawn(const std::vector<std::string>& args) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    std::perror(argv[0]);
-    ::_exit(127);
-  }
-  return pid;
-}
-
-// Exit status of pid, or -1 when it has not ended within timeoutMs.
-int WaitExit(pid_t pid, int timeoutMs) {
-  QElapsedTimer t;
-  t.start();
-  for (;;) {
-    int st = 0;
-    pid_t r = ::waitpid(pid, &st, WNOHANG);
-    if (r == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    if (t.elapsed() > timeoutMs) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
 }
 
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {

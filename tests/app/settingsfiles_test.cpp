@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "app/pathbytes.h"
 #include "options_fixture.h"
 #include "platform/inifile.h"
 
@@ -305,12 +306,36 @@ TEST_F(SettingsFiles, SetDefaultWritesTheJobPartAndKeepsPreferences) {
   EXPECT_EQ(ini.Keys("SGcol2").size(), 19u);
 }
 
-TEST_F(SettingsFiles, SelfExtractingJobStoresAnExeName) {
+TEST_F(SettingsFiles, ArchiveNamesAreStoredAsTheyAreOrNotAtAll) {
   env.archiveName = "/b/docs-2003-Jan-03.zip";
   env.exeMode = true;
   settings.WriteSettings(QString::fromStdString(dir / "docs.ini"));
   EXPECT_EQ(IniFile(dir / "docs.ini").ReadString("ZIPFILE", "Fname", ""),
             "/b/docs-2003-Jan-03.EXE");
+  env.exeMode = false;
+
+  // A name that is not UTF-8 keeps its bytes, both ways.
+  const std::string cafe = "/b/caf\xe9.zip";
+  env.archiveName = PathText(cafe);
+  settings.WriteSettings(QString::fromStdString(dir / "cafe.ini"));
+  EXPECT_EQ(IniFile(dir / "cafe.ini").ReadString("ZIPFILE", "Fname", ""), cafe);
+  env.archiveName.clear();
+  settings.INIfileIO(QString::fromStdString(dir / "cafe.ini"));
+  EXPECT_EQ(PathBytes(env.archiveName), cafe);
+
+  // A line break would turn into another name when read back: the file is not written.
+  env.archiveName = "/b/two\nlines.zip";
+  EXPECT_THROW(settings.WriteSettings(QString::fromStdString(dir / "nl.ini")), std::system_error);
+  EXPECT_FALSE(testutil::Exists(dir / "nl.ini"));
+
+  // Every byte string comes back from the text form as it was.
+  for (const std::string& b :
+       {std::string("plain/ascii"), std::string("\xc3\xa9t\xc3\xa9"), std::string("caf\xe9"),
+        std::string("\xc0\xaf overlong"), std::string("\xed\xa0\x80 surrogate"),
+        std::string("\xf0\x9f\x98\x80 \xff\xfe"), std::string("cut \xe2\x82")}) {
+    EXPECT_EQ(PathBytes(PathText(b)), b);
+  }
+  EXPECT_EQ(PathText("\xc3\xa9"), QStringLiteral("\u00e9"));
 }
 
 TEST_F(SettingsFiles, EachPreferenceIsWrittenAtOnceAndRestoredAfterRestart) {

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableView>
@@ -290,6 +291,12 @@ TEST_F(MainformTest, TabsGroupsAndOptionListsWithTheirDefaults) {
   EXPECT_TRUE(Get<QRadioButton>("DateFilterNone")->isChecked());
   EXPECT_EQ(Get<QRadioButton>("DateFilterBefore")->text(), "All before");
   EXPECT_EQ(Get<QRadioButton>("DateFilterAfter")->text(), "All after");
+  // "All before" and "All after" compare date-times: the picker carries a time of day.
+  auto* picker = Get<QDateTimeEdit>("DateFilterPicker");
+  EXPECT_TRUE(picker->displayedSections() & QDateTimeEdit::HourSection);
+  EXPECT_TRUE(picker->displayedSections() & QDateTimeEdit::MinuteSection);
+  picker->setDateTime(QDateTime(QDate(2006, 5, 4), QTime(19, 59)));
+  EXPECT_EQ(picker->dateTime(), QDateTime(QDate(2006, 5, 4), QTime(19, 59)));
 }
 
 TEST_F(MainformTest, RadioListsKeepExactlyOneItemChecked) {
@@ -457,6 +464,18 @@ TEST_F(MainformTest, HintsOffEmptiesTheLastMenuItemAndSwallowsHints) {
   EXPECT_TRUE(hints->isChecked());
   EXPECT_TRUE(form_.hintsShown());
   EXPECT_EQ(form_.ControlCaption("ContextHelp1"), "");
+}
+
+TEST_F(MainformTest, HintsAndThemesSwitchedOffAreOffFromTheStart) {
+  testutil::WriteFile(tmp_ / "config/arcavo/default.ini",
+                      "[Options]\nClrDisk=0\nHints=0\nThemes=0\n");
+  form_.FormCreate();
+  EXPECT_FALSE(form_.ControlChecked("Hints1"));
+  EXPECT_FALSE(form_.hintsShown());
+  EXPECT_EQ(form_.ControlCaption("ContextHelp1"), "");
+  EXPECT_FALSE(form_.ControlChecked("ThemeManager1"));
+  EXPECT_EQ(QApplication::style()->name(), "windows") << "the plain style, as the menu item sets";
+  EXPECT_FALSE(form_.isVisible()) << "not shown before its time";
 }
 
 TEST_F(MainformTest, ShowPaintAndCloseWithNothingRunning) {
