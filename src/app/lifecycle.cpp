@@ -281,7 +281,11 @@ void TAppLifecycle::DeliverPending() {
     deliverTimer_->stop();
     return;
   }
-  if (creating_ || Busy() || !seams_.WindowIdle() || ctx_.TerminateRequested || closeDone_) return;
+  // One at a time: a job being opened may turn the event loop before its run counts as busy.
+  if (delivering_ || creating_ || Busy() || !seams_.WindowIdle() || ctx_.TerminateRequested ||
+      closeDone_)
+    return;
+  Flag delivering(delivering_);
   const THandOver next = pending_.takeFirst();
   if (pending_.isEmpty()) deliverTimer_->stop();
   RunAutomaticJob(next.path, next.action, false);

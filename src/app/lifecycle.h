@@ -130,6 +130,7 @@ class TAppLifecycle : public QObject {
   QString programPath_;
   bool hooked_ = false;
   bool creating_ = false;
+  bool delivering_ = false;
   bool unattendedOwner_ = false;
   QList<THandOver> pending_;
   QTimer* deliverTimer_ = nullptr;
