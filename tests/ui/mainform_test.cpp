@@ -467,8 +467,7 @@ TEST_F(MainformTest, HintsOffEmptiesTheLastMenuItemAndSwallowsHints) {
 }
 
 TEST_F(MainformTest, HintsAndThemesSwitchedOffAreOffFromTheStart) {
-  testutil::WriteFile(tmp_ / "config/arcavo/default.ini",
-                      "[Options]\nClrDisk=0\nHints=0\nThemes=0\n");
+  testutil::WriteFile(ProgramDir() + "default.ini", "[Options]\nClrDisk=0\nHints=0\nThemes=0\n");
   form_.FormCreate();
   EXPECT_FALSE(form_.ControlChecked("Hints1"));
   EXPECT_FALSE(form_.hintsShown());
