@@ -184,6 +184,8 @@ TEST_F(ProgramStarts, TheLaterStartsStatusSaysWhatHappened) {
 TEST_F(ProgramStarts, UnattendedStartsEndByThemselves) {
   WriteFile(dir / "junk.JOB", "not a job\n");
   WriteFile(dir / "header.JOB", "ARCAVO-JOB 1\n");
+  WriteFile(dir / "noname.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "\n");
+  WriteFile(dir / "noname.INI", "[ZIPFILE]\nFname=\n[Options]\nClrDisk=0\n");
   WriteFile(dir / "secret.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "\n");
   WriteFile(dir / "secret.INI",
             "[ZIPFILE]\nFname=" + (dir / "secret.zip") + "\n[Options]\nClrDisk=0\nOptCheck2=25\n");
@@ -197,6 +199,8 @@ TEST_F(ProgramStarts, UnattendedStartsEndByThemselves) {
       {{dir / "junk.JOB", "close"}, 1, "is not a job file"},
       {{dir / "header.JOB", "shutdown"}, 1, "No files checked/selected!"},
       {{job.job, "reboot"}, 2, "'REBOOT' invalid option"},
+      // Settings that name no archive stop the job: nothing is written with default settings.
+      {{dir / "noname.JOB", "close"}, 1, "Incorrect path"},
       // The password prompt is answered with Cancel: nothing is written in the clear.
       {{dir / "secret.JOB", "close"}, 1, "Password Dialog"},
   };
