@@ -204,8 +204,8 @@ void TJobController::OpenCbutton(JobSender sender, const QString& file) {
   }
   jobFile_ = job;
 
-  // 4. The settings beside the job. Settings that name no archive stop an automatic run here
-  // (the program ends): nothing is written with the window's leftover settings.
+  // 4. The settings beside the job. Settings that name no archive stop an automatic run here:
+  // nothing is written with what the window happens to hold.
   const QString ini = JobSettingsFile(job);
   if (!ini.isEmpty() && !settings_.LoadSettings(ini) && !window_.AutoRunFile().isEmpty()) return;
 

@@ -38,7 +38,7 @@ QString FileNameOf(const QString& path) {
   return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-// Marks window creation as running for as long as it lives.
+// Holds a flag set for as long as it lives.
 struct Flag {
   bool& flag;
   explicit Flag(bool& f) : flag(f) { flag = true; }

@@ -122,6 +122,10 @@ TEST_F(InstanceTest, SecondStartHandsItsArgumentOverAndEndsAtOnce) {
   ASSERT_TRUE(WaitReceived(2));
   EXPECT_EQ(Received().at(1), QString());
   EXPECT_EQ(ReadyPids().size(), 1);
+  // The ACTION travels with the path; a refusal ends the later start with status 1.
+  EXPECT_EQ(RunHelper({"/jobs/refuse.JOB", "close"}), 1);
+  ASSERT_TRUE(WaitReceived(3));
+  EXPECT_EQ(Received().at(2), QStringLiteral("/jobs/refuse.JOB\tclose"));
 
   // The folder holding the lock and socket is private.
   struct stat st;
