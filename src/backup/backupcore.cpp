@@ -1,7 +1,5 @@
 #include "backup/backupcore.h"
 
-#include <cstdio>
-
 #include "app/explorer.h"
 #include "app/maincontext.h"
 #include "app/optionscontroller.h"
@@ -19,7 +17,8 @@ struct TBackupCore::Program : IBackupProgram {
   explicit Program(MainContext& c) : ctx(c) {}
   QString AutoRunFile() const override { return ctx.AutoRunFile; }
   void SetAutoRunFile(const QString& file) override { ctx.AutoRunFile = file; }
-  QString ActionArg() const override { return ctx.ActionArg(); }
+  // The ACTION that goes with the automatic run (the command line's, or a later start's).
+  QString ActionArg() const override { return ctx.AutoRunAction; }
   void RequestTerminate(int exitCode) override { ::RequestTerminate(ctx, exitCode); }
   void Setstate(int mode) override {
     if (ctx.Options) ctx.Options->Setstate(mode);
@@ -29,14 +28,6 @@ struct TBackupCore::Program : IBackupProgram {
   void RunStateChanged(bool runInProgress, bool sizeCalcMode) override {
     ctx.RunInProgress = runInProgress;
     ctx.SizeCalcMode = sizeCalcMode;
-  }
-  void UnattendedMessage(const QString& text) override {
-    QString line = text;
-    line.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
-    line.replace(QLatin1Char('\r'), QStringLiteral(" / "));
-    line.replace(QLatin1Char('\n'), QStringLiteral(" / "));
-    std::fprintf(stderr, "arcavo: %s\n", line.simplified().toLocal8Bit().constData());
-    std::fflush(stderr);
   }
 };
 
@@ -130,7 +121,7 @@ TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
   run->leftOutCount = [r] { return r->LeftOutCount; };
   run->onEngineStart = [r] { r->StartClock(); };
   run->onReportFile = [this, r](const QString& requested) {
-    r->WriteReportFile(requested, ctx_.AutoRunFile);
+    ctx_.ReportFile = r->WriteReportFile(requested, ctx_.AutoRunFile);
   };
   return *report_;
 }

@@ -78,7 +78,8 @@ class IBackupProgram {
   virtual ~IBackupProgram() = default;
   virtual QString AutoRunFile() const { return {}; }
   virtual void SetAutoRunFile(const QString&) {}
-  // The command line's end-of-run action, lower-cased ("close", "hibernate", "shutdown"; "").
+  // The end-of-run action of the automatic run, lower-cased ("close", "hibernate", "shutdown";
+  // "").
   virtual QString ActionArg() const { return {}; }
   // Ends the program with exitCode once the run has finished its remaining steps.
   virtual void RequestTerminate(int /*exitCode*/) {}
@@ -91,9 +92,6 @@ class IBackupProgram {
   virtual void ArchiveNameChanged(const QString&) {}
   // A run started or ended (RunInProgress) or counting-only mode changed.
   virtual void RunStateChanged(bool /*runInProgress*/, bool /*sizeCalcMode*/) {}
-  // What an automatic run has to say beyond its report (why it failed, how many files it left
-  // out): nobody reads its boxes, so the program writes it to standard error.
-  virtual void UnattendedMessage(const QString&) {}
 };
 
 // The dialogs of the run and of the naming.

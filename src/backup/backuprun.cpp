@@ -8,8 +8,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
@@ -56,25 +54,24 @@ QString FolderOf(const QString& path) {
 
 uint32_t DiskSpaceKb(const QString& path) {
   if (path.isEmpty()) return 0;
-  QFileInfo fi(path);
-  QString probe = fi.absoluteFilePath();
+  QString probe = AbsolutePath(path);
   // The archive need not exist yet: ask the nearest folder that does.
-  while (!QFileInfo::exists(probe)) {
+  while (!PathExists(probe)) {
     const QString up = FolderOf(probe);
     if (up == probe) return 0;
     probe = up;
   }
   struct statvfs vfs;
-  if (::statvfs(QFile::encodeName(probe).constData(), &vfs) != 0) return 0;
+  if (::statvfs(PathBytes(probe).c_str(), &vfs) != 0) return 0;
   const double bytes = static_cast<double>(vfs.f_bavail) * static_cast<double>(vfs.f_frsize);
   const double kb = std::nearbyint(bytes / 1000.0);
   return kb >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(kb);
 }
 
 int32_t FileSizeKb(const QString& path) {
-  QFile f(path);
-  if (!f.exists() || !f.open(QIODevice::ReadOnly)) return 0;
-  const double kb = std::nearbyint(static_cast<double>(f.size()) / 1000.0);
+  struct stat st;
+  if (path.isEmpty() || ::stat(PathBytes(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  const double kb = std::nearbyint(static_cast<double>(st.st_size) / 1000.0);
   return kb >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(kb);
 }
 
@@ -95,9 +92,9 @@ QString RunResultText(const QString& errorText, int count, int leftOut) {
 QStringList CleanLeftovers(const QString& archive) {
   QStringList lines;
   if (archive.isEmpty()) return lines;
-  const QFileInfo info(archive);
-  const std::string folder = PathBytes(info.absolutePath());
-  const std::string base = PathBytes(info.fileName());
+  const QString absolute = AbsolutePath(archive);
+  const std::string folder = PathBytes(FolderOf(absolute));
+  const std::string base = PathBytes(FileNameOf(absolute));
   const std::string tempPrefix = "." + base + kTempBesideInfix;
   const std::string asidePrefix = "." + base + ".previous";
   const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -136,7 +133,8 @@ QStringList CleanLeftovers(const QString& archive) {
       asides.push_back({name, st.st_mtim});
   }
   ::closedir(dir);
-  const QString where = info.absolutePath() + QLatin1Char('/');
+  QString where = FolderOf(absolute);
+  if (!where.endsWith(QLatin1Char('/'))) where += QLatin1Char('/');
   // An archive that is missing while a copy of it lies aside was being replaced when the run was
   // stopped: the newest copy is the previous archive.
   struct stat ast;
@@ -363,7 +361,7 @@ void TBackupRun::AddButClick() {
 bool TBackupRun::FileExisted(const QString& name) {
   const bool wasAdd = addMode_;
   addMode_ = false;
-  const bool exists = QFileInfo::exists(name);
+  const bool exists = PathExists(name);
   // "Move Files Then Delete" never replaces an archive: the files it deleted after earlier runs
   // may exist nowhere else. It adds to it, as the update modes do.
   if (!exists || wasAdd || l_.modeList.Checked(opt::kModeUpdate) ||
@@ -492,9 +490,13 @@ void TBackupRun::WriteZbtnClick() {
   }
   SyncArchiveName();
 
-  // 1., 2. Something to back up, and something to include.
+  // 1., 2. Something to back up, and something to include. A run without the user (command
+  // line, hand-over, scheduler) backs up its job's selection only: what happens to be
+  // highlighted in the tree (the home folder at start) is never taken in its place.
+  const bool automatic = !program_.AutoRunFile().isEmpty();
   const std::vector<std::string> ticked = ticks_.TickedPaths();
-  const std::vector<std::string> highlighted = display_.HighlightedPaths();
+  const std::vector<std::string> highlighted =
+      automatic ? std::vector<std::string>{} : display_.HighlightedPaths();
   const QString refusal = SelectionPrecondition(grid_, ticked, highlighted);
   if (!refusal.isEmpty()) {
     MbMessage(refusal, kArcavo, false, MB_ICONEXCLAMATION);
@@ -569,7 +571,6 @@ void TBackupRun::WriteZbtnClick() {
     StartControls();
   }
   running_ = true;
-  const bool automatic = !program_.AutoRunFile().isEmpty();
 
   // 15. The grid's lists.
   EngineLists grid;
@@ -603,6 +604,20 @@ void TBackupRun::WriteZbtnClick() {
     if (onFileNameForSplitPart) onFileNameForSplitPart(fname, part, static_cast<int>(type));
   };
   zip_.TempPath = PathBytes(TempPath());
+
+  // The run stops before the engine started: the stale cancel request is withdrawn, and the
+  // button, the cursor, the archive name and the staging are as before the click.
+  auto stopBeforeEngine = [&] {
+    CancelZIP();
+    zip_.PauseOperation();
+    zip_.ResumeOperation();
+    display_.SetBusyCursor(false);
+    controls_.SetControlEnabled(S(bctl::kWriteButton), true);
+    if (cdStaging_) EndStaging();
+    if (!counting && ZipName() != requested) SetArchiveName(requested, true);
+    running_ = false;
+    if (counting) SetSizeCalcMode(false);
+  };
 
   // 18. Encryption. A run that asked for it and got no password (Cancel, empty edits, nobody
   // there to answer) writes nothing rather than a plain archive.
@@ -689,18 +704,7 @@ void TBackupRun::WriteZbtnClick() {
       zip_.MultiZipInfo.BlockSize = block;
       if (block <= 0) {
         MbMessage(S(runmsg::kAllocationError), kArcavo, false, MB_ICONERROR);
-        CancelZIP();
-        // The run stops before the engine started: the stale cancel request is withdrawn, and
-        // the button, the cursor, the archive name, the staging and a previous archive are as
-        // before the click.
-        zip_.PauseOperation();
-        zip_.ResumeOperation();
-        display_.SetBusyCursor(false);
-        controls_.SetControlEnabled(S(bctl::kWriteButton), true);
-        if (cdStaging_) EndStaging();
-        if (!counting && ZipName() != requested) SetArchiveName(requested, true);
-        running_ = false;
-        if (counting) SetSizeCalcMode(false);
+        stopBeforeEngine();
         return;
       }
       zip_.MultiZipInfo.FirstBlockSize = block - firstFree;
@@ -752,7 +756,7 @@ void TBackupRun::WriteZbtnClick() {
     try {
       // The entries get their version folder in memory; the write below stores the change with
       // the new files in one atomic rewrite of the archive.
-      if (l_.functionsList.Checked(opt::kFnVersioning) && QFileInfo::exists(name) && !counting) {
+      if (l_.functionsList.Checked(opt::kFnVersioning) && PathExists(name) && !counting) {
         versioned = true;
         MakeVerDIR(zip_, CurrentClock().Now(), [this](int index, const std::string& path) {
           if (setEntryPath)
@@ -779,7 +783,7 @@ void TBackupRun::WriteZbtnClick() {
         count_ = makeSelfExtractor ? makeSelfExtractor(stub, PathBytes(name))
                                    : WriteSelfExtractor(stub, PathBytes(name));
       } else {
-        if (QFileInfo::exists(name) && !counting) {
+        if (PathExists(name) && !counting) {
           SkippedList.clear();
           display_.GaugePercent();
         }
@@ -796,7 +800,7 @@ void TBackupRun::WriteZbtnClick() {
   zip_.ReplaceArchive = false;
   if (!counting) {
     leftOut_ = stopText.isEmpty() && leftOutCount ? leftOutCount() : 0;
-    succeeded_ = errorText_.isEmpty() && !nothingExists_ && QFileInfo::exists(name);
+    succeeded_ = errorText_.isEmpty() && !nothingExists_ && PathExists(name);
     // Version folders given in memory belong to this run: when it wrote nothing (it failed, was
     // cancelled or had nothing to store), they are dropped, so that no later run writes them.
     if (versioned && (!succeeded_ || count_ == 0)) ForgetArchiveInMemory();
@@ -890,9 +894,6 @@ void TBackupRun::WriteZbtnClick() {
     }
     // 37. The command line's end action, for the automatic run it started.
     const QString action = program_.ActionArg();
-    // Nobody reads the closing box of an automatic run: a failure or files left out are told on
-    // standard error as well.
-    if (automatic && LastExitStatus() != kExitOk) program_.UnattendedMessage(resultText_);
     if (finished && automatic && !action.isEmpty()) {
       if (action == QLatin1String("hibernate")) {
         if (!seams_.Hibernate()) seams_.Shutdown();
@@ -903,6 +904,10 @@ void TBackupRun::WriteZbtnClick() {
       } else if (action == QLatin1String("shutdown")) {
         seams_.Shutdown();
       } else if (action == QLatin1String("close")) {
+        // The closing box is not shown once the program ends: a failure or files left out are
+        // told as any box is without a user (standard error and the report file).
+        if (LastExitStatus() != kExitOk && MbUnattended())
+          MbMessage(resultText_, kArcavo, false, MB_ICONERROR);
         program_.RequestTerminate(LastExitStatus());
         // Nobody is there to answer the closing message.
         SetMbTerminating(true);

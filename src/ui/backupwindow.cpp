@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
@@ -20,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "app/checkstore.h"
+#include "app/mb.h"
 #include "backup/backuprun.h"
 #include "ui/explorerviews.h"
 
@@ -249,6 +252,12 @@ std::vector<std::string> TBackupWindowHost::HighlightedPaths() const {
   return tree ? tree->Highlighted() : std::vector<std::string>{};
 }
 
+void TBackupWindowHost::ResetDateFilter() {
+  if (auto* none = Find<QRadioButton>("DateFilterNone")) none->setChecked(true);
+  if (auto* picker = Find<QDateTimeEdit>("DateFilterPicker"))
+    picker->setDateTime(QDateTime::currentDateTime());
+}
+
 QString TBackupWindowHost::FocusedTreePath() const {
   auto* tree = Find<TExplorerTree>("ExplorerTree");
   return tree ? tree->CurrentFolder() : QString();
@@ -267,16 +276,20 @@ void TBackupWindowHost::StartSchedulerTimer() {
 }
 
 std::optional<QString> TBackupWindowHost::ShowPasswordDialog() {
+  // Without a user the dialog is answered with Cancel.
+  if (MbUnattendedCancel(QStringLiteral("Password Dialog"))) return std::nullopt;
   TPasswordDlg dlg(window_);
   if (dlg.exec() != QDialog::Accepted) return std::nullopt;
   return dlg.password();
 }
 
 QString TBackupWindowHost::BrowseFolder(const QString& title) {
+  if (MbUnattendedCancel(title)) return {};
   return QFileDialog::getExistingDirectory(window_, title);
 }
 
 std::optional<QString> TBackupWindowHost::ShowSaveDialog(TSaveDlgForm& form) {
+  if (MbUnattendedCancel(form.Title())) return std::nullopt;
   TSaveDlgWidget dlg(form, window_);
   if (dlg.exec() != QDialog::Accepted) return std::nullopt;
   return form.Text();

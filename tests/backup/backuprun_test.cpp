@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "app/sourcelists.h"
 #include "archive/zipexceptions.h"
 #include "platform/archiveattr.h"
 #include "run_fixture.h"
@@ -114,8 +115,17 @@ TEST_F(RunFixture, CopyRunStoresTheSelectionWithItsLists) {
 }
 
 TEST_F(RunFixture, OnlyHighlightedItemsAreArchivedWhenNothingIsTicked) {
+  // A run without the user backs up its job's selection only: with nothing ticked it stops,
+  // whatever is highlighted (the home folder at start).
   ticks.Clear();
   display.highlighted = {src + "/a.txt"};
+  program.autoRun = "/jobs/header-only.JOB";
+  boxes.Answer(IDOK, kNoFilesCheckedText);
+  run->WriteZbtnClick();
+  EXPECT_FALSE(testutil::Exists(archive));
+  EXPECT_EQ(program.autoRun, "/jobs/header-only.JOB") << "the run did not reach its end";
+
+  program.autoRun.clear();
   RunExpecting("    Backup successful    \r1 file/DIR was added");
   EXPECT_EQ(Entries(archive).size(), 1u);
 }
@@ -424,22 +434,25 @@ TEST_F(RunFixture, EncryptedRunTakesThePasswordOfTheDialogOrWritesNothing) {
   for (const std::optional<QString>& answer :
        {std::optional<QString>(QString()), std::optional<QString>(std::nullopt)}) {
     dialogs.password = answer;
-    RunExpecting("No password: nothing written");
+    RunExpecting(runmsg::kNoPassword);
     EXPECT_EQ(Sha256(archive), before);
     EXPECT_FALSE(run->LastRunSucceeded());
     EXPECT_EQ(display.report, QStringList({"Beginning Add to " + QString::fromStdString(archive),
-                                           "No password: nothing written"}));
+                                           runmsg::kNoPassword}));
   }
   EXPECT_EQ(QDir(QString::fromStdString(out)).entryList(QDir::Files | QDir::Hidden),
             QStringList({"docs.zip"}));
-  // An automatic run ends with the failure status and says why on standard error.
+  // An unattended run ends with the failure status and says why as its boxes do.
+  QStringList told;
+  SetMbUnattended([&](const QString& text, bool failure) { told << text + (failure ? "!" : ""); });
   program.autoRun = "job.JOB";
   program.action = "close";
   run->WriteZbtnClick();
+  SetMbUnattended({});
   SetMbTerminating(false);
   ASSERT_TRUE(program.exitCode.has_value());
   EXPECT_EQ(*program.exitCode, 1);
-  EXPECT_EQ(program.stderrLines, QStringList({"No password: nothing written"}));
+  EXPECT_EQ(told, QStringList({QString(runmsg::kNoPassword) + "!"}));
   EXPECT_EQ(Sha256(archive), before);
 }
 

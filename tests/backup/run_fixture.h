@@ -54,14 +54,12 @@ struct FakeProgram : IBackupProgram {
   std::optional<int> exitCode;
   QStringList names;
   QVector<int> states;
-  QStringList stderrLines;  // what an automatic run told on standard error
   QString AutoRunFile() const override { return autoRun; }
   void SetAutoRunFile(const QString& f) override { autoRun = f; }
   QString ActionArg() const override { return action; }
   void RequestTerminate(int code) override { exitCode = code; }
   void Setstate(int m) override { states << m; }
   void ArchiveNameChanged(const QString& n) override { names << n; }
-  void UnattendedMessage(const QString& text) override { stderrLines << text; }
 };
 
 struct FakeDialogs : IBackupDialogs {
