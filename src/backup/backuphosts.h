@@ -137,8 +137,9 @@ class IBackupSeams {
   // Hibernates the machine; true when it came back, false when hibernation failed.
   virtual bool Hibernate() { return true; }
   virtual void Shutdown() {}
-  // Sets a restore point; returns its message.
-  virtual QString SetRestorePoint(const QString& /*name*/) {
+  // Sets a restore point; returns its message, and whether the point was set.
+  virtual QString SetRestorePoint(const QString& /*name*/, bool& set) {
+    set = false;
     return QStringLiteral("Restore point not available");
   }
   // The archive test of the new archive; returns its closing message.

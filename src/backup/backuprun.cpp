@@ -876,7 +876,8 @@ void TBackupRun::WriteZbtnClick() {
         THandlersDetached detached{&l_.functionsList};
         l_.functionsList.SetChecked(opt::kFnShutdown, false);
       }
-      if (restorePoint && count_ >= 1) errorText_ = seams_.SetRestorePoint(baseName);
+      bool set = false;
+      if (restorePoint && count_ >= 1) errorText_ = seams_.SetRestorePoint(baseName, set);
       if (!seams_.Hibernate()) {
         seams_.Shutdown();
         finished = false;
@@ -888,9 +889,15 @@ void TBackupRun::WriteZbtnClick() {
                                                 "Restore Point"),
                    kArcavo);
       Delay(1000);
-      resultText_ = seams_.SetRestorePoint(baseName);
+      bool set = false;
+      resultText_ = seams_.SetRestorePoint(baseName, set);
       MbNoticeClose();
-      MbInfo(resultText_);
+      // A restore point that could not be set is a warning (and so a failure of an unattended
+      // run, whose boxes nobody reads).
+      if (set)
+        MbInfo(resultText_);
+      else
+        MbMessage(resultText_, kArcavo, false, MB_ICONEXCLAMATION);
     }
     // 37. The command line's end action, for the automatic run it started.
     const QString action = program_.ActionArg();

@@ -189,6 +189,14 @@ TEST_F(ProgramStarts, UnattendedStartsEndByThemselves) {
   WriteFile(dir / "secret.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "\n");
   WriteFile(dir / "secret.INI",
             "[ZIPFILE]\nFname=" + (dir / "secret.zip") + "\n[Options]\nClrDisk=0\nOptCheck2=25\n");
+  WriteFile(dir / "noinclude.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "\n");
+  WriteFile(dir / "noinclude.INI", "[ZIPFILE]\nFname=" + (dir / "noinclude.zip") +
+                                       "\n[Options]\nClrDisk=0\n[SGcol0]\n1=\n");
+  // "Set System Restore Point": the archive is written, the restore point cannot be set here.
+  WriteFile(dir / "restore.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "\n");
+  WriteFile(dir / "restore.INI", "[ZIPFILE]\nFname=" + (dir / "out/restore.zip") +
+                                     "\n[Options]\nClrDisk=0\nOptCheck6=32\n");
+  std::filesystem::create_directories(dir / "out");
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -203,6 +211,8 @@ TEST_F(ProgramStarts, UnattendedStartsEndByThemselves) {
       {{dir / "noname.JOB", "close"}, 1, "Incorrect path"},
       // The password prompt is answered with Cancel: nothing is written in the clear.
       {{dir / "secret.JOB", "close"}, 1, "Password Dialog"},
+      {{dir / "noinclude.JOB", "close"}, 1, "No files to INCLUDE"},
+      {{dir / "restore.JOB", "close"}, 1, "Restore point not available"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
@@ -216,7 +226,9 @@ TEST_F(ProgramStarts, UnattendedStartsEndByThemselves) {
     EXPECT_NE(e.out.find(c.text), std::string::npos) << e.out;
     EXPECT_NE(Reports().find(c.text), std::string::npos) << Reports();
   }
-  EXPECT_TRUE(Archives().empty());
+  // Only the job that got as far as writing wrote its archive.
+  EXPECT_EQ(Archives(), std::vector<std::string>{dir / "out/restore.zip"});
+  std::filesystem::remove(dir / "out/restore.zip");
 
   // No process is left holding the instance: the next job runs as a first instance.
   const Ended e = Start({job.job, "close"});

@@ -286,6 +286,36 @@ TEST_F(CoreRun, FilesLeftOutAreReportedAndEndTheJobWithStatusThree) {
   EXPECT_TRUE(boxes.transcript().isEmpty());
 }
 
+TEST_F(CoreRun, ASourceThatShrinksWhileStoredNeverWaitsForAnAnswerUnattended) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  DisplayBox box(display.report);
+  NoProgress progress;
+  core->AttachReport(progress, box);
+  // The job runs without a user, as a job with an ACTION does: boxes go to the sink.
+  QStringList told;
+  SetMbUnattended([&](const QString& text, bool failure) { told << text + (failure ? "!" : ""); });
+  // report.txt becomes shorter between the moment it is measured and the moment it is read.
+  TArcZip& zip = *ctx.ArcZip1;
+  zip.PackThreads = 0;
+  auto startZip = zip.OnStartZip;
+  zip.OnStartZip = [&](TArcUnZip::TSender s, const std::string& name, TZipHeaderInfo& h,
+                       bool& skip) {
+    if (name == job.data + "/report.txt") {
+      ASSERT_EQ(::truncate(name.c_str(), 100), 0);
+    }
+    startZip(s, name, h, skip);
+  };
+  RunJob();
+  SetMbUnattended({});
+  EXPECT_TRUE(ctx.TerminateRequested);
+  EXPECT_TRUE(boxes.transcript().isEmpty());
+  ASSERT_EQ(told.size(), 1) << told.join('\n').toStdString();
+  EXPECT_TRUE(told[0].contains("The file became shorter while it was stored: 100 of 20000"))
+      << told[0].toStdString();
+  EXPECT_TRUE(told[0].endsWith("!"));
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+}
+
 namespace {
 
 std::string ProgramPath() {

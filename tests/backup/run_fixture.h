@@ -91,8 +91,9 @@ struct FakeSeams : IBackupSeams {
     return hibernates;
   }
   void Shutdown() override { calls << "shutdown"; }
-  QString SetRestorePoint(const QString& n) override {
+  QString SetRestorePoint(const QString& n, bool& set) override {
     calls << "restore point " + n;
+    set = true;
     return "Restore point set";
   }
   QString VerifyArchive(const QString& n) override {
