@@ -98,7 +98,9 @@ TArcZip::TArcZip() = default;
 TArcZip::~TArcZip() = default;
 
 int TArcZip::OpenSourceFile(const std::string& path) {
-  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: a name replaced by a FIFO since it was listed must not stop the run (a
+  // regular file reads the same either way).
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 }
 
 TArchiveAttributes& TArcZip::Attributes() {
@@ -324,16 +326,17 @@ bool TArcZip::WriteFolderEntry(TRun& run, const TFileItem& item) {
 
 bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   const std::string& path = item.Path;
+  // The file is looked at once, through the handle it is read from.
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    run.pack->Drop(packIndex);
-    if (OnNoSuchFile) OnNoSuchFile(this, path);
-    return false;
-  }
   TFd fd;
   for (;;) {
     fd.fd = OpenSourceFile(path);
     if (fd.fd >= 0) break;
+    if (errno == ENOENT || errno == ENOTDIR) {
+      run.pack->Drop(packIndex);
+      if (OnNoSuchFile) OnNoSuchFile(this, path);
+      return false;
+    }
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, srFileOpenError, path, -1, retry);
     if (!retry) {

@@ -201,7 +201,10 @@ class TExpander {
         continue;
       }
       if (!MaskMatches(mask, name)) continue;
-      if (!FindWithMask(path, o_.IncludeHidden, false, st)) continue;
+      // As FindWithMask, on the lstat just made: a link stands for the file it points to.
+      if (!o_.IncludeHidden && IsHiddenName(name)) continue;
+      if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) continue;
+      if (!S_ISREG(st.st_mode)) continue;
       if (o_.RecursingFile) o_.RecursingFile(path);
       if (o_.ExcludeList && MatchesPatternList(*o_.ExcludeList, path)) {
         Skip(srExcludeList, path);
