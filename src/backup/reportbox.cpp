@@ -4,22 +4,20 @@
 
 QStringList SplitBoxLines(const QString& text, bool keepTrailing) {
   QStringList out;
-  QString line;
-  bool pending = false;  // a line has been started
+  qsizetype start = 0;  // where the current line begins
   for (qsizetype i = 0; i < text.size(); ++i) {
     const QChar c = text.at(i);
-    if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-      out << line;
-      line.clear();
-      pending = false;
-      if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n')) ++i;
-      if (i + 1 == text.size() && keepTrailing) out << QString();
-      continue;
-    }
-    line += c;
-    pending = true;
+    if (c != QLatin1Char('\r') && c != QLatin1Char('\n')) continue;
+    out << text.mid(start, i - start);
+    if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n')) ++i;
+    start = i + 1;
+    if (start == text.size() && keepTrailing) out << QString();
   }
-  if (pending || (text.isEmpty() && keepTrailing)) out << line;
+  // The text after the last break (all of it, shared, when it holds none).
+  if (start < text.size())
+    out << (start == 0 ? text : text.mid(start));
+  else if (text.isEmpty() && keepTrailing)
+    out << QString();
   return out;
 }
 

@@ -266,11 +266,11 @@ void TRunReport::ArcZip1StartZip(std::string FName, TZipHeaderInfo& ZipHeader, b
   }
   QString name = PathText(FName);
   // 2. The mail and browser presets leave out mail, news and cache folders.
-  const QString lower = name.toLower();
-  const bool mail = lower.contains(QStringLiteral("/mail"));
-  const bool news = lower.contains(QStringLiteral("/news"));
-  const bool cache = lower.contains(QStringLiteral("/cache"));
-  switch (seams_.PresetKind()) {
+  const int preset = seams_.PresetKind();
+  const bool mail = preset != 0 && name.contains(QStringLiteral("/mail"), Qt::CaseInsensitive);
+  const bool news = preset != 0 && name.contains(QStringLiteral("/news"), Qt::CaseInsensitive);
+  const bool cache = preset != 0 && name.contains(QStringLiteral("/cache"), Qt::CaseInsensitive);
+  switch (preset) {
     case 1:
     case 2:
       if (mail || news || cache) Skip = true;
@@ -284,8 +284,9 @@ void TRunReport::ArcZip1StartZip(std::string FName, TZipHeaderInfo& ZipHeader, b
     default:
       break;
   }
-  // 3. The active file; a long name shows its end.
-  if (CharCount(name) > 73) name = LastChars(name, 71);
+  // 3. The active file; a long name shows its end (no name has more characters than UTF-16
+  // units).
+  if (name.size() > 73 && CharCount(name) > 73) name = LastChars(name, 71);
   SetPanel(rctl::kActiveFilePanel, name);
   // 4. The report line.
   if (seams_.DeletingEntries()) return;

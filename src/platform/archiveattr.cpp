@@ -122,6 +122,8 @@ bool TArchiveAttributes::IsSet(const std::string& path, const struct stat& st) {
     // No stamp in the xattr: the state file may hold one for a file that refused the xattr.
   }
   LoadState();
+  // Most systems keep every stamp in xattrs: an empty state file needs no key built.
+  if (state_.empty()) return true;
   auto it = state_.find(Key(path));
   return it == state_.end() || !(it->second == now);
 }

@@ -87,7 +87,10 @@ void TWindowReport::Add(const QString& text) {
   // event loop, and only while the box can be seen: a run with the full report adds one for
   // every file it stores, mostly with nobody watching (an unattended run, the window in the
   // tray).
-  pending_ += SplitBoxLines(text, true);
+  if (text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')))
+    pending_ += SplitBoxLines(text, true);
+  else
+    pending_ << text;
   QueueFlush();
 }
 
