@@ -2,7 +2,9 @@
 #   make run                 install packages, build (Release), start Arcavo's window
 #   make test                install packages, build (Debug), run every CTest test
 #   make test SANITIZE=address   the same under ASan+UBSan
-#   make bench               side-by-side benchmarks against peer tools (Release)
+#   make bench               side-by-side benchmarks against peer tools (Release): the engine
+#                            (bench/run.py) and an unattended job of 100,500 tiny files through
+#                            the program (bench/tiny_files.py)
 #   make fuzz                build the libFuzzer targets with clang (FUZZ_SECONDS per target)
 
 SANITIZE ?=
@@ -46,6 +48,7 @@ bench: deps
 	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DARCAVO_TESTS=OFF
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 	python3 bench/run.py --build $(RELEASE_DIR)
+	python3 bench/tiny_files.py --build $(RELEASE_DIR)
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
