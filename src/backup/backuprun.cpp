@@ -488,6 +488,8 @@ void TBackupRun::WriteZbtnClick() {
       CancelZIP();
     return;
   }
+  // Only the existing-archive question of this run decides whether it replaces the archive.
+  replaceExisting_ = false;
   SyncArchiveName();
 
   // 1., 2. Something to back up, and something to include. A run without the user (command
@@ -517,7 +519,6 @@ void TBackupRun::WriteZbtnClick() {
     LastBurnError.clear();
     cdStaging_ = false;
     discFound_ = false;
-    replaceExisting_ = false;
     requested = ZipName();
     targetDriveKind_ = seams_.GetDriveTypeEx(requested);
 
