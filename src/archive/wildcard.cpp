@@ -115,10 +115,36 @@ bool MatchOne(const Token& t, char32_t c) {
   return false;
 }
 
+bool IsStarAsciiTail(const std::string& pattern) {
+  if (pattern.size() < 2 || pattern[0] != '*') return false;
+  for (size_t i = 1; i < pattern.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(pattern[i]);
+    if (c >= 0x80 || c == '*' || c == '?' || c == '<') return false;
+  }
+  return true;
+}
+
+unsigned char AsciiLower(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+}
+
 }  // namespace
 
 bool WildcardMatch(const std::string& pattern, const std::string& text) {
   if (pattern == "*") return true;
+  // "*" and a plain ASCII tail ("*.JPG", the common pattern of a list): the text's last bytes,
+  // compared without case. No character outside ASCII lowers to one inside it, so a tail that
+  // is not all ASCII cannot match.
+  if (IsStarAsciiTail(pattern)) {
+    const size_t n = pattern.size() - 1;
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+      const unsigned char t = static_cast<unsigned char>(text[text.size() - n + i]);
+      if (t >= 0x80 || AsciiLower(t) != AsciiLower(static_cast<unsigned char>(pattern[1 + i])))
+        return false;
+    }
+    return true;
+  }
   std::vector<Token> tokens;
   if (!Compile(Decode(pattern), tokens)) return false;
   std::u32string s = Decode(text);

@@ -37,6 +37,15 @@ TEST(WildcardMatch, CaseInsensitiveWholeStringMatch) {
   EXPECT_TRUE(WildcardMatch("a**b", "ab"));
   EXPECT_TRUE(WildcardMatch("*a*b*", "xxaxxbxx"));
   EXPECT_FALSE(WildcardMatch("*a*b*", "xxbxxaxx"));
+  // "*" and a literal tail, as list patterns are: the tail in any case, after any characters.
+  EXPECT_TRUE(WildcardMatch("*.JPG", "été.jpg"));
+  EXPECT_TRUE(WildcardMatch("*.jpg", ".JPG"));
+  EXPECT_FALSE(WildcardMatch("*.jpg", "jpg"));
+  EXPECT_FALSE(WildcardMatch("*.jpg", "a.jpgé"));
+  EXPECT_FALSE(WildcardMatch("*É", "aÉ.x"));
+  EXPECT_TRUE(WildcardMatch("*É", "aé"));
+  EXPECT_TRUE(WildcardMatch("*[1].txt", "x[1].TXT"));
+  EXPECT_TRUE(WildcardMatch("*>", "a>"));
 }
 
 TEST(WildcardMatch, SquareBracketsAreLiteralAndMalformedSetsFail) {
