@@ -254,9 +254,13 @@ void TRunReport::ArcZip1TotalPercentDone(int Percent) {
 
 void TRunReport::ArcZip1StartZip(std::string FName, TZipHeaderInfo& ZipHeader, bool& Skip) {
   // 1. The date filter of the "Date Range" group.
-  const int mode = controls_.ControlChecked(S(rctl::kDateFilterBefore))  ? AllBefore
-                   : controls_.ControlChecked(S(rctl::kDateFilterAfter)) ? AllAfter
-                                                                         : NoDateFilter;
+  // Asked for every file stored: the control names are made once.
+  static const QString before = S(rctl::kDateFilterBefore);
+  static const QString after = S(rctl::kDateFilterAfter);
+  static const QString activeFile = S(rctl::kActiveFilePanel);
+  const int mode = controls_.ControlChecked(before)  ? AllBefore
+                   : controls_.ControlChecked(after) ? AllAfter
+                                                     : NoDateFilter;
   if (mode != NoDateFilter) {
     const QDateTime picker = host_.DatePickerValue();
     if (picker.isValid() && DateFilterSkips(mode, ZipHeader.ModifDateTime, picker)) {
@@ -287,7 +291,7 @@ void TRunReport::ArcZip1StartZip(std::string FName, TZipHeaderInfo& ZipHeader, b
   // 3. The active file; a long name shows its end (no name has more characters than UTF-16
   // units).
   if (name.size() > 73 && CharCount(name) > 73) name = LastChars(name, 71);
-  SetPanel(rctl::kActiveFilePanel, name);
+  controls_.SetControlCaption(activeFile, name);
   // 4. The report line.
   if (seams_.DeletingEntries()) return;
   bool leftOut = false;

@@ -1011,10 +1011,9 @@ void TMainform::CommitDataRequest(QSessionManager& manager) {
 
 QObject* TMainform::FindControl(const QString& name) const {
   if (name.isEmpty()) return nullptr;
-  // A control found by its name before is taken again while it lives under that name.
-  if (const auto it = controlCache_.constFind(name);
-      it != controlCache_.cend() && *it && (*it)->objectName() == name)
-    return *it;
+  // A control found by its name before is taken again while it lives (controls keep the names
+  // they are built with).
+  if (const auto it = controlCache_.constFind(name); it != controlCache_.cend() && *it) return *it;
   auto remember = [&](QObject* o) {
     controlCache_.insert(name, o);
     return o;
