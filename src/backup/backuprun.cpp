@@ -154,9 +154,15 @@ QStringList CleanLeftovers(const QString& archive) {
   for (const std::string& name : temps)
     if (::unlinkat(dirFd, name.c_str(), 0) == 0)
       lines << S(runmsg::kLeftoverRemoved) + where + PathText(name);
-  for (const Found& f : asides)
-    if (::unlinkat(dirFd, f.name.c_str(), 0) == 0)
-      lines << S(runmsg::kLeftoverRemoved) + where + PathText(f.name);
+  if (!asides.empty()) {
+    // The older copies go only once the archive under its name is on the medium.
+    const int archiveFd = ::openat(dirFd, base.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const bool durable = archiveFd >= 0 && ::fsync(archiveFd) == 0 && ::fsync(dirFd) == 0;
+    if (archiveFd >= 0) ::close(archiveFd);
+    for (const Found& f : asides)
+      if (durable && ::unlinkat(dirFd, f.name.c_str(), 0) == 0)
+        lines << S(runmsg::kLeftoverRemoved) + where + PathText(f.name);
+  }
   ::close(dirFd);
   return lines;
 }
