@@ -6,7 +6,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateEdit>
+#include <QDateTimeEdit>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -36,6 +36,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -410,7 +411,7 @@ void TMainform::BuildMenus() {
                  {"MonDateTime1", "2003-Jan-03_1535"},
                  {"NumDateTime1", "2003-01-03_1535"}},
                 0);
-  AddItem(br, "FullReport1", "FullBackupReport", true);
+  AddItem(br, "FullReport1", "FullBackupReport", true, true);
   QMenu* jobDir = AddSub(br, "JobDIR1", "JobDIR");
   AddRadioItems(jobDir, {{"ProgramDIR1", "ProgramDIR"}, {"BackupDIR1", "BackupDIR"}}, 0);
   QMenu* sort = AddSub(br, "ArchiveSortBy1", "Archive SortBy");
@@ -422,7 +423,7 @@ void TMainform::BuildMenus() {
                  {"SortByDateTime1", "DateTime"},
                  {"SortByDateTimeDesc1", "DateTime Descending"}},
                 0);
-  AddItem(br, "DisplayEmptyDir1", "Display Empty Dir", true);
+  AddItem(br, "DisplayEmptyDir1", "Display Empty Dir", true, true);
   AddItem(br, "PromptSkipOpenFiles1", "PromptSkipOpenFiles", true, true);
   AddItem(br, "SchedBackupPrompt1", "SchedBackup Prompt", true, true);
 
@@ -430,7 +431,7 @@ void TMainform::BuildMenus() {
   AddItem(stealth, "StealthEnable1", "Enable", true, true);
   AddItem(stealth, "StealthExclZIP1", "StealthExclZIP", true, true);
   AddItem(stealth, "StealthAtStartUp1", "Stealth@StartUp", true);
-  AddItem(stealth, "MinimizeOnLoad1", "MinimizeOnLoad", true);
+  AddItem(stealth, "MinimizeOnLoad1", "MinimizeOnLoad", true, true);
   AddItem(stealth, "AutoRenameOnSize1", "AutoRenameOnSize", true, true);
   AddItem(stealth, "DefineHotKey1", "Define HotKey");
 
@@ -635,8 +636,10 @@ QWidget* TMainform::BuildZipTab() {
     r->setChecked(i == 0);
     rangeL->addWidget(r, i / 2, i % 2);
   }
-  auto* picker = new QDateEdit(QDate::currentDate(), range);
+  // "All before" and "All after" compare date and time of day.
+  auto* picker = new QDateTimeEdit(QDateTime::currentDateTime(), range);
   picker->setObjectName(QStringLiteral("DateFilterPicker"));
+  picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
   picker->setCalendarPopup(true);
   rangeL->addWidget(picker, 1, 1);
   addL->addWidget(range);
@@ -1130,11 +1133,25 @@ void TMainform::HideToTrayMinimised() {
 void TMainform::SetThemesReleased(bool released) {
   if (released) {
     if (QStyle* plain = QStyleFactory::create(QStringLiteral("Windows"))) qApp->setStyle(plain);
-    hide();
-    show();
+    // A shown window is drawn again in the plain style; at start it is not shown yet.
+    if (isVisible()) {
+      hide();
+      show();
+    }
   } else if (auto* tree = findChild<QTreeView*>(QStringLiteral("ExplorerTree"))) {
     tree->setAnimated(true);
   }
+}
+
+bool TMainform::WindowIdle() const {
+  // The main event loop alone turns (no dialog's or box's loop, no Delay) and nothing modal is
+  // open.
+  return QThread::currentThread()->loopLevel() <= 1 && !QApplication::activeModalWidget() &&
+         !QApplication::activePopupWidget();
+}
+
+QString TMainform::JobRefusal(const QString& job) {
+  return ctx_.Jobs->AutoRunRefusal(job);
 }
 
 void TMainform::EnableExplorer() {
@@ -1146,11 +1163,10 @@ void TMainform::FillGridDefaults() {
   TInclusionGrid& grid = *ctx_.Grid;
   grid.BeginUpdate();
   grid.Clear();
-  grid.SetCell(TInclusionGrid::INCLUDE, 1, S("*.*"));
-  grid.SetCell(TInclusionGrid::EXCLUDE, 1, S("*.TMP"));
-  grid.SetCell(TInclusionGrid::EXCLUDE, 2, S("*.SWP"));
-  const char* nocomp[] = {"*.JPG", "*.GIF", "*.JPG", "*.MP3", "*.OGG", "*.MP4"};
-  for (int i = 0; i < 6; ++i) grid.SetCell(TInclusionGrid::NOCOMP, i + 1, S(nocomp[i]));
+  for (int col = 0; col < TInclusionGrid::kColCount; ++col) {
+    const QStringList& cells = TInclusionGrid::DefaultColumn(col);
+    for (int i = 0; i < cells.size(); ++i) grid.SetCell(col, i + 1, cells[i]);
+  }
   grid.EndUpdate();
 }
 
