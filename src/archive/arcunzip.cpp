@@ -11,6 +11,7 @@
 
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipwriter.h"
 
 namespace {
 
@@ -74,7 +75,17 @@ uint32_t Crc32Of(const std::string& s) {
   return ZipCrc32(0, s.data(), s.size());
 }
 
-// Converts a stored name to UTF-8 as the entry's flags and the OEM mode say.
+// True for the hosts whose programs write names in a DOS/Windows OEM code page: FAT (0), VFAT
+// (14), HPFS (6) and NTFS (11).
+bool IsDosHost(uint8_t host) {
+  return host == 0 || host == 6 || host == 11 || host == 14;
+}
+
+// The name of an entry as this system sees it. With the UTF-8 flag (bit 11) the stored bytes are
+// the name. Otherwise a valid Info-ZIP Unicode path field names the entry; names from DOS and
+// Windows hosts are read in code page 437; names from Unix-like and all other hosts are their
+// bytes (as Unix programs store them: in the writer's locale, nowadays UTF-8). A name that is not
+// valid UTF-8 keeps its bytes, so it is written to disk and compared exactly as stored.
 std::string DecodeName(const TZipHeaderInfo& h, TOEMConvert mode) {
   if (h.Flag & 0x0800) return h.RawName;
   if (mode == TOEMConvert::oemNever) return h.RawName;
@@ -82,10 +93,12 @@ std::string DecodeName(const TZipHeaderInfo& h, TOEMConvert mode) {
   size_t n = 0;
   const auto* extra = reinterpret_cast<const uint8_t*>(h.CentralExtra.data());
   if (const uint8_t* d = FindExtraField(extra, h.CentralExtra.size(), kUnicodePathExtraId, n)) {
-    if (n >= 5 && d[0] == 1 && GetU32(d + 1) == Crc32Of(h.RawName))
-      return std::string(reinterpret_cast<const char*>(d + 5), n - 5);
+    if (n > 5 && d[0] == 1 && GetU32(d + 1) == Crc32Of(h.RawName)) {
+      std::string name(reinterpret_cast<const char*>(d + 5), n - 5);
+      if (IsValidUtf8(name) && name.find('\0') == std::string::npos) return name;
+    }
   }
-  if (IsPlainAscii(h.RawName)) return h.RawName;
+  if (IsPlainAscii(h.RawName) || !IsDosHost(h.HostByte())) return h.RawName;
   if (mode == TOEMConvert::oemFlexible && h.HostByte() == 11) return h.RawName;
   return Cp437ToUtf8(h.RawName);
 }

@@ -52,9 +52,11 @@ inline void PutU64(std::string& out, uint64_t v) {
 
 enum class TZipTestState : uint8_t { Untested, Good, Bad };
 
-// How an entry's name is converted between the archive and this system.
-//  oemAlways:   names without the UTF-8 flag (bit 11) are read as code page 437 and converted to
-//               UTF-8; names are written as UTF-8 with bit 11 when they are not plain ASCII.
+// How an entry's name is converted between the archive and this system. Names with the UTF-8
+// flag (bit 11), and names from Unix-like and other non-DOS hosts, are always taken as stored.
+//  oemAlways:   names from DOS and Windows hosts (0, 6, 11, 14) without the UTF-8 flag are read
+//               as code page 437 (or from a valid Unicode path field) and converted to UTF-8;
+//               names are written as UTF-8 with bit 11 when they are not plain ASCII.
 //  oemNever:    names are taken byte for byte, without conversion, in both directions.
 //  oemFlexible: as oemAlways, except that names from host 11 (written by Windows programs in the
 //               ANSI code page) are taken byte for byte.
