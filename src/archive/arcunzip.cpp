@@ -114,6 +114,18 @@ void TZipHost::Sleep(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+std::string StoredCentralName(THugeStream& s, const TZipHeaderInfo& h) {
+  uint8_t fixed[kCentralHeaderSize];
+  if (s.ReadAt(h.CentralOffset, fixed, sizeof fixed) != sizeof fixed ||
+      GetU32(fixed) != zipsig::kCentralHeader)
+    return "";
+  std::string name(GetU16(fixed + 28), '\0');
+  if (s.ReadAt(h.CentralOffset + static_cast<int64_t>(sizeof fixed), name.data(), name.size()) !=
+      name.size())
+    return "";
+  return name;
+}
+
 bool DirectoryExists(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -317,15 +329,48 @@ void TArcUnZip::EnsureDirectory() {
 }
 
 void TArcUnZip::ReadDirectory() {
+  if (!memoryArchive_) stream_.reset();
+  ReadDirectoryOf(ArchiveStream(), false);
+}
+
+void TArcUnZip::ReadWrittenDirectory(const std::string& path) {
+  struct TQuiet {
+    TArcUnZip& z;
+    bool dispatch;
+    explicit TQuiet(TArcUnZip& zip) : z(zip), dispatch(zip.DoProcessMessages) {
+      z.DoProcessMessages = false;
+    }
+    ~TQuiet() { z.DoProcessMessages = dispatch; }
+  } quiet(*this);
+  if (!memoryArchive_) stream_.reset();
+  try {
+    TFileStream s(path, TFileStream::omRead);
+    ReadDirectoryOf(s, true);
+  } catch (...) {
+    entries_.clear();
+    order_.clear();
+    endCentral_ = TEndCentral();
+    loaded_ = false;
+    throw;
+  }
+}
+
+void TArcUnZip::AdoptDirectory(const std::string& name) {
+  stream_.reset();
+  memoryArchive_ = false;
+  zipName_ = name;
+  archiveTimeNs_ = FileModTimeNs(name);
+  loaded_ = true;
+}
+
+void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
   entries_.clear();
   order_.clear();
   selectedCount_ = 0;
   endCentral_ = TEndCentral();
   fromZfc_ = false;
   loaded_ = false;
-  if (!memoryArchive_) stream_.reset();
 
-  THugeStream& s = ArchiveStream();
   archiveTimeNs_ = s.ModTimeNs();
   if (s.Size() == 0) {
     // An empty file is a valid archive without entries.
@@ -337,6 +382,7 @@ void TArcUnZip::ReadDirectory() {
   THugeStream* dir = &s;
   std::unique_ptr<THugeStream> zfc;
   bool found = FindEndCentral(s, endCentral_);
+  if (strict && !found) throw EBadZipFile();
   if (!found && !memoryArchive_) {
     std::string zfcName = ConfigFileName(zipName_);
     struct stat st;
@@ -367,6 +413,7 @@ void TArcUnZip::ReadDirectory() {
   }
 
   uint32_t thisDisk = endCentral_.GetThisDiskNo();
+  if (strict && (thisDisk != 0 || endCentral_.GetCentralDiskNo() != 0)) throw EBadZipFile();
   if (thisDisk != 0) {
     // No drive letters here: a multi-volume set read from a file is taken as split parts.
     if (MultiZipInfo.MultiMode == TMultiMode::mmNone) MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
@@ -380,7 +427,8 @@ void TArcUnZip::ReadDirectory() {
     if (off > static_cast<uint64_t>(INT64_MAX)) throw EBadZipFile();
     start = static_cast<int64_t>(off);
   }
-  ReadCentralRecords(*dir, start);
+  ReadCentralRecords(*dir, start, strict);
+  CheckDataRanges(strict);
   loaded_ = true;
   Resort();
 }
@@ -442,7 +490,7 @@ bool TArcUnZip::FindEndCentral(THugeStream& s, TEndCentral& ec) {
   return true;
 }
 
-void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
+void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
   TBufferedReader r(s, start);
   uint64_t total = endCentral_.GetTotalEntries();
   // Duplicate names are looked for once every record is in: a hash of each name with its entry,
@@ -454,11 +502,12 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
   const int64_t room = std::max<int64_t>(0, s.Size() - start);
   const uint64_t fit = static_cast<uint64_t>(room) / kCentralHeaderSize;
   byHash.reserve(static_cast<size_t>(std::min({total, fit, uint64_t{1} << 22})));
+  entries_.reserve(byHash.capacity());
   int64_t prevNameEnd = -1;  // where the previous record's name ended
   bool retried = false;
 
   auto fail = [&]() {
-    if (RecoveryScan()) return;
+    if (!strict && RecoveryScan()) return;
     throw EBadZipFile();
   };
 
@@ -514,6 +563,49 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
             [&](const auto& a, const auto& b) { return names(a) < names(b); });
   for (size_t i = 1; i < byHash.size(); ++i)
     if (names(byHash[i - 1]) == names(byHash[i])) return fail();  // a duplicate entry
+}
+
+void TArcUnZip::CheckDataRanges(bool strict) {
+  // An entry's local header, name and data lie between its offset and the next entry's (or the
+  // central directory). Entries that share bytes let a small archive expand without bound (many
+  // entries on one header, or each entry's data holding the next ones), so such an archive is
+  // refused. The local extra field is only known from the local header: the bound checked here
+  // counts the central name length, and extraction checks the whole range against NextOffset.
+  if (entries_.empty()) return;
+  std::vector<size_t> byOffset(entries_.size());
+  for (size_t i = 0; i < byOffset.size(); ++i) byOffset[i] = i;
+  auto key = [this](size_t i) {
+    return std::pair(entries_[i].DiskNumber(), entries_[i].LocalHeaderOffset());
+  };
+  std::sort(byOffset.begin(), byOffset.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+  const bool haveDirectory = !fromZfc_;
+  const uint32_t directoryDisk = endCentral_.GetCentralDiskNo();
+  const uint64_t directoryStart = endCentral_.GetCentralOffset();
+  auto plus = [](uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
+  for (size_t k = 0; k < byOffset.size(); ++k) {
+    TZipHeaderInfo& h = entries_[byOffset[k]];
+    const uint32_t disk = h.DiskNumber();
+    const uint64_t offset = h.LocalHeaderOffset();
+    uint64_t next = UINT64_MAX;
+    if (k + 1 < byOffset.size() && entries_[byOffset[k + 1]].DiskNumber() == disk)
+      next = entries_[byOffset[k + 1]].LocalHeaderOffset();
+    else if (haveDirectory && disk == directoryDisk && offset < directoryStart)
+      next = directoryStart;
+    h.NextOffset = next;
+    uint64_t end = plus(plus(offset, kLocalHeaderSize + h.FileNameLength), h.CompressedSize());
+    if (end > next) {
+      const TZipHeaderInfo& other =
+          k + 1 < byOffset.size() && entries_[byOffset[k + 1]].DiskNumber() == disk
+              ? entries_[byOffset[k + 1]]
+              : h;
+      std::string what =
+          &other == &h
+              ? "Entry \"" + h.FullName() + "\" runs into the central directory"
+              : "Entries \"" + h.FullName() + "\" and \"" + other.FullName() + "\" overlap";
+      if (!strict && RecoveryScan()) return;
+      throw EBadZipFile(std::string(zipmsg::kNotAZip) + " " + what + " (possible zip bomb).");
+    }
+  }
 }
 
 void TArcUnZip::Resort() {

@@ -52,6 +52,21 @@ inline void PutU64(std::string& out, uint64_t v) {
 
 enum class TZipTestState : uint8_t { Untested, Good, Bad };
 
+// Why an entry tested or extracted bad.
+enum class TEntryProblem : uint8_t {
+  None,
+  BadCRC,         // the data does not give the stored CRC
+  BadPassword,    // an encrypted entry fails the password check or its CRC
+  UnknownMethod,  // a compression method (or encryption) this engine does not decode
+  Truncated,      // the data ends before its stated size
+  TooLong,        // the data holds more than its stated size
+  DamagedData,    // the compressed data does not decompress
+  LocalHeader,    // the local header is missing or names another entry than the directory
+  Overlap,        // the entry's data runs into the next entry's (possible zip bomb)
+};
+// A short description of a problem ("bad CRC", "truncated data", ...).
+const char* EntryProblemText(TEntryProblem problem);
+
 // How an entry's name is converted between the archive and this system. Names with the UTF-8
 // flag (bit 11), and names from Unix-like and other non-DOS hosts, are always taken as stored.
 //  oemAlways:   names from DOS and Windows hosts (0, 6, 11, 14) without the UTF-8 flag are read
@@ -60,7 +75,7 @@ enum class TZipTestState : uint8_t { Untested, Good, Bad };
 //  oemNever:    names are taken byte for byte, without conversion, in both directions.
 //  oemFlexible: as oemAlways, except that names from host 11 (written by Windows programs in the
 //               ANSI code page) are taken byte for byte.
-enum class TOEMConvert { oemAlways, oemNever, oemFlexible };
+enum class TOEMConvert : uint8_t { oemAlways, oemNever, oemFlexible };
 
 // One entry: the central directory record's fields in their order, then what the engine derives.
 struct TZipHeaderInfo {
@@ -99,8 +114,13 @@ struct TZipHeaderInfo {
 
   std::string FileComment;
 
+  // Where the next entry's local header (or, for the last one, the central directory) begins on
+  // the entry's volume: the entry's data must end there. UINT64_MAX when not known.
+  uint64_t NextOffset = UINT64_MAX;
+
   // Per-entry state.
   bool TakeMark = false;
+  TEntryProblem Problem = TEntryProblem::None;  // why the last test or extraction failed
   TZipTestState TestState = TZipTestState::Untested;
   bool Selected = false;
   TOEMConvert OEMMode = TOEMConvert::oemAlways;
