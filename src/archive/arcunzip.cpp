@@ -86,21 +86,21 @@ bool IsDosHost(uint8_t host) {
 // Windows hosts are read in code page 437; names from Unix-like and all other hosts are their
 // bytes (as Unix programs store them: in the writer's locale, nowadays UTF-8). A name that is not
 // valid UTF-8 keeps its bytes, so it is written to disk and compared exactly as stored.
-std::string DecodeName(const TZipHeaderInfo& h, TOEMConvert mode) {
-  if (h.Flag & 0x0800) return h.RawName;
-  if (mode == TOEMConvert::oemNever) return h.RawName;
+std::string DecodeName(const TZipHeaderInfo& h, const std::string& raw, TOEMConvert mode) {
+  if (h.Flag & 0x0800) return raw;
+  if (mode == TOEMConvert::oemNever) return raw;
   // Info-ZIP Unicode path field: version 1, CRC-32 of the stored name, then the UTF-8 name.
   size_t n = 0;
   const auto* extra = reinterpret_cast<const uint8_t*>(h.CentralExtra.data());
   if (const uint8_t* d = FindExtraField(extra, h.CentralExtra.size(), kUnicodePathExtraId, n)) {
-    if (n > 5 && d[0] == 1 && GetU32(d + 1) == Crc32Of(h.RawName)) {
+    if (n > 5 && d[0] == 1 && GetU32(d + 1) == Crc32Of(raw)) {
       std::string name(reinterpret_cast<const char*>(d + 5), n - 5);
       if (IsValidUtf8(name) && name.find('\0') == std::string::npos) return name;
     }
   }
-  if (IsPlainAscii(h.RawName) || !IsDosHost(h.HostByte())) return h.RawName;
-  if (mode == TOEMConvert::oemFlexible && h.HostByte() == 11) return h.RawName;
-  return Cp437ToUtf8(h.RawName);
+  if (IsPlainAscii(raw) || !IsDosHost(h.HostByte())) return raw;
+  if (mode == TOEMConvert::oemFlexible && h.HostByte() == 11) return raw;
+  return Cp437ToUtf8(raw);
 }
 
 }  // namespace
@@ -511,6 +511,7 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
     throw EBadZipFile();
   };
 
+  std::string raw;
   for (uint64_t i = 0; i < total; ++i) {
     CheckCancel();
     TZipHeaderInfo h;
@@ -520,7 +521,7 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
     int64_t nameEnd = -1;
     if (ok) {
       ParseCentralFixed(fixed, h);
-      ok = r.ReadString(h.RawName, h.FileNameLength);
+      ok = r.ReadString(raw, h.FileNameLength);
       nameEnd = r.Pos();
       ok = ok && r.ReadString(h.CentralExtra, h.ExtraFieldLength) &&
            r.ReadString(h.FileComment, h.FileCommentLen);
@@ -548,8 +549,8 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
     prevNameEnd = nameEnd;
     h.CentralOffset = recPos;
     h.OEMMode = OEMConvert;
-    std::string full = DecodeName(h, OEMConvert);
-    SplitStoredName(full, h.FilePath, h.FileName);
+    std::string full = DecodeName(h, raw, OEMConvert);
+    h.SetNames(raw, full);
     byHash.emplace_back(std::hash<std::string>{}(full), entries_.size());
     entries_.push_back(std::move(h));
   }

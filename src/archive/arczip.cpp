@@ -1,6 +1,7 @@
 #include "archive/arczip.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/random.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -248,6 +249,11 @@ void TArcZip::Complete(TRun& run, const std::string& temp, TEndCentral ec,
   out.Flush();
   if (FlushFilesOnClose) run.stream->Flush();
   run.ReleaseEntries();
+#ifdef __GLIBC__
+  // What the writing freed goes back to the system before the directory is read into new
+  // memory, so that a run's peak is that of the larger of the two, not of both.
+  ::malloc_trim(0);
+#endif
   CheckCancel();
 
   // The new archive must read back, with every entry, before it takes the old one's place: an
@@ -320,10 +326,9 @@ void TArcZip::AfterArchiveComplete(TRun& run) {
 namespace {
 
 void SetName(TZipHeaderInfo& h, const std::string& stored) {
-  h.RawName = stored;
+  h.SetNames(stored, stored);
   h.FileNameLength = static_cast<uint16_t>(std::min<size_t>(stored.size(), 0xFFFF));
   if (!IsPlainAscii(stored) && IsValidUtf8(stored)) h.Flag |= 0x0800;
-  SplitStoredName(stored, h.FilePath, h.FileName);
 }
 
 }  // namespace

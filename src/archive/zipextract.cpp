@@ -476,7 +476,7 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
   if (GetU32(local) != zipsig::kLocalHeader) throw EFatalUnzipError();
   std::string localName(GetU16(local + 26), '\0');
   s.ReadExactAt(static_cast<int64_t>(lho + kLocalHeaderSize), localName.data(), localName.size());
-  if (localName != h.RawName && localName != StoredCentralName(s, h)) throw EFatalUnzipError();
+  if (localName != h.StoredName() && localName != StoredCentralName(s, h)) throw EFatalUnzipError();
   int64_t dataPos = static_cast<int64_t>(lho) + static_cast<int64_t>(kLocalHeaderSize) +
                     GetU16(local + 26) + GetU16(local + 28);
   h.Problem = TEntryProblem::Overlap;

@@ -77,7 +77,7 @@ class TPackPipeline {
 
   // Every chunk made ahead counts against the budget with this much besides its input, so many
   // small files cannot pile up results (and open states) beyond a bounded number.
-  static constexpr size_t kUnitCost = 4096;
+  static constexpr size_t kUnitCost = 16384;
 
   // workers < 0: one less than the processors (at most 3).
   TPackPipeline(std::vector<TPackSource> sources, int level, int workers = -1,

@@ -221,6 +221,14 @@ bool IsPlainAscii(const std::string& s) {
   return true;
 }
 
+void TZipHeaderInfo::SetNames(const std::string& stored, const std::string& shown) {
+  SplitStoredName(shown, FilePath, FileName);
+  if (stored == shown)
+    std::string().swap(RawName);
+  else
+    RawName = stored;
+}
+
 void SplitStoredName(const std::string& full, std::string& path, std::string& name) {
   size_t slash = full.rfind('/');
   if (slash == std::string::npos) {

@@ -99,8 +99,11 @@ struct TZipHeaderInfo {
   int64_t CentralOffset = 0;  // position of the central record in the archive
   std::string FileName;       // name without folder (empty for a folder entry)
   std::string FilePath;       // stored folder, empty or ending in "/"
-  std::string RawName;        // the name bytes exactly as stored
-  std::string CentralExtra;   // the central extra field as stored
+  // The name bytes exactly as stored, kept only when they differ from FullName() (a name decoded
+  // from code page 437 or a Unicode path field); StoredName() gives them in every case. A list of
+  // a million entries then holds one copy of each name.
+  std::string RawName;
+  std::string CentralExtra;  // the central extra field as stored
 
   // Zip64 values, present only when the small field holds its saturated value.
   uint64_t UnComprSize64 = 0;
@@ -136,6 +139,9 @@ struct TZipHeaderInfo {
     return HasUnComprSize64 || HasComprSize64 || HasRelOffLocalHdr64 || HasDiskStart32;
   }
   std::string FullName() const { return FilePath + FileName; }
+  std::string StoredName() const { return RawName.empty() ? FullName() : RawName; }
+  // Sets the stored bytes and the shown name (folder and name) of the entry.
+  void SetNames(const std::string& stored, const std::string& shown);
   uint8_t HostByte() const { return static_cast<uint8_t>(VersionMadeBy >> 8); }
   bool IsEncrypted() const { return (Flag & 0x0001) != 0; }
   bool IsFolder() const { return FileName.empty(); }

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <unordered_map>
 
@@ -309,9 +310,9 @@ class TEntryLookup {
  public:
   explicit TEntryLookup(const std::vector<TZipHeaderInfo>& entries) : entries_(entries) {
     for (size_t k = 0; k < entries.size(); ++k) {
-      raw_.emplace_back(Hash(entries[k].RawName), static_cast<uint32_t>(k));
-      std::string shown = entries[k].FullName();
-      if (shown != entries[k].RawName) shown_.emplace_back(Hash(shown), static_cast<uint32_t>(k));
+      raw_.emplace_back(Hash(entries[k].StoredName()), static_cast<uint32_t>(k));
+      if (!entries[k].RawName.empty())
+        shown_.emplace_back(Hash(entries[k].FullName()), static_cast<uint32_t>(k));
     }
     std::sort(raw_.begin(), raw_.end());
     std::sort(shown_.begin(), shown_.end());
@@ -321,7 +322,7 @@ class TEntryLookup {
     const size_t h = Hash(name);
     for (auto it = std::lower_bound(raw_.begin(), raw_.end(), std::pair(h, uint32_t{0}));
          it != raw_.end() && it->first == h; ++it)
-      if (entries_[it->second].RawName == name) return it->second;
+      if (entries_[it->second].StoredName() == name) return it->second;
     for (auto it = std::lower_bound(shown_.begin(), shown_.end(), std::pair(h, uint32_t{0}));
          it != shown_.end() && it->first == h; ++it)
       if (entries_[it->second].FullName() == name) return it->second;
@@ -364,10 +365,10 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
   auto storedName = [this](const std::string& path, bool folder) {
     return StoredNameOf(path, folder, StorePaths, RelativePaths, RelativePathList);
   };
-  TEntryLookup lookup(entries_);
+  auto lookup = std::make_unique<TEntryLookup>(entries_);
   if (ZipAction == TZipAction::zaFreshen)
     xo.InArchive = [&](const std::string& path) {
-      return lookup.Find(storedName(path, false)) != SIZE_MAX;
+      return lookup->Find(storedName(path, false)) != SIZE_MAX;
     };
   int64_t listed = ExpandFileList(FilesList, xo, plan.items);
   if (plan.items.empty() && !target.Always) return 0;
@@ -386,7 +387,7 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
   std::vector<bool> claimed(entries_.size(), false);
   for (size_t i = 0; i < plan.items.size(); ++i) {
     const TFileItem& f = plan.items[i];
-    size_t k = lookup.Find(storedName(f.Path, f.IsFolder));
+    size_t k = lookup->Find(storedName(f.Path, f.IsFolder));
     if (k == SIZE_MAX || claimed[k]) {
       plan.leftovers.push_back(static_cast<uint32_t>(i));
       continue;
@@ -405,6 +406,7 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
     }
   }
   std::vector<bool>().swap(claimed);
+  lookup.reset();
 
   // Compression runs ahead in the order the files will be stored.
   std::vector<TPackSource> sources;
@@ -524,7 +526,8 @@ void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
   if (nameLen) src.ReadExactAt(pos, localName.data(), nameLen);
   if (extraLen) src.ReadExactAt(pos + nameLen, localExtra.data(), extraLen);
   // A local header that names another entry is not copied under the directory's name.
-  if (localName != h.RawName && localName != StoredCentralName(src, h))
+  const std::string storedName = h.StoredName();
+  if (localName != storedName && localName != StoredCentralName(src, h))
     throw EBadZipFile(std::string(zipmsg::kNotAZip) + " The local header of \"" + h.FullName() +
                       "\" names another entry.");
   const int64_t dataPos = pos + nameLen + extraLen;
@@ -574,9 +577,9 @@ void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
            comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(comp));
     PutU32(header,
            comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(unc));
-    PutU16(header, static_cast<uint16_t>(h.RawName.size()));
+    PutU16(header, static_cast<uint16_t>(storedName.size()));
     PutU16(header, static_cast<uint16_t>(extra.size()));
-    header += h.RawName;
+    header += storedName;
     header += extra;
   }
 
@@ -649,7 +652,7 @@ int TArcZip::RemoveEntries() {
         hit = WildcardMatch(item, hasFolder ? h.FullName() : h.FileName);
       } else {
         // A plain name identifies one entry: its whole stored path, exactly.
-        hit = item == h.RawName || item == h.FullName();
+        hit = item == h.FullName() || (!h.RawName.empty() && item == h.RawName);
       }
     }
     if (!hit) continue;
@@ -701,8 +704,7 @@ void TArcZip::SetEntryPath(int index, const std::string& folder) {
   for (const auto& other : entries_)
     if (&other != &h && other.FullName() == full)
       throw EArcZipException("The archive already holds an entry named " + full);
-  h.FilePath = path;
-  h.RawName = full;
+  h.SetNames(full, full);
   h.FileNameLength = static_cast<uint16_t>(full.size());
   h.Flag &= static_cast<uint16_t>(~0x0800);
   if (!IsPlainAscii(full) && IsValidUtf8(full)) h.Flag |= 0x0800;

@@ -79,7 +79,8 @@ void SetEntrySizes(TZipHeaderInfo& h, uint64_t uncompressed, uint64_t compressed
 
 std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
   std::string out;
-  out.reserve(kLocalHeaderSize + h.RawName.size() + 20);
+  const std::string name = h.StoredName();
+  out.reserve(kLocalHeaderSize + name.size() + 20);
   PutU32(out, zipsig::kLocalHeader);
   PutU16(out, zip64Field ? 45 : 20);
   PutU16(out, h.Flag);
@@ -88,9 +89,9 @@ std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
   PutU32(out, h.CRC32);
   PutU32(out, zip64Field ? kSat32Value : h.ComprSize);
   PutU32(out, zip64Field ? kSat32Value : h.UnComprSize);
-  PutU16(out, static_cast<uint16_t>(h.RawName.size()));
+  PutU16(out, static_cast<uint16_t>(name.size()));
   PutU16(out, zip64Field ? 20 : 0);
-  out += h.RawName;
+  out += name;
   if (zip64Field) {
     PutU16(out, kZip64ExtraId);
     PutU16(out, 16);
@@ -169,10 +170,11 @@ void TNameIndex::Grow() {
 TCentralEntry CentralEntryOf(const TZipHeaderInfo& h, TByteStore& store) {
   TCentralEntry e;
   const std::string extra = WithoutZip64Field(h.CentralExtra);
-  e.NameLen = static_cast<uint16_t>(std::min<size_t>(h.RawName.size(), 0xFFFF));
+  const std::string name = h.StoredName();
+  e.NameLen = static_cast<uint16_t>(std::min<size_t>(name.size(), 0xFFFF));
   e.ExtraLen = static_cast<uint16_t>(std::min<size_t>(extra.size(), 0xFFFF - 28));
   e.CommentLen = static_cast<uint16_t>(std::min<size_t>(h.FileComment.size(), 0xFFFF));
-  e.Bytes = store.Add(std::string_view(h.RawName).substr(0, e.NameLen),
+  e.Bytes = store.Add(std::string_view(name).substr(0, e.NameLen),
                       std::string_view(extra).substr(0, e.ExtraLen),
                       std::string_view(h.FileComment).substr(0, e.CommentLen));
   e.Uncompressed = h.UncompressedSize();

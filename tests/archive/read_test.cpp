@@ -342,7 +342,7 @@ TEST(ReadArchive, NamesDecodedByTheirHostFlagAndUnicodePathField) {
                                 : mode == TOEMConvert::oemFlexible ? c.flexible
                                                                    : c.never;
       EXPECT_EQ(z.EntryFullName(static_cast<int>(i)), want) << i;
-      EXPECT_EQ(z.EntryHeader(static_cast<int>(i)).RawName, c.stored) << i;
+      EXPECT_EQ(z.EntryHeader(static_cast<int>(i)).StoredName(), c.stored) << i;
     }
     EXPECT_EQ(z.EntryName(static_cast<int>(cases.size())),
               mode == TOEMConvert::oemNever ? "old-name" : unicode);

@@ -192,7 +192,7 @@ TEST(ZipWrite, EntriesHeadersAndContent) {
   EXPECT_EQ(EntryData(f.zipName, hu), "hallo");
   // A name that is not UTF-8 is stored as it is, without claiming UTF-8.
   for (int i = 0; i < f.z.EntryCount(); ++i) {
-    if (f.z.EntryHeader(i).RawName.find("latin1-") != std::string::npos) {
+    if (f.z.EntryHeader(i).StoredName().find("latin1-") != std::string::npos) {
       EXPECT_EQ(f.z.EntryHeader(i).Flag & 0x0800, 0);
     }
   }
