@@ -108,13 +108,15 @@ std::string MakeArchive(const TempDir& t, const std::string& name = "a.zip") {
   return t / name;
 }
 
-// Runs fn with the current folder set to dir.
+// Runs fn with the current folder set to dir (restored also when fn raises).
 template <class F>
 void InFolder(const std::string& dir, F fn) {
-  std::string cwd = std::filesystem::current_path();
+  struct TRestore {
+    std::string cwd = std::filesystem::current_path();
+    ~TRestore() { std::filesystem::current_path(cwd); }
+  } restore;
   std::filesystem::current_path(dir);
   fn();
-  std::filesystem::current_path(cwd);
 }
 
 std::string ExtractOne(const std::string& archive, const std::string& name,
