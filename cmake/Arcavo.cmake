@@ -29,8 +29,14 @@ function(arcavo_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  # Tests see the same machine everywhere: no locale, time zone or home folder of the developer's.
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/test-home)
   set(env
-      QT_QPA_PLATFORM=offscreen
+      LC_ALL=C.UTF-8
+      TZ=UTC
+      HOME=${PROJECT_BINARY_DIR}/test-home
+      # A screen larger than the window at every test font (the offscreen default is 800x600).
+      QT_QPA_PLATFORM=offscreen:configfile=${PROJECT_SOURCE_DIR}/tests/support/offscreen-screen.json
       ARCAVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}
       ARCAVO_BINARY_DIR=${PROJECT_BINARY_DIR}
       LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0

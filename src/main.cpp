@@ -2,28 +2,41 @@
 #include <QFileInfo>
 #include <QSessionManager>
 #include <cstdio>
+#include <system_error>
 
 #include "app/instancemanager.h"
 #include "app/mb.h"
+#include "app/pathbytes.h"
 #include "app/screensaver.h"
 #include "app/termsignals.h"
+#include "platform/programdir.h"
 #include "ui/application.h"
 #include "ui/mainform.h"
 #include "ui/mbdialog.h"
 
 int main(int argc, char** argv) {
-  // A later start hands its first argument to the running instance and ends before any window
-  // system is touched.
+  // A later start hands its first argument (and its ACTION) to the running instance and ends
+  // before any window system is touched; its status says whether the job was taken.
   TInstanceManager instance;
-  switch (instance.Guard(HandOverArgument(argc > 1 ? QByteArray(argv[1]) : QByteArray()))) {
+  switch (instance.Guard(HandOverArgument(argc > 1 ? QByteArray(argv[1]) : QByteArray()),
+                         argc > 2 ? QByteArray(argv[2]) : QByteArray())) {
     case TInstanceManager::Role::HandedOver:
       return kExitOk;
+    case TInstanceManager::Role::Refused:
     case TInstanceManager::Role::Failed:
-      std::fprintf(stderr, "arcavo: %s\n", qPrintable(instance.error()));
+      std::fprintf(stderr, "arcavo: %s\n", PathBytes(instance.error()).c_str());
       return kExitRunFailed;
     case TInstanceManager::Role::First:
     case TInstanceManager::Role::Ordinary:
       break;
+  }
+
+  // Without its settings folder the program cannot keep anything: it says why and ends.
+  try {
+    ProgramDir();
+  } catch (const std::system_error& e) {
+    std::fprintf(stderr, "arcavo: %s\n", e.what());
+    return kExitRunFailed;
   }
 
   TApplication app(argc, argv);
@@ -32,8 +45,9 @@ int main(int argc, char** argv) {
   if (instance.holdsLock() && !instance.Listen())
     std::fprintf(stderr, "arcavo: hand-over not available: %s\n", qPrintable(instance.error()));
 
-  QStringList args = QApplication::arguments();
-  args.removeFirst();
+  // The arguments as their bytes: a file name that is not UTF-8 still names its file.
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << PathText(argv[i]);
 
   TMainform form(args, &instance);
   QtMbHost boxes(&form);
@@ -66,6 +80,7 @@ int main(int argc, char** argv) {
   // sequence releases (the guard, the folder verb, the disc layer).
   if (!form.lifecycle().closeSequenceDone()) form.lifecycle().RunCloseSequence();
   app.onException = nullptr;
+  SetMbUnattended({});
   SetMbHost(nullptr);
-  return rc;
+  return ctx.FinalExitCode(rc);
 }

@@ -16,14 +16,6 @@ std::string BelowEnd(const std::string& path) {
 
 }  // namespace
 
-QString PathText(const std::string& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-std::string PathBytes(const QString& path) {
-  return QFile::encodeName(path).toStdString();
-}
-
 TCheckStore::TCheckStore(QObject* parent) : QObject(parent) {}
 
 bool TCheckStore::Own(const std::string& path) const {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/jobfile.h"
+#include "app/pathbytes.h"
 
 enum class TickState { Unchecked, Checked, Mixed };
 
@@ -68,7 +69,3 @@ class TCheckStore : public QObject {
 
   std::map<std::string, Mark> marks_;
 };
-
-// Byte path <-> the text shown and passed to Qt.
-QString PathText(const std::string& path);
-std::string PathBytes(const QString& path);

@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include "app/pathbytes.h"
+
 bool IsAcceptedAction(const QString& action) {
   return QStringLiteral("closehibernateshutdown").contains(action.toLower());
 }
@@ -24,8 +26,7 @@ FileKind KindOfFile(const QString& file) {
 
 QString CheckCommandLine(const QStringList& args) {
   if (args.isEmpty()) return {};
-  const QFileInfo fi(args.at(0));
-  if (args.at(0).isEmpty() || !fi.exists() || fi.isDir()) return MissingFileMessage(args.at(0));
+  if (!PathExists(args.at(0)) || PathIsDir(args.at(0))) return MissingFileMessage(args.at(0));
   if (args.size() > 1 && !IsAcceptedAction(args.at(1))) return InvalidOptionMessage(args.at(1));
   return {};
 }

@@ -27,6 +27,7 @@ QChar KeyChar(int i) {
 TFileMenuHandler::TFileMenuHandler(QObject* parent) : QObject(parent) {}
 
 TFileMenuHandler::~TFileMenuHandler() {
+  if (!loaded_) return;  // never loaded nor changed: the file stays as it is
   try {
     Save();
   } catch (const std::exception&) {
@@ -53,7 +54,10 @@ QVector<TFileMenuHandler::MenuEntry> TFileMenuHandler::Entries() const {
     MenuEntry e;
     e.path = list_[i];
     e.key = KeyChar(i);
-    e.caption = AddShortcut ? QStringLiteral("&") + e.key + QLatin1Char(' ') + e.path : e.path;
+    // A "&" in the path is shown as itself, not taken for an accelerator.
+    QString shown = e.path;
+    shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    e.caption = AddShortcut ? QStringLiteral("&") + e.key + QLatin1Char(' ') + shown : shown;
     out.push_back(e);
   }
   return out;
@@ -68,7 +72,19 @@ void TFileMenuHandler::Save() const {
   ini.Save();
 }
 
+void TFileMenuHandler::EnsureLoaded() {
+  if (loaded_) return;
+  loaded_ = true;
+  const IniFile ini(PathBytes(HistoryPath()));
+  const std::vector<std::string> keys = ini.Keys(kSection);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const QString path = PathText(ini.ReadString(kSection, "File" + std::to_string(i), ""));
+    if (!path.isEmpty() && !list_.contains(path)) list_ << path;
+  }
+}
+
 void TFileMenuHandler::Changed() {
+  EnsureLoaded();
   if (list_.size() > maxList_) list_ = list_.mid(0, maxList_);
   try {
     Save();
@@ -90,6 +106,7 @@ void TFileMenuHandler::Load(const QStringList& arguments) {
     if (FileExists(path) && !fresh.contains(path)) fresh << path;
   }
   list_ = fresh;
+  loaded_ = true;
   Changed();
   if (ParamCountLook > 0 && ParamCountLook < arguments.size()) {
     const QString arg = arguments[ParamCountLook];
@@ -150,6 +167,7 @@ QString TFileMenuHandler::Execute() {
 }
 
 void TFileMenuHandler::ClearHistory() {
+  loaded_ = true;  // the file's entries go too
   list_.clear();
   EnableMenuList = false;
   Changed();

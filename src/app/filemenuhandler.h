@@ -5,6 +5,8 @@
 // The handler keeps the list and the file; it exposes the menu entries (caption and shortcut
 // key) and the ui shows them as actions. The file is written every time the list changes, so
 // entries added since the last load are never lost, and once more when the handler goes away.
+// A handler whose list was never loaded (a run that ends before the window shows) leaves the
+// file as it is; a change made before the load keeps the entries the file holds.
 #pragma once
 
 #include <QChar>
@@ -20,7 +22,7 @@ class TFileMenuHandler : public QObject {
   Q_OBJECT
  public:
   struct MenuEntry {
-    QString caption;  // "&" + key + " " + path
+    QString caption;  // "&" + key + " " + path, with a "&" of the path doubled
     QChar key;        // '1'..'9', then 'A', 'B', ...: the Alt shortcut
     QString path;
   };
@@ -79,6 +81,11 @@ class TFileMenuHandler : public QObject {
   bool Allowed(const QString& path);
   void NotFound(const QString& path);
 
+  // Reads the file's entries into the list when that has not happened yet, so that writing the
+  // list never drops what the file holds.
+  void EnsureLoaded();
+
   QStringList list_;
   int maxList_ = 10;
+  bool loaded_ = false;
 };

@@ -44,6 +44,26 @@ void TInclusionGrid::Tidy() {
   EmitAll();
 }
 
+const QStringList& TInclusionGrid::DefaultColumn(int col) {
+  static const QStringList include{QStringLiteral("*.*")};
+  static const QStringList exclude{QStringLiteral("*.TMP"), QStringLiteral("*.SWP")};
+  // Row 3 repeats "*.JPG", as the first window always had it.
+  static const QStringList nocomp{QStringLiteral("*.JPG"), QStringLiteral("*.GIF"),
+                                  QStringLiteral("*.JPG"), QStringLiteral("*.MP3"),
+                                  QStringLiteral("*.OGG"), QStringLiteral("*.MP4")};
+  static const QStringList none;
+  switch (col) {
+    case INCLUDE:
+      return include;
+    case EXCLUDE:
+      return exclude;
+    case NOCOMP:
+      return nocomp;
+    default:
+      return none;
+  }
+}
+
 void TInclusionGrid::Clear() {
   for (auto& col : cells_) {
     for (int r = 1; r < kRowCount; ++r) col[r].clear();

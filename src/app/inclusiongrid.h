@@ -47,6 +47,8 @@ class TInclusionGrid : public QAbstractTableModel, public IGridCells {
   void Tidy();
   // Empties rows 1-29 of all columns; the header stays.
   void Clear();
+  // The patterns a new window's grid holds in a column, from row 1 down.
+  static const QStringList& DefaultColumn(int col);
 
   // The trimmed, non-empty cells of rows 1-29 of one column, in row order.
   QStringList Patterns(int col) const;

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
@@ -19,7 +18,15 @@
 #include <system_error>
 #include <thread>
 
+#include "app/pathbytes.h"
+
 namespace {
+
+// The folder holding the users' runtime folders.
+QString g_userRuntimeRoot = QStringLiteral("/run/user");
+
+// Longest refusal text sent back.
+constexpr quint32 kMaxReason = 4096;
 
 [[noreturn]] void ThrowErrno(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -54,7 +61,7 @@ bool WriteAll(int fd, const char* data, size_t size, const QDeadlineTimer& deadl
 
 // Connects to the server socket; -1 with errno when nobody listens (yet).
 int ConnectTo(const QString& socketPath) {
-  QByteArray p = QFile::encodeName(socketPath);
+  const QByteArray p = QByteArray::fromStdString(PathBytes(socketPath));
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (static_cast<size_t>(p.size()) >= sizeof addr.sun_path) {
@@ -82,6 +89,19 @@ int ConnectTo(const QString& socketPath) {
 
 }  // namespace
 
+QByteArray HandOverPayload(const QByteArray& path, const QByteArray& action) {
+  if (action.isEmpty()) return path;
+  return path + '\0' + action;
+}
+
+THandOver ParseHandOverPayload(const QByteArray& payload) {
+  THandOver h;
+  const qsizetype nul = payload.indexOf('\0');
+  h.path = PathText(payload.left(nul < 0 ? payload.size() : nul).toStdString());
+  if (nul >= 0) h.action = PathText(payload.mid(nul + 1).toStdString());
+  return h;
+}
+
 QByteArray HandOverArgument(const QByteArray& arg) {
   if (arg.isEmpty() || arg.startsWith('/')) return arg;
   char cwd[4096];
@@ -99,14 +119,24 @@ TInstanceManager::~TInstanceManager() {
   Release();
 }
 
+void TInstanceManager::SetUserRuntimeRootForTest(const QString& root) {
+  g_userRuntimeRoot = root.isEmpty() ? QStringLiteral("/run/user") : root;
+}
+
 QString TInstanceManager::RuntimeFolder() {
-  std::string dir = "/tmp/arcavo-" + std::to_string(::getuid());
-  // The runtime folder counts only when it is a folder of this user; otherwise the private
-  // folder under /tmp serves.
+  // A runtime folder counts only when it is a folder of this user.
+  auto usable = [](const std::string& d) {
+    struct stat xs;
+    return !d.empty() && d[0] == '/' && ::stat(d.c_str(), &xs) == 0 && S_ISDIR(xs.st_mode) &&
+           xs.st_uid == ::getuid();
+  };
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  struct stat xs;
-  if (xdg && *xdg == '/' && ::stat(xdg, &xs) == 0 && S_ISDIR(xs.st_mode) && xs.st_uid == ::getuid())
+  const std::string session = PathBytes(g_userRuntimeRoot) + "/" + std::to_string(::getuid());
+  std::string dir = "/tmp/arcavo-" + std::to_string(::getuid());
+  if (xdg && usable(xdg))
     dir = std::string(xdg) + "/arcavo";
+  else if (usable(session))
+    dir = session + "/arcavo";  // what the session's XDG_RUNTIME_DIR names
   if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) ThrowErrno("cannot create " + dir);
   struct stat st;
   if (::lstat(dir.c_str(), &st) != 0) ThrowErrno("cannot inspect " + dir);
@@ -114,27 +144,55 @@ QString TInstanceManager::RuntimeFolder() {
     throw std::system_error(EPERM, std::generic_category(), dir + " is not a folder of this user");
   if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
     ThrowErrno("cannot protect " + dir);
-  return QFile::decodeName(QByteArray::fromStdString(dir));
+  return PathText(dir);
 }
 
 namespace {
 
-// Sends the frame on a connected socket, reads the answer and closes the socket.
-int Exchange(int fd, const QByteArray& payload, const QDeadlineTimer& deadline) {
-  const quint32 n = static_cast<quint32>(payload.size());
-  const char head[4] = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
-                        static_cast<char>(n >> 8), static_cast<char>(n)};
+QByteArray BigEndian32(quint32 n) {
+  const char b[4] = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                     static_cast<char>(n >> 8), static_cast<char>(n)};
+  return QByteArray(b, 4);
+}
+
+quint32 FromBigEndian32(const char* p) {
+  const auto* b = reinterpret_cast<const unsigned char*>(p);
+  return (quint32(b[0]) << 24) | (quint32(b[1]) << 16) | (quint32(b[2]) << 8) | b[3];
+}
+
+// Reads exactly size bytes before the deadline.
+bool ReadAll(int fd, char* data, size_t size, const QDeadlineTimer& deadline) {
+  while (size > 0) {
+    if (!WaitFd(fd, POLLIN, deadline)) return false;
+    ssize_t r = ::recv(fd, data, size, 0);
+    if (r == 0) return false;
+    if (r < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return false;
+    }
+    data += r;
+    size -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// Sends the frame on a connected socket, reads the answer (and a refusal's text) and closes the
+// socket.
+int Exchange(int fd, const QByteArray& payload, const QDeadlineTimer& deadline, QString* reason) {
+  const QByteArray head = BigEndian32(static_cast<quint32>(payload.size()));
   int answer = -1;
-  if (WriteAll(fd, head, 4, deadline) &&
-      WriteAll(fd, payload.constData(), payload.size(), deadline)) {
-    while (WaitFd(fd, POLLIN, deadline)) {
-      char c;
-      ssize_t r = ::recv(fd, &c, 1, 0);
-      if (r == 1) {
-        answer = static_cast<unsigned char>(c);
-        break;
+  char c;
+  if (WriteAll(fd, head.constData(), 4, deadline) &&
+      WriteAll(fd, payload.constData(), payload.size(), deadline) && ReadAll(fd, &c, 1, deadline)) {
+    answer = static_cast<unsigned char>(c);
+    if (answer == TInstanceManager::kAnswerRefused) {
+      char len[4];
+      QByteArray text;
+      if (ReadAll(fd, len, 4, deadline)) {
+        text.resize(static_cast<qsizetype>(std::min(FromBigEndian32(len), kMaxReason)));
+        if (!ReadAll(fd, text.data(), static_cast<size_t>(text.size()), deadline)) text.clear();
       }
-      if (r == 0 || (errno != EINTR && errno != EAGAIN)) break;
+      if (reason) *reason = QString::fromUtf8(text);
     }
   }
   ::close(fd);
@@ -143,15 +201,16 @@ int Exchange(int fd, const QByteArray& payload, const QDeadlineTimer& deadline) 
 
 }  // namespace
 
-int TInstanceManager::SendFrame(const QString& socketPath, const QByteArray& payload,
-                                int timeoutMs) {
+int TInstanceManager::SendFrame(const QString& socketPath, const QByteArray& payload, int timeoutMs,
+                                QString* reason) {
   QDeadlineTimer deadline(timeoutMs);
   int fd = ConnectTo(socketPath);
   if (fd < 0) return -1;
-  return Exchange(fd, payload, deadline);
+  return Exchange(fd, payload, deadline, reason);
 }
 
-TInstanceManager::Role TInstanceManager::Guard(const QByteArray& firstArg) {
+TInstanceManager::Role TInstanceManager::Guard(const QByteArray& firstArg,
+                                               const QByteArray& action) {
   error_.clear();
   QString folder;
   try {
@@ -160,12 +219,14 @@ TInstanceManager::Role TInstanceManager::Guard(const QByteArray& firstArg) {
     error_ = QString::fromLocal8Bit(e.what());
     return Role::Failed;
   }
-  const QByteArray lockPath = QFile::encodeName(folder + QStringLiteral("/instance.lock"));
+  const QByteArray lockPath =
+      QByteArray::fromStdString(PathBytes(folder + QStringLiteral("/instance.lock")));
   socketPath_ = folder + QStringLiteral("/instance.sock");
   int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
-    error_ = QStringLiteral("cannot open %1: %2")
-                 .arg(QFile::decodeName(lockPath), QString::fromLocal8Bit(std::strerror(errno)));
+    error_ =
+        QStringLiteral("cannot open %1: %2")
+            .arg(PathText(lockPath.toStdString()), QString::fromLocal8Bit(std::strerror(errno)));
     return Role::Failed;
   }
 
@@ -173,6 +234,7 @@ TInstanceManager::Role TInstanceManager::Guard(const QByteArray& firstArg) {
   // take over the lock, should the holder die) until the deadline.
   QDeadlineTimer deadline(kConnectTimeoutMs);
   int answer = -1;
+  QString reason;
   for (;;) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       lockFd_ = fd;
@@ -188,7 +250,7 @@ TInstanceManager::Role TInstanceManager::Guard(const QByteArray& firstArg) {
       ::close(fd);
       // The answer may take as long as the rest of the start-up wait, at least a second.
       QDeadlineTimer answerDeadline(std::max<qint64>(deadline.remainingTime(), 1000));
-      answer = Exchange(conn, firstArg, answerDeadline);
+      answer = Exchange(conn, HandOverPayload(firstArg, action), answerDeadline, &reason);
       break;
     }
     if (deadline.hasExpired()) {
@@ -197,8 +259,12 @@ TInstanceManager::Role TInstanceManager::Guard(const QByteArray& firstArg) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  if (answer > 0) return Role::HandedOver;
-  if (answer == 0) return Role::Ordinary;
+  if (answer == kAnswerAccepted) return Role::HandedOver;
+  if (answer == kAnswerRefused) {
+    error_ = reason.isEmpty() ? QStringLiteral("the running instance did not start it") : reason;
+    return Role::Refused;
+  }
+  if (answer == kAnswerOrdinary) return Role::Ordinary;
   error_ = QStringLiteral("the running instance did not answer");
   return Role::Failed;
 }
@@ -220,11 +286,12 @@ bool TInstanceManager::Listen() {
   return true;
 }
 
-void TInstanceManager::SetReceiver(std::function<void(const QString&)> receiver) {
+void TInstanceManager::SetReceiver(Receiver receiver) {
   receiver_ = std::move(receiver);
   if (!receiver_) return;
-  const QStringList waiting = std::exchange(waiting_, {});
-  for (const QString& p : waiting) Deliver(p);
+  const auto waiting = std::exchange(waiting_, {});
+  for (const auto& [socket, payload] : waiting)
+    if (socket) Decide(socket, payload);
 }
 
 void TInstanceManager::Release() {
@@ -261,35 +328,57 @@ void TInstanceManager::OnReadyRead(QLocalSocket* s) {
   QByteArray& buf = it.value();
   buf += s->readAll();
   if (buf.size() < 4) return;
-  const auto* b = reinterpret_cast<const unsigned char*>(buf.constData());
-  const quint32 len = (quint32(b[0]) << 24) | (quint32(b[1]) << 16) | (quint32(b[2]) << 8) | b[3];
+  const quint32 len = FromBigEndian32(buf.constData());
   if (len > kMaxFrame) {
     s->abort();  // malformed: ignored, no answer
     return;
   }
   if (static_cast<quint32>(buf.size()) < 4 + len) return;
   QByteArray payload = buf.mid(4, len);
-  const bool malformed = static_cast<quint32>(buf.size()) > 4 + len || payload.contains('\0');
+  // One NUL separates the path from the ACTION; a second one is not part of any frame.
+  const bool malformed = static_cast<quint32>(buf.size()) > 4 + len || payload.count('\0') > 1;
   if (malformed) {
     s->abort();
     return;
   }
   buf.clear();
-  s->write("\x01", 1);
-  s->flush();
-  s->disconnectFromServer();
-  Deliver(QFile::decodeName(payload));
-}
-
-void TInstanceManager::Deliver(const QString& path) {
   if (!receiver_) {
-    waiting_.append(path);
+    waiting_.append({QPointer<QLocalSocket>(s), payload});
     return;
   }
-  QMetaObject::invokeMethod(
-      this,
-      [this, path] {
-        if (receiver_) receiver_(path);
-      },
-      Qt::QueuedConnection);
+  Decide(s, payload);
+}
+
+namespace {
+
+// True when the sender has closed its end: it gave up waiting (the first instance was stopped
+// for longer than the sender's deadline), reported the failure itself, and must not be acted on.
+bool SenderGone(QLocalSocket* s) {
+  if (s->state() != QLocalSocket::ConnectedState) return true;
+  const qintptr fd = s->socketDescriptor();
+  if (fd < 0) return true;
+  char c;
+  const ssize_t r = ::recv(static_cast<int>(fd), &c, 1, MSG_PEEK | MSG_DONTWAIT);
+  return r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+}  // namespace
+
+void TInstanceManager::Decide(QLocalSocket* s, const QByteArray& payload) {
+  if (SenderGone(s)) {
+    s->abort();
+    return;
+  }
+  const THandOverAnswer answer = receiver_(ParseHandOverPayload(payload));
+  QByteArray reply;
+  if (answer.accepted) {
+    reply = QByteArray(1, static_cast<char>(kAnswerAccepted));
+  } else {
+    const QByteArray text = answer.reason.toUtf8().left(kMaxReason);
+    reply = QByteArray(1, static_cast<char>(kAnswerRefused)) +
+            BigEndian32(static_cast<quint32>(text.size())) + text;
+  }
+  s->write(reply);
+  s->flush();
+  s->disconnectFromServer();
 }

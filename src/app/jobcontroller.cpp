@@ -1,5 +1,10 @@
 #include "app/jobcontroller.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,11 +15,14 @@
 #include "app/archivename.h"
 #include "app/checkstore.h"
 #include "app/clock.h"
+#include "app/commandline.h"
 #include "app/controlhost.h"
 #include "app/filedialoghost.h"
 #include "app/filemenuhandler.h"
 #include "app/jobhosts.h"
 #include "app/mb.h"
+#include "app/sourcelists.h"
+#include "platform/inifile.h"
 #include "platform/programdir.h"
 
 namespace {
@@ -65,21 +73,32 @@ bool HasExtension(const QString& file, const QStringList& exts) {
   return false;
 }
 
+QString NotAJobMessage(const QString& file, const std::string& why) {
+  return file + QStringLiteral("\ris not a job file (") + QString::fromStdString(why) +
+         QStringLiteral(")");
+}
+
 QString JobSettingsFile(const QString& jobFile) {
   const QString base = WithoutExtension(jobFile);
   const QString exact = base + QStringLiteral(".INI");
-  if (QFileInfo(exact).isFile()) return exact;
+  if (PathIsFile(exact)) return exact;
   // Any case of the extension and of the name, as a settings file copied from another system
-  // may be named job.ini or JOB.Ini.
+  // may be named job.ini or JOB.Ini. The folder is read as bytes, so names that are not UTF-8
+  // are found too.
   const QString folder = FolderOf(jobFile);
   const QString wanted = FileNameOf(base) + QStringLiteral(".INI");
   QString found;
-  const QStringList names =
-      QDir(folder.isEmpty() ? QStringLiteral(".") : folder).entryList(QDir::Files | QDir::Hidden);
+  QStringList names;
+  if (DIR* d = ::opendir(PathBytes(folder.isEmpty() ? QStringLiteral(".") : folder).c_str())) {
+    while (const dirent* e = ::readdir(d)) names << PathText(e->d_name);
+    ::closedir(d);
+  }
+  names.sort();
   for (const QString& n : names) {
     if (n.compare(wanted, Qt::CaseInsensitive) != 0) continue;
+    if (!PathIsFile(folder.isEmpty() ? n : folder + QLatin1Char('/') + n)) continue;
     // The same base name in its own case wins over another case of it.
-    const QString candidate = folder.isEmpty() ? n : QDir(folder).filePath(n);
+    const QString candidate = folder.isEmpty() ? n : folder + QLatin1Char('/') + n;
     if (found.isEmpty() || FileNameOf(WithoutExtension(candidate)) == FileNameOf(base)) {
       found = candidate;
     }
@@ -97,6 +116,18 @@ TJobController::TJobController(TCheckStore& store, TFileMenuHandler& history,
       window_(window),
       dialogs_(dialogs),
       controls_(controls) {}
+
+QString TJobController::AutoRunRefusal(const QString& job) const {
+  if (!PathIsFile(job)) return MissingFileMessage(job);
+  std::vector<JobEntry> entries;
+  std::string why;
+  if (!ReadJobFile(PathBytes(job), entries, &why)) return NotAJobMessage(job, why);
+  if (JobTickedPaths(entries).empty()) return kNoFilesCheckedText;
+  const QString ini = JobSettingsFile(job);
+  if (!ini.isEmpty() && IniFile(PathBytes(ini)).ReadString("ZIPFILE", "Fname", "").empty())
+    return QStringLiteral("Incorrect path");
+  return {};
+}
 
 bool TJobController::Stealth() const {
   return window_.ArchiveName().toUpper().contains(QLatin1String("STEALTH_"));
@@ -145,20 +176,25 @@ void TJobController::OpenCbutton(JobSender sender, const QString& file) {
     } else {
       job = window_.AutoRunFile();
     }
-    if (!QFileInfo::exists(job) && !job.contains(QLatin1Char('/'))) job = ProgramDirText() + job;
+    if (!PathExists(job) && !job.contains(QLatin1Char('/'))) job = ProgramDirText() + job;
     if (sender == JobSender::SchedulerOpen) {
       window_.SetSchedulerJobFile(job);
+      return;
+    }
+    // A run without the user needs its job: without one it would back up nothing chosen.
+    if (!interactive && !PathIsFile(job)) {
+      MbInfo(MissingFileMessage(job));
+      window_.TerminateApplication();
       return;
     }
 
     // 3. The ticks.
     window_.Setstate(3);
-    if (QFileInfo(job).isFile()) {
+    if (PathIsFile(job)) {
       std::string why;
       if (!store_.LoadJobFile(PathBytes(job), &why)) {
-        MbMessage(job + QStringLiteral("\ris not a job file (") + QString::fromStdString(why) +
-                      QStringLiteral(")"),
-                  QStringLiteral("Arcavo"), false, MB_OK + MB_ICONEXCLAMATION);
+        MbMessage(NotAJobMessage(job, why), QStringLiteral("Arcavo"), false,
+                  MB_OK + MB_ICONEXCLAMATION);
         // An unattended run of something that is not a job must not back up nothing.
         if (!window_.AutoRunFile().isEmpty()) window_.TerminateApplication();
         return;
@@ -168,9 +204,10 @@ void TJobController::OpenCbutton(JobSender sender, const QString& file) {
   }
   jobFile_ = job;
 
-  // 4. The settings beside the job.
+  // 4. The settings beside the job. Settings that name no archive stop an automatic run here:
+  // nothing is written with what the window happens to hold.
   const QString ini = JobSettingsFile(job);
-  if (!ini.isEmpty()) settings_.LoadSettings(ini);
+  if (!ini.isEmpty() && !settings_.LoadSettings(ini) && !window_.AutoRunFile().isEmpty()) return;
 
   // 5. The archive name, 6. a too-big archive renamed.
   NameArchive(job);
@@ -220,8 +257,9 @@ void TJobController::SizeRename() {
         (ok && limitKb > 0 && !settings_.SpanDisks()))) {
     return;
   }
-  const QFileInfo fi(archive);
-  const qint64 sizeKb = fi.isFile() ? fi.size() / 1000 : 0;
+  struct stat st;
+  const bool isFile = ::stat(PathBytes(archive).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const qint64 sizeKb = isFile ? static_cast<qint64>(st.st_size) / 1000 : 0;
   bool tooBig = false;
   if (Stealth() || scheduled) {
     window_.ShowZipTab();
@@ -231,7 +269,7 @@ void TJobController::SizeRename() {
     const QString renamed =
         EXTNdatetime(1, archive, settings_.DateTimeFormat(), CurrentClock().Now()) +
         QStringLiteral(".ZIP");
-    if (!QFileInfo::exists(renamed)) QFile::rename(archive, renamed);
+    if (!PathExists(renamed)) std::rename(PathBytes(archive).c_str(), PathBytes(renamed).c_str());
   }
 }
 
@@ -252,13 +290,18 @@ void TJobController::SaveCbtnClick() {
   }
   const QString proposed = ProposedJobFile();
   QString chosen = proposed;
-  if (QFileInfo::exists(proposed)) {
+  if (PathExists(proposed)) {
     FileDialogSpec spec;
     spec.filter = QStringLiteral("Job files|*.job|Catalog files|*.cat");
     spec.fileName = proposed;
     spec.initialDir = FolderOf(proposed);
     chosen = dialogs_.SaveFile(spec);
     if (chosen.isEmpty()) return;
+    if (HasLineBreak(chosen)) {
+      MbMessage(QString::fromUtf8(kLineBreakInName), QStringLiteral("Arcavo"), false,
+                MB_OK + MB_ICONEXCLAMATION);
+      return;
+    }
   }
   const QString name = WithoutExtension(chosen);
   const QString iniFile = name + QStringLiteral(".INI");
@@ -319,9 +362,8 @@ void TJobController::ExplorerListFileActivated(const QString& file) {
     window_.Setstate(3);
     std::string why;
     if (!store_.LoadJobFile(PathBytes(file), &why)) {
-      MbMessage(file + QStringLiteral("\ris not a job file (") + QString::fromStdString(why) +
-                    QStringLiteral(")"),
-                QStringLiteral("Arcavo"), false, MB_OK + MB_ICONEXCLAMATION);
+      MbMessage(NotAJobMessage(file, why), QStringLiteral("Arcavo"), false,
+                MB_OK + MB_ICONEXCLAMATION);
       return;
     }
     window_.RefreshExplorer();

@@ -45,6 +45,9 @@ class TJobController : public QObject {
 
   // The job file last opened ("" when none).
   QString JobFile() const { return jobFile_; }
+  // Why a job could not run without the user ("" when it can): the file is missing or not a
+  // job, it ticks nothing, or its settings file names no archive. Changes nothing.
+  QString AutoRunRefusal(const QString& job) const;
   // The job files a save would propose and the name it cuts from the archive name.
   QString ProposedJobFile() const;
 
@@ -68,3 +71,5 @@ class TJobController : public QObject {
 QString JobSettingsFile(const QString& jobFile);
 // True when the extension of a file name (any case) is one of exts (".JOB", ".CAT", ...).
 bool HasExtension(const QString& file, const QStringList& exts);
+// The message for a file that is not a job.
+QString NotAJobMessage(const QString& file, const std::string& why);

@@ -10,8 +10,9 @@
 class IJobSettings {
  public:
   virtual ~IJobSettings() = default;
-  // Loads a job's settings file (NAME.INI) into the window; may set the archive name.
-  virtual void LoadSettings(const QString& iniFile) = 0;
+  // Loads a job's settings file (NAME.INI) into the window; may set the archive name. False
+  // when the file names no archive ("Incorrect path" was shown and nothing was loaded).
+  virtual bool LoadSettings(const QString& iniFile) = 0;
   // Writes the job part and "ZIPFILE" into iniFile. Throws std::system_error on failure.
   virtual void WriteSettings(const QString& iniFile) = 0;
   // "ProgramDIR" (true) or "BackupDIR" is checked in "JobDIR".

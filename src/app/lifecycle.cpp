@@ -6,14 +6,20 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <exception>
+#include <fstream>
+#include <sstream>
 
+#include "app/archivename.h"
 #include "app/clock.h"
 #include "app/commandline.h"
 #include "app/controlhost.h"
 #include "app/folderverb.h"
 #include "app/instancemanager.h"
 #include "app/mb.h"
+#include "app/pathbytes.h"
+#include "app/preferences.h"
 #include "app/screensaver.h"
 #include "app/startupseams.h"
 #include "platform/inifile.h"
@@ -23,6 +29,24 @@ namespace {
 
 const QString kArcavo = QStringLiteral("Arcavo");
 
+bool IsJobName(const QString& path) {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  return suffix == QStringLiteral("job") || suffix == QStringLiteral("cat");
+}
+
+QString FileNameOf(const QString& path) {
+  return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// Holds a flag set for as long as it lives.
+struct Flag {
+  bool& flag;
+  explicit Flag(bool& f) : flag(f) { flag = true; }
+  ~Flag() { flag = false; }
+  Flag(const Flag&) = delete;
+  Flag& operator=(const Flag&) = delete;
+};
+
 }  // namespace
 
 TAppLifecycle::TAppLifecycle(MainContext& ctx, IStartupSeams& seams, IControlHost& controls,
@@ -31,6 +55,8 @@ TAppLifecycle::TAppLifecycle(MainContext& ctx, IStartupSeams& seams, IControlHos
 
 TAppLifecycle::~TAppLifecycle() {
   Unhook();
+  // The sink refers to this object.
+  if (unattendedOwner_) SetMbUnattended({});
 }
 
 QString TAppLifecycle::VersionDigitsOf(const QString& version) {
@@ -48,6 +74,9 @@ bool TAppLifecycle::Busy() const {
 }
 
 void TAppLifecycle::FormCreate() {
+  // Hand-overs that arrive meanwhile wait until the window is up (or are refused while the
+  // command line's job runs).
+  Flag creating(creating_);
   // 1. Work lists.
   ctx_.WorkList1 = std::make_unique<QStringList>();
   ctx_.WorkList2 = std::make_unique<QStringList>();
@@ -67,7 +96,8 @@ void TAppLifecycle::FormCreate() {
     app->installEventFilter(this);
     hooked_ = true;
   }
-  if (instance_) instance_->SetReceiver([this](const QString& path) { HandOver(path); });
+  if (instance_)
+    instance_->SetReceiver([this](const THandOver& handOver) { return HandOver(handOver); });
 
   // 4-6. Recent-job slot, program folder, help file.
   seams_.ClearRecentSlot();
@@ -82,6 +112,12 @@ void TAppLifecycle::FormCreate() {
   seams_.FillGridDefaults();
   seams_.Setstate(0);
   seams_.INIfileIO(QString());
+  // Hints and themes switched off in the settings are off from the start, as their menu items
+  // switch them.
+  if (ctx_.Prefs) {
+    seams_.SetHintsShown(ctx_.Prefs->Bool(QStringLiteral("Hints")));
+    if (!ctx_.Prefs->Bool(QStringLiteral("Themes"))) seams_.SetThemesReleased(true);
+  }
 
   // 11. Version, update revision, tray title, caption.
   ctx_.VersionDigits = VersionDigitsOf(QStringLiteral(ARCAVO_VERSION));
@@ -98,22 +134,27 @@ void TAppLifecycle::FormCreate() {
   ctx_.AutoRunFile.clear();
   if (!ctx_.CmdArgs.isEmpty()) {
     const QString file = ctx_.CmdArgs.at(0);
+    // A job with an ACTION runs without a user from its first box on, the refusals of the
+    // command line included.
+    if (ctx_.CmdArgs.size() > 1 && KindOfFile(file) == FileKind::Job) BeginUnattended();
     const QString problem = CheckCommandLine(ctx_.CmdArgs);
     if (!problem.isEmpty()) {
       MbInfo(problem);
+      WriteUnattendedReport(file);
       RequestTerminate(ctx_, kExitBadArgument);
       return;
     }
-    ctx_.AutoRunFile = file;
     switch (KindOfFile(file)) {
       case FileKind::Archive:
+        ctx_.AutoRunFile = file;
         seams_.SetArchiveName(file);
         seams_.Setstate(1);
         break;
       case FileKind::Job:
-        seams_.OpenCbutton();
+        RunAutomaticJob(file, ctx_.CmdArgs.value(1), true);
         return;  // the job has run; steps 14-15 are skipped
       case FileKind::Other:
+        ctx_.AutoRunFile = file;
         break;
     }
   }
@@ -136,8 +177,8 @@ void TAppLifecycle::FormShow() {
   seams_.ExpandTreeToStart();
   seams_.LoadRecentList();
   if (!ctx_.CmdArgs.isEmpty()) {
-    const QFileInfo fi(ctx_.CmdArgs.at(0));
-    if (fi.exists() && !fi.isDir()) seams_.OpenRecent(ctx_.CmdArgs.at(0));
+    const QString arg = ctx_.CmdArgs.at(0);
+    if (PathExists(arg) && !PathIsDir(arg)) seams_.OpenRecent(arg);
   }
 }
 
@@ -184,27 +225,142 @@ void TAppLifecycle::FormPaint() {
   }
 }
 
-void TAppLifecycle::HandOver(const QString& path) {
-  ctx_.HandedOverPath = path;
-  IMgrTrigger();
+THandOverAnswer TAppLifecycle::HandOver(const THandOver& handOver) {
+  ctx_.HandedOverPath = handOver.path;
+  return IMgrTrigger(handOver.action);
 }
 
-void TAppLifecycle::IMgrTrigger() {
+THandOverAnswer TAppLifecycle::IMgrTrigger(const QString& action) {
   seams_.ResetGeneralTicks();
-  const QString suffix = QFileInfo(ctx_.HandedOverPath).suffix().toLower();
-  if (!Busy() && (suffix == QStringLiteral("job") || suffix == QStringLiteral("cat"))) {
+  const QString path = ctx_.HandedOverPath;
+  const bool job = IsJobName(path);
+  if (job && !Busy()) {
     // The path keeps its case: file names are case-sensitive here.
-    ctx_.AutoRunFile = ctx_.HandedOverPath;
     ctx_.HandedOverPath.clear();
-    seams_.OpenCbutton();
+    // A program that is ending runs nothing more.
+    if (ctx_.TerminateRequested || (creating_ && ctx_.ActionArg() == QStringLiteral("close")) ||
+        ctx_.AutoRunAction == QStringLiteral("close"))
+      return {false, QStringLiteral("the running instance is closing; the job was not started")};
+    const QString refusal = seams_.JobRefusal(path);
+    if (!refusal.isEmpty()) {
+      // The later start prints it on one line, as unattended boxes are.
+      MbBox box;
+      box.text = refusal;
+      return {false, MbUnattendedText(box)};
+    }
+    pending_.append({path, action});
+    // Started from the event loop once nothing else is going on (never inside a dialog's or a
+    // box's loop, nor inside another handler).
+    if (!deliverTimer_) {
+      deliverTimer_ = new QTimer(this);
+      deliverTimer_->setInterval(50);
+      connect(deliverTimer_, &QTimer::timeout, this, &TAppLifecycle::DeliverPending);
+    }
+    deliverTimer_->start();
+    return {};
+  }
+  if (ctx_.ZipName.toUpper().contains(QStringLiteral("STEALTH"))) {
+    if (ctx_.HandedOverPath.isEmpty()) {
+      seams_.WriteInstantBackup();
+    } else {
+      const QString taken = std::exchange(ctx_.HandedOverPath, QString());
+      seams_.AddInstantPath(taken);
+    }
+    return {};
+  }
+  // Nothing happens; the path is not consumed.
+  if (job)
+    return {false, QStringLiteral("an archive operation is running; the job ") + path +
+                       QStringLiteral(" was not started")};
+  if (path.isEmpty()) return {};
+  return {false, QStringLiteral("'") + path + QStringLiteral("' is not a job file")};
+}
+
+void TAppLifecycle::DeliverPending() {
+  if (pending_.isEmpty()) {
+    deliverTimer_->stop();
     return;
   }
-  if (!ctx_.ZipName.toUpper().contains(QStringLiteral("STEALTH"))) return;
-  if (ctx_.HandedOverPath.isEmpty()) {
-    seams_.WriteInstantBackup();
+  // One at a time: a job being opened may turn the event loop before its run counts as busy.
+  if (delivering_ || creating_ || Busy() || !seams_.WindowIdle() || ctx_.TerminateRequested ||
+      closeDone_)
+    return;
+  Flag delivering(delivering_);
+  const THandOver next = pending_.takeFirst();
+  if (pending_.isEmpty()) deliverTimer_->stop();
+  RunAutomaticJob(next.path, next.action, false);
+}
+
+void TAppLifecycle::RunAutomaticJob(const QString& file, const QString& action, bool commandLine) {
+  const bool unattended = !action.isEmpty();
+  const bool wasUnattended = MbUnattended();
+  if (unattended && !wasUnattended) BeginUnattended();
+  ctx_.AutoRunFile = file;
+  ctx_.AutoRunAction = action.toLower();
+  ctx_.AutoRunIsCommandLine = commandLine;
+  ctx_.ReportFile.clear();
+  seams_.OpenCbutton();
+  // The run empties AutoRunFile at its end; still set, the run stopped on the way (a refusal,
+  // a box) and the window goes back to interactive use.
+  const bool stopped = !ctx_.AutoRunFile.isEmpty();
+  ctx_.AutoRunFile.clear();
+  ctx_.AutoRunAction.clear();
+  ctx_.AutoRunIsCommandLine = false;
+  if (!unattended) return;
+  if (stopped) ctx_.UnattendedFailure = true;
+  WriteUnattendedReport(file);
+  // Nobody is there to go on with: the process started for this run ends with a failure.
+  if (commandLine && stopped) RequestTerminate(ctx_, kExitRunFailed);
+  if (!ctx_.TerminateRequested && !wasUnattended) EndUnattended();
+}
+
+void TAppLifecycle::BeginUnattended() {
+  unattendedOwner_ = true;
+  SetMbUnattended([this](const QString& text, bool failure) {
+    // The name bytes as they are: a file name that is not UTF-8 reads as the user knows it.
+    std::fprintf(stderr, "arcavo: %s\n", PathBytes(text).c_str());
+    std::fflush(stderr);
+    ctx_.UnattendedLog << text;
+    if (failure) ctx_.UnattendedFailure = true;
+  });
+}
+
+void TAppLifecycle::EndUnattended() {
+  unattendedOwner_ = false;
+  SetMbUnattended({});
+  ctx_.UnattendedFailure = false;
+}
+
+void TAppLifecycle::WriteUnattendedReport(const QString& job) {
+  if (ctx_.UnattendedLog.isEmpty()) return;
+  const QStringList lines = std::exchange(ctx_.UnattendedLog, {});
+  QString file = ctx_.ReportFile;
+  std::string text;
+  if (!file.isEmpty()) {
+    std::ifstream in(PathBytes(file), std::ios::binary);
+    std::ostringstream old;
+    old << in.rdbuf();
+    text = old.str();
+    if (!text.empty() && text.back() != '\n') text += '\n';
   } else {
-    const QString path = std::exchange(ctx_.HandedOverPath, QString());
-    seams_.AddInstantPath(path);
+    QString dir = ctx_.ProgramDir;
+    if (dir.isEmpty()) {
+      try {
+        dir = PathText(ProgramDir());
+      } catch (const std::exception&) {
+        return;
+      }
+    }
+    const int format = ctx_.Prefs ? ctx_.Prefs->Int(QStringLiteral("DateTimeFormat")) : 0;
+    const QString base = ctx_.ZipName.isEmpty() ? job : ctx_.ZipName;
+    file = dir + EXTNdatetime(1, FileNameOf(base), format, CurrentClock().Now()) +
+           QStringLiteral(".txt");
+  }
+  for (const QString& l : lines) text += PathBytes(l) + '\n';
+  try {
+    WriteFileAtomically(PathBytes(file), text);
+  } catch (const std::exception&) {
+    // Standard error has the texts already.
   }
 }
 

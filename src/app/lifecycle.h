@@ -12,13 +12,13 @@
 #include <QString>
 #include <functional>
 
+#include "app/instancemanager.h"
 #include "app/maincontext.h"
 
 class IControlHost;
 class IStartupSeams;
 class QTimer;
 class ScreenSaverInhibitor;
-class TInstanceManager;
 
 // The answer of the close query.
 enum class CloseDecision {
@@ -52,11 +52,23 @@ class TAppLifecycle : public QObject {
   // The first paint (later calls do nothing).
   void FormPaint();
 
-  // The hand-over receipt: consumes HandedOverPath.
-  void IMgrTrigger();
-  // A path received from a later start.
-  void HandOver(const QString& path);
+  // The hand-over receipt: decides on HandedOverPath at once. A job is started (when the
+  // window is idle: see HandOver) unless an archive operation runs or the job cannot run; a path
+  // that is not a job, or any path while an operation runs, joins the instant backup when a
+  // stealth archive is current. The answer says whether it was taken, and if not, why. action
+  // is the ACTION that goes with a handed-over job.
+  THandOverAnswer IMgrTrigger(const QString& action = QString());
+  // A path (and ACTION) received from a later start. A job taken while a dialog or box is open
+  // or a handler runs waits, and runs once the window is idle again.
+  THandOverAnswer HandOver(const THandOver& handOver);
+  // Jobs taken and waiting for the window to be idle.
+  int PendingHandOvers() const { return static_cast<int>(pending_.size()); }
 
+  // Runs a job without the user: AutoRunFile := file, opened and run (OpenCbutton). With an
+  // action the run is unattended: no box waits, their texts go to standard error and the report
+  // file. A run that stops before its end (a refusal, a box) leaves interactive use as it was;
+  // the process started for it (commandLine with an action) then ends with a failure.
+  void RunAutomaticJob(const QString& file, const QString& action, bool commandLine);
   // The exception hook: shows the error and lets the program go on.
   void AppException(const QString& text);
   // Runs f; an exception escaping it goes to onError (with its text) and the result is false.
@@ -101,6 +113,14 @@ class TAppLifecycle : public QObject {
  private:
   void AppMessageNoticeCancel();
   void Unhook();
+  // Starts the waiting hand-overs one by one while the window is idle.
+  void DeliverPending();
+  // Unattended mode on (boxes to standard error and the log) and off again.
+  void BeginUnattended();
+  void EndUnattended();
+  // The box texts of an unattended run go into the run's report file, or, when the run wrote
+  // none, into a report file of their own named after the archive (or the job).
+  void WriteUnattendedReport(const QString& job);
 
   MainContext& ctx_;
   IStartupSeams& seams_;
@@ -109,6 +129,11 @@ class TAppLifecycle : public QObject {
   ScreenSaverInhibitor* screenSaver_ = nullptr;
   QString programPath_;
   bool hooked_ = false;
+  bool creating_ = false;
+  bool delivering_ = false;
+  bool unattendedOwner_ = false;
+  QList<THandOver> pending_;
+  QTimer* deliverTimer_ = nullptr;
   bool closePending_ = false;
   bool closeDone_ = false;
   QTimer* closePoll_ = nullptr;

@@ -43,6 +43,12 @@ struct MainContext {
   QString ProgramDir;
   // The file to run without the user; empty in interactive use.
   QString AutoRunFile;
+  // What to do when that run has ended (lower-cased ACTION: "close", "hibernate", "shutdown";
+  // "" for none): the command line's ACTION for its job, a later start's for the job it handed
+  // over.
+  QString AutoRunAction;
+  // The automatic run is the one the process was started for (the command line's job).
+  bool AutoRunIsCommandLine = false;
   // The last path received from a later start; emptied once consumed.
   QString HandedOverPath;
   // The command-line arguments after the program name.
@@ -75,6 +81,13 @@ struct MainContext {
   // Set up at window creation unless the second argument is "close".
   bool ListLinkedToTree = false;
   bool ChangeNotifyOn = false;
+
+  // Unattended runs (a job with an ACTION): the text of every box answered without a user, for
+  // the report file; whether one of them means the run did not go as asked (the exit status then
+  // says failure); the report file the last run wrote ("" when none).
+  QStringList UnattendedLog;
+  bool UnattendedFailure = false;
+  QString ReportFile;
 
   // Termination requested (by a bad argument, an automatic run, ...): the process ends with
   // ExitCode as soon as control is back in main() or the event loop.
@@ -116,6 +129,11 @@ struct MainContext {
 
   // The second command-line argument, lower-cased ("" when absent).
   QString ActionArg() const { return CmdArgs.size() > 1 ? CmdArgs.at(1).toLower() : QString(); }
+  // The exit status of the process: a failure status, or a failure of an unattended run that
+  // would otherwise end with success.
+  int FinalExitCode(int status) const {
+    return status == kExitOk && UnattendedFailure ? kExitRunFailed : status;
+  }
 };
 
 // Ends the application with the given exit status: at once when the event loop runs, and, when

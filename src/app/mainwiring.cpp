@@ -11,10 +11,12 @@
 #include "app/jobcontroller.h"
 #include "app/maincontext.h"
 #include "app/optionscontroller.h"
+#include "app/pathbytes.h"
 #include "app/preferences.h"
 #include "app/settingsfiles.h"
 #include "app/sourcelists.h"
 #include "app/startupseams.h"
+#include "archive/arczip.h"
 
 using namespace opt;
 
@@ -97,7 +99,9 @@ QString TMainWiring::AutoRunFile() const {
 }
 
 void TMainWiring::TerminateApplication() {
-  RequestTerminate(ctx_, kExitRunFailed);
+  // The process started for the job ends with a failure. A job handed over to a running window
+  // (or started by the scheduler) only ends its own run: the window stays for its user.
+  if (ctx_.AutoRunIsCommandLine) RequestTerminate(ctx_, kExitRunFailed);
 }
 
 int TMainWiring::RunOnStartup() const {
@@ -106,10 +110,11 @@ int TMainWiring::RunOnStartup() const {
 
 // --- IJobSettings -------------------------------------------------------------------------------
 
-void TMainWiring::LoadSettings(const QString& iniFile) {
+bool TMainWiring::LoadSettings(const QString& iniFile) {
   // The settings file beside a job is a real path (a job named relative to the working folder
   // gives a relative one), never a name to look up in the settings folder.
-  ctx_.Settings->INIfileIO(QFileInfo(iniFile).absoluteFilePath());
+  ctx_.Settings->INIfileIO(AbsolutePath(iniFile));
+  return !ctx_.Settings->NamedNoArchive();
 }
 
 void TMainWiring::WriteSettings(const QString& iniFile) {
@@ -178,6 +183,9 @@ void TMainWiring::RefreshExplorer() {
 
 void TMainWiring::PrepareJobOpening() {
   controls_.SetControlEnabled(S(ctl::kStealthList), true);
+  // The engine starts afresh: an archive opened before is no longer the loaded one (so
+  // "Refresh/Update Existing ZIP" cannot act on it by mistake).
+  if (!ctx_.ArcZip1->Busy()) ctx_.ArcZip1->CloseArchive();
   seams_.FreeDirMonitors();
   modes_.ClearArchiveView();
 }

@@ -87,7 +87,7 @@ class TMainWiring : public IOptionEnvironment,
   int RunOnStartup() const override;
 
   // IJobSettings
-  void LoadSettings(const QString& iniFile) override;
+  bool LoadSettings(const QString& iniFile) override;
   void WriteSettings(const QString& iniFile) override;
   bool ProgramDirMode() const override;
   bool DateTimeStampChecked() const override;

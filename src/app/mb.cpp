@@ -4,6 +4,7 @@ namespace {
 
 IMbHost* g_host = nullptr;
 bool g_terminating = false;
+MbUnattendedSink g_unattended;
 bool g_noticeShown = false;
 bool g_noticeHasGauge = false;
 
@@ -18,6 +19,14 @@ void FillCaptions(MbState& s) {
   fill(s.retry, "&Retry");
   fill(s.abort, "&Abort");
   fill(s.ignore, "Ignore");
+}
+
+// Unattended mode: the box goes to the sink and its default button answers it.
+int AnswerUnattended(const MbBox& box) {
+  const bool failure = box.buttons.size() > 1 || box.icon == MB_ICONERROR ||
+                       box.icon == MB_ICONEXCLAMATION || box.icon == MB_ICONQUESTION;
+  g_unattended(MbUnattendedText(box), failure);
+  return box.buttons.value(box.defaultButton - 1).result;
 }
 
 }  // namespace
@@ -42,6 +51,36 @@ void SetMbTerminating(bool terminating) {
 }
 bool MbTerminating() {
   return g_terminating;
+}
+
+void SetMbUnattended(MbUnattendedSink sink) {
+  g_unattended = std::move(sink);
+}
+
+bool MbUnattended() {
+  return static_cast<bool>(g_unattended);
+}
+
+bool MbUnattendedCancel(const QString& what) {
+  if (!g_unattended) return false;
+  g_unattended(what + QStringLiteral(" (no user: cancelled)"), true);
+  return true;
+}
+
+QString MbUnattendedText(const MbBox& box) {
+  QString text = box.text;
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  QStringList lines = text.split(QLatin1Char('\n'));
+  for (QString& l : lines) l = l.trimmed();
+  lines.removeAll(QString());
+  text = lines.join(QStringLiteral(" / "));
+  if (box.buttons.size() > 1) {
+    QString answer = box.buttons.value(box.defaultButton - 1).caption;
+    answer.remove(QLatin1Char('&'));
+    text += QStringLiteral(" [answered: ") + answer + QLatin1Char(']');
+  }
+  return text;
 }
 
 QStringList MbSplitCaptions(const QString& captions) {
@@ -72,7 +111,8 @@ bool MbBuildMessage(const QString& text, const QString& caption, bool silent, in
                  ? icon
                  : 0;
   box.beep = !silent;
-  box.stayOnTop = false;
+  // Every box comes up on top of all other windows.
+  box.stayOnTop = true;
   box.bringToFront = true;
   auto add = [&](const QString& c, int result, bool cancelKind) {
     box.buttons.push_back(MbButton{c, result, cancelKind});
@@ -114,7 +154,9 @@ bool MbBuildMessage(const QString& text, const QString& caption, bool silent, in
 int MbMessage(const QString& text, const QString& caption, bool silent, int flags) {
   MbBox box;
   if (!MbBuildMessage(text, caption, silent, flags, box)) return 0;
-  if (!g_host || g_terminating) return 0;
+  if (g_terminating) return 0;
+  if (g_unattended) return AnswerUnattended(box);
+  if (!g_host) return 0;
   if (box.caption.isEmpty()) box.caption = g_host->ActiveCaption();
   return g_host->ShowBox(box);
 }
@@ -127,18 +169,19 @@ int MbChoice(const QString& text, const QString& caption, int defaultButton,
              const QString& captions) {
   const QStringList names = MbSplitCaptions(captions);
   if (names.isEmpty()) return 0;
-  if (!g_host || g_terminating) return 0;
+  if (g_terminating || (!g_host && !g_unattended)) return 0;
   MbBox box;
   box.kind = MbBox::Choice;
   box.text = text;
-  box.caption = caption.isEmpty() ? g_host->ActiveCaption() : caption;
+  box.caption = caption.isEmpty() && g_host ? g_host->ActiveCaption() : caption;
   box.icon = 0;
   box.beep = false;
   box.stayOnTop = true;
   // A choice brings the program forward only when one of its windows is active.
-  box.bringToFront = !g_host->ActiveCaption().isEmpty();
+  box.bringToFront = g_host && !g_host->ActiveCaption().isEmpty();
   for (int i = 0; i < names.size(); ++i) box.buttons.push_back(MbButton{names[i], 11 + i, false});
   box.defaultButton = (defaultButton >= 1 && defaultButton <= names.size()) ? defaultButton : 1;
+  if (g_unattended) return AnswerUnattended(box);
   return g_host->ShowBox(box);
 }
 

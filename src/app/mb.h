@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 
 // Button sets, icons and default buttons, added together into the flags of MbMessage.
 enum : int {
@@ -111,6 +112,23 @@ IMbHost* MbHost();
 // waiting for a user who is not there.
 void SetMbTerminating(bool terminating);
 bool MbTerminating();
+
+// Unattended mode: the program runs a job without a user (a job and an ACTION on the command
+// line, or a job handed over with an ACTION). No box waits then: every modal box, and every
+// dialog that asks the user for something (MbUnattendedCancel), is given to the sink instead
+// and answered with its default button (a dialog with Cancel). The sink is told whether the
+// answer means the run did not go as asked: a question or a warning (more than one button, an
+// error, exclamation or question icon, a dialog) does; a plain notice does not.
+using MbUnattendedSink = std::function<void(const QString& text, bool failure)>;
+// Installs the sink (empty: boxes are shown again).
+void SetMbUnattended(MbUnattendedSink sink);
+bool MbUnattended();
+// For dialogs that need a user (a password, a file name): in unattended mode, what is
+// reported to the sink and true (the caller answers Cancel); false when a user is there.
+bool MbUnattendedCancel(const QString& what);
+// The line the sink receives for a box: its text on one line ("\r" and "\n" become " / "),
+// and for a box with several buttons the default answer taken.
+QString MbUnattendedText(const MbBox& box);
 
 // Building blocks, exposed for the hosts and tests.
 // Splits "A|B|C" into its captions: a leading "|" is dropped and a missing trailing one added.

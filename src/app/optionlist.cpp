@@ -13,6 +13,13 @@ TOptionList::TOptionList(QString name, Kind kind, QStringList items, QVector<int
   setObjectName(name_);
   for (int i : defaults)
     if (i >= 0 && i < count()) checked_[i] = true;
+  defaultMask_ = Mask();
+}
+
+int TOptionList::DefaultIndex() const {
+  for (int i = 0; i < count(); ++i)
+    if (defaultMask_ & (1 << i)) return i;
+  return 0;
 }
 
 bool TOptionList::Checked(int i) const {

@@ -49,6 +49,9 @@ class TOptionList : public QAbstractListModel {
   // Bit i set when item i is checked.
   int Mask() const;
   void SetMask(int mask);
+  // The items checked in a new window, as a mask, and for a radio list its one item.
+  int DefaultMask() const { return defaultMask_; }
+  int DefaultIndex() const;
 
   bool ItemEnabled(int i) const;
   void SetItemEnabled(int i, bool enabled);
@@ -82,6 +85,7 @@ class TOptionList : public QAbstractListModel {
   QVector<bool> enabled_;
   int marked_ = -1;
   int detached_ = 0;
+  int defaultMask_ = 0;
 };
 
 // While alive, changes of the given lists count as made by code.

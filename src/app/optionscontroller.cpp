@@ -309,19 +309,19 @@ void TOptionsController::StampChanged(bool on) {
   if (name.isEmpty()) return;
   const QString ext = env_.ExeMode() ? QStringLiteral(".EXE") : QStringLiteral(".ZIP");
   const QString base = StampBase(name);
+  // Either way the archive keeps its extension in the case the user wrote it when it fits the
+  // mode (file names are case-sensitive here: "docs.zip" must not turn into a separate
+  // "docs.ZIP"); otherwise it gets the mode's ".ZIP" or ".EXE".
+  const QString old = QFileInfo(name).suffix();
+  const QString keptExt =
+      old.compare(ext.mid(1), Qt::CaseInsensitive) == 0 ? QLatin1Char('.') + old : ext;
   if (!on) {
-    env_.SetArchiveName(base + ext);
+    env_.SetArchiveName(base + keptExt);
     return;
   }
-  // With the stamp the archive keeps its extension when it fits the mode (file names are
-  // case-sensitive here, so "docs.zip" should not turn into a separate "docs-....ZIP").
-  const QString old = QFileInfo(name).suffix();
-  const QString stamped =
-      base + DateTimeStamp(prefs_.Int(QStringLiteral("DateTimeFormat")), CurrentClock().Now());
-  if (old.compare(ext.mid(1), Qt::CaseInsensitive) == 0)
-    env_.SetArchiveName(stamped + QLatin1Char('.') + old);
-  else
-    env_.SetArchiveName(stamped + ext);
+  env_.SetArchiveName(
+      base + DateTimeStamp(prefs_.Int(QStringLiteral("DateTimeFormat")), CurrentClock().Now()) +
+      keptExt);
 }
 
 void TOptionsController::ViewListChanged(int i, ChangeOrigin origin) {

@@ -4,9 +4,11 @@
 #include <system_error>
 
 #include "app/controlhost.h"
+#include "app/inclusiongrid.h"
 #include "app/mb.h"
 #include "app/optionhosts.h"
 #include "app/optionscontroller.h"
+#include "app/pathbytes.h"
 #include "app/preferences.h"
 #include "platform/inifile.h"
 #include "platform/programdir.h"
@@ -89,6 +91,7 @@ bool TSettingsFiles::INIfileIO(const QString& file) {
     explicit Busy(bool& x) : b(x) { b = true; }
     ~Busy() { b = false; }
   } busy(loading_);
+  namedNoArchive_ = false;
 
   QString path;
   if (file.isEmpty())
@@ -96,14 +99,16 @@ bool TSettingsFiles::INIfileIO(const QString& file) {
   else if (file.contains(QLatin1Char('/')))
     path = file;
   else if (prefs_.Bool(QStringLiteral("CatDIR")))
-    path = QString::fromStdString(ProgramDir()) + file;
+    path = PathText(ProgramDir()) + file;
   else
     path = QFileInfo(env_.ArchiveName()).path() + QLatin1Char('/') + file;
 
-  IniFile ini(path.toStdString());
+  // Names are kept as the bytes they are on disk, in the file and in the settings file.
+  IniFile ini(PathBytes(path));
   if (!file.isEmpty()) {
-    const QString fname = QString::fromStdString(ini.ReadString(kZipFile, "Fname", ""));
+    const QString fname = PathText(ini.ReadString(kZipFile, "Fname", ""));
     if (fname.isEmpty()) {
+      namedNoArchive_ = true;
       MbInfo(QStringLiteral("Incorrect path"));
       if (!env_.AutoRunFile().isEmpty()) env_.TerminateApplication();
       return false;
@@ -116,6 +121,8 @@ bool TSettingsFiles::INIfileIO(const QString& file) {
   prefs_.Read(ini, QStringLiteral("CatDIR"));
   ApplyPreference(QStringLiteral("CatDIR"));
   if (TPreferences::IsDefaultFile(path)) {
+    // (Loading keeps the rule that any name containing "default.ini" counts as the default
+    // file, so a MYDEFAULT.INI brings its preferences.)
     LoadPreferences(ini);
     LoadSchedule(ini);
   }
@@ -185,21 +192,19 @@ void TSettingsFiles::LoadSchedule(const IniFile& ini) {
   if (scheduler_.ScheduleFile() != QLatin1String("JOB Filename")) scheduler_.StartSchedulerTimer();
 }
 
-// A key the file does not hold keeps what the window shows. Files written by WriteSettings hold
-// every key; a default file that only went through the first run holds "ClrDisk" alone, and
-// must not switch off recursion or empty the grid at the next start.
+// A key the file does not hold reads as the window's built-in default: the state of a freshly
+// created window, whatever the previous job set. (A default file that only went through the
+// first run holds "ClrDisk" alone; it keeps recursion on and the grid filled.)
 void TSettingsFiles::LoadJobPart(const IniFile& ini) {
-  auto text = [&](const char* key, const QString& current) {
-    if (!ini.ValueExists(kOptions, key)) return current;
-    return QString::fromStdString(ini.ReadString(kOptions, key, ""));
+  auto text = [&](const char* key, const QString& def) {
+    return QString::fromStdString(ini.ReadString(kOptions, key, def.toStdString()));
   };
-  auto integer = [&](const char* key, int current) -> int64_t {
-    if (!ini.ValueExists(kOptions, key)) return current;
-    return ini.ReadInteger(kOptions, key, 0);
+  auto integer = [&](const char* key, int def) -> int64_t {
+    return ini.ReadInteger(kOptions, key, def);
   };
 
-  l_.maxSizeEdit.SetText(text("ComboEdit1", l_.maxSizeEdit.text()));
-  l_.firstDiskEdit.SetText(text("ComboEdit2", l_.firstDiskEdit.text()));
+  l_.maxSizeEdit.SetText(text("ComboEdit1", l_.maxSizeEdit.placeholder()));
+  l_.firstDiskEdit.SetText(text("ComboEdit2", l_.firstDiskEdit.placeholder()));
 
   THandlersDetached detached{&l_.stealthList,     &l_.modeList,      &l_.basicList,
                              &l_.sizeList,        &l_.directoryList, &l_.basicSizeList,
@@ -209,7 +214,7 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini) {
   prefs_.Set(QStringLiteral("DirMon"), dirMon);
   l_.stealthList.SetChecked(kStealthMonitorSubDirs, dirMon);
 
-  const int mode = InRange(integer("OptCheck1", l_.modeList.CheckedIndex()), l_.modeList.count());
+  const int mode = InRange(integer("OptCheck1", l_.modeList.DefaultIndex()), l_.modeList.count());
   l_.modeList.SetChecked(mode, true);
   // The basic list shows the same mode as the mode list.
   const int basic = mode == kModeBitSetClear ? kBasicChanged
@@ -219,17 +224,19 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini) {
   l_.basicList.SetChecked(basic, true);
 
   l_.sizeList.SetChecked(
-      InRange(integer("OptCheck3", l_.sizeList.CheckedIndex()), l_.sizeList.count()), true);
+      InRange(integer("OptCheck3", l_.sizeList.DefaultIndex()), l_.sizeList.count()), true);
 
-  l_.directoryList.SetMask(static_cast<int>(integer("OptCheck2", l_.directoryList.Mask()) & 0x1FF));
+  l_.directoryList.SetMask(
+      static_cast<int>(integer("OptCheck2", l_.directoryList.DefaultMask()) & 0x1FF));
   l_.basicSizeList.SetChecked(l_.directoryList.Checked(kDirSpan) ? kBasicSpan : kBasicStandard,
                               true);
 
   l_.compressionList.SetChecked(
-      InRange(integer("OptCheck4", l_.compressionList.CheckedIndex()), l_.compressionList.count()),
+      InRange(integer("OptCheck4", l_.compressionList.DefaultIndex()), l_.compressionList.count()),
       true);
 
-  const int functions = static_cast<int>(integer("OptCheck6", l_.functionsList.Mask()) & 0x3F);
+  const int functions =
+      static_cast<int>(integer("OptCheck6", l_.functionsList.DefaultMask()) & 0x3F);
   const bool stamp = functions & 1;
   l_.functionsList.SetChecked(kFnStamp, stamp);
   l_.basicStampList.SetChecked(0, stamp);
@@ -239,13 +246,15 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini) {
 
   grid_.BeginUpdate();
   for (int col = 0; col < 3; ++col) {
-    // A column the file does not hold at all keeps its cells; in a stored column a missing row
-    // is an empty cell.
-    if (ini.Keys(GridSection(col)).empty()) continue;
+    // A column the file does not hold at all is the new window's column; in a stored column a
+    // missing row is an empty cell.
+    const bool stored = !ini.Keys(GridSection(col)).empty();
+    const QStringList& def = TInclusionGrid::DefaultColumn(col);
     for (int row = 1; row < grid_.RowCount(); ++row)
       grid_.SetCell(
           col, row,
-          QString::fromStdString(ini.ReadString(GridSection(col), std::to_string(row), "")));
+          stored ? QString::fromStdString(ini.ReadString(GridSection(col), std::to_string(row), ""))
+                 : def.value(row - 1));
   }
   grid_.EndUpdate();
 }
@@ -253,8 +262,10 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini) {
 // --- writing --------------------------------------------------------------------------------
 
 void TSettingsFiles::WriteSettings(const QString& file) {
-  IniFile ini(file.toStdString());
-  if (!TPreferences::IsDefaultFile(file)) {
+  IniFile ini(PathBytes(file));
+  // Only the default file itself goes without its archive: a job that merely has
+  // "default.ini" somewhere in its path (mydefault.ini.d/x.INI) keeps it.
+  if (PathBytes(file) != PathBytes(TPreferences::DefaultFile())) {
     QString name = env_.ArchiveName();
     if (env_.ExeMode()) {
       const int slash = name.lastIndexOf(QLatin1Char('/'));
@@ -262,7 +273,10 @@ void TSettingsFiles::WriteSettings(const QString& file) {
       if (dot > slash) name.truncate(dot);
       name += QStringLiteral(".EXE");
     }
-    ini.WriteString(kZipFile, "Fname", name.toStdString());
+    if (HasLineBreak(name))
+      throw std::system_error(EINVAL, std::generic_category(),
+                              "the archive name holds a line break");
+    ini.WriteString(kZipFile, "Fname", PathBytes(name));
   }
   ini.WriteInteger(kOptions, "ClrDisk", prefs_.Int(QStringLiteral("ClrDisk")) == 1 ? 1 : 0);
   if (l_.modeList.CheckedIndex() >= 0)

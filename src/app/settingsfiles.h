@@ -26,8 +26,12 @@ class TSettingsFiles : public QObject {
   // Loads the default settings file (file empty) or a job's settings file. Returns true when
   // the option part was loaded (the file holds the "ClrDisk" marker).
   bool INIfileIO(const QString& file = QString());
+  // The job's settings file last given to INIfileIO named no archive ("Incorrect path"): nothing
+  // of it was loaded.
+  bool NamedNoArchive() const { return namedNoArchive_; }
   // Writes the job part (and "ZIPFILE" for a job file) into file. Throws std::system_error
-  // when the file cannot be written.
+  // when the file cannot be written, and when the archive name holds a line break (it could not
+  // be read back as the same name).
   void WriteSettings(const QString& file);
   // "Make these settings default" / "Set Default": the job part into the default file.
   // A failure is reported in a box.
@@ -83,4 +87,5 @@ class TSettingsFiles : public QObject {
   ISchedulerControls& scheduler_;
   IGridCells& grid_;
   bool loading_ = false;
+  bool namedNoArchive_ = false;
 };

@@ -36,6 +36,9 @@ class IStartupSeams {
   virtual void SetHintsShown(bool) {}
   // Themes off: plain drawing now; on: the tree draws theme-aware again.
   virtual void SetThemesReleased(bool) {}
+  // True when nothing waits for the user and no handler is running: no modal dialog or box is
+  // open and no nested event loop turns. A job handed over meanwhile waits for this.
+  virtual bool WindowIdle() const { return true; }
 
   // --- Explorer tree and list, inclusion grid ---
   virtual void EnableExplorer() {}
@@ -57,6 +60,9 @@ class IStartupSeams {
 
   // --- Jobs and recent jobs ---
   virtual void OpenCbutton() {}
+  // Why a job handed over could not run ("" when it can): a missing file, a file that is not a
+  // job, a job that ticks nothing, settings that name no archive.
+  virtual QString JobRefusal(const QString& /*job*/) { return {}; }
   virtual void ClearRecentSlot() {}
   virtual void LoadRecentList() {}
   // Opens a file named on the command line through the recent-job handler.

@@ -17,7 +17,8 @@ struct TBackupCore::Program : IBackupProgram {
   explicit Program(MainContext& c) : ctx(c) {}
   QString AutoRunFile() const override { return ctx.AutoRunFile; }
   void SetAutoRunFile(const QString& file) override { ctx.AutoRunFile = file; }
-  QString ActionArg() const override { return ctx.ActionArg(); }
+  // The ACTION that goes with the automatic run (the command line's, or a later start's).
+  QString ActionArg() const override { return ctx.AutoRunAction; }
   void RequestTerminate(int exitCode) override { ::RequestTerminate(ctx, exitCode); }
   void Setstate(int mode) override {
     if (ctx.Options) ctx.Options->Setstate(mode);
@@ -119,7 +120,7 @@ TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
   run->onRunStart = [r] { r->BeginRun(); };
   run->onEngineStart = [r] { r->StartClock(); };
   run->onReportFile = [this, r](const QString& requested) {
-    r->WriteReportFile(requested, ctx_.AutoRunFile);
+    ctx_.ReportFile = r->WriteReportFile(requested, ctx_.AutoRunFile);
   };
   return *report_;
 }

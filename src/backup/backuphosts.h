@@ -78,7 +78,8 @@ class IBackupProgram {
   virtual ~IBackupProgram() = default;
   virtual QString AutoRunFile() const { return {}; }
   virtual void SetAutoRunFile(const QString&) {}
-  // The command line's end-of-run action, lower-cased ("close", "hibernate", "shutdown"; "").
+  // The end-of-run action of the automatic run, lower-cased ("close", "hibernate", "shutdown";
+  // "").
   virtual QString ActionArg() const { return {}; }
   // Ends the program with exitCode once the run has finished its remaining steps.
   virtual void RequestTerminate(int /*exitCode*/) {}

@@ -1,11 +1,11 @@
 #include "backup/backuprun.h"
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
@@ -52,25 +52,24 @@ QString FolderOf(const QString& path) {
 
 uint32_t DiskSpaceKb(const QString& path) {
   if (path.isEmpty()) return 0;
-  QFileInfo fi(path);
-  QString probe = fi.absoluteFilePath();
+  QString probe = AbsolutePath(path);
   // The archive need not exist yet: ask the nearest folder that does.
-  while (!QFileInfo::exists(probe)) {
+  while (!PathExists(probe)) {
     const QString up = FolderOf(probe);
     if (up == probe) return 0;
     probe = up;
   }
   struct statvfs vfs;
-  if (::statvfs(QFile::encodeName(probe).constData(), &vfs) != 0) return 0;
+  if (::statvfs(PathBytes(probe).c_str(), &vfs) != 0) return 0;
   const double bytes = static_cast<double>(vfs.f_bavail) * static_cast<double>(vfs.f_frsize);
   const double kb = std::nearbyint(bytes / 1000.0);
   return kb >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(kb);
 }
 
 int32_t FileSizeKb(const QString& path) {
-  QFile f(path);
-  if (!f.exists() || !f.open(QIODevice::ReadOnly)) return 0;
-  const double kb = std::nearbyint(static_cast<double>(f.size()) / 1000.0);
+  struct stat st;
+  if (path.isEmpty() || ::stat(PathBytes(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  const double kb = std::nearbyint(static_cast<double>(st.st_size) / 1000.0);
   return kb >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(kb);
 }
 
@@ -285,10 +284,10 @@ bool TBackupRun::MoveAside(const QString& name) {
                        (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) +
                        QLatin1Char('.') + FileNameOf(name) + QStringLiteral(".previous");
   QString aside = base;
-  for (int n = 1; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+  struct stat st;
+  for (int n = 1; ::lstat(PathBytes(aside).c_str(), &st) == 0; ++n)
     aside = base + QString::number(n);
-  if (::rename(QFile::encodeName(name).constData(), QFile::encodeName(aside).constData()) != 0)
-    return false;
+  if (::rename(PathBytes(name).c_str(), PathBytes(aside).c_str()) != 0) return false;
   asideFrom_ = name;
   asideTo_ = aside;
   return true;
@@ -296,11 +295,11 @@ bool TBackupRun::MoveAside(const QString& name) {
 
 void TBackupRun::RestoreAside(bool keepNew) {
   if (asideTo_.isEmpty()) return;
-  const QByteArray to = QFile::encodeName(asideTo_);
+  const std::string to = PathBytes(asideTo_);
   if (keepNew)
-    ::unlink(to.constData());
+    ::unlink(to.c_str());
   else
-    ::rename(to.constData(), QFile::encodeName(asideFrom_).constData());
+    ::rename(to.c_str(), PathBytes(asideFrom_).c_str());
   asideFrom_.clear();
   asideTo_.clear();
 }
@@ -308,7 +307,7 @@ void TBackupRun::RestoreAside(bool keepNew) {
 bool TBackupRun::FileExisted(const QString& name) {
   const bool wasAdd = addMode_;
   addMode_ = false;
-  const bool exists = QFileInfo::exists(name);
+  const bool exists = PathExists(name);
   if (!exists || wasAdd || l_.modeList.Checked(opt::kModeUpdate) ||
       l_.modeList.Checked(opt::kModeRefresh))
     return false;
@@ -431,9 +430,13 @@ void TBackupRun::WriteZbtnClick() {
   }
   SyncArchiveName();
 
-  // 1., 2. Something to back up, and something to include.
+  // 1., 2. Something to back up, and something to include. A run without the user (command
+  // line, hand-over, scheduler) backs up its job's selection only: what happens to be
+  // highlighted in the tree (the home folder at start) is never taken in its place.
+  const bool automatic = !program_.AutoRunFile().isEmpty();
   const std::vector<std::string> ticked = ticks_.TickedPaths();
-  const std::vector<std::string> highlighted = display_.HighlightedPaths();
+  const std::vector<std::string> highlighted =
+      automatic ? std::vector<std::string>{} : display_.HighlightedPaths();
   const QString refusal = SelectionPrecondition(grid_, ticked, highlighted);
   if (!refusal.isEmpty()) {
     MbMessage(refusal, kArcavo, false, MB_ICONEXCLAMATION);
@@ -501,7 +504,6 @@ void TBackupRun::WriteZbtnClick() {
     StartControls();
   }
   running_ = true;
-  const bool automatic = !program_.AutoRunFile().isEmpty();
 
   // 15. The grid's lists.
   EngineLists grid;
@@ -535,9 +537,32 @@ void TBackupRun::WriteZbtnClick() {
   };
   zip_.TempPath = PathBytes(TempPath());
 
+  // The run stops before the engine started: the stale cancel request is withdrawn, and the
+  // button, the cursor, the archive name, the staging and a previous archive are as before the
+  // click.
+  auto stopBeforeEngine = [&] {
+    CancelZIP();
+    zip_.PauseOperation();
+    zip_.ResumeOperation();
+    RestoreAside(false);
+    display_.SetBusyCursor(false);
+    controls_.SetControlEnabled(S(bctl::kWriteButton), true);
+    if (cdStaging_) EndStaging();
+    if (!counting && ZipName() != requested) SetArchiveName(requested, true);
+    running_ = false;
+    if (counting) SetSizeCalcMode(false);
+  };
+
   // 18. Encryption.
   if (l_.directoryList.Checked(opt::kDirEncrypt) && !counting) {
     zip_.Password = dialogs_.ShowPasswordDialog().toUtf8().toStdString();
+    // Without a user nobody typed a password: the files that were to be encrypted are not
+    // written in the clear.
+    if (zip_.Password.empty() && MbUnattended()) {
+      MbMessage(S(runmsg::kNoPassword), kArcavo, false, MB_ICONERROR);
+      stopBeforeEngine();
+      return;
+    }
     zip_.OnBadPassword = [this](TArcUnZip::TSender, int index, std::string& password) {
       if (onBadPassword) onBadPassword(index, password);
     };
@@ -611,19 +636,7 @@ void TBackupRun::WriteZbtnClick() {
       zip_.MultiZipInfo.BlockSize = block;
       if (block <= 0) {
         MbMessage(S(runmsg::kAllocationError), kArcavo, false, MB_ICONERROR);
-        CancelZIP();
-        // The run stops before the engine started: the stale cancel request is withdrawn, and
-        // the button, the cursor, the archive name, the staging and a previous archive are as
-        // before the click.
-        zip_.PauseOperation();
-        zip_.ResumeOperation();
-        RestoreAside(false);
-        display_.SetBusyCursor(false);
-        controls_.SetControlEnabled(S(bctl::kWriteButton), true);
-        if (cdStaging_) EndStaging();
-        if (!counting && ZipName() != requested) SetArchiveName(requested, true);
-        running_ = false;
-        if (counting) SetSizeCalcMode(false);
+        stopBeforeEngine();
         return;
       }
       zip_.MultiZipInfo.FirstBlockSize = block - firstFree;
@@ -658,7 +671,7 @@ void TBackupRun::WriteZbtnClick() {
   try {
     // The entries get their version folder in memory; the write below stores the change with
     // the new files in one atomic rewrite of the archive.
-    if (l_.functionsList.Checked(opt::kFnVersioning) && QFileInfo::exists(name) && !counting) {
+    if (l_.functionsList.Checked(opt::kFnVersioning) && PathExists(name) && !counting) {
       versioned = true;
       MakeVerDIR(zip_, CurrentClock().Now(), [this](int index, const std::string& path) {
         if (setEntryPath)
@@ -690,7 +703,7 @@ void TBackupRun::WriteZbtnClick() {
       count_ = makeSelfExtractor ? makeSelfExtractor(stub, PathBytes(name))
                                  : WriteSelfExtractor(stub, PathBytes(name));
     } else {
-      if (QFileInfo::exists(name) && !counting) {
+      if (PathExists(name) && !counting) {
         SkippedList.clear();
         display_.GaugePercent();
       }
@@ -704,7 +717,7 @@ void TBackupRun::WriteZbtnClick() {
     errorText_ = QString::fromLocal8Bit(e.what()) + QStringLiteral(" ");
   }
   if (!counting) {
-    succeeded_ = errorText_.isEmpty() && QFileInfo::exists(name);
+    succeeded_ = errorText_.isEmpty() && PathExists(name);
     // The previous archive goes only once the new one is complete.
     RestoreAside(succeeded_);
     // Version folders given in memory belong to this run: when it wrote nothing (it failed, was

@@ -34,6 +34,8 @@ inline constexpr const char* kStealthName = "Don't use Stealth filename as stand
 inline constexpr const char* kCdCheckout = "CD Writer checkout fails.\rPossibly no disk inserted";
 inline constexpr const char* kNoTempSpace = "Insufficient Space on temporary drive for CDR backup";
 inline constexpr const char* kAllocationError = "Disk space allocation error";
+inline constexpr const char* kNoPassword =
+    "Encrypt ZIP (password required): no password was given, nothing was written";
 inline constexpr const char* kExists = "ZIPfile exists. What do you want to do?";
 inline constexpr const char* kOpenZipFirst = "Error - open a zip file first";
 inline constexpr const char* kSuccess = "    Backup successful    \r";

@@ -137,6 +137,11 @@ void TSaveDlgForm::FileClicked(const QString& path) {
 }
 
 bool TSaveDlgForm::OkClick() {
+  // A name that could not be kept in a settings file is refused here, where it is chosen.
+  if (HasLineBreak(text_)) {
+    MbInfo(QString::fromUtf8(kLineBreakInName));
+    return false;
+  }
   if (!text_.contains(QLatin1Char('/'))) {
     MbInfo(S(kMustIncludeFolder));
     text_.clear();

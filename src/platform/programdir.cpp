@@ -34,7 +34,7 @@ bool IsFile(const std::string& p) {
 void MakeDirs(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
-  if (ec) throw std::system_error(ec, "cannot create " + path);
+  if (ec) throw std::system_error(ec, "cannot create the settings folder " + path);
 }
 
 }  // namespace

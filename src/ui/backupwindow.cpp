@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -12,12 +13,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include "app/checkstore.h"
+#include "app/mb.h"
 #include "backup/backuprun.h"
 #include "ui/explorerviews.h"
 
@@ -233,6 +236,12 @@ std::vector<std::string> TBackupWindowHost::HighlightedPaths() const {
   return tree ? tree->Highlighted() : std::vector<std::string>{};
 }
 
+void TBackupWindowHost::ResetDateFilter() {
+  if (auto* none = Find<QRadioButton>("DateFilterNone")) none->setChecked(true);
+  if (auto* picker = Find<QDateTimeEdit>("DateFilterPicker"))
+    picker->setDateTime(QDateTime::currentDateTime());
+}
+
 QString TBackupWindowHost::FocusedTreePath() const {
   auto* tree = Find<TExplorerTree>("ExplorerTree");
   return tree ? tree->CurrentFolder() : QString();
@@ -251,16 +260,20 @@ void TBackupWindowHost::StartSchedulerTimer() {
 }
 
 QString TBackupWindowHost::ShowPasswordDialog() {
+  // Without a user the dialog is answered with Cancel (both edits empty).
+  if (MbUnattendedCancel(QStringLiteral("Password Dialog"))) return {};
   TPasswordDlg dlg(window_);
   dlg.exec();
   return dlg.password();
 }
 
 QString TBackupWindowHost::BrowseFolder(const QString& title) {
+  if (MbUnattendedCancel(title)) return {};
   return QFileDialog::getExistingDirectory(window_, title);
 }
 
 std::optional<QString> TBackupWindowHost::ShowSaveDialog(TSaveDlgForm& form) {
+  if (MbUnattendedCancel(form.Title())) return std::nullopt;
   TSaveDlgWidget dlg(form, window_);
   if (dlg.exec() != QDialog::Accepted) return std::nullopt;
   return form.Text();

@@ -82,6 +82,7 @@ class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public I
   // INamingHost
   std::optional<QString> ShowSaveDialog(TSaveDlgForm& form) override;
   QString FocusedTreePath() const override;
+  void ResetDateFilter() override;
 
  private:
   template <class T>

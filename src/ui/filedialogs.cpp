@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+#include "app/mb.h"
+
 QString TQtFileDialogHost::QtFilter(const QString& filter) {
   const QStringList parts = filter.split(QLatin1Char('|'));
   QStringList out;
@@ -17,10 +19,12 @@ QString TQtFileDialogHost::QtFilter(const QString& filter) {
 }
 
 QString TQtFileDialogHost::OpenFile(const FileDialogSpec& spec) {
+  if (MbUnattendedCancel(spec.title.isEmpty() ? QStringLiteral("Open") : spec.title)) return {};
   return QFileDialog::getOpenFileName(parent_, spec.title, spec.initialDir, QtFilter(spec.filter));
 }
 
 QString TQtFileDialogHost::SaveFile(const FileDialogSpec& spec) {
+  if (MbUnattendedCancel(spec.title.isEmpty() ? QStringLiteral("Save As") : spec.title)) return {};
   const QString start = spec.fileName.isEmpty() ? spec.initialDir : spec.fileName;
   return QFileDialog::getSaveFileName(parent_, spec.title, start, QtFilter(spec.filter));
 }

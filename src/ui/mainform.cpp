@@ -6,7 +6,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateEdit>
+#include <QDateTimeEdit>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -36,6 +36,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -65,7 +66,6 @@
 #include "ui/filedialogs.h"
 #include "ui/inclusiongridview.h"
 #include "ui/optionlistview.h"
-#include "ui/optionlistwidgets.h"
 #include "ui/recentmenu.h"
 #include "ui/reportview.h"
 #include "ui/restorewindow.h"
@@ -78,6 +78,52 @@ constexpr int kClientHeight = 526;
 
 QString S(const char* text) {
   return QString::fromUtf8(text);
+}
+
+// The place of an option list: InstallOptionViews puts the list's view here, with this name,
+// hint and layout slot. The items come from the list's model.
+QWidget* OptionListSlot(QWidget* parent, const char* name, const char* hint = "") {
+  auto* slot = new QWidget(parent);
+  slot->setObjectName(S(name));
+  if (*hint) slot->setToolTip(S(hint));
+  return slot;
+}
+
+// The width a line edit needs to show text in full: the text, the edit's inner margins and its
+// frame as the style draws them.
+int LineEditWidthFor(const QLineEdit* edit, const QString& text) {
+  QStyleOptionFrame opt;
+  opt.initFrom(edit);
+  opt.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) : 0;
+  const QMargins tm = edit->textMargins();
+  const QMargins cm = edit->contentsMargins();
+  // QLineEdit keeps 2 pixels on each side of the text, and one for the caret.
+  const int w = edit->fontMetrics().horizontalAdvance(text) + 2 * 2 + 1 + tm.left() + tm.right() +
+                cm.left() + cm.right();
+  return edit->style()
+      ->sizeFromContents(QStyle::CT_LineEdit, &opt, QSize(w, edit->sizeHint().height()), edit)
+      .width();
+}
+
+// An edit never narrower than the longest of texts.
+void FitLineEdit(QLineEdit* edit, const QStringList& texts) {
+  int w = 0;
+  for (const QString& t : texts) w = std::max(w, LineEditWidthFor(edit, t));
+  edit->setMinimumWidth(w);
+}
+
+// An editable combo box never narrower than text in its edit and its arrow button.
+void FitComboBox(QComboBox* combo, const QString& text) {
+  QStyleOptionComboBox opt;
+  opt.initFrom(combo);
+  opt.editable = true;
+  opt.currentText = text;
+  const int inner = combo->lineEdit() ? LineEditWidthFor(combo->lineEdit(), text)
+                                      : combo->fontMetrics().horizontalAdvance(text);
+  combo->setMinimumWidth(combo->style()
+                             ->sizeFromContents(QStyle::CT_ComboBox, &opt,
+                                                QSize(inner, combo->sizeHint().height()), combo)
+                             .width());
 }
 
 // The program's icon: a small disc drawn in code, so no image file is needed.
@@ -163,6 +209,7 @@ QWidget* EditWithButton(QWidget* parent, const char* name, const char* text, boo
     e->clear();
     e->setFocus();
   });
+  FitLineEdit(e, {e->text()});
   h->addWidget(e, 1);
   h->addWidget(b);
   return box;
@@ -186,16 +233,6 @@ QString CaptionOf(const QObject* o) {
   return {};
 }
 
-// The option lists' rows at the window's compact height, so every item shows in the space the
-// layout gives the list.
-class TCompactOptionDelegate : public TOptionItemDelegate {
- public:
-  using TOptionItemDelegate::TOptionItemDelegate;
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    return {TOptionItemDelegate::sizeHint(option, index).width(), kOptionRowHeight};
-  }
-};
-
 }  // namespace
 
 TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidget* parent)
@@ -214,9 +251,6 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   backup_ = std::make_unique<TBackupCore>(ctx_, *this, *backupHost_, *backupHost_, *backupHost_,
                                           *backupSeams_);
 
-  QFont f(QStringLiteral("Arial"));
-  f.setPixelSize(12);
-  setFont(f);
   setWindowIcon(ProgramIcon());
   setWindowTitle(QStringLiteral("Arcavo V") + TAppLifecycle::VersionDigitsOf(S(ARCAVO_VERSION)));
   setWindowFlag(Qt::WindowContextHelpButtonHint, true);
@@ -241,12 +275,6 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   v->addWidget(BuildButtonBar());
   BuildStatusBars(central, v);
   setCentralWidget(central);
-  // Buttons inside the groups may shrink below the style's usual width to fit the client area.
-  for (const char* g : {"GroupFileSearch", "GroupViews", "GroupStealth", "GroupBasic"})
-    if (auto* group = findChild<QGroupBox*>(S(g)))
-      for (QPushButton* b : group->findChildren<QPushButton*>())
-        b->setMinimumWidth(std::min(b->sizeHint().width(), 56));
-  if (auto* combo = findChild<QComboBox*>(QStringLiteral("ComboBox1"))) combo->setMinimumWidth(120);
 
   BuildPopups();
 
@@ -254,13 +282,6 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   const QStringList missing = InstallOptionViews(centralWidget(), *ctx_.Lists);
   if (!missing.isEmpty())
     qWarning("option lists without a view: %s", qPrintable(missing.join(' ')));
-  for (auto* view : findChildren<TOptionListView*>()) {
-    QAbstractItemDelegate* old = view->itemDelegate();
-    view->setItemDelegate(new TCompactOptionDelegate(view));
-    delete old;
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  }
   recentMenu_ = new TRecentMenu(ctx_.History.get(), findChild<QMenu*>(QStringLiteral("File1")));
   // The basic or expert view of the preference (the default file may change it at start-up).
   ctx_.Options->ApplyExpertView();
@@ -286,9 +307,17 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   for (QWidget* w : findChildren<QWidget*>())
     if (w->whatsThis().isEmpty() && !w->toolTip().isEmpty()) w->setWhatsThis(w->toolTip());
 
-  // Fixed single border: the client area keeps its size; the window starts centred.
+  // The window starts at its usual client size, or larger when its content needs more room (a
+  // larger font); it never shrinks below what its content needs. It starts centred.
   const int menuHeight = menuBar()->sizeHint().height();
-  setFixedSize(kClientWidth, kClientHeight + menuHeight);
+  // The option views replaced their placeholders inside tabs that were never shown, and the
+  // layouts there still hold the sizes they cached before: drop every cached size, so the first
+  // size of the window already fits every tab.
+  for (QWidget* w : findChildren<QWidget*>()) w->updateGeometry();
+  for (QLayout* l : findChildren<QLayout*>()) l->invalidate();
+  const QSize least = minimumSizeHint();
+  resize(std::max(kClientWidth, least.width()),
+         std::max(kClientHeight + menuHeight, least.height()));
   if (QScreen* s = QGuiApplication::primaryScreen())
     move(s->availableGeometry().center() - rect().center());
 }
@@ -382,7 +411,7 @@ void TMainform::BuildMenus() {
                  {"MonDateTime1", "2003-Jan-03_1535"},
                  {"NumDateTime1", "2003-01-03_1535"}},
                 0);
-  AddItem(br, "FullReport1", "FullBackupReport", true);
+  AddItem(br, "FullReport1", "FullBackupReport", true, true);
   QMenu* jobDir = AddSub(br, "JobDIR1", "JobDIR");
   AddRadioItems(jobDir, {{"ProgramDIR1", "ProgramDIR"}, {"BackupDIR1", "BackupDIR"}}, 0);
   QMenu* sort = AddSub(br, "ArchiveSortBy1", "Archive SortBy");
@@ -394,7 +423,7 @@ void TMainform::BuildMenus() {
                  {"SortByDateTime1", "DateTime"},
                  {"SortByDateTimeDesc1", "DateTime Descending"}},
                 0);
-  AddItem(br, "DisplayEmptyDir1", "Display Empty Dir", true);
+  AddItem(br, "DisplayEmptyDir1", "Display Empty Dir", true, true);
   AddItem(br, "PromptSkipOpenFiles1", "PromptSkipOpenFiles", true, true);
   AddItem(br, "SchedBackupPrompt1", "SchedBackup Prompt", true, true);
 
@@ -402,7 +431,7 @@ void TMainform::BuildMenus() {
   AddItem(stealth, "StealthEnable1", "Enable", true, true);
   AddItem(stealth, "StealthExclZIP1", "StealthExclZIP", true, true);
   AddItem(stealth, "StealthAtStartUp1", "Stealth@StartUp", true);
-  AddItem(stealth, "MinimizeOnLoad1", "MinimizeOnLoad", true);
+  AddItem(stealth, "MinimizeOnLoad1", "MinimizeOnLoad", true, true);
   AddItem(stealth, "AutoRenameOnSize1", "AutoRenameOnSize", true, true);
   AddItem(stealth, "DefineHotKey1", "Define HotKey");
 
@@ -577,19 +606,12 @@ QWidget* TMainform::BuildZipTab() {
   QGroupBox* sc = Group(adv, "GroupSizeCompression", "Size && Compression");
   auto* scL = new QGridLayout(sc);
   compact(scL);
-  QListWidget* sizeList = NewOptionList(
-      sc, {"SizeList",
-           {S("Automatic"), S("CDR 650Mb"), S("Floppy 1.44Mb"), S("CDRW 540Mb"), S("DVD-R 4.7Gb")},
-           {0},
-           true});
-  QListWidget* compList = NewOptionList(
-      sc, {"CompressionList",
-           {S("Max"), S("Low"), S("None")},
-           {0},
-           true,
-           S("    Maximum (standard)\r\nMedium for slower computers\r\nNone for already "
-             "compressed files.")});
-  scL->addWidget(sizeList, 0, 0, 3, 1);
+  QWidget* sizeList = OptionListSlot(sc, "SizeList");
+  QWidget* compList =
+      OptionListSlot(sc, "CompressionList",
+                     "    Maximum (standard)\r\nMedium for slower computers\r\nNone "
+                     "for already compressed files.");
+  scL->addWidget(sizeList, 0, 0, 3, 1, Qt::AlignTop);
   scL->addWidget(EditWithButton(sc, "ComboEdit1", "MaxSizeMb", false), 0, 1);
   scL->addWidget(EditWithButton(sc, "ComboEdit2", "Disk#1Free", true), 1, 1);
   scL->addWidget(compList, 2, 1);
@@ -601,13 +623,7 @@ QWidget* TMainform::BuildZipTab() {
   QGroupBox* add = Group(page, "GroupAddSettings", "Add Settings");
   auto* addL = new QVBoxLayout(add);
   compact(addL);
-  addL->addWidget(NewOptionList(
-      add, {"ModeList",
-            {S("Copy"), S("Copy then Clear Bit"), S("Copy Bit Set"),
-             S("Copy Bit Set then Clear Bit"), S("Update Newer & New (AddToZIP)"),
-             S("Refresh Existing Files (AddToZIP)"), S("Move Files Then Delete (caution!)")},
-            {0},
-            true}));
+  addL->addWidget(OptionListSlot(add, "ModeList"));
   QGroupBox* range = Group(add, "GroupDateRange", "Date Range");
   range->setFlat(true);
   auto* rangeL = new QGridLayout(range);
@@ -620,8 +636,10 @@ QWidget* TMainform::BuildZipTab() {
     r->setChecked(i == 0);
     rangeL->addWidget(r, i / 2, i % 2);
   }
-  auto* picker = new QDateEdit(QDate::currentDate(), range);
+  // "All before" and "All after" compare date and time of day.
+  auto* picker = new QDateTimeEdit(QDateTime::currentDateTime(), range);
   picker->setObjectName(QStringLiteral("DateFilterPicker"));
+  picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
   picker->setCalendarPopup(true);
   rangeL->addWidget(picker, 1, 1);
   addL->addWidget(range);
@@ -632,28 +650,17 @@ QWidget* TMainform::BuildZipTab() {
   QGroupBox* sec = Group(page, "GroupSecurity", "Security && Directory Settings");
   auto* secL = new QVBoxLayout(sec);
   compact(secL);
-  secL->addWidget(NewOptionList(
-      sec, {"DirectoryList",
-            {S("Encrypt ZIP (password required)"), S("Use Volume Names (caution!)"),
-             S("Include System & Hidden Files"), S("Full Directories (recursion)"),
-             S("Save Empty Directories"), S("Span Disks (use multiple disks)"),
-             S("Erase Disk First"), S("Span No Volume Name"), S("Include Directory 1st Disk")},
-            {2, 3, 4, 7, 8},
-            false}));
+  secL->addWidget(OptionListSlot(sec, "DirectoryList"));
   col1->addWidget(sec);
 
   QGroupBox* other = Group(page, "GroupOtherFunctions", "Other Functions");
   auto* otherL = new QVBoxLayout(other);
   compact(otherL);
-  otherL->addWidget(NewOptionList(
-      other, {"FunctionsList",
-              {S("DateTimeStamp"), S("Add Versioning"), S("Unattended backup"),
-               S("O/C shut down PC"), S("Verify backup"), S("Set System Restore Point")},
-              {0},
-              false,
-              S("DateTimeStamp:Append DateTime to Filename\r\nVersioning:Add Version to "
-                "Filename\r\nUnattended:Least user intervention\r\nO/C:On completion, switch P/C "
-                "off\r\nRestore:Do this once every few days.")}));
+  otherL->addWidget(OptionListSlot(
+      other, "FunctionsList",
+      "DateTimeStamp:Append DateTime to Filename\r\nVersioning:Add Version to "
+      "Filename\r\nUnattended:Least user intervention\r\nO/C:On completion, switch P/C "
+      "off\r\nRestore:Do this once every few days."));
   col1->addWidget(other);
   col1->addWidget(Button(page, "MakeDefaultBtn", "Make these settings default"));
   col1->addStretch();
@@ -666,20 +673,18 @@ QWidget* TMainform::BuildZipTab() {
   auto* table = gridView_;
   table->setObjectName(QStringLiteral("InclusionGrid"));
   table->setToolTip(S("Inclusion specifications for Archive\r\n    Click cell to add/change"));
-  table->horizontalHeader()->setFixedHeight(18);
-  table->verticalHeader()->setDefaultSectionSize(16);
   table->verticalHeader()->setVisible(false);
-  table->setMinimumHeight(90);
+  // The header and four rows at least.
+  table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() +
+                          4 * table->verticalHeader()->defaultSectionSize() +
+                          2 * table->frameWidth());
   incL->addWidget(table);
   col2->addWidget(inc, 1);
 
   QGroupBox* stealth = Group(page, "GroupStealth", "Stealth/Instant Backup");
   auto* stL = new QGridLayout(stealth);
   compact(stL);
-  stL->addWidget(
-      NewOptionList(
-          stealth, {"StealthList", {S("DateTimeStamp"), S("Monitor Sub Directories")}, {0}, false}),
-      0, 0, 2, 1);
+  stL->addWidget(OptionListSlot(stealth, "StealthList"), 0, 0, 2, 1, Qt::AlignTop);
   stL->addWidget(Button(stealth, "StealthDefineBtn", "Define", "Define Stealth file"), 0, 1);
   stL->addWidget(Button(stealth, "StealthStartBtn", "Start", "Start Stealth mode"), 1, 1);
   col2->addWidget(stealth);
@@ -687,16 +692,9 @@ QWidget* TMainform::BuildZipTab() {
   QGroupBox* basic = Group(page, "GroupBasic", "Basic");
   auto* bL = new QGridLayout(basic);
   compact(bL);
-  bL->addWidget(NewOptionList(basic, {"BasicList",
-                                      {S("All Selected Files"), S("Changed/New (partial)"),
-                                       S("Refresh Existing ZIP"), S("Update Existing ZIP")},
-                                      {0},
-                                      true}),
-                0, 0, 3, 1);
-  bL->addWidget(NewOptionList(basic, {"BasicStampList", {S("DateTimeStamp")}, {0}, false}), 0, 1);
-  bL->addWidget(
-      NewOptionList(basic, {"BasicSizeList", {S("Standard"), S("SPAN (auto-size)")}, {0}, true}), 1,
-      1);
+  bL->addWidget(OptionListSlot(basic, "BasicList"), 0, 0, 3, 1, Qt::AlignTop);
+  bL->addWidget(OptionListSlot(basic, "BasicStampList"), 0, 1);
+  bL->addWidget(OptionListSlot(basic, "BasicSizeList"), 1, 1);
   bL->addWidget(Button(basic, "BasicWriteZbtn", "&WriteZIP", "Begin ZIP to file"), 3, 0, 1, 2);
   col2->addWidget(basic);
   return page;
@@ -727,7 +725,6 @@ QWidget* TMainform::BuildReportTab() {
   auto* steps = Label(sch, "SchedLabelSteps",
                       "Have a predefined JOB ready, then step through the items below\r\n"
                       "sequentially, top to bottom. To clear schedule, click [Forget]");
-  steps->setWordWrap(true);
   sL->addWidget(steps, 0, 0, 1, 3);
   sL->addWidget(Label(sch, "SchedLabelJob", "[Open JOB file] above to get desired JOB Filename"), 2,
                 0, 1, 3);
@@ -780,6 +777,7 @@ QWidget* TMainform::BuildArchiveTab() {
   combo->setObjectName(QStringLiteral("ComboBox1"));
   combo->setEditable(true);
   combo->setEditText(S("File(wildcard*.*)"));
+  FitComboBox(combo, combo->currentText());
   sL->addWidget(combo, 0, 0, 1, 3);
   auto* quick = new QCheckBox(S("QuickSearch"), search);
   quick->setObjectName(QStringLiteral("QuickSearchCheck"));
@@ -795,9 +793,7 @@ QWidget* TMainform::BuildArchiveTab() {
   QGroupBox* views = Group(page, "GroupViews", "Views and Expedite");
   auto* vL = new QGridLayout(views);
   vL->setVerticalSpacing(2);
-  QListWidget* viewList = NewOptionList(
-      views, {"CheckListBox11", {S("Listview"), S("ListviewDIR"), S("Treeview")}, {0}, true});
-  vL->addWidget(viewList, 0, 0, 3, 1);
+  vL->addWidget(OptionListSlot(views, "CheckListBox11"), 0, 0, 3, 1, Qt::AlignTop);
   vL->addWidget(Button(views, "ExtractBut", "E&xtract"), 0, 1);
   vL->addWidget(Button(views, "AbortBut", "Abort"), 0, 2);
   vL->addWidget(Button(views, "DeleteBut", "&Delete"), 1, 1);
@@ -811,15 +807,9 @@ QWidget* TMainform::BuildArchiveTab() {
 
   QGroupBox* method = Group(page, "GroupExtractMethod", "Extract Method");
   auto* mL = new QHBoxLayout(method);
-  QListWidget* exOpts = NewOptionList(method, {"ExtractOptionsList",
-                                               {S("Expand Directories"), S("Overwrite files"),
-                                                S("Extract ALL files"), S("Versioned DIRs")},
-                                               {0},
-                                               false});
-  QListWidget* exMode = NewOptionList(
-      method,
-      {"ExtractModeList", {S("Extract"), S("Extract Update"), S("Extract Freshen")}, {0}, true});
-  mL->addWidget(exOpts);
+  QWidget* exOpts = OptionListSlot(method, "ExtractOptionsList");
+  QWidget* exMode = OptionListSlot(method, "ExtractModeList");
+  mL->addWidget(exOpts, 0, Qt::AlignTop);
   mL->addWidget(exMode, 0, Qt::AlignTop);
   g->addWidget(method, 1, 2);
   g->setRowStretch(0, 1);
@@ -862,12 +852,11 @@ void TMainform::BuildStatusBars(QWidget* host, QVBoxLayout* layout) {
   auto* calcEdit = new QLineEdit(S("FILE Size calc"), calc);
   calcEdit->setObjectName(QStringLiteral("SizeCalcEdit"));
   calcEdit->setToolTip(S("Selected files size"));
-  calcEdit->setFixedSize(110, 20);
+  FitLineEdit(calcEdit, {calcEdit->text()});
   auto* calcBtn = new QToolButton(calc);
   calcBtn->setObjectName(QStringLiteral("SizeCalcBtn"));
   calcBtn->setText(QStringLiteral("✓"));
   calcBtn->setToolTip(S("Selected files size"));
-  calcBtn->setFixedSize(20, 20);
   cL->addWidget(calcEdit);
   cL->addWidget(calcBtn);
   s1->addWidget(calc);
@@ -876,7 +865,6 @@ void TMainform::BuildStatusBars(QWidget* host, QVBoxLayout* layout) {
   spacer->setFixedWidth(1);
   s1->addWidget(spacer);
   auto* time = Label(s1, "StatusProcessTime", "Process Time");
-  time->setMinimumWidth(90);
   s1->addWidget(time);
   auto* zipFile = Label(s1, "StatusZipFile", "ZipFile: <none>");
   s1->addWidget(zipFile);
@@ -884,7 +872,6 @@ void TMainform::BuildStatusBars(QWidget* host, QVBoxLayout* layout) {
   active->setMinimumWidth(40);
   active->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   s1->addWidget(active, 1);
-  s1->setFixedHeight(24);
   layout->addWidget(s1);
 
   auto* s2 = new QStatusBar(host);
@@ -894,13 +881,13 @@ void TMainform::BuildStatusBars(QWidget* host, QVBoxLayout* layout) {
   auto* disc = new QLabel(s2);
   disc->setObjectName(QStringLiteral("DiscImage"));
   disc->setPixmap(ProgramIcon().pixmap(16, 16));
-  disc->setFixedWidth(22);
+  disc->setMinimumWidth(22);
   s2->addWidget(disc);
   auto* count = Label(s2, "StatusCount", "DIR&files count");
-  count->setMinimumWidth(140);
+  count->setMinimumWidth(count->sizeHint().width() + count->fontMetrics().averageCharWidth() * 4);
   s2->addWidget(count);
   auto* total = Label(s2, "StatusTotalSize", "Total size (Kb)");
-  total->setMinimumWidth(140);
+  total->setMinimumWidth(total->sizeHint().width() + total->fontMetrics().averageCharWidth() * 4);
   s2->addWidget(total);
   auto* gauge = new QProgressBar(s2);
   gauge->setObjectName(QStringLiteral("Gauge"));
@@ -908,8 +895,6 @@ void TMainform::BuildStatusBars(QWidget* host, QVBoxLayout* layout) {
   gauge->setValue(0);
   gauge->setTextVisible(false);
   s2->addWidget(gauge, 1);
-  gauge->setFixedHeight(16);
-  s2->setFixedHeight(22);
   layout->addWidget(s2);
 }
 
@@ -1148,11 +1133,25 @@ void TMainform::HideToTrayMinimised() {
 void TMainform::SetThemesReleased(bool released) {
   if (released) {
     if (QStyle* plain = QStyleFactory::create(QStringLiteral("Windows"))) qApp->setStyle(plain);
-    hide();
-    show();
+    // A shown window is drawn again in the plain style; at start it is not shown yet.
+    if (isVisible()) {
+      hide();
+      show();
+    }
   } else if (auto* tree = findChild<QTreeView*>(QStringLiteral("ExplorerTree"))) {
     tree->setAnimated(true);
   }
+}
+
+bool TMainform::WindowIdle() const {
+  // The main event loop alone turns (no dialog's or box's loop, no Delay) and nothing modal is
+  // open.
+  return QThread::currentThread()->loopLevel() <= 1 && !QApplication::activeModalWidget() &&
+         !QApplication::activePopupWidget();
+}
+
+QString TMainform::JobRefusal(const QString& job) {
+  return ctx_.Jobs->AutoRunRefusal(job);
 }
 
 void TMainform::EnableExplorer() {
@@ -1164,11 +1163,10 @@ void TMainform::FillGridDefaults() {
   TInclusionGrid& grid = *ctx_.Grid;
   grid.BeginUpdate();
   grid.Clear();
-  grid.SetCell(TInclusionGrid::INCLUDE, 1, S("*.*"));
-  grid.SetCell(TInclusionGrid::EXCLUDE, 1, S("*.TMP"));
-  grid.SetCell(TInclusionGrid::EXCLUDE, 2, S("*.SWP"));
-  const char* nocomp[] = {"*.JPG", "*.GIF", "*.JPG", "*.MP3", "*.OGG", "*.MP4"};
-  for (int i = 0; i < 6; ++i) grid.SetCell(TInclusionGrid::NOCOMP, i + 1, S(nocomp[i]));
+  for (int col = 0; col < TInclusionGrid::kColCount; ++col) {
+    const QStringList& cells = TInclusionGrid::DefaultColumn(col);
+    for (int i = 0; i < cells.size(); ++i) grid.SetCell(col, i + 1, cells[i]);
+  }
   grid.EndUpdate();
 }
 

@@ -108,6 +108,8 @@ class TMainform : public QMainWindow,
   void HideToTrayMinimised() override;
   void SetHintsShown(bool on) override { hintsShown_ = on; }
   void SetThemesReleased(bool released) override;
+  bool WindowIdle() const override;
+  QString JobRefusal(const QString& job) override;
   void EnableExplorer() override;
   void FillGridDefaults() override;
   void ActivateExplorerTree() override;

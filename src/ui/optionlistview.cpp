@@ -5,6 +5,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QStyle>
 
 #include "app/optionlist.h"
 #include "app/optionscontroller.h"
@@ -47,6 +48,30 @@ TOptionListView::TOptionListView(TOptionList* model, QWidget* parent)
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setUniformItemSizes(true);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+QSize TOptionListView::sizeHint() const {
+  QStyleOptionViewItem opt;
+  initViewItemOption(&opt);
+  opt.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+  opt.checkState = Qt::Checked;
+  opt.font.setBold(true);
+  opt.fontMetrics = QFontMetrics(opt.font);
+  int width = 0;
+  int height = 0;
+  const int rows = model()->rowCount();
+  for (int r = 0; r < rows; ++r) {
+    opt.index = model()->index(r, 0);
+    opt.text = opt.index.data(Qt::DisplayRole).toString();
+    const QSize item = style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), this);
+    width = std::max(width, item.width());
+    height += item.height() + spacing();
+  }
+  const int frame = 2 * frameWidth();
+  return {width + frame, height + frame};
 }
 
 void TOptionListView::mouseReleaseEvent(QMouseEvent* event) {
@@ -61,9 +86,6 @@ TOptionListView* ReplaceWithOptionListView(QWidget* old, TOptionList* model) {
   auto* view = new TOptionListView(model, parent);
   view->setToolTip(old->toolTip());
   view->setEnabled(old->isEnabled());
-  view->setSizePolicy(old->sizePolicy());
-  view->setMinimumSize(old->minimumSize());
-  view->setMaximumSize(old->maximumSize());
   QLayoutItem* item = nullptr;
   if (parent && parent->layout()) item = parent->layout()->replaceWidget(old, view);
   if (item) {

@@ -37,6 +37,10 @@ class TOptionListView : public QListView {
   // The view takes the model's name as its objectName.
   explicit TOptionListView(TOptionList* model, QWidget* parent = nullptr);
   TOptionList* optionList() const { return list_; }
+  // Room for every item in full, one row each, with no scrolling. Items are measured in bold,
+  // the way the dangerous item is drawn while it is marked, so marking never clips it.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override { return sizeHint(); }
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 
+#include "app/mb.h"
 #include "ui/backupwindow.h"
 
 TRestoreWindow::TRestoreWindow(QWidget* window) : window_(window) {}
@@ -14,10 +15,12 @@ QString TRestoreWindow::ChooseFolder(const QString& title, const QString& initia
   // A window title holds one line.
   QString oneLine = title;
   oneLine.replace(QLatin1Char('\r'), QLatin1Char(' '));
+  if (MbUnattendedCancel(oneLine)) return {};
   return QFileDialog::getExistingDirectory(window_, oneLine, initialDir);
 }
 
 bool TRestoreWindow::PasswordDialog(QString& password) {
+  if (MbUnattendedCancel(QStringLiteral("Password Dialog"))) return false;
   TPasswordDlg dlg(window_);
   if (dlg.exec() != QDialog::Accepted) return false;
   password = dlg.password();

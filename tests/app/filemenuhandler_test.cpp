@@ -76,6 +76,25 @@ TEST_F(HistoryFixture, ThirteenJobsKeepTwelveWrittenAtOnce) {
   EXPECT_EQ(fm->List().size(), 12);
 }
 
+// A run that ends before the window shows (`arcavo JOB close`) never loads the list: it leaves the
+// file as it is, and a change made before a load keeps what the file holds.
+TEST_F(HistoryFixture, AListNeverLoadedLeavesTheFileAndShowsAmpersandsAsWritten) {
+  fm->SetCurrentFile(Job(1));
+  fm->SetCurrentFile(Job(2));
+  fm.reset();
+  const std::string before = testutil::ReadFile(ProgramDir() + "fmhistory.ini");
+  MakeHandler().reset();
+  EXPECT_EQ(testutil::ReadFile(ProgramDir() + "fmhistory.ini"), before);
+
+  fm = MakeHandler();
+  const std::string amp = dir / "R&D.JOB";
+  testutil::WriteFile(amp, "ARCAVO-JOB 1\n");
+  fm->SetCurrentFile(QString::fromStdString(amp));
+  EXPECT_EQ(fm->List(), (QStringList{QString::fromStdString(amp), Job(2), Job(1)}));
+  EXPECT_EQ(History().Keys("RecentFiles").size(), 3u);
+  EXPECT_EQ(fm->Entries()[0].caption, "&1 " + QString::fromStdString(dir / "R&&D.JOB"));
+}
+
 TEST_F(HistoryFixture, DeletedFileIsReportedAndDroppedOrDroppedAtLoad) {
   fm->SetCurrentFile(Job(1));
   fm->SetCurrentFile(Job(2));

@@ -11,20 +11,25 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "app/instancemanager.h"
+#include "app/pathbytes.h"
 #include "testutil.h"
 
 namespace {
 
 using testutil::IsolatedXdg;
+using testutil::Spawn;
 using testutil::TempDir;
+using testutil::WaitExit;
 
 // The build folder: this test runs from <build>/tests/app/.
 std::string BinaryDir() {
@@ -38,32 +43,6 @@ std::string BinaryDir() {
 
 std::string Helper() {
   return BinaryDir() + "/tests/app/instance_helper";
-}
-
-pid_t Spawn(const std::vector<std::string>& args) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    std::perror(argv[0]);
-    ::_exit(127);
-  }
-  return pid;
-}
-
-// Exit status of pid, or -1 when it has not ended within timeoutMs.
-int WaitExit(pid_t pid, int timeoutMs) {
-  QElapsedTimer t;
-  t.start();
-  for (;;) {
-    int st = 0;
-    pid_t r = ::waitpid(pid, &st, WNOHANG);
-    if (r == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    if (t.elapsed() > timeoutMs) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
 }
 
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
@@ -143,6 +122,10 @@ TEST_F(InstanceTest, SecondStartHandsItsArgumentOverAndEndsAtOnce) {
   ASSERT_TRUE(WaitReceived(2));
   EXPECT_EQ(Received().at(1), QString());
   EXPECT_EQ(ReadyPids().size(), 1);
+  // The ACTION travels with the path; a refusal ends the later start with status 1.
+  EXPECT_EQ(RunHelper({"/jobs/refuse.JOB", "close"}), 1);
+  ASSERT_TRUE(WaitReceived(3));
+  EXPECT_EQ(Received().at(2), QStringLiteral("/jobs/refuse.JOB\tclose"));
 
   // The folder holding the lock and socket is private.
   struct stat st;
@@ -233,7 +216,9 @@ TEST_F(InstanceTest, TheProgramRunsAsFirstInstanceAndEndsInOrderOnSigterm) {
   const std::string ini = tmp_ / "config/arcavo/default.ini";
   // Up and painted: the first run has been recorded.
   ASSERT_TRUE(WaitFor([&] { return testutil::Exists(ini); }, 10000));
-  EXPECT_EQ(RunHelper({"/to/the/program"}), 0);  // the helper hands over to the program
+  // The helper hands over to the program, which answers after deciding: a path that is not a
+  // job (and no stealth archive to add it to) is not taken.
+  EXPECT_EQ(RunHelper({"/to/the/program"}), 1);
   ::kill(p, SIGTERM);
   EXPECT_EQ(WaitExit(p, 5000), 128 + SIGTERM);
   started_.pop_back();
@@ -267,7 +252,10 @@ TEST_F(InProcessInstanceTest, MalformedFramesAreIgnoredAndLaterFramesStillServed
   ASSERT_EQ(first.Guard("ignored"), TInstanceManager::Role::First);
   ASSERT_TRUE(first.Listen());
   QStringList got;
-  first.SetReceiver([&](const QString& p) { got << p; });
+  first.SetReceiver([&](const THandOver& h) {
+    got << h.path;
+    return THandOverAnswer{};
+  });
   const QString sock = first.socketPath();
 
   // An oversized length: dropped without an answer.
@@ -276,9 +264,9 @@ TEST_F(InProcessInstanceTest, MalformedFramesAreIgnoredAndLaterFramesStillServed
     return TInstanceManager::SendFrame(sock, big, 2000);
   });
   EXPECT_EQ(answer, -1);
-  // A frame with an embedded NUL: dropped as well.
+  // A frame with a second NUL (one separates the path from the ACTION): dropped as well.
   answer = OnClientThread(
-      [&] { return TInstanceManager::SendFrame(sock, QByteArray("a\0b", 3), 2000); });
+      [&] { return TInstanceManager::SendFrame(sock, QByteArray("a\0b\0c", 5), 2000); });
   EXPECT_EQ(answer, -1);
   // A well-formed frame right after is answered with 1 and delivered.
   answer = OnClientThread([&] { return TInstanceManager::SendFrame(sock, "/ok/path", 2000); });
@@ -292,16 +280,62 @@ TEST_F(InProcessInstanceTest, MalformedFramesAreIgnoredAndLaterFramesStillServed
   EXPECT_EQ(next.Guard("x"), TInstanceManager::Role::First);
 }
 
-TEST_F(InProcessInstanceTest, ArgumentsArrivingBeforeTheReceiverAreKept) {
+TEST_F(InProcessInstanceTest, TheSenderGetsTheReceiversDecision) {
   TInstanceManager first;
   ASSERT_EQ(first.Guard({}), TInstanceManager::Role::First);
   ASSERT_TRUE(first.Listen());
   const QString sock = first.socketPath();
-  EXPECT_EQ(OnClientThread([&] { return TInstanceManager::SendFrame(sock, "/early", 2000); }), 1);
-  QStringList got;
-  first.SetReceiver([&](const QString& p) { got << p; });
-  ASSERT_TRUE(WaitFor([&] { return got.size() == 1; }, 2000));
-  EXPECT_EQ(got.at(0), QStringLiteral("/early"));
+  QVector<THandOver> got;
+  auto receiver = [&](const THandOver& h) -> THandOverAnswer {
+    got << h;
+    if (h.path.contains(QStringLiteral("busy")))
+      return {false, QStringLiteral("an operation runs")};
+    return {};
+  };
+
+  // A frame that arrives before the receiver waits for it: its sender gets the answer then.
+  QTimer::singleShot(300, [&] { first.SetReceiver(receiver); });
+  EXPECT_EQ(OnClientThread([&] { return TInstanceManager::SendFrame(sock, "/early", 3000); }), 1);
+  ASSERT_EQ(got.size(), 1);
+  EXPECT_EQ(got[0].path, QStringLiteral("/early"));
+  EXPECT_TRUE(got[0].action.isEmpty());
+
+  // The ACTION travels with the path; the name's bytes arrive as they were (not UTF-8 here).
+  const QByteArray raw("/jobs/caf\xe9.JOB");
+  EXPECT_EQ(OnClientThread([&] {
+              return TInstanceManager::SendFrame(sock, HandOverPayload(raw, "close"), 2000);
+            }),
+            1);
+  ASSERT_EQ(got.size(), 2);
+  EXPECT_EQ(PathBytes(got[1].path), raw.toStdString());
+  EXPECT_EQ(got[1].action, QStringLiteral("close"));
+
+  // A refusal comes back with its reason.
+  QString reason;
+  EXPECT_EQ(OnClientThread(
+                [&] { return TInstanceManager::SendFrame(sock, "/jobs/busy.JOB", 2000, &reason); }),
+            TInstanceManager::kAnswerRefused);
+  EXPECT_EQ(reason, QStringLiteral("an operation runs"));
+
+  // A sender that has gone before its frame was read (it gave up waiting) is not acted on.
+  const int before = got.size();
+  OnClientThread([&] {
+    QLocalSocket s;
+    s.connectToServer(sock);
+    if (!s.waitForConnected(2000)) return -1;
+    const QByteArray payload("/gone.JOB");
+    const quint32 n = static_cast<quint32>(payload.size());
+    const char head[4] = {0, 0, 0, static_cast<char>(n)};
+    s.write(head, 4);
+    s.write(payload);
+    s.waitForBytesWritten(2000);
+    s.abort();
+    return 0;
+  });
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 500) QCoreApplication::processEvents();
+  EXPECT_EQ(got.size(), before);
 }
 
 TEST_F(InProcessInstanceTest, ALockHeldWithoutAnswerIsAFailureAfterTheWait) {
@@ -325,20 +359,39 @@ TEST(HandOverArgument, RelativeNamesBecomeAbsoluteAgainstTheSendersFolder) {
   EXPECT_EQ(HandOverArgument(""), QByteArray());
 }
 
-TEST(InstanceFolder, UnsetOrMissingRuntimeDirUsesAPrivateFolderUnderTmp) {
+TEST(InstanceFolder, AStartWithoutTheVariableFindsTheSessionsFolder) {
+  TempDir tmp;
   const char* old = std::getenv("XDG_RUNTIME_DIR");
   std::string saved = old ? old : "";
+  const std::string root = tmp / "run/user";
+  const std::string session = root + "/" + std::to_string(::getuid());
+  TInstanceManager::SetUserRuntimeRootForTest(QString::fromStdString(root));
+
+  // No session folder: a missing or unset variable gives the private folder under /tmp.
   ::setenv("XDG_RUNTIME_DIR", "/nonexistent/run", 1);
   const QString missing = TInstanceManager::RuntimeFolder();
   ::unsetenv("XDG_RUNTIME_DIR");
-  const QString dir = TInstanceManager::RuntimeFolder();
-  EXPECT_EQ(missing, dir);
-  if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-  EXPECT_EQ(dir, QStringLiteral("/tmp/arcavo-") + QString::number(::getuid()));
+  const QString fallback = TInstanceManager::RuntimeFolder();
+  EXPECT_EQ(missing, fallback);
+  EXPECT_EQ(fallback, QStringLiteral("/tmp/arcavo-") + QString::number(::getuid()));
   struct stat st;
-  ASSERT_EQ(::lstat(dir.toLocal8Bit().constData(), &st), 0);
+  ASSERT_EQ(::lstat(fallback.toLocal8Bit().constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_EQ(st.st_uid, ::getuid());
+
+  // With the session's runtime folder, a start from the desktop (variable set to it) and one
+  // from cron (variable unset) meet in the same folder.
+  std::filesystem::create_directories(session);
+  ::chmod(session.c_str(), 0700);
+  ::setenv("XDG_RUNTIME_DIR", session.c_str(), 1);
+  const QString desktop = TInstanceManager::RuntimeFolder();
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const QString cron = TInstanceManager::RuntimeFolder();
+  EXPECT_EQ(desktop, QString::fromStdString(session + "/arcavo"));
+  EXPECT_EQ(cron, desktop);
+
+  TInstanceManager::SetUserRuntimeRootForTest({});
+  if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
 }
 
 }  // namespace

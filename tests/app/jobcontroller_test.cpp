@@ -10,6 +10,7 @@
 #include "app/filedialoghost.h"
 #include "app/filemenuhandler.h"
 #include "app/jobhosts.h"
+#include "app/sourcelists.h"
 #include "platform/inifile.h"
 #include "platform/programdir.h"
 #include "qt_controlhost.h"
@@ -30,10 +31,13 @@ struct FakeSettings : IJobSettings {
   bool basic = false, unattended = false;
   int format = 1, rulesApplied = 0;
   QString maxSize = "MaxSizeMb";
-  void LoadSettings(const QString& ini) override {
+  bool LoadSettings(const QString& ini) override {
     loaded << ini;
     const IniFile f(PathBytes(ini));
-    window->SetArchiveName(PathText(f.ReadString("ZIPFILE", "Fname", "")));
+    const QString name = PathText(f.ReadString("ZIPFILE", "Fname", ""));
+    if (name.isEmpty()) return false;
+    window->SetArchiveName(name);
+    return true;
   }
   void WriteSettings(const QString& ini) override {
     written << ini;
@@ -173,6 +177,11 @@ TEST_F(JobFixture, SaveWritesBothFilesAtOnceThenAsksAndRoundTripsTheTicks) {
   EXPECT_TRUE(QFileInfo::exists(Q(backup + "/other.JOB"))) << "saving always writes .JOB";
   a.jobs.SaveCbtnClick();  // cancelled: nothing more is written
   EXPECT_EQ(a.settings.written.size(), 2);
+  // A name with a line break could not be kept in the recent list: refused where it is chosen.
+  a.dialogs.saveAnswers << Q(backup + "/two\nlines.JOB");
+  host.Answer(IDOK, QString::fromUtf8(kLineBreakInName));
+  a.jobs.SaveCbtnClick();
+  EXPECT_EQ(a.settings.written.size(), 2);
 
   // In a fresh window, opening the job selects the same paths, the hidden folder included.
   Jobs b;
@@ -230,17 +239,49 @@ TEST_F(JobFixture, MissingSettingsNameTheArchiveAfterTheJob) {
   EXPECT_EQ(JobSettingsFile(Q(job)), "");
 }
 
-TEST_F(JobFixture, NotAJobIsRefusedAndAnUnattendedRunEnds) {
-  const std::string job = dir / "bad.JOB";
-  WriteFile(job, "C\tD\t/\n");
+// A run without the user that cannot go on stops before the backup: it never writes an archive
+// of whatever the window happens to hold.
+TEST_F(JobFixture, AnAutomaticRunThatCannotGoOnEndsBeforeTheBackup) {
+  const std::string bad = dir / "bad.JOB";
+  WriteFile(bad, "C\tD\t/\n");
   Jobs j;
-  j.window.autoRun = Q(job);
+  j.window.autoRun = Q(bad);
   host.Answer(IDOK);
   j.jobs.OpenCbutton(JobSender::AutoRun);
-  EXPECT_TRUE(host.Texts().first().contains("is not a job file"));
+  EXPECT_TRUE(host.Texts().last().contains("is not a job file"));
   EXPECT_TRUE(j.store.Empty());
   EXPECT_EQ(j.window.log.last(), "terminate");
   EXPECT_FALSE(j.window.log.contains("run"));
+
+  // A job that does not exist.
+  const QString ghost = Q(dir / "Ghost.JOB");
+  j.window.log.clear();
+  j.window.autoRun = ghost;
+  host.Answer(IDOK, "File '" + ghost + "' does not exist");
+  j.jobs.OpenCbutton(JobSender::AutoRun);
+  EXPECT_EQ(j.window.log.last(), "terminate");
+  EXPECT_FALSE(j.window.log.contains("run"));
+
+  // Settings that name no archive ("Incorrect path"): nothing is run with the leftovers.
+  const std::string job = dir / "noname.JOB";
+  WriteFile(job, "ARCAVO-JOB 1\nC\tD\t" + data + "\n");
+  WriteFile(dir / "noname.INI", "[ZIPFILE]\nFname=\n[Options]\nClrDisk=0\n");
+  j.window.log.clear();
+  j.window.autoRun = Q(job);
+  j.jobs.OpenCbutton(JobSender::AutoRun);
+  EXPECT_FALSE(j.window.log.contains("run"));
+  EXPECT_TRUE(j.window.archive.isEmpty());
+
+  // The same reasons refuse a hand-over before anything starts; a sound job is taken.
+  const std::string header = dir / "header.JOB";
+  WriteFile(header, "ARCAVO-JOB 1\n");
+  const std::string good = dir / "good.JOB";
+  WriteFile(good, "ARCAVO-JOB 1\nC\tD\t" + data + "\n");
+  EXPECT_EQ(j.jobs.AutoRunRefusal(ghost), "File '" + ghost + "' does not exist");
+  EXPECT_TRUE(j.jobs.AutoRunRefusal(Q(bad)).contains("is not a job file"));
+  EXPECT_EQ(j.jobs.AutoRunRefusal(Q(header)), kNoFilesCheckedText);
+  EXPECT_EQ(j.jobs.AutoRunRefusal(Q(job)), "Incorrect path");
+  EXPECT_EQ(j.jobs.AutoRunRefusal(Q(good)), "");
 }
 
 TEST_F(JobFixture, OversizedStealthArchiveIsRenamedAndStealthStarts) {

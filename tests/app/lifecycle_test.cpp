@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
+#include <QThread>
 #include <QTimer>
+#include <functional>
 #include <stdexcept>
 
 #include "app/commandline.h"
@@ -35,6 +38,9 @@ class RecordingSeams : public IStartupSeams {
   QString throwIn;  // the call that throws
   QVector<BurnerDeviceInfo> devices;
   bool scanFails = false;
+  bool idle = true;                 // no dialog open, no handler running
+  QMap<QString, QString> refusals;  // job -> why it cannot run
+  std::function<void()> onOpen;     // runs inside OpenCbutton
 
   void Rec(const QString& c) {
     calls << c;
@@ -59,7 +65,12 @@ class RecordingSeams : public IStartupSeams {
   void ExpandTreeToStart() override { Rec("ExpandTree"); }
   void Setstate(int m) override { Rec(QString("Setstate %1").arg(m)); }
   void INIfileIO(const QString& f) override { Rec("INIfileIO " + f); }
-  void OpenCbutton() override { Rec("OpenCbutton"); }
+  void OpenCbutton() override {
+    Rec("OpenCbutton");
+    if (onOpen) onOpen();
+  }
+  bool WindowIdle() const override { return idle; }
+  QString JobRefusal(const QString& job) override { return refusals.value(job); }
   void ClearRecentSlot() override { Rec("ClearRecentSlot"); }
   void LoadRecentList() override { Rec("LoadRecentList"); }
   void OpenRecent(const QString& f) override { Rec("OpenRecent " + f); }
@@ -167,7 +178,7 @@ TEST_F(LifecycleTest, NoArgumentsLoadsTheDefaultsAndStaysInteractive) {
 
 TEST_F(LifecycleTest, MissingFileShowsTheMessageAndTerminatesWithFailure) {
   host_.Answer(IDOK, QStringLiteral("File '/no/such/x.job' does not exist"));
-  Make({"/no/such/x.job", "close"}).FormCreate();
+  Make({"/no/such/x.job"}).FormCreate();
   EXPECT_TRUE(ctx_.TerminateRequested);
   EXPECT_EQ(ctx_.ExitCode, kExitBadArgument);
   EXPECT_FALSE(seams_.calls.contains("OpenCbutton"));
@@ -191,7 +202,7 @@ TEST_F(LifecycleTest, PiecesOfTheActionWordsAreAcceptedAndDoNothingAtStart) {
 
 TEST_F(LifecycleTest, AnUnknownActionIsRefusedInUpperCase) {
   host_.Answer(IDOK, QStringLiteral("'REBOOT' invalid option"));
-  Make({Q(File("x.job")), "reboot"}).FormCreate();
+  Make({Q(File("notes.txt")), "reboot"}).FormCreate();
   EXPECT_TRUE(ctx_.TerminateRequested);
   EXPECT_EQ(ctx_.ExitCode, kExitBadArgument);
   EXPECT_FALSE(seams_.calls.contains("OpenCbutton"));
@@ -199,16 +210,69 @@ TEST_F(LifecycleTest, AnUnknownActionIsRefusedInUpperCase) {
 
 TEST_F(LifecycleTest, JobWithCloseRunsWithoutLinkOrWatchingAndSkipsTheLastSteps) {
   const QString job = Q(File("x.job"));
+  QString runFile, runAction;
+  seams_.onOpen = [&] {
+    runFile = ctx_.AutoRunFile;
+    runAction = ctx_.AutoRunAction;
+  };
   Make({job, "CLOSE"}).FormCreate();
   EXPECT_FALSE(seams_.calls.contains("LinkListToTree"));
   EXPECT_FALSE(seams_.calls.contains("RegisterChangeNotify"));
   EXPECT_FALSE(ctx_.ListLinkedToTree || ctx_.ChangeNotifyOn);
   EXPECT_EQ(seams_.calls.last(), "OpenCbutton");
-  EXPECT_EQ(ctx_.AutoRunFile, job);
+  EXPECT_EQ(runFile, job);
+  EXPECT_EQ(runAction, QStringLiteral("close"));
   // A run that ends the program (the backup run's "close") ends it with the run's status.
   RequestTerminate(ctx_, kExitRunFailed);
   RequestTerminate(ctx_, kExitOk);
   EXPECT_EQ(ctx_.ExitCode, kExitRunFailed);
+}
+
+// A job with an ACTION runs without a user: no box waits, each box's text goes to the report
+// file (and standard error), and the process ends by itself with a failure status.
+TEST_F(LifecycleTest, AnUnattendedStartWaitsForNobody) {
+  const QString job = Q(File("x.job"));
+  auto reportText = [&] {
+    const QDir dir(ctx_.ProgramDir);
+    QString all;
+    for (const QString& f : dir.entryList({"x-*.txt"}, QDir::Files)) {
+      QFile in(dir.filePath(f));
+      if (in.open(QIODevice::ReadOnly)) all += QString::fromUtf8(in.readAll());
+      in.remove();
+    }
+    return all;
+  };
+  struct Case {
+    QStringList args;
+    QString box;  // shown by the run (empty: the command line's refusal)
+    QString expected;
+    int status;
+  };
+  const Case cases[] = {
+      {{Q(tmp_ / "no/such/x.job"), "close"},
+       {},
+       "File '" + Q(tmp_ / "no/such/x.job") + "' does not exist",
+       kExitBadArgument},
+      {{job, "reboot"}, {}, "'REBOOT' invalid option", kExitBadArgument},
+      // A run that stops on a box (nothing ticked) ends the process started for it.
+      {{job, "shutdown"},
+       "No files checked/selected!",
+       "No files checked/selected!",
+       kExitRunFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    SetMbTerminating(false);
+    ctx_ = MainContext{};
+    seams_.onOpen = [&] {
+      if (!c.box.isEmpty()) MbMessage(c.box, "Arcavo", false, MB_ICONEXCLAMATION);
+    };
+    Make(c.args).FormCreate();
+    EXPECT_TRUE(ctx_.TerminateRequested);
+    EXPECT_EQ(ctx_.FinalExitCode(ctx_.ExitCode), c.status);
+    EXPECT_EQ(reportText(), c.expected + "\n");
+  }
+  EXPECT_TRUE(host_.transcript().isEmpty()) << "no box waited for a user";
 }
 
 TEST_F(LifecycleTest, AnArchiveArgumentBecomesTheCurrentArchive) {
@@ -278,31 +342,76 @@ TEST_F(LifecycleTest, AFailedScanIsReportedAndStartUpGoesOn) {
   EXPECT_EQ(seams_.calls.last(), "HideToTray");
 }
 
-TEST_F(LifecycleTest, AHandedOverJobRunsWithItsPathUnchanged) {
+// Waits (turning the event loop) until cond holds or 2 s pass.
+bool Eventually(const std::function<bool()>& cond) {
+  QElapsedTimer t;
+  t.start();
+  while (!cond() && t.elapsed() < 2000) {
+    QCoreApplication::processEvents();
+    QThread::msleep(5);
+  }
+  return cond();
+}
+
+// A job handed over while a dialog is open (or any handler runs) waits: it runs once the window
+// is idle again, with its path unchanged and its ACTION; the sender was told it was taken.
+TEST_F(LifecycleTest, AHandedOverJobWaitsForTheIdleWindowAndRunsOnce) {
   Make().FormCreate();
   seams_.calls.clear();
-  life_->HandOver("/home/u/Jobs/Weekly.JOB");
-  EXPECT_EQ(ctx_.AutoRunFile, QStringLiteral("/home/u/Jobs/Weekly.JOB"));
+  QString runFile, runAction;
+  seams_.onOpen = [&] {
+    runFile = ctx_.AutoRunFile;
+    runAction = ctx_.AutoRunAction;
+  };
+  seams_.idle = false;  // a Save As dialog is open
+  const THandOverAnswer a = life_->HandOver({"/home/u/Jobs/Weekly.JOB", "Hibernate"});
+  EXPECT_TRUE(a.accepted);
   EXPECT_TRUE(ctx_.HandedOverPath.isEmpty());
-  EXPECT_EQ(seams_.calls, (QStringList{"ResetGeneralTicks", "OpenCbutton"}));
+  EXPECT_EQ(life_->PendingHandOvers(), 1);
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 200) QCoreApplication::processEvents();
+  EXPECT_FALSE(seams_.calls.contains("OpenCbutton")) << "nothing runs inside the dialog";
+
+  seams_.idle = true;  // the dialog has closed
+  ASSERT_TRUE(Eventually([&] { return seams_.calls.contains("OpenCbutton"); }));
+  EXPECT_EQ(runFile, QStringLiteral("/home/u/Jobs/Weekly.JOB"));
+  EXPECT_EQ(runAction, QStringLiteral("hibernate"));
+  EXPECT_EQ(seams_.calls.count("OpenCbutton"), 1);
+  EXPECT_EQ(life_->PendingHandOvers(), 0);
+  // A run that stopped on the way leaves interactive use as it was: nothing automatic is left.
+  EXPECT_TRUE(ctx_.AutoRunFile.isEmpty());
+  EXPECT_TRUE(ctx_.AutoRunAction.isEmpty());
+  EXPECT_FALSE(ctx_.TerminateRequested) << "the window stays for its user";
+  EXPECT_FALSE(MbUnattended());
+
+  // A job that cannot run is refused with its reason, and nothing waits.
+  seams_.refusals["/j/ghost.JOB"] = "File '/j/ghost.JOB' does not exist";
+  const THandOverAnswer r = life_->HandOver({"/j/ghost.JOB", {}});
+  EXPECT_FALSE(r.accepted);
+  EXPECT_EQ(r.reason, QStringLiteral("File '/j/ghost.JOB' does not exist"));
+  EXPECT_EQ(life_->PendingHandOvers(), 0);
 }
 
 TEST_F(LifecycleTest, AJobHandedOverDuringAnOperationIsNotStarted) {
   Make().FormCreate();
   seams_.busy = true;
   seams_.calls.clear();
-  life_->HandOver("/j/a.job");
+  const THandOverAnswer a = life_->HandOver({"/j/a.job", {}});
+  EXPECT_FALSE(a.accepted);
+  EXPECT_TRUE(a.reason.contains("archive operation is running")) << a.reason.toStdString();
   EXPECT_FALSE(seams_.calls.contains("OpenCbutton"));
   EXPECT_EQ(ctx_.HandedOverPath, QStringLiteral("/j/a.job"));  // not consumed
   EXPECT_TRUE(ctx_.AutoRunFile.isEmpty());
+  EXPECT_EQ(life_->PendingHandOvers(), 0);
 
   // With a stealth archive current it joins the instant backup instead.
   ctx_.ZipName = "/b/Stealth_docs.zip";
-  life_->HandOver("/j/a.job");
+  EXPECT_TRUE(life_->HandOver({"/j/a.job", {}}).accepted);
   EXPECT_EQ(seams_.calls.last(), "AddInstantPath /j/a.job");
   EXPECT_TRUE(ctx_.HandedOverPath.isEmpty());
   seams_.busy = false;
-  life_->HandOver("/some/folder");
+  life_->HandOver({"/some/folder", {}});
   EXPECT_EQ(seams_.calls.last(), "AddInstantPath /some/folder");
   // The general timer's call with nothing handed over writes the collection.
   life_->IMgrTrigger();

@@ -27,6 +27,7 @@ TEST(MbMessage, ButtonSetsResultsAndDefaults) {
   EXPECT_EQ(box.icon, MB_ICONQUESTION);
   EXPECT_TRUE(box.beep);
   EXPECT_EQ(box.defaultButton, 1);
+  EXPECT_TRUE(box.stayOnTop) << "every box comes up on top";
 
   ASSERT_TRUE(MbBuildMessage("t", "c", true, MB_ABORTRETRYIGNORE + MB_DEFBUTTON3, box));
   EXPECT_EQ(box.buttons[2].caption, "Ignore");
@@ -90,6 +91,38 @@ TEST(MbMessage, TerminatingProgramAnswersAtOnce) {
   EXPECT_EQ(MbChoice("t", "c", 1, "A|B"), 0);
   SetMbTerminating(false);
   EXPECT_TRUE(host.transcript().isEmpty());
+}
+
+TEST(MbMessage, UnattendedBoxesGoToTheSinkAndTakeTheirDefault) {
+  ScriptedHost host;
+  QStringList lines;
+  QVector<bool> failures;
+  SetMbUnattended([&](const QString& text, bool failure) {
+    lines << text;
+    failures << failure;
+  });
+  EXPECT_TRUE(MbUnattended());
+  EXPECT_EQ(MbInfo("File 'x' does not exist"), IDOK);
+  EXPECT_EQ(
+      MbMessage("Line 1\rLine 2", "Arcavo", false, MB_YESNO + MB_ICONQUESTION + MB_DEFBUTTON2),
+      IDNO);
+  EXPECT_EQ(MbMessage("No files checked/selected!", "Arcavo", false, MB_ICONEXCLAMATION), IDOK);
+  EXPECT_EQ(MbChoice("ZIPfile exists. What do you want to do?", "Arcavo", 1, "Replace|Add|Cancel"),
+            11);
+  EXPECT_TRUE(MbUnattendedCancel("Password Dialog"));
+  EXPECT_EQ(lines, (QStringList{"File 'x' does not exist", "Line 1 / Line 2 [answered: No]",
+                                "No files checked/selected!",
+                                "ZIPfile exists. What do you want to do? [answered: Replace]",
+                                "Password Dialog (no user: cancelled)"}));
+  // A plain notice answers nothing; questions, warnings and dialogs mean the run did not go as
+  // asked.
+  EXPECT_EQ(failures, (QVector<bool>{false, true, true, true, true}));
+  EXPECT_TRUE(host.transcript().isEmpty()) << "no box waited for a user";
+
+  SetMbUnattended({});
+  EXPECT_FALSE(MbUnattendedCancel("Password Dialog"));
+  host.Answer(IDOK, QStringLiteral("shown again"));
+  EXPECT_EQ(MbInfo("shown again"), IDOK);
 }
 
 TEST(MbNotice, OneAtATimeWithGaugeAndClose) {

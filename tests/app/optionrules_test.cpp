@@ -88,19 +88,19 @@ TEST_F(OptionRules, BasicListWithArchiveEntersMakeModeAndSetsTheMode) {
 
 TEST_F(OptionRules, DateTimeStampTwinsFollowEachOtherAndRenameTheArchive) {
   env.archiveName = "/b/docs-2002-Dec-01.zip";
-  lists.basicStampList.Click(0);  // off
+  lists.basicStampList.Click(0);  // off: the extension keeps the case it was written in
   EXPECT_FALSE(lists.functionsList.Checked(kFnStamp));
   EXPECT_FALSE(lists.stealthList.Checked(kStealthStamp));
-  EXPECT_EQ(env.archiveName, "/b/docs.ZIP");
+  EXPECT_EQ(env.archiveName, "/b/docs.zip");
 
   lists.stealthList.Click(kStealthStamp);  // on
   EXPECT_TRUE(lists.functionsList.Checked(kFnStamp));
   EXPECT_TRUE(lists.basicStampList.Checked(0));
-  EXPECT_EQ(env.archiveName, "/b/docs-2003-Jan-03.ZIP");
+  EXPECT_EQ(env.archiveName, "/b/docs-2003-Jan-03.zip");
 
   prefs.Set("DateTimeFormat", 3);
   env.exeMode = true;
-  lists.functionsList.Click(kFnStamp);  // off
+  lists.functionsList.Click(kFnStamp);  // off: a ".zip" does not fit the self-extracting mode
   EXPECT_FALSE(lists.basicStampList.Checked(0));
   EXPECT_FALSE(lists.stealthList.Checked(kStealthStamp));
   EXPECT_EQ(env.archiveName, "/b/docs.EXE");

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "app/pathbytes.h"
 #include "options_fixture.h"
 #include "platform/inifile.h"
 
@@ -221,6 +224,17 @@ TEST_F(SettingsFiles, MyDefaultIniCountsAsTheDefaultFile) {
   EXPECT_TRUE(host.ControlChecked(ctl::kMinToTrayItem));
   EXPECT_TRUE(TPreferences::IsDefaultFile("/x/Default.INI"));
   EXPECT_FALSE(TPreferences::IsDefaultFile("/x/default.in"));
+
+  // Saving leaves out the archive name for the default file itself only: a job named mydefault
+  // (or kept in a folder named so) keeps it and can be opened again.
+  env.archiveName = "/b/m.zip";
+  for (const std::string& job : {dir / "mydefault.INI", dir / "default.ini.d/j.INI"}) {
+    std::filesystem::create_directories(dir / "default.ini.d");
+    settings.WriteSettings(QString::fromStdString(job));
+    EXPECT_EQ(IniFile(job).ReadString("ZIPFILE", "Fname", ""), "/b/m.zip") << job;
+  }
+  settings.WriteSettings(TPreferences::DefaultFile());
+  EXPECT_FALSE(IniFile(ProgramDir() + "default.ini").SectionExists("ZIPFILE"));
 }
 
 TEST_F(SettingsFiles, OpeningAJobUnchecksMonitorSubDirectoriesAndSelectsProgramDir) {
@@ -244,7 +258,32 @@ TEST_F(SettingsFiles, OutOfRangeValuesFallBackToDefaults) {
   EXPECT_EQ(lists.sizeList.CheckedIndex(), kSizeAutomatic);
   EXPECT_EQ(lists.compressionList.CheckedIndex(), kCompMax);
   EXPECT_EQ(lists.directoryList.Mask(), 100000 & 0x1FF);
-  EXPECT_EQ(lists.functionsList.Mask(), 0);
+  EXPECT_EQ(lists.functionsList.Mask(), lists.functionsList.DefaultMask());
+}
+
+// A key a job lacks reads as the new window's value, never as what the job before left.
+TEST_F(SettingsFiles, AKeyTheJobLacksReadsAsTheNewWindowsDefault) {
+  WriteFile(dir / "a.ini",
+            "[ZIPFILE]\nFname=/b/a.zip\n[Options]\nClrDisk=0\nOptCheck1=6\nOptCheck2=1\n"
+            "OptCheck3=1\nComboEdit1=650\nComboEdit2=12\nOptCheck4=2\nOptCheck6=2\n"
+            "[SGcol0]\n1=*.DOC\n[SGcol1]\n1=*.BAK\n[SGcol2]\n1=*.PNG\n");
+  WriteFile(dir / "b.ini", "[ZIPFILE]\nFname=/b/b.zip\n[Options]\nClrDisk=0\n");
+  ASSERT_TRUE(settings.INIfileIO(QString::fromStdString(dir / "a.ini")));
+  ASSERT_EQ(lists.compressionList.CheckedIndex(), kCompNone);
+  ASSERT_TRUE(settings.INIfileIO(QString::fromStdString(dir / "b.ini")));
+  EXPECT_EQ(lists.compressionList.CheckedIndex(), kCompMax);
+  EXPECT_EQ(lists.modeList.CheckedIndex(), kModeCopy);
+  EXPECT_FALSE(lists.modeList.Marking());
+  EXPECT_EQ(lists.sizeList.CheckedIndex(), kSizeAutomatic);
+  EXPECT_EQ(lists.maxSizeEdit.text(), "MaxSizeMb");
+  EXPECT_EQ(lists.firstDiskEdit.text(), "Disk#1Free");
+  EXPECT_EQ(lists.directoryList.Mask(), 4 + 8 + 16 + 128 + 256);
+  EXPECT_EQ(lists.functionsList.Mask(), 1);
+  EXPECT_TRUE(lists.basicStampList.Checked(0));
+  EXPECT_EQ(grid.cells[0][1], "*.*");
+  EXPECT_EQ(grid.cells[1][1], "*.TMP");
+  EXPECT_EQ(grid.cells[1][2], "*.SWP");
+  EXPECT_EQ(grid.cells[2][6], "*.MP4");
 }
 
 TEST_F(SettingsFiles, SetDefaultWritesTheJobPartAndKeepsPreferences) {
@@ -267,12 +306,36 @@ TEST_F(SettingsFiles, SetDefaultWritesTheJobPartAndKeepsPreferences) {
   EXPECT_EQ(ini.Keys("SGcol2").size(), 19u);
 }
 
-TEST_F(SettingsFiles, SelfExtractingJobStoresAnExeName) {
+TEST_F(SettingsFiles, ArchiveNamesAreStoredAsTheyAreOrNotAtAll) {
   env.archiveName = "/b/docs-2003-Jan-03.zip";
   env.exeMode = true;
   settings.WriteSettings(QString::fromStdString(dir / "docs.ini"));
   EXPECT_EQ(IniFile(dir / "docs.ini").ReadString("ZIPFILE", "Fname", ""),
             "/b/docs-2003-Jan-03.EXE");
+  env.exeMode = false;
+
+  // A name that is not UTF-8 keeps its bytes, both ways.
+  const std::string cafe = "/b/caf\xe9.zip";
+  env.archiveName = PathText(cafe);
+  settings.WriteSettings(QString::fromStdString(dir / "cafe.ini"));
+  EXPECT_EQ(IniFile(dir / "cafe.ini").ReadString("ZIPFILE", "Fname", ""), cafe);
+  env.archiveName.clear();
+  settings.INIfileIO(QString::fromStdString(dir / "cafe.ini"));
+  EXPECT_EQ(PathBytes(env.archiveName), cafe);
+
+  // A line break would turn into another name when read back: the file is not written.
+  env.archiveName = "/b/two\nlines.zip";
+  EXPECT_THROW(settings.WriteSettings(QString::fromStdString(dir / "nl.ini")), std::system_error);
+  EXPECT_FALSE(testutil::Exists(dir / "nl.ini"));
+
+  // Every byte string comes back from the text form as it was.
+  for (const std::string& b :
+       {std::string("plain/ascii"), std::string("\xc3\xa9t\xc3\xa9"), std::string("caf\xe9"),
+        std::string("\xc0\xaf overlong"), std::string("\xed\xa0\x80 surrogate"),
+        std::string("\xf0\x9f\x98\x80 \xff\xfe"), std::string("cut \xe2\x82")}) {
+    EXPECT_EQ(PathBytes(PathText(b)), b);
+  }
+  EXPECT_EQ(PathText("\xc3\xa9"), QStringLiteral("\u00e9"));
 }
 
 TEST_F(SettingsFiles, EachPreferenceIsWrittenAtOnceAndRestoredAfterRestart) {

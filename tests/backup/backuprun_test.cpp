@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "app/sourcelists.h"
 #include "archive/zipexceptions.h"
 #include "platform/archiveattr.h"
 #include "run_fixture.h"
@@ -107,8 +108,17 @@ TEST_F(RunFixture, CopyRunStoresTheSelectionWithItsLists) {
 }
 
 TEST_F(RunFixture, OnlyHighlightedItemsAreArchivedWhenNothingIsTicked) {
+  // A run without the user backs up its job's selection only: with nothing ticked it stops,
+  // whatever is highlighted (the home folder at start).
   ticks.Clear();
   display.highlighted = {src + "/a.txt"};
+  program.autoRun = "/jobs/header-only.JOB";
+  boxes.Answer(IDOK, kNoFilesCheckedText);
+  run->WriteZbtnClick();
+  EXPECT_FALSE(testutil::Exists(archive));
+  EXPECT_EQ(program.autoRun, "/jobs/header-only.JOB") << "the run did not reach its end";
+
+  program.autoRun.clear();
   RunExpecting("    Backup successful    \r1 file/DIR was added");
   EXPECT_EQ(Entries(archive).size(), 1u);
 }

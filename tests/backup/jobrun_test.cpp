@@ -138,6 +138,7 @@ struct CoreRun : ::testing::Test {
     QDir::setCurrent(QString::fromStdString(dir.path()));
     ctx.CmdArgs = {"docs.JOB", "close"};
     ctx.AutoRunFile = "docs.JOB";
+    ctx.AutoRunAction = "close";
     ctx.Settings->INIfileIO(QString());
     ctx.Jobs->OpenCbutton(JobSender::AutoRun);
     QDir::setCurrent(QDir::rootPath());

@@ -1,8 +1,12 @@
 #include "testutil.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +50,40 @@ CommandResult Run(const std::string& command) {
   else if (WIFSIGNALED(st))
     r.status = 128 + WTERMSIG(st);
   return r;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+            const std::string& logFile) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+    if (!logFile.empty()) {
+      const int fd = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (fd >= 0) {
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        ::close(fd);
+      }
+    }
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    std::perror(argv[0]);
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int WaitExit(pid_t pid, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int st = 0;
+    if (::waitpid(pid, &st, WNOHANG) == pid)
+      return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    if (std::chrono::steady_clock::now() > end) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 std::string Quote(const std::string& text) {

@@ -1,6 +1,8 @@
 // Helpers shared by every test: scratch folders, files and running outside tools.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -33,6 +35,14 @@ CommandResult Run(const std::string& command);
 std::string Quote(const std::string& text);
 // True when an executable of that name is on PATH.
 bool HaveTool(const std::string& name);
+
+// Starts args[0] with args (no shell). env holds "NAME=value" settings added to its environment;
+// with logFile its standard output and error go there. Returns the pid.
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+            const std::string& logFile = "");
+// The exit status of a started process (128 + signal when a signal ended it), or -1 when it has
+// not ended within timeoutMs.
+int WaitExit(pid_t pid, int timeoutMs);
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);

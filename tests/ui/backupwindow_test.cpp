@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "app/pathbytes.h"
 #include "qt_scriptedhost.h"
 
 TEST(PasswordDlg, ClosesOnlyWhenBothEditsAgree) {
@@ -46,6 +47,11 @@ TEST(SaveDlgWidget, OkRunsTheNameChecks) {
   boxes.Answer(IDOK, "Must include Drive/Directory");
   dlg.accept();
   EXPECT_TRUE(edit->text().isEmpty());
+  // A name with a line break could not be kept in the job's settings: refused here.
+  edit->setText("/data/docs\n2.zip");
+  boxes.Answer(IDOK, QString::fromUtf8(kLineBreakInName));
+  dlg.accept();
+  EXPECT_EQ(dlg.result(), -1);
   edit->setText("/data/docs.zip");
   dlg.accept();
   EXPECT_EQ(dlg.result(), QDialog::Accepted);

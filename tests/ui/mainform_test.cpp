@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableView>
@@ -143,7 +144,7 @@ Options1 "&Options"
       NumDate1 "2003-01-03" radio tag=1
       MonDateTime1 "2003-Jan-03_1535" radio tag=2
       NumDateTime1 "2003-01-03_1535" radio tag=3
-    FullReport1 "FullBackupReport" check
+    FullReport1 "FullBackupReport" check checked
     JobDIR1 "JobDIR"
       ProgramDIR1 "ProgramDIR" radio checked tag=0
       BackupDIR1 "BackupDIR" radio tag=1
@@ -154,14 +155,14 @@ Options1 "&Options"
       SortBySizeDesc1 "Size Descending" radio tag=3
       SortByDateTime1 "DateTime" radio tag=4
       SortByDateTimeDesc1 "DateTime Descending" radio tag=5
-    DisplayEmptyDir1 "Display Empty Dir" check
+    DisplayEmptyDir1 "Display Empty Dir" check checked
     PromptSkipOpenFiles1 "PromptSkipOpenFiles" check checked
     SchedBackupPrompt1 "SchedBackup Prompt" check checked
   Stealth1 "Stealth"
     StealthEnable1 "Enable" check checked
     StealthExclZIP1 "StealthExclZIP" check checked
     StealthAtStartUp1 "Stealth@StartUp" check
-    MinimizeOnLoad1 "MinimizeOnLoad" check
+    MinimizeOnLoad1 "MinimizeOnLoad" check checked
     AutoRenameOnSize1 "AutoRenameOnSize" check checked
     DefineHotKey1 "Define HotKey"
 Tools1 "&Tools"
@@ -290,6 +291,12 @@ TEST_F(MainformTest, TabsGroupsAndOptionListsWithTheirDefaults) {
   EXPECT_TRUE(Get<QRadioButton>("DateFilterNone")->isChecked());
   EXPECT_EQ(Get<QRadioButton>("DateFilterBefore")->text(), "All before");
   EXPECT_EQ(Get<QRadioButton>("DateFilterAfter")->text(), "All after");
+  // "All before" and "All after" compare date-times: the picker carries a time of day.
+  auto* picker = Get<QDateTimeEdit>("DateFilterPicker");
+  EXPECT_TRUE(picker->displayedSections() & QDateTimeEdit::HourSection);
+  EXPECT_TRUE(picker->displayedSections() & QDateTimeEdit::MinuteSection);
+  picker->setDateTime(QDateTime(QDate(2006, 5, 4), QTime(19, 59)));
+  EXPECT_EQ(picker->dateTime(), QDateTime(QDate(2006, 5, 4), QTime(19, 59)));
 }
 
 TEST_F(MainformTest, RadioListsKeepExactlyOneItemChecked) {
@@ -406,9 +413,10 @@ TEST_F(MainformTest, ButtonsLabelsGridAndStatusBars) {
   EXPECT_FALSE(timer1->isActive());
   EXPECT_FALSE(sched->isActive());
   EXPECT_EQ(sched->interval(), 60000);
-  // The client area below the menu.
-  EXPECT_EQ(form_.centralWidget()->height(), 526);
-  EXPECT_EQ(form_.centralWidget()->width(), 792);
+  // The client area below the menu: the usual 792 x 526, or more where the content needs it.
+  EXPECT_GE(form_.centralWidget()->height(), 526);
+  EXPECT_GE(form_.centralWidget()->width(), 792);
+  EXPECT_GE(form_.centralWidget()->width(), form_.centralWidget()->minimumSizeHint().width());
 }
 
 TEST_F(MainformTest, WindowCreationFillsTheDefaults) {
@@ -457,6 +465,17 @@ TEST_F(MainformTest, HintsOffEmptiesTheLastMenuItemAndSwallowsHints) {
   EXPECT_TRUE(hints->isChecked());
   EXPECT_TRUE(form_.hintsShown());
   EXPECT_EQ(form_.ControlCaption("ContextHelp1"), "");
+}
+
+TEST_F(MainformTest, HintsAndThemesSwitchedOffAreOffFromTheStart) {
+  testutil::WriteFile(ProgramDir() + "default.ini", "[Options]\nClrDisk=0\nHints=0\nThemes=0\n");
+  form_.FormCreate();
+  EXPECT_FALSE(form_.ControlChecked("Hints1"));
+  EXPECT_FALSE(form_.hintsShown());
+  EXPECT_EQ(form_.ControlCaption("ContextHelp1"), "");
+  EXPECT_FALSE(form_.ControlChecked("ThemeManager1"));
+  EXPECT_EQ(QApplication::style()->name(), "windows") << "the plain style, as the menu item sets";
+  EXPECT_FALSE(form_.isVisible()) << "not shown before its time";
 }
 
 TEST_F(MainformTest, ShowPaintAndCloseWithNothingRunning) {

@@ -82,6 +82,7 @@ TEST_F(HostFixture, OuterBarsGiveTwoButtons) {
 
 TEST_F(HostFixture, EscapeAndCloseDoNothingOnOkOnlyBox) {
   BoxDriver drive([](TMbDialog* dlg) {
+    EXPECT_TRUE(dlg->windowFlags() & Qt::WindowStaysOnTopHint) << "plain boxes are on top too";
     QTest::keyClick(dlg, Qt::Key_Escape);
     EXPECT_TRUE(dlg->isVisible()) << "Escape must not end an OK-only box";
     QCloseEvent close;

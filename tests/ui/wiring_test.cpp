@@ -7,23 +7,31 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
+#include <atomic>
 #include <deque>
+#include <thread>
 
 #include "app/explorer.h"
 #include "app/filemenuhandler.h"
 #include "app/inclusiongrid.h"
+#include "app/instancemanager.h"
 #include "app/jobcontroller.h"
 #include "app/mainwiring.h"
 #include "app/mb.h"
 #include "app/optionnames.h"
 #include "app/optionscontroller.h"
 #include "app/preferences.h"
+#include "archive/arczip.h"
 #include "platform/inifile.h"
 #include "platform/programdir.h"
 #include "qt_scriptedhost.h"
@@ -305,9 +313,13 @@ TEST_F(WiringTest, AHandWrittenJobOpenedWithOpenJobTicksExactlyItsPaths) {
                 "OptCheck6=0\nComboEdit1=650\n[SGcol0]\n1=*.TXT\n[SGcol1]\n1=*.BAK\n");
   auto w = Window();
   MainContext& ctx = w->context();
+  // An archive opened before: the job opening starts the engine afresh.
+  ctx.ArcZip1->SetZipName(tmp_ / "opened.zip");
+  ASSERT_TRUE(w->ArchiveLoaded());
   dialogs_.answers.push_back(Q(tmp_ / "Nightly.JOB"));
   w->findChild<QPushButton*>("OpenCbutton")->click();
 
+  EXPECT_FALSE(w->ArchiveLoaded()) << "no archive counts as loaded after a job opening";
   EXPECT_EQ(dialogs_.asked, QStringList{"open Open Job"});
   const std::vector<std::string> ticked = {data + "/a", data + "/c.txt"};
   EXPECT_EQ(ctx.Explorer->Store().TickedPaths(), ticked);
@@ -340,6 +352,76 @@ TEST_F(WiringTest, AHandWrittenJobOpenedWithOpenJobTicksExactlyItsPaths) {
   EXPECT_TRUE(recent->Actions().isEmpty());
   EXPECT_FALSE(recent->Separator()->isVisible());
   EXPECT_TRUE(host_.transcript().isEmpty());
+}
+
+// A job handed over while "Save As" is open waits for the dialog: the job being saved keeps its
+// own archive and selection, and the handed-over job runs once afterwards.
+TEST_F(WiringTest, AJobHandedOverDuringSaveAsRunsOnlyAfterTheDialog) {
+  const std::string data = MakeData();
+  ::mkdir((tmp_ / "out").c_str(), 0700);
+  WriteFile(tmp_ / "B.JOB", "ARCAVO-JOB 1\nC\tD\t" + data + "/b\n");
+  WriteFile(tmp_ / "B.INI",
+            "[ZIPFILE]\nFname=" + (tmp_ / "out/b.zip") + "\n[Options]\nClrDisk=0\nOptCheck6=0\n");
+  TInstanceManager instance;
+  ASSERT_EQ(instance.Guard({}), TInstanceManager::Role::First);
+  ASSERT_TRUE(instance.Listen());
+  TMainform w({}, &instance);  // Qt's own file dialogs
+  w.FormCreate();
+  w.show();
+  QApplication::processEvents();
+  MainContext& ctx = w.context();
+  host_.AnswerDefaults(true);  // the handed-over run's closing message
+
+  // Job A: saved once (a new file needs no dialog), then again through "Save As".
+  ctx.Explorer->Store().SetChecked(data + "/a", true);
+  ctx.Wiring->SetArchiveName(Q(tmp_ / "out/a.zip"));
+  ctx.Jobs->SaveCbtnClick();
+  ASSERT_TRUE(testutil::Exists(ProgramDir() + "a.JOB"));
+  std::atomic<int> answer{-2};
+  std::thread sender;
+  bool dialogSeen = false, accepted = false;
+  QElapsedTimer answered;
+  QTimer poll;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dlg) return;
+    if (!dialogSeen) {
+      dialogSeen = true;
+      sender = std::thread([&] {
+        answer = TInstanceManager::SendFrame(instance.socketPath(),
+                                             QByteArray::fromStdString(tmp_ / "B.JOB"), 5000);
+      });
+      return;
+    }
+    if (answer == -2 || accepted) return;
+    // The dialog stays open a while after the answer, as a user takes time to choose.
+    if (!answered.isValid()) answered.start();
+    if (answered.elapsed() < 400) return;
+    accepted = true;
+    auto* name = dlg->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_TRUE(name);
+    name->setText(Q(ProgramDir() + "a2.JOB"));
+    static_cast<QDialog*>(dlg)->accept();
+  });
+  poll.start();
+  ctx.Jobs->SaveCbtnClick();
+  poll.stop();
+  if (sender.joinable()) sender.join();
+  ASSERT_TRUE(dialogSeen);
+  EXPECT_EQ(answer, TInstanceManager::kAnswerAccepted) << "taken, to run after the dialog";
+  EXPECT_EQ(IniFile(ProgramDir() + "a2.INI").ReadString("ZIPFILE", "Fname", ""),
+            tmp_ / "out/a.zip");
+  EXPECT_EQ(testutil::ReadFile(ProgramDir() + "a2.JOB"),
+            testutil::ReadFile(ProgramDir() + "a.JOB"));
+  EXPECT_FALSE(testutil::Exists(tmp_ / "out/b.zip")) << "nothing ran inside the dialog";
+
+  // The window is idle again: job B runs, once.
+  for (int i = 0; i < 500 && !testutil::Exists(tmp_ / "out/b.zip"); ++i) QTest::qWait(10);
+  ASSERT_TRUE(testutil::Exists(tmp_ / "out/b.zip"));
+  QTest::qWait(200);
+  EXPECT_EQ(w.lifecycle().PendingHandOvers(), 0);
+  EXPECT_EQ(QDir(Q(tmp_ / "out")).entryList({"*.zip"}), QStringList{"b.zip"});
 }
 
 TEST_F(WiringTest, WindowModesSwitchTheRealWidgets) {
@@ -504,9 +586,11 @@ TEST_F(WiringTest, AJobNamedOnTheCommandLineIsOpenedAndRunOnce) {
   EXPECT_EQ(ctx.History->List().value(0), Q(job));
   EXPECT_TRUE(dialogs_.asked.isEmpty());
 
-  // The same job handed over by a later start is opened and run again, once.
+  // The same job handed over by a later start is opened and run again, once (from the event
+  // loop, once the window is idle).
   ctx.AutoRunFile.clear();
-  w->lifecycle().HandOver(Q(job));
+  EXPECT_TRUE(w->lifecycle().HandOver({Q(job), {}}).accepted);
+  for (int i = 0; i < 100 && runs < 2; ++i) QTest::qWait(10);
   EXPECT_EQ(runs, 2);
   EXPECT_EQ(ctx.Explorer->Store().State(data + "/b/y.txt"), TickState::Checked);
   EXPECT_TRUE(host_.transcript().isEmpty());

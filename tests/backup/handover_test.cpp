@@ -1,0 +1,248 @@
+// The program as users and schedulers start it: a running window and later starts handing their
+// jobs over, and runs without a user (a job with an ACTION), all as real processes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "jobfiles.h"
+#include "testutil.h"
+
+using testutil::Quote;
+using testutil::ReadFile;
+using testutil::WriteFile;
+
+namespace {
+
+std::string ProgramPath() {
+  const char* bin = std::getenv("ARCAVO_BINARY_DIR");
+  return bin ? std::string(bin) + "/src/arcavo" : std::string();
+}
+
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+struct Ended {
+  int status = -1;  // -1: still running after the time allowed
+  std::string out;  // standard output and error
+};
+
+class ProgramStarts : public ::testing::Test {
+ protected:
+  ProgramStarts() {
+    std::filesystem::create_directories(home);
+    WriteFile(home + "/private.txt", "the user's own file");
+  }
+  ~ProgramStarts() override {
+    for (pid_t p : running_) {
+      ::kill(p, SIGKILL);
+      ::waitpid(p, nullptr, 0);
+    }
+  }
+  void SetUp() override {
+    if (!testutil::Exists(ProgramPath())) GTEST_SKIP() << "program missing";
+  }
+
+  std::vector<std::string> Env() const { return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home}; }
+  // A start that keeps running (the first instance); ready once its window has been painted.
+  pid_t StartWindow(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), ProgramPath());
+    const pid_t p = testutil::Spawn(args, Env(), dir / ("first" + std::to_string(starts_++)));
+    running_.push_back(p);
+    return p;
+  }
+  bool WindowReady() const { return testutil::Exists(dir / "config/arcavo/default.ini"); }
+  // A start run to its end (or for timeoutMs).
+  Ended Start(std::vector<std::string> args, int timeoutMs = 20000) {
+    args.insert(args.begin(), ProgramPath());
+    const std::string log = dir / ("start" + std::to_string(starts_++));
+    const pid_t p = testutil::Spawn(args, Env(), log);
+    Ended e;
+    e.status = testutil::WaitExit(p, timeoutMs);
+    if (e.status < 0) running_.push_back(p);
+    e.out = ReadFile(log);
+    return e;
+  }
+  int Wait(pid_t p, int timeoutMs) {
+    const int st = testutil::WaitExit(p, timeoutMs);
+    if (st >= 0) running_.erase(std::find(running_.begin(), running_.end(), p));
+    return st;
+  }
+  // Every archive below the scratch folder.
+  std::vector<std::string> Archives() const {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path())) {
+      const std::string ext = e.path().extension().string();
+      if (ext == ".zip" || ext == ".ZIP") out.push_back(e.path().string());
+    }
+    return out;
+  }
+  // The texts of the report files in the settings folder.
+  std::string Reports() const {
+    std::string all;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "config/arcavo"))
+      if (e.path().extension() == ".txt") all += ReadFile(e.path().string());
+    return all;
+  }
+
+  testutil::TempDir dir;
+  testutil::IsolatedXdg xdg{dir.path()};
+  std::string home = dir / "home";
+  HandWrittenJob job{dir.path()};
+
+ private:
+  std::vector<pid_t> running_;
+  int starts_ = 0;
+};
+
+}  // namespace
+
+// A job that cannot run is refused by the running window with its reason; it never backs up
+// what the window happens to show (the home folder at start).
+TEST_F(ProgramStarts, AHandedOverJobThatCannotRunIsRefusedAndNothingIsBackedUp) {
+  const pid_t window = StartWindow();
+  ASSERT_TRUE(WaitUntil([&] { return WindowReady(); }, 20000));
+
+  const std::string ghost = dir / "Ghost.JOB";
+  Ended e = Start({ghost});
+  EXPECT_EQ(e.status, 1) << e.out;
+  EXPECT_NE(e.out.find("File '" + ghost + "' does not exist"), std::string::npos) << e.out;
+
+  WriteFile(dir / "header.JOB", "ARCAVO-JOB 1\n");
+  e = Start({dir / "header.JOB"});
+  EXPECT_EQ(e.status, 1) << e.out;
+  EXPECT_NE(e.out.find("No files checked/selected!"), std::string::npos) << e.out;
+
+  WriteFile(dir / "junk.JOB", "not a job\n");
+  e = Start({dir / "junk.JOB"});
+  EXPECT_EQ(e.status, 1) << e.out;
+  EXPECT_NE(e.out.find("is not a job file"), std::string::npos) << e.out;
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(Archives().empty()) << Archives().front();
+  EXPECT_EQ(testutil::WaitExit(window, 0), -1) << "the window goes on";
+}
+
+// The later start's status says what the running window did: refused while an archive operation
+// runs, "did not answer" from a stopped window (which then does not run it after all), taken
+// otherwise, with the ACTION passed on.
+TEST_F(ProgramStarts, TheLaterStartsStatusSaysWhatHappened) {
+  // A first instance busy with a long backup (a large sparse file) from its command line.
+  WriteFile(job.data + "/big.bin", "");
+  ASSERT_EQ(::truncate((job.data + "/big.bin").c_str(), 1'500'000'000), 0);
+  const pid_t busy = StartWindow({job.job, "close"});
+  // The engine writes into a hidden temporary file beside the archive.
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (const auto& e : std::filesystem::directory_iterator(job.folder))
+          if (e.path().filename().string().rfind(".docs.zip.", 0) == 0) return true;
+        return false;
+      },
+      20000));
+  WriteFile(dir / "other.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "/notes\n");
+  Ended e = Start({dir / "other.JOB"});
+  EXPECT_EQ(e.status, 1) << e.out;
+  EXPECT_NE(e.out.find("archive operation is running"), std::string::npos) << e.out;
+  EXPECT_EQ(Wait(busy, 120000), 0);
+  std::filesystem::remove(job.data + "/big.bin");
+  std::filesystem::remove(job.archive);
+
+  // A stopped window does not answer within the wait; the job it reads later is not run.
+  const pid_t window = StartWindow();
+  ASSERT_TRUE(WaitUntil([&] { return WindowReady(); }, 20000));
+  ::kill(window, SIGSTOP);
+  e = Start({job.job});
+  ::kill(window, SIGCONT);
+  EXPECT_EQ(e.status, 1) << e.out;
+  EXPECT_NE(e.out.find("did not answer"), std::string::npos) << e.out;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_FALSE(testutil::Exists(job.archive));
+
+  // Taken: status 0, the job runs once, and its ACTION ("close") ends the window afterwards.
+  e = Start({job.job, "close"});
+  EXPECT_EQ(e.status, 0) << e.out;
+  EXPECT_EQ(Wait(window, 60000), 0);
+  EXPECT_EQ(Archives(), std::vector<std::string>{job.archive});
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+}
+
+// A job with an ACTION runs without a user: whatever box it meets, the process ends by itself
+// within seconds with the text on standard error and in the report file, and a failure status;
+// the next start then finds no instance left in the way.
+TEST_F(ProgramStarts, UnattendedStartsEndByThemselves) {
+  WriteFile(dir / "junk.JOB", "not a job\n");
+  WriteFile(dir / "header.JOB", "ARCAVO-JOB 1\n");
+  WriteFile(dir / "noname.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "\n");
+  WriteFile(dir / "noname.INI", "[ZIPFILE]\nFname=\n[Options]\nClrDisk=0\n");
+  WriteFile(dir / "secret.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "\n");
+  WriteFile(dir / "secret.INI",
+            "[ZIPFILE]\nFname=" + (dir / "secret.zip") + "\n[Options]\nClrDisk=0\nOptCheck2=25\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string text;
+  };
+  const Case cases[] = {
+      {{dir / "nonexistent.JOB", "close"}, 2, "File '" + (dir / "nonexistent.JOB") + "' does not"},
+      {{dir / "junk.JOB", "close"}, 1, "is not a job file"},
+      {{dir / "header.JOB", "shutdown"}, 1, "No files checked/selected!"},
+      {{job.job, "reboot"}, 2, "'REBOOT' invalid option"},
+      // Settings that name no archive stop the job: nothing is written with default settings.
+      {{dir / "noname.JOB", "close"}, 1, "Incorrect path"},
+      // The password prompt is answered with Cancel: nothing is written in the clear.
+      {{dir / "secret.JOB", "close"}, 1, "Password Dialog"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const auto t0 = std::chrono::steady_clock::now();
+    const Ended e = Start(c.args, 10000);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
+    EXPECT_EQ(e.status, c.status) << e.out;
+    EXPECT_LT(ms, 5000);
+    EXPECT_NE(e.out.find(c.text), std::string::npos) << e.out;
+    EXPECT_NE(Reports().find(c.text), std::string::npos) << Reports();
+  }
+  EXPECT_TRUE(Archives().empty());
+
+  // No process is left holding the instance: the next job runs as a first instance.
+  const Ended e = Start({job.job, "close"});
+  EXPECT_EQ(e.status, 0) << e.out;
+  EXPECT_EQ(Archives(), std::vector<std::string>{job.archive});
+  EXPECT_NE(Reports().find("Files&DIRs successfully Archived"), std::string::npos);
+}
+
+// A settings folder that cannot be made ends the start with its reason.
+TEST_F(ProgramStarts, AnUnusableSettingsFolderEndsTheStart) {
+  const std::string cmd = "XDG_CONFIG_HOME=/dev/null/x QT_QPA_PLATFORM=offscreen timeout 20 " +
+                          Quote(ProgramPath()) + " 2>&1";
+  const auto r = testutil::Run(cmd);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("cannot create the settings folder /dev/null/x/arcavo/"), std::string::npos)
+      << r.out;
+}
+
+// Names that are not UTF-8 name their files: the job on the command line, its settings file and
+// the archive it names keep their bytes.
+TEST_F(ProgramStarts, NamesThatAreNotUtf8AreKept) {
+  const std::string cafe = dir / "caf\xe9";
+  WriteFile(cafe + ".JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "/notes\n");
+  WriteFile(cafe + ".INI",
+            "[ZIPFILE]\nFname=" + cafe + ".zip\n[Options]\nClrDisk=0\nOptCheck6=0\n");
+  const Ended e = Start({cafe + ".JOB", "close"});
+  EXPECT_EQ(e.status, 0) << e.out;
+  EXPECT_EQ(Archives(), std::vector<std::string>{cafe + ".zip"});
+}
