@@ -2,6 +2,8 @@
 #   make run                 install packages, build (Release), start Arcavo's window
 #   make test                install packages, build (Debug), run every CTest test
 #   make test SANITIZE=address   the same under ASan+UBSan
+#   make test SANITIZE=thread    the non-GUI libraries and their tests under TSan
+#   make test WERROR=1           warnings are errors (CI)
 #   make bench               side-by-side benchmarks against peer tools (Release): the engine
 #                            (bench/run.py) and an unattended job of 100,500 tiny files through
 #                            the program (bench/tiny_files.py)
@@ -11,11 +13,21 @@ SANITIZE ?=
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CTEST_ARGS ?=
+WERROR ?=
 
 ifeq ($(SANITIZE),)
 TEST_DIR := build/debug
 else
 TEST_DIR := build/debug-$(SANITIZE)
+endif
+TEST_FLAGS := -DARCAVO_SANITIZE=$(SANITIZE)
+ifeq ($(SANITIZE),thread)
+TEST_FLAGS += -DARCAVO_GUI=OFF
+endif
+ifneq ($(WERROR),)
+TEST_FLAGS += -DARCAVO_WERROR=ON
+else
+TEST_FLAGS += -DARCAVO_WERROR=OFF
 endif
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
@@ -38,7 +50,7 @@ run: build-release
 	fi
 
 build-test: deps
-	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARCAVO_SANITIZE=$(SANITIZE)
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug $(TEST_FLAGS)
 	cmake --build $(TEST_DIR) -j $(JOBS)
 
 test: build-test

@@ -1,16 +1,25 @@
 #!/usr/bin/env python3
 """Side-by-side benchmark of `arczip a` against `zip -r -q` and `7zz a -tzip`.
 
-Builds a fixed corpus once (many small text files, a few large mixed files, incompressible
-data), then runs every tool at levels 9, 5 and 0, alternating the tools run by run, and prints
-wall time, CPU time (user + system of the child) and archive size, with our ratio to each peer.
+Two corpora, built once and kept under BUILD/bench-corpus:
+  mixed  many small text files, a few large mixed files, incompressible data (~122 MB)
+  lines  six 30 MB text files of short numbered lines and 20 MB of random data (~200 MB): large,
+         highly compressible files, where the compression of one file must use every core
+Every tool runs at levels 9, 5 and 0, alternating the tools run by run; the table gives the
+median wall time, CPU time (user + system of the child), cores used (CPU / wall) and archive
+size, with our ratio to each peer, and the load average of the machine around the runs (on a
+shared machine the wall ratios only mean something when the cores were free: compare "cores").
 
-    python3 bench/run.py --build build/release [--runs 3] [--levels 9,5,0] [--corpus DIR]
+Then the memory of a run over many small files: the peak resident size (ru_maxrss of the child,
+as `/usr/bin/time -v` reports it) of `arczip a` and `zip -r` over 20,000 and 100,000 files, the
+growth per file between the two, and that growth beyond the file's stored name.
+
+    python3 bench/run.py --build build/release [--runs 3] [--levels 9,5,0]
+                         [--corpora mixed,lines] [--no-memory]
 """
 import argparse
 import os
 import random
-import resource
 import shutil
 import statistics
 import subprocess
@@ -70,6 +79,32 @@ def make_corpus(root):
     open(os.path.join(root, "empty-file"), "wb").close()
 
 
+def make_lines_corpus(root):
+    rng = random.Random(20261210)
+    os.makedirs(root, exist_ok=True)
+    for i in range(6):
+        with open(os.path.join(root, f"lines{i}.txt"), "wb") as fh:
+            n, written = i * 10_000_000, 0
+            while written < 30_000_000:
+                block = "".join(f"{k}\n" for k in range(n, n + 100_000)).encode()
+                block = block[:30_000_000 - written]
+                fh.write(block)
+                written += len(block)
+                n += 100_000
+    with open(os.path.join(root, "random.bin"), "wb") as fh:
+        fh.write(rng.randbytes(20_000_000))
+
+
+def make_many_files(root, count):
+    """count small files, 100 to a folder, 10 folders to a parent: names like a backup's."""
+    for i in range(count):
+        folder = os.path.join(root, f"folder{i // 1000:04d}", f"sub{(i // 100) % 10}")
+        if i % 100 == 0:
+            os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, f"file{i:07d}.txt"), "w") as fh:
+            fh.write(f"{i}\n")
+
+
 def corpus_size(root):
     total = files = 0
     for base, _dirs, names in os.walk(root):
@@ -79,16 +114,135 @@ def corpus_size(root):
     return files, total
 
 
+def prepared(base, name, build):
+    """The folder of a corpus, built on first use."""
+    folder = os.path.join(base, name)
+    stamp = os.path.join(folder, ".complete")
+    if not os.path.exists(stamp):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        print(f"building corpus {name} in {folder} ...", flush=True)
+        build(os.path.join(folder, "data"))
+        open(stamp, "w").close()
+    return folder
+
+
 def timed(cmd, cwd):
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    """Runs cmd; returns wall seconds and CPU seconds of that child."""
     t0 = time.perf_counter()
-    r = subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    err = p.stderr.read()
+    _pid, status, usage = os.wait4(p.pid, 0)
     wall = time.perf_counter() - t0
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    p.returncode = os.waitstatus_to_exitcode(status)
+    p.stderr.close()
+    if p.returncode != 0:
+        sys.exit(f"failed ({p.returncode}): {' '.join(cmd)}\n{err.decode(errors='replace')}")
+    return wall, usage.ru_utime + usage.ru_stime
+
+
+def peak_kb(cmd, cwd):
+    """The peak resident size of cmd in KB, as /usr/bin/time -v reports it (a child of this
+    process would carry the interpreter's own peak over its exec)."""
+    r = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, cwd=cwd, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE)
     if r.returncode != 0:
         sys.exit(f"failed ({r.returncode}): {' '.join(cmd)}\n{r.stderr.decode(errors='replace')}")
-    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    return wall, cpu
+    return int(r.stderr.decode().strip().splitlines()[-1])
+
+
+def run_levels(corpus, arczip, levels, runs, sz_map, work):
+    peers = {"zip": shutil.which("zip"), "7zz": shutil.which("7zz")}
+    rows, loads = [], [os.getloadavg()[0]]
+    for level in levels:
+        tools = {
+            "arczip": lambda out, lv=level: [arczip, "a", out, "data", "-r", f"-{lv}"],
+        }
+        if peers["zip"]:
+            tools["zip"] = lambda out, lv=level: ["zip", "-r", "-q", f"-{lv}", out, "data"]
+        if peers["7zz"]:
+            sz = sz_map.get(level, level)
+            tools[f"7zz-mx{sz}"] = lambda out, lv=sz: ["7zz", "a", "-tzip", f"-mx={lv}", out,
+                                                        "data"]
+        results = {name: [] for name in tools}
+        sizes = {}
+        for run in range(runs):
+            order = list(tools)
+            if run % 2:
+                order.reverse()
+            for name in order:
+                out = os.path.join(work, f"{name}-{level}.zip")
+                if os.path.exists(out):
+                    os.remove(out)
+                results[name].append(timed(tools[name](out), corpus))
+                sizes[name] = os.path.getsize(out)
+                os.remove(out)
+                loads.append(os.getloadavg()[0])
+        for name in tools:
+            wall = statistics.median(w for w, _ in results[name])
+            cpu = statistics.median(c for _, c in results[name])
+            rows.append((level, name, wall, cpu, sizes[name]))
+    return rows, loads
+
+
+def print_levels(title, rows, loads):
+    print()
+    print(f"{title}  (load average during the runs: {min(loads):.1f} to {max(loads):.1f})")
+    print(f"{'level':>5} {'tool':<9} {'wall s':>8} {'cpu s':>8} {'cores':>5} {'size':>12}   "
+          f"{'arczip/peer: wall':>17} {'cpu':>6} {'size':>8}")
+    for level, name, wall, cpu, size in rows:
+        ours = next(r for r in rows if r[0] == level and r[1] == "arczip")
+        ratio = ""
+        if name != "arczip":
+            ratio = (f"{ours[2] / wall:>17.3f} {ours[3] / cpu if cpu else 0:>6.3f} "
+                     f"{ours[4] / size:>8.4f}")
+        print(f"{level:>5} {name:<9} {wall:>8.3f} {cpu:>8.3f} {cpu / wall if wall else 0:>5.2f} "
+              f"{size:>12,}   {ratio}")
+
+
+def run_memory(base, arczip, runs, work):
+    """Peak resident size over many small files, and its growth per file."""
+    sizes = (20_000, 100_000)
+    folders = {n: prepared(base, f"many-{n // 1000}k", lambda root, n=n: make_many_files(root, n))
+               for n in sizes}
+    tools = {"arczip": lambda out: [arczip, "a", out, "data", "-r"]}
+    if shutil.which("zip"):
+        tools["zip"] = lambda out: ["zip", "-r", "-q", out, "data"]
+    if not os.access("/usr/bin/time", os.X_OK):
+        print("\nmemory: /usr/bin/time is missing (Debian package time)")
+        return
+    peak = {}
+    for name, cmd in tools.items():
+        for n in sizes:
+            rss = []
+            for _ in range(runs):
+                out = os.path.join(work, f"many-{name}.zip")
+                if os.path.exists(out):
+                    os.remove(out)
+                rss.append(peak_kb(cmd(out), folders[n]))
+                os.remove(out)
+            peak[name, n] = statistics.median(rss)
+    # The entries' stored names: "data/folder0000/sub0/file0000000.txt" and the folders'.
+    entries, name_bytes = 0, 0
+    for root, dirs, files in os.walk(os.path.join(folders[sizes[1]], "data")):
+        rel = os.path.relpath(root, folders[sizes[1]])
+        for d in dirs:
+            entries, name_bytes = entries + 1, name_bytes + len(os.path.join(rel, d)) + 1
+        for f in files:
+            entries, name_bytes = entries + 1, name_bytes + len(os.path.join(rel, f))
+    name = name_bytes / entries
+    print()
+    print(f"memory over many small files (peak resident size, median of {runs})")
+    print(f"{'tool':<9} {'20,000 files':>13} {'100,000 files':>14} {'per file':>9} "
+          f"{'beyond name':>12} {'1,000,000 files':>16}")
+    for tool in tools:
+        small, large = peak[tool, sizes[0]], peak[tool, sizes[1]]
+        per_file = (large - small) * 1024 / (sizes[1] - sizes[0])
+        million = (large * 1024 + per_file * (1_000_000 - sizes[1])) / 1e6
+        print(f"{tool:<9} {small / 1024:>10.1f} MB {large / 1024:>11.1f} MB {per_file:>7.0f} B "
+              f"{per_file - name:>10.0f} B {million:>13.0f} MB")
+    print(f"(a stored name is {name:.0f} bytes on average; \"per file\" is the growth between the "
+          f"two runs)")
 
 
 def main():
@@ -96,7 +250,10 @@ def main():
     ap.add_argument("--build", default="build/release")
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--levels", default="9,5,0")
-    ap.add_argument("--corpus", default=None, help="corpus folder (default: BUILD/bench-corpus)")
+    ap.add_argument("--corpora", default="mixed,lines")
+    ap.add_argument("--no-memory", action="store_true")
+    ap.add_argument("--corpus", default=None,
+                    help="folder of the corpora (default: BUILD/bench-corpus)")
     # 7-Zip's deflate at -mx=9 makes ten passes; -mx=7 (three passes) is the closer match to the
     # single-pass level 9 of zip and arczip.
     ap.add_argument("--7zz-levels", dest="sz_levels", default="9:7,5:5,0:0",
@@ -106,61 +263,26 @@ def main():
     arczip = os.path.abspath(os.path.join(args.build, "src", "arczip"))
     if not os.access(arczip, os.X_OK):
         sys.exit(f"arczip not found at {arczip}; build first")
-    corpus = os.path.abspath(args.corpus or os.path.join(args.build, "bench-corpus"))
-    stamp = os.path.join(corpus, ".complete")
-    if not os.path.exists(stamp):
-        shutil.rmtree(corpus, ignore_errors=True)
-        os.makedirs(corpus)
-        print(f"building corpus in {corpus} ...", flush=True)
-        make_corpus(os.path.join(corpus, "data"))
-        open(stamp, "w").close()
-    files, total = corpus_size(os.path.join(corpus, "data"))
-    print(f"corpus: {files} files, {total / 1e6:.1f} MB; {args.runs} runs per tool, alternating; "
-          f"{os.cpu_count()} processors")
-
-    peers = {"zip": shutil.which("zip"), "7zz": shutil.which("7zz")}
+    base = os.path.abspath(args.corpus or os.path.join(args.build, "bench-corpus"))
+    os.makedirs(base, exist_ok=True)
+    builders = {"mixed": make_corpus, "lines": make_lines_corpus}
     sz_map = dict(tuple(int(v) for v in pair.split(":")) for pair in args.sz_levels.split(","))
+    levels = [int(x) for x in args.levels.split(",")]
+    print(f"{args.runs} runs per tool, alternating; {os.cpu_count()} processors")
     work = tempfile.mkdtemp(prefix="arcavo-bench-")
     try:
-        rows = []
-        for level in [int(x) for x in args.levels.split(",")]:
-            tools = {
-                "arczip": lambda out, lv=level: [arczip, "a", out, "data", "-r", f"-{lv}"],
-            }
-            if peers["zip"]:
-                tools["zip"] = lambda out, lv=level: ["zip", "-r", "-q", f"-{lv}", out, "data"]
-            if peers["7zz"]:
-                sz = sz_map.get(level, level)
-                tools[f"7zz-mx{sz}"] = lambda out, lv=sz: ["7zz", "a", "-tzip", f"-mx={lv}", out,
-                                                            "data"]
-            results = {name: [] for name in tools}
-            sizes = {}
-            for run in range(args.runs):
-                order = list(tools)
-                if run % 2:
-                    order.reverse()
-                for name in order:
-                    out = os.path.join(work, f"{name}-{level}.zip")
-                    if os.path.exists(out):
-                        os.remove(out)
-                    results[name].append(timed(tools[name](out), corpus))
-                    sizes[name] = os.path.getsize(out)
-                    os.remove(out)
-            for name in tools:
-                wall = statistics.median(w for w, _ in results[name])
-                cpu = statistics.median(c for _, c in results[name])
-                rows.append((level, name, wall, cpu, sizes[name]))
-
-        print()
-        print(f"{'level':>5} {'tool':<9} {'wall s':>8} {'cpu s':>8} {'size':>12}   "
-              f"{'arczip/peer: wall':>17} {'cpu':>6} {'size':>8}")
-        for level, name, wall, cpu, size in rows:
-            ours = next(r for r in rows if r[0] == level and r[1] == "arczip")
-            ratio = ""
-            if name != "arczip":
-                ratio = (f"{ours[2] / wall:>17.3f} {ours[3] / cpu if cpu else 0:>6.3f} "
-                         f"{ours[4] / size:>8.4f}")
-            print(f"{level:>5} {name:<9} {wall:>8.3f} {cpu:>8.3f} {size:>12,}   {ratio}")
+        tables = []
+        for name in [c for c in args.corpora.split(",") if c]:
+            if name not in builders:
+                sys.exit(f"unknown corpus {name}; known: {', '.join(builders)}")
+            folder = prepared(base, name, builders[name])
+            files, total = corpus_size(os.path.join(folder, "data"))
+            rows, loads = run_levels(folder, arczip, levels, args.runs, sz_map, work)
+            tables.append((f"corpus {name}: {files} files, {total / 1e6:.1f} MB", rows, loads))
+        for title, rows, loads in tables:
+            print_levels(title, rows, loads)
+        if not args.no_memory:
+            run_memory(base, arczip, args.runs, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -11,6 +11,7 @@
 
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipwriter.h"
 
 namespace {
 
@@ -74,20 +75,32 @@ uint32_t Crc32Of(const std::string& s) {
   return ZipCrc32(0, s.data(), s.size());
 }
 
-// Converts a stored name to UTF-8 as the entry's flags and the OEM mode say.
-std::string DecodeName(const TZipHeaderInfo& h, TOEMConvert mode) {
-  if (h.Flag & 0x0800) return h.RawName;
-  if (mode == TOEMConvert::oemNever) return h.RawName;
+// True for the hosts whose programs write names in a DOS/Windows OEM code page: FAT (0), VFAT
+// (14), HPFS (6) and NTFS (11).
+bool IsDosHost(uint8_t host) {
+  return host == 0 || host == 6 || host == 11 || host == 14;
+}
+
+// The name of an entry as this system sees it. With the UTF-8 flag (bit 11) the stored bytes are
+// the name. Otherwise a valid Info-ZIP Unicode path field names the entry; names from DOS and
+// Windows hosts are read in code page 437; names from Unix-like and all other hosts are their
+// bytes (as Unix programs store them: in the writer's locale, nowadays UTF-8). A name that is not
+// valid UTF-8 keeps its bytes, so it is written to disk and compared exactly as stored.
+std::string DecodeName(const TZipHeaderInfo& h, const std::string& raw, TOEMConvert mode) {
+  if (h.Flag & 0x0800) return raw;
+  if (mode == TOEMConvert::oemNever) return raw;
   // Info-ZIP Unicode path field: version 1, CRC-32 of the stored name, then the UTF-8 name.
   size_t n = 0;
   const auto* extra = reinterpret_cast<const uint8_t*>(h.CentralExtra.data());
   if (const uint8_t* d = FindExtraField(extra, h.CentralExtra.size(), kUnicodePathExtraId, n)) {
-    if (n >= 5 && d[0] == 1 && GetU32(d + 1) == Crc32Of(h.RawName))
-      return std::string(reinterpret_cast<const char*>(d + 5), n - 5);
+    if (n > 5 && d[0] == 1 && GetU32(d + 1) == Crc32Of(raw)) {
+      std::string name(reinterpret_cast<const char*>(d + 5), n - 5);
+      if (IsValidUtf8(name) && name.find('\0') == std::string::npos) return name;
+    }
   }
-  if (IsPlainAscii(h.RawName)) return h.RawName;
-  if (mode == TOEMConvert::oemFlexible && h.HostByte() == 11) return h.RawName;
-  return Cp437ToUtf8(h.RawName);
+  if (IsPlainAscii(raw) || !IsDosHost(h.HostByte())) return raw;
+  if (mode == TOEMConvert::oemFlexible && h.HostByte() == 11) return raw;
+  return Cp437ToUtf8(raw);
 }
 
 }  // namespace
@@ -99,6 +112,18 @@ const char* SkipReasonLabel(TSkipReason reason) {
 
 void TZipHost::Sleep(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::string StoredCentralName(THugeStream& s, const TZipHeaderInfo& h) {
+  uint8_t fixed[kCentralHeaderSize];
+  if (s.ReadAt(h.CentralOffset, fixed, sizeof fixed) != sizeof fixed ||
+      GetU32(fixed) != zipsig::kCentralHeader)
+    return "";
+  std::string name(GetU16(fixed + 28), '\0');
+  if (s.ReadAt(h.CentralOffset + static_cast<int64_t>(sizeof fixed), name.data(), name.size()) !=
+      name.size())
+    return "";
+  return name;
 }
 
 bool DirectoryExists(const std::string& path) {
@@ -304,15 +329,48 @@ void TArcUnZip::EnsureDirectory() {
 }
 
 void TArcUnZip::ReadDirectory() {
+  if (!memoryArchive_) stream_.reset();
+  ReadDirectoryOf(ArchiveStream(), false);
+}
+
+void TArcUnZip::ReadWrittenDirectory(const std::string& path) {
+  struct TQuiet {
+    TArcUnZip& z;
+    bool dispatch;
+    explicit TQuiet(TArcUnZip& zip) : z(zip), dispatch(zip.DoProcessMessages) {
+      z.DoProcessMessages = false;
+    }
+    ~TQuiet() { z.DoProcessMessages = dispatch; }
+  } quiet(*this);
+  if (!memoryArchive_) stream_.reset();
+  try {
+    TFileStream s(path, TFileStream::omRead);
+    ReadDirectoryOf(s, true);
+  } catch (...) {
+    entries_.clear();
+    order_.clear();
+    endCentral_ = TEndCentral();
+    loaded_ = false;
+    throw;
+  }
+}
+
+void TArcUnZip::AdoptDirectory(const std::string& name) {
+  stream_.reset();
+  memoryArchive_ = false;
+  zipName_ = name;
+  archiveTimeNs_ = FileModTimeNs(name);
+  loaded_ = true;
+}
+
+void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
   entries_.clear();
   order_.clear();
   selectedCount_ = 0;
   endCentral_ = TEndCentral();
   fromZfc_ = false;
   loaded_ = false;
-  if (!memoryArchive_) stream_.reset();
 
-  THugeStream& s = ArchiveStream();
   archiveTimeNs_ = s.ModTimeNs();
   if (s.Size() == 0) {
     // An empty file is a valid archive without entries.
@@ -324,6 +382,7 @@ void TArcUnZip::ReadDirectory() {
   THugeStream* dir = &s;
   std::unique_ptr<THugeStream> zfc;
   bool found = FindEndCentral(s, endCentral_);
+  if (strict && !found) throw EBadZipFile();
   if (!found && !memoryArchive_) {
     std::string zfcName = ConfigFileName(zipName_);
     struct stat st;
@@ -354,6 +413,7 @@ void TArcUnZip::ReadDirectory() {
   }
 
   uint32_t thisDisk = endCentral_.GetThisDiskNo();
+  if (strict && (thisDisk != 0 || endCentral_.GetCentralDiskNo() != 0)) throw EBadZipFile();
   if (thisDisk != 0) {
     // No drive letters here: a multi-volume set read from a file is taken as split parts.
     if (MultiZipInfo.MultiMode == TMultiMode::mmNone) MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
@@ -367,7 +427,8 @@ void TArcUnZip::ReadDirectory() {
     if (off > static_cast<uint64_t>(INT64_MAX)) throw EBadZipFile();
     start = static_cast<int64_t>(off);
   }
-  ReadCentralRecords(*dir, start);
+  ReadCentralRecords(*dir, start, strict);
+  CheckDataRanges(strict);
   loaded_ = true;
   Resort();
 }
@@ -429,7 +490,7 @@ bool TArcUnZip::FindEndCentral(THugeStream& s, TEndCentral& ec) {
   return true;
 }
 
-void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
+void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
   TBufferedReader r(s, start);
   uint64_t total = endCentral_.GetTotalEntries();
   // Duplicate names are looked for once every record is in: a hash of each name with its entry,
@@ -441,14 +502,16 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
   const int64_t room = std::max<int64_t>(0, s.Size() - start);
   const uint64_t fit = static_cast<uint64_t>(room) / kCentralHeaderSize;
   byHash.reserve(static_cast<size_t>(std::min({total, fit, uint64_t{1} << 22})));
+  entries_.reserve(byHash.capacity());
   int64_t prevNameEnd = -1;  // where the previous record's name ended
   bool retried = false;
 
   auto fail = [&]() {
-    if (RecoveryScan()) return;
+    if (!strict && RecoveryScan()) return;
     throw EBadZipFile();
   };
 
+  std::string raw;
   for (uint64_t i = 0; i < total; ++i) {
     CheckCancel();
     TZipHeaderInfo h;
@@ -458,7 +521,7 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
     int64_t nameEnd = -1;
     if (ok) {
       ParseCentralFixed(fixed, h);
-      ok = r.ReadString(h.RawName, h.FileNameLength);
+      ok = r.ReadString(raw, h.FileNameLength);
       nameEnd = r.Pos();
       ok = ok && r.ReadString(h.CentralExtra, h.ExtraFieldLength) &&
            r.ReadString(h.FileComment, h.FileCommentLen);
@@ -486,8 +549,8 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
     prevNameEnd = nameEnd;
     h.CentralOffset = recPos;
     h.OEMMode = OEMConvert;
-    std::string full = DecodeName(h, OEMConvert);
-    SplitStoredName(full, h.FilePath, h.FileName);
+    std::string full = DecodeName(h, raw, OEMConvert);
+    h.SetNames(raw, full);
     byHash.emplace_back(std::hash<std::string>{}(full), entries_.size());
     entries_.push_back(std::move(h));
   }
@@ -501,6 +564,49 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start) {
             [&](const auto& a, const auto& b) { return names(a) < names(b); });
   for (size_t i = 1; i < byHash.size(); ++i)
     if (names(byHash[i - 1]) == names(byHash[i])) return fail();  // a duplicate entry
+}
+
+void TArcUnZip::CheckDataRanges(bool strict) {
+  // An entry's local header, name and data lie between its offset and the next entry's (or the
+  // central directory). Entries that share bytes let a small archive expand without bound (many
+  // entries on one header, or each entry's data holding the next ones), so such an archive is
+  // refused. The local extra field is only known from the local header: the bound checked here
+  // counts the central name length, and extraction checks the whole range against NextOffset.
+  if (entries_.empty()) return;
+  std::vector<size_t> byOffset(entries_.size());
+  for (size_t i = 0; i < byOffset.size(); ++i) byOffset[i] = i;
+  auto key = [this](size_t i) {
+    return std::pair(entries_[i].DiskNumber(), entries_[i].LocalHeaderOffset());
+  };
+  std::sort(byOffset.begin(), byOffset.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+  const bool haveDirectory = !fromZfc_;
+  const uint32_t directoryDisk = endCentral_.GetCentralDiskNo();
+  const uint64_t directoryStart = endCentral_.GetCentralOffset();
+  auto plus = [](uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
+  for (size_t k = 0; k < byOffset.size(); ++k) {
+    TZipHeaderInfo& h = entries_[byOffset[k]];
+    const uint32_t disk = h.DiskNumber();
+    const uint64_t offset = h.LocalHeaderOffset();
+    uint64_t next = UINT64_MAX;
+    if (k + 1 < byOffset.size() && entries_[byOffset[k + 1]].DiskNumber() == disk)
+      next = entries_[byOffset[k + 1]].LocalHeaderOffset();
+    else if (haveDirectory && disk == directoryDisk && offset < directoryStart)
+      next = directoryStart;
+    h.NextOffset = next;
+    uint64_t end = plus(plus(offset, kLocalHeaderSize + h.FileNameLength), h.CompressedSize());
+    if (end > next) {
+      const TZipHeaderInfo& other =
+          k + 1 < byOffset.size() && entries_[byOffset[k + 1]].DiskNumber() == disk
+              ? entries_[byOffset[k + 1]]
+              : h;
+      std::string what =
+          &other == &h
+              ? "Entry \"" + h.FullName() + "\" runs into the central directory"
+              : "Entries \"" + h.FullName() + "\" and \"" + other.FullName() + "\" overlap";
+      if (!strict && RecoveryScan()) return;
+      throw EBadZipFile(std::string(zipmsg::kNotAZip) + " " + what + " (possible zip bomb).");
+    }
+  }
 }
 
 void TArcUnZip::Resort() {

@@ -202,6 +202,13 @@ class TArcUnZip {
   // Physical index of the entry shown at position i.
   size_t PhysicalIndex(int i) const;
   void Resort();
+  // Reads the directory of the archive file at path, as the writer checks an archive it wrote
+  // before it replaces the old one: no message is dispatched, no recovery scan is tried and no
+  // zip configuration file is looked for. Raises when it does not read; the list then describes
+  // that file until AdoptDirectory names it (or the next read replaces it).
+  void ReadWrittenDirectory(const std::string& path);
+  // The list read by ReadWrittenDirectory is the directory of the archive now at name.
+  void AdoptDirectory(const std::string& name);
   // Hook for the recovery scan of damaged archives; true when it rebuilt the entry list.
   virtual bool RecoveryScan() { return false; }
   // Hook for loading another volume of a multi-volume archive (disk is 0-based).
@@ -230,8 +237,12 @@ class TArcUnZip {
   bool AskNewPassword(int index);
   void Skip(TSkipReason reason, const std::string& name, int index);
   void ReadDirectory();
+  // Reads the directory of s; strict: as ReadWrittenDirectory.
+  void ReadDirectoryOf(THugeStream& s, bool strict);
   bool FindEndCentral(THugeStream& s, TEndCentral& ec);
-  void ReadCentralRecords(THugeStream& s, int64_t start);
+  void ReadCentralRecords(THugeStream& s, int64_t start, bool strict);
+  // Refuses entries whose data ranges overlap and notes where each entry's data must end.
+  void CheckDataRanges(bool strict);
   void ForgetArchive();
 
   std::string zipName_;
@@ -240,6 +251,10 @@ class TArcUnZip {
   int selectedCount_ = 0;
   bool busy_ = false;
 };
+
+// The name of an entry as its central record in s holds it (before any SetEntryPath), or "" when
+// the record cannot be read.
+std::string StoredCentralName(THugeStream& s, const TZipHeaderInfo& h);
 
 // True when path names an existing folder.
 bool DirectoryExists(const std::string& path);

@@ -1,6 +1,7 @@
 #include "archive/arczip.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/random.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -9,8 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <system_error>
-#include <unordered_set>
 
 #include "archive/arczip_run.h"
 #include "archive/filelist.h"
@@ -133,15 +134,16 @@ int TArcZip::ZipFiles() {
     return 0;
   }
   struct stat ast;
-  bool archiveExists = ::stat(zipName.c_str(), &ast) == 0;
+  std::string target;
+  bool archiveExists = ArchiveTarget(zipName, target, ast);
   // An existing single-volume archive is rewritten with its entries kept, replaced or added to.
   if (archiveExists && ast.st_size > 0 && MultiZipInfo.MultiMode == TMultiMode::mmNone &&
       !ReplaceArchive) {
-    TRewriteTarget target;
-    target.Source = zipName;
-    target.Output = zipName;
-    target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
-    int count = UpdateArchive(target);
+    TRewriteTarget rewrite;
+    rewrite.Source = zipName;
+    rewrite.Output = zipName;
+    rewrite.Head = TRewriteTarget::hdKeep;
+    int count = UpdateArchive(rewrite);
     if (OnZipComplete) OnZipComplete(this, count);
     return count;
   }
@@ -156,7 +158,7 @@ int TArcZip::ZipFiles() {
   }
   if (ZipAction == TZipAction::zaFreshen)
     xo.InArchive = [](const std::string&) { return false; };  // a new archive has no entries
-  std::vector<TFileItem> items;
+  TFileItems items;
   TRun run;
   run.totalBytes = ExpandFileList(FilesList, xo, items);
   if (items.empty()) {
@@ -169,19 +171,21 @@ int TArcZip::ZipFiles() {
     OnStartZipInfo(this, static_cast<int>(items.size()), run.totalBytes, ec, stop);
     if (stop) throw EUserCanceled(zipmsg::kUserCanceledZip);
   }
+  RefuseVolumes();
 
   // 2. Compression runs ahead of the writing on worker threads.
   std::vector<TPackSource> sources;
-  std::vector<size_t> packIndex(items.size(), SIZE_MAX);
+  std::vector<uint32_t> packIndex(items.size(), UINT32_MAX);
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].IsFolder) continue;
     bool store =
         PackLevel <= 0 || items[i].Size == 0 || MatchesPatternList(NoCompressList, items[i].Path);
-    packIndex[i] = sources.size();
+    packIndex[i] = static_cast<uint32_t>(sources.size());
     sources.push_back({items[i].Path, store});
-    run.storeMethod.push_back(store);
   }
-  std::string temp = MakeTempBeside(zipName);
+  run.keepStored = Dispose || ResetArchiveBitOnZip;
+  run.entries.reserve(items.size());
+  std::string temp = MakeTempBeside(target);
   // A replaced archive keeps its permissions.
   if (archiveExists) ::chmod(temp.c_str(), ast.st_mode & 07777);
   try {
@@ -196,43 +200,89 @@ int TArcZip::ZipFiles() {
       else if (StoreFile(run, items[i], packIndex[i]))
         ++run.files;
     }
-    run.pack.reset();
-
-    // 3. The central directory and the end records.
-    int64_t cdStart = run.out->Pos();
-    for (const auto& h : run.entries) run.out->Append(CentralRecordBytes(h));
-    int64_t cdEnd = run.out->Pos();
-    run.out->Append(EndRecordsBytes(ec, run.entries.size(), static_cast<uint64_t>(cdEnd - cdStart),
-                                    static_cast<uint64_t>(cdStart), ec.Comment));
-    run.out->Flush();
-    // The archive is on the medium before it takes the name, and the name before anything
-    // (a moved source) is deleted.
-    run.stream->Flush();
-    run.out.reset();
-    run.stream.reset();
-    CheckCancel();
+    std::vector<uint32_t>().swap(packIndex);
     if (run.entries.empty()) {
+      run.ReleaseEntries();
       ::unlink(temp.c_str());
-    } else if (::rename(temp.c_str(), zipName.c_str()) != 0) {
-      throw EArcZipException("Error: Could not copy from " + temp + " -> " + zipName);
     } else {
-      SyncFolderOf(zipName);
+      // 3. The central directory and the end records; the archive replaces whatever empty file
+      // had its name once it reads back.
+      if (!run.keepStored) TFileItems().swap(items);
+      Complete(run, temp, ec, ec.Comment, [&] {
+        if (::rename(temp.c_str(), target.c_str()) != 0)
+          throw EArcZipException("Error: Could not copy from " + temp + " -> " + target);
+        SyncFolderOf(target);
+      });
+      AdoptDirectory(zipName);
     }
   } catch (...) {
-    run.pack.reset();
-    run.out.reset();
-    run.stream.reset();
+    run.ReleaseEntries();
     ::unlink(temp.c_str());
     throw;
   }
 
   // 4. The archive is complete: only now are sources deleted and attributes cleared.
-  if (!run.entries.empty()) AfterArchiveComplete(run);
+  if (!run.stored.empty()) AfterArchiveComplete(run);
   if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
   int count = run.files;
   FilesList.clear();
   if (OnZipComplete) OnZipComplete(this, count);
   return count;
+}
+
+void TArcZip::RefuseVolumes() const {
+  // Volumes are not written yet: a run asked for them must not come out as one file.
+  if (MultiZipInfo.MultiMode != TMultiMode::mmNone)
+    throw EArcZipException(
+        "Spanned and split archives cannot be written yet: nothing was written. Write a single "
+        "archive instead.");
+}
+
+void TArcZip::Complete(TRun& run, const std::string& temp, TEndCentral ec,
+                       const std::string& comment, const std::function<void()>& replace) {
+  TZipOutput& out = *run.out;
+  const int64_t cdStart = out.Pos();
+  std::string record;
+  for (const auto& e : run.entries) {
+    record.clear();
+    AppendCentralRecord(record, e);
+    out.Append(record);
+  }
+  const int64_t cdEnd = out.Pos();
+  const uint64_t written = run.entries.size();
+  out.Append(EndRecordsBytes(ec, written, static_cast<uint64_t>(cdEnd - cdStart),
+                             static_cast<uint64_t>(cdStart), comment));
+  out.Flush();
+  // The archive is on the medium before it takes the name, and the name before anything (a
+  // moved source, a replaced archive) is deleted.
+  run.stream->Flush();
+  run.ReleaseEntries();
+#ifdef __GLIBC__
+  // What the writing freed goes back to the system before the directory is read into new
+  // memory, so that a run's peak is that of the larger of the two, not of both.
+  ::malloc_trim(0);
+#endif
+  CheckCancel();
+
+  // The new archive must read back, with every entry, before it takes the old one's place: an
+  // archive that does not read would lose the only copy of the files in it.
+  std::string failure;
+  try {
+    ReadWrittenDirectory(temp);
+    if (static_cast<uint64_t>(EntryCount()) != written)
+      failure = "it read back with " + std::to_string(EntryCount()) + " of " +
+                std::to_string(written) + " entries";
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  if (!failure.empty()) {
+    entries_.clear();
+    order_.clear();
+    loaded_ = false;
+    throw EBadZipFile(std::string(zipmsg::kNotAZip) + " The new archive does not read back (" +
+                      failure + "); the archive was left as it was.");
+  }
+  replace();
 }
 
 void TArcZip::SetupExpansion(TExpandOptions& xo) {
@@ -261,7 +311,7 @@ void TArcZip::SetupExpansion(TExpandOptions& xo) {
 void TArcZip::AfterArchiveComplete(TRun& run) {
   if (ResetArchiveBitOnZip) {
     TArchiveAttributes& attrs = Attributes();
-    for (const auto& f : run.stored) attrs.Clear(f.Path, f.Stamp);
+    for (const auto& f : run.stored) attrs.Clear(*f.Path, f.Stamp);
     try {
       attrs.Commit();
     } catch (const std::system_error&) {
@@ -271,25 +321,22 @@ void TArcZip::AfterArchiveComplete(TRun& run) {
   if (Dispose) {
     for (const auto& f : run.stored) {
       bool skip = false;
-      if (OnDisposeFile) OnDisposeFile(this, f.Path, skip);
+      if (OnDisposeFile) OnDisposeFile(this, *f.Path, skip);
       if (skip) continue;
       // A file that changed after it was stored is kept: deleting it would lose the change.
       struct stat st;
-      if (::stat(f.Path.c_str(), &st) != 0 || !(TFileStamp::Of(st) == f.Stamp)) continue;
-      ::unlink(f.Path.c_str());
+      if (::stat(f.Path->c_str(), &st) != 0 || !(TFileStamp::Of(st) == f.Stamp)) continue;
+      ::unlink(f.Path->c_str());
     }
   }
-  // The new directory is read back (a cancel request no longer turns the run into a failure).
-  Reload();
 }
 
 namespace {
 
 void SetName(TZipHeaderInfo& h, const std::string& stored) {
-  h.RawName = stored;
+  h.SetNames(stored, stored);
   h.FileNameLength = static_cast<uint16_t>(std::min<size_t>(stored.size(), 0xFFFF));
   if (!IsPlainAscii(stored) && IsValidUtf8(stored)) h.Flag |= 0x0800;
-  SplitStoredName(stored, h.FilePath, h.FileName);
 }
 
 }  // namespace
@@ -297,7 +344,7 @@ void SetName(TZipHeaderInfo& h, const std::string& stored) {
 bool TArcZip::WriteFolderEntry(TRun& run, const TFileItem& item) {
   std::string stored = StoredNameOf(item.Path, true, StorePaths, RelativePaths, RelativePathList);
   if (stored.empty() || stored.size() > 0xFFFF) return false;
-  if (!run.names.insert(stored).second) {
+  if (run.names.Contains(stored)) {
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, srNoOverwrite, item.Path, -1, retry);
     return false;
@@ -320,7 +367,7 @@ bool TArcZip::WriteFolderEntry(TRun& run, const TFileItem& item) {
   uint64_t offset = static_cast<uint64_t>(run.out->Pos());
   SetEntrySizes(h, 0, 0, offset);
   run.out->Append(LocalHeaderBytes(h, false));
-  run.entries.push_back(std::move(h));
+  run.Add(h);
   return true;
 }
 
@@ -350,7 +397,7 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
     return false;
   }
   std::string stored = StoredNameOf(path, false, StorePaths, RelativePaths, RelativePathList);
-  if (stored.empty() || stored.size() > 0xFFFF || run.names.count(stored)) {
+  if (stored.empty() || stored.size() > 0xFFFF || run.names.Contains(stored)) {
     run.pack->Drop(packIndex);
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, srNoOverwrite, path, -1, retry);
@@ -359,7 +406,7 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
 
   TZipHeaderInfo h;
   h.VersionMadeBy = 0x032D;
-  h.ComprMethod = run.storeMethod[packIndex] ? 0 : 8;
+  h.ComprMethod = run.pack->Stored(packIndex) ? 0 : 8;
   h.Flag = LevelFlags(PackLevel);
   if (!Password.empty()) h.Flag |= 0x0001;
   h.IntFileAttrib = 0;
@@ -382,12 +429,11 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   bool done = false;
   WriteFileData(run, h, fd.fd, st, packIndex, done);
   if (!done) return false;
-  run.names.insert(stored);
   if (OnEndZip)
     OnEndZip(this, path, Clamp32(h.UncompressedSize()), Clamp32(h.CompressedSize()),
              Clamp32(static_cast<uint64_t>(run.out->Pos())));
-  run.stored.push_back({path, TFileStamp::Of(st)});
-  run.entries.push_back(std::move(h));
+  if (run.keepStored) run.stored.push_back({&item.Path, TFileStamp::Of(st)});
+  run.Add(h);
   return true;
 }
 
@@ -395,7 +441,7 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
                             size_t packIndex, bool& done) {
   const int64_t size = st.st_size;
   const bool encrypt = !Password.empty();
-  const bool store = run.storeMethod[packIndex];
+  const bool store = run.pack->Stored(packIndex);
   bool zip64Room = NeedsZip64Room(size);
   bool usePipeline = true;
   int crcMismatches = 0;

@@ -104,8 +104,6 @@ class TArcZip : public TArcUnZip {
   TArchiveAttributes* ArchiveAttributes = nullptr;
   // Compression threads besides the caller's; -1: one less than the processors.
   int PackThreads = -1;
-  // Rewrites copy the bytes in front of the first entry (a self-extractor's stub) when set.
-  bool KeepLeadingBytes = false;
   // ZipFiles and MakeSelfExtractor replace an existing archive instead of adding to it: none of
   // its entries are kept. The old archive stays whole under its name until the complete new one
   // is renamed over it.
@@ -125,9 +123,19 @@ class TArcZip : public TArcUnZip {
                      bool& done);
   void AfterArchiveComplete(TRun& run);
   void SetupExpansion(TExpandOptions& xo);
+  // Raises when volumes (spanned or split output) are asked for.
+  void RefuseVolumes() const;
+  // Ends the archive in temp (central directory, end records), reads it back and, only when
+  // every entry reads, calls replace to put it in place; the engine then lists it (the caller
+  // names it with AdoptDirectory). On failure the old archive is untouched and EBadZipFile says
+  // why.
+  void Complete(TRun& run, const std::string& temp, TEndCentral ec, const std::string& comment,
+                const std::function<void()>& replace);
 
   // Rewriting an existing archive (zipupdate.cpp).
   struct TRewriteTarget {
+    // In front of the first entry: nothing (a plain archive), the source's own bytes there (a
+    // self-extractor's stub stays on every rewrite), or HeadBytes.
     enum THead { hdNone, hdKeep, hdBytes };
     std::string Source;  // the archive read (may not exist: nothing to copy)
     std::string Output;  // the file replaced once the new archive is complete
@@ -143,9 +151,6 @@ class TArcZip : public TArcUnZip {
   // Writes the new archive to a temporary file and replaces target.Output with it.
   void Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& run);
   void CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry);
-  struct TNoCancel;
-  // Reads the directory of the archive that was just written.
-  void Reload();
   // The folder for temporary files: TempPath, else $TMPDIR, else /tmp.
   std::string TempFolder() const;
 

@@ -2,10 +2,11 @@
 // the rewrite of existing ones (zipupdate.cpp). Private to the engine.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "archive/arczip.h"
@@ -16,23 +17,49 @@
 // Flushes the folder holding path, so that a rename into it is on the medium.
 void SyncFolderOf(const std::string& path);
 
-// A file stored by this run, for the work done once the archive is complete.
+// Where the archive named name is written: the name itself, or for a symbolic link to a regular
+// file the file it points to (st then describes that file). Returns false when nothing has the
+// name. Anything else under the name (a folder, a device, a FIFO, a dangling link) is refused:
+// writing there would destroy what is not an archive.
+bool ArchiveTarget(const std::string& name, std::string& target, struct stat& st);
+
+// A file stored by this run, for the work done once the archive is complete (deleting it under
+// Dispose, clearing its archive attribute). Kept only when one of those is asked for.
 struct TArcZip::TStoredFile {
-  std::string Path;
+  const std::string* Path;  // in the run's file list
   TFileStamp Stamp;
 };
 
-// The state of one ZipFiles run.
+// The state of one ZipFiles run. What it holds per entry is kept small, as a run may store
+// millions of files: the central records in compact form, their names in one byte store, and
+// the duplicate check as a table of entry numbers.
 struct TArcZip::TRun {
+  TRun() : names(entries) {}
   std::unique_ptr<TFileStream> stream;
   std::unique_ptr<TZipOutput> out;
   std::unique_ptr<TPackPipeline> pack;
-  std::vector<TZipHeaderInfo> entries;
-  std::unordered_set<std::string> names;  // stored names, compared exactly
+  std::vector<TCentralEntry> entries;
+  TByteStore bytes;
+  TNameIndex names;  // stored names, compared exactly
+  bool keepStored = false;
   std::vector<TStoredFile> stored;
-  std::vector<bool> storeMethod;  // per pack index
   int64_t totalBytes = 0;
   int64_t doneBytes = 0;
   int lastTotalPercent = -1;
   int files = 0;
+
+  // Adds the entry just written.
+  void Add(const TZipHeaderInfo& h) {
+    entries.push_back(CentralEntryOf(h, bytes));
+    names.Add(entries.size() - 1);
+  }
+  // Frees what only the writing needed.
+  void ReleaseEntries() {
+    pack.reset();
+    out.reset();
+    stream.reset();
+    std::vector<TCentralEntry>().swap(entries);
+    names.Clear();
+    bytes = TByteStore();
+  }
 };

@@ -57,7 +57,7 @@ std::vector<std::string> ListFolder(const std::string& dir) {
 
 class TExpander {
  public:
-  TExpander(const TExpandOptions& o, std::vector<TFileItem>& out) : o_(o), out_(out) {}
+  TExpander(const TExpandOptions& o, TFileItems& out) : o_(o), out_(out) {}
 
   void ExplicitFile(std::string item) {
     if (item.find('/') == std::string::npos && !o_.RootDir.empty()) item = Join(o_.RootDir, item);
@@ -215,7 +215,7 @@ class TExpander {
   }
 
   const TExpandOptions& o_;
-  std::vector<TFileItem>& out_;
+  TFileItems& out_;
 };
 
 }  // namespace
@@ -235,7 +235,7 @@ bool FindWithMask(const std::string& path, bool includeHidden, bool wantFolder, 
 }
 
 int64_t ExpandFileList(const std::vector<std::string>& items, const TExpandOptions& options,
-                       std::vector<TFileItem>& out) {
+                       TFileItems& out) {
   TExpander ex(options, out);
   std::vector<std::string> wild;
   for (const auto& item : items) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ struct TFileItem {
   bool IsFolder = false;  // a folder entry
   int64_t Size = 0;       // size when the list was made
 };
+// A deque: it grows without moving what it holds (no copy of a million names at twice the size
+// while it grows), and the names stay where they are for those who refer to them.
+using TFileItems = std::deque<TFileItem>;
 
 struct TExpandOptions {
   std::string RootDir;  // folder of names without a folder, and of wildcard items without one
@@ -46,7 +50,7 @@ bool HasWildcardChars(const std::string& s);
 // Expands items into out (explicit names and folder items in order, then the names found for
 // each wildcard item in order). Returns the total size of the files.
 int64_t ExpandFileList(const std::vector<std::string>& items, const TExpandOptions& options,
-                       std::vector<TFileItem>& out);
+                       TFileItems& out);
 
 // True when a name passes the attribute mask: only regular files (symbolic links to files
 // included) and, for folders, real folders (links to folders are not followed); FIFOs, sockets

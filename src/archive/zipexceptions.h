@@ -33,6 +33,7 @@ ARCZIP_EXCEPTION(EConfigFileSaveError, "Unable to save Zip Configuration File to
 // Texts of the engine's messages that several places raise.
 namespace zipmsg {
 inline constexpr const char* kUserAborted = "User Aborted Operation";
+inline constexpr const char* kNotAZip = "Not a valid zip file!";
 inline constexpr const char* kUserCanceledZip = "User canceled Zip operation";
 inline constexpr const char* kUserCanceledZipName = "User canceled setting zip file name.";
 inline constexpr const char* kUserCanceledDestDir = "User canceled Set Desination Directory";

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <string_view>
 
 #include "archive/arcunzip.h"
 #include "archive/wildcard.h"
@@ -53,6 +54,21 @@ class TFd {
  private:
   int fd_;
 };
+
+// True for a name made of "." segments only ("./", as bsdtar stores the folder it archived):
+// the extraction folder itself.
+bool NamesTheFolderItself(const std::string& full) {
+  if (full.empty()) return false;
+  size_t start = 0;
+  while (start <= full.size()) {
+    size_t end = full.find('/', start);
+    if (end == std::string::npos) end = full.size();
+    std::string_view seg(full.data() + start, end - start);
+    if (!seg.empty() && seg != ".") return false;
+    start = end + 1;
+  }
+  return true;
+}
 
 // A stored name that may be written: not empty, no NUL, no ".." segment, and naming something
 // other than "." itself.
@@ -371,15 +387,20 @@ int TArcUnZip::RunExtraction(TTake take, bool testing, int onlyIndex) {
     for (const auto& [phys, index] : taken) {
       CheckCancel();
       bool good = false;
+      TZipHeaderInfo& h = entries_[phys];
+      h.Problem = TEntryProblem::None;
       try {
         good = ExtractOne(phys, index, testing, run);
       } catch (const EBiggerThanUncompressed&) {
-        if (!testing) Skip(srCreateError, entries_[phys].FullName(), index);
+        h.Problem = TEntryProblem::TooLong;
+        if (!testing) Skip(srCreateError, h.FullName(), index);
       } catch (const EFatalUnzipError&) {
-        if (!testing) Skip(srCreateError, entries_[phys].FullName(), index);
+        if (h.Problem == TEntryProblem::None) h.Problem = TEntryProblem::Truncated;
+        if (!testing) Skip(srCreateError, h.FullName(), index);
       } catch (const ECanceledUnzipToBuffer&) {
       }
-      if (testing) entries_[phys].TestState = good ? TZipTestState::Good : TZipTestState::Bad;
+      if (good) h.Problem = TEntryProblem::None;
+      if (testing) h.TestState = good ? TZipTestState::Good : TZipTestState::Bad;
       if (good) ++count;
     }
   }
@@ -409,8 +430,12 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
   std::string target = stored;
   mode_t type = StoredType(h);
   if (!testing) {
-    // Names that could lead outside the target folder, links and devices are never written.
-    bool special = type != 0 && type != S_IFREG && type != S_IFDIR;
+    // The extraction folder itself ("./") is there already: nothing to write, nothing to report.
+    if (h.IsFolder() && NamesTheFolderItself(stored)) return false;
+    // Names that could lead outside the target folder, links and devices are never written. A
+    // FIFO entry with data (what "zip -" stores for a pipe) is written as a regular file, as
+    // other extractors do.
+    bool special = type != 0 && type != S_IFREG && type != S_IFDIR && type != S_IFIFO;
     if (!SafeStoredName(stored) || special) {
       Skip(srCreateError, stored, index);
       return false;
@@ -439,18 +464,30 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
     return true;
   }
 
-  // Where the data starts: after the local header, its name and its extra field.
+  // Where the data starts: after the local header, its name and its extra field. The local
+  // header must name this entry, and the data must end before the next entry begins: entries
+  // that share their data are refused, whatever the directory says.
   THugeStream& s = ArchiveStream();
   uint8_t local[kLocalHeaderSize];
   uint64_t lho = h.LocalHeaderOffset();
+  h.Problem = TEntryProblem::LocalHeader;
   if (lho > static_cast<uint64_t>(INT64_MAX) - 0x30000) throw EFatalUnzipError();
   s.ReadExactAt(static_cast<int64_t>(lho), local, sizeof local);
   if (GetU32(local) != zipsig::kLocalHeader) throw EFatalUnzipError();
+  std::string localName(GetU16(local + 26), '\0');
+  s.ReadExactAt(static_cast<int64_t>(lho + kLocalHeaderSize), localName.data(), localName.size());
+  if (localName != h.StoredName() && localName != StoredCentralName(s, h)) throw EFatalUnzipError();
   int64_t dataPos = static_cast<int64_t>(lho) + static_cast<int64_t>(kLocalHeaderSize) +
                     GetU16(local + 26) + GetU16(local + 28);
+  h.Problem = TEntryProblem::Overlap;
+  if (h.CompressedSize() > h.NextOffset || static_cast<uint64_t>(dataPos) > h.NextOffset ||
+      h.NextOffset - static_cast<uint64_t>(dataPos) < h.CompressedSize())
+    throw EFatalUnzipError();
+  h.Problem = TEntryProblem::None;
 
   bool strong = (h.Flag & 0x0040) != 0;
   if ((h.ComprMethod != 0 && h.ComprMethod != 8) || strong) {
+    h.Problem = TEntryProblem::UnknownMethod;
     if (!testing)
       ShowMessage(zmUnknownMethod, zipmsg::kZipErrorTitle, zipmsg::kUnknownMethod,
                   zbOK | zbIconError);
@@ -472,6 +509,7 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
                                            : static_cast<uint8_t>(h.CRC32 >> 24);
       if (head[11] != expected) {
         if (AskNewPassword(index)) continue;
+        h.Problem = TEntryProblem::BadPassword;
         Skip(srBadPassword, stored, index);
         return false;
       }
@@ -600,9 +638,11 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
     }
     if (h.IsEncrypted()) {
       if (AskNewPassword(index)) continue;
+      h.Problem = TEntryProblem::BadPassword;
       Skip(srBadPassword, stored, index);
       return false;
     }
+    h.Problem = dataError ? TEntryProblem::DamagedData : TEntryProblem::BadCRC;
     if (OnBadCRC) OnBadCRC(this, crc, h.CRC32, index);
     return false;
   }

@@ -71,7 +71,6 @@ void TDeflater::Deflate(const uint8_t* in, size_t n, bool flush, bool finish,
 TPackPipeline::TPackPipeline(std::vector<TPackSource> sources, int level, int workers,
                              size_t chunkSize, size_t budget)
     : sources_(std::move(sources)),
-      files_(sources_.size()),
       level_(level),
       chunkSize_(std::max(chunkSize, kDictSize)),
       budget_(budget) {
@@ -100,10 +99,26 @@ size_t TPackPipeline::PlannedLocked(const TFileState& f, size_t chunk) const {
   return left <= 0 ? 0 : static_cast<size_t>(std::min<int64_t>(left, chunkSize_));
 }
 
+TPackPipeline::TFileState& TPackPipeline::StateLocked(size_t i) {
+  while (base_ + files_.size() <= i) files_.emplace_back();
+  return files_[i - base_];
+}
+
+void TPackPipeline::TrimLocked() {
+  while (!files_.empty() && base_ < consumer_ && base_ < curFile_) {
+    TFileState& f = files_.front();
+    if (f.Running > 0) break;  // a worker still holds it
+    if (f.Fd >= 0) ::close(f.Fd);
+    files_.pop_front();
+    ++base_;
+  }
+}
+
 void TPackPipeline::OpenLocked(size_t i) {
-  TFileState& f = files_[i];
+  TFileState& f = StateLocked(i);
   if (f.Opened || f.Failed) return;
-  int fd = ::open(sources_[i].Path.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::string path(sources_[i].Path);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (fd >= 0) ::close(fd);
@@ -127,8 +142,8 @@ void TPackPipeline::OpenLocked(size_t i) {
 }
 
 void TPackPipeline::AdvanceLocked() {
-  while (curFile_ < files_.size()) {
-    TFileState& f = files_[curFile_];
+  while (curFile_ < sources_.size()) {
+    TFileState& f = StateLocked(curFile_);
     if (!f.Dropped && !f.Failed) {
       if (!f.Opened) return;  // opened by whoever claims next
       if (curChunk_ < f.Chunks) return;
@@ -141,19 +156,19 @@ void TPackPipeline::AdvanceLocked() {
 bool TPackPipeline::ClaimLocked(size_t& file, size_t& chunk, bool ignoreBudget) {
   for (;;) {
     AdvanceLocked();
-    if (curFile_ >= files_.size()) return false;
-    TFileState& f = files_[curFile_];
+    if (curFile_ >= sources_.size()) return false;
+    TFileState& f = StateLocked(curFile_);
     if (!f.Opened) {
       OpenLocked(curFile_);
       continue;
     }
-    size_t planned = PlannedLocked(f, curChunk_);
-    if (!ignoreBudget && inflight_ > 0 && inflight_ + planned > budget_) return false;
+    size_t cost = CostLocked(f, curChunk_);
+    if (!ignoreBudget && inflight_ > 0 && inflight_ + cost > budget_) return false;
     file = curFile_;
     chunk = curChunk_;
     f.State[chunk] = TUnitState::Working;
     ++f.Running;
-    inflight_ += planned;
+    inflight_ += cost;
     ++curChunk_;
     return true;
   }
@@ -168,11 +183,13 @@ void TPackPipeline::CloseIfIdleLocked(TFileState& f) {
 
 void TPackPipeline::RunUnit(std::unique_lock<std::mutex>& lock, size_t file, size_t chunk,
                             TDeflater& d) {
-  TFileState& f = files_[file];
+  // The state stays where it is while Running counts this unit (TrimLocked waits for it).
+  TFileState& f = StateLocked(file);
   int fd = f.Fd;
   bool store = sources_[file].Store;
   bool finalChunk = chunk + 1 == f.Chunks;
   size_t planned = PlannedLocked(f, chunk);
+  size_t cost = CostLocked(f, chunk);
   int64_t start = static_cast<int64_t>(chunk) * static_cast<int64_t>(chunkSize_);
   size_t dictLen = store ? 0 : static_cast<size_t>(std::min<int64_t>(start, kDictSize));
   lock.unlock();
@@ -217,7 +234,7 @@ void TPackPipeline::RunUnit(std::unique_lock<std::mutex>& lock, size_t file, siz
   --f.Running;
   --f.Remaining;
   if (f.Dropped) {
-    inflight_ -= planned;
+    inflight_ -= cost;
   } else {
     f.Results[chunk] = std::move(result);
     f.State[chunk] = TUnitState::Done;
@@ -240,17 +257,21 @@ void TPackPipeline::WorkerLoop() {
 }
 
 void TPackPipeline::CatchUpLocked(size_t i) {
-  for (size_t j = curFile_; j < i && j < files_.size(); ++j)
-    if (!files_[j].Dropped && files_[j].Consumed < files_[j].Chunks) DropLocked(j);
-  for (size_t j = curFile_; j < i && j < files_.size(); ++j)
-    if (!files_[j].Opened) files_[j].Dropped = true;
+  // Every file the caller passed over without consuming it all is dropped, so its results and
+  // its share of the budget are freed.
+  for (size_t j = std::max(consumer_, base_); j < i && j < sources_.size(); ++j) {
+    TFileState& f = StateLocked(j);
+    if (!f.Dropped && (!f.Opened || f.Consumed < f.Chunks)) DropLocked(j);
+  }
+  consumer_ = std::max(consumer_, i);
   AdvanceLocked();
+  TrimLocked();
 }
 
 TPackIdentity TPackPipeline::Identity(size_t i) {
   std::unique_lock lock(mu_);
   CatchUpLocked(i);
-  TFileState& f = files_[i];
+  TFileState& f = StateLocked(i);
   if (!f.Opened && !f.Failed && !f.Dropped) OpenLocked(i);
   return f.Id;
 }
@@ -258,7 +279,7 @@ TPackIdentity TPackPipeline::Identity(size_t i) {
 bool TPackPipeline::Next(size_t i, TPackChunk& out) {
   std::unique_lock lock(mu_);
   CatchUpLocked(i);
-  TFileState& f = files_[i];
+  TFileState& f = StateLocked(i);
   if (!f.Opened && !f.Failed && !f.Dropped) OpenLocked(i);
   for (;;) {
     if (f.Failed || f.Dropped || f.Consumed >= f.Chunks) return false;
@@ -266,7 +287,7 @@ bool TPackPipeline::Next(size_t i, TPackChunk& out) {
     if (f.State[k] == TUnitState::Done) {
       out = std::move(*f.Results[k]);
       f.Results[k].reset();
-      inflight_ -= PlannedLocked(f, k);
+      inflight_ -= CostLocked(f, k);
       ++f.Consumed;
       // Stored chunks use no dictionary; deflated ones must be primed with the bytes before them.
       out.Torn = out.Error || (k > 0 && out.DictLen > 0 && out.DictCrc != f.LastTailCrc);
@@ -292,12 +313,12 @@ bool TPackPipeline::Next(size_t i, TPackChunk& out) {
 }
 
 void TPackPipeline::DropLocked(size_t i) {
-  TFileState& f = files_[i];
+  TFileState& f = StateLocked(i);
   if (f.Dropped) return;
   f.Dropped = true;
   for (size_t k = 0; k < f.Results.size(); ++k) {
     if (f.State[k] == TUnitState::Done && f.Results[k]) {
-      inflight_ -= PlannedLocked(f, k);
+      inflight_ -= CostLocked(f, k);
       f.Results[k].reset();
     }
   }
@@ -308,5 +329,5 @@ void TPackPipeline::DropLocked(size_t i) {
 
 void TPackPipeline::Drop(size_t i) {
   std::lock_guard lock(mu_);
-  if (i < files_.size()) DropLocked(i);
+  if (i < sources_.size() && i >= base_) DropLocked(i);
 }

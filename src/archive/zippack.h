@@ -16,11 +16,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+// One file to compress. The name is not copied: it must outlive the pipeline (the writer's file
+// list holds it), so a run of a million files keeps one copy of each name.
 struct TPackSource {
-  std::string Path;
+  std::string_view Path;
   bool Store = false;  // method 0: the data is copied as it is
 };
 
@@ -72,6 +75,10 @@ class TPackPipeline {
  public:
   static constexpr size_t kDictSize = 32768;
 
+  // Every chunk made ahead counts against the budget with this much besides its input, so many
+  // small files cannot pile up results (and open states) beyond a bounded number.
+  static constexpr size_t kUnitCost = 16384;
+
   // workers < 0: one less than the processors (at most 3).
   TPackPipeline(std::vector<TPackSource> sources, int level, int workers = -1,
                 size_t chunkSize = size_t{1} << 20, size_t budget = size_t{64} << 20);
@@ -86,6 +93,7 @@ class TPackPipeline {
   bool Next(size_t i, TPackChunk& out);
   // Source i will not be consumed (any further); its pending work is abandoned.
   void Drop(size_t i);
+  bool Stored(size_t i) const { return sources_[i].Store; }
 
  private:
   enum class TUnitState : uint8_t { Waiting, Working, Done };
@@ -105,7 +113,12 @@ class TPackPipeline {
   };
 
   void WorkerLoop();
-  // Opens cursor file and fills its state (lock held).
+  // The state of file i (lock held). States exist only for the files between the caller's
+  // position and the workers' cursor; the files before them are finished.
+  TFileState& StateLocked(size_t i);
+  // Forgets the states of finished files in front of both the caller and the workers.
+  void TrimLocked();
+  // Opens file i and fills its state (lock held).
   void OpenLocked(size_t i);
   // Claims the unit at the cursor when there is one and the budget allows (lock held).
   bool ClaimLocked(size_t& file, size_t& chunk, bool ignoreBudget);
@@ -114,12 +127,17 @@ class TPackPipeline {
   // Treats every source before i that the caller never consumed as dropped (lock held).
   void CatchUpLocked(size_t i);
   size_t PlannedLocked(const TFileState& f, size_t chunk) const;
+  size_t CostLocked(const TFileState& f, size_t chunk) const {
+    return PlannedLocked(f, chunk) + kUnitCost;
+  }
   // Compresses one unit without the lock, then stores it.
   void RunUnit(std::unique_lock<std::mutex>& lock, size_t file, size_t chunk, TDeflater& d);
   void CloseIfIdleLocked(TFileState& f);
 
   std::vector<TPackSource> sources_;
-  std::vector<TFileState> files_;
+  std::deque<TFileState> files_;  // states of files base_, base_ + 1, ...
+  size_t base_ = 0;
+  size_t consumer_ = 0;  // the file the caller asked for last
   int level_;
   size_t chunkSize_;
   size_t budget_;

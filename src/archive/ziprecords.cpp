@@ -184,6 +184,30 @@ bool ParseZip64Extra(const uint8_t* extra, size_t len, TZipHeaderInfo& h) {
   return true;
 }
 
+const char* EntryProblemText(TEntryProblem problem) {
+  switch (problem) {
+    case TEntryProblem::None:
+      return "good";
+    case TEntryProblem::BadCRC:
+      return "bad CRC";
+    case TEntryProblem::BadPassword:
+      return "bad password";
+    case TEntryProblem::UnknownMethod:
+      return "unknown compression method";
+    case TEntryProblem::Truncated:
+      return "truncated data";
+    case TEntryProblem::TooLong:
+      return "more data than its stated size";
+    case TEntryProblem::DamagedData:
+      return "damaged compressed data";
+    case TEntryProblem::LocalHeader:
+      return "local header missing or different from the directory";
+    case TEntryProblem::Overlap:
+      return "overlaps another entry (possible zip bomb)";
+  }
+  return "";
+}
+
 std::string Cp437ToUtf8(const std::string& bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);
@@ -195,6 +219,14 @@ bool IsPlainAscii(const std::string& s) {
   for (unsigned char c : s)
     if (c >= 0x80) return false;
   return true;
+}
+
+void TZipHeaderInfo::SetNames(const std::string& stored, const std::string& shown) {
+  SplitStoredName(shown, FilePath, FileName);
+  if (stored == shown)
+    std::string().swap(RawName);
+  else
+    RawName = stored;
 }
 
 void SplitStoredName(const std::string& full, std::string& path, std::string& name) {

@@ -52,13 +52,30 @@ inline void PutU64(std::string& out, uint64_t v) {
 
 enum class TZipTestState : uint8_t { Untested, Good, Bad };
 
-// How an entry's name is converted between the archive and this system.
-//  oemAlways:   names without the UTF-8 flag (bit 11) are read as code page 437 and converted to
-//               UTF-8; names are written as UTF-8 with bit 11 when they are not plain ASCII.
+// Why an entry tested or extracted bad.
+enum class TEntryProblem : uint8_t {
+  None,
+  BadCRC,         // the data does not give the stored CRC
+  BadPassword,    // an encrypted entry fails the password check or its CRC
+  UnknownMethod,  // a compression method (or encryption) this engine does not decode
+  Truncated,      // the data ends before its stated size
+  TooLong,        // the data holds more than its stated size
+  DamagedData,    // the compressed data does not decompress
+  LocalHeader,    // the local header is missing or names another entry than the directory
+  Overlap,        // the entry's data runs into the next entry's (possible zip bomb)
+};
+// A short description of a problem ("bad CRC", "truncated data", ...).
+const char* EntryProblemText(TEntryProblem problem);
+
+// How an entry's name is converted between the archive and this system. Names with the UTF-8
+// flag (bit 11), and names from Unix-like and other non-DOS hosts, are always taken as stored.
+//  oemAlways:   names from DOS and Windows hosts (0, 6, 11, 14) without the UTF-8 flag are read
+//               as code page 437 (or from a valid Unicode path field) and converted to UTF-8;
+//               names are written as UTF-8 with bit 11 when they are not plain ASCII.
 //  oemNever:    names are taken byte for byte, without conversion, in both directions.
 //  oemFlexible: as oemAlways, except that names from host 11 (written by Windows programs in the
 //               ANSI code page) are taken byte for byte.
-enum class TOEMConvert { oemAlways, oemNever, oemFlexible };
+enum class TOEMConvert : uint8_t { oemAlways, oemNever, oemFlexible };
 
 // One entry: the central directory record's fields in their order, then what the engine derives.
 struct TZipHeaderInfo {
@@ -82,8 +99,11 @@ struct TZipHeaderInfo {
   int64_t CentralOffset = 0;  // position of the central record in the archive
   std::string FileName;       // name without folder (empty for a folder entry)
   std::string FilePath;       // stored folder, empty or ending in "/"
-  std::string RawName;        // the name bytes exactly as stored
-  std::string CentralExtra;   // the central extra field as stored
+  // The name bytes exactly as stored, kept only when they differ from FullName() (a name decoded
+  // from code page 437 or a Unicode path field); StoredName() gives them in every case. A list of
+  // a million entries then holds one copy of each name.
+  std::string RawName;
+  std::string CentralExtra;  // the central extra field as stored
 
   // Zip64 values, present only when the small field holds its saturated value.
   uint64_t UnComprSize64 = 0;
@@ -97,8 +117,13 @@ struct TZipHeaderInfo {
 
   std::string FileComment;
 
+  // Where the next entry's local header (or, for the last one, the central directory) begins on
+  // the entry's volume: the entry's data must end there. UINT64_MAX when not known.
+  uint64_t NextOffset = UINT64_MAX;
+
   // Per-entry state.
   bool TakeMark = false;
+  TEntryProblem Problem = TEntryProblem::None;  // why the last test or extraction failed
   TZipTestState TestState = TZipTestState::Untested;
   bool Selected = false;
   TOEMConvert OEMMode = TOEMConvert::oemAlways;
@@ -114,6 +139,9 @@ struct TZipHeaderInfo {
     return HasUnComprSize64 || HasComprSize64 || HasRelOffLocalHdr64 || HasDiskStart32;
   }
   std::string FullName() const { return FilePath + FileName; }
+  std::string StoredName() const { return RawName.empty() ? FullName() : RawName; }
+  // Sets the stored bytes and the shown name (folder and name) of the entry.
+  void SetNames(const std::string& stored, const std::string& shown);
   uint8_t HostByte() const { return static_cast<uint8_t>(VersionMadeBy >> 8); }
   bool IsEncrypted() const { return (Flag & 0x0001) != 0; }
   bool IsFolder() const { return FileName.empty(); }

@@ -69,8 +69,17 @@ TFileStream::TFileStream(const std::string& path, TOpenMode mode) : path_(path) 
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
   }
+  // A FIFO opened for reading would wait for a writer: it is opened without waiting, and
+  // anything but a regular file is refused for reading (a device or FIFO is not an archive).
+  if (mode == omRead) flags |= O_NONBLOCK;
   fd_ = ::open(path.c_str(), flags, 0666);
   if (fd_ < 0) ThrowErrno(path);
+  struct stat st;
+  if (mode == omRead && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
+    throw std::system_error(EINVAL, std::generic_category(), path + ": not a regular file");
+  }
 }
 
 TFileStream::~TFileStream() {

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <unordered_map>
 
@@ -189,18 +190,13 @@ void CopyOver(const std::string& from, const std::string& target, mode_t mode) {
   }
 }
 
-// Moves the complete archive in temp over target: a rename within one file system, otherwise a
-// copy beside target renamed over it. Target is never left half-written.
+// Moves the complete archive in temp over the archive name: a rename within one file system,
+// otherwise a copy beside the target renamed over it. The target is never left half-written; an
+// archive reached through a symbolic link is replaced where the link points and the link stays.
 void ReplaceWith(const std::string& temp, const std::string& name, bool executable) {
-  // An archive reached through a symbolic link is replaced where the link points; the link stays.
-  std::string target = name;
-  struct stat lst;
-  if (::lstat(name.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-    if (char* real = ::realpath(name.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
-  }
+  std::string target;
+  struct stat st;
+  ArchiveTarget(name, target, st);
   mode_t mode = ModeForReplacement(target, executable);
   FinishFile(temp, mode, target);
   if (::rename(temp.c_str(), target.c_str()) != 0) {
@@ -223,19 +219,6 @@ std::string WithoutExtraField(const std::string& extra, uint16_t id) {
     p += 4 + len;
   }
   return out;
-}
-
-// Sets the local header offset of a copied entry, moving what does not fit into a Zip64 field,
-// and keeps every other central extra field as it was.
-void SetCopiedOffset(TZipHeaderInfo& h, uint64_t offset) {
-  // The Zip64 field is rebuilt for the new offset; the entry's other extra fields and its
-  // version stay as they were (raised to 45 when a Zip64 field is needed).
-  const std::string rest = WithoutExtraField(h.CentralExtra, kZip64ExtraId);
-  const uint16_t version = h.VersionNeeded;
-  SetEntrySizes(h, h.UncompressedSize(), h.CompressedSize(), offset);
-  h.VersionNeeded = h.CentralExtra.empty() ? version : std::max<uint16_t>(version, 45);
-  if (h.CentralExtra.size() + rest.size() <= 0xFFFF) h.CentralExtra += rest;
-  h.ExtraFieldLength = static_cast<uint16_t>(h.CentralExtra.size());
 }
 
 // Length of the data descriptor at pos (with or without its signature, 32- or 64-bit sizes),
@@ -262,34 +245,36 @@ size_t DescriptorLength(THugeStream& s, int64_t pos, const TZipHeaderInfo& h, bo
 
 }  // namespace
 
-// Once the new archive has replaced the old one, the operation has succeeded: reading the new
-// directory back must not turn a late cancel request into a reported failure.
-struct TArcZip::TNoCancel {
-  TArcZip& z;
-  bool was;
-  explicit TNoCancel(TArcZip& zip) : z(zip), was(zip.DoProcessMessages) {
-    z.DoProcessMessages = false;
+bool ArchiveTarget(const std::string& name, std::string& target, struct stat& st) {
+  struct stat lst;
+  if (::lstat(name.c_str(), &lst) != 0) {
+    if (errno != ENOENT) throw std::system_error(errno, std::generic_category(), name);
+    target = name;
+    return false;
   }
-  ~TNoCancel() {
-    z.DoProcessMessages = was;
-    z.cancel_ = false;
+  target = name;
+  st = lst;
+  if (S_ISLNK(lst.st_mode)) {
+    char* real = ::stat(name.c_str(), &st) == 0 ? ::realpath(name.c_str(), nullptr) : nullptr;
+    if (real) {
+      target = real;
+      std::free(real);
+    } else {
+      st.st_mode = 0;  // a dangling link or a loop
+    }
   }
-};
-
-void TArcZip::Reload() {
-  TNoCancel guard(*this);
-  stream_.reset();
-  loaded_ = false;
-  EnsureDirectory();
+  if (!S_ISREG(st.st_mode))
+    throw EArcZipException(name + " is not a regular file; it is left as it is.");
+  return true;
 }
 
 // What a rewrite does with each entry of the source archive and which files it stores.
 struct TArcZip::TRewritePlan {
-  std::vector<uint8_t> fate;      // per physical entry: TFate
-  std::vector<size_t> item;       // per physical entry: the item replacing it
-  std::vector<TFileItem> items;   // files and folders to store
-  std::vector<size_t> leftovers;  // items stored after the entries, in order
-  std::vector<size_t> packIndex;  // per item: its source in the pack pipeline
+  std::vector<uint8_t> fate;        // per physical entry: TFate
+  std::vector<uint32_t> item;       // per physical entry: the item replacing it
+  TFileItems items;                 // files and folders to store
+  std::vector<uint32_t> leftovers;  // items stored after the entries, in order
+  std::vector<uint32_t> packIndex;  // per item: its source in the pack pipeline
   bool haveSource = false;
 };
 
@@ -300,7 +285,7 @@ std::string TArcZip::TempFolder() const {
   return "/tmp";
 }
 
-// Reads the source archive's directory for a rewrite and refuses what cannot be rewritten.
+// Refuses what cannot be rewritten.
 static void CheckRewritable(const TEndCentral& ec, size_t entries, TMultiMode mode, bool fromZfc,
                             THugeStream& s) {
   if (mode != TMultiMode::mmNone || fromZfc || ec.GetThisDiskNo() != 0)
@@ -313,6 +298,44 @@ static void CheckRewritable(const TEndCentral& ec, size_t entries, TMultiMode mo
       throw ENotAZipFile();
   }
 }
+
+namespace {
+
+// The entries of an archive by name, for finding the entry a file replaces. A file's stored name
+// is compared with the bytes each entry's name has in the archive; failing that, with the name
+// as the entry is shown (a code page 437 name from a DOS host shown as the UTF-8 name the file
+// has here), so that the file replaces that entry instead of joining it under a second name.
+// Kept as sorted (hash, entry) pairs: no copy of the names.
+class TEntryLookup {
+ public:
+  explicit TEntryLookup(const std::vector<TZipHeaderInfo>& entries) : entries_(entries) {
+    for (size_t k = 0; k < entries.size(); ++k) {
+      raw_.emplace_back(Hash(entries[k].StoredName()), static_cast<uint32_t>(k));
+      if (!entries[k].RawName.empty())
+        shown_.emplace_back(Hash(entries[k].FullName()), static_cast<uint32_t>(k));
+    }
+    std::sort(raw_.begin(), raw_.end());
+    std::sort(shown_.begin(), shown_.end());
+  }
+  // The entry named name, or SIZE_MAX.
+  size_t Find(const std::string& name) const {
+    const size_t h = Hash(name);
+    for (auto it = std::lower_bound(raw_.begin(), raw_.end(), std::pair(h, uint32_t{0}));
+         it != raw_.end() && it->first == h; ++it)
+      if (entries_[it->second].StoredName() == name) return it->second;
+    for (auto it = std::lower_bound(shown_.begin(), shown_.end(), std::pair(h, uint32_t{0}));
+         it != shown_.end() && it->first == h; ++it)
+      if (entries_[it->second].FullName() == name) return it->second;
+    return SIZE_MAX;
+  }
+
+ private:
+  static size_t Hash(const std::string& s) { return std::hash<std::string>{}(s); }
+  const std::vector<TZipHeaderInfo>& entries_;
+  std::vector<std::pair<size_t, uint32_t>> raw_, shown_;
+};
+
+}  // namespace
 
 int TArcZip::UpdateArchive(const TRewriteTarget& target) {
   TRun run;
@@ -339,13 +362,14 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
     xo.ArchiveDev = ost.st_dev;
     xo.ArchiveIno = ost.st_ino;
   }
-  std::unordered_map<std::string, size_t> byName;
-  for (size_t k = 0; k < entries_.size(); ++k) byName.emplace(entries_[k].FullName(), k);
   auto storedName = [this](const std::string& path, bool folder) {
     return StoredNameOf(path, folder, StorePaths, RelativePaths, RelativePathList);
   };
+  auto lookup = std::make_unique<TEntryLookup>(entries_);
   if (ZipAction == TZipAction::zaFreshen)
-    xo.InArchive = [&](const std::string& path) { return byName.count(storedName(path, false)); };
+    xo.InArchive = [&](const std::string& path) {
+      return lookup->Find(storedName(path, false)) != SIZE_MAX;
+    };
   int64_t listed = ExpandFileList(FilesList, xo, plan.items);
   if (plan.items.empty() && !target.Always) return 0;
   TEndCentral ec = endCentral_;
@@ -354,20 +378,21 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
     OnStartZipInfo(this, static_cast<int>(plan.items.size()), listed, ec, stop);
     if (stop) throw EUserCanceled(zipmsg::kUserCanceledZip);
   }
+  RefuseVolumes();
 
-  // Each entry is kept, or replaced by the file of the same stored name (compared exactly).
+  // Each entry is kept, or replaced by the file of the same stored name. A second file of a name
+  // already taken is left over, and refused (reason 1) when its turn comes.
   plan.fate.assign(entries_.size(), fKeepEntry);
-  plan.item.assign(entries_.size(), SIZE_MAX);
-  std::unordered_map<std::string, size_t> itemByName;
-  for (size_t i = 0; i < plan.items.size(); ++i)
-    itemByName.emplace(storedName(plan.items[i].Path, plan.items[i].IsFolder), i);
-  std::vector<bool> consumed(plan.items.size(), false);
-  for (size_t k = 0; k < entries_.size(); ++k) {
-    auto it = itemByName.find(entries_[k].FullName());
-    if (it == itemByName.end()) continue;
-    size_t i = it->second;
-    consumed[i] = true;
+  plan.item.assign(entries_.size(), UINT32_MAX);
+  std::vector<bool> claimed(entries_.size(), false);
+  for (size_t i = 0; i < plan.items.size(); ++i) {
     const TFileItem& f = plan.items[i];
+    size_t k = lookup->Find(storedName(f.Path, f.IsFolder));
+    if (k == SIZE_MAX || claimed[k]) {
+      plan.leftovers.push_back(static_cast<uint32_t>(i));
+      continue;
+    }
+    claimed[k] = true;
     bool replace = ZipAction == TZipAction::zaReplace;
     if (!replace && !f.IsFolder) {
       // Dates compare at the DOS resolution: an entry as new as the file is kept.
@@ -377,22 +402,21 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
     }
     if (replace) {
       plan.fate[k] = fReplaceEntry;
-      plan.item[k] = i;
+      plan.item[k] = static_cast<uint32_t>(i);
     }
   }
-  for (size_t i = 0; i < plan.items.size(); ++i)
-    if (!consumed[i]) plan.leftovers.push_back(i);
+  std::vector<bool>().swap(claimed);
+  lookup.reset();
 
   // Compression runs ahead in the order the files will be stored.
   std::vector<TPackSource> sources;
-  plan.packIndex.assign(plan.items.size(), SIZE_MAX);
+  plan.packIndex.assign(plan.items.size(), UINT32_MAX);
   auto addSource = [&](size_t i) {
     const TFileItem& f = plan.items[i];
     if (f.IsFolder) return;
     bool store = PackLevel <= 0 || f.Size == 0 || MatchesPatternList(NoCompressList, f.Path);
-    plan.packIndex[i] = sources.size();
+    plan.packIndex[i] = static_cast<uint32_t>(sources.size());
     sources.push_back({f.Path, store});
-    run.storeMethod.push_back(store);
     run.totalBytes += f.Size;
   };
   for (size_t k = 0; k < entries_.size(); ++k) {
@@ -405,22 +429,21 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
 
   // Every entry stays as it is and nothing is added: the archive is not rewritten at all.
   bool replacing = std::find(plan.fate.begin(), plan.fate.end(), fReplaceEntry) != plan.fate.end();
-  bool sameHead = target.Head == TRewriteTarget::hdKeep ||
-                  (target.Head == TRewriteTarget::hdNone && FirstEntryOffset(*this) == 0);
-  if (!replacing && plan.leftovers.empty() && sameHead && !target.Always && !endCentral_.Modified &&
-      target.Output == target.Source) {
+  if (!replacing && plan.leftovers.empty() && target.Head == TRewriteTarget::hdKeep &&
+      !target.Always && !endCentral_.Modified && target.Output == target.Source) {
     for (int i = 0; i < EntryCount(); ++i)
       if (OnUpdate) OnUpdate(this, TUpdateAction::upKeep, i);
     if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
     return 0;
   }
+  run.keepStored = Dispose || ResetArchiveBitOnZip;
   run.pack =
       std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9), PackThreads);
 
   Rewrite(target, plan, run);
+  AdoptDirectory(target.Output);
 
-  if (ZipName() != target.Output) SetZipName(target.Output);
-  AfterArchiveComplete(run);
+  if (!run.stored.empty()) AfterArchiveComplete(run);
   if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
   return run.files;
 }
@@ -429,13 +452,15 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
   THugeStream* src = plan.haveSource ? &ArchiveStream() : nullptr;
   std::vector<int> presentation(entries_.size(), -1);
   for (size_t i = 0; i < order_.size(); ++i) presentation[order_[i]] = static_cast<int>(i);
+  run.entries.reserve(entries_.size() + plan.leftovers.size());
 
   std::string temp = MakeUniqueFile(TempFolder() + "/arcavo-XXXXXX");
   try {
     run.stream = std::make_unique<TFileStream>(temp, TFileStream::omReadWrite);
     run.out = std::make_unique<TZipOutput>(*run.stream);
 
-    // What goes in front of the first entry.
+    // What goes in front of the first entry: a self-extractor's stub (and any other bytes there)
+    // stays on every rewrite unless a plain archive is asked for.
     if (target.Head == TRewriteTarget::hdBytes) {
       run.out->Append(target.HeadBytes);
     } else if (target.Head == TRewriteTarget::hdKeep && src) {
@@ -475,23 +500,14 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
       else if (StoreFile(run, f, plan.packIndex[i]))
         ++run.files;
     }
-    run.pack.reset();
+    std::vector<uint32_t>().swap(plan.packIndex);
+    if (!run.keepStored) TFileItems().swap(plan.items);
 
-    TEndCentral ec = endCentral_;
-    int64_t cdStart = run.out->Pos();
-    for (const auto& h : run.entries) run.out->Append(CentralRecordBytes(h));
-    int64_t cdEnd = run.out->Pos();
-    run.out->Append(EndRecordsBytes(ec, run.entries.size(), static_cast<uint64_t>(cdEnd - cdStart),
-                                    static_cast<uint64_t>(cdStart), endCentral_.Comment));
-    run.out->Flush();
-    run.out.reset();
-    run.stream.reset();
-    CheckCancel();
-    ReplaceWith(temp, target.Output, target.Head == TRewriteTarget::hdBytes);
+    const std::string comment = endCentral_.Comment;
+    Complete(run, temp, endCentral_, comment,
+             [&] { ReplaceWith(temp, target.Output, target.Head == TRewriteTarget::hdBytes); });
   } catch (...) {
-    run.pack.reset();
-    run.out.reset();
-    run.stream.reset();
+    run.ReleaseEntries();
     ::unlink(temp.c_str());
     throw;
   }
@@ -509,6 +525,11 @@ void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
   int64_t pos = static_cast<int64_t>(lho + kLocalHeaderSize);
   if (nameLen) src.ReadExactAt(pos, localName.data(), nameLen);
   if (extraLen) src.ReadExactAt(pos + nameLen, localExtra.data(), extraLen);
+  // A local header that names another entry is not copied under the directory's name.
+  const std::string storedName = h.StoredName();
+  if (localName != storedName && localName != StoredCentralName(src, h))
+    throw EBadZipFile(std::string(zipmsg::kNotAZip) + " The local header of \"" + h.FullName() +
+                      "\" names another entry.");
   const int64_t dataPos = pos + nameLen + extraLen;
   const uint64_t comp = h.CompressedSize(), unc = h.UncompressedSize();
   if (comp > static_cast<uint64_t>(INT64_MAX - dataPos)) throw EBadZipFile();
@@ -523,48 +544,42 @@ void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
                h.HasZip64();
     descLen = DescriptorLength(src, dataPos + static_cast<int64_t>(comp), h, z64);
   }
+  // The data (and its descriptor) must end before the next entry begins.
+  if (static_cast<uint64_t>(dataPos) + comp + descLen > h.NextOffset)
+    throw EBadZipFile(std::string(zipmsg::kNotAZip) + " Entry \"" + h.FullName() +
+                      "\" overlaps the next one (possible zip bomb).");
 
   std::string header;
-  if (keepDescriptor && localName == h.RawName) {
+  if (keepDescriptor) {
     header.assign(reinterpret_cast<const char*>(fixed), sizeof fixed);
     header += localName;
     header += localExtra;
   } else {
     uint16_t flag = static_cast<uint16_t>((localFlag & ~0x0808) | (h.Flag & 0x0800));
-    std::string extra;
+    std::string extra = WithoutExtraField(localExtra, kZip64ExtraId);
     uint16_t needed = GetU16(fixed + 4);
-    if (keepDescriptor) {
-      flag |= 0x0008;
-      extra = localExtra;
-    } else {
-      extra = WithoutExtraField(localExtra, kZip64ExtraId);
-      if (comp >= kSat32Value || unc >= kSat32Value) {
-        std::string z;
-        PutU16(z, kZip64ExtraId);
-        PutU16(z, 16);
-        PutU64(z, unc);
-        PutU64(z, comp);
-        extra = z + (extra.size() + z.size() <= 0xFFFF ? extra : std::string());
-        needed = std::max<uint16_t>(needed, 45);
-      }
+    if (comp >= kSat32Value || unc >= kSat32Value) {
+      std::string z;
+      PutU16(z, kZip64ExtraId);
+      PutU16(z, 16);
+      PutU64(z, unc);
+      PutU64(z, comp);
+      extra = z + (extra.size() + z.size() <= 0xFFFF ? extra : std::string());
+      needed = std::max<uint16_t>(needed, 45);
     }
     PutU32(header, zipsig::kLocalHeader);
     PutU16(header, needed);
     PutU16(header, flag);
     PutU16(header, GetU16(fixed + 8));   // method
     PutU32(header, GetU32(fixed + 10));  // DOS time and date
-    if (keepDescriptor) {
-      header.append(reinterpret_cast<const char*>(fixed + 14), 12);  // CRC and sizes as they were
-    } else {
-      PutU32(header, h.CRC32);
-      PutU32(header,
-             comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(comp));
-      PutU32(header,
-             comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(unc));
-    }
-    PutU16(header, static_cast<uint16_t>(h.RawName.size()));
+    PutU32(header, h.CRC32);
+    PutU32(header,
+           comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(comp));
+    PutU32(header,
+           comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(unc));
+    PutU16(header, static_cast<uint16_t>(storedName.size()));
     PutU16(header, static_cast<uint16_t>(extra.size()));
-    header += h.RawName;
+    header += storedName;
     header += extra;
   }
 
@@ -589,9 +604,11 @@ void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
     h.Flag |= 0x0008;
   else
     h.Flag &= static_cast<uint16_t>(~0x0008);
-  SetCopiedOffset(h, static_cast<uint64_t>(newPos));
-  run.names.insert(h.FullName());
-  run.entries.push_back(std::move(h));
+  // The central record gets the new offset; its Zip64 field is rebuilt when it is written, its
+  // other extra fields and its version stay as they were.
+  h.RelOffLocalHdr64 = static_cast<uint64_t>(newPos);
+  h.HasRelOffLocalHdr64 = true;
+  run.Add(h);
 }
 
 void TArcZip::CopyArchive(const TRewriteTarget& target) {
@@ -600,7 +617,7 @@ void TArcZip::CopyArchive(const TRewriteTarget& target) {
   plan.haveSource = true;
   CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_, ArchiveStream());
   plan.fate.assign(entries_.size(), fKeepEntry);
-  plan.item.assign(entries_.size(), SIZE_MAX);
+  plan.item.assign(entries_.size(), UINT32_MAX);
   for (const auto& h : entries_) run.totalBytes += static_cast<int64_t>(h.CompressedSize());
   Rewrite(target, plan, run);
 }
@@ -622,20 +639,21 @@ int TArcZip::RemoveEntries() {
   TRewritePlan plan;
   plan.haveSource = true;
   plan.fate.assign(entries_.size(), fKeepEntry);
-  plan.item.assign(entries_.size(), SIZE_MAX);
+  plan.item.assign(entries_.size(), UINT32_MAX);
   int removed = 0;
   for (size_t k = 0; k < entries_.size(); ++k) {
     const TZipHeaderInfo& h = entries_[k];
     bool hit = bySelection && h.Selected;
     for (size_t p = 0; !bySelection && !hit && p < FilesList.size(); ++p) {
       const std::string& item = FilesList[p];
-      bool hasFolder = item.find('/') != std::string::npos;
-      const std::string& text = hasFolder ? h.FullName() : h.FileName;
-      // A pattern matches case-insensitively; a plain name identifies an entry exactly.
-      if (item.find_first_of("*?<") != std::string::npos)
-        hit = WildcardMatch(item, text);
-      else
-        hit = item == text;
+      if (item.find_first_of("*?<") != std::string::npos) {
+        // A pattern matches case-insensitively, against the name alone when it has no folder.
+        bool hasFolder = item.find('/') != std::string::npos;
+        hit = WildcardMatch(item, hasFolder ? h.FullName() : h.FileName);
+      } else {
+        // A plain name identifies one entry: its whole stored path, exactly.
+        hit = item == h.FullName() || (!h.RawName.empty() && item == h.RawName);
+      }
     }
     if (!hit) continue;
     bool skip = false;
@@ -653,9 +671,9 @@ int TArcZip::RemoveEntries() {
       run.totalBytes += static_cast<int64_t>(entries_[k].CompressedSize());
   TRewriteTarget target;
   target.Source = target.Output = ZipName();
-  target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
+  target.Head = TRewriteTarget::hdKeep;
   Rewrite(target, plan, run);
-  Reload();
+  AdoptDirectory(target.Output);
   return removed;
 }
 
@@ -669,10 +687,9 @@ void TArcZip::SaveArchiveChanges() {
   if (!loaded_ || !endCentral_.Modified) return;
   TRewriteTarget target;
   target.Source = target.Output = ZipName();
-  target.Head = KeepLeadingBytes ? TRewriteTarget::hdKeep : TRewriteTarget::hdNone;
+  target.Head = TRewriteTarget::hdKeep;
   CopyArchive(target);
-  endCentral_.Modified = false;
-  Reload();
+  AdoptDirectory(target.Output);
 }
 
 void TArcZip::SetEntryPath(int index, const std::string& folder) {
@@ -687,8 +704,7 @@ void TArcZip::SetEntryPath(int index, const std::string& folder) {
   for (const auto& other : entries_)
     if (&other != &h && other.FullName() == full)
       throw EArcZipException("The archive already holds an entry named " + full);
-  h.FilePath = path;
-  h.RawName = full;
+  h.SetNames(full, full);
   h.FileNameLength = static_cast<uint16_t>(full.size());
   h.Flag &= static_cast<uint16_t>(~0x0800);
   if (!IsPlainAscii(full) && IsValidUtf8(full)) h.Flag |= 0x0800;
@@ -720,12 +736,14 @@ int TArcZip::MakeSelfExtractor(const std::string& stub, const std::string& archi
   if (configLength > 0 && config)
     head.append(reinterpret_cast<const char*>(config), static_cast<size_t>(configLength));
   struct stat st;
-  bool exists = ::stat(archive.c_str(), &st) == 0 && st.st_size > 0;
+  std::string where;
+  bool exists = ArchiveTarget(archive, where, st) && st.st_size > 0;
   TRewriteTarget target;
   target.Source = archive;
   target.Output = archive;
   if (exists && LowerAscii(ExtensionOf(archive)) == ".zip")
     target.Output = WithExtension(archive, ".exe");
+  ArchiveTarget(target.Output, where, st);
   target.Head = TRewriteTarget::hdBytes;
   target.HeadBytes = std::move(head);
   target.Always = exists;
@@ -755,13 +773,18 @@ void TArcZip::ConvertToSelfExtractor(const std::string& stub) {
   target.HeadBytes = ReadWholeFile(stub);
   bool inPlace = SameFile(target.Source, target.Output);
   CopyArchive(target);
-  if (inPlace) Reload();
+  if (inPlace) {
+    AdoptDirectory(target.Output);
+  } else {
+    // The list read back describes the new file: the open archive is read again.
+    loaded_ = false;
+    EnsureDirectory();
+  }
 }
 
 void TArcZip::ConvertToPlainZip(bool deleteSource) {
   TBusyGuard busy(*this);
   cancel_ = false;
-  KeepLeadingBytes = false;
   struct TCloseFile {
     TArcZip& z;
     ~TCloseFile() { z.CloseFileUnlessKept(); }
@@ -773,9 +796,6 @@ void TArcZip::ConvertToPlainZip(bool deleteSource) {
   target.Head = TRewriteTarget::hdNone;
   bool inPlace = SameFile(target.Source, target.Output);
   CopyArchive(target);
-  CloseArchive();
-  SetZipName(target.Output);
-  Reload();
+  AdoptDirectory(target.Output);
   if (deleteSource && !inPlace) ::unlink(target.Source.c_str());
-  KeepLeadingBytes = true;
 }

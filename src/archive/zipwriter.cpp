@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "archive/zipexceptions.h"
 
@@ -78,7 +79,8 @@ void SetEntrySizes(TZipHeaderInfo& h, uint64_t uncompressed, uint64_t compressed
 
 std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
   std::string out;
-  out.reserve(kLocalHeaderSize + h.RawName.size() + 20);
+  const std::string name = h.StoredName();
+  out.reserve(kLocalHeaderSize + name.size() + 20);
   PutU32(out, zipsig::kLocalHeader);
   PutU16(out, zip64Field ? 45 : 20);
   PutU16(out, h.Flag);
@@ -87,9 +89,9 @@ std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
   PutU32(out, h.CRC32);
   PutU32(out, zip64Field ? kSat32Value : h.ComprSize);
   PutU32(out, zip64Field ? kSat32Value : h.UnComprSize);
-  PutU16(out, static_cast<uint16_t>(h.RawName.size()));
+  PutU16(out, static_cast<uint16_t>(name.size()));
   PutU16(out, zip64Field ? 20 : 0);
-  out += h.RawName;
+  out += name;
   if (zip64Field) {
     PutU16(out, kZip64ExtraId);
     PutU16(out, 16);
@@ -99,29 +101,126 @@ std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
   return out;
 }
 
-std::string CentralRecordBytes(const TZipHeaderInfo& h) {
+namespace {
+
+// Extra data without the fields of one id (a malformed tail is dropped).
+std::string WithoutZip64Field(const std::string& extra) {
   std::string out;
-  out.reserve(kCentralHeaderSize + h.RawName.size() + h.CentralExtra.size() + h.FileComment.size());
-  PutU32(out, zipsig::kCentralHeader);
-  PutU16(out, h.VersionMadeBy);
-  PutU16(out, h.VersionNeeded);
-  PutU16(out, h.Flag);
-  PutU16(out, h.ComprMethod);
-  PutU32(out, h.ModifDateTime);
-  PutU32(out, h.CRC32);
-  PutU32(out, h.ComprSize);
-  PutU32(out, h.UnComprSize);
-  PutU16(out, static_cast<uint16_t>(h.RawName.size()));
-  PutU16(out, static_cast<uint16_t>(h.CentralExtra.size()));
-  PutU16(out, static_cast<uint16_t>(h.FileComment.size()));
-  PutU16(out, h.DiskStart);
-  PutU16(out, h.IntFileAttrib);
-  PutU32(out, h.ExtFileAttrib);
-  PutU32(out, h.RelOffLocalHdr);
-  out += h.RawName;
-  out += h.CentralExtra;
-  out += h.FileComment;
+  size_t p = 0;
+  const auto* b = reinterpret_cast<const uint8_t*>(extra.data());
+  while (p + 4 <= extra.size()) {
+    uint16_t fid = GetU16(b + p), len = GetU16(b + p + 2);
+    if (p + 4 + len > extra.size()) break;
+    if (fid != kZip64ExtraId) out.append(extra, p, 4 + len);
+    p += 4 + len;
+  }
   return out;
+}
+
+}  // namespace
+
+const char* TByteStore::Add(std::string_view a, std::string_view b, std::string_view c) {
+  const size_t n = a.size() + b.size() + c.size();
+  if (n > left_) {
+    size_t size = std::max(kBlock, n);
+    blocks_.push_back(std::make_unique<char[]>(size));
+    next_ = blocks_.back().get();
+    left_ = size;
+  }
+  char* at = next_;
+  if (!a.empty()) std::memcpy(at, a.data(), a.size());
+  if (!b.empty()) std::memcpy(at + a.size(), b.data(), b.size());
+  if (!c.empty()) std::memcpy(at + a.size() + b.size(), c.data(), c.size());
+  next_ += n;
+  left_ -= n;
+  return at;
+}
+
+bool TNameIndex::Contains(std::string_view name) const {
+  if (slots_.empty()) return false;
+  const size_t mask = slots_.size() - 1;
+  for (size_t k = std::hash<std::string_view>{}(name)&mask;; k = (k + 1) & mask) {
+    uint32_t s = slots_[k];
+    if (s == 0) return false;
+    if (entries_[s - 1].Name() == name) return true;
+  }
+}
+
+void TNameIndex::Add(size_t i) {
+  if ((count_ + 1) * 2 > slots_.size()) Grow();
+  const size_t mask = slots_.size() - 1;
+  size_t k = std::hash<std::string_view>{}(entries_[i].Name()) & mask;
+  while (slots_[k] != 0) k = (k + 1) & mask;
+  slots_[k] = static_cast<uint32_t>(i + 1);
+  ++count_;
+}
+
+void TNameIndex::Grow() {
+  std::vector<uint32_t> old = std::move(slots_);
+  slots_.assign(std::max<size_t>(1024, old.size() * 2), 0);
+  const size_t mask = slots_.size() - 1;
+  for (uint32_t s : old) {
+    if (s == 0) continue;
+    size_t k = std::hash<std::string_view>{}(entries_[s - 1].Name()) & mask;
+    while (slots_[k] != 0) k = (k + 1) & mask;
+    slots_[k] = s;
+  }
+}
+
+TCentralEntry CentralEntryOf(const TZipHeaderInfo& h, TByteStore& store) {
+  TCentralEntry e;
+  const std::string extra = WithoutZip64Field(h.CentralExtra);
+  const std::string name = h.StoredName();
+  e.NameLen = static_cast<uint16_t>(std::min<size_t>(name.size(), 0xFFFF));
+  e.ExtraLen = static_cast<uint16_t>(std::min<size_t>(extra.size(), 0xFFFF - 28));
+  e.CommentLen = static_cast<uint16_t>(std::min<size_t>(h.FileComment.size(), 0xFFFF));
+  e.Bytes = store.Add(std::string_view(name).substr(0, e.NameLen),
+                      std::string_view(extra).substr(0, e.ExtraLen),
+                      std::string_view(h.FileComment).substr(0, e.CommentLen));
+  e.Uncompressed = h.UncompressedSize();
+  e.Compressed = h.CompressedSize();
+  e.Offset = h.LocalHeaderOffset();
+  e.Crc = h.CRC32;
+  e.DosTime = h.ModifDateTime;
+  e.ExtAttr = h.ExtFileAttrib;
+  e.VersionMadeBy = h.VersionMadeBy;
+  e.VersionNeeded = h.VersionNeeded;
+  e.Flag = h.Flag;
+  e.Method = h.ComprMethod;
+  e.IntAttr = h.IntFileAttrib;
+  return e;
+}
+
+void AppendCentralRecord(std::string& out, const TCentralEntry& e) {
+  std::string z;
+  if (e.Uncompressed >= kSat32Value) PutU64(z, e.Uncompressed);
+  if (e.Compressed >= kSat32Value) PutU64(z, e.Compressed);
+  if (e.Offset >= kSat32Value) PutU64(z, e.Offset);
+  const size_t extraLen = (z.empty() ? 0 : 4 + z.size()) + e.ExtraLen;
+  PutU32(out, zipsig::kCentralHeader);
+  PutU16(out, e.VersionMadeBy);
+  PutU16(out, z.empty() ? e.VersionNeeded : std::max<uint16_t>(e.VersionNeeded, 45));
+  PutU16(out, e.Flag);
+  PutU16(out, e.Method);
+  PutU32(out, e.DosTime);
+  PutU32(out, e.Crc);
+  PutU32(out, static_cast<uint32_t>(std::min<uint64_t>(e.Compressed, kSat32Value)));
+  PutU32(out, static_cast<uint32_t>(std::min<uint64_t>(e.Uncompressed, kSat32Value)));
+  PutU16(out, e.NameLen);
+  PutU16(out, static_cast<uint16_t>(extraLen));
+  PutU16(out, e.CommentLen);
+  PutU16(out, 0);  // disk number start
+  PutU16(out, e.IntAttr);
+  PutU32(out, e.ExtAttr);
+  PutU32(out, static_cast<uint32_t>(std::min<uint64_t>(e.Offset, kSat32Value)));
+  out.append(e.Name());
+  if (!z.empty()) {
+    PutU16(out, kZip64ExtraId);
+    PutU16(out, static_cast<uint16_t>(z.size()));
+    out += z;
+  }
+  out.append(e.Extra());
+  out.append(e.Comment());
 }
 
 std::string EndRecordsBytes(TEndCentral& ec, uint64_t entries, uint64_t cdSize, uint64_t cdOffset,

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/ziprecords.h"
@@ -37,12 +39,77 @@ inline constexpr uint16_t kSat16Value = 0xFFFF;
 // field into the Zip64 values, and rebuilds its central extra field (the Zip64 field only).
 void SetEntrySizes(TZipHeaderInfo& h, uint64_t uncompressed, uint64_t compressed, uint64_t offset);
 
+// One entry of an archive being written, as its central record needs it. A run keeps one per
+// entry until the central directory is written, so it is small: the name, the central extra
+// fields other than Zip64 (rebuilt from the sizes and offset when the record is written) and the
+// comment lie one after the other in the run's TByteStore.
+struct TCentralEntry {
+  uint64_t Uncompressed = 0;
+  uint64_t Compressed = 0;
+  uint64_t Offset = 0;
+  const char* Bytes = nullptr;
+  uint32_t Crc = 0;
+  uint32_t DosTime = 0;
+  uint32_t ExtAttr = 0;
+  uint16_t NameLen = 0;
+  uint16_t ExtraLen = 0;
+  uint16_t CommentLen = 0;
+  uint16_t VersionMadeBy = 0;
+  uint16_t VersionNeeded = 20;  // before the Zip64 field raises it to 45
+  uint16_t Flag = 0;
+  uint16_t Method = 0;
+  uint16_t IntAttr = 0;
+
+  std::string_view Name() const { return {Bytes, NameLen}; }
+  std::string_view Extra() const { return {Bytes + NameLen, ExtraLen}; }
+  std::string_view Comment() const { return {Bytes + NameLen + ExtraLen, CommentLen}; }
+};
+
+// Append-only storage of byte strings in large blocks: no allocation per string, and nothing is
+// moved as it grows, so the pointers it hands out stay valid.
+class TByteStore {
+ public:
+  // Stores the three strings one after the other and returns where they start.
+  const char* Add(std::string_view a, std::string_view b = {}, std::string_view c = {});
+
+ private:
+  static constexpr size_t kBlock = size_t{1} << 20;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;
+  size_t left_ = 0;
+};
+
+// The entries written so far by their stored names, for the duplicate check: an open-addressing
+// table of entry numbers, compared through the names the entries hold.
+class TNameIndex {
+ public:
+  explicit TNameIndex(const std::vector<TCentralEntry>& entries) : entries_(entries) {}
+  bool Contains(std::string_view name) const;
+  // Indexes entry number i (already in the list).
+  void Add(size_t i);
+  void Clear() {
+    std::vector<uint32_t>().swap(slots_);
+    count_ = 0;
+  }
+
+ private:
+  void Grow();
+  const std::vector<TCentralEntry>& entries_;
+  std::vector<uint32_t> slots_;  // entry number + 1; 0 is free
+  size_t count_ = 0;
+};
+
+// The compact record of a header: its name, central extra fields other than Zip64 and comment are
+// copied into store.
+TCentralEntry CentralEntryOf(const TZipHeaderInfo& h, TByteStore& store);
+
 // The local header of an entry with its current sizes. With zip64Field the header carries a
 // Zip64 field with both sizes (its 32-bit sizes then read 0xFFFFFFFF) and version needed 45; the
 // header's length is the same whatever sizes it carries, so it can be rewritten in place.
 std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field);
-// The central record of an entry (its central extra field and comment included).
-std::string CentralRecordBytes(const TZipHeaderInfo& h);
+// Appends the central record of an entry to out: its Zip64 field holds the sizes and offset that
+// do not fit 32 bits (version needed then at least 45), followed by its other extra fields.
+void AppendCentralRecord(std::string& out, const TCentralEntry& e);
 // The Zip64 end record and locator when some field needs them, then the end record and comment.
 // zip64EndPos is where the Zip64 end record would start (the end of the central directory).
 std::string EndRecordsBytes(TEndCentral& ec, uint64_t entries, uint64_t cdSize, uint64_t cdOffset,

@@ -1,27 +1,35 @@
-// arczip: a command-line driver of the zip engine.
+// arczip: a command-line driver of the zip engine, with zip's habits: options may stand anywhere
+// after the command, "--" ends them, and an archive name that begins with "-" must follow "--".
 //   arczip l ARCHIVE                                  list the entries and the archive comment
-//   arczip t ARCHIVE [-p PASSWORD]                    test every entry; exit 0 only when all good
-//   arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]     extract everything below DIR, recreating
-//                                                     folders; -o overwrites, -n (default) never
+//   arczip t ARCHIVE [-p PASSWORD]                    test every entry; a bad one with its reason
+//   arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]     extract everything below DIR (not empty),
+//                                                     recreating folders; -o overwrites, -n
+//                                                     (default) never
 //   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] [-n PATTERN] [-u|-f]
+//                        [-s STUB]
 //                        add files and folders (-r: recurse into folders, -x: exclude pattern,
 //                        -n: store without compression). An existing archive is updated: its
 //                        entries are replaced by the files named, or with -u only by newer
 //                        files, or with -f only by newer files and nothing is added. A new
 //                        archive whose name ends in ".exe" is a self-extractor (-s: its stub,
 //                        default ArcSFX32.bin).
-//   arczip d ARCHIVE PATTERN...                       delete matching entries
+//   arczip d ARCHIVE NAME...                          delete entries: a plain name is the whole
+//                                                     stored path; a pattern (*, ?, <set>)
+//                                                     without "/" matches names in any folder
 //   arczip c ARCHIVE                                  set the archive comment from stdin
 //   arczip sfx ARCHIVE [-s STUB]                      copy into a self-extractor ARCHIVE.EXE
 //   arczip unsfx ARCHIVE                              copy a self-extractor into ARCHIVE.zip
+// Exit status: 0 all good; 1 some entries bad or skipped; 2 the archive cannot be read or
+// written, or the command line is wrong.
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <string>
 #include <vector>
-
-#include <sys/stat.h>
 
 #include "archive/arczip.h"
 #include "archive/sfxconfig.h"
@@ -30,21 +38,95 @@
 
 namespace {
 
-int Usage() {
+constexpr int kGood = 0;
+constexpr int kSomeBad = 1;
+constexpr int kFailed = 2;
+
+int Usage(const std::string& problem = "") {
+  if (!problem.empty()) std::fprintf(stderr, "arczip: %s\n", problem.c_str());
   std::fprintf(stderr,
-               "usage: arczip l ARCHIVE\n"
-               "       arczip t ARCHIVE [-p PASSWORD]\n"
+               "usage: arczip l ARCHIVE                      list entries and comment\n"
+               "       arczip t ARCHIVE [-p PASSWORD]        test every entry\n"
                "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n"
-               "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] "
-               "[-n PATTERN] [-u|-f] [-s STUB]\n"
-               "       arczip d ARCHIVE PATTERN...\n"
-               "       arczip c ARCHIVE < COMMENT\n"
-               "       arczip sfx ARCHIVE [-s STUB]\n"
-               "       arczip unsfx ARCHIVE\n");
-  return 2;
+               "                                             extract below DIR (-o overwrite,\n"
+               "                                             -n never: the default)\n"
+               "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN]\n"
+               "                [-n PATTERN] [-u|-f] [-s STUB]\n"
+               "                                             add or update (-r recurse, -x "
+               "exclude,\n"
+               "                                             -n store, -u newer only, -f "
+               "freshen;\n"
+               "                                             a new NAME.exe is a "
+               "self-extractor)\n"
+               "       arczip d ARCHIVE NAME...              delete entries (a plain name is the\n"
+               "                                             whole stored path; a pattern "
+               "without\n"
+               "                                             \"/\" matches in every folder)\n"
+               "       arczip c ARCHIVE < COMMENT            set the archive comment\n"
+               "       arczip sfx ARCHIVE [-s STUB]          copy into a self-extractor "
+               "ARCHIVE.EXE\n"
+               "       arczip unsfx ARCHIVE                  copy a self-extractor into "
+               "ARCHIVE.zip\n"
+               "Options may stand anywhere after the command; \"--\" ends them (an archive or "
+               "path\n"
+               "beginning with \"-\" must follow it). Exit status: 0 all good, 1 some entries "
+               "bad or\n"
+               "skipped, 2 the archive cannot be read or written or the command line is "
+               "wrong.\n");
+  return kFailed;
 }
 
-// Reports skipped entries and CRC failures on stderr, and counts them.
+// The command line after the command: options (with their values) and the other words in order.
+struct TArgs {
+  std::map<char, std::vector<std::string>> values;  // options with a value, in order
+  std::string flags;                                // options without a value, in order
+  std::vector<std::string> words;                   // the archive, then paths or names
+  bool Has(char c) const { return flags.find(c) != std::string::npos; }
+  std::string Last(char c) const {
+    auto it = values.find(c);
+    return it == values.end() || it->second.empty() ? std::string() : it->second.back();
+  }
+};
+
+// Parses argv from index 2. withValue lists the options that take a value, flags those that do
+// not; a word of several flag letters ("-r9") sets each. Returns false (with a message) on an
+// unknown option or a missing value.
+bool ParseArgs(int argc, char** argv, const std::string& withValue, const std::string& flags,
+               TArgs& out, std::string& problem) {
+  bool options = true;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (options && a == "--") {
+      options = false;
+      continue;
+    }
+    if (!options || a.size() < 2 || a[0] != '-') {
+      out.words.push_back(a);
+      continue;
+    }
+    if (a.size() == 2 && withValue.find(a[1]) != std::string::npos) {
+      if (i + 1 >= argc) {
+        problem = "option " + a + " needs a value";
+        return false;
+      }
+      out.values[a[1]].push_back(argv[++i]);
+      continue;
+    }
+    for (size_t k = 1; k < a.size(); ++k) {
+      if (flags.find(a[k]) == std::string::npos) {
+        problem = "unknown option " + a +
+                  (a.size() > 2 ? " (a name beginning with \"-\" must "
+                                  "follow \"--\")"
+                                : "");
+        return false;
+      }
+      out.flags.push_back(a[k]);
+    }
+  }
+  return true;
+}
+
+// Counts and reports skipped entries, CRC failures and boxes on stderr.
 void Report(TArcZip& zip, int& problems) {
   zip.OnSkippingFile = [&problems](TArcUnZip*, TSkipReason reason, const std::string& name, int,
                                    bool&) {
@@ -64,19 +146,29 @@ void Report(TArcZip& zip, int& problems) {
   };
 }
 
+std::string ProblemOf(const TZipHeaderInfo& h) {
+  if (h.Problem == TEntryProblem::UnknownMethod) {
+    if (h.Flag & 0x0040) return "strong encryption is not supported";
+    return std::string(EntryProblemText(h.Problem)) + " " + std::to_string(h.ComprMethod);
+  }
+  return EntryProblemText(h.Problem);
+}
+
 int Test(TArcZip& zip) {
-  int problems = 0;
-  Report(zip, problems);
   zip.ReadArchive();
-  bool good = zip.TestArchive();
+  zip.TestArchive();
   int bad = 0;
   for (int i = 0; i < zip.EntryCount(); ++i) {
-    bool ok = zip.EntryHeader(i).TestState == TZipTestState::Good;
-    if (!ok) ++bad;
-    std::printf("%s %s\n", ok ? "OK " : "BAD", zip.EntryFullName(i).c_str());
+    const TZipHeaderInfo& h = zip.EntryHeader(i);
+    if (h.TestState == TZipTestState::Good) {
+      std::printf("OK  %s\n", h.FullName().c_str());
+    } else {
+      ++bad;
+      std::printf("BAD %s: %s\n", h.FullName().c_str(), ProblemOf(h).c_str());
+    }
   }
   std::printf("%d entries tested, %d bad\n", zip.EntryCount(), bad);
-  return good ? 0 : 1;
+  return bad == 0 ? kGood : kSomeBad;
 }
 
 int ExtractAll(TArcZip& zip) {
@@ -87,7 +179,7 @@ int ExtractAll(TArcZip& zip) {
   zip.RecreateDirs = true;
   int n = zip.Extract();
   std::printf("%d entries extracted\n", n);
-  return problems == 0 && n == zip.EntryCount() ? 0 : 1;
+  return problems == 0 ? kGood : kSomeBad;
 }
 
 std::string MethodName(uint16_t method) {
@@ -120,49 +212,36 @@ int List(TArcZip& zip) {
   std::printf("%12llu %d entries\n", static_cast<unsigned long long>(total), zip.EntryCount());
   std::string comment = zip.ArchiveComment();
   if (!comment.empty()) std::printf("Comment:\n%s\n", comment.c_str());
-  return 0;
+  return kGood;
+}
+
+std::string StubOr(const std::string& stub) {
+  if (!stub.empty()) return stub;
+  std::string found = ResourcePath("ArcSFX32.bin");
+  if (found.empty()) throw EArcZipException("The self-extractor stub ArcSFX32.bin is missing");
+  return found;
 }
 
 // arczip a: every folder named becomes a folder entry with its files (and with -r everything
 // below it); other names are files or wildcard items.
-int Add(TArcZip& zip, int argc, char** argv) {
+int Add(TArcZip& zip, const TArgs& args) {
   zip.StorePaths = true;
   zip.AddDirEntriesOnRecurse = true;
   zip.IncludeHiddenFiles = true;
   zip.IncludeSysFiles = true;
-  bool recurse = false;
-  bool action = false;
-  std::string stub;
-  std::vector<std::string> paths;
-  for (int i = 3; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a.size() == 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9') {
-      zip.PackLevel = a[1] - '0';
-    } else if (a == "-r") {
-      recurse = true;
-    } else if (a == "-u") {
-      zip.ZipAction = TZipAction::zaUpdate;
-      action = true;
-    } else if (a == "-f") {
-      zip.ZipAction = TZipAction::zaFreshen;
-      action = true;
-    } else if ((a == "-p" || a == "-x" || a == "-n" || a == "-s") && i + 1 < argc) {
-      std::string v = argv[++i];
-      if (a == "-s")
-        stub = v;
-      else if (a == "-p")
-        zip.Password = v;
-      else if (a == "-x")
-        zip.ExcludeList.push_back(v);
-      else
-        zip.NoCompressList.push_back(v);
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      return Usage();
-    } else {
-      paths.push_back(a);
-    }
-  }
-  if (paths.empty()) return Usage();
+  for (char c : args.flags)
+    if (c >= '0' && c <= '9') zip.PackLevel = c - '0';
+  const bool recurse = args.Has('r');
+  if (args.Has('u') && args.Has('f')) return Usage("-u and -f exclude each other");
+  // Without -u or -f, files named replace the entries of the same name.
+  zip.ZipAction = args.Has('f')   ? TZipAction::zaFreshen
+                  : args.Has('u') ? TZipAction::zaUpdate
+                                  : TZipAction::zaReplace;
+  zip.Password = args.Last('p');
+  if (auto it = args.values.find('x'); it != args.values.end()) zip.ExcludeList = it->second;
+  if (auto it = args.values.find('n'); it != args.values.end()) zip.NoCompressList = it->second;
+  std::vector<std::string> paths(args.words.begin() + 1, args.words.end());
+  if (paths.empty()) return Usage("nothing to add");
   zip.Recurse = recurse;
   for (std::string p : paths) {
     struct stat st;
@@ -189,16 +268,13 @@ int Add(TArcZip& zip, int argc, char** argv) {
     std::fprintf(stderr, "arczip: %s: %s\n", title.c_str(), text.c_str());
     ret = 1;
   };
-  // Without -u or -f, files named replace the entries of the same name.
-  if (!action) zip.ZipAction = TZipAction::zaReplace;
   int n;
   struct stat ast;
   std::string name = zip.ZipName();
   std::string ext = name.size() >= 4 ? name.substr(name.size() - 4) : "";
   for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (ext == ".exe" && ::stat(name.c_str(), &ast) != 0) {
-    if (stub.empty()) stub = ResourcePath("ArcSFX32.bin");
-    if (stub.empty()) throw EArcZipException("The self-extractor stub ArcSFX32.bin is missing");
+    std::string stub = StubOr(args.Last('s'));
     TSFXConfig cfg;
     cfg.UserCanDisableCmdLine = cfg.UserCanChooseFiles = cfg.UserCanChangeOverwrite = true;
     cfg.AutoExtract = false;
@@ -208,16 +284,16 @@ int Add(TArcZip& zip, int argc, char** argv) {
     n = zip.ZipFiles();
   }
   if (n == 0 && zip.EntryCount() == 0) std::fprintf(stderr, "arczip: nothing to add\n");
-  return problems ? 1 : 0;
+  return problems ? kSomeBad : kGood;
 }
 
-int Delete(TArcZip& zip, int argc, char** argv) {
-  if (argc < 4) return Usage();
-  for (int i = 3; i < argc; ++i) zip.FilesList.push_back(argv[i]);
+int Delete(TArcZip& zip, const TArgs& args) {
+  if (args.words.size() < 2) return Usage("nothing to delete");
+  zip.FilesList.assign(args.words.begin() + 1, args.words.end());
   zip.ReadArchive();
   int n = zip.RemoveEntries();
   std::printf("%d entries deleted\n", n);
-  return n > 0 ? 0 : 1;
+  return n > 0 ? kGood : kSomeBad;
 }
 
 int Comment(TArcZip& zip) {
@@ -227,75 +303,77 @@ int Comment(TArcZip& zip) {
   while ((r = std::fread(buf, 1, sizeof buf, stdin)) > 0) text.append(buf, r);
   if (text.size() > 0xFFFF) {
     std::fprintf(stderr, "arczip: a comment holds at most 65535 bytes\n");
-    return 1;
+    return kFailed;
   }
   zip.ReadArchive();
   zip.SetArchiveComment(text);
   zip.SaveArchiveChanges();
-  return 0;
+  return kGood;
 }
 
-int ToSelfExtractor(TArcZip& zip, int argc, char** argv) {
-  std::string stub;
-  for (int i = 3; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "-s" && i + 1 < argc)
-      stub = argv[++i];
-    else
-      return Usage();
-  }
-  if (stub.empty()) stub = ResourcePath("ArcSFX32.bin");
-  if (stub.empty()) throw EArcZipException("The self-extractor stub ArcSFX32.bin is missing");
-  zip.ReadArchive();
-  zip.ConvertToSelfExtractor(stub);
-  return 0;
-}
+struct TCommand {
+  const char* name;
+  const char* withValue;  // options taking a value
+  const char* flags;      // options without one
+  size_t minWords, maxWords;
+};
 
-int ToPlainZip(TArcZip& zip) {
-  zip.ReadArchive();
-  zip.ConvertToPlainZip(false);
-  std::printf("%s\n", zip.ZipName().c_str());
-  return 0;
-}
+const TCommand kCommands[] = {
+    {"l", "", "", 1, 1},        {"t", "p", "", 1, 1},
+    {"x", "pd", "on", 1, 1},    {"a", "pxns", "0123456789ruf", 2, SIZE_MAX},
+    {"d", "", "", 2, SIZE_MAX}, {"c", "", "", 1, 1},
+    {"sfx", "s", "", 1, 1},     {"unsfx", "", "", 1, 1},
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return Usage();
-  std::string command = argv[1];
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  const TCommand* cmd = nullptr;
+  for (const auto& c : kCommands)
+    if (command == c.name) cmd = &c;
+  if (!cmd) return Usage("unknown command " + command);
+  TArgs args;
+  std::string problem;
+  if (!ParseArgs(argc, argv, cmd->withValue, cmd->flags, args, problem)) return Usage(problem);
+  if (args.words.empty()) return Usage("no archive named");
+  if (args.words.size() < cmd->minWords || args.words.size() > cmd->maxWords)
+    return Usage("wrong number of names for " + command);
+
   TArcZip zip;
   // Without a window, a file without an end record is reported, not taken as a volume of a set.
   zip.IncompleteZipMode = TIncompleteZipMode::izAssumeNotAZip;
   try {
-    zip.SetZipName(argv[2]);
-    if (command == "a") return Add(zip, argc, argv);
-    if (command == "d") return Delete(zip, argc, argv);
-    if (command == "c" && argc == 3) return Comment(zip);
-    if (command == "sfx") return ToSelfExtractor(zip, argc, argv);
-    if (command == "unsfx" && argc == 3) return ToPlainZip(zip);
-    zip.OverwriteMode = TUZOverwriteMode::Never;
-    bool haveDest = false;
-    for (int i = 3; i < argc; ++i) {
-      std::string a = argv[i];
-      if (a == "-p" && i + 1 < argc) {
-        zip.Password = argv[++i];
-      } else if (a == "-d" && i + 1 < argc) {
-        zip.SetDestDir(argv[++i]);
-        haveDest = true;
-      } else if (a == "-o") {
-        zip.OverwriteMode = TUZOverwriteMode::Always;
-      } else if (a == "-n") {
-        zip.OverwriteMode = TUZOverwriteMode::Never;
-      } else {
-        return Usage();
-      }
+    zip.SetZipName(args.words[0]);
+    if (command == "a") return Add(zip, args);
+    if (command == "d") return Delete(zip, args);
+    if (command == "c") return Comment(zip);
+    if (command == "sfx") {
+      zip.ReadArchive();
+      zip.ConvertToSelfExtractor(StubOr(args.Last('s')));
+      return kGood;
     }
+    if (command == "unsfx") {
+      zip.ReadArchive();
+      zip.ConvertToPlainZip(false);
+      std::printf("%s\n", zip.ZipName().c_str());
+      return kGood;
+    }
+    zip.Password = args.Last('p');
     if (command == "l") return List(zip);
     if (command == "t") return Test(zip);
-    if (command == "x" && haveDest) return ExtractAll(zip);
+    // x: the files go below the folder named, never to the places stored absolute names give.
+    auto dest = args.values.find('d');
+    if (dest == args.values.end()) return Usage("x needs a folder: -d DIR");
+    if (dest->second.back().empty()) return Usage("x needs a folder that is not empty: -d DIR");
+    zip.SetDestDir(dest->second.back());
+    zip.OverwriteMode = TUZOverwriteMode::Never;
+    for (char c : args.flags)
+      zip.OverwriteMode = c == 'o' ? TUZOverwriteMode::Always : TUZOverwriteMode::Never;
+    return ExtractAll(zip);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "arczip: %s\n", e.what());
-    return 1;
+    return kFailed;
   }
-  return Usage();
 }

@@ -379,6 +379,64 @@ TEST_F(ExtractTest, BombsAndTruncatedDataAreBadAndExtractionGoesOn) {
   EXPECT_FALSE(g.z.TestArchive());
 }
 
+TEST_F(ExtractTest, OverlappingEntriesAndForeignLocalHeadersAreRefused) {
+  const std::string data(100000, 'z');  // deflates to about 100 bytes
+  // Many entries on one local header: a small archive that would expand without bound.
+  ZipBuilder many;
+  for (int i = 0; i < 2000; ++i) {
+    BuildEntry e = Entry("b" + std::to_string(i), i == 0 ? data : std::string());
+    if (i > 0) {
+      e.offsetOverride = 0;
+      e.crcOverride = ZipCrc32(0, data.data(), data.size());
+      e.declaredSize = static_cast<int64_t>(data.size());
+      e.method = 0;
+    }
+    many.Add(e);
+  }
+  // Each entry's stated data running on over the next ones (the quoted-overlap form).
+  ZipBuilder quoted;
+  quoted.Add(Entry("q1", "first"));
+  quoted.Add(Entry("q2", "second"));
+  std::string spans = quoted.Build();
+  size_t cd = spans.find("PK\x01\x02");
+  spans[cd + 20] = 60;  // q1's compressed size now covers q2's local header
+  for (const std::string& bytes : {many.Build(), spans}) {
+    TArcZip z;
+    z.OpenArchiveStream(std::make_unique<TMemoryStream>(bytes.data(), bytes.size()));
+    try {
+      z.ReadArchive();
+      ADD_FAILURE() << "read";
+    } catch (const EBadZipFile& e) {
+      EXPECT_NE(std::string(e.what()).find("possible zip bomb"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(z.EntryCount(), 0);
+  }
+
+  // What only the local header shows: its extra field pushes the data into the next entry, or it
+  // names another file. Those entries are bad; the others extract.
+  ZipBuilder b;
+  BuildEntry shifted = Entry("shifted.txt", "0123456789", 0100644, 0);
+  shifted.localExtraLength = 40;
+  b.Add(shifted);
+  BuildEntry foreign = Entry("foreign.txt", "payload");
+  foreign.localName = "evil/../x.t";
+  b.Add(foreign);
+  b.Add(Entry("good.txt", "fine"));
+  std::string bytes = b.Build();
+  Fixture t(bytes);
+  EXPECT_FALSE(t.z.TestArchive());
+  EXPECT_EQ(t.z.EntryHeader(0).Problem, TEntryProblem::Overlap);
+  EXPECT_EQ(t.z.EntryHeader(1).Problem, TEntryProblem::LocalHeader);
+  EXPECT_EQ(t.z.EntryHeader(2).TestState, TZipTestState::Good);
+  TempDir dir;
+  Fixture f(bytes);
+  f.z.SetDestDir(dir.path());
+  f.z.DoAll = true;
+  EXPECT_EQ(f.z.Extract(), 1);
+  EXPECT_EQ(f.skips.size(), 2u);
+  EXPECT_EQ(Tree(dir.path()), (std::vector<std::string>{"good.txt"}));
+}
+
 TEST_F(ExtractTest, HostileNamesLinksAndSetIdBitsStayInsideTheSandbox) {
   ZipBuilder b;
   for (std::string name : {"../evil", "a/../../evil", "..", ".", "", "x/.."})
@@ -387,7 +445,11 @@ TEST_F(ExtractTest, HostileNamesLinksAndSetIdBitsStayInsideTheSandbox) {
   b.Add(Entry("C:\\x\\evil", "literal backslashes"));
   b.Add(Entry("link", "/tmp", 0120777, 0));
   b.Add(Entry("link/payload", "payload"));
-  b.Add(Entry("fifo", "", 010644, 0));
+  b.Add(Entry("device", "", 020644, 0));
+  // What "zip -" stores for a pipe: data with a FIFO mode. It is a regular file once extracted.
+  b.Add(Entry("fifo", "piped data", 010600, 0));
+  // bsdtar's entry for the folder it archived: the extraction folder itself, passed over quietly.
+  b.Add(Entry("./", "", 040755, 0));
   b.Add(Entry("suid", "#!/bin/sh\n", 0106755));
   TempDir dir;
   std::string dest = dir / "sand/box";
@@ -398,16 +460,19 @@ TEST_F(ExtractTest, HostileNamesLinksAndSetIdBitsStayInsideTheSandbox) {
   f.z.Extract();
   EXPECT_EQ(Tree(dir.path()),
             (std::vector<std::string>{"sand", "sand/box", "sand/box/C:\\x\\evil", "sand/box/abs",
-                                      "sand/box/abs/evil", "sand/box/link", "sand/box/link/payload",
-                                      "sand/box/suid"}));
+                                      "sand/box/abs/evil", "sand/box/fifo", "sand/box/link",
+                                      "sand/box/link/payload", "sand/box/suid"}));
   EXPECT_EQ(ModeOf(dest + "/suid") & 07777, 0755u);
+  EXPECT_TRUE(S_ISREG(ModeOf(dest + "/fifo")));
+  EXPECT_EQ(ModeOf(dest + "/fifo") & 07777, 0600u);
+  EXPECT_EQ(ReadFile(dest + "/fifo"), "piped data");
   std::vector<std::string> skipped;
   for (auto& s : f.skips) {
     EXPECT_EQ(s.reason, srCreateError) << s.name;
     skipped.push_back(s.name);
   }
   EXPECT_EQ(skipped, (std::vector<std::string>{"../evil", "a/../../evil", "..", ".", "", "x/..",
-                                               "link", "fifo"}));
+                                               "link", "device"}));
 }
 
 TEST_F(ExtractTest, ExistingLinksInTheTargetTreeAreNeverFollowed) {

@@ -29,7 +29,7 @@ struct Recorder {
   }
 };
 
-std::vector<std::string> Paths(const std::vector<TFileItem>& items, const std::string& root) {
+std::vector<std::string> Paths(const TFileItems& items, const std::string& root) {
   std::vector<std::string> out;
   for (const auto& i : items) {
     std::string p = i.Path;
@@ -62,7 +62,7 @@ TEST(ExpandFileList, ExplicitNamesFolderItemsAndTotals) {
   Recorder rec;
   auto o = rec.Options();
   o.RootDir = t.path();
-  std::vector<TFileItem> out;
+  TFileItems out;
   // "b.dat" has no folder: RootDir is put in front of it.
   int64_t total =
       ExpandFileList({t / "a.txt", "b.dat", t / "sub/", t / "missing.txt", t / ".hidden"}, o, out);
@@ -80,7 +80,7 @@ TEST(ExpandFileList, PrefixesOverrideRecurse) {
   Recorder rec;
   auto o = rec.Options();
   o.Recurse = true;
-  std::vector<TFileItem> out;
+  TFileItems out;
   ExpandFileList({"|" + t / "*.*"}, o, out);
   EXPECT_EQ(Paths(out, t.path()), (std::vector<std::string>{"README", "a.txt", "b.dat"}));
 
@@ -99,7 +99,7 @@ TEST(ExpandFileList, DepthFirstWithFoldersReportedAsMet) {
   o.Recurse = true;
   o.AddDirEntriesOnRecurse = true;
   o.IncludeHidden = true;
-  std::vector<TFileItem> out;
+  TFileItems out;
   ExpandFileList({t / "sub/*"}, o, out);
   EXPECT_EQ(Paths(out, t.path()),
             (std::vector<std::string>{"sub/.hid/", "sub/.hid/e.txt", "sub/c.txt", "sub/deep/",
@@ -120,7 +120,7 @@ TEST(ExpandFileList, MasksAndFolderLevelsWithWildcards) {
   MakeTree(t.path());
   Recorder rec;
   auto o = rec.Options();
-  std::vector<TFileItem> out;
+  TFileItems out;
   // "*." finds the names without an extension.
   ExpandFileList({t / "*."}, o, out);
   EXPECT_EQ(Paths(out, t.path()), (std::vector<std::string>{"README"}));
@@ -159,7 +159,7 @@ TEST(ExpandFileList, FoldersAndFilesGoneWhileListedAreReported) {
   o.Between = [&] {
     if (inOther) ::unlink((t / "other/f.txt").c_str());
   };
-  std::vector<TFileItem> out;
+  TFileItems out;
   ExpandFileList({t / "*.txt"}, o, out);
   auto has = [&](const std::string& e) {
     return std::count(rec.events.begin(), rec.events.end(), e) == 1;
@@ -187,7 +187,7 @@ TEST(ExpandFileList, SkipReasonsAndTheArchiveItself) {
     return p.find("c.txt") == std::string::npos;
   };
   o.InArchive = [](const std::string& p) { return p.find("d.txt") == std::string::npos; };
-  std::vector<TFileItem> out;
+  TFileItems out;
   ExpandFileList({t / "*", t / "b.dat"}, o, out);
   EXPECT_EQ(Paths(out, t.path()), (std::vector<std::string>{"a.txt"}));
   std::vector<std::string> skips;
@@ -207,7 +207,7 @@ TEST(ExpandFileList, OnlyRegularFilesAndRealFolders) {
   Recorder rec;
   auto o = rec.Options();
   o.Recurse = true;
-  std::vector<TFileItem> out;
+  TFileItems out;
   ExpandFileList({t / "*", t / "pipe"}, o, out);
   auto p = Paths(out, t.path());
   EXPECT_EQ(std::count(p.begin(), p.end(), "linkfile"), 1);

@@ -48,23 +48,30 @@ std::map<std::string, Info> Stats(const std::string& root) {
   return out;
 }
 
-// Extracts archive below dest with the engine and compares the result with the source tree.
-void ExpectRoundTrip(const std::string& archive, const std::string& source,
-                     const std::string& dest) {
+// Extracts archive below out with the engine and compares out + sub with the tree root (the
+// files named exclude, a shell pattern, left out of the comparison).
+void ExpectRoundTrip(const std::string& archive, const std::string& root, const std::string& out,
+                     const std::string& sub, const std::string& password = "",
+                     const std::string& exclude = "") {
+  const std::string dest = out + sub;
   TArcZip z;
   z.SetZipName(archive);
-  z.SetDestDir(dest);
+  z.SetDestDir(out);
   z.RecreateDirs = true;
   z.DoAll = true;
+  z.Password = password;
   int skips = 0;
   z.OnSkippingFile = [&](TArcUnZip*, TSkipReason, const std::string&, int, bool&) { ++skips; };
   z.ReadArchive();
-  EXPECT_EQ(z.Extract(), z.EntryCount()) << archive;
-  EXPECT_EQ(skips, 0);
-  auto d = Sh("diff -r " + Quote(source + "/src") + " " + Quote(dest + "/src"));
+  z.Extract();
+  EXPECT_EQ(skips, 0) << archive;
+  std::string x = exclude.empty() ? "" : " -x " + Quote(exclude);
+  auto d = Sh("diff -r" + x + " " + Quote(root) + " " + Quote(dest));
   EXPECT_EQ(d.status, 0) << archive << "\n" << d.out;
-  auto want = Stats(source + "/src");
-  auto got = Stats(dest + "/src");
+  auto want = Stats(root);
+  auto got = Stats(dest);
+  if (!exclude.empty())
+    std::erase_if(want, [&](const auto& e) { return e.first.find("latin-") != std::string::npos; });
   ASSERT_EQ(want.size(), got.size()) << archive;
   for (auto& [name, w] : want) {
     auto& g = got[name];
@@ -73,25 +80,66 @@ void ExpectRoundTrip(const std::string& archive, const std::string& source,
   }
 }
 
+// The names as the engine lists them, one per line, and as unzip -Z1 lists them.
+void ExpectNamesOfUnzip(const std::string& archive) {
+  TArcZip z;
+  z.SetZipName(archive);
+  z.ReadArchive();
+  std::string ours;
+  for (int i = 0; i < z.EntryCount(); ++i) ours += z.EntryFullName(i) + "\n";
+  auto theirs = Sh("unzip -Z1 " + Quote(archive));
+  ASSERT_EQ(theirs.status, 0) << theirs.out;
+  EXPECT_EQ(ours, theirs.out) << archive;
+}
+
 }  // namespace
 
-TEST(InteropExtract, RoundTripsOfPeerArchives) {
-  for (const char* tool : {"zip", "7zz", "bsdtar", "python3"})
+// Archives of Info-ZIP zip (plain, encrypted, forced Zip64), 7-Zip, bsdtar (of a folder and of
+// ".") and Python (forced Zip64) list with unzip's names and extract to identical trees, non-ASCII
+// names included: UTF-8 names that Info-ZIP stores without the UTF-8 flag, and a Latin-1 name
+// kept as its bytes (Python cannot store that one).
+TEST(InteropExtract, PeerArchivesListAsUnzipAndExtractIdentically) {
+  for (const char* tool : {"zip", "unzip", "7zz", "bsdtar", "python3"})
     if (!testutil::HaveTool(tool)) GTEST_SKIP() << tool;
   TempDir dir;
   MakeTree(dir.path());
+  auto r = Sh("set -e; cd " + Quote(dir.path()) +
+              "; mkdir -p 'src/Grüße/sub'; printf 'hi\\n' > 'src/Grüße/naïve café.txt';"
+              " printf 'latin\\n' > \"src/latin-$(printf '\\351').txt\";"
+              " find src -exec touch -d '2023-06-15 10:20:31' {} +");
+  ASSERT_EQ(r.status, 0) << r.out;
   std::string py =
       "import zipfile,os\n"
       "with zipfile.ZipFile('py.zip','w',zipfile.ZIP_DEFLATED) as z:\n"
       "  for root,dirs,files in os.walk('src'):\n"
-      "    for n in sorted(dirs)+sorted(files): z.write(os.path.join(root,n))\n";
-  auto r = Sh("set -e; cd " + Quote(dir.path()) +
-              "; zip -qr info.zip src; 7zz a -tzip -bd seven.zip src >/dev/null;"
-              " bsdtar --format zip -cf tar.zip src; python3 -c " +
-              Quote(py));
+      "    for n in sorted(dirs)+sorted(files):\n"
+      "      p=os.path.join(root,n)\n"
+      "      if n.startswith('latin-'): continue\n"
+      "      if os.path.isdir(p): z.write(p); continue\n"
+      "      i=zipfile.ZipInfo.from_file(p); i.compress_type=zipfile.ZIP_DEFLATED\n"
+      "      with open(p,'rb') as f, z.open(i,'w',force_zip64=True) as o: o.write(f.read())\n";
+  r = Sh("set -e; cd " + Quote(dir.path()) +
+         "; zip -qr info.zip src; zip -qr -P secret enc.zip src; zip -qr -fz info64.zip src;"
+         " 7zz a -tzip -bd seven.zip src >/dev/null; bsdtar --format zip -cf tar.zip src;"
+         " bsdtar --format zip -cf dot.zip -C src .; python3 -c " +
+         Quote(py));
   ASSERT_EQ(r.status, 0) << r.out;
-  for (std::string name : {"info", "seven", "tar", "py"})
-    ExpectRoundTrip(dir / (name + ".zip"), dir.path(), dir / ("out-" + name));
+  struct Case {
+    std::string name, password, root, exclude;
+  };
+  const std::vector<Case> cases = {
+      {"info", "", "src", ""},      {"enc", "secret", "src", ""}, {"info64", "", "src", ""},
+      {"seven", "", "src", ""},     {"tar", "", "src", ""},       {"dot", "", "", ""},
+      {"py", "", "src", "latin-*"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string archive = dir / (c.name + ".zip");
+    ExpectNamesOfUnzip(archive);
+    std::string out = dir / ("out-" + c.name);
+    ExpectRoundTrip(archive, dir / "src", out, c.root.empty() ? "" : "/" + c.root, c.password,
+                    c.exclude);
+  }
 }
 
 TEST(InteropExtract, EncryptedPeerArchivesAndWrongPasswords) {
@@ -195,8 +243,9 @@ TEST(InteropExtract, HostilePythonArchiveStaysInTheSandbox) {
   EXPECT_EQ(skipped, expected);
 }
 
-TEST(InteropExtract, ArczipTestAndExtract) {
-  if (!testutil::HaveTool("zip")) GTEST_SKIP();
+TEST(InteropExtract, ArczipTestAndExtractWithReasonsAndExitCodes) {
+  for (const char* tool : {"zip", "bsdtar", "python3"})
+    if (!testutil::HaveTool(tool)) GTEST_SKIP() << tool;
   std::string arczip = ARCZIP_PATH;
   TempDir dir;
   MakeTree(dir.path());
@@ -205,7 +254,9 @@ TEST(InteropExtract, ArczipTestAndExtract) {
   auto t = Sh(arczip + " t " + Quote(dir / "t.zip"));
   EXPECT_EQ(t.status, 0) << t.out;
   EXPECT_NE(t.out.find("9 entries tested, 0 bad"), std::string::npos) << t.out;
-  EXPECT_NE(Sh(arczip + " t " + Quote(dir / "e.zip") + " -p wrong").status, 0);
+  t = Sh(arczip + " t -p wrong " + Quote(dir / "e.zip"));
+  EXPECT_EQ(t.status, 1);
+  EXPECT_NE(t.out.find("BAD src/a.txt: bad password"), std::string::npos) << t.out;
   EXPECT_EQ(Sh(arczip + " t " + Quote(dir / "e.zip") + " -p pw").status, 0);
 
   auto x = Sh(arczip + " x " + Quote(dir / "e.zip") + " -d " + Quote(dir / "out") + " -p pw");
@@ -214,20 +265,83 @@ TEST(InteropExtract, ArczipTestAndExtract) {
   // Existing files: -n keeps them (and reports), -o replaces them.
   testutil::WriteFile(dir / "out/src/a.txt", "changed");
   x = Sh(arczip + " x " + Quote(dir / "t.zip") + " -d " + Quote(dir / "out") + " -n");
-  EXPECT_NE(x.status, 0);
+  EXPECT_EQ(x.status, 1);
   EXPECT_NE(x.out.find("skipped (NoOverwrite): src/a.txt"), std::string::npos) << x.out;
   EXPECT_EQ(testutil::ReadFile(dir / "out/src/a.txt"), "changed");
-  x = Sh(arczip + " x " + Quote(dir / "t.zip") + " -d " + Quote(dir / "out") + " -o");
+  x = Sh(arczip + " x -o " + Quote(dir / "t.zip") + " -d " + Quote(dir / "out"));
   EXPECT_EQ(x.status, 0) << x.out;
   EXPECT_EQ(testutil::ReadFile(dir / "out/src/a.txt"), "hello\n");
+  // The files go below the folder named, so one must be named.
+  for (const char* args : {" -d ''", ""}) {
+    x = Sh("cd " + Quote(dir.path()) + " && " + arczip + " x t.zip" + args);
+    EXPECT_EQ(x.status, 2) << args << x.out;
+  }
 
-  // A damaged entry makes the test fail.
-  std::string bytes = testutil::ReadFile(dir / "t.zip");
-  size_t at = bytes.find("hello\n");
-  ASSERT_NE(at, std::string::npos);
-  bytes[at] = 'j';
-  testutil::WriteFile(dir / "bad.zip", bytes);
-  t = Sh(arczip + " t " + Quote(dir / "bad.zip"));
-  EXPECT_NE(t.status, 0);
-  EXPECT_NE(t.out.find("BAD src/a.txt"), std::string::npos) << t.out;
+  // Entries that peers extract: data piped through "zip -" (a FIFO mode) and bsdtar's "./".
+  auto r = Sh("set -e; cd " + Quote(dir.path()) +
+              "; printf 'piped\\n' | zip -q pipe.zip -; bsdtar --format zip -cf dot.zip -C src .");
+  ASSERT_EQ(r.status, 0) << r.out;
+  x = Sh(arczip + " x " + Quote(dir / "pipe.zip") + " -d " + Quote(dir / "piped"));
+  EXPECT_EQ(x.status, 0) << x.out;
+  EXPECT_EQ(testutil::ReadFile(dir / "piped/-"), "piped\n");
+  x = Sh(arczip + " x " + Quote(dir / "dot.zip") + " -d " + Quote(dir / "dot"));
+  EXPECT_EQ(x.status, 0) << x.out;
+  EXPECT_EQ(Sh("diff -r " + Quote(dir / "src") + " " + Quote(dir / "dot")).status, 0);
+
+  // Each bad entry with its reason; the others good.
+  std::string py = R"(
+import sys, zipfile, struct, os
+d = sys.argv[1]
+p = os.path.join(d, 'reasons.zip')
+with zipfile.ZipFile(p, 'w') as z:
+    z.writestr('ok.txt', 'fine')
+    z.writestr('crc.txt', 'hello\n')
+    z.writestr('bz.txt', 'b' * 1000, zipfile.ZIP_BZIP2)
+    z.writestr('cut.bin', os.urandom(100000), zipfile.ZIP_DEFLATED)
+    z.writestr('shifted.txt', '0123456789')
+    z.writestr('last.txt', 'end')
+b = bytearray(open(p, 'rb').read())
+info = {i.filename: i for i in zipfile.ZipFile(p).infolist()}
+o = info['crc.txt'].header_offset + 30 + len('crc.txt')
+b[o] ^= 1
+o = info['shifted.txt'].header_offset
+b[o + 28:o + 30] = struct.pack('<H', struct.unpack('<H', b[o + 28:o + 30])[0] + 40)
+c = b.find(b'PK\x01\x02')
+while c >= 0:
+    n = struct.unpack('<H', b[c + 28:c + 30])[0]
+    if b[c + 46:c + 46 + n] == b'cut.bin':
+        size = struct.unpack('<I', b[c + 20:c + 24])[0]
+        b[c + 20:c + 24] = struct.pack('<I', size // 2)
+    c = b.find(b'PK\x01\x02', c + 1)
+open(p, 'wb').write(b)
+# Two thousand directory entries on one local header.
+q = os.path.join(d, 'bomb.zip')
+with zipfile.ZipFile(q, 'w') as z:
+    z.writestr('b0', b'z' * 1000000, zipfile.ZIP_DEFLATED)
+b = open(q, 'rb').read()
+cd = b.find(b'PK\x01\x02')
+end = b.find(b'PK\x05\x06')
+rec = b[cd:end]
+recs = b''.join(rec[:28] + struct.pack('<H', 5) + rec[30:46] + b'x%04d' % i + rec[48:]
+                for i in range(2000))
+tail = b[end:end + 8] + struct.pack('<HHII', 2000, 2000, len(recs), cd) + b'\0\0'
+open(q, 'wb').write(b[:cd] + recs + tail)
+)";
+  r = Sh("python3 -c " + Quote(py) + " " + Quote(dir.path()));
+  ASSERT_EQ(r.status, 0) << r.out;
+  t = Sh(arczip + " t " + Quote(dir / "reasons.zip"));
+  EXPECT_EQ(t.status, 1);
+  for (const char* line :
+       {"OK  ok.txt\n", "BAD crc.txt: bad CRC\n", "BAD bz.txt: unknown compression method 12\n",
+        "BAD cut.bin: truncated data\n",
+        "BAD shifted.txt: overlaps another entry (possible zip bomb)\n", "OK  last.txt\n",
+        "6 entries tested, 4 bad\n"})
+    EXPECT_NE(t.out.find(line), std::string::npos) << line << t.out;
+  t = Sh(arczip + " t " + Quote(dir / "bomb.zip"));
+  EXPECT_EQ(t.status, 2);
+  EXPECT_NE(t.out.find("possible zip bomb"), std::string::npos) << t.out;
+  x = Sh(arczip + " x " + Quote(dir / "bomb.zip") + " -d " + Quote(dir / "bomb"));
+  EXPECT_EQ(x.status, 2);
+  EXPECT_FALSE(testutil::Exists(dir / "bomb/x0001"));
+  EXPECT_EQ(Sh(arczip + " t " + Quote(dir / "missing.zip")).status, 2);
 }

@@ -80,9 +80,27 @@ TEST(InteropWrite, TreeRoundTripsThroughEveryPeer) {
       testutil::Run("cd " + Quote(t.path()) + " && " + Arczip("a out.zip src -r -9 -n '*.bin'"));
   ASSERT_EQ(r.status, 0) << r.out;
   ExpectPeersAccept(t / "out.zip");
-  r = testutil::Run("cd " + Quote(t.path()) +
-                    " && unzip -q -d restored out.zip && diff -r src restored/src");
-  EXPECT_EQ(r.status, 0) << r.out;
+  // Every peer extracts the same tree, and lists the same names.
+  const std::vector<std::pair<std::string, std::string>> extractors = {
+      {"unzip", "unzip -q -d restored out.zip"},
+      {"7zz", "7zz x -bd -orestored out.zip >/dev/null"},
+      {"bsdtar", "mkdir restored && bsdtar -C restored -xf out.zip"},
+      {"python",
+       "python3 -c 'import zipfile; zipfile.ZipFile(\"out.zip\").extractall(\"restored\")'"},
+  };
+  for (const auto& [peer, command] : extractors) {
+    r = testutil::Run("cd " + Quote(t.path()) + " && rm -rf restored && " + command +
+                      " && diff -r src restored/src");
+    EXPECT_EQ(r.status, 0) << peer << "\n" << r.out;
+  }
+  auto unzipNames = testutil::Run("unzip -Z1 " + Quote(t / "out.zip"));
+  auto tarNames = testutil::Run("bsdtar -tf " + Quote(t / "out.zip"));
+  auto pyNames = testutil::Run(
+      "python3 -c 'import sys,zipfile; "
+      "print(\"\\n\".join(zipfile.ZipFile(sys.argv[1]).namelist()))' " +
+      Quote(t / "out.zip"));
+  EXPECT_EQ(unzipNames.out, tarNames.out);
+  EXPECT_EQ(unzipNames.out, pyNames.out);
   r = testutil::Run("cd " + Quote(t.path()) + " && LC_ALL=C.UTF-8 unzip -l out.zip");
   EXPECT_NE(r.out.find("src/with space/Größe – ünïcödé.txt"), std::string::npos) << r.out;
   std::string methods = PyMethods(t / "out.zip");

@@ -281,25 +281,47 @@ TEST(ReadArchive, NeedsZip64FromEntryCount) {
   }
 }
 
-TEST(ReadArchive, NamesFromCodePage437Utf8FlagAndUnicodePathField) {
+TEST(ReadArchive, NamesDecodedByTheirHostFlagAndUnicodePathField) {
+  // name as stored, host byte, flags, then the name under oemAlways, oemFlexible and oemNever.
+  struct Case {
+    std::string stored;
+    uint8_t host;
+    uint16_t flags;
+    std::string always, flexible, never;
+  };
+  const std::vector<Case> cases = {
+      // DOS and Windows hosts write the OEM code page 437.
+      {"caf\x82/\x84.txt", 0, 0, "café/ä.txt", "café/ä.txt", "caf\x82/\x84.txt"},
+      {"\x94l.txt", 14, 0, "öl.txt", "öl.txt", "\x94l.txt"},
+      {"\x81"
+       "ber.txt",
+       6, 0, "über.txt", "über.txt",
+       "\x81"
+       "ber.txt"},
+      // Windows ANSI from host 11: code page 437 unless oemFlexible.
+      {"\xe9t\xe9", 11, 0, "ΘtΘ", "\xe9t\xe9", "\xe9t\xe9"},
+      // Unix and other hosts store the bytes of their locale: UTF-8 as Info-ZIP zip writes it
+      // without bit 11, and a Latin-1 name that stays as its bytes.
+      {"src/Grüße/naïve café.txt", 3, 0, "src/Grüße/naïve café.txt", "src/Grüße/naïve café.txt",
+       "src/Grüße/naïve café.txt"},
+      {"caf\xe9.txt", 3, 0, "caf\xe9.txt", "caf\xe9.txt", "caf\xe9.txt"},
+      {"résumé", 19, 0, "résumé", "résumé", "résumé"},
+      {"Grüße.txt", 0, 0x800, "Grüße.txt", "Grüße.txt", "Grüße.txt"},
+  };
   ZipBuilder b;
-  BuildEntry cp;
-  cp.name = "caf\x82/\x84.txt";  // "café/ä.txt" in code page 437
-  b.Add(cp);
-  BuildEntry utf;
-  utf.name = "Grüße.txt";
-  utf.flags = 0x800;
-  b.Add(utf);
-  BuildEntry win;
-  win.name = "\xe9t\xe9";  // ANSI "été" from a Windows host
-  win.versionMadeBy = 11 << 8;
-  b.Add(win);
+  for (const auto& c : cases) {
+    BuildEntry e;
+    e.name = c.stored;
+    e.versionMadeBy = static_cast<uint16_t>(c.host << 8 | 20);
+    e.flags = c.flags;
+    b.Add(e);
+  }
+  // A Unicode path field names the entry when its CRC matches the stored name, whatever the host.
   BuildEntry up;
   up.name = "old-name";
   std::string unicode = "новый";
   std::string field = "\x01";
-  uint32_t crc = ZipCrc32(0, up.name.data(), up.name.size());
-  PutU32(field, crc);
+  PutU32(field, ZipCrc32(0, up.name.data(), up.name.size()));
   field += unicode;
   PutU16(up.centralExtra, 0x7075);
   PutU16(up.centralExtra, static_cast<uint16_t>(field.size()));
@@ -307,28 +329,24 @@ TEST(ReadArchive, NamesFromCodePage437Utf8FlagAndUnicodePathField) {
   b.Add(up);
   std::string bytes = b.Build();
 
-  TArcUnZip z;
-  OpenBytes(z, bytes);
-  z.ReadArchive();
-  EXPECT_EQ(z.EntryPath(0), "café/");
-  EXPECT_EQ(z.EntryName(0), "ä.txt");
-  EXPECT_EQ(z.EntryName(1), "Grüße.txt");
-  EXPECT_EQ(z.EntryName(2), "ΘtΘ");  // code page 437 reading of the ANSI bytes
-  EXPECT_EQ(z.EntryName(3), "новый");
-
-  TArcUnZip flex;
-  flex.OEMConvert = TOEMConvert::oemFlexible;
-  OpenBytes(flex, bytes);
-  flex.ReadArchive();
-  EXPECT_EQ(flex.EntryName(2), "\xe9t\xe9");
-  EXPECT_EQ(flex.EntryName(0), "ä.txt");
-
-  TArcUnZip never;
-  never.OEMConvert = TOEMConvert::oemNever;
-  OpenBytes(never, bytes);
-  never.ReadArchive();
-  EXPECT_EQ(never.EntryFullName(0), "caf\x82/\x84.txt");
-  EXPECT_EQ(never.EntryName(3), "old-name");
+  for (TOEMConvert mode :
+       {TOEMConvert::oemAlways, TOEMConvert::oemFlexible, TOEMConvert::oemNever}) {
+    TArcUnZip z;
+    z.OEMConvert = mode;
+    OpenBytes(z, bytes);
+    z.ReadArchive();
+    ASSERT_EQ(z.EntryCount(), static_cast<int>(cases.size()) + 1);
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[i];
+      const std::string& want = mode == TOEMConvert::oemAlways     ? c.always
+                                : mode == TOEMConvert::oemFlexible ? c.flexible
+                                                                   : c.never;
+      EXPECT_EQ(z.EntryFullName(static_cast<int>(i)), want) << i;
+      EXPECT_EQ(z.EntryHeader(static_cast<int>(i)).StoredName(), c.stored) << i;
+    }
+    EXPECT_EQ(z.EntryName(static_cast<int>(cases.size())),
+              mode == TOEMConvert::oemNever ? "old-name" : unicode);
+  }
 }
 
 TEST(ReadArchive, CancelRaisesUserAbortedAndPauseWaitsInSteps) {

@@ -108,13 +108,15 @@ std::string MakeArchive(const TempDir& t, const std::string& name = "a.zip") {
   return t / name;
 }
 
-// Runs fn with the current folder set to dir.
+// Runs fn with the current folder set to dir (restored also when fn raises).
 template <class F>
 void InFolder(const std::string& dir, F fn) {
-  std::string cwd = std::filesystem::current_path();
+  struct TRestore {
+    std::string cwd = std::filesystem::current_path();
+    ~TRestore() { std::filesystem::current_path(cwd); }
+  } restore;
   std::filesystem::current_path(dir);
   fn();
-  std::filesystem::current_path(cwd);
 }
 
 std::string ExtractOne(const std::string& archive, const std::string& name,
@@ -218,7 +220,7 @@ TEST(Update, DatesCompareAtTheDosResolutionAndActionsDecide) {
   EXPECT_EQ(z.EntryCount(), 5);
 }
 
-TEST(Update, EntryIdentityIsExactAndAFileGivenTwiceIsStoredOnce) {
+TEST(Update, EntryIdentityIsTheStoredNameAndAFileGivenTwiceIsStoredOnce) {
   TempDir t;
   std::string zip = MakeArchive(t);
   WriteFile(t / "src/F1.txt", "upper case twin\n");  // another file on this system
@@ -237,6 +239,107 @@ TEST(Update, EntryIdentityIsExactAndAFileGivenTwiceIsStoredOnce) {
   EXPECT_EQ(z.EntryFullName(0), "src/f1.txt");
   EXPECT_EQ(z.EntryFullName(5), "src/F1.txt");
   EXPECT_EQ(ev.updates.at(0).first, TUpdateAction::upKeep);
+
+  // A name that is not UTF-8 (Latin-1 "café") is the same entry on every update.
+  const std::string latin = "src/caf\xe9.txt";
+  WriteFile(t / latin, "first\n");
+  for (const char* content : {"first\n", "second\n"}) {
+    WriteFile(t / latin, content);
+    TArcZip u;
+    u.StorePaths = true;
+    u.ZipAction = TZipAction::zaReplace;
+    u.SetZipName(zip);
+    InFolder(t.path(), [&] {
+      u.FilesList = {latin};
+      EXPECT_EQ(u.ZipFiles(), 1);
+    });
+    ASSERT_EQ(u.EntryCount(), 7);
+    EXPECT_EQ(u.EntryFullName(6), latin);
+    EXPECT_TRUE(u.TestArchive());
+  }
+  EXPECT_EQ(ExtractOne(zip, latin), "second\n");
+
+  // An entry from a DOS host named in code page 437 ("caf\x82.txt") is the file "café.txt" here:
+  // the file replaces it instead of joining it under a second name.
+  ZipBuilder b;
+  BuildEntry dos;
+  dos.name = "caf\x82.txt";
+  dos.data = "old\n";
+  dos.versionMadeBy = 20;
+  b.Add(dos);
+  WriteFile(t / "dos.zip", b.Build());
+  WriteFile(t / "café.txt", "new\n");
+  TArcZip d;
+  d.ZipAction = TZipAction::zaReplace;
+  d.SetZipName(t / "dos.zip");
+  d.FilesList = {t / "café.txt"};
+  EXPECT_EQ(d.ZipFiles(), 1);
+  ASSERT_EQ(d.EntryCount(), 1);
+  EXPECT_EQ(d.EntryFullName(0), "café.txt");
+  EXPECT_EQ(ExtractOne(t / "dos.zip", "café.txt"), "new\n");
+}
+
+TEST(Update, ARewriteThatWouldNotReadBackLeavesTheArchiveAsItWas) {
+  TempDir t;
+  std::string zip = MakeArchive(t);
+  std::filesystem::create_directories(t / "tmp");
+  std::string original = ReadFile(zip);
+  TArcZip z;
+  z.TempPath = t / "tmp";
+  z.SetZipName(zip);
+  z.ReadArchive();
+  // A comment that ends like an end record with no entries: written as it is, the archive
+  // would read back as an empty one.
+  std::string fake = "PK\x05\x06";
+  fake.append(18, '\0');
+  z.SetArchiveComment("note" + fake);
+  try {
+    z.SaveArchiveChanges();
+    ADD_FAILURE() << "saved";
+  } catch (const EBadZipFile& e) {
+    EXPECT_NE(std::string(e.what()).find("does not read back"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(ReadFile(zip), original);
+  EXPECT_TRUE(FolderNames(t / "tmp").empty());
+  TArcZip r;
+  r.SetZipName(zip);
+  r.ReadArchive();
+  EXPECT_EQ(r.EntryCount(), 5);
+}
+
+TEST(Update, AnArchiveNameMustBeARegularFileOrALinkToOne) {
+  TempDir t;
+  MakeFiles(t.path());
+  ASSERT_EQ(mkfifo((t / "fifo.zip").c_str(), 0644), 0);
+  std::filesystem::create_directories(t / "folder.zip");
+  ASSERT_EQ(symlink("nowhere", (t / "dangling.zip").c_str()), 0);
+  for (const char* name : {"fifo.zip", "folder.zip", "dangling.zip"}) {
+    TArcZip z;
+    z.SetZipName(t / name);
+    z.FilesList = {t / "src/f1.txt"};
+    EXPECT_THROW(z.ZipFiles(), EArcZipException) << name;
+  }
+  struct stat st;
+  ASSERT_EQ(lstat((t / "fifo.zip").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  // Nor is a FIFO read as an archive (opening it would wait for a writer).
+  TArcZip r;
+  r.SetZipName(t / "fifo.zip");
+  EXPECT_THROW(r.ReadArchive(), std::system_error);
+  ASSERT_EQ(lstat((t / "dangling.zip").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_FALSE(Exists(t / "nowhere"));
+
+  // A link to an empty file: the archive is written where the link points, as an update would.
+  WriteFile(t / "empty.zip", "");
+  ASSERT_EQ(symlink("empty.zip", (t / "link.zip").c_str()), 0);
+  TArcZip z;
+  z.SetZipName(t / "link.zip");
+  z.FilesList = {t / "src/f1.txt"};
+  EXPECT_EQ(z.ZipFiles(), 1);
+  ASSERT_EQ(lstat((t / "link.zip").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ExtractOne(t / "empty.zip", "f1.txt"), ReadFile(t / "src/f1.txt"));
 }
 
 TEST(Update, AFileThatCannotBeStoredLeavesItsEntry) {
@@ -518,8 +621,9 @@ TEST(Remove, PatternsNamesAndSelectionWithOnDeleteEntry) {
   ASSERT_EQ(z.EntryCount(), 4);
   EXPECT_EQ(z.EntryFullName(0), "src/f2.txt");
 
-  // A plain name is exact: another case removes nothing.
-  z.FilesList = {"src/F2.txt"};
+  // A plain name is the whole stored name, exactly: another case, or the name without its
+  // folder, removes nothing.
+  z.FilesList = {"src/F2.txt", "f2.txt"};
   EXPECT_EQ(z.RemoveEntries(), 0);
   z.FilesList = {"src/f2.txt"};
   EXPECT_EQ(z.RemoveEntries(), 1);
@@ -695,16 +799,26 @@ TEST(SelfExtractor, HeadBlockAndEntriesAndConversions) {
   EXPECT_EQ(FolderNames(t / "tmp"), std::vector<std::string>{"tmpstub.exe"});
   EXPECT_EQ(ReadFile(t / "tmp/tmpstub.exe"), "someone else's file");
 
-  // A rewrite keeps the stub only with the keep-leading-bytes flag.
-  z.KeepLeadingBytes = true;
-  z.FilesList = {"f2.txt"};
+  // Every rewrite keeps the stub and the execute permission: adding, removing, a comment.
+  InFolder(t.path(), [&] {
+    z.FilesList = {"src/f3.txt"};
+    EXPECT_EQ(z.ZipFiles(), 1);
+  });
+  z.FilesList = {"src/f2.txt"};
   EXPECT_EQ(z.RemoveEntries(), 1);
+  z.SetArchiveComment("kept");
+  z.SaveArchiveChanges();
   EXPECT_EQ(ReadFile(t / "backup.EXE").substr(0, first), exe.substr(0, first));
+  ASSERT_EQ(stat((t / "backup.EXE").c_str(), &st), 0);
+  EXPECT_TRUE(st.st_mode & S_IXUSR);
+  ASSERT_EQ(z.EntryCount(), 2);
+  EXPECT_EQ(z.EntryFullName(1), "src/f3.txt");
+  EXPECT_TRUE(z.TestArchive());
+  z.FilesList = {"src/f3.txt"};
+  EXPECT_EQ(z.RemoveEntries(), 1);
 
   // To a plain archive: entries from offset 0, the source deleted, the new archive open.
-  z.KeepLeadingBytes = false;
   z.ConvertToPlainZip(true);
-  EXPECT_TRUE(z.KeepLeadingBytes);
   EXPECT_EQ(z.ZipName(), t / "backup.zip");
   EXPECT_FALSE(Exists(t / "backup.EXE"));
   EXPECT_EQ(ReadFile(t / "backup.zip").substr(0, 4), "PK\x03\x04");

@@ -66,9 +66,11 @@ std::string ZipBuilder::Build() const {
     PutU32(out, e.dataDescriptor ? 0 : crc);
     PutU32(out, e.dataDescriptor ? 0 : static_cast<uint32_t>(csize));
     PutU32(out, e.dataDescriptor ? 0 : static_cast<uint32_t>(usize));
-    PutU16(out, static_cast<uint16_t>(e.name.size()));
-    PutU16(out, static_cast<uint16_t>(e.localExtra.size()));
-    out += e.name + e.localExtra + body;
+    const std::string& localName = e.localName.empty() ? e.name : e.localName;
+    PutU16(out, static_cast<uint16_t>(localName.size()));
+    PutU16(out, static_cast<uint16_t>(e.localExtraLength >= 0 ? e.localExtraLength
+                                                              : e.localExtra.size()));
+    out += localName + e.localExtra + body;
     if (e.dataDescriptor) {
       PutU32(out, zipsig::kDataDescriptor);
       PutU32(out, crc);
@@ -92,6 +94,7 @@ std::string ZipBuilder::Build() const {
     PutU16(central, 0);
     PutU16(central, 0);
     PutU32(central, e.extAttr);
+    if (e.offsetOverride >= 0) offset = static_cast<uint64_t>(e.offsetOverride);
     PutU32(central, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(offset));
     central += e.name + extra + e.comment;
   }

@@ -22,6 +22,11 @@ struct BuildEntry {
   bool dataDescriptor = false;  // bit 3: sizes and CRC after the data
   int64_t declaredSize = -1;    // overrides the stated uncompressed size
   int64_t crcOverride = -1;     // overrides the stated CRC
+  // Hostile forms: the central record points at another offset, the local header names another
+  // entry, or states another extra-field length than the bytes written.
+  int64_t offsetOverride = -1;
+  std::string localName;
+  int localExtraLength = -1;
 };
 
 class ZipBuilder {

@@ -50,13 +50,16 @@ TEST(PackPipeline, ChunksJoinIntoOneStreamPerFileInOrder) {
   TempDir t;
   std::vector<TPackSource> sources;
   std::vector<std::string> contents;
+  std::vector<std::string> names;
+  for (int i = 0; i < 12; ++i) names.push_back(t / std::to_string(i));
+  names.push_back(t / "missing");
   for (int i = 0; i < 12; ++i) {
     size_t size = i % 4 == 0 ? 0 : static_cast<size_t>(i) * 37000 + 5;
     contents.push_back(Content(size, static_cast<unsigned>(i)));
-    WriteFile(t / std::to_string(i), contents.back());
-    sources.push_back({t / std::to_string(i), i % 5 == 3});
+    WriteFile(names[i], contents.back());
+    sources.push_back({names[i], i % 5 == 3});
   }
-  sources.push_back({t / "missing", false});
+  sources.push_back({names[12], false});
   // Small chunks and a budget of a few chunks: many joins, and workers that must wait.
   TPackPipeline pack(sources, 6, 2, 32768, 100000);
   for (size_t i = 0; i < sources.size(); ++i) {
@@ -92,9 +95,10 @@ TEST(PackPipeline, ChunksJoinIntoOneStreamPerFileInOrder) {
 TEST(PackPipeline, ChangeBetweenChunksIsReportedAsTorn) {
   TempDir t;
   std::string content = Content(200000, 9);
-  WriteFile(t / "f", content);
+  const std::string name = t / "f";
+  WriteFile(name, content);
   // No workers: every chunk is made when asked for, so the change lands between two chunks.
-  TPackPipeline pack({{t / "f", false}}, 6, 0, 65536);
+  TPackPipeline pack({{name, false}}, 6, 0, 65536);
   TPackChunk c;
   ASSERT_TRUE(pack.Next(0, c));
   EXPECT_FALSE(c.Torn);

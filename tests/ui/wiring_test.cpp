@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -405,7 +406,14 @@ TEST_F(WiringTest, AJobHandedOverDuringSaveAsRunsOnlyAfterTheDialog) {
     static_cast<QDialog*>(dlg)->accept();
   });
   poll.start();
-  ctx.Jobs->SaveCbtnClick();
+  // The click is handled inside the main event loop, as in the program: the dialog's own loop is
+  // then a nested one.
+  QEventLoop mainLoop;
+  QTimer::singleShot(0, &mainLoop, [&] {
+    ctx.Jobs->SaveCbtnClick();
+    mainLoop.quit();
+  });
+  mainLoop.exec();
   poll.stop();
   if (sender.joinable()) sender.join();
   ASSERT_TRUE(dialogSeen);
