@@ -181,7 +181,9 @@ bool TRunReport::DirTicked(int directoryItem) const {
 }
 
 bool TRunReport::FullBackupReport() const {
-  return prefs_.Bool(QStringLiteral("FullReport"));
+  // Asked for every file stored; the key in the preferences' own (lower) case is found without
+  // a converted copy.
+  return prefs_.Bool(QStringLiteral("fullreport"));
 }
 
 QString TRunReport::ZipName() const {
@@ -231,11 +233,12 @@ QString TRunReport::WriteReportFile(const QString& zipName, const QString& autoR
   const QStringList lines = box_.Lines();
   if (lines.isEmpty()) return {};
   const QString file = name + QStringLiteral(".txt");
-  QByteArray text;
-  for (const QString& l : lines) text += l.toUtf8() + '\n';
+  // One conversion of the whole report (a full report has a line for every file stored).
+  const QByteArray text = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
   try {
     QFile::remove(file);
-    WriteFileAtomically(QFile::encodeName(file).toStdString(), text.toStdString());
+    WriteFileAtomically(QFile::encodeName(file).toStdString(),
+                        std::string(text.constData(), static_cast<size_t>(text.size())));
   } catch (const std::exception&) {
     // An unattended run has nobody to tell; the run's own result stands.
     return {};
