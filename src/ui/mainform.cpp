@@ -113,10 +113,10 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   ctx_.Options->ApplyExpertView();
 
   timer1_ = new QTimer(this);
-  timer1_->setObjectName(QStringLiteral("Timer1"));
+  timer1_->setObjectName(S(ctl::kGeneralTimer));
   timer1_->setInterval(1000);
   schedTimer_ = new QTimer(this);
-  schedTimer_->setObjectName(QStringLiteral("SchedTimer"));
+  schedTimer_->setObjectName(S(ctl::kSchedulerTimer));
   schedTimer_->setInterval(60000);
 
   trayIcon_ = new QSystemTrayIcon(ui::ProgramIcon(), this);

@@ -17,6 +17,7 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
+#include "backup/reporthosts.h"
 #include "ui/inclusiongridview.h"
 #include "ui/widgetkit.h"
 #include "ui/windownames.h"
@@ -78,7 +79,7 @@ void BuildZipColumn0(QWidget* page, QVBoxLayout* col0) {
   range->setFlat(true);
   auto* rangeL = new QGridLayout(range);
   Compact(rangeL);
-  const char* rNames[] = {"DateFilterNone", "DateFilterBefore", "DateFilterAfter"};
+  const char* rNames[] = {ctl::kDateFilterNone, rctl::kDateFilterBefore, rctl::kDateFilterAfter};
   const char* rCaps[] = {"No date filter", "All before", "All after"};
   for (int i = 0; i < 3; ++i) {
     auto* r = new QRadioButton(S(rCaps[i]), range);

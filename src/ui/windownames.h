@@ -22,6 +22,7 @@ inline constexpr const char* kGauge = "Gauge";
 inline constexpr const char* kDiscImage = "DiscImage";
 inline constexpr const char* kZip64Label = "Zip64Label";
 inline constexpr const char* kSearchBox = "ComboBox1";
+inline constexpr const char* kDateFilterNone = "DateFilterNone";
 inline constexpr const char* kDateFilterPicker = "DateFilterPicker";
 inline constexpr const char* kSchedTime = "SchedTime";
 inline constexpr const char* kSchedJobFile = "SchedJobFile";
@@ -31,6 +32,8 @@ inline constexpr const char* kSchedDays[] = {"SchedSunday",    "SchedMonday",   
                                              "SchedSaturday"};
 inline constexpr const char* kContextHelpButton = "ContextHelpButton";
 inline constexpr const char* kArchiveTabFlash = "ArchiveTabFlash";  // the tab's flash timer
+inline constexpr const char* kGeneralTimer = "Timer1";
+inline constexpr const char* kSchedulerTimer = "SchedTimer";
 
 // Popup menus.
 inline constexpr const char* kReportPopup = "PopupReport";

@@ -24,6 +24,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeView>
+#include <functional>
 
 #include "app/controlhost.h"
 #include "app/inclusiongrid.h"
@@ -459,6 +460,27 @@ TEST_F(MainformTest, ControlsAreReachedByNameOnly) {
   EXPECT_EQ(c.ControlCaption("GroupBasic"), "Basic");
   EXPECT_FALSE(c.ControlEnabled("NoSuchControl"));
   EXPECT_FALSE(c.ControlChecked("Basic"));  // the caption of "Basic1"
+}
+
+// A feature this version does not have tells the user so; nothing looks done.
+TEST_F(MainformTest, FeaturesNotBuiltYetSaySoInsteadOfDoingNothing) {
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"Stealth backup is not available in this version.",
+       [&] { Get<QPushButton>("StealthStartBtn")->click(); }},
+      {"Stealth backup is not available in this version.",
+       [&] { form_.mainWindow().StartStealth(); }},
+      {"Burning files to disc is not available in this version.",
+       [&] {
+         form_.mainWindow().BurnFiles({"a.INI", "a.JOB"});
+       }},
+  };
+  for (const auto& [text, act] : cases) {
+    host_.Answer(IDOK, QString::fromUtf8(text));
+    act();
+    EXPECT_EQ(host_.PendingAnswers(), 0) << text;
+  }
+  ASSERT_EQ(host_.transcript().size(), 3);
+  EXPECT_EQ(host_.transcript()[0].icon, MB_ICONEXCLAMATION);
 }
 
 TEST_F(MainformTest, HintsOffEmptiesTheLastMenuItemAndSwallowsHints) {
