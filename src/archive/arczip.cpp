@@ -59,33 +59,6 @@ void RandomBytes(uint8_t* p, size_t n) {
   }
 }
 
-// The process's umask, read without changing it (umask(2) would race with other threads).
-mode_t CurrentUmask() {
-  if (FILE* f = std::fopen("/proc/self/status", "r")) {
-    char line[256];
-    unsigned mask = 022;
-    while (std::fgets(line, sizeof line, f))
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
-    std::fclose(f);
-    return static_cast<mode_t>(mask);
-  }
-  return 022;
-}
-
-// Opens a unique temporary file beside target (O_EXCL through mkstemp), with the permissions a
-// new file would get.
-std::string MakeTempBeside(const std::string& target) {
-  size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string tmpl = dir + "." + base + kTempBesideInfix + "XXXXXX";
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
-  ::fchmod(fd, 0666 & ~CurrentUmask());
-  ::close(fd);
-  return tmpl;
-}
-
 struct TFd {
   int fd = -1;
   ~TFd() {
@@ -185,11 +158,12 @@ int TArcZip::ZipFiles() {
   }
   run.keepStored = Dispose || ResetArchiveBitOnZip;
   run.entries.reserve(items.size());
-  std::string temp = MakeTempBeside(target);
-  // A replaced archive keeps its permissions.
-  if (archiveExists) ::chmod(temp.c_str(), ast.st_mode & 07777);
+  // The new archive is written beside its name and takes it once complete; a replaced archive
+  // keeps its permissions.
+  TAtomicFile file(target, kTempBesideInfix);
+  file.SetMode(ModeForReplacing(target));
   try {
-    run.stream = std::make_unique<TFileStream>(temp, TFileStream::omReadWrite);
+    run.stream = std::make_unique<TFileStream>(file.TempPath(), TFileStream::omReadWrite);
     run.out = std::make_unique<TZipOutput>(*run.stream);
     run.pack = std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9),
                                                PackThreads);
@@ -203,21 +177,16 @@ int TArcZip::ZipFiles() {
     std::vector<uint32_t>().swap(packIndex);
     if (run.entries.empty()) {
       run.ReleaseEntries();
-      ::unlink(temp.c_str());
+      file.Discard();
     } else {
       // 3. The central directory and the end records; the archive replaces whatever empty file
       // had its name once it reads back.
       if (!run.keepStored) TFileItems().swap(items);
-      Complete(run, temp, ec, ec.Comment, [&] {
-        if (::rename(temp.c_str(), target.c_str()) != 0)
-          throw EArcZipException("Error: Could not copy from " + temp + " -> " + target);
-        SyncFolderOf(target);
-      });
+      Complete(run, file.TempPath(), ec, ec.Comment, [&] { CommitArchive(file); });
       AdoptDirectory(zipName);
     }
   } catch (...) {
     run.ReleaseEntries();
-    ::unlink(temp.c_str());
     throw;
   }
 
