@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string_view>
 
 #include "archive/arcunzip.h"
@@ -23,6 +22,7 @@
 #include "archive/wildcard.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "platform/atomicfile.h"
 
 namespace {
 
@@ -81,12 +81,6 @@ bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
     if (a != b) return false;
   }
   return true;
-}
-
-mode_t CurrentUmask() {
-  mode_t m = ::umask(022);
-  ::umask(m);
-  return m;
 }
 
 // File type bits of a Unix-made entry, 0 when the entry carries none.

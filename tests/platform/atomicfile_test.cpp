@@ -124,17 +124,19 @@ TEST(AtomicFile, AFailureAnywhereLeavesTheTargetAsItWasAndNoTemporary) {
   const std::string big(1 << 20, 'n');
   auto writeBig = [&](TAtomicFile& f) {
     // A file size limit makes the write fail part way (EFBIG), as a full medium would.
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit old {
-    }, small{};
+    rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
-    small = old;
+    rlimit small = old;
     small.rlim_cur = 4096;
-    ::setrlimit(RLIMIT_FSIZE, &small);
     struct Restore {
-      rlimit r;
-      ~Restore() { ::setrlimit(RLIMIT_FSIZE, &r); }
-    } restore{old};
+      rlimit limit;
+      void (*handler)(int);
+      ~Restore() {
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, handler);
+      }
+    } restore{old, ::signal(SIGXFSZ, SIG_IGN)};
+    ::setrlimit(RLIMIT_FSIZE, &small);
     f.Write(big.data(), big.size());
   };
   const std::string longName(250, 'l');
