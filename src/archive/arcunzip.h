@@ -15,6 +15,7 @@
 #include "archive/zipstream.h"
 
 class TZipCrypt;
+struct TExtractTarget;
 
 enum class TZipSortMode {
   ByName,
@@ -246,6 +247,21 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   struct TExtractRun;
   int RunExtraction(TTake take, bool testing, int onlyIndex = -1);
   bool ExtractOne(size_t phys, int index, bool testing, TExtractRun& run);
+  // The steps of extracting one entry.
+  enum class TPasswordCheck { Good, Retry, Refused };
+  enum class TDataOutcome { Written, NotCreated, Bad };
+  bool ChooseTarget(const TZipHeaderInfo& h, int index, bool testing, std::string& target);
+  bool ExtractFolder(const TZipHeaderInfo& h, int index, const std::string& target,
+                     TExtractRun& run);
+  int64_t FindEntryData(TZipHeaderInfo& h);
+  bool MethodKnown(TZipHeaderInfo& h, bool testing);
+  TPasswordCheck CheckPassword(TZipHeaderInfo& h, int index, int64_t dataPos,
+                               std::unique_ptr<TZipCrypt>& crypt);
+  bool DecideOverwrite(const TZipHeaderInfo& h, int index, std::string& target,
+                       TExtractTarget& where, const TExtractRun& run);
+  TDataOutcome WriteEntryData(TZipHeaderInfo& h, int index, int64_t dataPos, TZipCrypt* crypt,
+                              TExtractTarget* where, uint32_t& crc, bool& dataError,
+                              TExtractRun& run);
   void Decompress(const TZipHeaderInfo& h, int64_t dataPos, TZipCrypt* crypt, int outFd,
                   uint32_t& crc, uint64_t& written, bool& dataError, TExtractRun& run);
   std::string TargetName(const TZipHeaderInfo& h) const;
