@@ -460,7 +460,7 @@ uint8_t TSCSIDevice::ExecCommand(TScsiRequest& r, uint32_t timeoutMs) {
 }
 
 uint8_t TSCSIDevice::CommandCdb(const uint8_t* cdb, uint8_t cdbLength, TDir dir, void* buffer,
-                                uint32_t length, uint32_t timeoutMs) {
+                                uint32_t length, uint32_t timeoutMs, uint32_t* received) {
   TScsiRequest r;
   r.Flags = SRB_EVENT_NOTIFY | (dir == TDir::In ? SRB_DIR_IN : dir == TDir::Out ? SRB_DIR_OUT : 0);
   r.BufferLength = dir == TDir::None ? 0 : length;
@@ -468,15 +468,16 @@ uint8_t TSCSIDevice::CommandCdb(const uint8_t* cdb, uint8_t cdbLength, TDir dir,
   r.CdbLength = cdbLength;
   std::memcpy(r.Cdb, cdb, std::min<uint8_t>(cdbLength, 16));
   const uint8_t status = ExecCommand(r, timeoutMs);
-  lastTransferred_ = status == SS_COMP ? std::min(r.Transferred, r.BufferLength) : 0;
+  if (received) *received = status == SS_COMP ? std::min(r.Transferred, r.BufferLength) : 0;
   return status;
 }
 
 uint8_t TSCSIDevice::Command(std::initializer_list<uint8_t> cdb, TDir dir, void* buffer,
-                             uint32_t length, uint32_t timeoutMs) {
+                             uint32_t length, uint32_t timeoutMs, uint32_t* received) {
   uint8_t bytes[16] = {};
   std::copy(cdb.begin(), cdb.begin() + std::min<size_t>(cdb.size(), 16), bytes);
-  return CommandCdb(bytes, static_cast<uint8_t>(cdb.size()), dir, buffer, length, timeoutMs);
+  return CommandCdb(bytes, static_cast<uint8_t>(cdb.size()), dir, buffer, length, timeoutMs,
+                    received);
 }
 
 namespace {
@@ -484,9 +485,6 @@ uint8_t B(uint32_t v, int shift) {
   return static_cast<uint8_t>(v >> shift);
 }
 }  // namespace
-
-#define RECEIVED(p) \
-  if (p) *(p) = lastTransferred_
 
 bool TSCSIDevice::TestUnitReady(uint32_t timeoutMs) {
   return Command({0x00, 0, 0, 0, 0, 0}, TDir::None, nullptr, 0, timeoutMs) == SS_COMP;
@@ -497,8 +495,7 @@ uint8_t TSCSIDevice::Rezero() {
 }
 
 uint8_t TSCSIDevice::RequestSense(uint8_t* buffer, uint32_t* received) {
-  const uint8_t s = Command({0x03, 0, 0, 0, 40, 0}, TDir::In, buffer, 40, 10000);
-  RECEIVED(received);
+  const uint8_t s = Command({0x03, 0, 0, 0, 40, 0}, TDir::In, buffer, 40, 10000, received);
   return s;
 }
 
@@ -509,8 +506,7 @@ uint8_t TSCSIDevice::FormatUnit(const uint8_t parameterList[12]) {
 }
 
 uint8_t TSCSIDevice::Inquiry(uint8_t* buffer, uint32_t* received) {
-  const uint8_t s = Command({0x12, 0, 0, 0, 128, 0}, TDir::In, buffer, 128, 10000);
-  RECEIVED(received);
+  const uint8_t s = Command({0x12, 0, 0, 0, 128, 0}, TDir::In, buffer, 128, 10000, received);
   return s;
 }
 
@@ -525,14 +521,14 @@ uint8_t TSCSIDevice::PreventRemoval(bool prevent) {
 }
 
 uint8_t TSCSIDevice::ReadFormatCapacities(uint8_t* buffer, uint32_t* received) {
-  const uint8_t s = Command({0x23, 0, 0, 0, 0, 0, 0, 0, 248, 0}, TDir::In, buffer, 248, 10000);
-  RECEIVED(received);
+  const uint8_t s =
+      Command({0x23, 0, 0, 0, 0, 0, 0, 0, 248, 0}, TDir::In, buffer, 248, 10000, received);
   return s;
 }
 
 uint8_t TSCSIDevice::ReadCapacity(uint8_t* buffer, uint32_t* received) {
-  const uint8_t s = Command({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, TDir::In, buffer, 8, 10000);
-  RECEIVED(received);
+  const uint8_t s =
+      Command({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, TDir::In, buffer, 8, 10000, received);
   return s;
 }
 
@@ -557,22 +553,20 @@ uint8_t TSCSIDevice::SyncCache(uint32_t timeoutMs, bool immediate) {
 uint8_t TSCSIDevice::GetConfiguration(uint8_t rt, uint16_t feature, uint8_t* buffer,
                                       uint32_t* received) {
   const uint8_t s = Command({0x46, rt, B(feature, 8), B(feature, 0), 0, 0, 0, 0, 114, 0}, TDir::In,
-                            buffer, 114, 30000);
-  RECEIVED(received);
+                            buffer, 114, 30000, received);
   return s;
 }
 
 uint8_t TSCSIDevice::ReadDiscInfo(uint8_t* buffer, uint32_t* received) {
-  const uint8_t s = Command({0x51, 0, 0, 0, 0, 0, 0, 0, 56, 0}, TDir::In, buffer, 56, 10000);
-  RECEIVED(received);
+  const uint8_t s =
+      Command({0x51, 0, 0, 0, 0, 0, 0, 0, 56, 0}, TDir::In, buffer, 56, 10000, received);
   return s;
 }
 
 uint8_t TSCSIDevice::ReadTrackInfo(uint32_t track, uint8_t* buffer, uint32_t* received) {
   const uint8_t s =
       Command({0x52, 1, B(track, 24), B(track, 16), B(track, 8), B(track, 0), 0, 0, 40, 0},
-              TDir::In, buffer, 40, 60000);
-  RECEIVED(received);
+              TDir::In, buffer, 40, 60000, received);
   return s;
 }
 
@@ -595,8 +589,7 @@ uint8_t TSCSIDevice::ModeSense(uint8_t page, bool defaults, uint8_t* buffer, uin
                                uint32_t* received) {
   const uint8_t pc = static_cast<uint8_t>((page & 0x3F) | (defaults ? 0x80 : 0));
   const uint8_t s = Command({0x5A, 0, pc, 0, 0, 0, 0, B(length, 8), B(length, 0), 0}, TDir::In,
-                            buffer, length, 20000);
-  RECEIVED(received);
+                            buffer, length, 20000, received);
   return s;
 }
 
@@ -608,8 +601,9 @@ uint8_t TSCSIDevice::CloseTrackSession(bool immediate, uint8_t function, uint16_
 
 uint8_t TSCSIDevice::ReadBufferCapacity() {
   uint8_t b[32] = {};
-  const uint8_t s = Command({0x5C, 0, 0, 0, 0, 0, 0, 0, 32, 0}, TDir::In, b, 32, 10000);
-  if (s == SS_COMP && lastTransferred_ >= 12) {
+  uint32_t got = 0;
+  const uint8_t s = Command({0x5C, 0, 0, 0, 0, 0, 0, 0, 32, 0}, TDir::In, b, 32, 10000, &got);
+  if (s == SS_COMP && got >= 12) {
     DeviceBufferSize = BigEndian(b + 4, 4);
     DeviceFreeBufferSize = BigEndian(b + 8, 4);
   }
@@ -622,8 +616,7 @@ uint8_t TSCSIDevice::ReadToc(uint8_t format, bool msf, uint8_t track, uint8_t* b
   const uint8_t s =
       Command({0x43, static_cast<uint8_t>(msf ? 2 : 0), static_cast<uint8_t>(format & 0x0F), 0, 0,
                0, track, B(length, 8), B(length, 0), 0},
-              TDir::In, buffer, length, 10000);
-  RECEIVED(received);
+              TDir::In, buffer, length, 10000, received);
   return s;
 }
 
@@ -655,8 +648,6 @@ uint8_t TSCSIDevice::SendDvdTimestamp(const std::string& time14) {
   std::memcpy(d + 8, time14.data(), std::min<size_t>(time14.size(), 14));
   return Command({0xBF, 0, 0, 0, 0, 0, 0, 0x0F, 0, 22, 0, 0}, TDir::Out, d, 22, 10000);
 }
-
-#undef RECEIVED
 
 // ---------------------------------------------------------------------------------------------
 // Capabilities and queries
@@ -796,7 +787,11 @@ int TSCSIDevice::DiscStatus() {
 uint32_t TSCSIDevice::VolumeSpaceSize() {
   uint8_t sector[2048];
   for (uint32_t lba = 16; lba <= 32; ++lba) {
-    if (ReadSectors(lba, 1, sector) != SS_COMP || lastTransferred_ < 2048) return 0;
+    uint32_t got = 0;
+    if (Command({0x28, 0, 0, 0, 0, static_cast<uint8_t>(lba), 0, 0, 1, 0}, TDir::In, sector, 2048,
+                10000, &got) != SS_COMP ||
+        got < 2048)
+      return 0;
     if (std::memcmp(sector + 1, "CD001", 5) == 0 && (sector[0] == 1 || sector[0] == 2))
       return BigEndian(sector + 84, 4);  // the big-endian copy of the volume space size
     if (std::memcmp(sector + 1, "CD001", 5) == 0 && sector[0] == 255) return 0;
@@ -882,18 +877,13 @@ uint32_t TSCSIDevice::DiscCapacity() {
 }
 
 uint32_t TSCSIDevice::LastSessionStart() {
-  uint8_t d[56] = {};
-  uint32_t dg = 0;
-  if (ReadDiscInfo(d, &dg) != SS_COMP) return 0;
-  if (dg >= 2) dg = std::min(dg, BigEndian(d, 2) + 2);
-  if (dg < 6) return 0;
-  uint32_t first = d[5];
-  if (dg >= 11) first |= static_cast<uint32_t>(d[10]) << 8;
-  uint8_t t[40] = {};
-  uint32_t tg = 0;
-  if (ReadTrackInfo(first, t, &tg) != SS_COMP) return 0;
-  const TTrackInfo ti = ParseTrackInfo(t, tg);
-  return ti.Ok ? ti.Start : 0;
+  // The session information of the TOC: the start of the first track of the last complete
+  // session.
+  uint8_t b[12] = {};
+  uint32_t got = 0;
+  if (ReadToc(1, false, 0, b, sizeof b, &got) != SS_COMP) return 0;
+  if (got >= 2) got = std::min(got, BigEndian(b, 2) + 2);
+  return got >= 12 ? BigEndian(b + 8, 4) : 0;
 }
 
 uint32_t TSCSIDevice::NextWritableAddress() {
@@ -944,8 +934,10 @@ TDisc TSCSIDevice::GetDiscInfo() {
   const uint8_t type = DiscTypeOfProfile(disc.Profile);
   const bool cd = disc.Profile == 0 || IsCd(type);
   std::memset(b, 0, sizeof b);
+  bool usedKnown = false;
   if (ReadTrackInfo(cd ? 0xFF : 1, b, &got) == SS_COMP) {
     const TTrackInfo ti = ParseTrackInfo(b, got);
+    usedKnown = ti.Ok;
     if (ti.Ok) {
       if (cd)
         disc.Used = ti.Start;
@@ -955,6 +947,10 @@ TDisc TSCSIDevice::GetDiscInfo() {
         disc.Used = ti.Size >= ti.Free ? ti.Size - ti.Free : 0;
     }
   }
+  // A closed disc has no writable track: what it holds is what READ CAPACITY reports, not 0.
+  std::memset(b, 0, sizeof b);
+  if (!usedKnown && ReadCapacity(b, &got) == SS_COMP && got >= 4 && BigEndian(b, 4) > 0)
+    disc.Used = BigEndian(b, 4) + 1;
   std::memset(b, 0, sizeof b);
   uint32_t formatted = 0;
   if (ReadFormatCapacities(b, &got) == SS_COMP && ParseFormatCapacity(b, got, formatted) &&

@@ -147,9 +147,9 @@ class TSCSIDevice {
   uint8_t ExecCommand(TScsiRequest& request, uint32_t timeoutMs);
   // One command: CDB bytes, direction, buffer and time-out. Returns the status.
   uint8_t Command(std::initializer_list<uint8_t> cdb, TDir dir, void* buffer, uint32_t length,
-                  uint32_t timeoutMs);
+                  uint32_t timeoutMs, uint32_t* received = nullptr);
   uint8_t CommandCdb(const uint8_t* cdb, uint8_t cdbLength, TDir dir, void* buffer, uint32_t length,
-                     uint32_t timeoutMs);
+                     uint32_t timeoutMs, uint32_t* received = nullptr);
 
   bool TestUnitReady(uint32_t timeoutMs = 5000);
   bool WaitReady(uint32_t totalMs, uint32_t intervalMs);
@@ -220,7 +220,6 @@ class TSCSIDevice {
   std::thread::id mainThread_;
   bool initialized_ = false;
   uint16_t writeSpeed_ = 0;
-  uint32_t lastTransferred_ = 0;         // bytes the last command moved
   int lastDiscType_ = dtUnknown;         // from the last DiscType
   std::vector<TScsiDriveEntry> drives_;  // from the last enumeration
 
