@@ -256,7 +256,18 @@ void TEmulatedDrive::RemoveMedium() {
 
 std::vector<std::string> TEmulatedDrive::CommandLog() {
   std::lock_guard<std::mutex> guard(lock_);
-  return log_;
+  std::vector<std::string> out;
+  out.reserve(log_.size());
+  for (const TLoggedCdb& c : log_) {
+    std::string hex;
+    char h[4];
+    for (int i = 0; i < c.Length; ++i) {
+      std::snprintf(h, sizeof h, i ? " %02X" : "%02X", c.Bytes[i]);
+      hex += h;
+    }
+    out.push_back(hex);
+  }
+  return out;
 }
 
 uint16_t TEmulatedDrive::Profile() const {
@@ -332,15 +343,10 @@ void TEmulatedDrive::Execute(TScsiRequest& r) {
   r.AdapterStatus = HASTAT_OK;
   r.Transferred = 0;
   r.SenseReturned = 0;
-  {
-    std::string hex;
-    char h[4];
-    for (int i = 0; i < r.CdbLength && i < 16; ++i) {
-      std::snprintf(h, sizeof h, i ? " %02X" : "%02X", r.Cdb[i]);
-      hex += h;
-    }
-    log_.push_back(hex);
-  }
+  TLoggedCdb logged;
+  logged.Length = std::min<uint8_t>(r.CdbLength, 16);
+  std::memcpy(logged.Bytes, r.Cdb, logged.Length);
+  log_.push_back(logged);
   auto fault = faults_.find(r.Cdb[0]);
   if (fault != faults_.end() && fault->second.Count > 0) {
     TFault f = fault->second;
@@ -784,6 +790,7 @@ std::vector<TScsiDriveEntry> TEmulatedTransport::Discover() {
   std::lock_guard<std::mutex> guard(lock_);
   std::error_code ec;
   std::vector<std::string> nodes;
+  byAddress_.clear();
   for (const auto& e : fs::directory_iterator(folder_, ec)) {
     const std::string name = e.path().filename().string();
     if (name.size() > 8 && name.compare(0, 2, "sr") == 0 &&
@@ -798,6 +805,7 @@ std::vector<TScsiDriveEntry> TEmulatedTransport::Discover() {
     if (!drive) drive = std::make_unique<TEmulatedDrive>(folder_ + "/" + node, clock_);
     if (!drive->Load()) continue;
     const TEmuState s = drive->State();
+    byAddress_[{s.Adapter, s.Target, s.Lun}] = drive.get();
     TScsiDriveEntry d;
     d.Adapter = s.Adapter, d.Target = s.Target, d.Lun = s.Lun;
     d.DeviceType = 5;
@@ -810,11 +818,8 @@ std::vector<TScsiDriveEntry> TEmulatedTransport::Discover() {
 
 TEmulatedDrive* TEmulatedTransport::Drive(uint8_t adapter, uint8_t target, uint8_t lun) {
   std::lock_guard<std::mutex> guard(lock_);
-  for (auto& [node, drive] : drives_) {
-    const TEmuState s = drive->State();
-    if (s.Adapter == adapter && s.Target == target && s.Lun == lun) return drive.get();
-  }
-  return nullptr;
+  auto it = byAddress_.find({adapter, target, lun});
+  return it == byAddress_.end() ? nullptr : it->second;
 }
 
 TEmulatedDrive* TEmulatedTransport::DriveByNode(const std::string& node) {

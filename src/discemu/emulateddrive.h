@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "disc/scsi.h"
@@ -109,8 +110,12 @@ class TEmulatedDrive {
   bool unitAttention_ = false;
   uint64_t busyUntil_ = 0;
   uint8_t busyAscq_ = 0;
+  struct TLoggedCdb {
+    uint8_t Bytes[16];
+    uint8_t Length;
+  };
   std::map<uint8_t, TFault> faults_;
-  std::vector<std::string> log_;
+  std::vector<TLoggedCdb> log_;
 };
 
 // The transport over a folder of emulated drives (srN.state + srN.img).
@@ -131,6 +136,7 @@ class TEmulatedTransport : public IScsiTransport {
   IDiscClock* clock_;
   std::mutex lock_;
   std::map<std::string, std::unique_ptr<TEmulatedDrive>> drives_;  // by node name
+  std::map<std::tuple<uint8_t, uint8_t, uint8_t>, TEmulatedDrive*> byAddress_;
 };
 
 // Makes ARCAVO_EMULATED_DRIVES serve these drives (called once by programs that link them).
