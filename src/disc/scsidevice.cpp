@@ -71,6 +71,13 @@ void Put32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v);
 }
 
+// A reply too short or too garbled to read: the query gives its "unknown" result and says why.
+void ShortReply(TSCSIDevice& dev, const char* command, uint32_t got) {
+  dev.DebugMessage(
+      std::string("SHORT OR GARBLED REPLY TO ") + command + " (" + std::to_string(got) + " BYTES)",
+      dmInfo);
+}
+
 // Fields of a READ TRACK INFORMATION reply, each valid only when the reply reached it.
 struct TTrackInfo {
   bool Ok = false;
@@ -78,11 +85,11 @@ struct TTrackInfo {
   bool NwaValid = false, LraValid = false;
 };
 
-TTrackInfo ParseTrackInfo(const uint8_t* b, uint32_t got) {
+TTrackInfo ParseTrackInfo(TSCSIDevice& dev, const uint8_t* b, uint32_t got) {
   TTrackInfo t;
   // The reply's own length field bounds it as much as the transfer does.
   if (got >= 2) got = std::min(got, BigEndian(b, 2) + 2);
-  if (got < 28) return t;
+  if (got < 28) return ShortReply(dev, "READ TRACK INFORMATION", got), t;
   t.Ok = true;
   t.NwaValid = (b[7] & 1) != 0;
   t.LraValid = (b[7] & 2) != 0 && got >= 32;
@@ -102,10 +109,10 @@ struct TDiscInfo {
   uint32_t Sessions = 0, LastTrack = 0;
 };
 
-TDiscInfo ParseDiscInfo(const uint8_t* b, uint32_t got) {
+TDiscInfo ParseDiscInfo(TSCSIDevice& dev, const uint8_t* b, uint32_t got) {
   TDiscInfo d;
   if (got >= 2) got = std::min(got, BigEndian(b, 2) + 2);
-  if (got < 7) return d;
+  if (got < 7) return ShortReply(dev, "READ DISC INFORMATION", got), d;
   d.Ok = true;
   d.Status = b[2] & 3;
   d.LastState = (b[2] >> 2) & 3;
@@ -120,8 +127,8 @@ TDiscInfo ParseDiscInfo(const uint8_t* b, uint32_t got) {
 }
 
 // The first capacity descriptor of READ FORMAT CAPACITIES: the number of blocks, 0 when absent.
-bool ParseFormatCapacity(const uint8_t* b, uint32_t got, uint32_t& blocks) {
-  if (got < 12 || b[3] < 8) return false;
+bool ParseFormatCapacity(TSCSIDevice& dev, const uint8_t* b, uint32_t got, uint32_t& blocks) {
+  if (got < 12 || b[3] < 8) return ShortReply(dev, "READ FORMAT CAPACITIES", got), false;
   blocks = BigEndian(b + 4, 4);
   return true;
 }
@@ -374,6 +381,11 @@ void TSCSIDevice::ProbeWriteModes() {
     Put16(out + 8 + 14, 150);
     if (ModeSelect(out, sizeof out) == SS_COMP) WriteModes |= m.Bit;
   }
+}
+
+bool TSCSIDevice::SetExclusive(bool exclusive) {
+  std::lock_guard<std::recursive_mutex> guard(commandLock_);
+  return transport_ && Adapter != 254 && transport_->SetExclusive(Adapter, Target, Lun, exclusive);
 }
 
 std::string TSCSIDevice::DriveLetter() const {
@@ -653,6 +665,12 @@ uint8_t TSCSIDevice::SendDvdTimestamp(const std::string& time14) {
 // Capabilities and queries
 
 int TSCSIDevice::FindPage(const uint8_t* data, uint32_t received, uint8_t page) {
+  // Where the mode header says the page starts (after its block descriptors), when the page is
+  // there: a speed byte of the page that happens to equal the page code cannot mislead it.
+  if (received >= 8) {
+    const uint32_t at = 8 + BigEndian(data + 6, 2);
+    if (at + 2 <= received && (data[at] & 0x3F) == page) return static_cast<int>(at);
+  }
   for (int off : {16, 8, 7})
     if (static_cast<uint32_t>(off) + 2 <= received && (data[off] & 0x3F) == page) return off;
   return -1;
@@ -664,7 +682,7 @@ bool TSCSIDevice::ReadCapabilities() {
   Capabilities = 0;
   if (ModeSense(0x2A, true, buf, 255, &got) != SS_COMP) return false;
   const int off = FindPage(buf, got, 0x2A);
-  if (off < 0) return false;
+  if (off < 0) return ShortReply(*this, "MODE SENSE", got), false;
   const uint32_t n = got - static_cast<uint32_t>(off);
   std::memset(CapabilitiesPage, 0, sizeof CapabilitiesPage);
   std::memcpy(CapabilitiesPage, buf + off, n);
@@ -729,8 +747,8 @@ int TSCSIDevice::DiscType() {
   int type = dtUnknown;
   if (GetConfiguration(2, 0, b, &got) == SS_COMP && got >= 8)
     type = DiscTypeOfProfile(static_cast<uint16_t>(BigEndian(b + 6, 2)));
-  else if (got < 8 && LastError().empty())
-    DebugMessage("SHORT GET CONFIGURATION REPLY", dmInfo);
+  else if (LastError().empty())
+    ShortReply(*this, "GET CONFIGURATION", got);
   if (type == dtUnknown) {
     uint8_t t[26] = {};
     uint32_t tg = 0;
@@ -745,7 +763,7 @@ int TSCSIDevice::DiscType() {
     uint8_t d[56] = {};
     uint32_t dg = 0;
     if (ReadDiscInfo(d, &dg) == SS_COMP) {
-      const TDiscInfo di = ParseDiscInfo(d, dg);
+      const TDiscInfo di = ParseDiscInfo(*this, d, dg);
       if (di.Ok) type = di.Erasable ? dtCdRw : dtCdR;
     }
   }
@@ -758,7 +776,7 @@ bool TSCSIDevice::IsErasable() {
   uint8_t d[56] = {};
   uint32_t dg = 0;
   if (ReadDiscInfo(d, &dg) == SS_COMP) {
-    const TDiscInfo di = ParseDiscInfo(d, dg);
+    const TDiscInfo di = ParseDiscInfo(*this, d, dg);
     if (di.Ok) return di.Erasable;
   }
   const int t = DiscType();
@@ -769,7 +787,7 @@ int TSCSIDevice::SessionCount() {
   uint8_t d[56] = {};
   uint32_t dg = 0;
   if (ReadDiscInfo(d, &dg) != SS_COMP) return 0;
-  const TDiscInfo di = ParseDiscInfo(d, dg);
+  const TDiscInfo di = ParseDiscInfo(*this, d, dg);
   if (!di.Ok || di.Status == 0) return 0;
   int n = static_cast<int>(di.Sessions);
   if (di.LastState == 0 && n > 0) --n;
@@ -780,7 +798,7 @@ int TSCSIDevice::DiscStatus() {
   uint8_t d[56] = {};
   uint32_t dg = 0;
   if (ReadDiscInfo(d, &dg) != SS_COMP) return -1;
-  const TDiscInfo di = ParseDiscInfo(d, dg);
+  const TDiscInfo di = ParseDiscInfo(*this, d, dg);
   return di.Ok ? di.Status : -1;
 }
 
@@ -808,18 +826,18 @@ uint32_t TSCSIDevice::FreeSectors() {
   uint8_t d[56] = {};
   uint32_t dg = 0;
   if (ReadDiscInfo(d, &dg) != SS_COMP) return 0;
-  const TDiscInfo di = ParseDiscInfo(d, dg);
+  const TDiscInfo di = ParseDiscInfo(*this, d, dg);
   if (!di.Ok) return 0;
   uint8_t t[40] = {};
   uint32_t tg = 0;
   if (IsCd(type)) {
     if (di.Status == 2) return 0;
     if (ReadTrackInfo(di.LastTrack, t, &tg) != SS_COMP) return 0;
-    const TTrackInfo ti = ParseTrackInfo(t, tg);
+    const TTrackInfo ti = ParseTrackInfo(*this, t, tg);
     return ti.Ok ? std::max(ti.Free, ti.Size) : 0;
   }
   if (ReadTrackInfo(di.LastTrack, t, &tg) != SS_COMP) return 0;
-  const TTrackInfo ti = ParseTrackInfo(t, tg);
+  const TTrackInfo ti = ParseTrackInfo(*this, t, tg);
   if (!ti.Ok) return 0;
   if (type == dtDvdRam || type == dtDvdPlusRw) {
     const uint32_t used = VolumeSpaceSize();
@@ -830,7 +848,7 @@ uint32_t TSCSIDevice::FreeSectors() {
     uint8_t f[248] = {};
     uint32_t fg = 0;
     uint32_t formatted = 0;
-    if (ReadFormatCapacities(f, &fg) == SS_COMP && ParseFormatCapacity(f, fg, formatted)) {
+    if (ReadFormatCapacities(f, &fg) == SS_COMP && ParseFormatCapacity(*this, f, fg, formatted)) {
       if (ti.Free == ti.Size) return ti.Free;
       return formatted > ti.Size ? formatted - ti.Size : 0;
     }
@@ -856,22 +874,22 @@ uint32_t TSCSIDevice::DiscCapacity() {
       }
       return cap;
     }
-    if (ReadFormatCapacities(f, &fg) == SS_COMP && ParseFormatCapacity(f, fg, formatted))
+    if (ReadFormatCapacities(f, &fg) == SS_COMP && ParseFormatCapacity(*this, f, fg, formatted))
       return formatted;
   } else if (type == dtDvdRam || type == dtDvdRwRestricted || type == dtDvdPlusRw) {
-    if (ReadFormatCapacities(f, &fg) == SS_COMP && ParseFormatCapacity(f, fg, formatted))
+    if (ReadFormatCapacities(f, &fg) == SS_COMP && ParseFormatCapacity(*this, f, fg, formatted))
       return formatted;
     return 0;
   }
   uint8_t d[56] = {};
   uint32_t dg = 0;
   if (ReadDiscInfo(d, &dg) != SS_COMP) return 0;
-  const TDiscInfo di = ParseDiscInfo(d, dg);
+  const TDiscInfo di = ParseDiscInfo(*this, d, dg);
   if (!di.Ok) return 0;
   uint8_t t[40] = {};
   uint32_t tg = 0;
   if (ReadTrackInfo(di.LastTrack, t, &tg) != SS_COMP) return 0;
-  const TTrackInfo ti = ParseTrackInfo(t, tg);
+  const TTrackInfo ti = ParseTrackInfo(*this, t, tg);
   if (!ti.Ok) return 0;
   return IsCd(type) ? ti.Start + ti.Free : ti.Free + ti.Nwa;
 }
@@ -890,7 +908,7 @@ uint32_t TSCSIDevice::NextWritableAddress() {
   uint8_t t[40] = {};
   uint32_t tg = 0;
   if (ReadTrackInfo(static_cast<uint32_t>(SessionCount() + 1), t, &tg) != SS_COMP) return 0;
-  const TTrackInfo ti = ParseTrackInfo(t, tg);
+  const TTrackInfo ti = ParseTrackInfo(*this, t, tg);
   if (!ti.Ok || !ti.NwaValid || ti.Nwa > 0xFF000000u) return 0;
   return ti.Nwa;
 }
@@ -936,7 +954,7 @@ TDisc TSCSIDevice::GetDiscInfo() {
   std::memset(b, 0, sizeof b);
   bool usedKnown = false;
   if (ReadTrackInfo(cd ? 0xFF : 1, b, &got) == SS_COMP) {
-    const TTrackInfo ti = ParseTrackInfo(b, got);
+    const TTrackInfo ti = ParseTrackInfo(*this, b, got);
     usedKnown = ti.Ok;
     if (ti.Ok) {
       if (cd)
@@ -953,12 +971,13 @@ TDisc TSCSIDevice::GetDiscInfo() {
     disc.Used = BigEndian(b, 4) + 1;
   std::memset(b, 0, sizeof b);
   uint32_t formatted = 0;
-  if (ReadFormatCapacities(b, &got) == SS_COMP && ParseFormatCapacity(b, got, formatted) &&
+  if (ReadFormatCapacities(b, &got) == SS_COMP && ParseFormatCapacity(*this, b, got, formatted) &&
       disc.Capacity == 0)
     disc.Capacity = formatted;
   std::memset(b, 0, sizeof b);
-  if (ReadDiscInfo(b, &got) == SS_COMP && ParseDiscInfo(b, got).Ok) {
-    const TDiscInfo di = ParseDiscInfo(b, got);
+  TDiscInfo di;
+  if (ReadDiscInfo(b, &got) == SS_COMP) di = ParseDiscInfo(*this, b, got);
+  if (di.Ok) {
     disc.SessionState = di.LastState;
     disc.DiscStatus = di.Status;
     if (di.Erasable) disc.Erasable = 1;
@@ -978,7 +997,7 @@ bool TSCSIDevice::SetWriteParameters(bool test, bool bufe, int type) {
   uint32_t got = 0;
   if (ModeSense(0x05, false, buf, sizeof buf, &got) != SS_COMP) return false;
   const int off = FindPage(buf, got, 0x05);
-  if (off < 0) return false;
+  if (off < 0) return ShortReply(*this, "MODE SENSE", got), false;
   std::memset(WriteParams, 0, sizeof WriteParams);
   std::memcpy(WriteParams, buf + off, std::min<uint32_t>(sizeof WriteParams, got - off));
   uint8_t* p = WriteParams;

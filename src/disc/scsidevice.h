@@ -111,6 +111,8 @@ class TSCSIDevice {
   void SelectDevice(const std::string& id);
   // The short name of the selected drive ("sr0"), empty when unknown.
   std::string DriveLetter() const;
+  // Reopens the selected drive for exclusive use (burns, erases) or back for shared use.
+  bool SetExclusive(bool exclusive);
   // The drive's root: the pseudo-folder "/dev/srN/".
   std::string DriveRoot() const;
 
