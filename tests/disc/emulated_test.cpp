@@ -23,6 +23,7 @@ struct TEmu {
   TEmulatedTransport* transport = nullptr;
   TEmulatedDrive* drive = nullptr;
   std::vector<std::string> messages;
+  int deviceChanges = 0;
 
   explicit TEmu(const std::string& profile, const std::function<void(TEmuState&)>& edit = nullptr) {
     EXPECT_TRUE(TEmulatedDrive::Create(dir / "sr0", profile, 1));
@@ -36,6 +37,7 @@ struct TEmu {
     dev.OnDebugMessage = [this](TSCSIDevice*, const std::string& m, uint8_t) {
       messages.push_back(m);
     };
+    dev.OnDeviceChange = [this](TSCSIDevice*) { ++deviceChanges; };
     transport = new TEmulatedTransport(dir.path(), &clock);
     dev.SetTransport(std::unique_ptr<IScsiTransport>(transport));
     EXPECT_TRUE(dev.InitTransport());
@@ -257,7 +259,7 @@ TEST(Emulated, QuirksAndWriteModesFromTheInquiry) {
       {"ARCAVO", "CD-W512EB", 5, true, false, false, true},
       {"ARCAVO", "CRX175E", 7, false, true, false, true},
       {"ARCAVO", "CD-RW  CRX800E", 7, false, true, false, true},
-      {"ARCAVO", "UJDA750", 3, false, false, true, true},
+      {"ARCAVO", "UJDA750", 7, false, false, true, true},
       {"TDK", "CDRW4800B", 7, false, false, true, true},
       {"PIONEER", "DVD-RW  DVR-104", 7, false, false, true, true},
       {"ARCAVO", "CDRW321040X", 6, false, false, false, false},
@@ -274,12 +276,18 @@ TEST(Emulated, QuirksAndWriteModesFromTheInquiry) {
     EXPECT_EQ(e.dev.QuirkLsv, row.Lsv);
     EXPECT_EQ(e.dev.QuirkTurLoop, row.TurLoop);
     EXPECT_EQ(e.dev.CloseImmediate, row.CloseImmediate);
+    EXPECT_EQ(e.deviceChanges, 1);
+    // Waiting after an immediate close: the quirk drives poll TEST UNIT READY first.
+    ASSERT_TRUE(e.dev.SetWriteParameters(false, false, dtCdR));
+    ASSERT_EQ(e.Write(0, 1), SS_COMP);
+    ASSERT_EQ(e.dev.CloseTrackSession(true, 2, 0), SS_COMP);
+    const size_t mark = e.drive->CommandLog().size();
+    EXPECT_TRUE(e.dev.WaitReady(10000, 500));
+    const std::string first = e.drive->CommandLog().at(mark).substr(0, 2);
+    EXPECT_EQ(first, row.TurLoop ? "00" : "51");
     EXPECT_EQ(e.dev.DeviceType, 5);
     EXPECT_EQ(e.dev.DeviceName.substr(0, 8), (std::string(row.Vendor) + "        ").substr(0, 8));
-    if (row.Lsv) {
-      ASSERT_TRUE(e.dev.SetWriteParameters(false, false, dtCdR));
-      EXPECT_EQ(e.drive->State().WriteParams[2] & 0x20, 0x20);
-    }
+    EXPECT_EQ(e.drive->State().WriteParams[2] & 0x20, row.Lsv ? 0x20 : 0);
   }
 }
 

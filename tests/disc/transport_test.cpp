@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 
+#include "disc/emulation.h"
 #include "disc/scsidevice.h"
 #include "disc/sgio.h"
 #include "scripted.h"
@@ -567,6 +568,40 @@ TEST(Exec, ShortAndGarbledReplies) {
   EXPECT_EQ(f.dev.Capabilities, capReadCdR | capWriteCdR);
   EXPECT_EQ(f.dev.DeviceMaxReadSpeed, 0x2A40);
   EXPECT_EQ(f.dev.DeviceMaxWriteSpeed, 0x1B90);
+}
+
+}  // namespace
+
+namespace {
+
+// ARCAVO_EMULATED_DRIVES: only the emulated drives, and no transport at all when the emulation is
+// not linked in: never a real device.
+TEST(Select, EmulatedDrivesOnlyFromTheEnvironment) {
+  TempDir dir;
+  setenv("ARCAVO_EMULATED_DRIVES", dir.path().c_str(), 1);
+  RegisterEmulatedTransport(nullptr);
+  {
+    TSCSIDevice dev;
+    EXPECT_FALSE(dev.InitTransport());
+    EXPECT_EQ(dev.Transport(), nullptr);
+  }
+  std::string seen;
+  RegisterEmulatedTransport([&](const std::string& folder) {
+    seen = folder;
+    auto t = std::make_unique<TScriptedTransport>();
+    t->Answer = [](TScsiRequest& r) {
+      if (r.Cdb[0] == 0x12) r.BufferPointer[0] = 5;
+    };
+    return t;
+  });
+  {
+    TSCSIDevice dev;
+    EXPECT_TRUE(dev.InitTransport());
+    EXPECT_EQ(seen, dir.path());
+    EXPECT_EQ(dev.DeviceList.size(), 1u);
+  }
+  RegisterEmulatedTransport(nullptr);
+  unsetenv("ARCAVO_EMULATED_DRIVES");
 }
 
 }  // namespace
