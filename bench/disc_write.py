@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The emulated drive's WRITE(10) path against dd: bench_disc_write fills a DVD+RW image
-(2,295,104 sectors, 4.7 GB) with 32-sector writes through the device layer; dd writes the same
-bytes with bs=64k into the same folder. Prints both wall times, the ratio dd / ours (1.0 is as
+(2,295,104 sectors, 4.7 GB) with 32-sector writes of zeros through the device layer; dd writes the
+same bytes from /dev/zero with bs=64k into the same folder (both end with a flush to disk). Prints both wall times, the ratio dd / ours (1.0 is as
 fast as dd) and the peak resident size of our run. The two alternate run by run and the medians
 are compared: on a shared disk single runs vary by a factor of two.
 

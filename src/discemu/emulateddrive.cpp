@@ -205,9 +205,11 @@ bool TEmulatedDrive::Create(const std::string& base, const std::string& profile,
   s.Adapter = adapter;
   const int fd = ::open((base + ".img").c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  const bool sized = ::ftruncate(fd, static_cast<off_t>(s.Capacity) * kSector) == 0;
+  // The image grows as sectors are written, with holes where none were: sectors past its end
+  // read as zeros. (Filling a file pre-sized to the whole disc is much slower on some file
+  // systems than appending to it.)
   ::close(fd);
-  return sized && s.Save(base + ".state");
+  return s.Save(base + ".state");
 }
 
 bool TEmulatedDrive::Load() {
@@ -743,9 +745,7 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       s_.SessionStart = s_.Nwa = 0;
       s_.Complete = false;
       if (profile == 0x13) s_.Profile = "DVD-RW-SEQ";
-      if (::ftruncate(fd_, 0) != 0 ||
-          ::ftruncate(fd_, static_cast<off_t>(s_.Capacity) * kSector) != 0)
-        return Sense(r, 0x03, 0x51, 0x00);
+      if (::ftruncate(fd_, 0) != 0) return Sense(r, 0x03, 0x51, 0x00);
       Persist();
       if (c[1] & 0x10) StartBusy(quick ? kQuickBlankMs : kFullBlankMs, 0x07);
       return;
