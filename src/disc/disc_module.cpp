@@ -1,1 +1,0 @@
-// The disc library; its sources are added by the work that builds it.

@@ -1,0 +1,143 @@
+// An emulated MMC drive: a sparse image file holds the disc's sectors, a side-car text file its
+// state (medium, sessions, drive strings, speeds). It answers the commands of the device layer as
+// a CD/DVD writer does, with the same sense codes, and keeps a log of every command.
+//
+// The state file "srN.state" beside "srN.img" is one "key=value" per line and may be written by
+// hand:
+//   profile=CD-R            CD-ROM CD-R CD-RW DVD-ROM DVD-R DVD-RAM DVD-RW-RO DVD-RW-SEQ DVD+RW
+//                           DVD+R, or NONE (no medium)
+//   capacity=359847         sectors
+//   sessions=0-1200,12600-13000   closed sessions as first-last+1
+//   session_start=, nwa=    the open session's start and next writable address
+//   complete=0|1            the disc is finalised
+//   formatted=0|1  write_protected=0|1  medium=0|1  tray_open=0|1
+//   vendor=, product=, revision=   inquiry strings
+//   speeds=7056,5645,2822   write speeds in kB/s, fastest first; read_speed=8467
+//   page_offset=16|8|7      where mode pages start in MODE SENSE data
+//   write_modes=7           bit 0 raw, bit 1 session-at-once, bit 2 track-at-once accepted
+//   address=H:T:L           the drive's SCSI address (default N:0:0)
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "disc/scsi.h"
+
+struct TEmuSession {
+  uint32_t Start = 0, End = 0;  // End is one past the last recorded sector
+};
+
+struct TEmuState {
+  std::string Profile = "CD-R";
+  uint32_t Capacity = 0;
+  std::vector<TEmuSession> Sessions;
+  uint32_t SessionStart = 0, Nwa = 0;
+  bool Complete = false, Formatted = true, WriteProtected = false, Medium = true, TrayOpen = false;
+  std::string Vendor = "ARCAVO", Product = "EMULATED WRITER", Revision = "1.00";
+  std::vector<uint16_t> Speeds = {7056, 5645, 2822};
+  uint16_t ReadSpeed = 8467, CurrentWriteSpeed = 0;
+  int PageOffset = 8;
+  uint8_t WriteModesAccepted = 7;
+  uint8_t Adapter = 0, Target = 0, Lun = 0;
+  uint8_t WriteParams[52] = {};
+
+  // The default state of a new blank medium of `profile`.
+  static TEmuState ForProfile(const std::string& profile);
+  static bool Load(const std::string& path, TEmuState& out);
+  bool Save(const std::string& path) const;
+};
+
+// The MMC profile number of a profile name (0 for NONE or unknown names).
+uint16_t EmuProfileNumber(const std::string& name);
+
+class TEmulatedDrive {
+ public:
+  // `base` is the path without extension: base + ".img" and base + ".state".
+  TEmulatedDrive(std::string base, IDiscClock* clock);
+  ~TEmulatedDrive();
+
+  // Creates a new drive's files for a blank medium of `profile`. False on a bad profile or I/O.
+  static bool Create(const std::string& base, const std::string& profile, uint8_t adapter);
+
+  bool Load();
+  const std::string& Base() const { return base_; }
+  TEmuState State();
+  void SetState(const TEmuState& state);
+
+  // Executes one request: fills Status, sense, Transferred; a stalled command stays pending.
+  void Execute(TScsiRequest& request);
+
+  // Fault injection: the next `count` commands with `opcode` fail with the sense, or with target
+  // status BUSY (key 0), or never complete (stall).
+  void InjectSense(uint8_t opcode, uint8_t key, uint8_t asc, uint8_t ascq, int count = 1);
+  void InjectBusy(uint8_t opcode, int count = 1);
+  void InjectStall(uint8_t opcode);
+  void RemoveMedium();
+
+  // Every command received, as its CDB in hex ("2A 00 00 00 00 10 00 00 20 00").
+  std::vector<std::string> CommandLog();
+
+ private:
+  struct TFault {
+    uint8_t Key = 0, Asc = 0, Ascq = 0;
+    bool Busy = false, Stall = false;
+    int Count = 0;
+  };
+  void Dispatch(TScsiRequest& r);
+  void Sense(TScsiRequest& r, uint8_t key, uint8_t asc, uint8_t ascq);
+  void Persist();
+  uint16_t Profile() const;
+  bool WriteOnce() const;
+  bool Overwritable() const;
+  bool IsCd() const;
+  uint32_t ReadableEnd() const;
+  bool BusyNow(TScsiRequest& r);
+  void StartBusy(uint32_t ms, uint8_t ascq);
+  void Reply(TScsiRequest& r, const std::vector<uint8_t>& data);
+  std::vector<uint8_t> ModePage(uint8_t page, bool defaults);
+  std::vector<uint8_t> TrackInfo(uint32_t track, bool& ok);
+
+  std::string base_;
+  IDiscClock* clock_;
+  std::mutex lock_;
+  TEmuState s_;
+  int fd_ = -1;
+  bool unitAttention_ = false;
+  uint64_t busyUntil_ = 0;
+  uint8_t busyAscq_ = 0;
+  struct TLoggedCdb {
+    uint8_t Bytes[16];
+    uint8_t Length;
+  };
+  std::map<uint8_t, TFault> faults_;
+  std::vector<TLoggedCdb> log_;
+};
+
+// The transport over a folder of emulated drives (srN.state + srN.img).
+class TEmulatedTransport : public IScsiTransport {
+ public:
+  explicit TEmulatedTransport(std::string folder, IDiscClock* clock = nullptr);
+  std::vector<TScsiDriveEntry> Discover() override;
+  void Send(TScsiRequest& request, uint32_t timeoutMs) override;
+  uint8_t Poll(TScsiRequest& request) override { return request.Status; }
+  void Abort(TScsiRequest& request) override;
+
+  // The drive at an address (after Discover), or nullptr.
+  TEmulatedDrive* Drive(uint8_t adapter, uint8_t target, uint8_t lun);
+  TEmulatedDrive* DriveByNode(const std::string& node);
+
+ private:
+  std::string folder_;
+  IDiscClock* clock_;
+  std::mutex lock_;
+  std::map<std::string, std::unique_ptr<TEmulatedDrive>> drives_;  // by node name
+  std::map<std::tuple<uint8_t, uint8_t, uint8_t>, TEmulatedDrive*> byAddress_;
+};
+
+// Makes ARCAVO_EMULATED_DRIVES serve these drives (called once by programs that link them).
+void InstallEmulatedDrives();
