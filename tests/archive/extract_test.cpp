@@ -400,16 +400,17 @@ TEST_F(ExtractTest, OverlappingEntriesAndForeignLocalHeadersAreRefused) {
   std::string spans = quoted.Build();
   size_t cd = spans.find("PK\x01\x02");
   spans[cd + 20] = 60;  // q1's compressed size now covers q2's local header
+  // Both go to the recovery scan, which lists every local header once, with the sizes it states:
+  // the shared data is not read twice.
   for (const std::string& bytes : {many.Build(), spans}) {
     TArcZip z;
     z.OpenArchiveStream(std::make_unique<TMemoryStream>(bytes.data(), bytes.size()));
-    try {
-      z.ReadArchive();
-      ADD_FAILURE() << "read";
-    } catch (const EBadZipFile& e) {
-      EXPECT_NE(std::string(e.what()).find("possible zip bomb"), std::string::npos) << e.what();
-    }
-    EXPECT_EQ(z.EntryCount(), 0);
+    z.ReadArchive();
+    EXPECT_TRUE(z.RecoveryMode());
+    uint64_t total = 0;
+    for (int i = 0; i < z.EntryCount(); ++i) total += z.EntryHeader(i).CompressedSize();
+    EXPECT_LT(total, bytes.size());
+    EXPECT_TRUE(z.TestEntry(0));
   }
 
   // What only the local header shows: its extra field pushes the data into the next entry, or it
