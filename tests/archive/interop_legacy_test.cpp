@@ -52,6 +52,7 @@ BuildEntry Legacy(const std::string& name, const std::string& data, uint16_t met
 TEST(LegacyInterop, PeersTestShrunkAndImplodedEntries) {
   if (!testutil::HaveTool("unzip") || !testutil::HaveTool("7zz")) GTEST_SKIP() << "unzip, 7zz";
   const std::string text = Sample(300000, 1);
+  const std::string longText = Sample(1500000, 4);
   std::string noise(90000, '\0');
   std::mt19937 rng(2);
   for (auto& c : noise) c = static_cast<char>(rng());
@@ -61,6 +62,8 @@ TEST(LegacyInterop, PeersTestShrunkAndImplodedEntries) {
     ZipBuilder b;
     b.Add(Legacy("shrink.txt", text, 1, 0, legacyenc::Shrink(text), password));
     b.Add(Legacy("shrink-full.bin", noise, 1, 0, legacyenc::Shrink(noise), password));
+    // Long enough for the table to fill many times over varied data.
+    b.Add(Legacy("shrink-long.txt", longText, 1, 0, legacyenc::Shrink(longText), password));
     for (bool dict8k : {false, true}) {
       for (bool literalTree : {false, true}) {
         std::string tag = std::string(dict8k ? "8k" : "4k") + (literalTree ? "3" : "2");

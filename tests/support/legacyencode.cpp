@@ -214,10 +214,12 @@ std::string Shrink(const std::string& data, const ShrinkOptions& options) {
   };
 
   uint32_t cur = At(data, 0);
-  bool wantClear = false;
+  bool wantClear = false, fullNow = false;
   for (size_t i = 1; i < data.size(); ++i) {
     uint8_t c = At(data, i);
-    auto it = dict.find(cur << 8 | c);
+    // Once the table is full the next code is a single byte, so that the clear can follow it at
+    // once: a code read while the table is full is refused by some decoders (unzip).
+    auto it = fullNow ? dict.end() : dict.find(cur << 8 | c);
     if (it != dict.end()) {
       cur = it->second;
       continue;
@@ -239,6 +241,7 @@ std::string Shrink(const std::string& data, const ShrinkOptions& options) {
       dict[cur << 8 | c] = static_cast<uint16_t>(free);
       while (free < kCodes && used[free]) ++free;
     }
+    fullNow = free >= kCodes;
     cur = c;
   }
   emit(cur);
