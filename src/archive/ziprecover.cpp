@@ -387,7 +387,9 @@ bool TArcUnZip::RecoveryScan() {
       h.SetNames(l.name, DecodedName(h, l.name));
       entries_.push_back(std::move(h));
       if (dataEnd < 0) {
-        walkEnd = size;
+        // The directory would begin where the cut entry's data would end, so that the entry's
+        // range reads as its own (and tests as cut short).
+        walkEnd = dataStart + static_cast<int64_t>(csize);
         break;
       }
       pos = next;

@@ -159,6 +159,15 @@ TEST(RecoveryScan, RebuildsTheEntriesOfDamagedArchives) {
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(dataCut[i].data == Text(i));
   EXPECT_EQ(dataCut[3].name, "dir/f3.txt");
   EXPECT_EQ(dataCut[3].data, "<bad>");
+  // The same with the old directory and end record appended: the records do not read where the
+  // end record says, and the scan's list (cut entry included) stands.
+  const std::string cutPiece = intact.substr(0, intact.find("dir/f3.txt") + 30);
+  for (const std::string& tail :
+       {intact.substr(intact.find("PK\x01\x02")), intact.substr(intact.rfind("PK\x05\x06"))}) {
+    std::vector<Found> again = Scan(cutPiece + tail);
+    ASSERT_EQ(again.size(), 4u);
+    EXPECT_EQ(again[3].data, "<bad>");
+  }
 }
 
 TEST(RecoveryScan, FindsNothingOrStopsOnCancel) {
