@@ -263,6 +263,7 @@ void TArcUnZip::ForgetArchive() {
   memoryArchive_ = false;
   entries_.clear();
   order_.clear();
+  recoveryMode_ = false;
   endCentral_ = TEndCentral();
   loaded_ = false;
   fromZfc_ = false;
@@ -363,7 +364,13 @@ void TArcUnZip::AdoptDirectory(const std::string& name) {
   loaded_ = true;
 }
 
+std::string TArcUnZip::DecodedName(const TZipHeaderInfo& h, const std::string& raw) const {
+  return DecodeName(h, raw, OEMConvert);
+}
+
 void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
+  scanned_ = false;
+  recoveryMode_ = false;
   entries_.clear();
   order_.clear();
   selectedCount_ = 0;
@@ -408,6 +415,7 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
       case TIncompleteZipMode::izAssumeBad:
         if (!RecoveryScan()) throw EBadZipFile();
         loaded_ = true;
+        Resort();
         return;
     }
   }

@@ -167,6 +167,8 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   const TEndCentral& EndCentral() const { return endCentral_; }
   // True when the last directory was read from the zip configuration file (.zfc).
   bool ReadFromConfigFile() const { return fromZfc_; }
+  // True when the entry list was rebuilt by the recovery scan of a damaged archive.
+  bool RecoveryMode() const { return recoveryMode_; }
 
   // ---- Operations ----
   // Reads the central directory of ZipName (or of the stream given to OpenArchiveStream). Keeps
@@ -225,8 +227,12 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   void ReadWrittenDirectory(const std::string& path);
   // The list read by ReadWrittenDirectory is the directory of the archive now at name.
   void AdoptDirectory(const std::string& name);
-  // Hook for the recovery scan of damaged archives; true when it rebuilt the entry list.
-  virtual bool RecoveryScan() { return false; }
+  // The recovery scan of a damaged archive (at most once per read): rebuilds the entry list from
+  // the local headers, merges the central records found after them, and returns true when it
+  // found an entry.
+  virtual bool RecoveryScan();
+  // The shown name of an entry stored as raw, as reading decodes it.
+  std::string DecodedName(const TZipHeaderInfo& h, const std::string& raw) const;
   // Hook for loading another volume of a multi-volume archive (disk is 0-based).
   virtual void LoadVolume(uint32_t disk);
 
@@ -238,6 +244,8 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   bool loaded_ = false;
   bool fromZfc_ = false;
   bool repairing_ = false;
+  bool scanned_ = false;       // the recovery scan ran during this read
+  bool recoveryMode_ = false;  // the entry list of this read comes from the recovery scan
   int64_t archiveTimeNs_ = 0;
   bool cancel_ = false;
   bool pause_ = false;

@@ -19,6 +19,7 @@
 
 #include "archive/arcunzip.h"
 #include "archive/extractwriter.h"
+#include "archive/legacydecode.h"
 #include "archive/wildcard.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
@@ -382,7 +383,8 @@ int64_t TArcUnZip::FindEntryData(TZipHeaderInfo& h) {
 
 bool TArcUnZip::MethodKnown(TZipHeaderInfo& h, bool testing) {
   bool strong = (h.Flag & 0x0040) != 0;
-  if ((h.ComprMethod == 0 || h.ComprMethod == 8) && !strong) return true;
+  if ((h.ComprMethod == 0 || h.ComprMethod == 8 || IsLegacyMethod(h.ComprMethod)) && !strong)
+    return true;
   h.Problem = TEntryProblem::UnknownMethod;
   if (!testing)
     ShowMessage(zmUnknownMethod, zipmsg::kZipErrorTitle, zipmsg::kUnknownMethod,
@@ -550,6 +552,22 @@ void TArcUnZip::Decompress(const TZipHeaderInfo& h, int64_t dataPos, TZipCrypt* 
     while (remaining > 0) {
       size_t n = fetch(run.in.size());
       emit(run.in.data(), n);
+    }
+    return;
+  }
+
+  if (IsLegacyMethod(h.ComprMethod)) {
+    // Shrunk, reduced and imploded data: the decoder stops at the stated size; a stream that
+    // does not decode (or ends early) is damaged data.
+    auto decoder = MakeLegacyDecoder(h.ComprMethod, h.Flag, limit, [&](uint8_t* buf, size_t cap) {
+      size_t n = fetch(std::min(cap, run.in.size()));
+      std::memcpy(buf, run.in.data(), n);
+      return n;
+    });
+    try {
+      while (size_t n = decoder->Read(run.out.data(), run.out.size())) emit(run.out.data(), n);
+    } catch (const EBadLegacyData&) {
+      dataError = true;
     }
     return;
   }

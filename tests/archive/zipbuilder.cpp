@@ -31,7 +31,7 @@ std::string ZipBuilder::Build() const {
     uint64_t offset = out.size();
     uint32_t crc = ZipCrc32(0, e.data.data(), e.data.size());
     if (e.crcOverride >= 0) crc = static_cast<uint32_t>(e.crcOverride);
-    std::string body = e.method == 8 ? RawDeflate(e.data) : e.data;
+    std::string body = e.method == 8 ? RawDeflate(e.data) : e.method == 0 ? e.data : e.compressed;
     uint16_t flags = e.flags;
     if (!e.password.empty()) {
       flags |= 1;

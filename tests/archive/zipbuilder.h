@@ -9,7 +9,8 @@
 struct BuildEntry {
   std::string name;
   std::string data;     // uncompressed content
-  uint16_t method = 0;  // 0 stored, 8 deflated
+  uint16_t method = 0;  // 0 stored, 8 deflated; any other method writes `compressed`
+  std::string compressed;
   uint16_t flags = 0;
   uint16_t versionMadeBy = 0x031E;    // Unix, 3.0
   uint32_t dosDateTime = 0x5A8A6000;  // 2025-04-10 12:00:00

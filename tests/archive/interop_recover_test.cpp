@@ -1,0 +1,157 @@
+// Archives damaged at test time (cut directories, cut data, bsdtar's data descriptors, encrypted
+// entries, repeated names, an end record that overstates, a self-extractor stub in front) read
+// through the recovery scan: every entry that zip -FF salvages and unzip tests good is found with
+// the same bytes, date and (where its central record survived) mode.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/arcunzip.h"
+#include "testutil.h"
+
+using testutil::Quote;
+using testutil::TempDir;
+
+namespace {
+
+struct Item {
+  bool good = false;
+  std::string data;
+  uint32_t mode = 0;
+  uint32_t dosTime = 0;
+};
+
+std::map<std::string, Item> Read(const std::string& path, const std::string& password,
+                                 bool assumeBad) {
+  TArcUnZip z;
+  z.DoProcessMessages = false;
+  z.IncompleteZipMode =
+      assumeBad ? TIncompleteZipMode::izAssumeBad : TIncompleteZipMode::izAssumeNotAZip;
+  z.Password = password;
+  z.SetZipName(path);
+  z.ReadArchive();
+  EXPECT_EQ(z.RecoveryMode(), assumeBad) << path;
+  std::map<std::string, Item> out;
+  TempDir dir;
+  for (int i = 0; i < z.EntryCount(); ++i) {
+    Item& it = out[z.EntryFullName(i)];
+    it.good = z.TestEntry(i);
+    it.mode = z.EntryHeader(i).ExtFileAttrib >> 16;
+    it.dosTime = z.EntryHeader(i).ModifDateTime;
+  }
+  z.SetDestDir(dir.path());
+  z.RecreateDirs = true;
+  z.DoAll = true;
+  z.Extract();
+  for (auto& [name, it] : out)
+    if (it.good && name.back() != '/') it.data = testutil::ReadFile(dir / name);
+  return out;
+}
+
+// Names that unzip -t reports OK in an archive.
+std::vector<std::string> TestedGood(const std::string& path, const std::string& password) {
+  auto r =
+      testutil::Run("unzip -t " + (password.empty() ? "" : "-P " + password + " ") + Quote(path));
+  std::vector<std::string> names;
+  size_t at = 0;
+  while ((at = r.out.find("testing: ", at)) != std::string::npos) {
+    at += 9;
+    size_t end = r.out.find('\n', at);
+    std::string line = r.out.substr(at, end - at);
+    if (line.size() > 2 && line.compare(line.size() - 2, 2, "OK") == 0) {
+      line.erase(line.size() - 2);
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      names.push_back(line);
+    }
+    at = end;
+  }
+  return names;
+}
+
+TEST(RecoveryInterop, SalvagesWhatZipFFSalvages) {
+  for (const char* tool : {"zip", "unzip", "bsdtar", "python3"})
+    if (!testutil::HaveTool(tool)) GTEST_SKIP() << tool;
+  TempDir dir;
+  auto sh = [&](const std::string& cmd) {
+    auto r = testutil::Run("set -e; cd " + Quote(dir.path()) + "; " + cmd);
+    EXPECT_EQ(r.status, 0) << cmd << "\n" << r.out;
+    return r.out;
+  };
+  sh("mkdir src; for i in 1 2 3 4 5 6; do seq 1 $((i * 4000)) > src/f$i.txt; done;"
+     " chmod 600 src/f1.txt; chmod 755 src/f6.txt; chmod 700 src; touch -d '2024-03-01 10:00:07' "
+     "src/*;"
+     " zip -qr six.zip src; bsdtar --format zip -cf bsd.zip src; zip -q -P secret enc.zip src/*;"
+     " python3 -c \"import zipfile,warnings; warnings.simplefilter('ignore');"
+     " z=zipfile.ZipFile('dup.zip','w'); z.writestr('a.txt','first'); z.writestr('b.txt','b');"
+     " z.writestr('a.txt','second'); z.close()\"");
+  // Cuts a copy of an archive at a point given by a Python expression over its bytes d.
+  auto cut = [&](const std::string& from, const std::string& to, const std::string& expr) {
+    sh("python3 -c \"d=open('" + from + "','rb').read(); open('" + to + "','wb').write(d[:" + expr +
+       "])\"");
+  };
+  cut("six.zip", "a.zip", "d.find(b'PK\\\\x01\\\\x02') + 100");
+  cut("six.zip", "b.zip", "len(d) // 2");
+  cut("bsd.zip", "c.zip", "d.find(b'PK\\\\x01\\\\x02') + 60");
+  cut("enc.zip", "d.zip", "d.find(b'PK\\\\x01\\\\x02') + 60");
+  // (f) the end record claims 8 entries for the 6 records.
+  sh("python3 -c \"d=bytearray(open('six.zip','rb').read()); e=d.rfind(b'PK\\\\x05\\\\x06');"
+     " d[e+8]=8; d[e+10]=8; open('f.zip','wb').write(d)\"");
+  // (g) an ELF stub holding a header-like signature, then the archive without its end record.
+  sh("cat " + Quote(RECOVER_STUB_PATH) + " six.zip > g.EXE");
+  ASSERT_NE(testutil::ReadFile(RECOVER_STUB_PATH).find(std::string("PK\x03\x04\x14\x00", 6)),
+            std::string::npos);
+  cut("g.EXE", "g.EXE", "d.rfind(b'PK\\\\x05\\\\x06')");
+
+  struct Case {
+    const char* file;
+    const char* source;
+    std::string password;
+    bool directoryCut;  // some central records are gone: their modes are the default
+    bool dataWhole;     // every entry's data is there: all are found good
+  };
+  const Case cases[] = {
+      {"a.zip", "six.zip", "", true, true},  {"b.zip", "six.zip", "", true, false},
+      {"c.zip", "bsd.zip", "", true, true},  {"d.zip", "enc.zip", "secret", true, true},
+      {"f.zip", "six.zip", "", false, true}, {"g.EXE", "six.zip", "", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::map<std::string, Item> original = Read(dir / c.source, c.password, false);
+    const std::string bad = dir / c.file;
+    const std::string before = testutil::ReadFile(bad);
+    std::map<std::string, Item> ours = Read(bad, c.password, true);
+    EXPECT_EQ(testutil::ReadFile(bad), before);  // the damaged file is left as it was
+    sh("rm -f ff.zip; yes | zip -FF " + std::string(c.file) + " --out ff.zip > /dev/null || true");
+    // What the peer salvaged and tests good (zip -FF salvages nothing behind a stub), or all.
+    std::vector<std::string> expected = TestedGood(dir / "ff.zip", c.password);
+    if (c.dataWhole) {
+      expected.clear();
+      for (const auto& [name, it] : original) expected.push_back(name);
+    }
+    EXPECT_FALSE(expected.empty());
+    for (const std::string& name : expected) {
+      SCOPED_TRACE(name);
+      ASSERT_TRUE(ours.count(name));
+      EXPECT_TRUE(ours[name].good);
+      if (name.back() == '/') continue;
+      EXPECT_TRUE(ours[name].data == testutil::ReadFile(dir / name));
+      EXPECT_EQ(ours[name].dosTime, original.at(name).dosTime);
+    }
+    if (!c.directoryCut) {
+      for (const auto& [name, it] : original) EXPECT_EQ(ours[name].mode, it.mode) << name;
+    }
+    // Where the directory survived up to the cut, the first entry keeps its mode.
+    if (std::string(c.file) == "a.zip") {
+      EXPECT_EQ(ours["src/"].mode, 040700u);
+    }
+  }
+
+  // (e) a repeated name: both contents are kept.
+  std::map<std::string, Item> dup = Read(dir / "dup.zip", "", true);
+  EXPECT_EQ(dup["a.txt"].data, "first");
+  EXPECT_EQ(dup["a (2).txt"].data, "second");
+  EXPECT_EQ(dup["b.txt"].data, "b");
+}
+
+}  // namespace
