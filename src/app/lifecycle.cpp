@@ -18,6 +18,7 @@
 #include "app/folderverb.h"
 #include "app/instancemanager.h"
 #include "app/mb.h"
+#include "app/optionnames.h"
 #include "app/pathbytes.h"
 #include "app/preferences.h"
 #include "app/screensaver.h"
@@ -128,7 +129,7 @@ void TAppLifecycle::FormCreate() {
   seams_.SetWindowCaption(QStringLiteral("Arcavo V") + ctx_.VersionDigits);
 
   // 12. Tray follows "Minimise To Tray".
-  seams_.SetMinimiseToTray(controls_.ControlChecked(QStringLiteral("MinimiseToTray1")));
+  seams_.SetMinimiseToTray(controls_.ControlChecked(QString::fromLatin1(ctl::kMinToTrayItem)));
 
   // 13. Command line.
   ctx_.AutoRunFile.clear();
@@ -219,7 +220,7 @@ void TAppLifecycle::FormPaint() {
     seams_.OpenHelp(39);
   }
   if (!seams_.WindowVisible()) seams_.ShowWindow();
-  if (controls_.ControlChecked(QStringLiteral("StartMinimised1"))) {
+  if (controls_.ControlChecked(QString::fromLatin1(ctl::kStartMinimisedItem))) {
     Delay(50);
     seams_.HideToTrayMinimised();
   }
@@ -501,15 +502,15 @@ void TAppLifecycle::UNRegisterApp() {
 }
 
 void TAppLifecycle::Hints1Click() {
-  const bool on = !controls_.ControlChecked(QStringLiteral("Hints1"));
-  controls_.SetControlChecked(QStringLiteral("Hints1"), on);
+  const bool on = !controls_.ControlChecked(QString::fromLatin1(ctl::kHintsItem));
+  controls_.SetControlChecked(QString::fromLatin1(ctl::kHintsItem), on);
   seams_.SetHintsShown(on);
-  if (!on) controls_.SetControlCaption(QStringLiteral("ContextHelp1"), QString());
+  if (!on) controls_.SetControlCaption(QString::fromLatin1(ctl::kContextHelpItem), QString());
   seams_.INIcheckedMenuItem(QStringLiteral("Hints"), on);
 }
 
 void TAppLifecycle::ThemeManager1Click() {
-  const QString item = QStringLiteral("ThemeManager1");
+  const QString item = QString::fromLatin1(ctl::kThemeManagerItem);
   const bool on = controls_.ControlChecked(item);
   if (on) {
     const int r =

@@ -10,6 +10,7 @@
 #include "app/inclusiongrid.h"
 #include "app/jobcontroller.h"
 #include "app/maincontext.h"
+#include "app/optionnames.h"
 #include "app/optionscontroller.h"
 #include "app/pathbytes.h"
 #include "app/preferences.h"
@@ -246,7 +247,7 @@ void TMainWiring::SetSizeEditText(const QString& text) {
 }
 
 void TMainWiring::SetSizeButtonEnabled(bool enabled) {
-  controls_.SetControlEnabled(QStringLiteral("SizeCalcBtn"), enabled);
+  controls_.SetControlEnabled(QString::fromLatin1(ctl::kSizeCalcButton), enabled);
 }
 
 void TMainWiring::ClearStatusBar() {

@@ -41,6 +41,7 @@ inline constexpr const char* kZipFixItem = "ZIPfix1";
 inline constexpr const char* kReportBox = "ReportBox";
 inline constexpr const char* kAddToZipButton = "AddBut";
 inline constexpr const char* kSaveJobButton = "SaveCbtn";
+inline constexpr const char* kSizeCalcButton = "SizeCalcBtn";
 
 // Menu items and check boxes that show preferences.
 inline constexpr const char* kBasicItem = "Basic1";

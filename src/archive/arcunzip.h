@@ -15,6 +15,7 @@
 #include "archive/zipstream.h"
 
 class TZipCrypt;
+struct TExtractTarget;
 
 enum class TZipSortMode {
   ByName,
@@ -55,24 +56,13 @@ struct TMultiZipInfo {
   bool WriteDiskLabels = true;
 };
 
-class TArcUnZip {
- public:
-  TArcUnZip();
-  virtual ~TArcUnZip();
-  TArcUnZip(const TArcUnZip&) = delete;
-  TArcUnZip& operator=(const TArcUnZip&) = delete;
+class TArcUnZip;
+// The first argument of every event: the engine that fires it.
+using TZipSender = TArcUnZip*;
 
-  // ---- Published properties ----
-  const std::string& ZipName() const { return zipName_; }
-  // A different name closes the open archive. A name ending in "?" lets the user choose the file
-  // through the host (cancel: EUserCanceled "User canceled setting zip file name.").
-  void SetZipName(const std::string& name);
-  const std::string& DestDir() const { return destDir_; }
-  // A trailing "/" is removed; "?" lets the user choose the folder through the host.
-  void SetDestDir(const std::string& dir);
-  TZipSortMode SortMode() const { return sortMode_; }
-  void SetSortMode(TZipSortMode mode);
-
+// The settings of one operation of the reading half; TArcUnZip carries them under these names.
+// An operation's session (zipsession.h) gives them back to their idle values when it ends.
+struct TUnZipOptions {
   std::string RootDir;
   std::vector<std::string> RelativePathList;
   bool RecreateDirs = false;
@@ -92,7 +82,57 @@ class TArcUnZip {
   bool FollowOwnLinks = false;
   TBlockMode BlockMode = TBlockMode::bmStandard;
   TOEMConvert OEMConvert = TOEMConvert::oemAlways;
+  // Spanning and splitting settings; a read sets MultiMode to describe the archive it opened.
   TMultiZipInfo MultiZipInfo;
+};
+
+// The events of the reading half (bound callbacks whose first argument is the engine).
+struct TUnZipEvents {
+  using TSender = TZipSender;
+  std::function<void(TSender Sender, TSkipReason Reason, const std::string& FName, int FileIndex,
+                     bool& Retry)>
+      OnSkippingFile;
+  std::function<void(TSender Sender, int Percent)> OnTotalPercentDone;
+  std::function<void(TSender Sender, int Percent)> OnFilePercentDone;
+  std::function<void(TSender Sender, int NumFiles, int64_t TotalBytes, bool& StopNow)>
+      OnStartUnZipInfo;
+  std::function<void(TSender Sender, int FileIndex, std::string& FName, bool& Skip)> OnStartUnZip;
+  std::function<void(TSender Sender, int FileIndex, const std::string& FName)> OnEndUnZip;
+  std::function<void(TSender Sender, bool& OverWriteIt, int FileIndex, std::string& FName)>
+      OnPromptForOverwrite;
+  std::function<void(TSender Sender, int FileIndex, std::string& NewPassword)> OnBadPassword;
+  std::function<void(TSender Sender, uint32_t CalcCRC, uint32_t StoredCRC, int FileIndex)> OnBadCRC;
+  std::function<void(TSender Sender, TIncompleteZipMode& IncompleteMode)> OnInCompleteZip;
+  std::function<void(TSender Sender, int FileCount)> OnUnZipComplete;
+  std::function<void(TSender Sender, int NextDisk, std::string& FName)> OnGetNextDisk;
+  std::function<void(TSender Sender, std::string& FName, int PartNum, TSplitPartType SplitType)>
+      OnFileNameForSplitPart;
+  // A box the engine would show: Msg1 is its text, Msg2 its title, flags TZipBoxFlags; Return
+  // arrives as the answer given when nobody is asked (No/Cancel/OK) and is taken as the button.
+  std::function<void(TSender Sender, int MessageID, const std::string& Msg1,
+                     const std::string& Msg2, uint32_t flags, int& Return)>
+      OnHandleMessage;
+};
+
+// Inherits its settings and events, so every published name is reached on the engine itself.
+class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
+ public:
+  TArcUnZip();
+  virtual ~TArcUnZip();
+  TArcUnZip(const TArcUnZip&) = delete;
+  TArcUnZip& operator=(const TArcUnZip&) = delete;
+
+  // ---- Published properties ----
+  const std::string& ZipName() const { return zipName_; }
+  // A different name closes the open archive. A name ending in "?" lets the user choose the file
+  // through the host (cancel: EUserCanceled "User canceled setting zip file name.").
+  void SetZipName(const std::string& name);
+  const std::string& DestDir() const { return destDir_; }
+  // A trailing "/" is removed; "?" lets the user choose the folder through the host.
+  void SetDestDir(const std::string& dir);
+  TZipSortMode SortMode() const { return sortMode_; }
+  void SetSortMode(TZipSortMode mode);
+
   static constexpr int ThisVersion = 306;
   static constexpr int ThisBuild = 1;
 
@@ -103,6 +143,8 @@ class TArcUnZip {
   TZipHost* Host = nullptr;
 
   bool Busy() const { return busy_; }
+  // True while an operation's session (TZipSession) holds the engine.
+  bool SessionOpen() const { return sessionOpen_; }
   int EntryCount() const { return static_cast<int>(order_.size()); }
   // Entry i in SortMode order; an index outside 0..EntryCount-1 raises EListIndexError.
   const TZipHeaderInfo& EntryHeader(int i) const;
@@ -148,32 +190,6 @@ class TArcUnZip {
   void ResumeOperation();
   // Dispatches pending host events; true when the application is quitting.
   bool ProcessMessages();
-
-  // ---- Events ----
-  using TSender = TArcUnZip*;
-  std::function<void(TSender Sender, TSkipReason Reason, const std::string& FName, int FileIndex,
-                     bool& Retry)>
-      OnSkippingFile;
-  std::function<void(TSender Sender, int Percent)> OnTotalPercentDone;
-  std::function<void(TSender Sender, int Percent)> OnFilePercentDone;
-  std::function<void(TSender Sender, int NumFiles, int64_t TotalBytes, bool& StopNow)>
-      OnStartUnZipInfo;
-  std::function<void(TSender Sender, int FileIndex, std::string& FName, bool& Skip)> OnStartUnZip;
-  std::function<void(TSender Sender, int FileIndex, const std::string& FName)> OnEndUnZip;
-  std::function<void(TSender Sender, bool& OverWriteIt, int FileIndex, std::string& FName)>
-      OnPromptForOverwrite;
-  std::function<void(TSender Sender, int FileIndex, std::string& NewPassword)> OnBadPassword;
-  std::function<void(TSender Sender, uint32_t CalcCRC, uint32_t StoredCRC, int FileIndex)> OnBadCRC;
-  std::function<void(TSender Sender, TIncompleteZipMode& IncompleteMode)> OnInCompleteZip;
-  std::function<void(TSender Sender, int FileCount)> OnUnZipComplete;
-  std::function<void(TSender Sender, int NextDisk, std::string& FName)> OnGetNextDisk;
-  std::function<void(TSender Sender, std::string& FName, int PartNum, TSplitPartType SplitType)>
-      OnFileNameForSplitPart;
-  // A box the engine would show: Msg1 is its text, Msg2 its title, flags TZipBoxFlags; Return
-  // arrives as the answer given when nobody is asked (No/Cancel/OK) and is taken as the button.
-  std::function<void(TSender Sender, int MessageID, const std::string& Msg1,
-                     const std::string& Msg2, uint32_t flags, int& Return)>
-      OnHandleMessage;
 
  protected:
   // Marks the engine busy for one operation and restores the previous state.
@@ -231,6 +247,21 @@ class TArcUnZip {
   struct TExtractRun;
   int RunExtraction(TTake take, bool testing, int onlyIndex = -1);
   bool ExtractOne(size_t phys, int index, bool testing, TExtractRun& run);
+  // The steps of extracting one entry.
+  enum class TPasswordCheck { Good, Retry, Refused };
+  enum class TDataOutcome { Written, NotCreated, Bad };
+  bool ChooseTarget(const TZipHeaderInfo& h, int index, bool testing, std::string& target);
+  bool ExtractFolder(const TZipHeaderInfo& h, int index, const std::string& target,
+                     TExtractRun& run);
+  int64_t FindEntryData(TZipHeaderInfo& h);
+  bool MethodKnown(TZipHeaderInfo& h, bool testing);
+  TPasswordCheck CheckPassword(TZipHeaderInfo& h, int index, int64_t dataPos,
+                               std::unique_ptr<TZipCrypt>& crypt);
+  bool DecideOverwrite(const TZipHeaderInfo& h, int index, std::string& target,
+                       TExtractTarget& where, const TExtractRun& run);
+  TDataOutcome WriteEntryData(TZipHeaderInfo& h, int index, int64_t dataPos, TZipCrypt* crypt,
+                              TExtractTarget* where, uint32_t& crc, bool& dataError,
+                              TExtractRun& run);
   void Decompress(const TZipHeaderInfo& h, int64_t dataPos, TZipCrypt* crypt, int outFd,
                   uint32_t& crc, uint64_t& written, bool& dataError, TExtractRun& run);
   std::string TargetName(const TZipHeaderInfo& h) const;
@@ -245,6 +276,8 @@ class TArcUnZip {
   void CheckDataRanges(bool strict);
   void ForgetArchive();
 
+  friend class TZipSession;
+  bool sessionOpen_ = false;
   std::string zipName_;
   std::string destDir_;
   TZipSortMode sortMode_ = TZipSortMode::ByNone;

@@ -59,33 +59,6 @@ void RandomBytes(uint8_t* p, size_t n) {
   }
 }
 
-// The process's umask, read without changing it (umask(2) would race with other threads).
-mode_t CurrentUmask() {
-  if (FILE* f = std::fopen("/proc/self/status", "r")) {
-    char line[256];
-    unsigned mask = 022;
-    while (std::fgets(line, sizeof line, f))
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
-    std::fclose(f);
-    return static_cast<mode_t>(mask);
-  }
-  return 022;
-}
-
-// Opens a unique temporary file beside target (O_EXCL through mkstemp), with the permissions a
-// new file would get.
-std::string MakeTempBeside(const std::string& target) {
-  size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string tmpl = dir + "." + base + kTempBesideInfix + "XXXXXX";
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
-  ::fchmod(fd, 0666 & ~CurrentUmask());
-  ::close(fd);
-  return tmpl;
-}
-
 struct TFd {
   int fd = -1;
   ~TFd() {
@@ -185,11 +158,12 @@ int TArcZip::ZipFiles() {
   }
   run.keepStored = Dispose || ResetArchiveBitOnZip;
   run.entries.reserve(items.size());
-  std::string temp = MakeTempBeside(target);
-  // A replaced archive keeps its permissions.
-  if (archiveExists) ::chmod(temp.c_str(), ast.st_mode & 07777);
+  // The new archive is written beside its name and takes it once complete; a replaced archive
+  // keeps its permissions.
+  TAtomicFile file(target, kTempBesideInfix);
+  file.SetMode(ModeForReplacing(target));
   try {
-    run.stream = std::make_unique<TFileStream>(temp, TFileStream::omReadWrite);
+    run.stream = std::make_unique<TFileStream>(file.TempPath(), TFileStream::omReadWrite);
     run.out = std::make_unique<TZipOutput>(*run.stream);
     run.pack = std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9),
                                                PackThreads);
@@ -203,21 +177,16 @@ int TArcZip::ZipFiles() {
     std::vector<uint32_t>().swap(packIndex);
     if (run.entries.empty()) {
       run.ReleaseEntries();
-      ::unlink(temp.c_str());
+      file.Discard();
     } else {
       // 3. The central directory and the end records; the archive replaces whatever empty file
       // had its name once it reads back.
       if (!run.keepStored) TFileItems().swap(items);
-      Complete(run, temp, ec, ec.Comment, [&] {
-        if (::rename(temp.c_str(), target.c_str()) != 0)
-          throw EArcZipException("Error: Could not copy from " + temp + " -> " + target);
-        SyncFolderOf(target);
-      });
+      Complete(run, file.TempPath(), ec, ec.Comment, [&] { CommitArchive(file); });
       AdoptDirectory(zipName);
     }
   } catch (...) {
     run.ReleaseEntries();
-    ::unlink(temp.c_str());
     throw;
   }
 
@@ -437,137 +406,75 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   return true;
 }
 
+// One attempt at writing a file's entry: its local header, the data and where they stand.
+struct TArcZip::TDataPass {
+  int64_t headerPos = 0;
+  uint64_t read = 0;     // source bytes taken
+  uint64_t written = 0;  // bytes after the local header, the encryption header included
+  uint32_t crc = 0;
+  int lastFilePercent = -1;
+  std::unique_ptr<TZipCrypt> crypt;
+};
+
+namespace {
+
+// The CRC of the first size bytes of fd, read in the pre-pass that encryption needs.
+uint32_t CrcOfFile(int fd, int64_t size) {
+  uint32_t crc = 0;
+  std::vector<uint8_t> buf(kCrcPiece);
+  int64_t pos = 0;
+  while (pos < size) {
+    ssize_t r = ::pread(fd, buf.data(), std::min<int64_t>(kCrcPiece, size - pos), pos);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    crc = ZipCrc32(crc, buf.data(), static_cast<size_t>(r));
+    pos += r;
+  }
+  return crc;
+}
+
+}  // namespace
+
 void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st,
                             size_t packIndex, bool& done) {
   const int64_t size = st.st_size;
   const bool encrypt = !Password.empty();
-  const bool store = run.pack->Stored(packIndex);
   bool zip64Room = NeedsZip64Room(size);
   bool usePipeline = true;
   int crcMismatches = 0;
-  std::vector<uint8_t> piece;
-  TZipOutput& out = *run.out;
 
   for (;;) {
-    const int64_t headerPos = out.Pos();
-    uint32_t preCrc = 0;
-    if (encrypt) {
-      // The 12-byte encryption header carries the CRC, so the data is read once beforehand.
-      std::vector<uint8_t> buf(kCrcPiece);
-      int64_t pos = 0;
-      while (pos < size) {
-        ssize_t r = ::pread(fd, buf.data(), std::min<int64_t>(kCrcPiece, size - pos), pos);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        preCrc = ZipCrc32(preCrc, buf.data(), static_cast<size_t>(r));
-        pos += r;
-      }
-    }
-    SetEntrySizes(h, static_cast<uint64_t>(size), 0, static_cast<uint64_t>(headerPos));
-    h.CRC32 = preCrc;
-    out.Append(LocalHeaderBytes(h, zip64Room));
-
-    std::unique_ptr<TZipCrypt> crypt;
-    uint64_t written = 0;
-    if (encrypt) {
-      crypt = std::make_unique<TZipCrypt>(Password);
-      uint8_t head[12];
-      RandomBytes(head, 10);
-      head[10] = static_cast<uint8_t>(preCrc >> 16);
-      head[11] = static_cast<uint8_t>(preCrc >> 24);
-      crypt->Encrypt(head, sizeof head);
-      out.Append(head, sizeof head);
-      written += sizeof head;
-    }
-
-    uint32_t crc = 0;
-    uint64_t read = 0;
-    int lastFilePercent = -1;
-    // Writes compressed bytes in pieces, with progress and a message check after each.
-    auto emit = [&](std::vector<uint8_t>& data) {
-      size_t off = 0;
-      while (off < data.size()) {
-        size_t k = std::min(kWritePiece, data.size() - off);
-        if (crypt) crypt->Encrypt(data.data() + off, k);
-        out.Append(data.data() + off, k);
-        off += k;
-        written += k;
-        CheckCancel();
-      }
-    };
-    auto progress = [&](uint64_t n) {
-      read += n;
-      run.doneBytes += static_cast<int64_t>(n);
-      if (OnFilePercentDone && size > 0) {
-        int p = static_cast<int>(std::min<uint64_t>(100, read * 100 / static_cast<uint64_t>(size)));
-        if (p != lastFilePercent) OnFilePercentDone(this, lastFilePercent = p);
-      }
-      if (OnTotalPercentDone && run.totalBytes > 0) {
-        int p = static_cast<int>(std::min<int64_t>(100, run.doneBytes * 100 / run.totalBytes));
-        if (p != run.lastTotalPercent) OnTotalPercentDone(this, run.lastTotalPercent = p);
-      }
-    };
-
-    bool torn = false;
+    // The 12-byte encryption header carries the CRC, so the data is read once beforehand.
+    const uint32_t preCrc = encrypt ? CrcOfFile(fd, size) : 0;
+    TDataPass pass;
+    BeginEntryData(run, h, size, preCrc, zip64Room, pass);
     TPackIdentity id = usePipeline ? run.pack->Identity(packIndex) : TPackIdentity();
+    bool torn = false;
     if (usePipeline && id.Matches(st)) {
-      TPackChunk chunk;
-      while (run.pack->Next(packIndex, chunk)) {
-        if (chunk.Torn) {
-          torn = true;
-          break;
-        }
-        crc = static_cast<uint32_t>(
-            crc32_combine(crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
-        emit(chunk.Data);
-        progress(chunk.InSize);
-        if (chunk.Last) break;
-      }
+      torn = !PipelineData(run, packIndex, size, pass);
     } else {
       // The file is not the one the workers read (replaced or changed in between), or the
       // entry is being redone: compress it here from the open handle, reading every byte once.
       run.pack->Drop(packIndex);
-      std::vector<uint8_t> buf(store ? kCopyPiece : kDeflatePiece);
-      std::unique_ptr<TDeflater> d;
-      if (!store) {
-        d = std::make_unique<TDeflater>(std::clamp(PackLevel, 1, 9));
-        d->Reset(nullptr, 0);
-      }
-      int64_t pos = 0;
-      while (pos < size) {
-        ssize_t r = ::pread(fd, buf.data(), std::min<int64_t>(buf.size(), size - pos), pos);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        crc = ZipCrc32(crc, buf.data(), static_cast<size_t>(r));
-        pos += r;
-        piece.clear();
-        if (store)
-          piece.assign(buf.data(), buf.data() + r);
-        else
-          d->Deflate(buf.data(), static_cast<size_t>(r), false, false, piece);
-        emit(piece);
-        progress(static_cast<uint64_t>(r));
-      }
-      if (d) {
-        piece.clear();
-        d->Deflate(nullptr, 0, false, true, piece);
-        emit(piece);
-      }
+      CompressHere(run, fd, run.pack->Stored(packIndex), size, pass);
     }
+
+    // An attempt that cannot stand is taken back and the entry written again, from the file.
+    auto redo = [&] {
+      run.doneBytes -= static_cast<int64_t>(pass.read);
+      run.out->Truncate(pass.headerPos);
+      usePipeline = false;
+    };
     if (torn) {
       // The file changed while the workers read it: the chunks do not fit together.
       run.pack->Drop(packIndex);
-      run.doneBytes -= static_cast<int64_t>(read);
-      out.Truncate(headerPos);
-      usePipeline = false;
+      redo();
       continue;
     }
-    if (encrypt && crc != preCrc) {
+    if (encrypt && pass.crc != preCrc) {
       // The file changed between the CRC pass and the encrypted write: the header's check bytes
       // would not match, so the entry is written again.
-      run.doneBytes -= static_cast<int64_t>(read);
-      out.Truncate(headerPos);
-      usePipeline = false;
+      redo();
       if (++crcMismatches < 3) continue;
       bool retry = false;
       if (OnSkippingFile) OnSkippingFile(this, srFileOpenError, h.FullName(), -1, retry);
@@ -577,25 +484,122 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
       }
       return;
     }
-    if (!zip64Room && (read >= kSat32Value || written >= kSat32Value)) {
+    if (!zip64Room && (pass.read >= kSat32Value || pass.written >= kSat32Value)) {
       // Cannot happen with the margin NeedsZip64Room keeps, but a header must never grow: redo.
-      run.doneBytes -= static_cast<int64_t>(read);
-      out.Truncate(headerPos);
+      redo();
       zip64Room = true;
-      usePipeline = false;
       continue;
     }
-    SetEntrySizes(h, read, written, static_cast<uint64_t>(headerPos));
-    h.CRC32 = crc;
-    std::string header = LocalHeaderBytes(h, zip64Room);
-    out.PatchAt(headerPos, header.data(), header.size());
-    if (read < static_cast<uint64_t>(size)) {
-      ShowMessage(zmSourceShortRead, h.FullName(),
-                  "The file became shorter while it was stored: " + std::to_string(read) + " of " +
-                      std::to_string(size) + " bytes were stored.",
-                  zbOK | zbIconWarning);
-    }
+    FinishEntryData(run, h, size, zip64Room, pass);
     done = true;
     return;
+  }
+}
+
+// The local header with the sizes known so far, and for an encrypted entry the encryption
+// header: 10 random bytes and the CRC's two high bytes.
+void TArcZip::BeginEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, uint32_t preCrc,
+                             bool zip64Room, TDataPass& pass) {
+  pass.headerPos = run.out->Pos();
+  SetEntrySizes(h, static_cast<uint64_t>(size), 0, static_cast<uint64_t>(pass.headerPos));
+  h.CRC32 = preCrc;
+  run.out->Append(LocalHeaderBytes(h, zip64Room));
+  if (Password.empty()) return;
+  pass.crypt = std::make_unique<TZipCrypt>(Password);
+  uint8_t head[12];
+  RandomBytes(head, 10);
+  head[10] = static_cast<uint8_t>(preCrc >> 16);
+  head[11] = static_cast<uint8_t>(preCrc >> 24);
+  pass.crypt->Encrypt(head, sizeof head);
+  run.out->Append(head, sizeof head);
+  pass.written += sizeof head;
+}
+
+// Writes compressed bytes in pieces, encrypted when asked, with a message check after each.
+void TArcZip::EmitData(TRun& run, std::vector<uint8_t>& data, TDataPass& pass) {
+  size_t off = 0;
+  while (off < data.size()) {
+    size_t k = std::min(kWritePiece, data.size() - off);
+    if (pass.crypt) pass.crypt->Encrypt(data.data() + off, k);
+    run.out->Append(data.data() + off, k);
+    off += k;
+    pass.written += k;
+    CheckCancel();
+  }
+}
+
+// Counts n more source bytes taken and reports the file's and the run's progress.
+void TArcZip::CountRead(TRun& run, uint64_t n, int64_t size, TDataPass& pass) {
+  pass.read += n;
+  run.doneBytes += static_cast<int64_t>(n);
+  if (OnFilePercentDone && size > 0) {
+    int p =
+        static_cast<int>(std::min<uint64_t>(100, pass.read * 100 / static_cast<uint64_t>(size)));
+    if (p != pass.lastFilePercent) OnFilePercentDone(this, pass.lastFilePercent = p);
+  }
+  if (OnTotalPercentDone && run.totalBytes > 0) {
+    int p = static_cast<int>(std::min<int64_t>(100, run.doneBytes * 100 / run.totalBytes));
+    if (p != run.lastTotalPercent) OnTotalPercentDone(this, run.lastTotalPercent = p);
+  }
+}
+
+// The data the compression workers made ahead. False when the file changed while they read it.
+bool TArcZip::PipelineData(TRun& run, size_t packIndex, int64_t size, TDataPass& pass) {
+  TPackChunk chunk;
+  while (run.pack->Next(packIndex, chunk)) {
+    if (chunk.Torn) return false;
+    pass.crc = static_cast<uint32_t>(
+        crc32_combine(pass.crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
+    EmitData(run, chunk.Data, pass);
+    CountRead(run, chunk.InSize, size, pass);
+    if (chunk.Last) break;
+  }
+  return true;
+}
+
+// The data stored or deflated here, from the open file.
+void TArcZip::CompressHere(TRun& run, int fd, bool store, int64_t size, TDataPass& pass) {
+  std::vector<uint8_t> buf(store ? kCopyPiece : kDeflatePiece);
+  std::vector<uint8_t> piece;
+  std::unique_ptr<TDeflater> d;
+  if (!store) {
+    d = std::make_unique<TDeflater>(std::clamp(PackLevel, 1, 9));
+    d->Reset(nullptr, 0);
+  }
+  int64_t pos = 0;
+  while (pos < size) {
+    ssize_t r = ::pread(fd, buf.data(), std::min<int64_t>(buf.size(), size - pos), pos);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    pass.crc = ZipCrc32(pass.crc, buf.data(), static_cast<size_t>(r));
+    pos += r;
+    piece.clear();
+    if (store)
+      piece.assign(buf.data(), buf.data() + r);
+    else
+      d->Deflate(buf.data(), static_cast<size_t>(r), false, false, piece);
+    EmitData(run, piece, pass);
+    CountRead(run, static_cast<uint64_t>(r), size, pass);
+  }
+  if (d) {
+    piece.clear();
+    d->Deflate(nullptr, 0, false, true, piece);
+    EmitData(run, piece, pass);
+  }
+}
+
+// The local header rewritten in place with the final CRC and sizes; a file that became shorter
+// while it was stored is told about.
+void TArcZip::FinishEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, bool zip64Room,
+                              TDataPass& pass) {
+  SetEntrySizes(h, pass.read, pass.written, static_cast<uint64_t>(pass.headerPos));
+  h.CRC32 = pass.crc;
+  std::string header = LocalHeaderBytes(h, zip64Room);
+  run.out->PatchAt(pass.headerPos, header.data(), header.size());
+  if (pass.read < static_cast<uint64_t>(size)) {
+    ShowMessage(zmSourceShortRead, h.FullName(),
+                "The file became shorter while it was stored: " + std::to_string(pass.read) +
+                    " of " + std::to_string(size) + " bytes were stored.",
+                zbOK | zbIconWarning);
   }
 }

@@ -29,7 +29,59 @@ inline constexpr const char* kTempBesideInfix = ".arcavo-";
 enum class TZipAction { zaUpdate, zaReplace, zaFreshen };
 enum class TUpdateAction { upReplace = 0, upKeep = 1 };
 
-class TArcZip : public TArcUnZip {
+// The settings of one operation of the writing half; TArcZip carries them under these names.
+struct TZipWriteOptions {
+  int PackLevel = 6;
+  bool Recurse = false;
+  bool Dispose = false;
+  bool StorePaths = false;
+  bool RelativePaths = false;
+  bool StoreVolumes = false;
+  TZipAction ZipAction = TZipAction::zaUpdate;
+  bool Store83Names = false;
+  std::string TempPath;
+  bool SkipIfArchiveBitNotSet = false;
+  bool ResetArchiveBitOnZip = false;
+  std::vector<std::string> ExcludeList;
+  std::vector<std::string> NoCompressList;
+  bool AddDirEntriesOnRecurse = false;
+  bool IncludeHiddenFiles = false;
+  bool IncludeSysFiles = false;
+  bool IncludeReadOnlyFiles = true;
+  bool IncludeArchiveFiles = true;
+  // ZipFiles and MakeSelfExtractor replace an existing archive instead of adding to it: none of
+  // its entries are kept. The old archive stays whole under its name until the complete new one
+  // is renamed over it.
+  bool ReplaceArchive = false;
+};
+
+// The events of the writing half.
+struct TZipWriteEvents {
+  std::function<void(TZipSender Sender, int NumFiles, int64_t TotalBytes,
+                     TEndCentral& EndCentralRecord, bool& StopNow)>
+      OnStartZipInfo;
+  std::function<void(TZipSender Sender, const std::string& FName, TZipHeaderInfo& ZipHeader,
+                     bool& Skip)>
+      OnStartZip;
+  std::function<void(TZipSender Sender, const std::string& FName, int32_t UncompressedSize,
+                     int32_t CompressedSize, int32_t CurrentZipSize)>
+      OnEndZip;
+  std::function<void(TZipSender Sender, const std::string& FName)> OnNoSuchFile;
+  std::function<void(TZipSender Sender, const std::string& FName)> OnRecursingFile;
+  std::function<void(TZipSender Sender, const std::string& FName, bool& Skip)> OnDisposeFile;
+  std::function<void(TZipSender Sender, const std::string& FName, bool& Skip)> OnDeleteEntry;
+  std::function<void(TZipSender Sender, TUpdateAction UDAction, int FileIndex)> OnUpdate;
+  std::function<void(TZipSender Sender, int FileCount)> OnZipComplete;
+  std::function<void(TZipSender Sender, int DiskNum)> OnPrepareNextDisk;
+  std::function<void(TZipSender Sender, const std::string& FName, int64_t FileSize)>
+      OnStartSpanCopy;
+};
+
+// The whole set of the engine's events and settings, both halves.
+struct TZipEvents : TUnZipEvents, TZipWriteEvents {};
+struct TZipOptions : TUnZipOptions, TZipWriteOptions {};
+
+class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvents {
  public:
   TArcZip();
   ~TArcZip() override;
@@ -59,55 +111,12 @@ class TArcZip : public TArcUnZip {
   // ZipName with the extension ".zip", opens that archive and, when asked, deletes the source.
   void ConvertToPlainZip(bool deleteSource);
 
-  // ---- Published properties of the writer ----
-  int PackLevel = 6;
-  bool Recurse = false;
-  bool Dispose = false;
-  bool StorePaths = false;
-  bool RelativePaths = false;
-  bool StoreVolumes = false;
-  TZipAction ZipAction = TZipAction::zaUpdate;
-  bool Store83Names = false;
-  std::string TempPath;
-  bool SkipIfArchiveBitNotSet = false;
-  bool ResetArchiveBitOnZip = false;
-  std::vector<std::string> ExcludeList;
-  std::vector<std::string> NoCompressList;
-  bool AddDirEntriesOnRecurse = false;
-  bool IncludeHiddenFiles = false;
-  bool IncludeSysFiles = false;
-  bool IncludeReadOnlyFiles = true;
-  bool IncludeArchiveFiles = true;
-
-  // ---- Events of the writer ----
-  std::function<void(TSender Sender, int NumFiles, int64_t TotalBytes,
-                     TEndCentral& EndCentralRecord, bool& StopNow)>
-      OnStartZipInfo;
-  std::function<void(TSender Sender, const std::string& FName, TZipHeaderInfo& ZipHeader,
-                     bool& Skip)>
-      OnStartZip;
-  std::function<void(TSender Sender, const std::string& FName, int32_t UncompressedSize,
-                     int32_t CompressedSize, int32_t CurrentZipSize)>
-      OnEndZip;
-  std::function<void(TSender Sender, const std::string& FName)> OnNoSuchFile;
-  std::function<void(TSender Sender, const std::string& FName)> OnRecursingFile;
-  std::function<void(TSender Sender, const std::string& FName, bool& Skip)> OnDisposeFile;
-  std::function<void(TSender Sender, const std::string& FName, bool& Skip)> OnDeleteEntry;
-  std::function<void(TSender Sender, TUpdateAction UDAction, int FileIndex)> OnUpdate;
-  std::function<void(TSender Sender, int FileCount)> OnZipComplete;
-  std::function<void(TSender Sender, int DiskNum)> OnPrepareNextDisk;
-  std::function<void(TSender Sender, const std::string& FName, int64_t FileSize)> OnStartSpanCopy;
-
   // ---- Not published ----
   // Where archive attributes are read and cleared; null: the platform's store (xattrs, state
   // file fallback), made when first needed.
   TArchiveAttributes* ArchiveAttributes = nullptr;
   // Compression threads besides the caller's; -1: one less than the processors.
   int PackThreads = -1;
-  // ZipFiles and MakeSelfExtractor replace an existing archive instead of adding to it: none of
-  // its entries are kept. The old archive stays whole under its name until the complete new one
-  // is renamed over it.
-  bool ReplaceArchive = false;
 
  protected:
   // Opens a source file for reading; returns the descriptor, or -1 with errno set.
@@ -121,6 +130,15 @@ class TArcZip : public TArcUnZip {
   bool StoreFile(TRun& run, const TFileItem& item, size_t packIndex);
   void WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st, size_t packIndex,
                      bool& done);
+  // The steps of writing one file's data (arczip.cpp).
+  struct TDataPass;
+  void BeginEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, uint32_t preCrc, bool zip64Room,
+                      TDataPass& pass);
+  void EmitData(TRun& run, std::vector<uint8_t>& data, TDataPass& pass);
+  void CountRead(TRun& run, uint64_t n, int64_t size, TDataPass& pass);
+  bool PipelineData(TRun& run, size_t packIndex, int64_t size, TDataPass& pass);
+  void CompressHere(TRun& run, int fd, bool store, int64_t size, TDataPass& pass);
+  void FinishEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, bool zip64Room, TDataPass& pass);
   void AfterArchiveComplete(TRun& run);
   void SetupExpansion(TExpandOptions& xo);
   // Raises when volumes (spanned or split output) are asked for.

@@ -13,9 +13,11 @@
 #include "archive/zippack.h"
 #include "archive/zipwriter.h"
 #include "platform/archiveattr.h"
+#include "platform/atomicfile.h"
 
-// Flushes the folder holding path, so that a rename into it is on the medium.
-void SyncFolderOf(const std::string& path);
+// Commits the new archive in file over its target; a failure is reported as the engine reports
+// a failed copy (ENotEnoughRoom for a full medium).
+void CommitArchive(TAtomicFile& file);
 
 // Where the archive named name is written: the name itself, or for a symbolic link to a regular
 // file the file it points to (st then describes that file). Returns false when nothing has the

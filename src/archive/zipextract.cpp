@@ -1,13 +1,11 @@
-// Extracting and testing entries.
+// Extracting and testing entries: which entries are taken, where each one goes, its data found
+// and checked, the password and overwrite questions, and the decompression. What is written to
+// disk and where is decided by the sandboxed writer (extractwriter.h).
 //
-// Safety rules of extraction: a stored name with a ".." segment, or that is empty, "." or "..",
-// is never written (reason CreateError); absolute stored folders go below DestDir when it is set.
-// Folders below DestDir are opened without following symbolic links (with FollowOwnLinks, only
-// links of the user or of root are followed), targets are written into a
-// temporary file beside them and renamed over the target only once the CRC matched (an existing
-// file is never lost to a bad entry, and a symbolic link at the target is replaced, not
-// followed). Symbolic links and device entries are not created; setuid/setgid bits are dropped.
-// Decompressed data never exceeds the entry's stated size.
+// A stored name with a ".." segment, or that is empty, "." or "..", is never written (reason
+// CreateError); absolute stored folders go below DestDir when it is set. Symbolic links and
+// device entries are not created; setuid/setgid bits are dropped. Decompressed data never
+// exceeds the entry's stated size.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,43 +15,19 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string_view>
 
 #include "archive/arcunzip.h"
+#include "archive/extractwriter.h"
 #include "archive/wildcard.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "platform/atomicfile.h"
 
 namespace {
 
 constexpr size_t kInBufSize = 65536;   // compressed data read per step
 constexpr size_t kOutBufSize = 65536;  // decompressed data written per step
-
-class TFd {
- public:
-  explicit TFd(int fd = -1) : fd_(fd) {}
-  ~TFd() { Reset(); }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  TFd(TFd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
-  TFd& operator=(TFd&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      fd_ = o.fd_;
-      o.fd_ = -1;
-    }
-    return *this;
-  }
-  int Get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // True for a name made of "." segments only ("./", as bsdtar stores the folder it archived):
 // the extraction folder itself.
@@ -107,131 +81,6 @@ bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
     if (a != b) return false;
   }
   return true;
-}
-
-void SplitTarget(const std::string& target, std::string& folder, std::string& base) {
-  size_t slash = target.rfind('/');
-  if (slash == std::string::npos) {
-    folder.clear();
-    base = target;
-  } else {
-    folder = target.substr(0, slash + 1);
-    base = target.substr(slash + 1);
-  }
-}
-
-TFd OpenFolderStep(int dirFd, const std::string& seg, bool followOwnLinks, int& linkBudget);
-
-// Follows the symbolic link `seg` in dirFd to the folder it names, when the link belongs to the
-// user running the program or to root. The link's text is read and walked here, step by step
-// under the same rule, instead of letting the kernel follow it, so a link swapped in after its
-// owner was checked is never taken. Returns an invalid TFd when the link is not followed.
-TFd FollowOwnLink(int dirFd, const std::string& seg, int& linkBudget) {
-  if (--linkBudget < 0) return TFd();
-  struct stat before;
-  if (::fstatat(dirFd, seg.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(before.st_mode))
-    return TFd();
-  if (before.st_uid != ::geteuid() && before.st_uid != 0) return TFd();
-  std::string text(4096, '\0');
-  ssize_t n = ::readlinkat(dirFd, seg.c_str(), text.data(), text.size());
-  if (n <= 0 || static_cast<size_t>(n) >= text.size()) return TFd();
-  text.resize(static_cast<size_t>(n));
-  // A link's text never changes; the same inode afterwards means the text read is the checked
-  // link's.
-  struct stat after;
-  if (::fstatat(dirFd, seg.c_str(), &after, AT_SYMLINK_NOFOLLOW) != 0 ||
-      after.st_ino != before.st_ino || after.st_dev != before.st_dev)
-    return TFd();
-  TFd fd(text[0] == '/' ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                        : ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
-  size_t start = 0;
-  while (fd.Get() >= 0 && start < text.size()) {
-    size_t end = text.find('/', start);
-    if (end == std::string::npos) end = text.size();
-    std::string part = text.substr(start, end - start);
-    start = end + 1;
-    if (part.empty() || part == ".") continue;
-    fd = OpenFolderStep(fd.Get(), part, true, linkBudget);
-  }
-  return fd;
-}
-
-// Opens one level below dirFd without letting the kernel follow a symbolic link; the user's own
-// links are followed by FollowOwnLink when allowed.
-TFd OpenFolderStep(int dirFd, const std::string& seg, bool followOwnLinks, int& linkBudget) {
-  int next = ::openat(dirFd, seg.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (next < 0 && followOwnLinks && (errno == ELOOP || errno == ENOTDIR))
-    return FollowOwnLink(dirFd, seg, linkBudget);
-  return TFd(next);
-}
-
-// Opens a folder, creating missing levels when asked. Levels below `trusted` (the folder the
-// user chose) are opened one by one without following symbolic links, except, with
-// followOwnLinks, links owned by the user or by root (FollowOwnLink). Returns an invalid TFd on
-// failure.
-TFd OpenFolder(const std::string& path, const std::string& trusted, bool create,
-               bool followOwnLinks = false) {
-  std::string p = path.empty() ? "." : path;
-  std::string rest;
-  TFd fd;
-  bool below = false;
-  if (!trusted.empty()) {
-    if (trusted == "/" && p[0] == '/') {
-      below = true;
-      rest = p.substr(1);
-    } else if (trusted == "." && p[0] != '/') {
-      below = true;
-      rest = p;
-    } else if (p == trusted || StartsWithNoCase(p, trusted + "/")) {
-      below = p.compare(0, trusted.size(), trusted) == 0;
-      rest = p.substr(trusted.size());
-    }
-  }
-  if (!below) {
-    if (create) {
-      std::error_code ec;
-      std::filesystem::create_directories(p, ec);
-    }
-    return TFd(::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  }
-  std::string root = trusted == "." ? "." : trusted;
-  if (create) {
-    std::error_code ec;
-    std::filesystem::create_directories(root, ec);
-  }
-  fd = TFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  size_t start = 0;
-  while (fd.Get() >= 0 && start < rest.size()) {
-    size_t end = rest.find('/', start);
-    if (end == std::string::npos) end = rest.size();
-    std::string seg = rest.substr(start, end - start);
-    start = end + 1;
-    if (seg.empty() || seg == ".") continue;
-    if (seg == "..") return TFd();
-    int linkBudget = 40;
-    TFd next = OpenFolderStep(fd.Get(), seg, followOwnLinks, linkBudget);
-    if (next.Get() < 0 && errno == ENOENT && create) {
-      if (::mkdirat(fd.Get(), seg.c_str(), 0777) != 0 && errno != EEXIST) return TFd();
-      next = OpenFolderStep(fd.Get(), seg, false, linkBudget);
-    }
-    fd = std::move(next);
-  }
-  return fd;
-}
-
-std::string TempName() {
-  static std::mt19937_64 rng{std::random_device{}()};
-  static const char* hex = "0123456789abcdef";
-  std::string s = ".arcavo-";
-  uint64_t v = rng();
-  for (int i = 0; i < 12; ++i, v >>= 4) s.push_back(hex[v & 15]);
-  return s + ".tmp";
-}
-
-mode_t CurrentUmask() {
-  mode_t m = ::umask(022);
-  ::umask(m);
-  return m;
 }
 
 // File type bits of a Unix-made entry, 0 when the entry carries none.
@@ -409,7 +258,7 @@ int TArcUnZip::RunExtraction(TTake take, bool testing, int onlyIndex) {
   std::sort(run.folders.begin(), run.folders.end(),
             [](const auto& a, const auto& b) { return a.path.size() > b.path.size(); });
   for (const auto& f : run.folders) {
-    TFd fd = OpenFolder(f.path, run.trusted, false, FollowOwnLinks);
+    TOwnedFd fd = OpenFolderBelow(f.path, run.trusted, false, FollowOwnLinks);
     if (fd.Get() < 0) continue;
     if (RetainAttributes) ::fchmod(fd.Get(), f.mode);
     std::time_t t;
@@ -426,15 +275,58 @@ int TArcUnZip::RunExtraction(TTake take, bool testing, int onlyIndex) {
 
 bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& run) {
   TZipHeaderInfo& h = entries_[phys];
+  std::string target;
+  if (!ChooseTarget(h, index, testing, target)) return false;
+  if (h.IsFolder()) return testing || ExtractFolder(h, index, target, run);
+  const int64_t dataPos = FindEntryData(h);
+  if (!MethodKnown(h, testing)) return false;
+
+  TExtractTarget where;
+  bool overwriteDecided = false;
+  for (;;) {
+    std::unique_ptr<TZipCrypt> crypt;
+    if (h.IsEncrypted()) {
+      TPasswordCheck check = CheckPassword(h, index, dataPos, crypt);
+      if (check == TPasswordCheck::Retry) continue;
+      if (check == TPasswordCheck::Refused) return false;
+    }
+    if (!testing && !overwriteDecided) {
+      overwriteDecided = true;
+      if (!DecideOverwrite(h, index, target, where, run)) return false;
+    }
+    uint32_t crc = 0;
+    bool dataError = false;
+    TDataOutcome outcome = WriteEntryData(h, index, dataPos, crypt.get(),
+                                          testing ? nullptr : &where, crc, dataError, run);
+    if (outcome == TDataOutcome::Written) {
+      if (OnEndUnZip) OnEndUnZip(this, index, target);
+      return true;
+    }
+    if (outcome == TDataOutcome::NotCreated) return false;
+    // Bad data: a wrong password shows only here for an entry whose check byte matched.
+    if (h.IsEncrypted()) {
+      if (AskNewPassword(index)) continue;
+      h.Problem = TEntryProblem::BadPassword;
+      Skip(srBadPassword, h.FullName(), index);
+      return false;
+    }
+    h.Problem = dataError ? TEntryProblem::DamagedData : TEntryProblem::BadCRC;
+    if (OnBadCRC) OnBadCRC(this, crc, h.CRC32, index);
+    return false;
+  }
+}
+
+bool TArcUnZip::ChooseTarget(const TZipHeaderInfo& h, int index, bool testing,
+                             std::string& target) {
   const std::string stored = h.FullName();
-  std::string target = stored;
-  mode_t type = StoredType(h);
+  target = stored;
   if (!testing) {
     // The extraction folder itself ("./") is there already: nothing to write, nothing to report.
     if (h.IsFolder() && NamesTheFolderItself(stored)) return false;
     // Names that could lead outside the target folder, links and devices are never written. A
     // FIFO entry with data (what "zip -" stores for a pipe) is written as a regular file, as
     // other extractors do.
+    mode_t type = StoredType(h);
     bool special = type != 0 && type != S_IFREG && type != S_IFDIR && type != S_IFIFO;
     if (!SafeStoredName(stored) || special) {
       Skip(srCreateError, stored, index);
@@ -444,29 +336,30 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
   }
   bool skip = false;
   if (OnStartUnZip) OnStartUnZip(this, index, target, skip);
-  if (skip) return false;
+  return !skip;
+}
 
+bool TArcUnZip::ExtractFolder(const TZipHeaderInfo& h, int index, const std::string& target,
+                              TExtractRun& run) {
+  std::string path = target;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  TOwnedFd fd = OpenFolderBelow(path, run.trusted, true, FollowOwnLinks);
+  if (fd.Get() < 0) {
+    Skip(srCreateError, h.FullName(), index);
+    return false;
+  }
   mode_t storedMode = static_cast<mode_t>(h.ExtFileAttrib >> 16) & 0777;
   bool unixMode = h.HostByte() == 3 && (h.ExtFileAttrib >> 16) != 0;
+  mode_t mode = (unixMode ? storedMode : 0777) & ~run.umask;
+  run.folders.push_back({path, mode, h.ModifDateTime});
+  if (OnEndUnZip) OnEndUnZip(this, index, target);
+  return true;
+}
 
-  if (h.IsFolder()) {
-    if (testing) return true;
-    std::string path = target;
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    TFd fd = OpenFolder(path, run.trusted, true, FollowOwnLinks);
-    if (fd.Get() < 0) {
-      Skip(srCreateError, stored, index);
-      return false;
-    }
-    mode_t mode = (unixMode ? storedMode : 0777) & ~run.umask;
-    run.folders.push_back({path, mode, h.ModifDateTime});
-    if (OnEndUnZip) OnEndUnZip(this, index, target);
-    return true;
-  }
-
-  // Where the data starts: after the local header, its name and its extra field. The local
-  // header must name this entry, and the data must end before the next entry begins: entries
-  // that share their data are refused, whatever the directory says.
+// Where the data starts: after the local header, its name and its extra field. The local header
+// must name this entry, and the data must end before the next entry begins: entries that share
+// their data are refused, whatever the directory says.
+int64_t TArcUnZip::FindEntryData(TZipHeaderInfo& h) {
   THugeStream& s = ArchiveStream();
   uint8_t local[kLocalHeaderSize];
   uint64_t lho = h.LocalHeaderOffset();
@@ -484,168 +377,125 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
       h.NextOffset - static_cast<uint64_t>(dataPos) < h.CompressedSize())
     throw EFatalUnzipError();
   h.Problem = TEntryProblem::None;
+  return dataPos;
+}
 
+bool TArcUnZip::MethodKnown(TZipHeaderInfo& h, bool testing) {
   bool strong = (h.Flag & 0x0040) != 0;
-  if ((h.ComprMethod != 0 && h.ComprMethod != 8) || strong) {
-    h.Problem = TEntryProblem::UnknownMethod;
-    if (!testing)
-      ShowMessage(zmUnknownMethod, zipmsg::kZipErrorTitle, zipmsg::kUnknownMethod,
-                  zbOK | zbIconError);
+  if ((h.ComprMethod == 0 || h.ComprMethod == 8) && !strong) return true;
+  h.Problem = TEntryProblem::UnknownMethod;
+  if (!testing)
+    ShowMessage(zmUnknownMethod, zipmsg::kZipErrorTitle, zipmsg::kUnknownMethod,
+                zbOK | zbIconError);
+  return false;
+}
+
+// The 12-byte encryption header, decrypted, ends with the high byte of the CRC (with flag bit 3,
+// of the DOS time). A mismatch asks for another password.
+TArcUnZip::TPasswordCheck TArcUnZip::CheckPassword(TZipHeaderInfo& h, int index, int64_t dataPos,
+                                                   std::unique_ptr<TZipCrypt>& crypt) {
+  uint8_t head[12];
+  if (h.CompressedSize() < 12) throw EFatalUnzipError();
+  ArchiveStream().ReadExactAt(dataPos, head, sizeof head);
+  crypt = std::make_unique<TZipCrypt>(Password);
+  crypt->Decrypt(head, sizeof head);
+  uint8_t expected = (h.Flag & 0x0008) ? static_cast<uint8_t>(h.ModifDateTime >> 8)
+                                       : static_cast<uint8_t>(h.CRC32 >> 24);
+  if (head[11] == expected) return TPasswordCheck::Good;
+  if (AskNewPassword(index)) return TPasswordCheck::Retry;
+  h.Problem = TEntryProblem::BadPassword;
+  Skip(srBadPassword, h.FullName(), index);
+  return TPasswordCheck::Refused;
+}
+
+// Opens the target's folder and decides what happens to a file already at the target's name.
+bool TArcUnZip::DecideOverwrite(const TZipHeaderInfo& h, int index, std::string& target,
+                                TExtractTarget& where, const TExtractRun& run) {
+  const std::string stored = h.FullName();
+  if (!where.Open(target, run.trusted, FollowOwnLinks)) {
+    Skip(srCreateError, stored, index);
     return false;
   }
-
-  std::string folder, base;
-  TFd dir;
-  bool overwriteDecided = false;
-  for (;;) {
-    std::unique_ptr<TZipCrypt> crypt;
-    if (h.IsEncrypted()) {
-      uint8_t head[12];
-      if (h.CompressedSize() < 12) throw EFatalUnzipError();
-      s.ReadExactAt(dataPos, head, sizeof head);
-      crypt = std::make_unique<TZipCrypt>(Password);
-      crypt->Decrypt(head, sizeof head);
-      uint8_t expected = (h.Flag & 0x0008) ? static_cast<uint8_t>(h.ModifDateTime >> 8)
-                                           : static_cast<uint8_t>(h.CRC32 >> 24);
-      if (head[11] != expected) {
-        if (AskNewPassword(index)) continue;
-        h.Problem = TEntryProblem::BadPassword;
-        Skip(srBadPassword, stored, index);
-        return false;
-      }
-    }
-
-    if (!testing && !overwriteDecided) {
-      overwriteDecided = true;
-      SplitTarget(target, folder, base);
-      dir = OpenFolder(folder, run.trusted, true, FollowOwnLinks);
-      if (dir.Get() < 0 || base.empty()) {
-        Skip(srCreateError, stored, index);
-        return false;
-      }
-      struct stat st;
-      if (::fstatat(dir.Get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-          Skip(srCreateError, stored, index);
-          return false;
-        }
-        bool overwrite = false;
-        std::time_t entryTime = 0;
-        bool validTime = DosDateTimeToTime(h.ModifDateTime, entryTime);
-        switch (OverwriteMode) {
-          case TUZOverwriteMode::Always:
-            overwrite = true;
-            break;
-          case TUZOverwriteMode::Never:
-            overwrite = false;
-            break;
-          case TUZOverwriteMode::ifNewer:
-            overwrite = validTime && entryTime > st.st_mtime;
-            break;
-          case TUZOverwriteMode::ifOlder:
-            overwrite = validTime && entryTime < st.st_mtime;
-            break;
-          case TUZOverwriteMode::Prompt:
-            if (OnPromptForOverwrite) {
-              std::string name = target;
-              OnPromptForOverwrite(this, overwrite, index, name);
-              if (overwrite && name != target) {
-                target = name;
-                SplitTarget(target, folder, base);
-                dir = OpenFolder(folder, run.trusted, true, FollowOwnLinks);
-                if (dir.Get() < 0 || base.empty()) {
-                  Skip(srCreateError, stored, index);
-                  return false;
-                }
-              }
-            } else {
-              overwrite = ShowMessage(zmFileExists, zipmsg::kFileExistsTitle,
-                                      "Replace existing file " + h.FileName + "?",
-                                      zbYesNo | zbIconQuestion) == zrYes;
-            }
-            break;
-        }
-        if (!overwrite) {
-          Skip(srNoOverwrite, stored, index);
-          return false;
-        }
-        if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR) && !ReplaceReadOnly) {
-          Skip(srCreateError, stored, index);
-          return false;
-        }
-      }
-    }
-
-    // The data goes into a temporary file beside the target, renamed over it once good.
-    std::string tempName;
-    TFd out;
-    struct TTempGuard {
-      int dirFd = -1;
-      std::string name;
-      ~TTempGuard() {
-        if (dirFd >= 0 && !name.empty()) ::unlinkat(dirFd, name.c_str(), 0);
-      }
-    } guard;
-    if (!testing) {
-      for (int attempt = 0; attempt < 8 && out.Get() < 0; ++attempt) {
-        tempName = TempName();
-        out = TFd(::openat(dir.Get(), tempName.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-      }
-      if (out.Get() < 0) {
-        Skip(srCreateError, stored, index);
-        return false;
-      }
-      guard.dirFd = dir.Get();
-      guard.name = tempName;
-    }
-
-    uint32_t crc = 0;
-    uint64_t written = 0;
-    bool dataError = false;
-    Decompress(h, dataPos + (crypt ? 12 : 0), crypt.get(), out.Get(), crc, written, dataError, run);
-    bool good = !dataError && crc == h.CRC32 && written == h.UncompressedSize();
-    if (good) {
-      if (!testing) {
-        mode_t mode = 0666;
-        if (RetainAttributes) {
-          if (unixMode)
-            mode = storedMode;
-          else if (h.ExtFileAttrib & 0x01)
-            mode = 0444;
-        }
-        ::fchmod(out.Get(), mode & ~run.umask);
-        std::time_t t;
-        if (DosDateTimeToTime(h.ModifDateTime, t)) {
-          struct timespec ts[2] = {{t, 0}, {t, 0}};
-          ::futimens(out.Get(), ts);
-        }
-        if (FlushFilesOnClose) ::fsync(out.Get());
-        out.Reset();
-        if (::renameat(dir.Get(), tempName.c_str(), dir.Get(), base.c_str()) != 0) {
-          Skip(srCreateError, stored, index);
-          return false;
-        }
-        guard.name.clear();
-      }
-      if (OnEndUnZip) OnEndUnZip(this, index, target);
-      return true;
-    }
-    out.Reset();
-    if (guard.dirFd >= 0) {
-      ::unlinkat(guard.dirFd, guard.name.c_str(), 0);
-      guard.name.clear();
-    }
-    if (h.IsEncrypted()) {
-      if (AskNewPassword(index)) continue;
-      h.Problem = TEntryProblem::BadPassword;
-      Skip(srBadPassword, stored, index);
-      return false;
-    }
-    h.Problem = dataError ? TEntryProblem::DamagedData : TEntryProblem::BadCRC;
-    if (OnBadCRC) OnBadCRC(this, crc, h.CRC32, index);
+  struct stat st;
+  if (::fstatat(where.Dir.Get(), where.Base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (S_ISDIR(st.st_mode)) {
+    Skip(srCreateError, stored, index);
     return false;
   }
+  bool overwrite = false;
+  std::time_t entryTime = 0;
+  bool validTime = DosDateTimeToTime(h.ModifDateTime, entryTime);
+  switch (OverwriteMode) {
+    case TUZOverwriteMode::Always:
+      overwrite = true;
+      break;
+    case TUZOverwriteMode::Never:
+      overwrite = false;
+      break;
+    case TUZOverwriteMode::ifNewer:
+      overwrite = validTime && entryTime > st.st_mtime;
+      break;
+    case TUZOverwriteMode::ifOlder:
+      overwrite = validTime && entryTime < st.st_mtime;
+      break;
+    case TUZOverwriteMode::Prompt:
+      if (OnPromptForOverwrite) {
+        std::string name = target;
+        OnPromptForOverwrite(this, overwrite, index, name);
+        if (overwrite && name != target) {
+          target = name;
+          if (!where.Open(target, run.trusted, FollowOwnLinks)) {
+            Skip(srCreateError, stored, index);
+            return false;
+          }
+        }
+      } else {
+        overwrite = ShowMessage(zmFileExists, zipmsg::kFileExistsTitle,
+                                "Replace existing file " + h.FileName + "?",
+                                zbYesNo | zbIconQuestion) == zrYes;
+      }
+      break;
+  }
+  if (!overwrite) {
+    Skip(srNoOverwrite, stored, index);
+    return false;
+  }
+  if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR) && !ReplaceReadOnly) {
+    Skip(srCreateError, stored, index);
+    return false;
+  }
+  return true;
+}
+
+// The data goes into a temporary file beside the target, renamed over it once good; when
+// testing (where is null) it goes nowhere.
+TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, int64_t dataPos,
+                                                  TZipCrypt* crypt, TExtractTarget* where,
+                                                  uint32_t& crc, bool& dataError,
+                                                  TExtractRun& run) {
+  TExtractFile file;
+  if (where && !file.Create(where->Dir.Get())) {
+    Skip(srCreateError, h.FullName(), index);
+    return TDataOutcome::NotCreated;
+  }
+  uint64_t written = 0;
+  Decompress(h, dataPos + (crypt ? 12 : 0), crypt, file.Fd(), crc, written, dataError, run);
+  if (dataError || crc != h.CRC32 || written != h.UncompressedSize()) return TDataOutcome::Bad;
+  if (!where) return TDataOutcome::Written;
+  mode_t mode = 0666;
+  if (RetainAttributes) {
+    if (h.HostByte() == 3 && (h.ExtFileAttrib >> 16) != 0)
+      mode = static_cast<mode_t>(h.ExtFileAttrib >> 16) & 0777;
+    else if (h.ExtFileAttrib & 0x01)
+      mode = 0444;
+  }
+  std::time_t t;
+  bool validTime = DosDateTimeToTime(h.ModifDateTime, t);
+  if (!file.Finish(where->Base, mode & ~run.umask, validTime ? &t : nullptr, FlushFilesOnClose)) {
+    Skip(srCreateError, h.FullName(), index);
+    return TDataOutcome::NotCreated;
+  }
+  return TDataOutcome::Written;
 }
 
 void TArcUnZip::Decompress(const TZipHeaderInfo& h, int64_t dataPos, TZipCrypt* crypt, int outFd,

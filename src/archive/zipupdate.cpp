@@ -31,15 +31,6 @@
 #include "archive/wildcard.h"
 #include "archive/zipexceptions.h"
 
-void SyncFolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 namespace {
 
 constexpr size_t kCopyPiece = 65536;
@@ -94,117 +85,9 @@ std::string ReadWholeFile(const std::string& path) {
   return out;
 }
 
-// Creates a unique empty file from a template ending in XXXXXX and returns its name.
-std::string MakeUniqueFile(std::string tmpl) {
-  int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
-  ::close(fd);
-  return tmpl;
-}
-
-std::string BesideTemplate(const std::string& target) {
-  size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  return dir + "." + base + kTempBesideInfix + "XXXXXX";
-}
-
-// The process's umask, read without changing it (umask(2) would race with other threads).
-mode_t CurrentUmask() {
-  unsigned mask = 022;
-  if (FILE* f = std::fopen("/proc/self/status", "r")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, f))
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
-    std::fclose(f);
-  }
-  return static_cast<mode_t>(mask);
-}
-
-// The permissions of the replaced file; a new file gets the default ones, and a self-extractor
-// may also be run by whoever may read it.
-mode_t ModeForReplacement(const std::string& target, bool executable) {
-  struct stat st;
-  mode_t mode;
-  if (::stat(target.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode = 0666 & ~CurrentUmask();
-  }
-  if (executable) mode |= (mode & 0444) >> 2;
-  return mode;
-}
-
 [[noreturn]] void ThrowCopyError(const std::string& from, const std::string& to, int err) {
   if (err == ENOSPC || err == EDQUOT || err == EFBIG) throw ENotEnoughRoom();
   throw EArcZipException("Error: Could not copy from " + from + " -> " + to);
-}
-
-// Gives the finished file in temp its final permissions and flushes it to the medium.
-void FinishFile(const std::string& temp, mode_t mode, const std::string& target) {
-  int fd = ::open(temp.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) ThrowCopyError(temp, target, errno);
-  ::fchmod(fd, mode);
-  int rc = ::fsync(fd);
-  int err = errno;
-  ::close(fd);
-  if (rc != 0) ThrowCopyError(temp, target, err);
-}
-
-// Copies from to a new file beside target and renames it over target.
-void CopyOver(const std::string& from, const std::string& target, mode_t mode) {
-  std::string beside = MakeUniqueFile(BesideTemplate(target));
-  int in = -1, out = -1;
-  try {
-    in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) ThrowCopyError(from, target, errno);
-    out = ::open(beside.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (out < 0) ThrowCopyError(from, target, errno);
-    std::vector<char> buf(1 << 20);
-    for (;;) {
-      ssize_t r = ::read(in, buf.data(), buf.size());
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) ThrowCopyError(from, target, errno);
-      if (r == 0) break;
-      ssize_t done = 0;
-      while (done < r) {
-        ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(r - done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) ThrowCopyError(from, target, w < 0 ? errno : ENOSPC);
-        done += w;
-      }
-    }
-    ::fchmod(out, mode);
-    if (::fsync(out) != 0) ThrowCopyError(from, target, errno);
-    int rc = ::close(out);
-    out = -1;
-    if (rc != 0) ThrowCopyError(from, target, errno);
-    ::close(in);
-    in = -1;
-    if (::rename(beside.c_str(), target.c_str()) != 0) ThrowCopyError(from, target, errno);
-  } catch (...) {
-    if (in >= 0) ::close(in);
-    if (out >= 0) ::close(out);
-    ::unlink(beside.c_str());
-    throw;
-  }
-}
-
-// Moves the complete archive in temp over the archive name: a rename within one file system,
-// otherwise a copy beside the target renamed over it. The target is never left half-written; an
-// archive reached through a symbolic link is replaced where the link points and the link stays.
-void ReplaceWith(const std::string& temp, const std::string& name, bool executable) {
-  std::string target;
-  struct stat st;
-  ArchiveTarget(name, target, st);
-  mode_t mode = ModeForReplacement(target, executable);
-  FinishFile(temp, mode, target);
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    if (errno != EXDEV) ThrowCopyError(temp, target, errno);
-    CopyOver(temp, target, mode);
-    ::unlink(temp.c_str());
-  }
-  SyncFolderOf(target);
 }
 
 // Extra data without the fields of one id (a malformed tail is dropped).
@@ -266,6 +149,14 @@ bool ArchiveTarget(const std::string& name, std::string& target, struct stat& st
   if (!S_ISREG(st.st_mode))
     throw EArcZipException(name + " is not a regular file; it is left as it is.");
   return true;
+}
+
+void CommitArchive(TAtomicFile& file) {
+  try {
+    file.Commit();
+  } catch (const std::system_error& e) {
+    ThrowCopyError(file.TempPath(), file.Target(), e.code().value());
+  }
 }
 
 // What a rewrite does with each entry of the source archive and which files it stores.
@@ -454,9 +345,15 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
   for (size_t i = 0; i < order_.size(); ++i) presentation[order_[i]] = static_cast<int>(i);
   run.entries.reserve(entries_.size() + plan.leftovers.size());
 
-  std::string temp = MakeUniqueFile(TempFolder() + "/arcavo-XXXXXX");
+  // The new archive is written in the temporary folder and replaces the output once complete;
+  // an archive reached through a symbolic link is replaced where the link points, and the link
+  // stays.
+  std::string where;
+  struct stat wst;
+  ArchiveTarget(target.Output, where, wst);
+  TAtomicFile file(where, TempFolder() + "/arcavo-XXXXXX", kTempBesideInfix);
   try {
-    run.stream = std::make_unique<TFileStream>(temp, TFileStream::omReadWrite);
+    run.stream = std::make_unique<TFileStream>(file.TempPath(), TFileStream::omReadWrite);
     run.out = std::make_unique<TZipOutput>(*run.stream);
 
     // What goes in front of the first entry: a self-extractor's stub (and any other bytes there)
@@ -504,11 +401,15 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
     if (!run.keepStored) TFileItems().swap(plan.items);
 
     const std::string comment = endCentral_.Comment;
-    Complete(run, temp, endCentral_, comment,
-             [&] { ReplaceWith(temp, target.Output, target.Head == TRewriteTarget::hdBytes); });
+    Complete(run, file.TempPath(), endCentral_, comment, [&] {
+      // The replaced file's permissions; a self-extractor may also be run by whoever may read it.
+      mode_t mode = ModeForReplacing(where);
+      if (target.Head == TRewriteTarget::hdBytes) mode |= (mode & 0444) >> 2;
+      file.SetMode(mode);
+      CommitArchive(file);
+    });
   } catch (...) {
     run.ReleaseEntries();
-    ::unlink(temp.c_str());
     throw;
   }
 }

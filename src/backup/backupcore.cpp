@@ -103,17 +103,13 @@ TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
   reportState_ = std::make_unique<ReportState>(ctx_, *run_, dialogs_);
   report_ = std::make_unique<TRunReport>(ArcZip1, *ctx_.Lists, *ctx_.Prefs, controls_, host, box,
                                          *reportState_, &ctx_.CommentText);
-  // The run keeps its own start-of-writing event (the counting-only stop for the size
-  // calculator) and hands the rest of it to the report.
-  auto startInfo = std::move(ArcZip1.OnStartZipInfo);
+  // The report's handlers are the program's own on the engine: every operation's session finds
+  // them there (the run puts its counting-only stop in front of the report's start-of-writing
+  // handler).
   report_->AttachRunEvents(ArcZip1);
-  ArcZip1.OnStartZipInfo = std::move(startInfo);
   TRunReport* r = report_.get();
   TBackupRun* run = run_.get();
   r->DiskSpaceKb = [run](const QString& path) { return run->diskSpaceKb(path); };
-  run->onStartZipInfo = [r](int numFiles, int64_t totalBytes, bool& stopNow) {
-    r->ArcZip1StartZipInfo(numFiles, totalBytes, stopNow);
-  };
   run->onBadPassword = [this, r](int index, std::string& password) {
     r->ArcZip1BadPassword(&ArcZip1, index, password);
   };

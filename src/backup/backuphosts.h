@@ -1,8 +1,9 @@
 // What the backup run and the archive naming ask of the window and of the subsystems that are
 // built around them (disc writing, spanning, post-backup actions, the archive test).
 //
-// Every operation has a harmless default, so the run works headless and before those
-// subsystems exist; the window overrides the display group, each subsystem its own group.
+// Every operation has a default, so the run works headless and before those subsystems exist;
+// a default never reports an action as done that was not done. The window overrides the display
+// group, each subsystem its own group.
 #pragma once
 
 #include <QString>
@@ -134,14 +135,18 @@ class IBackupSeams {
   // The report file of a finished run (written when the run is unattended or
   // "FullBackupReport" is checked). requested is the archive name the run was started with.
   virtual void WriteReportFile(const QString& /*requested*/) {}
-  // Hibernates the machine; true when it came back, false when hibernation failed.
-  virtual bool Hibernate() { return true; }
-  virtual void Shutdown() {}
+  // Hibernates the machine; true when it came back, false when it was not hibernated. Not
+  // built yet: tells the user that hibernation is not available and returns false.
+  virtual bool Hibernate();
+  // Shuts the machine down; true when the shutdown is under way, false when it is not. Not built
+  // yet: tells the user that shutting down is not available and returns false.
+  virtual bool Shutdown();
   // Sets a restore point; returns its message, and whether the point was set.
   virtual QString SetRestorePoint(const QString& /*name*/, bool& set) {
     set = false;
     return QStringLiteral("Restore point not available");
   }
-  // The archive test of the new archive; returns its closing message.
-  virtual QString VerifyArchive(const QString& name) { return name; }
+  // The archive test of the new archive; returns its closing message, nullopt when no archive
+  // test is available (the run's own closing message then says that nothing was verified).
+  virtual std::optional<QString> VerifyArchive(const QString& /*name*/) { return std::nullopt; }
 };

@@ -26,6 +26,7 @@
 #include "app/sourcelists.h"
 #include "archive/arczip.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipsession.h"
 #include "backup/appziphost.h"
 #include "backup/naming.h"
 #include "platform/programdir.h"
@@ -205,11 +206,6 @@ TBackupRun::TBackupRun(TArcZip& zip, TOptionLists& lists, TPreferences& prefs, T
   // Hidden and system files are always found (nothing on this system is "system").
   zip_.IncludeHiddenFiles = true;
   zip_.IncludeSysFiles = true;
-  zip_.OnStartZipInfo = [this](TArcUnZip::TSender, int numFiles, int64_t totalBytes, TEndCentral&,
-                               bool& stopNow) {
-    if (CountingOnlyStop(numFiles, totalBytes, stopNow)) return;
-    if (onStartZipInfo) onStartZipInfo(numFiles, totalBytes, stopNow);
-  };
   setEntryPath = [this](int index, const std::string& path) { zip_.SetEntryPath(index, path); };
   makeSelfExtractor = [this](const std::string& stub, const std::string& name) {
     return WriteSelfExtractor(stub, name);
@@ -218,7 +214,6 @@ TBackupRun::TBackupRun(TArcZip& zip, TOptionLists& lists, TPreferences& prefs, T
 
 TBackupRun::~TBackupRun() {
   if (ownHost_ && zip_.Host == ownHost_.get()) zip_.Host = nullptr;
-  zip_.OnStartZipInfo = nullptr;
 }
 
 void TBackupRun::SyncArchiveName() {
@@ -264,13 +259,24 @@ std::optional<TBackupRun::Count> TBackupRun::CountingRun(const QString& scratchN
   QString name = scratchName.isEmpty() ? saved : scratchName;
   if (name.isEmpty()) name = QDir::tempPath() + QStringLiteral("/$arcavo.zip");
   counted_.reset();
+  // Counting mode ends and the archive name comes back however the run ends.
+  struct TBack {
+    TBackupRun& run;
+    const QString& saved;
+    ~TBack() {
+      run.sizeCalcMode_ = false;
+      run.program_.RunStateChanged(run.runInProgress_, run.sizeCalcMode_);
+      try {
+        run.SetArchiveName(saved, true);
+      } catch (...) {
+        // The name is the program's; an exception leaving the run must not be replaced.
+      }
+    }
+  } back{*this, saved};
   sizeCalcMode_ = true;
   program_.RunStateChanged(runInProgress_, sizeCalcMode_);
   SetArchiveName(name, true);
   WriteZbtnClick();
-  sizeCalcMode_ = false;
-  program_.RunStateChanged(runInProgress_, sizeCalcMode_);
-  SetArchiveName(saved, true);
   return counted_;
 }
 
@@ -484,104 +490,205 @@ void TBackupRun::StartControls() {
   if (onRunStart) onRunStart();
 }
 
+// What one run carries from step to step.
+struct TBackupRun::TRunSteps {
+  bool counting = false;   // a counting-only run for the size calculator
+  bool automatic = false;  // a run without the user (command line, hand-over, scheduler)
+  std::vector<std::string> ticked;
+  std::vector<std::string> highlighted;
+  QString requested;      // the archive name the run was started with
+  QStringList leftovers;  // report lines of what an interrupted run left beside the archive
+  QString stopText;       // why a run that goes on to its end writes nothing
+  bool restorePoint = false;
+  EngineLists lists;
+  QString name;  // the archive the engine writes
+  bool versioned = false;
+  bool finished = true;  // false once the machine is being shut down
+  // The run's hold on the engine, from its first step to its clean-up.
+  std::optional<TZipSession> session;
+};
+
+// Owns the run state once the run has taken over: a run that ends through its own steps
+// releases it; any other way out (an exception of whatever type) leaves the window idle: no run
+// flagged, the normal cursor, "&WriteZIP" and the size calculator usable, the status bars, tray
+// and scheduler as at rest, a disc staging undone and the requested archive name back.
+class TBackupRun::TRunGuard {
+ public:
+  TRunGuard(TBackupRun& run, const TRunSteps& steps) : r_(run), s_(steps) { r_.running_ = true; }
+  ~TRunGuard() {
+    if (released_) return;
+    try {
+      Restore();
+    } catch (...) {
+      // Restoring the window must not replace the exception that is leaving the run.
+    }
+  }
+  TRunGuard(const TRunGuard&) = delete;
+  TRunGuard& operator=(const TRunGuard&) = delete;
+  void Release() {
+    released_ = true;
+    r_.running_ = false;
+  }
+
+ private:
+  void Restore() {
+    r_.running_ = false;
+    r_.runInProgress_ = false;
+    r_.pauseMode_ = false;
+    r_.program_.RunStateChanged(r_.runInProgress_, r_.sizeCalcMode_);
+    r_.WriteCaption(false);
+    r_.display_.SetBusyCursor(false);
+    r_.controls_.SetControlEnabled(S(bctl::kWriteButton), true);
+    r_.controls_.SetControlEnabled(S(bctl::kSizeCalcButton), true);
+    r_.display_.DiscAnimation(false);
+    r_.display_.TrayAnimation(false);
+    r_.display_.ClearStatusBar();
+    r_.display_.StartSchedulerTimer();
+    if (r_.cdStaging_) r_.EndStaging();
+    if (!s_.counting && !s_.requested.isEmpty() && r_.ZipName() != s_.requested)
+      r_.SetArchiveName(s_.requested, true);
+  }
+
+  TBackupRun& r_;
+  const TRunSteps& s_;
+  bool released_ = false;
+};
+
 void TBackupRun::WriteZbtnClick() {
-  const bool counting = sizeCalcMode_;
   // 4. (first, whatever the selection now is) While a run is on, a click only offers to cancel
   // it; a run being cancelled, or counting, ignores further clicks.
   if (running_) {
-    if (runInProgress_ && !counting &&
+    if (runInProgress_ && !sizeCalcMode_ &&
         MbMessage(S(runmsg::kAbortQuestion), kArcavo, false, MB_OKCANCEL) == IDOK)
       CancelZIP();
     return;
   }
+  TRunSteps r;
+  r.counting = sizeCalcMode_;
+  // The engine serves one operation at a time: while another one holds it, no run starts.
+  r.session.emplace(zip_);
+  if (r.session->Refused()) return;
   // Only the existing-archive question of this run decides whether it replaces the archive.
   replaceExisting_ = false;
   SyncArchiveName();
-
-  // 1., 2. Something to back up, and something to include. A run without the user (command
-  // line, hand-over, scheduler) backs up its job's selection only: what happens to be
-  // highlighted in the tree (the home folder at start) is never taken in its place.
-  const bool automatic = !program_.AutoRunFile().isEmpty();
-  const std::vector<std::string> ticked = ticks_.TickedPaths();
-  const std::vector<std::string> highlighted =
-      automatic ? std::vector<std::string>{} : display_.HighlightedPaths();
-  const QString refusal = SelectionPrecondition(grid_, ticked, highlighted);
-  if (!refusal.isEmpty()) {
-    MbMessage(refusal, kArcavo, false, MB_ICONEXCLAMATION);
-    return;
-  }
-  QString requested;
-  QStringList leftovers;
-  if (counting) {
-    // 3. A counting-only run goes straight to the engine settings.
-    if (targetDriveKind_ == 1) SetArchiveName(PathText(ProgramDir()) + FileNameOf(ZipName()), true);
-  } else {
-    // 5. Stealth archives are not written by the normal run.
-    if (ZipName().contains(QLatin1String("stealth_"))) {
-      MbInfo(S(runmsg::kStealthName));
-      return;
-    }
-    // 6. Preparation.
-    LastBurnError.clear();
-    cdStaging_ = false;
-    discFound_ = false;
-    requested = ZipName();
-    targetDriveKind_ = seams_.GetDriveTypeEx(requested);
-
-    // 7.-12. A disc target is written in parts into the program folder and burnt.
-    if (targetDriveKind_ == 1 || (targetDriveKind_ == 2 && !seams_.BurnerNative())) {
-      if (!seams_.BurnerConfigured()) seams_.CDBurner1Click();
-      const TCDtypes disc = seams_.GetCDDetails();
-      if (!disc.Ready) {
-        MbInfo(S(runmsg::kCdCheckout));
-        return;
-      }
-      discFound_ = true;
-      discFree_ = seams_.CheckCDHasSize(disc);
-      if (discFree_ == 0 || discFree_ == 13) return;
-      const bool dvd = disc.TypeName.contains(QLatin1String("DVD"));
-      {
-        THandlersDetached detached{&l_.sizeList};
-        if (!seams_.BurnerSizingAuto() && !dvd)
-          l_.sizeList.SetChecked(disc.Kind == 1 ? opt::kSizeCdr650 : opt::kSizeCdrw540, true);
-      }
-      SetArchiveName(PathText(ProgramDir()) + FileNameOf(requested), true);
-      const uint32_t free = diskSpaceKb(TempPath());
-      if (prefs_.Bool(QStringLiteral("CheckTempSpace")) && free < (dvd ? 6200000u : 1200000u)) {
-        MbInfo(S(runmsg::kNoTempSpace));
-        SetArchiveName(requested, true);
-        return;
-      }
-      cdStaging_ = true;
-      THandlersDetached detached{&l_.directoryList};
-      l_.directoryList.SetChecked(opt::kDirSpan, true);
-      l_.directoryList.SetItemEnabled(opt::kDirSpan, false);
-      l_.directoryList.SetItemEnabled(opt::kDirDirectoryFirstDisk, false);
-      l_.directoryList.SetChecked(opt::kDirDirectoryFirstDisk, false);
-    }
-
-    // What an interrupted run left beside the archive goes first: a previous archive it had put
-    // aside comes back under its name before the question whether that name exists.
-    leftovers = CleanLeftovers(ZipName());
-
-    // 13. An existing archive; a staging stopped here is undone.
-    if (l_.basicList.Checked(opt::kBasicAll) && FileExisted(ZipName())) {
-      for (const QString& line : leftovers) display_.ReportAdd(line);
-      if (cdStaging_) {
-        EndStaging();
-        SetArchiveName(requested, true);
-      }
-      return;
-    }
-
+  if (!RunPreconditions(r)) return;
+  if (!r.counting) {
+    if (!StageDisc(r) || !TakeArchive(r)) return;
     // 14. The controls of a running backup.
     StartControls();
   }
-  running_ = true;
+  TRunGuard guard(*this, r);
+  if (!SetUpEngine(r)) {
+    guard.Release();
+    return;
+  }
+  ExpandSelection(r);
+  CallEngine(r);
+  EndRun(r);
+  EndRunActions(r);
+  if (r.finished) CleanUp(r);
+  guard.Release();
+  r.session.reset();
+  emit runFinished(succeeded_);
+}
 
+bool TBackupRun::RunPreconditions(TRunSteps& r) {
+  // 1., 2. Something to back up, and something to include. A run without the user (command
+  // line, hand-over, scheduler) backs up its job's selection only: what happens to be
+  // highlighted in the tree (the home folder at start) is never taken in its place.
+  r.automatic = !program_.AutoRunFile().isEmpty();
+  r.ticked = ticks_.TickedPaths();
+  if (!r.automatic) r.highlighted = display_.HighlightedPaths();
+  const QString refusal = SelectionPrecondition(grid_, r.ticked, r.highlighted);
+  if (!refusal.isEmpty()) {
+    MbMessage(refusal, kArcavo, false, MB_ICONEXCLAMATION);
+    return false;
+  }
+  if (r.counting) {
+    // 3. A counting-only run goes straight to the engine settings.
+    if (targetDriveKind_ == 1) SetArchiveName(PathText(ProgramDir()) + FileNameOf(ZipName()), true);
+    return true;
+  }
+  // 5. Stealth archives are not written by the normal run.
+  if (ZipName().contains(QLatin1String("stealth_"))) {
+    MbInfo(S(runmsg::kStealthName));
+    return false;
+  }
+  // 6. Preparation.
+  LastBurnError.clear();
+  cdStaging_ = false;
+  discFound_ = false;
+  r.requested = ZipName();
+  targetDriveKind_ = seams_.GetDriveTypeEx(r.requested);
+  return true;
+}
+
+bool TBackupRun::StageDisc(TRunSteps& r) {
+  // 7.-12. A disc target is written in parts into the program folder and burnt.
+  if (!(targetDriveKind_ == 1 || (targetDriveKind_ == 2 && !seams_.BurnerNative()))) return true;
+  if (!seams_.BurnerConfigured()) seams_.CDBurner1Click();
+  const TCDtypes disc = seams_.GetCDDetails();
+  if (!disc.Ready) {
+    MbInfo(S(runmsg::kCdCheckout));
+    return false;
+  }
+  discFound_ = true;
+  discFree_ = seams_.CheckCDHasSize(disc);
+  if (discFree_ == 0 || discFree_ == 13) return false;
+  const bool dvd = disc.TypeName.contains(QLatin1String("DVD"));
+  {
+    THandlersDetached detached{&l_.sizeList};
+    if (!seams_.BurnerSizingAuto() && !dvd)
+      l_.sizeList.SetChecked(disc.Kind == 1 ? opt::kSizeCdr650 : opt::kSizeCdrw540, true);
+  }
+  SetArchiveName(PathText(ProgramDir()) + FileNameOf(r.requested), true);
+  const uint32_t free = diskSpaceKb(TempPath());
+  if (prefs_.Bool(QStringLiteral("CheckTempSpace")) && free < (dvd ? 6200000u : 1200000u)) {
+    MbInfo(S(runmsg::kNoTempSpace));
+    SetArchiveName(r.requested, true);
+    return false;
+  }
+  cdStaging_ = true;
+  THandlersDetached detached{&l_.directoryList};
+  l_.directoryList.SetChecked(opt::kDirSpan, true);
+  l_.directoryList.SetItemEnabled(opt::kDirSpan, false);
+  l_.directoryList.SetItemEnabled(opt::kDirDirectoryFirstDisk, false);
+  l_.directoryList.SetChecked(opt::kDirDirectoryFirstDisk, false);
+  return true;
+}
+
+bool TBackupRun::TakeArchive(TRunSteps& r) {
+  // What an interrupted run left beside the archive goes first: a previous archive it had put
+  // aside comes back under its name before the question whether that name exists.
+  r.leftovers = CleanLeftovers(ZipName());
+  // 13. An existing archive; a staging stopped here is undone.
+  if (!l_.basicList.Checked(opt::kBasicAll) || !FileExisted(ZipName())) return true;
+  for (const QString& line : r.leftovers) display_.ReportAdd(line);
+  if (cdStaging_) {
+    EndStaging();
+    SetArchiveName(r.requested, true);
+  }
+  return false;
+}
+
+void TBackupRun::StopBeforeEngine(const TRunSteps& r) {
+  // The run stops before the engine started: the stale cancel request is withdrawn, and the
+  // button, the cursor, the archive name and the staging are as before the click.
+  CancelZIP();
+  zip_.PauseOperation();
+  zip_.ResumeOperation();
+  display_.SetBusyCursor(false);
+  controls_.SetControlEnabled(S(bctl::kWriteButton), true);
+  if (cdStaging_) EndStaging();
+  if (!r.counting && ZipName() != r.requested) SetArchiveName(r.requested, true);
+  running_ = false;
+  if (r.counting) SetSizeCalcMode(false);
+}
+
+bool TBackupRun::SetUpEngine(TRunSteps& r) {
+  TZipSession& session = *r.session;
   // 15. The grid's lists.
-  EngineLists grid;
-  ReadGridLists(grid_, grid);
+  ReadGridLists(grid_, r.lists);
   zip_.FilesList.clear();
   zip_.ExcludeList.clear();
   zip_.NoCompressList.clear();
@@ -594,52 +701,49 @@ void TBackupRun::WriteZbtnClick() {
     l_.directoryList.SetChecked(opt::kDirErase, false);
   }
 
-  // 17. Engine settings from a clean state, so only this run's mode acts.
+  // 17. The settings of this run on top of the engine's idle ones (the session gives those
+  // back afterwards, so no mode of an earlier run or a stealth pass acts here). The count
+  // stops the engine before the report's part of the start-of-writing event.
   zip_.ZipAction = TZipAction::zaReplace;
-  zip_.SkipIfArchiveBitNotSet = false;
-  zip_.ResetArchiveBitOnZip = false;
-  zip_.Dispose = false;
-  zip_.MultiZipInfo.SaveOnFirstDisk = 0;
   zip_.MultiZipInfo.BlockSize = 0;
-  zip_.MultiZipInfo.FirstBlockSize = 0;
-  // Follows "Include Directory 1st Disk" on every run.
-  zip_.MultiZipInfo.SaveZipInfoOnFirstDisk = false;
   zip_.MultiZipInfo.MultiMode = TMultiMode::mmNone;
-  zip_.ReplaceArchive = false;
-  zip_.OnFileNameForSplitPart = [this](TArcUnZip::TSender, std::string& fname, int part,
-                                       TSplitPartType type) {
-    if (onFileNameForSplitPart) onFileNameForSplitPart(fname, part, static_cast<int>(type));
-  };
+  session.Listen(
+      &TArcZip::OnStartZipInfo,
+      [this](TZipSender, int numFiles, int64_t totalBytes, TEndCentral&, bool& stopNow) {
+        CountingOnlyStop(numFiles, totalBytes, stopNow);
+      },
+      TZipSession::TOrder::First);
+  if (onStartZipInfo)
+    session.Listen(&TArcZip::OnStartZipInfo,
+                   [this](TZipSender, int numFiles, int64_t totalBytes, TEndCentral&,
+                          bool& stopNow) { onStartZipInfo(numFiles, totalBytes, stopNow); });
+  session.Listen(&TArcZip::OnFileNameForSplitPart,
+                 [this](TZipSender, std::string& fname, int part, TSplitPartType type) {
+                   if (onFileNameForSplitPart)
+                     onFileNameForSplitPart(fname, part, static_cast<int>(type));
+                 });
   zip_.TempPath = PathBytes(TempPath());
-
-  // The run stops before the engine started: the stale cancel request is withdrawn, and the
-  // button, the cursor, the archive name and the staging are as before the click.
-  auto stopBeforeEngine = [&] {
-    CancelZIP();
-    zip_.PauseOperation();
-    zip_.ResumeOperation();
-    display_.SetBusyCursor(false);
-    controls_.SetControlEnabled(S(bctl::kWriteButton), true);
-    if (cdStaging_) EndStaging();
-    if (!counting && ZipName() != requested) SetArchiveName(requested, true);
-    running_ = false;
-    if (counting) SetSizeCalcMode(false);
-  };
 
   // 18. Encryption. A run that asked for it and got no password (Cancel, empty edits, nobody
   // there to answer) writes nothing rather than a plain archive.
-  QString stopText;
-  if (l_.directoryList.Checked(opt::kDirEncrypt) && !counting) {
+  if (l_.directoryList.Checked(opt::kDirEncrypt) && !r.counting) {
     const std::optional<QString> password = dialogs_.ShowPasswordDialog();
     if (!password || password->isEmpty())
-      stopText = S(runmsg::kNoPassword);
+      r.stopText = S(runmsg::kNoPassword);
     else
       zip_.Password = password->toUtf8().toStdString();
-    zip_.OnBadPassword = [this](TArcUnZip::TSender, int index, std::string& password) {
+    session.Handle(&TArcZip::OnBadPassword, [this](TZipSender, int index, std::string& password) {
       if (onBadPassword) onBadPassword(index, password);
-    };
+    });
   }
+  if (!ApplyOptions()) {
+    StopBeforeEngine(r);
+    return false;
+  }
+  return true;
+}
 
+bool TBackupRun::ApplyOptions() {
   // 19. Mode, directory items and compression.
   switch (l_.modeList.CheckedIndex()) {
     case opt::kModeCopyClear:
@@ -696,30 +800,31 @@ void TBackupRun::WriteZbtnClick() {
   }
 
   // 20. Volumes.
-  if (l_.directoryList.Checked(opt::kDirSpan)) {
-    zip_.MultiZipInfo.MultiMode = TMultiMode::mmSpan;
-    zip_.MultiZipInfo.WriteDiskLabels = !l_.directoryList.Checked(opt::kDirSpanNoVolume);
-    const QString firstText = l_.firstDiskEdit.text();
-    const int64_t firstFree = TOptionEdit::IsNumber(firstText) ? TOptionEdit::Bytes(firstText) : 0;
-    zip_.MultiZipInfo.SaveOnFirstDisk = firstFree;
-    const int64_t max = MaxSizeBytes(l_.maxSizeEdit.text());
-    if (max > 0 || cdStaging_) {
-      zip_.MultiZipInfo.SaveOnFirstDisk = 0;
-      zip_.MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
-      int64_t block = max;
-      if (cdStaging_ && !(max > 0 && max < discFree_ * 1000)) block = discFree_ * 1000;
-      zip_.MultiZipInfo.BlockSize = block;
-      if (block <= 0) {
-        MbMessage(S(runmsg::kAllocationError), kArcavo, false, MB_ICONERROR);
-        stopBeforeEngine();
-        return;
-      }
-      zip_.MultiZipInfo.FirstBlockSize = block - firstFree;
+  if (!l_.directoryList.Checked(opt::kDirSpan)) return true;
+  zip_.MultiZipInfo.MultiMode = TMultiMode::mmSpan;
+  zip_.MultiZipInfo.WriteDiskLabels = !l_.directoryList.Checked(opt::kDirSpanNoVolume);
+  const QString firstText = l_.firstDiskEdit.text();
+  const int64_t firstFree = TOptionEdit::IsNumber(firstText) ? TOptionEdit::Bytes(firstText) : 0;
+  zip_.MultiZipInfo.SaveOnFirstDisk = firstFree;
+  const int64_t max = MaxSizeBytes(l_.maxSizeEdit.text());
+  if (max > 0 || cdStaging_) {
+    zip_.MultiZipInfo.SaveOnFirstDisk = 0;
+    zip_.MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
+    int64_t block = max;
+    if (cdStaging_ && !(max > 0 && max < discFree_ * 1000)) block = discFree_ * 1000;
+    zip_.MultiZipInfo.BlockSize = block;
+    if (block <= 0) {
+      MbMessage(S(runmsg::kAllocationError), kArcavo, false, MB_ICONERROR);
+      return false;
     }
-    if (l_.directoryList.Checked(opt::kDirDirectoryFirstDisk))
-      zip_.MultiZipInfo.SaveZipInfoOnFirstDisk = true;
+    zip_.MultiZipInfo.FirstBlockSize = block - firstFree;
   }
+  if (l_.directoryList.Checked(opt::kDirDirectoryFirstDisk))
+    zip_.MultiZipInfo.SaveZipInfoOnFirstDisk = true;
+  return true;
+}
 
+void TBackupRun::ExpandSelection(TRunSteps& r) {
   // 21. Progress display; the scheduler waits.
   if (display_.TrayIconShown())
     display_.TrayAnimation(true);
@@ -730,41 +835,43 @@ void TBackupRun::WriteZbtnClick() {
   // 22. The selection as the engine's file list; the report box serves as scratch list.
   display_.ReportSuspend(true);
   display_.ReportClear();
-  const bool restorePoint = l_.functionsList.Checked(opt::kFnRestore);
-  const EngineLists lists = BuildEngineLists(grid_, ticked, highlighted, restorePoint);
-  for (const std::string& s : lists.sources) display_.ReportAdd(PathText(s));
+  r.restorePoint = l_.functionsList.Checked(opt::kFnRestore);
+  r.lists = BuildEngineLists(grid_, r.ticked, r.highlighted, r.restorePoint);
+  for (const std::string& s : r.lists.sources) display_.ReportAdd(PathText(s));
   if (QCoreApplication::instance()) QCoreApplication::processEvents();
   display_.ReportSuspend(false);
   // When not one selected file or folder exists, the run says so instead of "successful".
-  nothingExists_ = !lists.sources.empty();
-  for (const std::string& source : lists.sources) {
+  nothingExists_ = !r.lists.sources.empty();
+  for (const std::string& source : r.lists.sources) {
     struct stat st;
     if (::lstat(source.c_str(), &st) == 0) {
       nothingExists_ = false;
       break;
     }
   }
+}
 
+void TBackupRun::CallEngine(TRunSteps& r) {
   // 24.-28. Versioning and writing; an engine failure becomes the head of the closing text.
   errorText_.clear();
   count_ = 0;
   leftOut_ = 0;
   succeeded_ = false;
-  const QString name = ZipName();
-  const bool exe = FileExtension(name).toUpper() == QLatin1String(".EXE");
-  bool versioned = false;
-  if (!counting) {
+  r.name = ZipName();
+  const bool exe = FileExtension(r.name).toUpper() == QLatin1String(".EXE");
+  if (!r.counting) {
     display_.ReportClear();
-    display_.ReportAdd(QStringLiteral("Beginning Add to ") + name);
-    for (const QString& line : leftovers) display_.ReportAdd(line);
+    display_.ReportAdd(QStringLiteral("Beginning Add to ") + r.name);
+    for (const QString& line : r.leftovers) display_.ReportAdd(line);
   }
-  if (!stopText.isEmpty()) errorText_ = stopText + QStringLiteral(" ");
-  if (stopText.isEmpty()) {
+  if (!r.stopText.isEmpty()) {
+    errorText_ = r.stopText + QStringLiteral(" ");
+  } else {
     try {
       // The entries get their version folder in memory; the write below stores the change with
       // the new files in one atomic rewrite of the archive.
-      if (l_.functionsList.Checked(opt::kFnVersioning) && PathExists(name) && !counting) {
-        versioned = true;
+      if (l_.functionsList.Checked(opt::kFnVersioning) && PathExists(r.name) && !r.counting) {
+        r.versioned = true;
         MakeVerDIR(zip_, CurrentClock().Now(), [this](int index, const std::string& path) {
           if (setEntryPath)
             setEntryPath(index, path);
@@ -772,14 +879,14 @@ void TBackupRun::WriteZbtnClick() {
             zip_.SetEntryPath(index, path);
         });
       }
-      zip_.FilesList = lists.files;
-      zip_.ExcludeList = lists.exclude;
-      zip_.NoCompressList = lists.noCompress;
+      zip_.FilesList = r.lists.files;
+      zip_.ExcludeList = r.lists.exclude;
+      zip_.NoCompressList = r.lists.noCompress;
       zip_.ReplaceArchive = replaceExisting_;
       runStartTick_ = CurrentClock().TickMs();
       if (onEngineStart) onEngineStart();
       display_.SetBusyCursor(false);
-      if (exe && !counting) {
+      if (exe && !r.counting) {
         const std::string stub = sfxStub.empty() ? ResourcePath("ArcSFX32.bin") : sfxStub;
         if (stub.empty()) throw EArcZipException("Self-extractor stub ArcSFX32.bin not found");
         // An existing file is replaced only when FileExisted said so ("Replace", unattended); one
@@ -787,10 +894,10 @@ void TBackupRun::WriteZbtnClick() {
         // a ".zip" is: replacing it would lose every entry the run does not store.
         SkippedList.clear();
         display_.GaugePercent();
-        count_ = makeSelfExtractor ? makeSelfExtractor(stub, PathBytes(name))
-                                   : WriteSelfExtractor(stub, PathBytes(name));
+        count_ = makeSelfExtractor ? makeSelfExtractor(stub, PathBytes(r.name))
+                                   : WriteSelfExtractor(stub, PathBytes(r.name));
       } else {
-        if (PathExists(name) && !counting) {
+        if (PathExists(r.name) && !r.counting) {
           SkippedList.clear();
           display_.GaugePercent();
         }
@@ -805,32 +912,33 @@ void TBackupRun::WriteZbtnClick() {
     }
   }
   zip_.ReplaceArchive = false;
-  if (!counting) {
-    leftOut_ = stopText.isEmpty() && leftOutCount ? leftOutCount() : 0;
-    succeeded_ = errorText_.isEmpty() && !nothingExists_ && PathExists(name);
+  if (!r.counting) {
+    leftOut_ = r.stopText.isEmpty() && leftOutCount ? leftOutCount() : 0;
+    succeeded_ = errorText_.isEmpty() && !nothingExists_ && PathExists(r.name);
     // Version folders given in memory belong to this run: when it wrote nothing (it failed, was
     // cancelled or had nothing to store), they are dropped, so that no later run writes them.
-    if (versioned && (!succeeded_ || count_ == 0)) ForgetArchiveInMemory();
+    if (r.versioned && (!succeeded_ || count_ == 0)) ForgetArchiveInMemory();
   }
+}
 
+void TBackupRun::EndRun(TRunSteps& r) {
   // 29., 30. The closing text.
   zip_.FilesList.clear();
   display_.DiscAnimation(false);
-  if (!stopText.isEmpty())
-    resultText_ = stopText;
-  else if (nothingExists_ && errorText_.isEmpty() && !counting)
+  if (!r.stopText.isEmpty())
+    resultText_ = r.stopText;
+  else if (nothingExists_ && errorText_.isEmpty() && !r.counting)
     resultText_ = S(runmsg::kNothingExists);
   else
     resultText_ = RunResultText(errorText_, count_, leftOut_);
 
   // 31. The requested name again (a counting-only run leaves it to the size calculator).
-  if (counting) {
+  if (r.counting) {
     zip_.SetZipName(std::string());
     program_.ArchiveNameChanged(QString());
-  } else if (ZipName() != requested) {
-    SetArchiveName(requested, true);
+  } else if (ZipName() != r.requested) {
+    SetArchiveName(r.requested, true);
   }
-  const QString baseName = FileNameOf(requested).left(FileNameOf(requested).lastIndexOf('.'));
 
   // 32. Controls.
   runInProgress_ = false;
@@ -839,121 +947,127 @@ void TBackupRun::WriteZbtnClick() {
   exeMode_ = false;
   display_.SetBusyCursor(false);
   display_.TrayAnimation(false);
+  if (r.counting) return;
 
-  bool finished = true;
-  if (!counting) {
-    // 33. After a backup. Why it failed goes into the report (and so into the report file).
-    if (!stopText.isEmpty())
-      display_.ReportAdd(stopText);
-    else if (!errorText_.isEmpty())
-      display_.ReportAdd(errorText_.trimmed());
-    else if (nothingExists_)
-      display_.ReportAdd(S(runmsg::kNothingExists));
-    if (display_.ReportLineCount() == 0) display_.ReportAdd(QStringLiteral("No files missed"));
-    if (l_.modeList.Checked(opt::kModeMove)) {
-      THandlersDetached detached{&l_.modeList};
-      l_.modeList.SetChecked(opt::kModeCopy, true);
-      zip_.Dispose = false;
-    }
-    const bool shutdownTicked = l_.functionsList.Checked(opt::kFnShutdown);
-    if (shutdownTicked && discFound_) {
-      MbNoticeSpec wait;
-      wait.text = S(runmsg::kFinishingEject);
-      wait.withGauge = true;
-      wait.gaugeMax = 10;
-      MbNotice(wait);
-      for (int i = 0; i < 10; ++i) {
-        Delay(2000);
-        MbNoticeStep(1);
-      }
-      seams_.OpenCD(seams_.BurnerDriveRoot());
-      MbNoticeClose();
-    }
-    // 34. The report file.
-    if (automatic || l_.functionsList.Checked(opt::kFnUnattended) ||
-        prefs_.Bool(QStringLiteral("FullReport"))) {
-      if (onReportFile)
-        onReportFile(requested);
-      else
-        seams_.WriteReportFile(requested);
-    }
-    // 35. Power down at the end.
-    if (shutdownTicked) {
-      {
-        THandlersDetached detached{&l_.functionsList};
-        l_.functionsList.SetChecked(opt::kFnShutdown, false);
-      }
-      bool set = false;
-      if (restorePoint && count_ >= 1) errorText_ = seams_.SetRestorePoint(baseName, set);
-      if (!seams_.Hibernate()) {
-        seams_.Shutdown();
-        finished = false;
-      }
-    }
-    // 36. Restore point.
-    if (finished && restorePoint) {
-      MbNoticeText(resultText_ + QStringLiteral("\r.....Please Wait........\rCreating System "
-                                                "Restore Point"),
-                   kArcavo);
-      Delay(1000);
-      bool set = false;
-      resultText_ = seams_.SetRestorePoint(baseName, set);
-      MbNoticeClose();
-      // A restore point that could not be set is a warning (and so a failure of an unattended
-      // run, whose boxes nobody reads).
-      if (set)
-        MbInfo(resultText_);
-      else
-        MbMessage(resultText_, kArcavo, false, MB_ICONEXCLAMATION);
-    }
-    // 37. The command line's end action, for the automatic run it started.
-    const QString action = program_.ActionArg();
-    if (finished && automatic && !action.isEmpty()) {
-      if (action == QLatin1String("hibernate")) {
-        if (!seams_.Hibernate()) seams_.Shutdown();
-        Delay(500);
-        if (LastBurnError.isEmpty()) MbMessage(resultText_, kArcavo, false, MB_OK);
-        controls_.SetControlEnabled(S(bctl::kWriteButton), true);
-        program_.SetAutoRunFile(QString());
-      } else if (action == QLatin1String("shutdown")) {
-        seams_.Shutdown();
-      } else if (action == QLatin1String("close")) {
-        // The closing box is not shown once the program ends: a failure or files left out are
-        // told as any box is without a user (standard error and the report file).
-        if (LastExitStatus() != kExitOk && MbUnattended())
-          MbMessage(resultText_, kArcavo, false, MB_ICONERROR);
-        program_.RequestTerminate(LastExitStatus());
-        // Nobody is there to answer the closing message.
-        SetMbTerminating(true);
-      }
-    }
+  // 33. After a backup. Why it failed goes into the report (and so into the report file).
+  if (!r.stopText.isEmpty())
+    display_.ReportAdd(r.stopText);
+  else if (!errorText_.isEmpty())
+    display_.ReportAdd(errorText_.trimmed());
+  else if (nothingExists_)
+    display_.ReportAdd(S(runmsg::kNothingExists));
+  if (display_.ReportLineCount() == 0) display_.ReportAdd(QStringLiteral("No files missed"));
+  if (l_.modeList.Checked(opt::kModeMove)) {
+    THandlersDetached detached{&l_.modeList};
+    l_.modeList.SetChecked(opt::kModeCopy, true);
+    zip_.Dispose = false;
   }
+  if (l_.functionsList.Checked(opt::kFnShutdown) && discFound_) {
+    MbNoticeSpec wait;
+    wait.text = S(runmsg::kFinishingEject);
+    wait.withGauge = true;
+    wait.gaugeMax = 10;
+    MbNotice(wait);
+    for (int i = 0; i < 10; ++i) {
+      Delay(2000);
+      MbNoticeStep(1);
+    }
+    seams_.OpenCD(seams_.BurnerDriveRoot());
+    MbNoticeClose();
+  }
+}
 
-  if (finished) {
-    // 38. Clean-up.
+void TBackupRun::EndRunActions(TRunSteps& r) {
+  if (r.counting) return;
+  const QString baseName = FileNameOf(r.requested).left(FileNameOf(r.requested).lastIndexOf('.'));
+  // 34. The report file.
+  if (r.automatic || l_.functionsList.Checked(opt::kFnUnattended) ||
+      prefs_.Bool(QStringLiteral("FullReport"))) {
+    if (onReportFile)
+      onReportFile(r.requested);
+    else
+      seams_.WriteReportFile(r.requested);
+  }
+  // 35. Power down at the end. A machine that could not be hibernated is shut down instead;
+  // one that cannot be powered down either goes on with the end of the run.
+  if (l_.functionsList.Checked(opt::kFnShutdown)) {
+    {
+      THandlersDetached detached{&l_.functionsList};
+      l_.functionsList.SetChecked(opt::kFnShutdown, false);
+    }
+    bool set = false;
+    if (r.restorePoint && count_ >= 1) errorText_ = seams_.SetRestorePoint(baseName, set);
+    if (!seams_.Hibernate() && seams_.Shutdown()) r.finished = false;
+  }
+  // 36. Restore point.
+  if (r.finished && r.restorePoint) {
+    MbNoticeText(resultText_ + QStringLiteral("\r.....Please Wait........\rCreating System "
+                                              "Restore Point"),
+                 kArcavo);
+    Delay(1000);
+    bool set = false;
+    resultText_ = seams_.SetRestorePoint(baseName, set);
+    MbNoticeClose();
+    // A restore point that could not be set is a warning (and so a failure of an unattended
+    // run, whose boxes nobody reads).
+    if (set)
+      MbInfo(resultText_);
+    else
+      MbMessage(resultText_, kArcavo, false, MB_ICONEXCLAMATION);
+  }
+  // 37. The command line's end action, for the automatic run it started.
+  const QString action = program_.ActionArg();
+  if (!r.finished || !r.automatic || action.isEmpty()) return;
+  if (action == QLatin1String("hibernate")) {
+    if (!seams_.Hibernate()) seams_.Shutdown();
+    Delay(500);
+    if (LastBurnError.isEmpty()) MbMessage(resultText_, kArcavo, false, MB_OK);
     controls_.SetControlEnabled(S(bctl::kWriteButton), true);
     program_.SetAutoRunFile(QString());
-    presetKind_ = 0;
-    sizeCalcMode_ = false;
-    program_.RunStateChanged(runInProgress_, sizeCalcMode_);
-    controls_.SetControlEnabled(S(bctl::kSizeCalcButton), true);
-    display_.ClearStatusBar();
-
-    // 39. Verify, or tell.
-    if (l_.functionsList.Checked(opt::kFnVerify) && count_ >= 1 && !counting)
-      resultText_ = seams_.VerifyArchive(ZipName());
-    else
-      MbMessage(resultText_, kArcavo, false, MB_OK);
-
-    // 40.-42.
-    zip_.Password.clear();
-    if (cdStaging_) EndStaging();
-    display_.TrayAnimation(false);
-    display_.TrayIcon(1);
-    controls_.SetControlVisible(S(bctl::kTrayPauseItem), false);
-    controls_.SetControlVisible(S(bctl::kTrayResumeItem), false);
-    display_.StartSchedulerTimer();
+  } else if (action == QLatin1String("shutdown")) {
+    seams_.Shutdown();
+  } else if (action == QLatin1String("close")) {
+    // The closing box is not shown once the program ends: a failure or files left out are
+    // told as any box is without a user (standard error and the report file).
+    if (LastExitStatus() != kExitOk && MbUnattended())
+      MbMessage(resultText_, kArcavo, false, MB_ICONERROR);
+    program_.RequestTerminate(LastExitStatus());
+    // Nobody is there to answer the closing message.
+    SetMbTerminating(true);
   }
-  running_ = false;
-  emit runFinished(succeeded_);
+}
+
+void TBackupRun::CleanUp(TRunSteps& r) {
+  // 38. Clean-up.
+  controls_.SetControlEnabled(S(bctl::kWriteButton), true);
+  program_.SetAutoRunFile(QString());
+  presetKind_ = 0;
+  sizeCalcMode_ = false;
+  program_.RunStateChanged(runInProgress_, sizeCalcMode_);
+  controls_.SetControlEnabled(S(bctl::kSizeCalcButton), true);
+  display_.ClearStatusBar();
+  // The engine is idle again before the closing message: the archive test takes it for itself.
+  r.session.reset();
+
+  // 39. Verify, or tell. Without an archive test built, the closing message says so.
+  if (l_.functionsList.Checked(opt::kFnVerify) && count_ >= 1 && !r.counting) {
+    const std::optional<QString> verified = seams_.VerifyArchive(ZipName());
+    if (verified) {
+      resultText_ = *verified;
+    } else {
+      resultText_ += S(runmsg::kVerifyUnavailable);
+      MbMessage(resultText_, kArcavo, false, MB_ICONEXCLAMATION);
+    }
+  } else {
+    MbMessage(resultText_, kArcavo, false, MB_OK);
+  }
+
+  // 40.-42.
+  zip_.Password.clear();
+  if (cdStaging_) EndStaging();
+  display_.TrayAnimation(false);
+  display_.TrayIcon(1);
+  controls_.SetControlVisible(S(bctl::kTrayPauseItem), false);
+  controls_.SetControlVisible(S(bctl::kTrayResumeItem), false);
+  display_.StartSchedulerTimer();
 }

@@ -49,6 +49,9 @@ inline constexpr const char* kLeftOut = " left out (see the report)";
 // Report lines of the leftovers of an interrupted run on the same archive.
 inline constexpr const char* kLeftoverRemoved = "Removed the leftover of an interrupted run: ";
 inline constexpr const char* kAsidePutBack = "Put back the archive an interrupted run left aside: ";
+// Appended to the closing text when "Verify backup" is ticked and no archive test exists.
+inline constexpr const char* kVerifyUnavailable =
+    "\rVerification is not available: the archive was not tested";
 }  // namespace runmsg
 
 // Free bytes of the file system holding path, in thousands (rounded); 0 for an empty path or
@@ -128,9 +131,9 @@ class TBackupRun : public QObject {
   };
   std::optional<Count> CountingRun(const QString& scratchName);
 
-  // The start-of-writing event of the engine, first step: a counting-only run (or nothing to
+  // The start-of-writing event of the engine, first listener: a counting-only run (or nothing to
   // write) stops the engine here. Returns true when it stopped the engine; the report's part of
-  // the event (onStartZipInfo) then does not run.
+  // the event (the program's own handler, then onStartZipInfo) then does not run.
   bool CountingOnlyStop(int numFiles, int64_t totalBytes, bool& stopNow);
 
   // ---- Run state ----
@@ -176,7 +179,8 @@ class TBackupRun : public QObject {
   int LastExitStatus() const;
 
   // ---- Hooks for the handlers built around the run ----
-  // The report's part of the start-of-writing event (runs when CountingOnlyStop did not stop).
+  // A further listener of the start-of-writing event, after the program's own handler (runs
+  // when CountingOnlyStop did not stop).
   std::function<void(int numFiles, int64_t totalBytes, bool& stopNow)> onStartZipInfo;
   // The name of a split part (attached to the engine for every run).
   std::function<void(std::string& fname, int partNum, int splitType)> onFileNameForSplitPart;
@@ -210,6 +214,21 @@ class TBackupRun : public QObject {
   void runFinished(bool succeeded);
 
  private:
+  struct TRunSteps;
+  class TRunGuard;
+  // The step groups of WriteZbtnClick, in the order the run takes them. Those returning bool
+  // return false when the run stops there.
+  bool RunPreconditions(TRunSteps& r);  // 1.-6.
+  bool StageDisc(TRunSteps& r);         // 7.-12.
+  bool TakeArchive(TRunSteps& r);       // 13.
+  bool SetUpEngine(TRunSteps& r);       // 15.-20.
+  bool ApplyOptions();                  // 19., 20.
+  void StopBeforeEngine(const TRunSteps& r);
+  void ExpandSelection(TRunSteps& r);  // 21.-23.
+  void CallEngine(TRunSteps& r);       // 24.-28.
+  void EndRun(TRunSteps& r);           // 29.-33.
+  void EndRunActions(TRunSteps& r);    // 34.-37.
+  void CleanUp(TRunSteps& r);          // 38.-42.
   void StartControls();
   // The end of a disc staging: spanning back to the user, the disc layer released.
   void EndStaging();

@@ -18,6 +18,7 @@
 #include "app/preferences.h"
 #include "app/sourcelists.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipsession.h"
 #include "backup/commentstore.h"
 #include "backup/reportbox.h"
 #include "backup/rtfwriter.h"
@@ -655,6 +656,9 @@ bool TRunReport::FitComment(std::string& comment) {
 }
 
 bool TRunReport::StoreComment(const std::string& comment) {
+  // Saving the comment is an operation of its own on the engine: not while another one runs.
+  TZipSession session(zip_);
+  if (!session) return false;
   try {
     zip_.ReadArchive();
     SaveArchiveComment(zip_, comment);

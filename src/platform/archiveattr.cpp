@@ -12,6 +12,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/atomicfile.h"
+
 namespace {
 
 std::string Escape(const std::string& s) {
@@ -149,33 +151,17 @@ void TArchiveAttributes::Commit() {
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
   if (ec) throw std::system_error(ec, "cannot create " + file.parent_path().string());
-  std::string tmpl = stateFile_ + ".XXXXXX";
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), tmpl);
   std::ostringstream out;
   out << kStateHeader << '\n';
   for (const auto& [path, s] : state_) out << s.Text() << ' ' << Escape(path) << '\n';
   std::string text = out.str();
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t w = ::write(fd, text.data() + done, text.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      int err = errno ? errno : ENOSPC;
-      ::close(fd);
-      ::unlink(tmpl.c_str());
-      throw std::system_error(err, std::generic_category(), stateFile_);
-    }
-    done += static_cast<size_t>(w);
-  }
-  bool synced = ::fsync(fd) == 0;
-  int err = errno;
-  bool closed = ::close(fd) == 0;
-  if (closed && !synced) errno = err;
-  if (!synced || !closed || ::rename(tmpl.c_str(), stateFile_.c_str()) != 0) {
-    err = errno;
-    ::unlink(tmpl.c_str());
-    throw std::system_error(err, std::generic_category(), stateFile_);
+  try {
+    // The state file is private to the user: it keeps the temporary's 0600.
+    TAtomicFile atomic(stateFile_, stateFile_ + ".XXXXXX", ".");
+    atomic.Write(text.data(), text.size());
+    atomic.Commit();
+  } catch (const std::system_error& e) {
+    throw std::system_error(e.code(), stateFile_);
   }
   dirty_ = false;
 }

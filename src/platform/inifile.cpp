@@ -1,14 +1,12 @@
 #include "platform/inifile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <fstream>
 #include <sstream>
 #include <system_error>
+
+#include "platform/atomicfile.h"
 
 std::function<void(const std::string&)> IniFile::beforeRenameHook;
 
@@ -31,10 +29,6 @@ std::string Trim(const std::string& s) {
   if (b == std::string::npos) return {};
   size_t e = s.find_last_not_of(" \t");
   return s.substr(b, e - b + 1);
-}
-
-[[noreturn]] void ThrowErrno(const std::string& what) {
-  throw std::system_error(errno, std::generic_category(), what);
 }
 
 }  // namespace
@@ -227,58 +221,10 @@ void IniFile::DeleteKey(const std::string& section, const std::string& key) {
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string tmp = dir + (dir.back() == '/' ? "" : "/") + "." + name + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) ThrowErrno("cannot create a temporary file beside " + path);
-  struct Cleanup {
-    std::string path;
-    int fd;
-    bool done = false;
-    ~Cleanup() {
-      if (fd >= 0) ::close(fd);
-      if (!done) ::unlink(path.c_str());
-    }
-  } guard{tmp, fd};
-
-  // Keep the permissions of the file being replaced; new files get 0644 less the umask.
-  struct stat st;
-  mode_t mode = 0666;
-  if (::stat(path.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode &= ~mask;
-  }
-  ::fchmod(fd, mode);
-
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno("cannot write " + path);
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0) ThrowErrno("cannot flush " + path);
-  if (::close(guard.fd) != 0) {
-    guard.fd = -1;
-    ThrowErrno("cannot close " + path);
-  }
-  guard.fd = -1;
-  if (IniFile::beforeRenameHook) IniFile::beforeRenameHook(tmp);
-  if (::rename(tmp.c_str(), path.c_str()) != 0) ThrowErrno("cannot replace " + path);
-  guard.done = true;
-  // Make the rename itself durable.
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  TAtomicFile file(path);
+  // Keep the permissions of the file being replaced; new files get 0666 less the umask.
+  file.SetMode(ModeForReplacing(path));
+  file.Write(bytes.data(), bytes.size());
+  if (IniFile::beforeRenameHook) IniFile::beforeRenameHook(file.TempPath());
+  file.Commit();
 }

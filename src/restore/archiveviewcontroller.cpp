@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <optional>
 #include <stdexcept>
 
 #include "app/controlhost.h"
@@ -10,6 +11,7 @@
 #include "app/optionscontroller.h"
 #include "app/preferences.h"
 #include "archive/arcunzip.h"
+#include "archive/zipsession.h"
 
 namespace restore {
 
@@ -120,6 +122,10 @@ void TArchiveViewController::VETlistDblClick(const QString& file) {
 }
 
 bool TArchiveViewController::ReadZipFile(const QString& name) {
+  // Reading for the view is an operation of its own on the engine; while another one holds the
+  // engine, nothing is opened.
+  std::optional<TZipSession> session(std::in_place, zip_);
+  if (session->Refused()) return false;
   rememberedPath_ = name;
   zip_.CloseArchive();
   zip_.MultiZipInfo.MultiMode = TMultiMode::mmNone;
@@ -143,6 +149,7 @@ bool TArchiveViewController::ReadZipFile(const QString& name) {
     hosts_.window.GaugeStop();
     return false;
   }
+  session.reset();
   hosts_.window.SetZip64Highlighted(zip_.NeedsZip64());
   hosts_.window.SetCommentText(QString::fromStdString(zip_.ArchiveComment()));
   if (zip_.EntryCount() > 0) {
@@ -348,27 +355,15 @@ void TArchiveViewController::Open1Click() {
   const bool result = hosts_.search.SearchResultsShown();
   if (!result && model_.entries()->IsFolderEntry(entry)) return;  // nothing to open
 
-  // What "Open" changes in the engine comes back afterwards, whatever happens.
-  struct Restore {
-    TArcUnZip& z;
-    std::string dest = z.DestDir();
-    TUZOverwriteMode overwrite = z.OverwriteMode;
-    bool recreate = z.RecreateDirs;
-    ~Restore() {
-      z.SetDestDir(dest);
-      z.OverwriteMode = overwrite;
-      z.RecreateDirs = recreate;
-      // The opened entry must not ride along with a later extraction.
-      z.ClearSelection();
-    }
-  };
-  hosts_.window.GaugeStart();
   int extracted = 0;
   std::string folder, fileName;
   {
-    Restore restore{zip_};
+    // What "Open" sets on the engine (the folder, the overwrite mode, the selected entry) is
+    // given back when its session ends, whatever happens.
+    TZipSession session(zip_);
+    if (!session) return;
+    hosts_.window.GaugeStart();
     try {
-      zip_.ClearSelection();
       zip_.OverwriteMode = TUZOverwriteMode::Always;
       if (result) {
         QString archive;

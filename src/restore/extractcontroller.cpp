@@ -14,6 +14,7 @@
 #include "app/versionfolder.h"
 #include "archive/arcunzip.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipsession.h"
 #include "restore/archiveviewcontroller.h"
 
 namespace restore {
@@ -35,76 +36,12 @@ bool FileExists(const std::string& name) {
 
 }  // namespace
 
-// While an extraction runs: the target-folder handler and a count of the files written are put
-// on the engine in front of whatever handlers it had, which come back afterwards. The count
-// survives an aborted extraction, so the final message tells what really was written.
-class TExtractController::TEventGuard {
- public:
-  explicit TEventGuard(TExtractController& c) : c_(c) {
-    TArcUnZip& z = c.zip_;
-    start_ = z.OnStartUnZip;
-    end_ = z.OnEndUnZip;
-    follow_ = z.FollowOwnLinks;
-    c.filesDone_ = 0;
-    z.OnStartUnZip = [this](TArcUnZip* sender, int index, std::string& name, bool& skip) {
-      if (start_) start_(sender, index, name, skip);
-      if (!skip) c_.ArcZip1StartUnZip(index, name, skip);
-    };
-    z.OnEndUnZip = [this](TArcUnZip* sender, int index, const std::string& name) {
-      if (!c_.zip_.EntryHeader(index).IsFolder()) ++c_.filesDone_;
-      if (end_) end_(sender, index, name);
-    };
-    // Skipped entries reach the report box: through the program's skip handler when one is
-    // attached, else as "name. Skipped because reason" lines of their own.
-    if (!z.OnSkippingFile) {
-      ownSkipHandler_ = true;
-      z.OnSkippingFile = [this](TArcUnZip*, TSkipReason reason, const std::string& name, int,
-                                bool&) {
-        c_.host_.ReportLine(QString::fromStdString(name) + QStringLiteral(". Skipped because ") +
-                            QString::fromLatin1(SkipReasonLabel(reason)));
-      };
-    }
-    // Restoring to "/" recreates the stored places through the system's and the user's own
-    // folder links (on many systems /bin, or a home folder, is one).
-    z.FollowOwnLinks = c.destination_ == QLatin1String("/");
-  }
-  ~TEventGuard() {
-    TArcUnZip& z = c_.zip_;
-    z.OnStartUnZip = std::move(start_);
-    z.OnEndUnZip = std::move(end_);
-    z.FollowOwnLinks = follow_;
-    if (ownSkipHandler_) z.OnSkippingFile = nullptr;
-  }
-  TEventGuard(const TEventGuard&) = delete;
-  TEventGuard& operator=(const TEventGuard&) = delete;
-
- private:
-  TExtractController& c_;
-  decltype(TArcUnZip::OnStartUnZip) start_;
-  decltype(TArcUnZip::OnEndUnZip) end_;
-  bool follow_ = false;
-  bool ownSkipHandler_ = false;
-};
-
 TExtractController::TExtractController(TArcUnZip& zip, TOptionLists& lists,
                                        TArchiveViewController& view, ISearchResultsView& search,
                                        IRestoreHost& host, QObject* parent)
     : QObject(parent), zip_(zip), lists_(lists), view_(view), search_(search), host_(host) {}
 
-namespace {
-// The password handler on the engine, recognisable so that only our own is taken off again.
-struct TPasswordHandler {
-  TExtractController* c;
-  void operator()(TArcUnZip* sender, int index, std::string& password) const {
-    c->ArcZip1BadPassword(sender, index, password);
-  }
-};
-}  // namespace
-
-TExtractController::~TExtractController() {
-  const TPasswordHandler* h = zip_.OnBadPassword.target<TPasswordHandler>();
-  if (h && h->c == this) zip_.OnBadPassword = nullptr;
-}
+TExtractController::~TExtractController() = default;
 
 bool TExtractController::Option(int item) const {
   return lists_.extractOptionList.Checked(item);
@@ -112,14 +49,45 @@ bool TExtractController::Option(int item) const {
 
 void TExtractController::AttachPasswordHandler() {
   passwordAttached_ = true;
-  zip_.OnBadPassword = TPasswordHandler{this};
+}
+
+void TExtractController::Listen(TZipSession& session) {
+  filesDone_ = 0;
+  // The target-folder handler after the program's own; a file written counts before them, so
+  // the count survives an aborted extraction and the final message tells what was written.
+  session.Listen(&TArcUnZip::OnStartUnZip,
+                 [this](TZipSender, int index, std::string& name, bool& skip) {
+                   ArcZip1StartUnZip(index, name, skip);
+                 });
+  session.Listen(
+      &TArcUnZip::OnEndUnZip,
+      [this](TZipSender, int index, const std::string&) {
+        if (!zip_.EntryHeader(index).IsFolder()) ++filesDone_;
+      },
+      TZipSession::TOrder::First);
+  // Skipped entries reach the report box: through the program's skip handler when it has one,
+  // else as "name. Skipped because reason" lines of their own.
+  if (!session.Has(&TArcUnZip::OnSkippingFile))
+    session.Listen(&TArcUnZip::OnSkippingFile, [this](TZipSender, TSkipReason reason,
+                                                      const std::string& name, int, bool&) {
+      host_.ReportLine(QString::fromStdString(name) + QStringLiteral(". Skipped because ") +
+                       QString::fromLatin1(SkipReasonLabel(reason)));
+    });
+  // A wrong password is asked for here, not by the program's handler.
+  session.Handle(&TArcUnZip::OnBadPassword,
+                 [this](TZipSender sender, int index, std::string& password) {
+                   ArcZip1BadPassword(sender, index, password);
+                 });
+  // Restoring to "/" recreates the stored places through the system's and the user's own
+  // folder links (on many systems /bin, or a home folder, is one).
+  zip_.FollowOwnLinks = destination_ == QLatin1String("/");
 }
 
 // ---- the commands --------------------------------------------------------------------------
 
 void TExtractController::ExtractButClick(TExtractPreset preset) {
-  // One extraction at a time: the window stays responsive while one runs.
-  if (zip_.Busy()) return;
+  // One operation on the engine at a time: the window stays responsive while one runs.
+  if (zip_.Busy() || zip_.SessionOpen()) return;
   QString initial = view_.RememberedPath();
   if (!initial.isEmpty() && !QFileInfo(initial).isDir()) initial = QFileInfo(initial).path();
   const QString folder = host_.ChooseFolder(S(extractmsg::kFolderTitle), initial);
@@ -150,18 +118,18 @@ void TExtractController::ExtractButClick(TExtractPreset preset) {
   }
   host_.SetHourglass(true);
   AttachPasswordHandler();
-  // A password left on the engine by another operation (an encrypted backup) would be tried
-  // without asking and then, being "already typed", end every entry as a bad password.
-  zip_.Password.clear();
-
   struct TAfter {
     TExtractController& c;
     ~TAfter() {
       c.UncheckAfterRun();
       c.host_.SetHourglass(false);
-      c.zip_.Password.clear();
     }
   } after{*this};
+  // The session starts from the idle engine (no password another operation typed, no selection)
+  // and gives it back whatever happens.
+  TZipSession session(zip_);
+  if (!session) return;
+  Listen(session);
   if (search_.SearchResultsShown())
     ExtractFilesGroup();
   else
@@ -217,18 +185,16 @@ void TExtractController::ExtractFiles() {
 
   QString prefix;
   int count = 0;
-  {
-    TEventGuard guard(*this);
-    try {
-      if (zip_.DoAll)
-        zip_.Extract();
-      else
-        zip_.ExtractSelected();
-    } catch (const std::exception& e) {
-      prefix = QString::fromUtf8(e.what()) + QLatin1Char(' ');
-    }
-    count = filesDone_;
+  filesDone_ = 0;
+  try {
+    if (zip_.DoAll)
+      zip_.Extract();
+    else
+      zip_.ExtractSelected();
+  } catch (const std::exception& e) {
+    prefix = QString::fromUtf8(e.what()) + QLatin1Char(' ');
   }
+  count = filesDone_;
   olderCopies_.clear();
   MbInfo(prefix + QString::number(count) + QStringLiteral(" file") +
          (count == 1 ? QStringLiteral(" was") : QStringLiteral("s were")) +
@@ -249,7 +215,6 @@ void TExtractController::ExtractFilesGroup() {
       bool& flag;
       ~TRunning() { flag = false; }
     } running{groupRunning_};
-    TEventGuard guard(*this);
     for (int record : records) {
       // An abort during the last entry of a row would be forgotten by the engine when the next
       // row starts: it ends the loop here.

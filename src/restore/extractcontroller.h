@@ -17,6 +17,7 @@
 
 class TArcUnZip;
 class TOptionLists;
+class TZipSession;
 
 namespace restore {
 
@@ -91,7 +92,8 @@ class TExtractController : public QObject {
   // The abort button: stops a running extraction (of search results: the remaining rows too).
   void BitBtn2Click();
 
-  // The workers (ExtractButClick chooses): the open archive, or the rows of search results.
+  // The workers (ExtractButClick chooses, inside its session on the engine): the open archive,
+  // or the rows of search results.
   void ExtractFiles();
   void ExtractFilesGroup();
   // Search results: how many rows are chosen (ticked or highlighted), whether the row of a
@@ -103,7 +105,7 @@ class TExtractController : public QObject {
   // The engine's handlers.
   void ArcZip1StartUnZip(int FileIndex, std::string& FName, bool& Skip);
   void ArcZip1BadPassword(TArcUnZip* Sender, int FileIndex, std::string& NewPassword);
-  // Puts the password handler on the engine (again after a cancelled prompt).
+  // The password prompt of the extraction is on (again after a cancelled prompt).
   void AttachPasswordHandler();
   bool PasswordHandlerAttached() const { return passwordAttached_; }
 
@@ -112,7 +114,8 @@ class TExtractController : public QObject {
   void SetDestination(const QString& folder) { destination_ = folder; }
 
  private:
-  class TEventGuard;
+  // The extraction's handlers and settings on its session.
+  void Listen(TZipSession& session);
   bool Option(int item) const;
   // The options onto the engine; DestDir := destination.
   void MapOptions();

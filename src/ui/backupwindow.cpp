@@ -25,6 +25,7 @@
 #include "app/mb.h"
 #include "backup/backuprun.h"
 #include "ui/explorerviews.h"
+#include "ui/windownames.h"
 
 namespace {
 
@@ -146,14 +147,15 @@ T* TBackupWindowHost::Find(const char* name) const {
 }
 
 void TBackupWindowHost::SetArchivePanel(const QString& text) {
-  if (auto* l = Find<QLabel>("StatusZipFile")) l->setText(text);
+  if (auto* l = Find<QLabel>(rctl::kZipFilePanel)) l->setText(text);
 }
 
 void TBackupWindowHost::ClearStatusBar() {
-  if (auto* l = Find<QLabel>("StatusProcessTime")) l->setText(QStringLiteral("Process Time"));
-  if (auto* l = Find<QLabel>("StatusActiveFile")) l->setText(QStringLiteral("ActiveFile: <none>"));
-  if (auto* l = Find<QLabel>("StatusCount")) l->setText(QStringLiteral("DIR&files count"));
-  if (auto* l = Find<QLabel>("StatusTotalSize")) l->setText(QStringLiteral("Total size (Mb)"));
+  if (auto* l = Find<QLabel>(rctl::kProcessTimePanel)) l->setText(QStringLiteral("Process Time"));
+  if (auto* l = Find<QLabel>(rctl::kActiveFilePanel))
+    l->setText(QStringLiteral("ActiveFile: <none>"));
+  if (auto* l = Find<QLabel>(rctl::kCountPanel)) l->setText(QStringLiteral("DIR&files count"));
+  if (auto* l = Find<QLabel>(rctl::kTotalSizePanel)) l->setText(QStringLiteral("Total size (Mb)"));
   GaugeClear();
   DiscAnimation(false);
   SetBusyCursor(false);
@@ -176,18 +178,18 @@ void TBackupWindowHost::TrayIcon(int picture) {
 }
 
 void TBackupWindowHost::GaugeClear() {
-  if (auto* g = Find<QProgressBar>("Gauge")) {
+  if (auto* g = Find<QProgressBar>(ctl::kGauge)) {
     g->setRange(0, 100);
     g->setValue(0);
   }
 }
 
 void TBackupWindowHost::GaugeMoving() {
-  if (auto* g = Find<QProgressBar>("Gauge")) g->setRange(0, 0);
+  if (auto* g = Find<QProgressBar>(ctl::kGauge)) g->setRange(0, 0);
 }
 
 void TBackupWindowHost::GaugePercent() {
-  if (auto* g = Find<QProgressBar>("Gauge")) {
+  if (auto* g = Find<QProgressBar>(ctl::kGauge)) {
     g->setRange(0, 100);
     g->setValue(0);
   }
@@ -215,7 +217,7 @@ bool TBackupWindowHost::WindowHidden() const {
 void TBackupWindowHost::ReportClear() {
   if (reportBox)
     reportBox->Clear();
-  else if (auto* r = Find<QPlainTextEdit>("ReportBox"))
+  else if (auto* r = Find<QPlainTextEdit>(ctl::kReportBox))
     r->clear();
 }
 
@@ -225,7 +227,7 @@ void TBackupWindowHost::ReportAdd(const QString& line) {
     reportBox->ScrollToCaret();
     return;
   }
-  auto* r = Find<QPlainTextEdit>("ReportBox");
+  auto* r = Find<QPlainTextEdit>(ctl::kReportBox);
   if (!r) return;
   // Inserted as text, never as markup: an archive named "<b>x.zip" is shown as it is named.
   QTextCursor c(r->document());
@@ -238,40 +240,40 @@ void TBackupWindowHost::ReportAdd(const QString& line) {
 
 int TBackupWindowHost::ReportLineCount() const {
   if (reportBox) return static_cast<int>(reportBox->Lines().size());
-  auto* r = Find<QPlainTextEdit>("ReportBox");
+  auto* r = Find<QPlainTextEdit>(ctl::kReportBox);
   if (!r || r->document()->isEmpty()) return 0;
   return r->document()->blockCount();
 }
 
 void TBackupWindowHost::ReportSuspend(bool on) {
-  if (auto* r = Find<QPlainTextEdit>("ReportBox")) r->setUpdatesEnabled(!on);
+  if (auto* r = Find<QPlainTextEdit>(ctl::kReportBox)) r->setUpdatesEnabled(!on);
 }
 
 std::vector<std::string> TBackupWindowHost::HighlightedPaths() const {
-  auto* tree = Find<TExplorerTree>("ExplorerTree");
+  auto* tree = Find<TExplorerTree>(ctl::kExplorerTree);
   return tree ? tree->Highlighted() : std::vector<std::string>{};
 }
 
 void TBackupWindowHost::ResetDateFilter() {
-  if (auto* none = Find<QRadioButton>("DateFilterNone")) none->setChecked(true);
-  if (auto* picker = Find<QDateTimeEdit>("DateFilterPicker"))
+  if (auto* none = Find<QRadioButton>(ctl::kDateFilterNone)) none->setChecked(true);
+  if (auto* picker = Find<QDateTimeEdit>(ctl::kDateFilterPicker))
     picker->setDateTime(QDateTime::currentDateTime());
 }
 
 QString TBackupWindowHost::FocusedTreePath() const {
-  auto* tree = Find<TExplorerTree>("ExplorerTree");
+  auto* tree = Find<TExplorerTree>(ctl::kExplorerTree);
   return tree ? tree->CurrentFolder() : QString();
 }
 
 void TBackupWindowHost::StopSchedulerTimer() {
-  if (auto* t = Find<QTimer>("SchedTimer")) {
+  if (auto* t = Find<QTimer>(ctl::kSchedulerTimer)) {
     schedulerWasRunning_ = schedulerWasRunning_ || t->isActive();
     t->stop();
   }
 }
 
 void TBackupWindowHost::StartSchedulerTimer() {
-  if (auto* t = Find<QTimer>("SchedTimer"); t && schedulerWasRunning_) t->start();
+  if (auto* t = Find<QTimer>(ctl::kSchedulerTimer); t && schedulerWasRunning_) t->start();
   schedulerWasRunning_ = false;
 }
 

@@ -21,6 +21,7 @@
 #include "backup/reportbox.h"
 #include "backup/runreport.h"
 #include "ui/mainform.h"
+#include "ui/windownames.h"
 
 namespace {
 
@@ -36,9 +37,9 @@ QPixmap Dimmed(const QPixmap& p) {
 }  // namespace
 
 TWindowReport::TWindowReport(TMainform& form) : QObject(&form), form_(form) {
-  box_ = form.findChild<QPlainTextEdit*>(QStringLiteral("ReportBox"));
-  gauge_ = form.findChild<QProgressBar*>(QStringLiteral("Gauge"));
-  disc_ = form.findChild<QLabel*>(QStringLiteral("DiscImage"));
+  box_ = form.findChild<QPlainTextEdit*>(S(ctl::kReportBox));
+  gauge_ = form.findChild<QProgressBar*>(S(ctl::kGauge));
+  disc_ = form.findChild<QLabel*>(S(ctl::kDiscImage));
   if (box_) {
     box_->installEventFilter(this);
     // Whoever empties the box (the run clears it too) leaves it without lines.
@@ -241,7 +242,7 @@ bool TWindowReport::WindowHidden() const {
 
 void TWindowReport::ShowReportPage() {
   // Every tab page on the way up from the report page becomes the current one.
-  QWidget* page = form_.findChild<QWidget*>(QStringLiteral("TabReport"));
+  QWidget* page = form_.findChild<QWidget*>(S(ctl::kReportPage));
   for (QWidget* w = page; w && w != &form_; w = w->parentWidget()) {
     auto* stack = qobject_cast<QStackedWidget*>(w->parentWidget());
     auto* tabs = stack ? qobject_cast<QTabWidget*>(stack->parentWidget()) : nullptr;
@@ -255,8 +256,7 @@ void TWindowReport::SetControlAlarm(const QString& control, bool on) {
 }
 
 void TWindowReport::SetTabHighlight(bool inner, int index, bool on) {
-  auto* pages = form_.findChild<QTabWidget*>(inner ? QStringLiteral("PageControl2")
-                                                   : QStringLiteral("PageControl1"));
+  auto* pages = form_.findChild<QTabWidget*>(S(inner ? ctl::kMakePages : ctl::kPages));
   if (!pages) return;
   QTabBar* bar = pages->tabBar();
   // The highlight colour on the caption; an invalid colour returns to the style's own.
@@ -264,33 +264,36 @@ void TWindowReport::SetTabHighlight(bool inner, int index, bool on) {
 }
 
 QDateTime TWindowReport::DatePickerValue() const {
-  if (auto* p = form_.findChild<QDateTimeEdit*>(QStringLiteral("DateFilterPicker")))
-    return p->dateTime();
+  if (auto* p = form_.findChild<QDateTimeEdit*>(S(ctl::kDateFilterPicker))) return p->dateTime();
   return {};
 }
 
 // ---- Commands ----
 
-void BindReportCommands(TMainform& form, TRunReport& report) {
-  auto onAction = [&form](const char* name, auto fn) {
-    if (auto* a = form.findChild<QAction*>(S(name)))
-      QObject::connect(a, &QAction::triggered, &form, fn);
-  };
-  auto onButton = [&form](const char* name, auto fn) {
-    if (auto* b = form.findChild<QAbstractButton*>(S(name)))
-      QObject::connect(b, &QAbstractButton::clicked, &form, fn);
-  };
+TBindings ReportBindings(TRunReport& report) {
   TRunReport* r = &report;
-  onAction("SaveReport1", [r] { r->SaveReport1Click(); });
+  // Checkable items have toggled themselves already; the handlers set the marks.
+  return {
+      OnItem(ctl::kSaveReportItem, "save the report (TRunReport::SaveReport1Click)",
+             [r](bool) { r->SaveReport1Click(); }),
+      OnItem(rctl::kWordWrapItem, "word wrap (TRunReport::WordWrap1Click)",
+             [r](bool) { r->WordWrap1Click(); }),
+      OnItem(ctl::kClearCommentsItem, "clear comments (TRunReport::ClearComments1Click)",
+             [r](bool) { r->ClearComments1Click(); }),
+      OnItem(ctl::kViewCommentItem, "show the comment (TRunReport::Zipcomment1Click)",
+             [r](bool) { r->Zipcomment1Click(true); }),
+      OnItem(ctl::kToolsCommentItem, "show the comment (TRunReport::Zipcomment1Click)",
+             [r](bool) { r->Zipcomment1Click(false); }),
+      OnButton(rctl::kSaveCommentButton, "save the comment (TRunReport::SaveCommentClick)",
+               [r](bool) { r->SaveCommentClick(); }),
+      OnButton(rctl::kReportToZipButton, "report into the archive (TRunReport::ReportToZIP1Click)",
+               [r](bool) { r->ReportToZIP1Click(); }),
+  };
+}
+
+void PrepareReportControls(TMainform& form, TRunReport& report) {
   if (auto* wrap = form.findChild<QAction*>(S(rctl::kWordWrapItem))) {
     wrap->setCheckable(true);
     wrap->setChecked(report.WordWrap());
   }
-  // Checkable items have toggled themselves already; the handlers set the marks.
-  onAction(rctl::kWordWrapItem, [r] { r->WordWrap1Click(); });
-  onAction("ClearComments1", [r] { r->ClearComments1Click(); });
-  onAction("Zipcomment1", [r] { r->Zipcomment1Click(true); });
-  onAction("ZIPcomment1", [r] { r->Zipcomment1Click(false); });
-  onButton(rctl::kSaveCommentButton, [r] { r->SaveCommentClick(); });
-  onButton(rctl::kReportToZipButton, [r] { r->ReportToZIP1Click(); });
 }

@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include "backup/reporthosts.h"
+#include "ui/bindings.h"
 
 class QLabel;
 class QProgressBar;
@@ -79,7 +80,9 @@ class TWindowReport : public QObject, public IProgressHost, public IReportBox {
   bool scrollPending_ = false;
 };
 
-// Connects "SavetoRTF File", "WordWrap", "Clear Comments", "SaveComment", "ReportToZIP",
+// The bindings of "SavetoRTF File", "WordWrap", "Clear Comments", "SaveComment", "ReportToZIP",
 // "&Zip comment" and "ZIPcomment" to the report's commands. ("FullBackupReport" is a menu
 // preference the window's settings toggle and store; the report reads it from there.)
-void BindReportCommands(TMainform& form, TRunReport& report);
+TBindings ReportBindings(TRunReport& report);
+// "WordWrap" becomes a check item showing the report's state.
+void PrepareReportControls(TMainform& form, TRunReport& report);

@@ -7,6 +7,7 @@
 
 #include "app/mb.h"
 #include "ui/backupwindow.h"
+#include "ui/windownames.h"
 
 TRestoreWindow::TRestoreWindow(QWidget* window) : window_(window) {}
 
@@ -28,7 +29,8 @@ bool TRestoreWindow::PasswordDialog(QString& password) {
 }
 
 void TRestoreWindow::SetHourglass(bool on) {
-  QWidget* view = window_ ? window_->findChild<QWidget*>(QStringLiteral("ArchiveView")) : nullptr;
+  QWidget* view =
+      window_ ? window_->findChild<QWidget*>(QString::fromLatin1(ctl::kArchiveView)) : nullptr;
   if (!view) return;
   if (on)
     view->setCursor(Qt::WaitCursor);
@@ -64,24 +66,36 @@ void TRestoreWindow::ReportLine(const QString& line) {
   if (reportLine) reportLine(line);
 }
 
-void BindRestoreCommands(QWidget* window, restore::TExtractController& controller) {
+TBindings RestoreBindings(restore::TExtractController& controller) {
   using restore::TExtractPreset;
   QPointer<restore::TExtractController> c(&controller);
-  auto onButton = [&](const char* name, std::function<void()> fn) {
-    if (auto* b = window->findChild<QAbstractButton*>(QString::fromLatin1(name)))
-      QObject::connect(b, &QAbstractButton::clicked, &controller, fn);
+  auto item = [&](const char* name, const char* operation, TExtractPreset preset) {
+    return OnItem(
+        name, operation, [c, preset](bool) { c->ExtractButClick(preset); }, &controller);
   };
-  auto onItem = [&](const char* name, TExtractPreset preset) {
-    if (auto* a = window->findChild<QAction*>(QString::fromLatin1(name)))
-      QObject::connect(a, &QAction::triggered, &controller,
-                       [c, preset] { c->ExtractButClick(preset); });
+  return {
+      OnButton(
+          ctl::kExtractButton, "extract (TExtractController::ExtractButClick)",
+          [c](bool) { c->ExtractButClick(); }, &controller),
+      OnButton(
+          ctl::kAbortButton, "stop extraction or test (TExtractController::BitBtn2Click)",
+          [c](bool) { c->BitBtn2Click(); }, &controller),
+      item(ctl::kExtractSelectedOverwriteItem, "extract selected, overwriting",
+           TExtractPreset::SelectedOverwrite),
+      item(ctl::kExtractSelectedNoOverwriteItem, "extract selected, not overwriting",
+           TExtractPreset::SelectedNoOverwrite),
+      item(ctl::kExtractAllOverwriteItem, "extract all, overwriting", TExtractPreset::AllOverwrite),
+      item(ctl::kExtractAllNoOverwriteItem, "extract all, not overwriting",
+           TExtractPreset::AllNoOverwrite),
   };
-  onButton("ExtractBut", [c] { c->ExtractButClick(); });
-  onButton("AbortBut", [c] { c->BitBtn2Click(); });
-  onItem("ExtractSelectedOverWrite1", TExtractPreset::SelectedOverwrite);
-  onItem("ExtractSelectedNoOverwrite1", TExtractPreset::SelectedNoOverwrite);
-  onItem("ExtractAllOverwrite1", TExtractPreset::AllOverwrite);
-  onItem("ExtractAllNoOverwrite1", TExtractPreset::AllNoOverwrite);
-  if (auto* b = window->findChild<QAbstractButton*>(QStringLiteral("ExtractBut")))
+}
+
+void PrepareRestoreControls(QWidget* window) {
+  if (auto* b = window->findChild<QAbstractButton*>(QString::fromLatin1(ctl::kExtractButton)))
     b->setToolTip(QStringLiteral("Extract/Restore File(s) From ZIP"));
+}
+
+void BindRestoreCommands(QWidget* window, restore::TExtractController& controller) {
+  PrepareRestoreControls(window);
+  ApplyBindings(*window, RestoreBindings(controller));
 }

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "restore/extractcontroller.h"
+#include "ui/bindings.h"
 
 class TRestoreWindow : public restore::IRestoreHost {
  public:
@@ -38,7 +39,10 @@ class TRestoreWindow : public restore::IRestoreHost {
   QPointer<QWidget> window_;
 };
 
-// Connects "ExtractBut", "AbortBut" and the popup items "Extract Selected" > "OverWrite" /
-// "NoOverwrite" and "Extract All" > "Overwrite" / "NoOverwrite" (found by their names below
-// window) to the controller.
+// The bindings of "ExtractBut", "AbortBut" and the popup items "Extract Selected" > "OverWrite"
+// / "NoOverwrite" and "Extract All" > "Overwrite" / "NoOverwrite" to the controller.
+TBindings RestoreBindings(restore::TExtractController& controller);
+// Gives "E&xtract" below window its hint.
+void PrepareRestoreControls(QWidget* window);
+// Both of the above, applied to the controls below window.
 void BindRestoreCommands(QWidget* window, restore::TExtractController& controller);

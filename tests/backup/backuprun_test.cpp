@@ -382,11 +382,49 @@ TEST_F(RunFixture, RestorePointMessageReplacesTheResult) {
   EXPECT_FALSE(boxes.noticeOpen());
 }
 
-TEST_F(RunFixture, VerifyReplacesTheClosingBox) {
+TEST_F(RunFixture, VerifyReplacesTheClosingBoxOrSaysItIsNotAvailable) {
   lists.functionsList.SetChecked(opt::kFnVerify, true);
   run->WriteZbtnClick();
   EXPECT_EQ(run->ResultText(), "verified");
   EXPECT_EQ(seams.calls, QStringList({"verify " + QString::fromStdString(archive)}));
+  // Without an archive test the closing box says that nothing was verified.
+  seams.verifyBuilt = false;
+  ASSERT_EQ(::unlink(archive.c_str()), 0);
+  RunExpecting("");
+  EXPECT_TRUE(run->ResultText().startsWith(runmsg::kSuccess)) << run->ResultText().toStdString();
+  EXPECT_TRUE(run->ResultText().endsWith(runmsg::kVerifyUnavailable));
+  EXPECT_EQ(boxes.transcript().back().text, run->ResultText());
+  EXPECT_EQ(boxes.transcript().back().icon, MB_ICONEXCLAMATION);
+}
+
+TEST_F(RunFixture, AnUnexpectedExceptionLeavesTheWindowIdle) {
+  struct Unexpected {};
+  struct Case {
+    const char* name;
+    std::function<void()> run;
+  };
+  const std::vector<Case> cases = {
+      {"backup", [&] { run->WriteZbtnClick(); }},
+      {"counting run", [&] { run->CountingRun(QString()); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    run->onEngineStart = [] { throw Unexpected{}; };
+    EXPECT_THROW(c.run(), Unexpected);
+    EXPECT_FALSE(run->RunInProgress());
+    EXPECT_FALSE(run->SizeCalcMode());
+    EXPECT_TRUE(controls.ControlEnabled(bctl::kWriteButton));
+    EXPECT_TRUE(controls.ControlEnabled(bctl::kSizeCalcButton));
+    EXPECT_FALSE(display.busyCursor);
+    EXPECT_EQ(run->ZipName(), QString::fromStdString(archive));
+    EXPECT_FALSE(zip.SessionOpen());
+    EXPECT_TRUE(zip.FilesList.empty());
+    // The next run goes as usual.
+    run->onEngineStart = nullptr;
+    ::unlink(archive.c_str());
+    RunExpecting("");
+    EXPECT_TRUE(run->LastRunSucceeded());
+  }
 }
 
 TEST_F(RunFixture, CountingOnlyRunCountsAndSkipsTheEndOfRunActions) {

@@ -166,10 +166,10 @@ TEST_F(ArchiveWiringTest, RestoreOpensTheChosenArchiveInTheWindowsView) {
   // Folder entries stay hidden; the standing order is by file name.
   EXPECT_EQ(Names(*w), (QStringList{"big.bin", "inner.txt", "Mid.dat", "small.txt"}));
   EXPECT_EQ(w->context().ZipName, Q(zip));
-  EXPECT_TRUE(w->ArchiveLoaded());
+  EXPECT_TRUE(w->mainWindow().ArchiveLoaded());
   EXPECT_EQ(w->findChild<QLabel*>("StatusZipFile")->text(), "ZipFile: " + Q(zip));
   EXPECT_EQ(w->findChild<QTabWidget*>("PageControl1")->currentIndex(), 2);
-  EXPECT_TRUE(w->ControlEnabled("DeleteZipBut"));
+  EXPECT_TRUE(w->controls().ControlEnabled("DeleteZipBut"));
   EXPECT_TRUE(view->isEnabled());
   // Recorded once in the recent list by the handler's dialog.
   EXPECT_EQ(w->context().History->List(), QStringList{Q(zip)});
@@ -181,8 +181,8 @@ TEST_F(ArchiveWiringTest, RestoreOpensTheChosenArchiveInTheWindowsView) {
   w->findChild<QPushButton*>("ZipOpenBut")->click();
   EXPECT_EQ(host_.Texts(), QStringList{"ZIP read error"});
   EXPECT_EQ(Model(*w).rowCount(), 0);
-  EXPECT_FALSE(w->ArchiveLoaded());
-  EXPECT_FALSE(w->ControlEnabled("DeleteZipBut"));
+  EXPECT_FALSE(w->mainWindow().ArchiveLoaded());
+  EXPECT_FALSE(w->controls().ControlEnabled("DeleteZipBut"));
 
   // The menu item does the same; cancelling the dialog leaves the archive closed.
   dialogs_.answers.push_back(Q(zip));
@@ -192,7 +192,7 @@ TEST_F(ArchiveWiringTest, RestoreOpensTheChosenArchiveInTheWindowsView) {
   w->findChild<QAction*>("Restore1")->trigger();
   EXPECT_EQ(dialogs_.titles.size(), 4);
   EXPECT_EQ(Model(*w).rowCount(), 0);
-  EXPECT_FALSE(w->ArchiveLoaded());
+  EXPECT_FALSE(w->mainWindow().ArchiveLoaded());
   EXPECT_EQ(host_.transcript().size(), 1);
 }
 
@@ -243,7 +243,7 @@ TEST_F(ArchiveWiringTest, UpdatingAnExistingArchiveNeedsOneOpenInTheEngine) {
   basic.Click(opt::kBasicUpdate);
   EXPECT_TRUE(basic.Checked(opt::kBasicAll));
 
-  w->OpenArchive(Q(zip));
+  w->mainWindow().OpenArchive(Q(zip));
   basic.Click(opt::kBasicUpdate);
   EXPECT_TRUE(basic.Checked(opt::kBasicUpdate));
   EXPECT_EQ(host_.transcript().size(), 1);
@@ -325,7 +325,7 @@ TEST_F(ArchiveWiringTest, DoubleClicksInTheExplorerListOpenArchivesAndJobsAndIgn
 TEST_F(ArchiveWiringTest, TheSortMenuReordersTheViewAndSavesTheChoiceOnce) {
   const std::string zip = MakeArchive();
   auto w = Window();
-  w->OpenArchive(Q(zip));
+  w->mainWindow().OpenArchive(Q(zip));
   ASSERT_EQ(Model(*w).rowCount(), 4);
   QSignalSpy saved(w->context().Prefs.get(), &TPreferences::changed);
 
@@ -334,7 +334,8 @@ TEST_F(ArchiveWiringTest, TheSortMenuReordersTheViewAndSavesTheChoiceOnce) {
   ASSERT_EQ(saved.size(), 1);
   EXPECT_EQ(saved.at(0).at(0).toString(), "ArchiveSortBy");
   EXPECT_EQ(IniFile(ProgramDir() + "default.ini").ReadString("Options", "ArchiveSortBy", "?"), "3");
-  for (int tag = 0; tag < 6; ++tag) EXPECT_EQ(w->ControlChecked(ctl::kSortByItems[tag]), tag == 3);
+  for (int tag = 0; tag < 6; ++tag)
+    EXPECT_EQ(w->controls().ControlChecked(ctl::kSortByItems[tag]), tag == 3);
 
   w->findChild<QAction*>(ctl::kSortByItems[4])->trigger();  // "DateTime": equal times keep order
   w->findChild<QAction*>(ctl::kSortByItems[1])->trigger();  // "FileName Descending"
@@ -344,8 +345,8 @@ TEST_F(ArchiveWiringTest, TheSortMenuReordersTheViewAndSavesTheChoiceOnce) {
 
   // A later start sorts the next archive by the saved order.
   auto again = Window();
-  EXPECT_TRUE(again->ControlChecked(ctl::kSortByItems[1]));
-  again->OpenArchive(Q(zip));
+  EXPECT_TRUE(again->controls().ControlChecked(ctl::kSortByItems[1]));
+  again->mainWindow().OpenArchive(Q(zip));
   EXPECT_EQ(Names(*again), (QStringList{"small.txt", "Mid.dat", "inner.txt", "big.bin"}));
   EXPECT_TRUE(host_.transcript().isEmpty());
 }
@@ -353,21 +354,21 @@ TEST_F(ArchiveWiringTest, TheSortMenuReordersTheViewAndSavesTheChoiceOnce) {
 TEST_F(ArchiveWiringTest, DisplayEmptyDirIsSavedOnceAndShowsFolderEntriesWhenTheViewIsFilled) {
   const std::string zip = MakeArchive();
   auto w = Window();
-  w->OpenArchive(Q(zip));
+  w->mainWindow().OpenArchive(Q(zip));
   QSignalSpy saved(w->context().Prefs.get(), &TPreferences::changed);
   w->findChild<QAction*>(ctl::kDisplayEmptyDirItem)->trigger();
-  EXPECT_TRUE(w->ControlChecked(ctl::kDisplayEmptyDirItem));
+  EXPECT_TRUE(w->controls().ControlChecked(ctl::kDisplayEmptyDirItem));
   ASSERT_EQ(saved.size(), 1);
   EXPECT_EQ(saved.at(0).at(0).toString(), "DisplayEmptyDIR");
   EXPECT_EQ(IniFile(ProgramDir() + "default.ini").ReadString("Options", "DisplayEmptyDIR", "?"),
             "1");
   // Taking effect with the next filling: the three folder entries join the four files.
   EXPECT_EQ(Model(*w).rowCount(), 4);
-  w->OpenArchive(Q(zip));
+  w->mainWindow().OpenArchive(Q(zip));
   EXPECT_EQ(Model(*w).rowCount(), 7);
 
   w->findChild<QAction*>(ctl::kDisplayEmptyDirItem)->trigger();
-  EXPECT_FALSE(w->ControlChecked(ctl::kDisplayEmptyDirItem));
+  EXPECT_FALSE(w->controls().ControlChecked(ctl::kDisplayEmptyDirItem));
   EXPECT_EQ(saved.size(), 2);
   EXPECT_EQ(IniFile(ProgramDir() + "default.ini").ReadString("Options", "DisplayEmptyDIR", "?"),
             "0");
@@ -392,7 +393,7 @@ TEST_F(ArchiveWiringTest, LargeFontsFollowTheBoxAndTheSavedPreference) {
 TEST_F(ArchiveWiringTest, TheViewsListAndThePopupWorkOnTheOpenArchive) {
   const std::string zip = MakeArchive();
   auto w = Window();
-  w->OpenArchive(Q(zip));
+  w->mainWindow().OpenArchive(Q(zip));
   TArchiveView* view = View(*w);
 
   // "Treeview" chosen by the user rebuilds the view as a tree under the archive's row.

@@ -24,7 +24,9 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeView>
+#include <functional>
 
+#include "app/controlhost.h"
 #include "app/inclusiongrid.h"
 #include "app/mb.h"
 #include "app/optionlist.h"
@@ -437,21 +439,48 @@ TEST_F(MainformTest, WindowCreationFillsTheDefaults) {
   EXPECT_EQ(nocomp, (QStringList{"*.JPG", "*.GIF", "*.JPG", "*.MP3", "*.OGG", "*.MP4", ""}));
 }
 
-TEST_F(MainformTest, ControlsAreReachedByNameAndByCaption) {
-  form_.SetControlEnabled("ZIPtest1", true);
-  EXPECT_TRUE(form_.ControlEnabled("ZIPtest1"));
-  form_.SetControlEnabled("&KillZIP", true);
+TEST_F(MainformTest, ControlsAreReachedByNameOnly) {
+  IControlHost& c = form_.controls();
+  c.SetControlEnabled("ZIPtest1", true);
+  EXPECT_TRUE(c.ControlEnabled("ZIPtest1"));
+  // A caption names no control: "&KillZIP" stays disabled until it is asked for by its name.
+  c.SetControlEnabled("&KillZIP", true);
+  EXPECT_FALSE(Get<QPushButton>("DeleteZipBut")->isEnabled());
+  EXPECT_EQ(form_.FindControl("&KillZIP"), nullptr);
+  c.SetControlEnabled("DeleteZipBut", true);
   EXPECT_TRUE(Get<QPushButton>("DeleteZipBut")->isEnabled());
-  form_.SetControlVisible("GetZIP1", true);
-  EXPECT_TRUE(form_.ControlVisible("GetZIP1"));
-  form_.SetControlChecked("MinimiseToTray1", true);
-  EXPECT_TRUE(form_.ControlChecked("MinimiseToTray1"));
-  form_.SetControlCaption("TrayPause1", "Abort");
-  EXPECT_EQ(form_.ControlCaption("TrayPause1"), "Abort");
-  form_.SetControlCaption("TabArchive", "Archive*");
+  c.SetControlVisible("GetZIP1", true);
+  EXPECT_TRUE(c.ControlVisible("GetZIP1"));
+  c.SetControlChecked("MinimiseToTray1", true);
+  EXPECT_TRUE(c.ControlChecked("MinimiseToTray1"));
+  c.SetControlCaption("TrayPause1", "Abort");
+  EXPECT_EQ(c.ControlCaption("TrayPause1"), "Abort");
+  c.SetControlCaption("TabArchive", "Archive*");
   EXPECT_EQ(Get<QTabWidget>("PageControl1")->tabText(2), "Archive*");
-  EXPECT_EQ(form_.ControlCaption("GroupBasic"), "Basic");
-  EXPECT_FALSE(form_.ControlEnabled("NoSuchControl"));
+  EXPECT_EQ(c.ControlCaption("GroupBasic"), "Basic");
+  EXPECT_FALSE(c.ControlEnabled("NoSuchControl"));
+  EXPECT_FALSE(c.ControlChecked("Basic"));  // the caption of "Basic1"
+}
+
+// A feature this version does not have tells the user so; nothing looks done.
+TEST_F(MainformTest, FeaturesNotBuiltYetSaySoInsteadOfDoingNothing) {
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"Stealth backup is not available in this version.",
+       [&] { Get<QPushButton>("StealthStartBtn")->click(); }},
+      {"Stealth backup is not available in this version.",
+       [&] { form_.mainWindow().StartStealth(); }},
+      {"Burning files to disc is not available in this version.",
+       [&] {
+         form_.mainWindow().BurnFiles({"a.INI", "a.JOB"});
+       }},
+  };
+  for (const auto& [text, act] : cases) {
+    host_.Answer(IDOK, QString::fromUtf8(text));
+    act();
+    EXPECT_EQ(host_.PendingAnswers(), 0) << text;
+  }
+  ASSERT_EQ(host_.transcript().size(), 3);
+  EXPECT_EQ(host_.transcript()[0].icon, MB_ICONEXCLAMATION);
 }
 
 TEST_F(MainformTest, HintsOffEmptiesTheLastMenuItemAndSwallowsHints) {
@@ -459,21 +488,21 @@ TEST_F(MainformTest, HintsOffEmptiesTheLastMenuItemAndSwallowsHints) {
   hints->trigger();
   EXPECT_FALSE(hints->isChecked());
   EXPECT_FALSE(form_.hintsShown());
-  EXPECT_EQ(form_.ControlCaption("ContextHelp1"), "");
+  EXPECT_EQ(form_.controls().ControlCaption("ContextHelp1"), "");
   EXPECT_EQ(IniFile(tmp_ / "config/arcavo/default.ini").ReadString("Options", "Hints", ""), "0");
   hints->trigger();
   EXPECT_TRUE(hints->isChecked());
   EXPECT_TRUE(form_.hintsShown());
-  EXPECT_EQ(form_.ControlCaption("ContextHelp1"), "");
+  EXPECT_EQ(form_.controls().ControlCaption("ContextHelp1"), "");
 }
 
 TEST_F(MainformTest, HintsAndThemesSwitchedOffAreOffFromTheStart) {
   testutil::WriteFile(ProgramDir() + "default.ini", "[Options]\nClrDisk=0\nHints=0\nThemes=0\n");
   form_.FormCreate();
-  EXPECT_FALSE(form_.ControlChecked("Hints1"));
+  EXPECT_FALSE(form_.controls().ControlChecked("Hints1"));
   EXPECT_FALSE(form_.hintsShown());
-  EXPECT_EQ(form_.ControlCaption("ContextHelp1"), "");
-  EXPECT_FALSE(form_.ControlChecked("ThemeManager1"));
+  EXPECT_EQ(form_.controls().ControlCaption("ContextHelp1"), "");
+  EXPECT_FALSE(form_.controls().ControlChecked("ThemeManager1"));
   EXPECT_EQ(QApplication::style()->name(), "windows") << "the plain style, as the menu item sets";
   EXPECT_FALSE(form_.isVisible()) << "not shown before its time";
 }

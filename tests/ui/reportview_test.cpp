@@ -134,7 +134,7 @@ TEST_F(ReportViewTest, HandlersDriveTheWindowAndTheWindowsCommandsReachItsReport
   TOptionLists lists;
   TPreferences prefs;
   IReportSeams seams;
-  TRunReport report(zip, lists, prefs, form_, view_, view_, seams);
+  TRunReport report(zip, lists, prefs, form_.controls(), view_, view_, seams);
   report.ClearStatusBar();
   EXPECT_EQ(form_.findChild<QLabel*>("StatusTotalSize")->text(), "Total size (Mb)");
   EXPECT_EQ(form_.findChild<QLabel*>("StatusZipFile")->text(), "ZipFile: <none>");

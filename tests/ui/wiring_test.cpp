@@ -9,12 +9,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSet>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -37,6 +38,7 @@
 #include "platform/programdir.h"
 #include "qt_scriptedhost.h"
 #include "testutil.h"
+#include "ui/bindings.h"
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
 #include "ui/optionlistview.h"
@@ -122,77 +124,38 @@ class WiringTest : public ::testing::Test {
   ScriptedDialogs dialogs_;
 };
 
-TEST_F(WiringTest, EveryControlNameTheLogicUsesIsAControlOfTheWindow) {
+TEST_F(WiringTest, EveryBindingOfTheWindowHasItsControl) {
   TMainform w;
-  QStringList names = {ctl::kSizeList,
-                       ctl::kCompressionList,
-                       ctl::kModeList,
-                       ctl::kDirectoryList,
-                       ctl::kFunctionsList,
-                       ctl::kBasicList,
-                       ctl::kBasicStampList,
-                       ctl::kBasicSizeList,
-                       ctl::kStealthList,
-                       ctl::kViewList,
-                       ctl::kExtractOptionList,
-                       ctl::kExtractModeList,
-                       ctl::kMaxSizeEdit,
-                       ctl::kFirstDiskEdit,
-                       ctl::kAdvancedGroup,
-                       ctl::kSizeCompressionGroup,
-                       ctl::kBasicGroup,
-                       ctl::kGetZipButton,
-                       ctl::kArchiveView,
-                       ctl::kSizeCalcEdit,
-                       ctl::kPauseButton,
-                       ctl::kGetZipItem,
-                       ctl::kZipTestItem,
-                       ctl::kExtractButton,
-                       ctl::kDeleteButton,
-                       ctl::kConvertItem,
-                       ctl::kZipFixItem,
-                       ctl::kReportBox,
-                       ctl::kAddToZipButton,
-                       ctl::kSaveJobButton,
-                       ctl::kBasicItem,
-                       ctl::kAdvancedItem,
-                       ctl::kStartMinimisedItem,
-                       ctl::kStartUpItem,
-                       ctl::kMinToTrayItem,
-                       ctl::kThemeManagerItem,
-                       ctl::kPromptEraseItem,
-                       ctl::kNoPromptEraseItem,
-                       ctl::kTempDefaultItem,
-                       ctl::kTempSelectItem,
-                       ctl::kCheckSpaceItem,
-                       ctl::kFullReportItem,
-                       ctl::kProgramDirItem,
-                       ctl::kBackupDirItem,
-                       ctl::kDisplayEmptyDirItem,
-                       ctl::kPromptSkipOpenFilesItem,
-                       ctl::kSchedPromptItem,
-                       ctl::kStealthEnableItem,
-                       ctl::kStealthExclZipItem,
-                       ctl::kStealthAtStartUpItem,
-                       ctl::kMinimizeOnLoadItem,
-                       ctl::kAutoRenameOnSizeItem,
-                       ctl::kHintsItem,
-                       ctl::kContextHelpItem,
-                       ctl::kLargeFontsBox,
-                       ctl::kQuickSearchBox,
-                       kSaveJobControl,
-                       "SizeCalcBtn"};
-  for (const char* n : ctl::kDateTimeFormatItems) names << n;
-  for (const char* n : ctl::kSortByItems) names << n;
-  for (const QString& n : names) {
-    // By objectName, and exactly one object carries it (a second would shadow the first).
-    QObject* o = w.FindControl(n);
-    EXPECT_TRUE(o && o->objectName() == n) << n.toStdString();
+  const TBindings& table = w.bindings();
+  ASSERT_FALSE(table.empty());
+  QSet<QString> seen;
+  for (const TBinding& b : table) {
+    SCOPED_TRACE(b.control.toStdString() + ": " + b.operation.toStdString());
+    // Found by its name, as the kind of control the binding needs, and the only object of that
+    // name (a second would shadow the first).
+    QObject* o = BoundControl(w, b);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->objectName(), b.control);
+    EXPECT_EQ(w.FindControl(b.control), o);
     int count = 0;
-    for (QObject* c : w.findChildren<QObject*>(n))
+    for (QObject* c : w.findChildren<QObject*>(b.control))
       if (!qobject_cast<QMenu*>(c)) ++count;
-    EXPECT_EQ(count, 1) << n.toStdString();
+    EXPECT_EQ(count, 1);
+    if (b.kind == TBinding::Button || b.kind == TBinding::Item) {
+      EXPECT_TRUE(b.handler);
+      // One command per control: a second row would start two operations.
+      EXPECT_FALSE(seen.contains(b.control));
+      seen.insert(b.control);
+    }
+    if (b.kind == TBinding::Popup) {
+      EXPECT_TRUE(w.popupMenu(b.popup));
+      EXPECT_EQ(static_cast<QWidget*>(o)->contextMenuPolicy(), Qt::CustomContextMenu);
+    }
   }
+  // A row whose control is missing is reported by the table's application.
+  TBindings broken = {OnButton("NoSuchButton", "nothing", [](bool) {}),
+                      SwitchedBy(ctl::kSizeList, "an option list")};
+  EXPECT_EQ(ApplyBindings(w, broken), QStringList{"NoSuchButton"});
   // The option lists and size edits are the models' views.
   const QStringList missing = InstallOptionViews(w.centralWidget(), *w.context().Lists);
   EXPECT_TRUE(missing.isEmpty()) << missing.join(' ').toStdString();
@@ -221,10 +184,10 @@ TEST_F(WiringTest, StartUpLoadsTheDefaultFileIntoTheWindow) {
   EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::EXCLUDE, 2), "*.BAK");
   EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::NOCOMP, 1), "*.PNG");
   // Preferences show in the menus; the expert view highlights its group.
-  EXPECT_TRUE(w->ControlChecked(ctl::kAdvancedItem));
-  EXPECT_FALSE(w->ControlChecked(ctl::kBasicItem));
-  EXPECT_TRUE(w->ControlChecked(ctl::kFullReportItem));
-  EXPECT_TRUE(w->ControlChecked(ctl::kDateTimeFormatItems[2]));
+  EXPECT_TRUE(w->controls().ControlChecked(ctl::kAdvancedItem));
+  EXPECT_FALSE(w->controls().ControlChecked(ctl::kBasicItem));
+  EXPECT_TRUE(w->controls().ControlChecked(ctl::kFullReportItem));
+  EXPECT_TRUE(w->controls().ControlChecked(ctl::kDateTimeFormatItems[2]));
   EXPECT_TRUE(w->findChild<QGroupBox*>(ctl::kAdvancedGroup)->styleSheet().contains("red"));
   // The views show the models.
   auto* sizeView = w->findChild<TOptionListView*>(ctl::kSizeList);
@@ -278,9 +241,9 @@ TEST_F(WiringTest, APreferenceToggledInTheWindowIsWrittenAtOnceAndRestoredByAFre
     bool after = false;
     {
       auto w = Window({}, false);
-      const bool before = w->ControlChecked(t.control);
+      const bool before = w->controls().ControlChecked(t.control);
       w->findChild<QAction*>(t.control)->trigger();
-      after = w->ControlChecked(t.control);
+      after = w->controls().ControlChecked(t.control);
       EXPECT_NE(after, before);
       // Written at once, and only that key.
       IniFile ini(DefaultIni());
@@ -291,7 +254,7 @@ TEST_F(WiringTest, APreferenceToggledInTheWindowIsWrittenAtOnceAndRestoredByAFre
       EXPECT_EQ(ini.ReadString("Options", t.key, "?"), t.written ? t.written : after ? "1" : "0");
     }
     auto fresh = Window({}, false);
-    EXPECT_EQ(fresh->ControlChecked(t.control), after);
+    EXPECT_EQ(fresh->controls().ControlChecked(t.control), after);
   }
   // The check boxes of the archive tab likewise.
   FirstRunDone();
@@ -300,7 +263,7 @@ TEST_F(WiringTest, APreferenceToggledInTheWindowIsWrittenAtOnceAndRestoredByAFre
     w->findChild<QAbstractButton*>(ctl::kLargeFontsBox)->click();
     EXPECT_EQ(IniFile(DefaultIni()).ReadString("Options", "LargeFonts", "?"), "1");
   }
-  EXPECT_TRUE(Window()->ControlChecked(ctl::kLargeFontsBox));
+  EXPECT_TRUE(Window()->controls().ControlChecked(ctl::kLargeFontsBox));
   EXPECT_TRUE(host_.transcript().isEmpty());
 }
 
@@ -316,11 +279,12 @@ TEST_F(WiringTest, AHandWrittenJobOpenedWithOpenJobTicksExactlyItsPaths) {
   MainContext& ctx = w->context();
   // An archive opened before: the job opening starts the engine afresh.
   ctx.ArcZip1->SetZipName(tmp_ / "opened.zip");
-  ASSERT_TRUE(w->ArchiveLoaded());
+  ASSERT_TRUE(w->mainWindow().ArchiveLoaded());
   dialogs_.answers.push_back(Q(tmp_ / "Nightly.JOB"));
   w->findChild<QPushButton*>("OpenCbutton")->click();
 
-  EXPECT_FALSE(w->ArchiveLoaded()) << "no archive counts as loaded after a job opening";
+  EXPECT_FALSE(w->mainWindow().ArchiveLoaded())
+      << "no archive counts as loaded after a job opening";
   EXPECT_EQ(dialogs_.asked, QStringList{"open Open Job"});
   const std::vector<std::string> ticked = {data + "/a", data + "/c.txt"};
   EXPECT_EQ(ctx.Explorer->Store().TickedPaths(), ticked);
@@ -337,13 +301,14 @@ TEST_F(WiringTest, AHandWrittenJobOpenedWithOpenJobTicksExactlyItsPaths) {
   EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::INCLUDE, 1), "*.TXT");
   EXPECT_EQ(ctx.Grid->Cell(TInclusionGrid::EXCLUDE, 1), "*.BAK");
   EXPECT_EQ(ctx.ZipName, Q(tmp_ / "out/backup.zip"));
-  EXPECT_EQ(w->ControlCaption("StatusZipFile"), "ZipFile: " + Q(tmp_ / "out/backup.zip"));
+  EXPECT_EQ(w->controls().ControlCaption("StatusZipFile"),
+            "ZipFile: " + Q(tmp_ / "out/backup.zip"));
   // Make mode; the job joined the recent list in the "&File" menu.
   EXPECT_EQ(ctx.Options->state(), 3);
   EXPECT_EQ(ctx.History->List().value(0), Q(tmp_ / "Nightly.JOB"));
   EXPECT_EQ(IniFile(ProgramDir() + "fmhistory.ini").ReadString("RecentFiles", "File0", ""),
             tmp_ / "Nightly.JOB");
-  EXPECT_TRUE(w->ControlEnabled(kSaveJobControl));
+  EXPECT_TRUE(w->controls().ControlEnabled(kSaveJobControl));
   // The "&File" menu lists it; "&Clear History" empties the list and hides the separator.
   TRecentMenu* recent = w->recentMenu();
   ASSERT_EQ(recent->Actions().size(), 1);

@@ -1,0 +1,181 @@
+// The main window's answers to the host interfaces of the subsystems: one small adapter per
+// interface, each over the window's widgets and MainContext. The window owns them and hands
+// them to the subsystems it wires.
+#pragma once
+
+#include <QString>
+
+#include "app/filedialoghost.h"
+#include "app/mainwiring.h"
+#include "app/optionhosts.h"
+#include "app/startupseams.h"
+#include "restore/archiveviewhosts.h"
+
+class TMainform;
+
+// Start-up, hand-over and closing: the window's group, option lists, settings, jobs, recent
+// jobs, the explorer and the archive engine of the run.
+class TWindowStartup : public IStartupSeams {
+ public:
+  explicit TWindowStartup(TMainform& form) : form_(form) {}
+
+  bool hintsShown() const { return hintsShown_; }
+
+  int ScreenWidth() const override;
+  void Maximise() override;
+  bool WindowVisible() const override;
+  void ShowWindow() override;
+  void SetWindowCaption(const QString& caption) override;
+  void ShowBrowserTab() override;
+  void SetTimePickerFormat(const QString& format) override;
+  void OpenHelp(int context) override;
+  void SetStartFolder(const QString& folder) override { startFolder_ = folder; }
+  void HideToTrayMinimised() override;
+  void SetHintsShown(bool on) override { hintsShown_ = on; }
+  void SetThemesReleased(bool released) override;
+  bool WindowIdle() const override;
+  QString JobRefusal(const QString& job) override;
+  void EnableExplorer() override;
+  void FillGridDefaults() override;
+  void ActivateExplorerTree() override;
+  void ActivateExplorerList() override;
+  void ExpandTreeToStart() override;
+  void EnableArchiveView(bool on) override;
+  void PrepareArchiveView() override;
+  void SetArchiveName(const QString& name) override;
+  void SetTrayEnabled(bool on) override;
+  void StopGeneralTimer() override;
+  void StopSchedulerTimer() override;
+  void Setstate(int mode) override;
+  void INIfileIO(const QString& file) override;
+  void INIcheckedMenuItem(const QString& key, bool checked) override;
+  void OpenCbutton() override;
+  void ClearRecentSlot() override;
+  void LoadRecentList() override;
+  void OpenRecent(const QString& file) override;
+  void LinkListToTree() override;
+  bool ArchiveBusy() const override;
+  bool OperationPaused() const override;
+  void ResumeOperation() override;
+  void CancelOperation() override;
+
+ private:
+  TMainform& form_;
+  QString startFolder_;
+  bool hintsShown_ = true;
+};
+
+// What the subsystems ask of the window beyond controls and start-up. A feature that is not
+// built yet (stealth mode, burning files) says so through a message box.
+class TWindowMain : public IMainWindow {
+ public:
+  explicit TWindowMain(TMainform& form) : form_(form) {}
+
+  QString ExplorerCurrentFolder() const override;
+  bool CtrlHeld() const override;
+  void ShowZipTab() override;
+  void ShowSizeCount(const QString& count, const QString& total) override;
+  void GaugeClear() override;
+  bool ArchiveLoaded() const override;
+  void OpenArchive(const QString& file) override;
+  bool ExeMode() const override;
+  void SetAddToArchive(bool on) override;
+  void StartStealth() override;
+  void ModifyJobNaming() override;
+  void BurnFiles(const QStringList& files) override;
+
+ private:
+  TMainform& form_;
+};
+
+// The window modes' and expert view's changes beyond controls. The archive search and the
+// stealth tray state do not exist yet: there is nothing of theirs to clear.
+class TWindowModes : public IWindowModeHost {
+ public:
+  explicit TWindowModes(TMainform& form) : form_(form) {}
+
+  void ShowExplorerCheckBoxes(bool show) override;
+  void ClearArchiveSearchResults() override {}
+  void ResetGlobalSearchFlag() override {}
+  void ClearArchiveView() override;
+  void ClearStatusBar() override;
+  void ResetTrayStealthFlag() override {}
+  void SetTrayIconStatic() override {}
+  void SetZip64Highlighted(bool on) override;
+  void SetGroupCaptionHighlighted(const QString& group, bool on) override;
+
+ private:
+  TMainform& form_;
+};
+
+// The scheduler's controls on the "Report /ZIP Comment && Scheduler" tab.
+class TWindowScheduler : public ISchedulerControls {
+ public:
+  explicit TWindowScheduler(TMainform& form) : form_(form) {}
+
+  void SetScheduleDays(int days) override;
+  void SetScheduleTime(const QString& time) override;
+  void SetScheduleFile(const QString& file) override;
+  QString ScheduleFile() const override;
+  void StartSchedulerTimer() override;
+
+ private:
+  TMainform& form_;
+};
+
+// The archive view's commands as they reach the window.
+class TArchiveWindow : public restore::IArchiveWindow {
+ public:
+  // startup and modes answer what the archive view shares with start-up and the window modes.
+  TArchiveWindow(TMainform& form, IStartupSeams& startup, IWindowModeHost& modes)
+      : form_(form), startup_(startup), modes_(modes) {}
+
+  void Setstate(int mode) override;
+  void SetArchiveName(const QString& name) override;
+  void Clearchecks() override;
+  void GaugeStart() override;
+  void GaugeStop() override;
+  void SetZip64Highlighted(bool on) override;
+  void SetCommentText(const QString& comment) override;
+  void ResetSearchBox() override;
+  void ShowArchivePage() override;
+  void FlashArchiveTab() override;
+  void ShowZipspecs(const QString& name, int count, uint64_t totalSize) override;
+  bool ProcessMessages() override;
+  QString ExplorerSelectedFolder() const override;
+  bool CtrlHeld() const override;
+  QString TakePickedRecentFile() override;
+  QString RecentFileOpen(const FileDialogSpec& spec) override;
+  void RecordRecentFile(const QString& file) override;
+  void OpenJob(const QString& file) override;
+
+ private:
+  TMainform& form_;
+  IStartupSeams& startup_;
+  IWindowModeHost& modes_;
+  int tabFlashes_ = 0;
+};
+
+// The archive search fills the view later; until then the view never shows results.
+class TNoSearchResults : public restore::ISearchResultsView {
+ public:
+  bool SearchResultsShown() const override { return false; }
+  bool ResultEntry(int, QString&, int&) const override { return false; }
+};
+
+// Passes the dialogs on to the current dialog host (Qt's unless a test replaced it).
+class TDialogForwarder : public IFileDialogHost {
+ public:
+  IFileDialogHost* target = nullptr;
+  QString OpenFile(const FileDialogSpec& spec) override { return target->OpenFile(spec); }
+  QString SaveFile(const FileDialogSpec& spec) override { return target->SaveFile(spec); }
+};
+
+// Passes "Open" on to the current launcher (Qt's unless a test replaced it).
+class TDesktopForwarder : public restore::IDesktopLauncher {
+ public:
+  restore::IDesktopLauncher* target = nullptr;
+  bool OpenFile(const QString& path, const QString& dir) override {
+    return target->OpenFile(path, dir);
+  }
+};

@@ -1,0 +1,152 @@
+// The window as the subsystems see it (IMainWindow), its window-mode changes and the
+// scheduler's controls.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTime>
+#include <QTimeEdit>
+#include <QTimer>
+
+#include "app/explorer.h"
+#include "app/mb.h"
+#include "archive/arczip.h"
+#include "backup/backupcore.h"
+#include "backup/backuprun.h"
+#include "backup/naming.h"
+#include "backup/reporthosts.h"
+#include "restore/archiveviewcontroller.h"
+#include "ui/explorerviews.h"
+#include "ui/mainform.h"
+#include "ui/optionlistview.h"
+#include "ui/windowcontrols.h"
+#include "ui/windowhosts.h"
+#include "ui/windownames.h"
+
+namespace {
+
+QString S(const char* text) {
+  return QString::fromUtf8(text);
+}
+
+// A feature this version does not have: the user is told so instead of seeing nothing happen.
+void NotAvailable(const char* what) {
+  MbMessage(S(what) + QStringLiteral(" is not available in this version."),
+            QStringLiteral("Arcavo"), false, MB_OK | MB_ICONEXCLAMATION);
+}
+
+}  // namespace
+
+// --- IMainWindow ---
+
+QString TWindowMain::ExplorerCurrentFolder() const {
+  return form_.explorerTree()->CurrentFolder();
+}
+
+bool TWindowMain::CtrlHeld() const {
+  return QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
+}
+
+void TWindowMain::ShowZipTab() {
+  if (auto* inner = form_.findChild<QTabWidget*>(S(ctl::kMakePages))) inner->setCurrentIndex(0);
+}
+
+void TWindowMain::ShowSizeCount(const QString& count, const QString& total) {
+  form_.controls().SetControlCaption(S(rctl::kCountPanel), count);
+  form_.controls().SetControlCaption(S(rctl::kTotalSizePanel), total);
+}
+
+void TWindowMain::GaugeClear() {
+  if (auto* gauge = form_.findChild<QProgressBar*>(S(ctl::kGauge))) gauge->setValue(0);
+}
+
+bool TWindowMain::ArchiveLoaded() const {
+  return !form_.context().ArcZip1->ZipName().empty();
+}
+
+void TWindowMain::OpenArchive(const QString& file) {
+  form_.context().ArchiveView->ReadZipFile(file);
+}
+
+bool TWindowMain::ExeMode() const {
+  return form_.backup()->run().ExeMode();
+}
+
+void TWindowMain::SetAddToArchive(bool on) {
+  form_.backup()->run().SetAddMode(on);
+}
+
+void TWindowMain::StartStealth() {
+  NotAvailable("Stealth backup");
+}
+
+void TWindowMain::ModifyJobNaming() {
+  form_.backup()->naming().NewZipButClick(NamingSender::ModifyJob);
+}
+
+void TWindowMain::BurnFiles(const QStringList& /*files*/) {
+  NotAvailable("Burning files to disc");
+}
+
+// --- IWindowModeHost ---
+
+void TWindowModes::ShowExplorerCheckBoxes(bool show) {
+  form_.context().Explorer->SetMakeMode(show);
+}
+
+void TWindowModes::ClearArchiveView() {
+  if (form_.context().ArchiveView) form_.context().ArchiveView->ClearArchiveView();
+}
+
+void TWindowModes::ClearStatusBar() {
+  IControlHost& controls = form_.controls();
+  controls.SetControlCaption(S(rctl::kCountPanel), S("DIR&files count"));
+  controls.SetControlCaption(S(rctl::kTotalSizePanel), S("Total size (Kb)"));
+  controls.SetControlCaption(S(rctl::kActiveFilePanel), S("ActiveFile: <none>"));
+}
+
+void TWindowModes::SetZip64Highlighted(bool on) {
+  if (auto* label = form_.findChild<QLabel*>(S(ctl::kZip64Label)))
+    label->setStyleSheet(on ? QStringLiteral("color: red; font-weight: bold;")
+                            : QStringLiteral("color: silver;"));
+}
+
+void TWindowModes::SetGroupCaptionHighlighted(const QString& group, bool on) {
+  if (auto* g = form_.findChild<QGroupBox*>(group)) ::SetGroupCaptionHighlighted(g, on);
+}
+
+// --- ISchedulerControls ---
+
+void TWindowScheduler::SetScheduleDays(int days) {
+  for (int i = 0; i < 7; ++i)
+    if (auto* box = form_.findChild<QCheckBox*>(S(ctl::kSchedDays[i])))
+      box->setChecked(days & (1 << i));
+}
+
+void TWindowScheduler::SetScheduleTime(const QString& time) {
+  auto* picker = form_.findChild<QTimeEdit*>(S(ctl::kSchedTime));
+  if (!picker) return;
+  for (const char* format : {"HH:mm", "H:mm", "HH:mm:ss", "H:mm:ss"}) {
+    const QTime t = QTime::fromString(time.trimmed(), S(format));
+    if (t.isValid()) {
+      picker->setTime(t);
+      return;
+    }
+  }
+}
+
+void TWindowScheduler::SetScheduleFile(const QString& file) {
+  if (auto* edit = form_.findChild<QLineEdit*>(S(ctl::kSchedJobFile))) edit->setText(file);
+}
+
+QString TWindowScheduler::ScheduleFile() const {
+  auto* edit = form_.findChild<QLineEdit*>(S(ctl::kSchedJobFile));
+  return edit ? edit->text() : QString();
+}
+
+void TWindowScheduler::StartSchedulerTimer() {
+  form_.schedulerTimer()->start();
+}
