@@ -18,6 +18,7 @@ growth per file between the two, and that growth beyond the file's stored name.
                          [--corpora mixed,lines] [--no-memory]
 """
 import argparse
+import glob
 import os
 import random
 import shutil
@@ -245,6 +246,49 @@ def run_memory(base, arczip, runs, work):
           f"two runs)")
 
 
+def run_split(corpus, arczip, runs, work):
+    """Split writing at level 6 in parts of 1433600 bytes against zip -s and our one-file write,
+    and testing the set against 7zz t."""
+    def clean(prefix):
+        for f in glob.glob(os.path.join(work, prefix + ".*")):
+            os.remove(f)
+    writers = {
+        "arczip split": lambda out: [arczip, "split", out + ".zip", "data", "-r", "-6",
+                                     "-b", "1433600"],
+        "arczip one": lambda out: [arczip, "a", out + ".zip", "data", "-r", "-6"],
+    }
+    if shutil.which("zip"):
+        writers["zip -s"] = lambda out: ["zip", "-r", "-q", "-6", "-s", "1400k", out + ".zip",
+                                         "data"]
+    results = {name: [] for name in writers}
+    loads = [os.getloadavg()[0]]
+    for run in range(runs):
+        order = list(writers) if run % 2 == 0 else list(reversed(writers))
+        for name in order:
+            prefix = "split-" + name.replace(" ", "-")
+            clean(prefix)
+            results[name].append(timed(writers[name](os.path.join(work, prefix)), corpus)[0])
+            if name != "arczip split":
+                clean(prefix)
+            loads.append(os.getloadavg()[0])
+    set_zip = os.path.join(work, "split-arczip-split.zip")
+    testers = {"arczip t": [arczip, "t", set_zip]}
+    if shutil.which("7zz"):
+        testers["7zz t"] = ["7zz", "t", set_zip]
+    tests = {name: [timed(cmd, work)[0] for _ in range(runs)] for name, cmd in testers.items()}
+    clean("split-arczip-split")
+    wall = {n: statistics.median(v) for n, v in list(results.items()) + list(tests.items())}
+    print()
+    print(f"split parts of 1433600 bytes, level 6  (load average during the runs: "
+          f"{min(loads):.1f} to {max(loads):.1f})")
+    for name, w in wall.items():
+        print(f"  {name:<13} {w:>8.3f} s")
+    pairs = [("arczip split", "zip -s"), ("arczip split", "arczip one"), ("arczip t", "7zz t")]
+    for ours, peer in pairs:
+        if ours in wall and peer in wall and wall[peer] > 0:
+            print(f"  {ours} / {peer}: {wall[ours] / wall[peer]:.3f}")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default="build/release")
@@ -252,6 +296,7 @@ def main():
     ap.add_argument("--levels", default="9,5,0")
     ap.add_argument("--corpora", default="mixed,lines")
     ap.add_argument("--no-memory", action="store_true")
+    ap.add_argument("--no-split", action="store_true")
     ap.add_argument("--corpus", default=None,
                     help="folder of the corpora (default: BUILD/bench-corpus)")
     # 7-Zip's deflate at -mx=9 makes ten passes; -mx=7 (three passes) is the closer match to the
@@ -281,6 +326,9 @@ def main():
             tables.append((f"corpus {name}: {files} files, {total / 1e6:.1f} MB", rows, loads))
         for title, rows, loads in tables:
             print_levels(title, rows, loads)
+        if not args.no_split:
+            folder = prepared(base, "mixed", builders["mixed"])
+            run_split(folder, arczip, args.runs, work)
         if not args.no_memory:
             run_memory(base, arczip, args.runs, work)
     finally:

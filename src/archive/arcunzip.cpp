@@ -11,6 +11,8 @@
 
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipmedia.h"
+#include "archive/zipvolumes.h"
 #include "archive/zipwriter.h"
 
 namespace {
@@ -267,6 +269,8 @@ void TArcUnZip::ForgetArchive() {
   endCentral_ = TEndCentral();
   loaded_ = false;
   fromZfc_ = false;
+  volumeSet_ = false;
+  lastVolume_ = 0;
   selectedCount_ = 0;
   archiveTimeNs_ = 0;
   MultiZipInfo.MultiMode = TMultiMode::mmNone;
@@ -284,14 +288,68 @@ void TArcUnZip::CloseFileUnlessKept() {
 THugeStream& TArcUnZip::ArchiveStream() {
   if (!stream_) {
     if (memoryArchive_) throw EBadZipFile();
-    stream_ = std::make_unique<TFileStream>(zipName_, TFileStream::omRead);
+    if (volumeSet_) {
+      stream_ = std::make_unique<TVolumeSetStream>(lastVolume_, [this](uint32_t disk) {
+        if (MultiZipInfo.MultiMode == TMultiMode::mmSpan)
+          return OpenSpannedVolume(static_cast<int>(disk) + 1);
+        return VolumeMedia().OpenVolume(VolumeFileName(disk, lastVolume_));
+      });
+    } else if (Media) {
+      stream_ = Media->OpenVolume(zipName_);
+    } else {
+      stream_ = std::make_unique<TFileStream>(zipName_, TFileStream::omRead);
+    }
   }
   return *stream_;
 }
 
-void TArcUnZip::LoadVolume(uint32_t) {
-  // Multi-volume sets whose directory starts on an earlier volume need the volume loader.
-  throw EBadZipFile();
+TZipMedia& TArcUnZip::VolumeMedia() {
+  if (Media) return *Media;
+  if (!ownMedia_) ownMedia_ = std::make_unique<TZipMedia>();
+  return *ownMedia_;
+}
+
+std::string TArcUnZip::VolumeFileName(uint32_t disk, uint32_t last) {
+  const int part = static_cast<int>(disk) + 1;
+  const TSplitPartType type = disk == 0      ? TSplitPartType::FirstPart
+                              : disk == last ? TSplitPartType::LastPart
+                                             : TSplitPartType::MiddlePart;
+  std::string name = VolumeBaseName(zipName_);
+  if (OnFileNameForSplitPart)
+    OnFileNameForSplitPart(this, name, part, type);
+  else
+    name = DefaultPartName(name, part, type, BlockMode);
+  if (name.empty()) throw EUserCanceled(zipmsg::kUserCanceledNewDisk);
+  return name;
+}
+
+std::string TArcUnZip::AskForVolume(int volume, const char* cancelText) {
+  std::string name = zipName_;
+  if (OnGetNextDisk) {
+    OnGetNextDisk(this, volume, name);
+  } else if (ShowMessage(zmInsertDisk, "",
+                         "Please insert disk " + std::to_string(volume) + " of the multi-disk set.",
+                         zbOKCancel | zbIconQuestion) != zrOK) {
+    name.clear();
+  }
+  if (name.empty()) throw EUserCanceled(cancelText);
+  return name;
+}
+
+std::unique_ptr<THugeStream> TArcUnZip::OpenSpannedVolume(int volume) {
+  // A medium with another volume's label, or without the file, is asked for again.
+  for (;;) {
+    const std::string name = AskForVolume(volume, zipmsg::kUserCanceledNewDisk);
+    TZipMedia& media = VolumeMedia();
+    if (MultiZipInfo.CheckDiskLabels && !SpanLabelMatches(media.ReadLabel(name), volume)) continue;
+    if (!media.Exists(name)) continue;
+    return media.OpenVolume(name);
+  }
+}
+
+void TArcUnZip::LoadVolume(uint32_t disk) {
+  if (!volumeSet_ || disk > lastVolume_) throw EBadZipFile();
+  static_cast<TVolumeSetStream&>(ArchiveStream()).Volume(disk);
 }
 
 void TArcUnZip::ReadArchive() {
@@ -330,6 +388,7 @@ void TArcUnZip::EnsureDirectory() {
 }
 
 void TArcUnZip::ReadDirectory() {
+  volumeSet_ = false;
   if (!memoryArchive_) stream_.reset();
   ReadDirectoryOf(ArchiveStream(), false);
 }
@@ -343,6 +402,7 @@ void TArcUnZip::ReadWrittenDirectory(const std::string& path) {
     }
     ~TQuiet() { z.DoProcessMessages = dispatch; }
   } quiet(*this);
+  volumeSet_ = false;
   if (!memoryArchive_) stream_.reset();
   try {
     TFileStream s(path, TFileStream::omRead);
@@ -423,17 +483,42 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
   uint32_t thisDisk = endCentral_.GetThisDiskNo();
   if (strict && (thisDisk != 0 || endCentral_.GetCentralDiskNo() != 0)) throw EBadZipFile();
   if (thisDisk != 0) {
-    // No drive letters here: a multi-volume set read from a file is taken as split parts.
-    if (MultiZipInfo.MultiMode == TMultiMode::mmNone) MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
+    // A set on a removable medium is spanned; anywhere else its volumes are split parts.
+    if (MultiZipInfo.MultiMode == TMultiMode::mmNone)
+      MultiZipInfo.MultiMode = !memoryArchive_ && VolumeMedia().IsRemovable(zipName_)
+                                   ? TMultiMode::mmSpan
+                                   : TMultiMode::mmBlocks;
   } else {
     MultiZipInfo.MultiMode = TMultiMode::mmNone;
   }
+  // The volumes of a set are read as one stream in which each volume keeps its own offsets.
+  const bool volumes = thisDisk != 0 && !memoryArchive_;
+  if (volumes) {
+    volumeSet_ = true;
+    lastVolume_ = thisDisk;
+  }
   int64_t start = 0;
   if (!fromZfc_) {
-    if (endCentral_.GetCentralDiskNo() != thisDisk) LoadVolume(endCentral_.GetCentralDiskNo());
     uint64_t off = endCentral_.GetCentralOffset();
     if (off > static_cast<uint64_t>(INT64_MAX)) throw EBadZipFile();
     start = static_cast<int64_t>(off);
+    if (volumes) {
+      // The directory may start on an earlier volume and run on over volume ends. A spanned set
+      // keeps the medium in the drive as its last volume.
+      const uint32_t cdDisk = endCentral_.GetCentralDiskNo();
+      if (off >> TVolumeSetStream::kShift) throw EBadZipFile();
+      std::unique_ptr<THugeStream> last = stream_.get() == &s ? std::move(stream_) : nullptr;
+      stream_.reset();
+      auto& set = static_cast<TVolumeSetStream&>(ArchiveStream());
+      if (last && MultiZipInfo.MultiMode == TMultiMode::mmSpan) set.Seed(thisDisk, std::move(last));
+      LoadVolume(cdDisk);
+      dir = &set;
+      start = TVolumeSetStream::Address(cdDisk, off);
+    } else if (endCentral_.GetCentralDiskNo() != thisDisk) {
+      throw EBadZipFile();
+    }
+  } else if (volumes) {
+    stream_.reset();
   }
   ReadCentralRecords(*dir, start, strict);
   CheckDataRanges(strict);

@@ -15,6 +15,7 @@
 #include "archive/zipstream.h"
 
 class TZipCrypt;
+class TZipMedia;
 struct TExtractTarget;
 
 enum class TZipSortMode {
@@ -193,6 +194,12 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   // Dispatches pending host events; true when the application is quitting.
   bool ProcessMessages();
 
+  // ---- Not published ----
+  // The media volume files are read from and written to; null: the platform's, made when first
+  // needed. A caller that sets it also has ZipName opened through it.
+  TZipMedia* Media = nullptr;
+  TZipMedia& VolumeMedia();
+
  protected:
   // Marks the engine busy for one operation and restores the previous state.
   class TBusyGuard {
@@ -235,6 +242,17 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   std::string DecodedName(const TZipHeaderInfo& h, const std::string& raw) const;
   // Hook for loading another volume of a multi-volume archive (disk is 0-based).
   virtual void LoadVolume(uint32_t disk);
+  // The file name of volume disk (0-based) of a set whose last volume is last: the base name of
+  // ZipName through OnFileNameForSplitPart, or the default part names.
+  std::string VolumeFileName(uint32_t disk, uint32_t last);
+  // The name of spanned volume (1-based) on the medium the user inserts: OnGetNextDisk, else the
+  // insert-disk box; no name raises EUserCanceled with cancelText.
+  std::string AskForVolume(int volume, const char* cancelText);
+  // Spanned volume (1-based) for reading, asked for until the medium holds it.
+  std::unique_ptr<THugeStream> OpenSpannedVolume(int volume);
+  // The open archive is a set of volumes read as one stream (offsets per volume).
+  bool volumeSet_ = false;
+  uint32_t lastVolume_ = 0;
 
   std::vector<TZipHeaderInfo> entries_;  // physical order
   std::vector<size_t> order_;            // presentation order (SortMode)
@@ -291,6 +309,7 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   TZipSortMode sortMode_ = TZipSortMode::ByNone;
   int selectedCount_ = 0;
   bool busy_ = false;
+  std::unique_ptr<TZipMedia> ownMedia_;
 };
 
 // The name of an entry as its central record in s holds it (before any SetEntryPath), or "" when

@@ -144,7 +144,6 @@ int TArcZip::ZipFiles() {
     OnStartZipInfo(this, static_cast<int>(items.size()), run.totalBytes, ec, stop);
     if (stop) throw EUserCanceled(zipmsg::kUserCanceledZip);
   }
-  RefuseVolumes();
 
   // 2. Compression runs ahead of the writing on worker threads.
   std::vector<TPackSource> sources;
@@ -158,6 +157,16 @@ int TArcZip::ZipFiles() {
   }
   run.keepStored = Dispose || ResetArchiveBitOnZip;
   run.entries.reserve(items.size());
+  if (MultiZipInfo.MultiMode != TMultiMode::mmNone) {
+    run.pack = std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9),
+                                               PackThreads);
+    int count = WriteVolumes(run, items, packIndex, ec);
+    if (!run.stored.empty()) AfterArchiveComplete(run);
+    if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
+    FilesList.clear();
+    if (OnZipComplete) OnZipComplete(this, count);
+    return count;
+  }
   // The new archive is written beside its name and takes it once complete; a replaced archive
   // keeps its permissions.
   TAtomicFile file(target, kTempBesideInfix);
@@ -200,10 +209,11 @@ int TArcZip::ZipFiles() {
 }
 
 void TArcZip::RefuseVolumes() const {
-  // Volumes are not written yet: a run asked for them must not come out as one file.
+  // Volumes are written only as a new archive: a rewrite asked for them must not come out as
+  // one file.
   if (MultiZipInfo.MultiMode != TMultiMode::mmNone)
     throw EArcZipException(
-        "Spanned and split archives cannot be written yet: nothing was written. Write a single "
+        "Spanned and split archives are only written anew: nothing was written. Write a new "
         "archive instead.");
 }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -141,8 +142,12 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   void FinishEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, bool zip64Room, TDataPass& pass);
   void AfterArchiveComplete(TRun& run);
   void SetupExpansion(TExpandOptions& xo);
-  // Raises when volumes (spanned or split output) are asked for.
+  // Raises when volumes are asked of a rewrite.
   void RefuseVolumes() const;
+  // Writes a new archive as split parts or spanned volumes (zipsplit.cpp); returns the number of
+  // files stored.
+  int WriteVolumes(TRun& run, std::deque<TFileItem>& items, const std::vector<uint32_t>& packIndex,
+                   TEndCentral ec);
   // Ends the archive in temp (central directory, end records), reads it back and, only when
   // every entry reads, calls replace to put it in place; the engine then lists it (the caller
   // names it with AdoptDirectory). On failure the old archive is untouched and EBadZipFile says

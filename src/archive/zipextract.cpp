@@ -23,6 +23,7 @@
 #include "archive/wildcard.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipvolumes.h"
 #include "platform/atomicfile.h"
 
 namespace {
@@ -365,6 +366,15 @@ int64_t TArcUnZip::FindEntryData(TZipHeaderInfo& h) {
   uint8_t local[kLocalHeaderSize];
   uint64_t lho = h.LocalHeaderOffset();
   h.Problem = TEntryProblem::LocalHeader;
+  // In a set of volumes the header lies on volume EntryDiskNumber at its offset there; the data
+  // may run on over the ends of the volumes after it.
+  uint64_t base = 0;
+  if (volumeSet_) {
+    if (lho >> TVolumeSetStream::kShift || h.DiskNumber() > lastVolume_) throw EFatalUnzipError();
+    base = static_cast<uint64_t>(TVolumeSetStream::Address(h.DiskNumber(), 0));
+    lho += base;
+  }
+  const uint64_t nextOffset = h.NextOffset == UINT64_MAX ? UINT64_MAX : base + h.NextOffset;
   if (lho > static_cast<uint64_t>(INT64_MAX) - 0x30000) throw EFatalUnzipError();
   s.ReadExactAt(static_cast<int64_t>(lho), local, sizeof local);
   if (GetU32(local) != zipsig::kLocalHeader) throw EFatalUnzipError();
@@ -374,8 +384,8 @@ int64_t TArcUnZip::FindEntryData(TZipHeaderInfo& h) {
   int64_t dataPos = static_cast<int64_t>(lho) + static_cast<int64_t>(kLocalHeaderSize) +
                     GetU16(local + 26) + GetU16(local + 28);
   h.Problem = TEntryProblem::Overlap;
-  if (h.CompressedSize() > h.NextOffset || static_cast<uint64_t>(dataPos) > h.NextOffset ||
-      h.NextOffset - static_cast<uint64_t>(dataPos) < h.CompressedSize())
+  if (h.CompressedSize() > nextOffset || static_cast<uint64_t>(dataPos) > nextOffset ||
+      nextOffset - static_cast<uint64_t>(dataPos) < h.CompressedSize())
     throw EFatalUnzipError();
   h.Problem = TEntryProblem::None;
   return dataPos;

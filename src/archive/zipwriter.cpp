@@ -196,6 +196,7 @@ void AppendCentralRecord(std::string& out, const TCentralEntry& e) {
   if (e.Uncompressed >= kSat32Value) PutU64(z, e.Uncompressed);
   if (e.Compressed >= kSat32Value) PutU64(z, e.Compressed);
   if (e.Offset >= kSat32Value) PutU64(z, e.Offset);
+  if (e.Disk >= kSat16Value) PutU32(z, e.Disk);
   const size_t extraLen = (z.empty() ? 0 : 4 + z.size()) + e.ExtraLen;
   PutU32(out, zipsig::kCentralHeader);
   PutU16(out, e.VersionMadeBy);
@@ -209,7 +210,7 @@ void AppendCentralRecord(std::string& out, const TCentralEntry& e) {
   PutU16(out, e.NameLen);
   PutU16(out, static_cast<uint16_t>(extraLen));
   PutU16(out, e.CommentLen);
-  PutU16(out, 0);  // disk number start
+  PutU16(out, static_cast<uint16_t>(std::min<uint32_t>(e.Disk, kSat16Value)));
   PutU16(out, e.IntAttr);
   PutU32(out, e.ExtAttr);
   PutU32(out, static_cast<uint32_t>(std::min<uint64_t>(e.Offset, kSat32Value)));
@@ -225,9 +226,17 @@ void AppendCentralRecord(std::string& out, const TCentralEntry& e) {
 
 std::string EndRecordsBytes(TEndCentral& ec, uint64_t entries, uint64_t cdSize, uint64_t cdOffset,
                             const std::string& comment) {
-  ec.SetThisDiskNo(0);
-  ec.SetCentralDiskNo(0);
-  ec.SetEntriesThisDisk(entries);
+  TEndPlacement at;
+  at.EntriesThisDisk = entries;
+  at.Pos = cdOffset + cdSize;
+  return EndRecordsBytes(ec, entries, cdSize, cdOffset, comment, at);
+}
+
+std::string EndRecordsBytes(TEndCentral& ec, uint64_t entries, uint64_t cdSize, uint64_t cdOffset,
+                            const std::string& comment, const TEndPlacement& at) {
+  ec.SetThisDiskNo(at.ThisDisk);
+  ec.SetCentralDiskNo(at.CentralDisk);
+  ec.SetEntriesThisDisk(at.EntriesThisDisk);
   ec.SetTotalEntries(entries);
   ec.SetCentralSize(cdSize);
   ec.SetCentralOffset(cdOffset);
@@ -236,23 +245,23 @@ std::string EndRecordsBytes(TEndCentral& ec, uint64_t entries, uint64_t cdSize, 
   std::string out;
   ec.HasZip64 = ec.NeedsZip64Record();
   if (ec.HasZip64) {
-    uint64_t z64Pos = cdOffset + cdSize;
+    uint64_t z64Pos = at.Pos;
     PutU32(out, zipsig::kZip64EndCentral);
     PutU64(out, kZip64EndCentralSize - 12);
     PutU16(out, 45);
     PutU16(out, 45);
-    PutU32(out, 0);
-    PutU32(out, 0);
-    PutU64(out, entries);
+    PutU32(out, at.ThisDisk);
+    PutU32(out, at.CentralDisk);
+    PutU64(out, at.EntriesThisDisk);
     PutU64(out, entries);
     PutU64(out, cdSize);
     PutU64(out, cdOffset);
     PutU32(out, zipsig::kZip64Locator);
-    PutU32(out, 0);
+    PutU32(out, at.ThisDisk);
     PutU64(out, z64Pos);
-    PutU32(out, 1);
+    PutU32(out, at.ThisDisk + 1);
     ec.LocZip64EndOffset = z64Pos;
-    ec.LocTotalDisks = 1;
+    ec.LocTotalDisks = at.ThisDisk + 1;
   }
   PutU32(out, zipsig::kEndCentral);
   PutU16(out, ec.ThisDiskNo);

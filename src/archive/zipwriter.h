@@ -59,6 +59,7 @@ struct TCentralEntry {
   uint16_t Flag = 0;
   uint16_t Method = 0;
   uint16_t IntAttr = 0;
+  uint32_t Disk = 0;  // the volume holding the local header (0-based)
 
   std::string_view Name() const { return {Bytes, NameLen}; }
   std::string_view Extra() const { return {Bytes + NameLen, ExtraLen}; }
@@ -114,6 +115,16 @@ void AppendCentralRecord(std::string& out, const TCentralEntry& e);
 // zip64EndPos is where the Zip64 end record would start (the end of the central directory).
 std::string EndRecordsBytes(TEndCentral& ec, uint64_t entries, uint64_t cdSize, uint64_t cdOffset,
                             const std::string& comment);
+// Where the end records of a multi-volume archive go: the volume they are on and where on it, the
+// volume where the central directory starts and how many of its records the last volume holds.
+struct TEndPlacement {
+  uint32_t ThisDisk = 0;
+  uint32_t CentralDisk = 0;
+  uint64_t EntriesThisDisk = 0;
+  uint64_t Pos = 0;  // the offset on ThisDisk where the end records start
+};
+std::string EndRecordsBytes(TEndCentral& ec, uint64_t entries, uint64_t cdSize, uint64_t cdOffset,
+                            const std::string& comment, const TEndPlacement& at);
 
 // True when the bytes are valid UTF-8.
 bool IsValidUtf8(const std::string& s);

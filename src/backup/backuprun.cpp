@@ -26,6 +26,7 @@
 #include "app/sourcelists.h"
 #include "archive/arczip.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipmedia.h"
 #include "archive/zipsession.h"
 #include "backup/appziphost.h"
 #include "backup/naming.h"
@@ -719,8 +720,12 @@ bool TBackupRun::SetUpEngine(TRunSteps& r) {
                           bool& stopNow) { onStartZipInfo(numFiles, totalBytes, stopNow); });
   session.Listen(&TArcZip::OnFileNameForSplitPart,
                  [this](TZipSender, std::string& fname, int part, TSplitPartType type) {
+                   // The program's part names unless the hook names them: base.z01, ...,
+                   // and base.zip for the last part.
                    if (onFileNameForSplitPart)
                      onFileNameForSplitPart(fname, part, static_cast<int>(type));
+                   else
+                     fname = ProgramPartName(fname, part, type);
                  });
   zip_.TempPath = PathBytes(TempPath());
 

@@ -182,7 +182,8 @@ class TBackupRun : public QObject {
   // A further listener of the start-of-writing event, after the program's own handler (runs
   // when CountingOnlyStop did not stop).
   std::function<void(int numFiles, int64_t totalBytes, bool& stopNow)> onStartZipInfo;
-  // The name of a split part (attached to the engine for every run).
+  // The name of a split part (attached to the engine for every run); without it the program's
+  // names (base.z01, ..., base.zip).
   std::function<void(std::string& fname, int partNum, int splitType)> onFileNameForSplitPart;
   // A wrong password (attached for encrypted runs).
   std::function<void(int fileIndex, std::string& newPassword)> onBadPassword;

@@ -19,6 +19,11 @@
 //   arczip c ARCHIVE                                  set the archive comment from stdin
 //   arczip sfx ARCHIVE [-s STUB]                      copy into a self-extractor ARCHIVE.EXE
 //   arczip unsfx ARCHIVE                              copy a self-extractor into ARCHIVE.zip
+//   arczip split ARCHIVE PATH... -b BYTES [-f FIRST] [-0..-9] [-r] [-p PASSWORD] [-x PATTERN]
+//                        [-n PATTERN]
+//                        write a new archive as parts of at most BYTES (the first of at most
+//                        FIRST): base.z01, base.z02, ... and ARCHIVE itself as the last part.
+// A set of parts is listed, tested and extracted by its last part.
 // Exit status: 0 all good; 1 some entries bad or skipped; 2 the archive cannot be read or
 // written, or the command line is wrong.
 #include <sys/stat.h>
@@ -34,6 +39,7 @@
 #include "archive/arczip.h"
 #include "archive/sfxconfig.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipmedia.h"
 #include "platform/programdir.h"
 
 namespace {
@@ -67,6 +73,8 @@ int Usage(const std::string& problem = "") {
                "ARCHIVE.EXE\n"
                "       arczip unsfx ARCHIVE                  copy a self-extractor into "
                "ARCHIVE.zip\n"
+               "       arczip split ARCHIVE PATH... -b BYTES [-f FIRST] [-0..-9] [-r] ...\n"
+               "                                             a new archive in parts of BYTES\n"
                "Options may stand anywhere after the command; \"--\" ends them (an archive or "
                "path\n"
                "beginning with \"-\" must follow it). Exit status: 0 all good, 1 some entries "
@@ -287,6 +295,27 @@ int Add(TArcZip& zip, const TArgs& args) {
   return problems ? kSomeBad : kGood;
 }
 
+// A size given on the command line: a positive whole number of bytes.
+bool ParseBytes(const std::string& text, int64_t& out) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  out = std::stoll(text);
+  return out > 0;
+}
+
+// arczip split: a new archive in parts, whatever has the name now.
+int Split(TArcZip& zip, const TArgs& args) {
+  int64_t block = 0, first = 0;
+  if (!ParseBytes(args.Last('b'), block)) return Usage("split needs a part size: -b BYTES");
+  if (args.values.count('f') && !ParseBytes(args.Last('f'), first))
+    return Usage("-f needs a size in bytes");
+  zip.MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
+  zip.MultiZipInfo.BlockSize = block;
+  zip.MultiZipInfo.FirstBlockSize = first;
+  zip.ReplaceArchive = true;
+  return Add(zip, args);
+}
+
 int Delete(TArcZip& zip, const TArgs& args) {
   if (args.words.size() < 2) return Usage("nothing to delete");
   zip.FilesList.assign(args.words.begin() + 1, args.words.end());
@@ -319,10 +348,15 @@ struct TCommand {
 };
 
 const TCommand kCommands[] = {
-    {"l", "", "", 1, 1},        {"t", "p", "", 1, 1},
-    {"x", "pd", "on", 1, 1},    {"a", "pxns", "0123456789ruf", 2, SIZE_MAX},
-    {"d", "", "", 2, SIZE_MAX}, {"c", "", "", 1, 1},
-    {"sfx", "s", "", 1, 1},     {"unsfx", "", "", 1, 1},
+    {"l", "", "", 1, 1},
+    {"t", "p", "", 1, 1},
+    {"x", "pd", "on", 1, 1},
+    {"a", "pxns", "0123456789ruf", 2, SIZE_MAX},
+    {"d", "", "", 2, SIZE_MAX},
+    {"c", "", "", 1, 1},
+    {"sfx", "s", "", 1, 1},
+    {"unsfx", "", "", 1, 1},
+    {"split", "pxnbf", "0123456789r", 2, SIZE_MAX},
 };
 
 }  // namespace
@@ -344,9 +378,15 @@ int main(int argc, char** argv) {
   TArcZip zip;
   // Without a window, a file without an end record is reported, not taken as a volume of a set.
   zip.IncompleteZipMode = TIncompleteZipMode::izAssumeNotAZip;
+  // Parts of a set are named as the program names them: base.z01, ... and base.zip.
+  zip.OnFileNameForSplitPart = [](TArcUnZip::TSender, std::string& name, int part,
+                                  TSplitPartType type) {
+    name = ProgramPartName(name, part, type);
+  };
   try {
     zip.SetZipName(args.words[0]);
     if (command == "a") return Add(zip, args);
+    if (command == "split") return Split(zip, args);
     if (command == "d") return Delete(zip, args);
     if (command == "c") return Comment(zip);
     if (command == "sfx") {

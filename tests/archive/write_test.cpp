@@ -386,20 +386,6 @@ TEST(ZipWrite, StopNowAndCancelLeaveNothingBehind) {
   ::stat((f.src + "/f0").c_str(), &st);
   EXPECT_TRUE(attrs.IsSet(f.src + "/f0", st));  // no attribute was cleared
 
-  // Volumes are refused, not ignored (they would come out as one file): nothing is written.
-  f.z.Host = nullptr;
-  f.z.Dispose = false;
-  for (TMultiMode m : {TMultiMode::mmSpan, TMultiMode::mmBlocks}) {
-    f.z.MultiZipInfo.MultiMode = m;
-    f.z.FilesList = {f.src + "/f0"};
-    try {
-      f.z.ZipFiles();
-      ADD_FAILURE() << "written";
-    } catch (const EArcZipException& e) {
-      EXPECT_NE(std::string(e.what()).find("cannot be written yet"), std::string::npos) << e.what();
-    }
-    EXPECT_TRUE(FolderFiles(f.t / "out").empty());
-  }
 }
 
 TEST(ZipWrite, DisposeAfterCompletionKeepsChangedAndRefusedFiles) {

@@ -1,0 +1,150 @@
+// Split archives across tools: sets written by arczip checked by 7zz, Info-ZIP and the others;
+// sets written by Info-ZIP zip read, listed and extracted by the engine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+
+#include "archive/arcunzip.h"
+#include "archive/zipmedia.h"
+#include "testutil.h"
+
+using testutil::Quote;
+using testutil::TempDir;
+
+namespace {
+
+bool HavePeers() {
+  for (const char* t : {"zip", "unzip", "7zz", "bsdtar", "python3"})
+    if (!testutil::HaveTool(t)) return false;
+  return true;
+}
+
+std::string Arczip(const std::string& args) {
+  return std::string(ARCZIP_PATH) + " " + args;
+}
+
+int Sh(const std::string& command, std::string* out = nullptr) {
+  auto r = testutil::Run(command);
+  if (out) *out = r.out;
+  if (r.status != 0) ADD_FAILURE() << command << "\n" << r.out;
+  return r.status;
+}
+
+using TFileFacts = std::set<std::tuple<std::string, uint64_t, uint32_t>>;  // name, size, CRC
+
+// The files of a set as 7zz lists them.
+TFileFacts PeerFacts(const std::string& archive) {
+  std::string out;
+  Sh("7zz l -slt " + Quote(archive), &out);
+  TFileFacts facts;
+  std::istringstream in(out);
+  std::string line, path, crc;
+  uint64_t size = 0;
+  bool folder = false, inEntries = false;
+  auto flush = [&] {
+    if (!path.empty() && !folder)
+      facts.emplace(path, size, static_cast<uint32_t>(std::stoul(crc.empty() ? "0" : crc, 0, 16)));
+    path.clear();
+    crc.clear();
+    size = 0;
+    folder = false;
+  };
+  while (std::getline(in, line)) {
+    if (line.rfind("----------", 0) == 0) inEntries = true;
+    if (!inEntries) continue;
+    if (line.rfind("Path = ", 0) == 0) {
+      flush();
+      path = line.substr(7);
+    } else if (line.rfind("Size = ", 0) == 0) {
+      size = std::stoull(line.substr(7));
+    } else if (line.rfind("CRC = ", 0) == 0) {
+      crc = line.substr(6);
+    } else if (line == "Folder = +") {
+      folder = true;
+    }
+  }
+  flush();
+  return facts;
+}
+
+TEST(InteropVolumes, OurSplitSetsPassThePeers) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  const std::string d = Quote(t.path());
+  Sh("set -e; cd " + d +
+     "; mkdir -p src/sub; head -c 4000000 /dev/urandom > src/big.bin;"
+     " head -c 600000 /dev/urandom > src/sub/r.bin; seq 1 200000 > src/sub/n.txt;"
+     " for i in $(seq 1 40); do seq 1 $((i * 37)) > src/sub/f$i.txt; done");
+  // A 4 MB file over parts of a floppy's size: each part within the size, the first marked as
+  // the start of a set, parts named base.z01 ... base.zip.
+  Sh("cd " + d + " && " + Arczip("split data.zip src -r -6 -b 1457600"));
+  std::string first = testutil::ReadFile(t / "data.z01");
+  EXPECT_EQ(first.substr(0, 4), "PK\x07\x08");
+  for (const auto& n : {"data.z01", "data.z02", "data.z03", "data.zip"}) {
+    ASSERT_TRUE(testutil::Exists(t / n)) << n;
+    EXPECT_LE(std::filesystem::file_size(t / n), 1457600u) << n;
+  }
+  Sh("cd " + d + " && 7zz t data.zip");
+  Sh("cd " + d + " && " + Arczip("t data.zip"));
+  Sh("cd " + d + " && " + Arczip("x data.zip -d out") + " && diff -r src out/src");
+
+  // Entries over at most two parts: Info-ZIP joins the set into one archive that tests clean.
+  Sh("cd " + d + " && " + Arczip("split small.zip src/sub -r -b 700000 -f 500000"));
+  EXPECT_LE(std::filesystem::file_size(t / "small.z01"), 500000u);
+  Sh("cd " + d + " && zip -s 0 small.zip --out j.zip >/dev/null && unzip -tq j.zip");
+  Sh("cd " + d + " && 7zz t small.zip");
+
+  // A set of one part is an ordinary archive to every peer.
+  Sh("cd " + d + " && " + Arczip("split one.zip src/sub -r -b 5000000"));
+  EXPECT_FALSE(testutil::Exists(t / "one.z01"));
+  Sh("cd " + d + " && unzip -tq one.zip && 7zz t one.zip && bsdtar -tf one.zip >/dev/null");
+  Sh("cd " + d +
+     " && python3 -c 'import zipfile,sys; sys.exit(zipfile.ZipFile(\"one.zip\").testzip() is not "
+     "None)'");
+}
+
+TEST(InteropVolumes, PeerSplitSetsListAndExtractAsTheSource) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  const std::string d = Quote(t.path());
+  // Many small files put the directory over the last parts; a random file crosses five parts.
+  Sh("set -e; cd " + d +
+     "; mkdir -p s1/many s2; for i in $(seq 1 1500); do echo \"file $i\" > s1/many/m$i.txt; done;"
+     " head -c 2000 /dev/urandom > s1/r.bin; head -c 300000 /dev/urandom > s2/r.bin;"
+     " (cd s1 && zip -qr -s 64k ../a.zip .) && (cd s2 && zip -qr -s 64k ../b.zip .)");
+  for (const char* set : {"a", "b"}) {
+    const std::string zip = t / (std::string(set) + ".zip");
+    TArcUnZip r;
+    std::vector<std::pair<int, int>> asked;
+    r.OnFileNameForSplitPart = [&](TArcUnZip::TSender, std::string& n, int part,
+                                   TSplitPartType type) {
+      asked.emplace_back(part, static_cast<int>(type));
+      n = ProgramPartName(n, part, type);
+    };
+    r.SetZipName(zip);
+    r.ReadArchive();
+    EXPECT_EQ(r.MultiZipInfo.MultiMode, TMultiMode::mmBlocks) << set;
+    TFileFacts ours;
+    for (int i = 0; i < r.EntryCount(); ++i)
+      if (!r.EntryName(i).empty())
+        ours.emplace(r.EntryFullName(i), r.EntrySize(i), r.EntryHeader(i).CRC32);
+    EXPECT_EQ(ours, PeerFacts(zip)) << set;
+    r.SetDestDir(t / (std::string("out-") + set));
+    r.DoAll = true;
+    r.RecreateDirs = true;
+    EXPECT_EQ(r.Extract(), r.EntryCount()) << set;
+    const std::string src = set == std::string("a") ? "s1" : "s2";
+    Sh("cd " + d + " && diff -r " + src + " out-" + set);
+    // The first part is asked as the first, the last as the last.
+    EXPECT_NE(std::find(asked.begin(), asked.end(), std::pair(1, 0)), asked.end()) << set;
+    const int parts = static_cast<int>(r.EndCentral().GetThisDiskNo()) + 1;
+    EXPECT_NE(std::find(asked.begin(), asked.end(), std::pair(parts, 2)), asked.end()) << set;
+  }
+}
+
+}  // namespace
