@@ -14,20 +14,11 @@
 
 #include "archive/arcunzip.h"
 #include "archive/zipexceptions.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string& Base() {
-  static const std::string base = [] {
-    const char* tmp = getenv("TMPDIR");
-    std::string t = std::string(tmp && *tmp ? tmp : "/tmp") + "/arcavo-fuzz-XXXXXX";
-    if (!mkdtemp(t.data())) __builtin_trap();
-    return t;
-  }();
-  return base;
-}
 
 // Names directly inside a folder.
 int CountEntries(const std::string& dir, std::string& only) {
@@ -59,7 +50,7 @@ void CheckTree(const std::string& dir) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string root = Base() + "/run";
+  const std::string root = FuzzScratch() + "/run";
   const std::string dest = root + "/a/b";
   std::error_code ec;
   fs::remove_all(root, ec);

@@ -20,20 +20,11 @@
 #include <system_error>
 
 #include "archive/extractwriter.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string& Base() {
-  static const std::string base = [] {
-    const char* tmp = getenv("TMPDIR");
-    std::string t = std::string(tmp && *tmp ? tmp : "/tmp") + "/arcavo-fuzz-XXXXXX";
-    if (!mkdtemp(t.data())) __builtin_trap();
-    return t;
-  }();
-  return base;
-}
 
 // Names made mostly of the characters that matter: letters, "/" and ".".
 std::string PathOf(const uint8_t* p, size_t n) {
@@ -79,7 +70,7 @@ struct TSlot {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const std::string root = Base() + "/run";
+  const std::string root = FuzzScratch() + "/run";
   const std::string dest = root + "/dest";
   const std::string outside = root + "/outside";
   std::error_code ec;

@@ -16,20 +16,11 @@
 
 #include "archive/arczip.h"
 #include "archive/zipexceptions.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string& Base() {
-  static const std::string base = [] {
-    const char* tmp = getenv("TMPDIR");
-    std::string t = std::string(tmp && *tmp ? tmp : "/tmp") + "/arcavo-fuzz-XXXXXX";
-    if (!mkdtemp(t.data())) __builtin_trap();
-    return t;
-  }();
-  return base;
-}
 
 void Write(const std::string& path, const uint8_t* data, size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -77,7 +68,7 @@ bool Listing(const std::string& path, std::vector<std::string>& names, std::vect
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string dir = Base() + "/run";
+  const std::string dir = FuzzScratch() + "/run";
   const std::string archive = dir + "/a.zip", temp = dir + "/tmp";
   std::error_code ec;
   fs::remove_all(dir, ec);
