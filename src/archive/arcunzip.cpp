@@ -266,6 +266,7 @@ void TArcUnZip::ForgetArchive() {
   entries_.clear();
   order_.clear();
   recoveryMode_ = false;
+  offsetShift_ = 0;
   endCentral_ = TEndCentral();
   loaded_ = false;
   fromZfc_ = false;
@@ -431,6 +432,7 @@ std::string TArcUnZip::DecodedName(const TZipHeaderInfo& h, const std::string& r
 void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
   scanned_ = false;
   recoveryMode_ = false;
+  offsetShift_ = 0;
   entries_.clear();
   order_.clear();
   selectedCount_ = 0;
@@ -516,12 +518,19 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
       start = TVolumeSetStream::Address(cdDisk, off);
     } else if (endCentral_.GetCentralDiskNo() != thisDisk) {
       throw EBadZipFile();
+    } else if (!strict) {
+      // An archive written by this engine always has its directory where it says.
+      offsetShift_ = FindOffsetShift(s, off);
+      start += offsetShift_;
     }
   } else if (volumes) {
     stream_.reset();
   }
   ReadCentralRecords(*dir, start, strict);
+  // The recovery scan's entries carry the positions where it found them.
+  if (recoveryMode_) offsetShift_ = 0;
   CheckDataRanges(strict);
+  if (recoveryMode_) offsetShift_ = 0;
   loaded_ = true;
   Resort();
 }
@@ -570,17 +579,37 @@ bool TArcUnZip::FindEndCentral(THugeStream& s, TEndCentral& ec) {
       if (ec.LocZip64EndOffset <= static_cast<uint64_t>(INT64_MAX)) {
         int64_t at = static_cast<int64_t>(ec.LocZip64EndOffset);
         ok = s.ReadAt(at, rec, sizeof rec) == sizeof rec && ec.ParseZip64EndRecord(rec);
+        ec.Zip64EndPos = at;
       }
       // Data in front of the archive shifts every offset; the record then lies right before the
       // locator.
       if (!ok && locPos >= static_cast<int64_t>(kZip64EndCentralSize)) {
         int64_t at = locPos - static_cast<int64_t>(kZip64EndCentralSize);
         ok = s.ReadAt(at, rec, sizeof rec) == sizeof rec && ec.ParseZip64EndRecord(rec);
+        ec.Zip64EndPos = at;
       }
       ec.HasZip64 = ok;
     }
   }
   return true;
+}
+
+int64_t TArcUnZip::FindOffsetShift(THugeStream& s, uint64_t start) {
+  auto centralAt = [&s](uint64_t pos) {
+    uint8_t sig[4];
+    return pos <= static_cast<uint64_t>(INT64_MAX) &&
+           s.ReadAt(static_cast<int64_t>(pos), sig, sizeof sig) == sizeof sig &&
+           GetU32(sig) == zipsig::kCentralHeader;
+  };
+  if (endCentral_.GetTotalEntries() == 0 || centralAt(start)) return 0;
+  // The directory ends where the Zip64 end record, or else the end record, begins.
+  const int64_t end = endCentral_.HasZip64 ? endCentral_.Zip64EndPos : endCentral_.EndCentralPos;
+  const uint64_t size = endCentral_.GetCentralSize();
+  if (start > static_cast<uint64_t>(INT64_MAX) || size > static_cast<uint64_t>(INT64_MAX) - start)
+    return 0;
+  const int64_t shift = end - static_cast<int64_t>(start + size);
+  if (shift <= 0 || !centralAt(start + static_cast<uint64_t>(shift))) return 0;
+  return shift;
 }
 
 void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
@@ -685,7 +714,8 @@ void TArcUnZip::CheckDataRanges(bool strict) {
       next = entries_[byOffset[k + 1]].LocalHeaderOffset();
     else if (haveDirectory && disk == directoryDisk && offset < directoryStart)
       next = directoryStart;
-    h.NextOffset = next;
+    // Offsets compare as stated; the bound kept is the position in the file.
+    h.NextOffset = next == UINT64_MAX ? next : plus(next, static_cast<uint64_t>(offsetShift_));
     uint64_t end = plus(plus(offset, kLocalHeaderSize + h.FileNameLength), h.CompressedSize());
     if (end > next) {
       const TZipHeaderInfo& other =

@@ -170,6 +170,10 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   bool ReadFromConfigFile() const { return fromZfc_; }
   // True when the entry list was rebuilt by the recovery scan of a damaged archive.
   bool RecoveryMode() const { return recoveryMode_; }
+  // Bytes in front of the archive that its stated offsets do not count, as when data was put
+  // before an archive without adjusting it (cat stub a.zip > x.exe): the central directory and
+  // every local header lie this far behind their stated offsets. 0 for other archives.
+  int64_t OffsetShift() const { return offsetShift_; }
 
   // ---- Operations ----
   // Reads the central directory of ZipName (or of the stream given to OpenArchiveStream). Keeps
@@ -264,6 +268,7 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   bool repairing_ = false;
   bool scanned_ = false;       // the recovery scan ran during this read
   bool recoveryMode_ = false;  // the entry list of this read comes from the recovery scan
+  int64_t offsetShift_ = 0;    // OffsetShift()
   int64_t archiveTimeNs_ = 0;
   bool cancel_ = false;
   bool pause_ = false;
@@ -297,6 +302,11 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   // Reads the directory of s; strict: as ReadWrittenDirectory.
   void ReadDirectoryOf(THugeStream& s, bool strict);
   bool FindEndCentral(THugeStream& s, TEndCentral& ec);
+  // The shift of an archive whose directory is not at its stated offset start: the distance
+  // from where the directory should end by its stated offset and size to where it does end (the
+  // Zip64 end record, else the end record), provided a central record stands there. 0 when the
+  // directory is where it is said to be, or when the distance is negative or leads nowhere.
+  int64_t FindOffsetShift(THugeStream& s, uint64_t start);
   void ReadCentralRecords(THugeStream& s, int64_t start, bool strict);
   // Refuses entries whose data ranges overlap and notes where each entry's data must end.
   void CheckDataRanges(bool strict);

@@ -92,5 +92,5 @@ uint64_t FirstEntryOffset(const TArcUnZip& zip) {
   uint64_t first = zip.EndCentral().GetCentralOffset();
   for (int i = 0; i < zip.EntryCount(); ++i)
     first = std::min(first, zip.EntryHeader(i).LocalHeaderOffset());
-  return first;
+  return first + static_cast<uint64_t>(zip.OffsetShift());
 }

@@ -56,6 +56,7 @@ class TSFXConfig {
   bool ReadConfigBefore(THugeStream& s, uint64_t offset);
 };
 
-// Where the entries of an archive begin: its first local header, or the central directory of an
-// archive without entries. What lies before is the self-extractor's stub and block.
+// Where the entries of an archive begin in its file: its first local header, or the central
+// directory of an archive without entries, behind any leading bytes the offsets do not count.
+// What lies before is the self-extractor's stub and block.
 uint64_t FirstEntryOffset(const TArcUnZip& zip);

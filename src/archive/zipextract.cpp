@@ -364,7 +364,10 @@ bool TArcUnZip::ExtractFolder(const TZipHeaderInfo& h, int index, const std::str
 int64_t TArcUnZip::FindEntryData(TZipHeaderInfo& h) {
   THugeStream& s = ArchiveStream();
   uint8_t local[kLocalHeaderSize];
+  // Leading bytes the offsets do not count come before the header.
   uint64_t lho = h.LocalHeaderOffset();
+  const uint64_t shift = static_cast<uint64_t>(offsetShift_);
+  lho = lho > UINT64_MAX - shift ? UINT64_MAX : lho + shift;
   h.Problem = TEntryProblem::LocalHeader;
   // In a set of volumes the header lies on volume EntryDiskNumber at its offset there; the data
   // may run on over the ends of the volumes after it.

@@ -118,7 +118,8 @@ struct TZipHeaderInfo {
   std::string FileComment;
 
   // Where the next entry's local header (or, for the last one, the central directory) begins on
-  // the entry's volume: the entry's data must end there. UINT64_MAX when not known.
+  // the entry's volume, leading bytes the offsets do not count included: the entry's data must
+  // end there. UINT64_MAX when not known.
   uint64_t NextOffset = UINT64_MAX;
 
   // Per-entry state.
@@ -161,6 +162,7 @@ struct TEndCentral {
   std::string Comment;
   int64_t CommentPos = 0;  // position of the comment in the file
   int64_t EndCentralPos = 0;
+  int64_t Zip64EndPos = 0;  // position of the Zip64 end record in the file (with HasZip64)
   bool Modified = false;
 
   // Zip64 end record (56 bytes) and locator (20 bytes).

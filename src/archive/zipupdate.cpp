@@ -416,8 +416,11 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
 
 void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry) {
   TZipHeaderInfo h = entry;
-  const uint64_t lho = h.LocalHeaderOffset();
-  if (lho > static_cast<uint64_t>(INT64_MAX) - 0x30000) throw EBadZipFile();
+  // The copy's header gets its position in the new file, so leading bytes that the source's
+  // offsets did not count are counted from here on.
+  const uint64_t lho = h.LocalHeaderOffset() + static_cast<uint64_t>(offsetShift_);
+  if (lho < h.LocalHeaderOffset() || lho > static_cast<uint64_t>(INT64_MAX) - 0x30000)
+    throw EBadZipFile();
   uint8_t fixed[kLocalHeaderSize];
   src.ReadExactAt(static_cast<int64_t>(lho), fixed, sizeof fixed);
   if (GetU32(fixed) != zipsig::kLocalHeader) throw EBadZipFile();

@@ -203,6 +203,9 @@ std::string MethodName(uint16_t method) {
 
 int List(TArcZip& zip) {
   zip.ReadArchive();
+  if (zip.OffsetShift() > 0)
+    std::printf("%lld leading bytes (offsets adjusted)\n",
+                static_cast<long long>(zip.OffsetShift()));
   std::printf("%12s %12s %-9s %-19s %-8s %s\n", "Length", "Compressed", "Method", "Date", "CRC-32",
               "Name");
   uint64_t total = 0;

@@ -115,6 +115,17 @@ TEST(InteropRead, ArczipListsAndReportsErrors) {
   EXPECT_NE(r.out.find("Deflated"), std::string::npos);
   EXPECT_NE(r.out.find("8 entries"), std::string::npos);
   EXPECT_NE(r.out.find("Comment:\na comment"), std::string::npos);
+  EXPECT_EQ(r.out.find("leading bytes"), std::string::npos);
+  // Bytes put in front without adjusting the offsets are named once, before the listing; the
+  // test says nothing of them.
+  ASSERT_EQ(
+      testutil::Run("cd " + Quote(dir.path()) + " && printf XY | cat - t.zip > pre.zip").status, 0);
+  r = testutil::Run(arczip + " l " + Quote(dir / "pre.zip"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.rfind("2 leading bytes (offsets adjusted)\n      Length", 0), 0u) << r.out;
+  r = testutil::Run(arczip + " t " + Quote(dir / "pre.zip"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.find("leading"), std::string::npos) << r.out;
 
   testutil::WriteFile(dir / "junk.zip", std::string(100, 'x'));
   r = testutil::Run(arczip + " l " + Quote(dir / "junk.zip"));

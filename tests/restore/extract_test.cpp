@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 
 #include "archiveview_fixture.h"
 #include "restore/extractcontroller.h"
@@ -163,6 +164,92 @@ TEST_F(ExtractFixture, RoundTripFromZipWithAndWithoutFolders) {
   // A cancelled folder dialog does nothing, presets included.
   ctl->ExtractButClick(TExtractPreset::AllOverwrite);
   EXPECT_FALSE(lists.extractOptionList.Checked(restore::extractopt::kAll));
+}
+
+// Archives with bytes in front that their offsets do not count, as shell installers and other
+// tools' self-extractors are made: they open in the view, list the names unzip lists, test clean
+// and extract the tree; an update keeps the leading bytes and writes offsets that count them.
+TEST_F(ExtractFixture, ArchivesWithUncountedLeadingBytes) {
+  if (!testutil::HaveTool("zip") || !testutil::HaveTool("unzip")) GTEST_SKIP();
+  fs::create_directories(dir / "tree/sub/empty");
+  WriteFile(dir / "tree/a.txt", "alpha\n");
+  WriteFile(dir / "tree/sub/b.bin", std::string(100000, '\x07') + "end");
+  auto sh = [&](const std::string& command) {
+    auto r = testutil::Run("cd " + Quote(dir.path()) + " && " + command);
+    EXPECT_EQ(r.status, 0) << command << "\n" << r.out;
+    return r.out;
+  };
+  sh("zip -qr plain.zip tree && zip -qr -fz z64.zip tree && cp plain.zip commented.zip &&"
+     " head -c 65535 /dev/zero | tr '\\0' c | zip -qz commented.zip && yes prefix | head -c 70000 >"
+     " p70000");
+  struct Case {
+    const char* name;
+    const char* make;  // shell command writing the archive
+    int64_t leading;   // bytes in front of the archive
+  };
+  const int64_t trueSize = static_cast<int64_t>(fs::file_size("/bin/true"));
+  const Case cases[] = {
+      {"true.exe", "cat /bin/true plain.zip", trueSize},
+      {"one.zip", "printf X | cat - plain.zip", 1},
+      {"big.zip", "cat p70000 plain.zip", 70000},
+      {"zip64.zip", "cat p70000 z64.zip", 70000},
+      {"comment.zip", "printf abc | cat - commented.zip", 3},
+  };
+  const bool sevenZip = testutil::HaveTool("7zz");
+  WriteFile(dir / "new.txt", "added later\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string arc = dir / c.name;
+    sh(std::string(c.make) + " > " + c.name);
+    const auto shown = boxes.transcript().size();
+    ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(arc)));
+    EXPECT_EQ(boxes.transcript().size(), shown);  // nobody is asked about the archive
+    EXPECT_EQ(zip.OffsetShift(), c.leading);
+    EXPECT_FALSE(zip.RecoveryMode());
+    std::vector<std::string> ours, theirs;
+    for (int i = 0; i < zip.EntryCount(); ++i) ours.push_back(zip.EntryFullName(i));
+    // unzip warns about the leading bytes and says so in its status.
+    std::istringstream listed(testutil::Run("unzip -Z1 " + Quote(arc) + " 2>/dev/null").out);
+    for (std::string line; std::getline(listed, line);) theirs.push_back(line);
+    std::sort(ours.begin(), ours.end());
+    std::sort(theirs.begin(), theirs.end());
+    EXPECT_EQ(ours, theirs);
+    EXPECT_TRUE(zip.TestArchive());
+    const std::string out = dir / (std::string("out-") + c.name);
+    Extract(out, Count(2), TExtractPreset::AllNoOverwrite);
+    EXPECT_EQ(testutil::Run("diff -r " + Quote(dir / "tree") + " " + Quote(out + "/tree")).status,
+              0);
+
+    // One file added: the leading bytes stay, the offsets now count them.
+    const std::string head = ReadFile(arc).substr(0, static_cast<size_t>(c.leading));
+    TArcZip update;
+    update.SetZipName(arc);
+    update.FilesList = {dir / "new.txt"};
+    EXPECT_EQ(update.ZipFiles(), 1);
+    EXPECT_EQ(ReadFile(arc).substr(0, head.size()), head);
+    auto tested = testutil::Run("unzip -tq " + Quote(arc));
+    EXPECT_EQ(tested.status, 0) << tested.out;
+    EXPECT_EQ(tested.out.find("extra bytes"), std::string::npos) << tested.out;
+    if (sevenZip) {
+      auto seven = testutil::Run("7zz t " + Quote(arc));
+      EXPECT_EQ(seven.status, 0) << seven.out;
+      EXPECT_NE(seven.out.find("Everything is Ok"), std::string::npos) << seven.out;
+    }
+    ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(arc)));
+    EXPECT_EQ(zip.OffsetShift(), 0);
+    EXPECT_EQ(zip.EntryCount(), static_cast<int>(theirs.size()) + 1);
+  }
+
+  // A directory that lies neither at its stated offset nor at the shifted one (bytes between it
+  // and the end record) is not read from its offsets; only the recovery scan finds the entries.
+  const std::string plain = ReadFile(dir / "plain.zip");
+  const size_t end = plain.rfind("PK\x05\x06");
+  WriteFile(dir / "bad.zip", "lead" + plain.substr(0, end) + "between" + plain.substr(end));
+  TArcZip bad;
+  bad.SetZipName(dir / "bad.zip");
+  bad.ReadArchive();
+  EXPECT_EQ(bad.OffsetShift(), 0);
+  EXPECT_TRUE(bad.RecoveryMode());
 }
 
 TEST_F(ExtractFixture, ChosenRowsOneFileEmptyArchiveAndMissingArchive) {
