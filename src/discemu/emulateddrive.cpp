@@ -124,6 +124,7 @@ bool TEmuState::Load(const std::string& path, TEmuState& out) {
   }
   s.SessionStart = num("session_start", s.SessionStart);
   s.Nwa = std::max(num("nwa", s.SessionStart), s.SessionStart);
+  s.Reserved = num("reserved", 0);
   s.Complete = flag("complete", s.Complete);
   s.Formatted = flag("formatted", s.Formatted);
   s.WriteProtected = flag("write_protected", s.WriteProtected);
@@ -166,10 +167,10 @@ bool TEmuState::Save(const std::string& path) const {
   o << "profile=" << Profile << "\ncapacity=" << Capacity << "\nsessions=";
   for (size_t i = 0; i < Sessions.size(); ++i)
     o << (i ? "," : "") << Sessions[i].Start << "-" << Sessions[i].End;
-  o << "\nsession_start=" << SessionStart << "\nnwa=" << Nwa << "\ncomplete=" << Complete
-    << "\nformatted=" << Formatted << "\nwrite_protected=" << WriteProtected
-    << "\nmedium=" << Medium << "\ntray_open=" << TrayOpen << "\nvendor=" << Vendor
-    << "\nproduct=" << Product << "\nrevision=" << Revision << "\nspeeds=";
+  o << "\nsession_start=" << SessionStart << "\nnwa=" << Nwa << "\nreserved=" << Reserved
+    << "\ncomplete=" << Complete << "\nformatted=" << Formatted
+    << "\nwrite_protected=" << WriteProtected << "\nmedium=" << Medium << "\ntray_open=" << TrayOpen
+    << "\nvendor=" << Vendor << "\nproduct=" << Product << "\nrevision=" << Revision << "\nspeeds=";
   for (size_t i = 0; i < Speeds.size(); ++i) o << (i ? "," : "") << Speeds[i];
   o << "\nread_speed=" << ReadSpeed << "\ncurrent_write_speed=" << CurrentWriteSpeed
     << "\npage_offset=" << PageOffset << "\nwrite_modes=" << int(WriteModesAccepted)
@@ -410,7 +411,8 @@ std::vector<uint8_t> TEmulatedDrive::TrackInfo(uint32_t track, bool& ok) {
     nwa = s_.Nwa;
     nwaValid = true;
     size = s_.Capacity > start ? s_.Capacity - start : 0;
-    free = s_.Capacity > nwa ? s_.Capacity - nwa : 0;
+    if (s_.Reserved) size = std::min(size, s_.Reserved);
+    free = start + size > nwa ? start + size - nwa : 0;
     blank = nwa == start;
     lraValid = nwa > start;
     lra = nwa > start ? nwa - 1 : 0;
@@ -551,6 +553,10 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       if (static_cast<uint64_t>(lba) + count > s_.Capacity) return Sense(r, 0x05, 0x21, 0x00);
       if (WriteOnce()) {
         if (s_.Complete || lba != s_.Nwa) return Sense(r, 0x05, 0x21, 0x02);
+        // A reserved track ends where its reservation does.
+        if (s_.Reserved &&
+            static_cast<uint64_t>(lba) + count > uint64_t{s_.SessionStart} + s_.Reserved)
+          return Sense(r, 0x05, 0x21, 0x02);
       }
       const bool test = (s_.WriteParams[2] & 0x10) != 0;
       if (!test) {
@@ -676,9 +682,18 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       if (!ok) return Sense(r, 0x05, 0x24, 0x00);
       return Reply(r, d);
     }
-    case 0x53:  // RESERVE TRACK
+    case 0x53: {  // RESERVE TRACK
       if (!WriteOnce() || IsCd()) return Sense(r, 0x05, 0x24, 0x00);
+      // One reservation, for a track nothing has been written to, within the room left.
+      if (s_.Complete || s_.Reserved || s_.Nwa != s_.SessionStart)
+        return Sense(r, 0x05, 0x2C, 0x00);
+      const uint32_t size = Get(c + 5, 4);
+      if (size == 0 || size > s_.Capacity - std::min(s_.Nwa, s_.Capacity))
+        return Sense(r, 0x05, 0x24, 0x00);
+      s_.Reserved = size;
+      Persist();
       return;
+    }
     case 0x55: {  // MODE SELECT(10)
       if (!out || r.BufferLength < 8) return Sense(r, 0x05, 0x24, 0x00);
       const uint8_t* b = r.BufferPointer;
@@ -717,6 +732,7 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       if (WriteOnce()) {
         if (s_.Nwa == s_.SessionStart) return Sense(r, 0x05, 0x2C, 0x00);
         s_.Sessions.push_back({s_.SessionStart, s_.Nwa});
+        s_.Reserved = 0;
         const bool finalize = (s_.WriteParams[3] >> 6) == 0 || profile == 0x11;
         if (finalize) {
           s_.Complete = true;
@@ -743,6 +759,7 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       if ((c[1] & 7) > 1) return Sense(r, 0x05, 0x24, 0x00);
       s_.Sessions.clear();
       s_.SessionStart = s_.Nwa = 0;
+      s_.Reserved = 0;
       s_.Complete = false;
       if (profile == 0x13) s_.Profile = "DVD-RW-SEQ";
       if (::ftruncate(fd_, 0) != 0) return Sense(r, 0x03, 0x51, 0x00);

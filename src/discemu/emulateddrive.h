@@ -9,6 +9,7 @@
 //   capacity=359847         sectors
 //   sessions=0-1200,12600-13000   closed sessions as first-last+1
 //   session_start=, nwa=    the open session's start and next writable address
+//   reserved=0              sectors RESERVE TRACK set aside for the open track (0: none)
 //   complete=0|1            the disc is finalised
 //   formatted=0|1  write_protected=0|1  medium=0|1  tray_open=0|1
 //   vendor=, product=, revision=   inquiry strings
@@ -37,6 +38,7 @@ struct TEmuState {
   uint32_t Capacity = 0;
   std::vector<TEmuSession> Sessions;
   uint32_t SessionStart = 0, Nwa = 0;
+  uint32_t Reserved = 0;
   bool Complete = false, Formatted = true, WriteProtected = false, Medium = true, TrayOpen = false;
   std::string Vendor = "ARCAVO", Product = "EMULATED WRITER", Revision = "1.00";
   std::vector<uint16_t> Speeds = {7056, 5645, 2822};

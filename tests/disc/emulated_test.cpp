@@ -404,6 +404,95 @@ TEST(Emulated, DriveRulesAndSenses) {
   }
 }
 
+// The commands a write sends on the write-once DVD media, as the drive logs them: DVD-R with
+// streaming, timestamp and a track reserved for the image rounded up to 32 sectors (a write past
+// the reservation is refused), DVD+R closed track then session, sequential DVD-RW quick-formatted
+// first and closed in the background. Each ends with one closed session.
+TEST(Emulated, WriteSequencesOnWriteOnceDvds) {
+  const uint8_t stream[28] = {0,    0,    0,    0,    0,    0,    0,    0,   0,    0x23,
+                              0x12, 0x7F, 0,    0,    0xAB, 0xBD, 0,    0,   0x03, 0xE8,
+                              0,    0,    0x05, 0x8A, 0,    0,    0x03, 0xE8};
+  const uint8_t quickFormat[12] = {0, 0xA2, 0, 8, 0, 0, 0x03, 0xE8, 0x54, 0, 0, 0x10};
+  using V = std::vector<std::string>;
+  const struct {
+    const char* Profile;
+    std::function<void(TEmu&)> Write;
+    V Log;
+    uint32_t End;  // where the closed session ends
+  } rows[] = {
+      {"DVD-R",
+       [&](TEmu& e) {
+         EXPECT_EQ(e.dev.SetStreaming(stream), SS_COMP);
+         EXPECT_EQ(e.dev.SendDvdTimestamp("20261209120000"), SS_COMP);
+         EXPECT_EQ(e.dev.ReserveTrack(64), SS_COMP);  // an image of 50 sectors
+         EXPECT_EQ(e.dev.ReserveTrack(64), SS_ERR);
+         EXPECT_EQ(e.dev.LastError(), "ILLEGAL REQUEST (COMMAND SEQUENCE ERROR)");
+         EXPECT_EQ(e.Write(0, 32), SS_COMP);
+         EXPECT_EQ(e.Write(32, 32), SS_COMP);
+         EXPECT_EQ(e.Write(64, 32), SS_ERR);
+         EXPECT_EQ(e.dev.LastError(), "ILLEGAL REQUEST (INVALID ADDRESS FOR WRITE)");
+         EXPECT_EQ(e.dev.SyncCache(1800000, true), SS_COMP);
+         EXPECT_EQ(e.dev.CloseTrackSession(false, 1, 1), SS_COMP);
+         EXPECT_EQ(e.dev.CloseTrackSession(false, 1, 2), SS_COMP);
+         EXPECT_EQ(e.dev.CloseTrackSession(false, 2, 3), SS_COMP);
+       },
+       V{"B6 00 00 00 00 00 00 00 00 00 1C 00", "BF 00 00 00 00 00 00 0F 00 16 00 00",
+         "53 00 00 00 00 00 00 00 40 00", "53 00 00 00 00 00 00 00 40 00",
+         "2A 00 00 00 00 00 00 00 20 00", "2A 00 00 00 00 20 00 00 20 00",
+         "2A 00 00 00 00 40 00 00 20 00", "35 02 00 00 00 00 00 00 00 00",
+         "5B 00 01 00 00 01 00 00 00 00", "5B 00 01 00 00 02 00 00 00 00",
+         "5B 00 02 00 00 03 00 00 00 00"},
+       64},
+      {"DVD+R",
+       [](TEmu& e) {
+         EXPECT_EQ(e.Write(0, 32), SS_COMP);
+         EXPECT_EQ(e.dev.SyncCache(120000, false), SS_COMP);
+         EXPECT_EQ(e.dev.CloseTrackSession(false, 1, 1), SS_COMP);
+         EXPECT_EQ(e.dev.CloseTrackSession(false, 2, 0xFF), SS_COMP);
+       },
+       V{"2A 00 00 00 00 00 00 00 20 00", "35 00 00 00 00 00 00 00 00 00",
+         "5B 00 01 00 00 01 00 00 00 00", "5B 00 02 00 00 FF 00 00 00 00"},
+       32},
+      {"DVD-RW-SEQ",
+       [&](TEmu& e) {
+         EXPECT_EQ(e.dev.FormatUnit(quickFormat), SS_COMP);
+         EXPECT_TRUE(e.dev.WaitReady(120000, 5000));
+         EXPECT_EQ(e.Write(0, 32), SS_COMP);
+         EXPECT_EQ(e.dev.SyncCache(1800000, true), SS_COMP);
+         EXPECT_EQ(e.dev.CloseTrackSession(true, 2, 0), SS_COMP);
+         EXPECT_TRUE(e.dev.WaitReady(240000, 5000));
+       },
+       V{"04 11 00 00 00 00", "2A 00 00 00 00 00 00 00 20 00", "35 02 00 00 00 00 00 00 00 00",
+         "5B 01 02 00 00 00 00 00 00 00"},
+       32},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Profile);
+    TEmu e(row.Profile);
+    const size_t mark = e.drive->CommandLog().size();
+    row.Write(e);
+    // Waiting polls the drive (TEST UNIT READY, READ DISC INFORMATION); the polls are not part
+    // of the sequence.
+    V sent;
+    const V log = e.drive->CommandLog();
+    for (size_t i = mark; i < log.size(); ++i)
+      if (log[i].compare(0, 2, "00") != 0 && log[i].compare(0, 2, "51") != 0)
+        sent.push_back(log[i]);
+    EXPECT_EQ(sent, row.Log);
+    const TEmuState state = e.drive->State();
+    ASSERT_EQ(state.Sessions.size(), 1u);
+    EXPECT_EQ(state.Sessions[0].End, row.End);
+    EXPECT_EQ(state.Reserved, 0u);
+  }
+
+  // A reservation needs a size and room for it.
+  TEmu e("DVD-R");
+  EXPECT_EQ(e.dev.ReserveTrack(0), SS_ERR);
+  EXPECT_EQ(e.dev.LastError(), "ILLEGAL REQUEST (INVALID FIELD IN CDB)");
+  EXPECT_EQ(e.dev.ReserveTrack(e.drive->State().Capacity + 1), SS_ERR);
+  EXPECT_EQ(e.dev.LastError(), "ILLEGAL REQUEST (INVALID FIELD IN CDB)");
+}
+
 // Commands from three threads at once (run under TSan by the thread sanitizer job).
 TEST(Emulated, ThreeThreadsSendCommands) {
   TEmu e("DVD+RW", [](TEmuState& s) { s.Formatted = true; });
