@@ -467,7 +467,8 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
     }
   }
   if (!found) {
-    TIncompleteZipMode mode = IncompleteZipMode;
+    // A repair in assume-bad mode goes straight to the recovery scan, without asking.
+    TIncompleteZipMode mode = repairing_ ? TIncompleteZipMode::izAssumeBad : IncompleteZipMode;
     if (OnInCompleteZip && !repairing_) OnInCompleteZip(this, mode);
     switch (mode) {
       case TIncompleteZipMode::izAssumeNotAZip:

@@ -111,6 +111,19 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   // Copies the entries of the open self-extracting archive, without the bytes before them, into
   // ZipName with the extension ".zip", opens that archive and, when asked, deletes the source.
   void ConvertToPlainZip(bool deleteSource);
+  // Salvages what can be read of a damaged archive into the new archive newName and returns the
+  // number of entries written; the damaged file is never changed. With a damaged name, that
+  // archive is read by the usual rules (a missing end record goes through OnInCompleteZip) and
+  // every entry whose data is there whole is written, untested. With an empty one, the archive
+  // read in recovery mode is taken, or the user chooses one through the host; it is read in
+  // assume-bad mode (straight to the recovery scan when its end record is missing) and the
+  // entries that test bad are left out. An empty newName is chosen through the host. A cancelled
+  // dialog writes nothing and returns 0; so does an archive with nothing to write. The new
+  // archive is written into a temporary file that is then copied to newName, never over the
+  // damaged file. FilesList is kept; afterwards ZipName is the new archive.
+  int RepairArchive(const std::string& damaged, const std::string& newName);
+  // The number of entries the last RepairArchive read from the damaged archive.
+  int RepairEntriesRead() const { return repairRead_; }
 
   // ---- Not published ----
   // Where archive attributes are read and cleared; null: the platform's store (xattrs, state
@@ -165,6 +178,9 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
     THead Head = hdNone;
     std::string HeadBytes;  // with hdBytes: written in front of the first entry
     bool Always = false;    // rewrite even when there is nothing to store
+    // A salvage: an entry whose data cannot be copied whole (cut short, its local header lost)
+    // is left out instead of failing the rewrite.
+    bool Salvage = false;
   };
   struct TRewritePlan;
   // ZipFiles against the entries of target.Source; returns the number of files stored.
@@ -173,9 +189,14 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   void CopyArchive(const TRewriteTarget& target);
   // Writes the new archive to a temporary file and replaces target.Output with it.
   void Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& run);
-  void CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry);
+  // Copies one entry; false (nothing written) when salvage is set and the entry cannot be copied
+  // whole, which otherwise raises EBadZipFile.
+  bool CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry, bool salvage = false);
+  // RepairArchive after its names are known: reads, tests in assume-bad mode, rewrites.
+  int RepairInto(const std::string& damaged, const std::string& newName, bool assumeBad);
   // The folder for temporary files: TempPath, else $TMPDIR, else /tmp.
   std::string TempFolder() const;
 
   std::unique_ptr<TArchiveAttributes> ownAttributes_;
+  int repairRead_ = 0;
 };

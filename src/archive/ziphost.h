@@ -32,6 +32,14 @@ enum TZipMessageId : int {
   zmInflateOutOfMemory = 4,
 };
 
+// An open dialog of the engine: its title, its filter ("description|patterns" pairs, patterns
+// separated by ";") and the folder it starts in.
+struct TZipFileDialog {
+  std::string Title;
+  std::string Filter;
+  std::string Folder;
+};
+
 class TZipHost {
  public:
   virtual ~TZipHost() = default;
@@ -41,6 +49,8 @@ class TZipHost {
                          uint32_t flags) = 0;
   // Lets the user choose an archive file; returns false when cancelled.
   virtual bool ChooseArchiveFile(std::string& fileName) = 0;
+  // Lets the user choose a file in the open dialog described; returns false when cancelled.
+  virtual bool OpenFileDialog(const TZipFileDialog& dialog, std::string& fileName) = 0;
   // Lets the user choose a folder; returns false when cancelled.
   virtual bool ChooseFolder(std::string& folder) = 0;
   // Dispatches pending window events. Returns true when the application is quitting.

@@ -387,7 +387,7 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
         // The file could not be stored: the entry it was to replace stays.
       }
       if (OnUpdate) OnUpdate(this, TUpdateAction::upKeep, presentation[k]);
-      CopyEntry(run, *src, entries_[k]);
+      CopyEntry(run, *src, entries_[k], target.Salvage);
     }
     for (size_t i : plan.leftovers) {
       CheckCancel();
@@ -414,49 +414,89 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
   }
 }
 
-void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry) {
+bool TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry, bool salvage) {
   TZipHeaderInfo h = entry;
   // The copy's header gets its position in the new file, so leading bytes that the source's
   // offsets did not count are counted from here on.
   const uint64_t lho = h.LocalHeaderOffset() + static_cast<uint64_t>(offsetShift_);
-  if (lho < h.LocalHeaderOffset() || lho > static_cast<uint64_t>(INT64_MAX) - 0x30000)
-    throw EBadZipFile();
   uint8_t fixed[kLocalHeaderSize];
-  src.ReadExactAt(static_cast<int64_t>(lho), fixed, sizeof fixed);
-  if (GetU32(fixed) != zipsig::kLocalHeader) throw EBadZipFile();
-  const uint16_t nameLen = GetU16(fixed + 26), extraLen = GetU16(fixed + 28);
-  std::string localName(nameLen, '\0'), localExtra(extraLen, '\0');
-  int64_t pos = static_cast<int64_t>(lho + kLocalHeaderSize);
-  if (nameLen) src.ReadExactAt(pos, localName.data(), nameLen);
-  if (extraLen) src.ReadExactAt(pos + nameLen, localExtra.data(), extraLen);
-  // A local header that names another entry is not copied under the directory's name.
+  std::string localName, localExtra;
   const std::string storedName = h.StoredName();
-  if (localName != storedName && localName != StoredCentralName(src, h))
-    throw EBadZipFile(std::string(zipmsg::kNotAZip) + " The local header of \"" + h.FullName() +
-                      "\" names another entry.");
-  const int64_t dataPos = pos + nameLen + extraLen;
-  const uint64_t comp = h.CompressedSize(), unc = h.UncompressedSize();
-  if (comp > static_cast<uint64_t>(INT64_MAX - dataPos)) throw EBadZipFile();
-  const uint16_t localFlag = GetU16(fixed + 6);
-
-  const bool keepDescriptor = ((h.Flag | localFlag) & 0x0008) && h.IsEncrypted();
+  int64_t dataPos = 0;
+  uint64_t comp = 0, unc = 0;
+  uint16_t localFlag = 0;
+  bool keepDescriptor = false;
   size_t descLen = 0;
-  if (keepDescriptor) {
-    size_t n = 0;
-    bool z64 = FindExtraField(reinterpret_cast<const uint8_t*>(localExtra.data()),
-                              localExtra.size(), kZip64ExtraId, n) != nullptr ||
-               h.HasZip64();
-    descLen = DescriptorLength(src, dataPos + static_cast<int64_t>(comp), h, z64);
+  // Everything is checked before the first byte is written, so that a salvage can leave the
+  // entry out.
+  try {
+    if (lho < h.LocalHeaderOffset() || lho > static_cast<uint64_t>(INT64_MAX) - 0x30000)
+      throw EBadZipFile();
+    src.ReadExactAt(static_cast<int64_t>(lho), fixed, sizeof fixed);
+    if (GetU32(fixed) != zipsig::kLocalHeader) throw EBadZipFile();
+    const uint16_t nameLen = GetU16(fixed + 26), extraLen = GetU16(fixed + 28);
+    localName.assign(nameLen, '\0');
+    localExtra.assign(extraLen, '\0');
+    int64_t pos = static_cast<int64_t>(lho + kLocalHeaderSize);
+    if (nameLen) src.ReadExactAt(pos, localName.data(), nameLen);
+    if (extraLen) src.ReadExactAt(pos + nameLen, localExtra.data(), extraLen);
+    // A local header that names another entry is not copied under the directory's name.
+    if (localName != storedName && localName != StoredCentralName(src, h))
+      throw EBadZipFile(std::string(zipmsg::kNotAZip) + " The local header of \"" + h.FullName() +
+                        "\" names another entry.");
+    dataPos = pos + nameLen + extraLen;
+    comp = h.CompressedSize();
+    unc = h.UncompressedSize();
+    if (comp > static_cast<uint64_t>(INT64_MAX - dataPos)) throw EBadZipFile();
+    localFlag = GetU16(fixed + 6);
+
+    keepDescriptor = ((h.Flag | localFlag) & 0x0008) && h.IsEncrypted();
+    if (keepDescriptor) {
+      size_t n = 0;
+      bool z64 = FindExtraField(reinterpret_cast<const uint8_t*>(localExtra.data()),
+                                localExtra.size(), kZip64ExtraId, n) != nullptr ||
+                 h.HasZip64();
+      descLen = DescriptorLength(src, dataPos + static_cast<int64_t>(comp), h, z64);
+    }
+    // The data (and its descriptor) must end before the next entry begins.
+    if (static_cast<uint64_t>(dataPos) + comp + descLen > h.NextOffset)
+      throw EBadZipFile(std::string(zipmsg::kNotAZip) + " Entry \"" + h.FullName() +
+                        "\" overlaps the next one (possible zip bomb).");
+    // An archive cut inside the entry's data.
+    if (static_cast<uint64_t>(dataPos) + comp + descLen > static_cast<uint64_t>(src.Size()))
+      throw EFatalUnzipError();
+  } catch (const EBadZipFile&) {
+    if (salvage) return false;
+    throw;
+  } catch (const EFatalUnzipError&) {
+    if (salvage) return false;
+    throw;
   }
-  // The data (and its descriptor) must end before the next entry begins.
-  if (static_cast<uint64_t>(dataPos) + comp + descLen > h.NextOffset)
-    throw EBadZipFile(std::string(zipmsg::kNotAZip) + " Entry \"" + h.FullName() +
-                      "\" overlaps the next one (possible zip bomb).");
+
+  // An entry the recovery scan numbered (a name that occurred twice) is written under its new
+  // name, so that the archive written reads like any other.
+  std::string writeName = storedName;
+  if (recoveryMode_ && h.FullName() != DecodedName(h, storedName)) {
+    writeName = h.FullName();
+    h.SetNames(writeName, writeName);
+    h.FileNameLength = static_cast<uint16_t>(writeName.size());
+    h.Flag &= static_cast<uint16_t>(~0x0800);
+    if (!IsPlainAscii(writeName) && IsValidUtf8(writeName)) h.Flag |= 0x0800;
+    h.CentralExtra = WithoutExtraField(h.CentralExtra, kUnicodePathExtraId);
+    h.ExtraFieldLength = static_cast<uint16_t>(h.CentralExtra.size());
+    localExtra = WithoutExtraField(localExtra, kUnicodePathExtraId);
+  }
 
   std::string header;
   if (keepDescriptor) {
-    header.assign(reinterpret_cast<const char*>(fixed), sizeof fixed);
-    header += localName;
+    // The header as it was, but for the name (and the UTF-8 flag that goes with it).
+    const uint16_t flag = static_cast<uint16_t>((localFlag & ~0x0800) | (h.Flag & 0x0800));
+    header.assign(reinterpret_cast<const char*>(fixed), 6);
+    PutU16(header, flag);
+    header.append(reinterpret_cast<const char*>(fixed) + 8, 18);
+    PutU16(header, static_cast<uint16_t>(writeName.size()));
+    PutU16(header, static_cast<uint16_t>(localExtra.size()));
+    header += writeName;
     header += localExtra;
   } else {
     uint16_t flag = static_cast<uint16_t>((localFlag & ~0x0808) | (h.Flag & 0x0800));
@@ -481,9 +521,9 @@ void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
            comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(comp));
     PutU32(header,
            comp >= kSat32Value || unc >= kSat32Value ? kSat32Value : static_cast<uint32_t>(unc));
-    PutU16(header, static_cast<uint16_t>(storedName.size()));
+    PutU16(header, static_cast<uint16_t>(writeName.size()));
     PutU16(header, static_cast<uint16_t>(extra.size()));
-    header += storedName;
+    header += writeName;
     header += extra;
   }
 
@@ -513,6 +553,7 @@ void TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
   h.RelOffLocalHdr64 = static_cast<uint64_t>(newPos);
   h.HasRelOffLocalHdr64 = true;
   run.Add(h);
+  return true;
 }
 
 void TArcZip::CopyArchive(const TRewriteTarget& target) {
@@ -702,4 +743,106 @@ void TArcZip::ConvertToPlainZip(bool deleteSource) {
   CopyArchive(target);
   AdoptDirectory(target.Output);
   if (deleteSource && !inPlace) ::unlink(target.Source.c_str());
+}
+
+namespace {
+
+// The folder of a file name ("" when it has none).
+std::string FolderOf(const std::string& name) {
+  size_t slash = name.rfind('/');
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? "/" : name.substr(0, slash);
+}
+
+}  // namespace
+
+int TArcZip::RepairArchive(const std::string& damaged, const std::string& newName) {
+  repairRead_ = 0;
+  // FilesList holds afterwards what it held before, whatever happens.
+  struct TKeepList {
+    TArcZip& z;
+    std::vector<std::string> files;
+    ~TKeepList() { z.FilesList = std::move(files); }
+  } keep{*this, FilesList};
+
+  std::string source = damaged;
+  bool assumeBad = source.empty();
+  if (assumeBad && !(loaded_ && recoveryMode_ && !ZipName().empty())) {
+    TZipFileDialog open;
+    open.Title = "Open a Zip File";
+    open.Filter =
+        "Zip Files (*.ZIP)|*.zip|SFX Files (*.EXE)|*.exe|Jar Files (*.JAR)|*.jar|All Files "
+        "(*.*)|*.*";
+    open.Folder = FolderOf(ZipName());
+    if (!Host || !Host->OpenFileDialog(open, source) || source.empty()) return 0;
+  } else if (assumeBad) {
+    source = ZipName();  // the archive just read in recovery mode
+  }
+
+  std::string target = newName;
+  if (target.empty()) {
+    TZipFileDialog save;
+    save.Title = "Select a new name for the fixed file.";
+    save.Filter = "Zip Files (*.ZIP)";
+    save.Folder = FolderOf(source);
+    if (!DirectoryExists(save.Folder)) {
+      const char* home = std::getenv("HOME");
+      save.Folder = home && *home ? home : "/";
+    }
+    if (!Host || !Host->OpenFileDialog(save, target) || target.empty()) return 0;
+  }
+  return RepairInto(source, target, assumeBad);
+}
+
+int TArcZip::RepairInto(const std::string& damaged, const std::string& newName, bool assumeBad) {
+  TBusyGuard busy(*this);
+  cancel_ = false;
+  struct TEndOfRun {
+    TArcZip& z;
+    ~TEndOfRun() {
+      z.repairing_ = false;
+      z.CloseFileUnlessKept();
+    }
+  } endOfRun{*this};
+
+  // The copy would replace the damaged file, which a repair never changes.
+  if (SameFile(damaged, newName))
+    throw EArcZipException("Error: Could not copy from " + damaged + " -> " + newName);
+
+  if (!(assumeBad && loaded_ && recoveryMode_ && ZipName() == damaged)) {
+    SetZipName(damaged);
+    loaded_ = false;
+    repairing_ = assumeBad;
+    EnsureDirectory();
+    repairing_ = false;
+  }
+  repairRead_ = static_cast<int>(entries_.size());
+  if (entries_.empty()) return 0;
+  CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_, ArchiveStream());
+
+  TRewritePlan plan;
+  plan.haveSource = true;
+  plan.fate.assign(entries_.size(), fKeepEntry);
+  plan.item.assign(entries_.size(), UINT32_MAX);
+  if (assumeBad) {
+    // Every entry is tested; the bad ones are left out.
+    TestArchive();
+    for (size_t k = 0; k < entries_.size(); ++k)
+      if (entries_[k].TestState != TZipTestState::Good) plan.fate[k] = fDropEntry;
+  }
+  if (std::find(plan.fate.begin(), plan.fate.end(), fKeepEntry) == plan.fate.end()) return 0;
+
+  TRun run;
+  for (size_t k = 0; k < entries_.size(); ++k)
+    if (plan.fate[k] == fKeepEntry)
+      run.totalBytes += static_cast<int64_t>(entries_[k].CompressedSize());
+  TRewriteTarget target;
+  target.Source = damaged;
+  target.Output = newName;
+  target.Head = TRewriteTarget::hdNone;
+  target.Salvage = true;
+  Rewrite(target, plan, run);
+  AdoptDirectory(newName);
+  if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
+  return EntryCount();
 }

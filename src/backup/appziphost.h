@@ -11,8 +11,10 @@ class TAppZipHost : public TZipHost {
  public:
   int MessageBox(int messageId, const std::string& title, const std::string& text,
                  uint32_t flags) override;
-  // No file or folder is chosen through the engine in the backup run.
+  // No file or folder is chosen through the engine: the program's commands name the archives
+  // themselves (the repair command asks for both names before it calls the engine).
   bool ChooseArchiveFile(std::string&) override { return false; }
+  bool OpenFileDialog(const TZipFileDialog&, std::string&) override { return false; }
   bool ChooseFolder(std::string&) override { return false; }
   // Dispatches pending events (at most every kDispatchInterval); true once the program has been
   // told to terminate.

@@ -54,8 +54,10 @@ class IRestoreHost {
   virtual bool PasswordDialog(QString& password) = 0;
   // The archive view's cursor: hourglass or normal.
   virtual void SetHourglass(bool on) = 0;
-  // The status bar's busy gauge; clearing the status bar also stops it.
+  // The status bar's busy gauge; clearing the status bar also stops it (and the disc animation).
   virtual void GaugeStart() = 0;
+  // The button bar's disc animation.
+  virtual void DiscAnimation(bool /*on*/) {}
   virtual void ClearStatusBar() = 0;
   // The gauge restarted and cleared.
   virtual void GaugeClear() = 0;

@@ -23,9 +23,13 @@
 //                        [-n PATTERN]
 //                        write a new archive as parts of at most BYTES (the first of at most
 //                        FIRST): base.z01, base.z02, ... and ARCHIVE itself as the last part.
+//   arczip repair DAMAGED NEW                         salvage the entries of a damaged archive
+//                                                     (a lost directory is rebuilt from the
+//                                                     local headers) into the new archive NEW;
+//                                                     entries cut short are left out
 // A set of parts is listed, tested and extracted by its last part.
-// Exit status: 0 all good; 1 some entries bad or skipped; 2 the archive cannot be read or
-// written, or the command line is wrong.
+// Exit status: 0 all good; 1 some entries bad or skipped (repair: left out); 2 the archive cannot
+// be read or written (repair: nothing read), or the command line is wrong.
 #include <sys/stat.h>
 
 #include <cctype>
@@ -75,6 +79,7 @@ int Usage(const std::string& problem = "") {
                "ARCHIVE.zip\n"
                "       arczip split ARCHIVE PATH... -b BYTES [-f FIRST] [-0..-9] [-r] ...\n"
                "                                             a new archive in parts of BYTES\n"
+               "       arczip repair DAMAGED NEW             salvage a damaged archive into NEW\n"
                "Options may stand anywhere after the command; \"--\" ends them (an archive or "
                "path\n"
                "beginning with \"-\" must follow it). Exit status: 0 all good, 1 some entries "
@@ -226,6 +231,17 @@ int List(TArcZip& zip) {
   return kGood;
 }
 
+// Reads a damaged archive as the program does after "Attempt" (a missing end record sends it to
+// the recovery scan) and writes what is whole into the new archive.
+int Repair(TArcZip& zip, const std::string& damaged, const std::string& fixed) {
+  zip.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
+  int written = zip.RepairArchive(damaged, fixed);
+  int read = zip.RepairEntriesRead();
+  std::printf("%d of %d entries read were written to %s\n", written, read, fixed.c_str());
+  if (read == 0) return kFailed;
+  return written == read ? kGood : kSomeBad;
+}
+
 std::string StubOr(const std::string& stub) {
   if (!stub.empty()) return stub;
   std::string found = ResourcePath("ArcSFX32.bin");
@@ -360,6 +376,7 @@ const TCommand kCommands[] = {
     {"sfx", "s", "", 1, 1},
     {"unsfx", "", "", 1, 1},
     {"split", "pxnbf", "0123456789r", 2, SIZE_MAX},
+    {"repair", "", "", 2, 2},
 };
 
 }  // namespace
@@ -387,6 +404,7 @@ int main(int argc, char** argv) {
     name = ProgramPartName(name, part, type);
   };
   try {
+    if (command == "repair") return Repair(zip, args.words[0], args.words[1]);
     zip.SetZipName(args.words[0]);
     if (command == "a") return Add(zip, args);
     if (command == "split") return Split(zip, args);

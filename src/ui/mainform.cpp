@@ -36,6 +36,7 @@
 #include "backup/naming.h"
 #include "restore/archiveviewcontroller.h"
 #include "restore/extractcontroller.h"
+#include "restore/repaircontroller.h"
 #include "ui/backupwindow.h"
 #include "ui/explorerviews.h"
 #include "ui/filedialogs.h"

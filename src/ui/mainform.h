@@ -47,6 +47,7 @@ namespace restore {
 class IDesktopLauncher;
 class TArchiveViewController;
 class TExtractController;
+class TRepairController;
 }  // namespace restore
 
 class TMainform : public QMainWindow {
@@ -156,6 +157,8 @@ class TMainform : public QMainWindow {
   // Extraction (over backup_'s engine, so declared after it).
   std::unique_ptr<TRestoreWindow> restoreHost_;
   std::unique_ptr<restore::TExtractController> extract_;
+  // "ZIPfix" (over the same engine).
+  std::unique_ptr<restore::TRepairController> repair_;
   TBindings bindings_;
   TExplorerTree* tree_ = nullptr;
   TExplorerList* list_ = nullptr;

@@ -9,6 +9,7 @@
 #include "backup/runreport.h"
 #include "restore/archiveviewcontroller.h"
 #include "restore/extractcontroller.h"
+#include "restore/repaircontroller.h"
 #include "ui/archiveview.h"
 #include "ui/backupwindow.h"
 #include "ui/explorerviews.h"
@@ -51,6 +52,7 @@ void TMainform::WireExtract() {
   restoreHost_ = std::make_unique<TRestoreWindow>(this);
   TBackupWindowHost* screen = backupHost_.get();
   restoreHost_->gaugeStart = [screen] { screen->GaugeMoving(); };
+  restoreHost_->discAnimation = [screen](bool on) { screen->DiscAnimation(on); };
   restoreHost_->clearStatusBar = [screen] { screen->ClearStatusBar(); };
   restoreHost_->gaugeClear = [screen] { screen->GaugeClear(); };
   restoreHost_->clearReportBox = [screen] { screen->ReportClear(); };
@@ -61,6 +63,8 @@ void TMainform::WireExtract() {
   };
   extract_ = std::make_unique<restore::TExtractController>(backup_->ArcZip1, *ctx_.Lists, view,
                                                            *searchResults_, *restoreHost_);
+  repair_ = std::make_unique<restore::TRepairController>(backup_->ArcZip1, view, *archiveWindow_,
+                                                         *dialogs_, *restoreHost_);
   PrepareRestoreControls(this);
 }
 
@@ -84,6 +88,10 @@ TBindings TMainform::ArchiveBindings() {
            [&view](bool) { view.ClearSelected1Click(); }),
       item(ctl::kOpenEntryItem, "open an entry (TArchiveViewController::Open1Click)",
            [&view](bool) { view.Open1Click(); }),
+      // "&Tools" > "ZIPfix".
+      OnItem(
+          ctl::kZipFixItem, "repair a damaged archive (TRepairController::fixzipbtnClick)",
+          [this](bool) { repair_->fixzipbtnClick(); }, repair_.get()),
       // "Large Fonts".
       OnButton(
           ctl::kLargeFontsBox, "font size (TArchiveViewController::LargeFonts1Click)",

@@ -42,6 +42,10 @@ void TRestoreWindow::GaugeStart() {
   if (gaugeStart) gaugeStart();
 }
 
+void TRestoreWindow::DiscAnimation(bool on) {
+  if (discAnimation) discAnimation(on);
+}
+
 void TRestoreWindow::ClearStatusBar() {
   if (clearStatusBar) clearStatusBar();
 }

@@ -16,6 +16,7 @@ class TRestoreWindow : public restore::IRestoreHost {
 
   // The status bar, gauge and report box belong to the run's report; the window joins them here.
   std::function<void()> gaugeStart;
+  std::function<void(bool on)> discAnimation;
   std::function<void()> clearStatusBar;
   std::function<void()> gaugeClear;
   std::function<void()> clearReportBox;
@@ -28,6 +29,7 @@ class TRestoreWindow : public restore::IRestoreHost {
   bool PasswordDialog(QString& password) override;
   void SetHourglass(bool on) override;
   void GaugeStart() override;
+  void DiscAnimation(bool on) override;
   void ClearStatusBar() override;
   void GaugeClear() override;
   void ClearReportBox() override;

@@ -19,6 +19,7 @@ class ScriptedHost : public TZipHost {
   std::vector<Box> boxes;
   std::deque<int> answers;                 // button codes, in order
   std::deque<std::string> files, folders;  // "" = cancel
+  std::vector<TZipFileDialog> dialogs;     // the open dialogs shown (answered from files)
   std::function<void()> onProcessMessages;
   int processed = 0;
   int slept = 0;
@@ -32,6 +33,10 @@ class ScriptedHost : public TZipHost {
     return a;
   }
   bool ChooseArchiveFile(std::string& name) override { return Next(files, name); }
+  bool OpenFileDialog(const TZipFileDialog& dialog, std::string& name) override {
+    dialogs.push_back(dialog);
+    return Next(files, name);
+  }
   bool ChooseFolder(std::string& folder) override { return Next(folders, folder); }
   bool ProcessMessages() override {
     ++processed;

@@ -1,5 +1,5 @@
 // The archive view placed in the main window: opening through "&Restore", the command line and
-// the explorer list; the archive menu items, popup and boxes of the "Archive" tab.
+// the explorer list; the archive menu items, popup and boxes of the "Archive" tab; "ZIPfix".
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -12,6 +12,8 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include <algorithm>
+#include <cstring>
 #include <deque>
 
 #include "app/explorer.h"
@@ -30,6 +32,7 @@
 #include "ui/archiveview.h"
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
+#include "ui/restorewindow.h"
 
 namespace {
 
@@ -428,3 +431,92 @@ TEST_F(ArchiveWiringTest, TheViewsListAndThePopupWorkOnTheOpenArchive) {
 }
 
 }  // namespace
+
+// Six files zipped at the top level, cut 100 bytes into the directory (cutdir.zip) and at half
+// its size (cuthalf.zip): "ZIPfix" salvages what is whole after "Attempt", and the view lists a
+// truncated archive after the same answer.
+TEST_F(ArchiveWiringTest, ZipFixSalvagesDamagedArchivesAndTheViewListsThemAfterAttempt) {
+  const std::string src = tmp_ / "six";
+  std::string names;
+  for (int i = 1; i <= 6; ++i) names += " f" + std::to_string(i) + ".txt";
+  auto r = testutil::Run("mkdir -p " + testutil::Quote(src) + " && cd " + testutil::Quote(src) +
+                         " && for i in 1 2 3 4 5 6; do seq 1 $((i * 3000)) > f$i.txt; done" +
+                         " && zip -q -r ../six.zip" + names);
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string intact = testutil::ReadFile(tmp_ / "six.zip");
+  const size_t directory = intact.find(std::string("PK\x01\x02", 4));
+  WriteFile(tmp_ / "cutdir.zip", intact.substr(0, directory + 100));
+  const size_t half = intact.size() / 2;
+  WriteFile(tmp_ / "cuthalf.zip", intact.substr(0, half));
+  // At half: the entries whose header is there are read, those whose data is whole written.
+  int read = 0, whole = 0;
+  for (size_t at = 0; (at = intact.find(std::string("PK\x03\x04", 4), at)) < directory; ++at) {
+    const size_t nameLen = static_cast<uint8_t>(intact[at + 26]);
+    const size_t extraLen = static_cast<uint8_t>(intact[at + 28]);
+    const size_t next = std::min(intact.find(std::string("PK\x03\x04", 4), at + 4), directory);
+    read += at + 30 + nameLen + extraLen <= half;
+    whole += next <= half;
+  }
+  ASSERT_EQ(read, whole + 1);
+  const std::string out = tmp_ / "out";
+  testutil::Run("mkdir -p " + testutil::Quote(out));
+
+  auto w = Window();
+  QStringList folderTitles;
+  w->restoreWindow()->chooseFolder = [&](const QString& title, const QString&) {
+    folderTitles << title;
+    return Q(out);
+  };
+  auto* fix = w->findChild<QAction*>(ctl::kZipFixItem);
+  ASSERT_TRUE(fix);
+  const QString saved = QStringLiteral("\r\nFile saved as: ") + Q(out);
+  struct Case {
+    const char* file;
+    bool asked;  // the incomplete-archive question comes, and is answered "Attempt"
+    QString text;
+  };
+  const Case cases[] = {
+      {"cutdir.zip", true, "   6 files of 6 were OK" + saved + "/cutdir_fixed.zip"},
+      {"cuthalf.zip", true,
+       QStringLiteral("   %1 files of %2 were OK").arg(whole).arg(read) + saved +
+           "/cuthalf_fixed.zip"},
+      {"six.zip", false, "   6 files of 6 were OK" + saved + "/six_fixed.zip"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string damaged = tmp_ / c.file;
+    const std::string before = testutil::ReadFile(damaged);
+    w->context().ArchiveView->SetRememberedPath("something");
+    dialogs_.answers.push_back(Q(damaged));
+    if (c.asked) host_.Press("Attempt");
+    host_.Answer(IDOK, c.text);
+    fix->trigger();
+    EXPECT_EQ(host_.PendingAnswers(), 0);
+    EXPECT_EQ(testutil::ReadFile(damaged), before);
+    EXPECT_TRUE(w->context().ArchiveView->RememberedPath().isEmpty());
+    // The status bar is cleared afterwards.
+    EXPECT_EQ(w->findChild<QLabel*>("StatusCount")->text(), "DIR&files count");
+    const std::string fixed =
+        out + "/" + std::string(c.file, std::strlen(c.file) - 4) + "_fixed.zip";
+    if (testutil::HaveTool("unzip")) {
+      const auto t = testutil::Run("unzip -tq " + testutil::Quote(fixed));
+      EXPECT_EQ(t.status, 0) << t.out;
+    }
+  }
+  EXPECT_EQ(folderTitles,
+            QStringList({"Select Destination", "Select Destination", "Select Destination"}));
+  // Cancelling either dialog does nothing.
+  dialogs_.answers.push_back(QString());
+  fix->trigger();
+  w->restoreWindow()->chooseFolder = [](const QString&, const QString&) { return QString(); };
+  dialogs_.answers.push_back(Q(tmp_ / "cutdir.zip"));
+  fix->trigger();
+  EXPECT_EQ(host_.transcript().size(), 5);
+
+  // The view: a truncated archive is listed after "Attempt".
+  dialogs_.answers.push_back(Q(tmp_ / "cutdir.zip"));
+  host_.Press("Attempt");
+  w->findChild<QPushButton*>("ZipOpenBut")->click();
+  EXPECT_EQ(Names(*w), (QStringList{"f1.txt", "f2.txt", "f3.txt", "f4.txt", "f5.txt", "f6.txt"}));
+  EXPECT_EQ(host_.PendingAnswers(), 0);
+}
