@@ -78,6 +78,9 @@ int SimRemovableDrive::AddMedium(TSimMedium medium) {
   TMediumState state{std::move(medium), root_ + "/media/" + std::to_string(k)};
   MakeFolder(state.store);
   for (const auto& [name, content] : state.facts.files) {
+    for (size_t slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1))
+      MakeFolder(state.store + "/" + name.substr(0, slash));
     std::ofstream out(state.store + "/" + name, std::ios::binary);
     out << content;
   }
@@ -174,9 +177,24 @@ bool SimRemovableDrive::WriteLabel(const std::string& path, const std::string& l
   return true;
 }
 
+TDriveFacts SimRemovableDrive::Drive(const std::string& path) {
+  if (!OnDrive(path) && path != drive_) return DefaultVolumeService().Drive(path);
+  TDriveFacts f;
+  f.known = true;
+  f.removable = true;
+  f.readOnly = current_ >= 0 && Medium(current_).writeProtected;
+  f.mountPoint = drive_;
+  f.fsType = "vfat";
+  f.device = "sim0";
+  f.drivePath = root_;
+  return f;
+}
+
 std::unique_ptr<THugeStream> SimRemovableDrive::CreateVolume(const std::string& path) {
   if (!OnDrive(path)) return TZipMedia::CreateVolume(path);
   if (current_ < 0) throw std::system_error(ENOMEDIUM, std::generic_category(), path);
+  if (Medium(current_).writeProtected)
+    throw std::system_error(EROFS, std::generic_category(), path);
   return std::make_unique<TVolumeStream>(*this, path, TFileStream::omCreate);
 }
 

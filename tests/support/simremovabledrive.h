@@ -1,6 +1,8 @@
 // A removable drive simulated in a folder: media with a label, a capacity, an allocation unit and
-// files already on them, swapped in and out of one drive folder. Writes past a medium's capacity
-// come out short with ENOSPC, as on a full floppy. Tests of spanned archives run over it.
+// files already on them (hidden ones and ones in sub-folders too), swapped in and out of one
+// drive folder. Writes past a medium's capacity come out short with ENOSPC, as on a full floppy;
+// a write-protected medium takes no new file. It is the engine's media and the volume service
+// of the drive alike. Tests of spanned archives run over it.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +20,15 @@ struct TSimMedium {
   int64_t capacity = 1457664;  // a 1.44 MB floppy's data area
   int64_t clusterSize = 512;
   int64_t largestFile = kFatLargestFile;
-  // Files already on the medium: name in the drive folder -> content.
+  // Files already on the medium: name in the drive folder ("sub/.hidden" in a sub-folder) ->
+  // content.
   std::map<std::string, std::string> files;
+  bool writeProtected = false;
   // When >= 0, the free space the medium reports instead of the true one (a medium that lies).
   int64_t reportedFree = -1;
 };
 
-class SimRemovableDrive : public TZipMedia {
+class SimRemovableDrive : public TZipMedia, public IVolumeService {
  public:
   // The drive's folder is root + "/drive"; media not in the drive are kept under root + "/media".
   explicit SimRemovableDrive(const std::string& root);
@@ -54,6 +58,8 @@ class SimRemovableDrive : public TZipMedia {
   bool IsRemovable(const std::string& path) override;
   std::string ReadLabel(const std::string& path) override;
   bool WriteLabel(const std::string& path, const std::string& label) override;
+  // The drive's device is "sim0"; paths elsewhere are the system's.
+  TDriveFacts Drive(const std::string& path) override;
   std::unique_ptr<THugeStream> CreateVolume(const std::string& path) override;
   std::unique_ptr<THugeStream> OpenVolume(const std::string& path) override;
 
