@@ -82,6 +82,7 @@ struct SpanRun : RunFixture {
     lists.compressionList.SetChecked(opt::kCompNone, true);
     lists.directoryList.SetChecked(opt::kDirSpan, true);
     lists.directoryList.SetChecked(opt::kDirErase, true);
+    lists.directoryList.SetChecked(opt::kDirSpanNoVolume, false);  // media get labels
     // A prompt for disk n inserts medium n - 1 unless the test says otherwise.
     boxes.onBox = [this](const MbBox& box) {
       if (!box.text.startsWith("     Please insert disk #")) return;
@@ -144,9 +145,12 @@ TEST_F(SpanRun, ThreeFloppiesErasedWithoutAQuestion) {
             QStringList({".dotdir", ".keep", "data.zip", "dataDisk#3"}));
   CheckWithPeers();
 
-  // Read back by the engine, disk by disk through the open dialog: a name without extension is
-  // refused for 4 s, a wrong disk asked about (Retry), then the right ones taken.
+  // Read back by the engine, disk by disk through the open dialog, with every medium mounted
+  // under its label: a name without extension is refused for 4 s, a wrong disk asked about
+  // (Retry), then the right ones taken.
+  drive.RemountUnderLabel(true);
   drive.SwapTo(2);
+  EXPECT_EQ(drive.DriveFolder(), dir / "sim/mnt/PKBACK# 003");
   zip.SetZipName(drive.DriveFolder() + "/data.zip");
   QStringList picks = {"noext", "wrong", "right"};
   files.open = [&](const FileDialogSpec& spec) -> QString {
@@ -295,4 +299,42 @@ TEST_F(RunFixture, SplitPartsKeepTheEarlierSetUntilTheNewOneIsComplete) {
   EXPECT_EQ(RestoreSplitPartsAside(QString::fromStdString(archive)).size(), 3);
   for (const auto& [name, sha] : before) EXPECT_EQ(Sha256(out + "/" + name.toStdString()), sha);
   EXPECT_EQ(Listing(out), QStringList({"data.z01", "data.z02", "data.zip"}));
+}
+
+TEST_F(RunFixture, StagedPartsStopWhereNoDiscCanBeBurnt) {
+  TSpanning spanning{zip, *run, lists, prefs, display, DefaultVolumeService()};
+  run->onFileNameForSplitPart = [&](std::string& f, int part, int type) {
+    spanning.ArcZip1FileNameForSplitPart(f, part, type);
+  };
+  // Without staging: the program's names.
+  const struct {
+    int part, type;
+    const char* name;
+  } names[] = {
+      {1, 0, "/b/data.z01"}, {2, 1, "/b/data.z02"}, {12, 1, "/b/data.z12"}, {3, 2, "/b/data.zip"}};
+  for (const auto& n : names) {
+    std::string f = "/b/data";
+    spanning.ArcZip1FileNameForSplitPart(f, n.part, n.type);
+    EXPECT_EQ(f, n.name);
+  }
+  // A disc target is staged in the program folder part by part; the second part would have the
+  // first burnt, which cannot be done here: the run stops, and no staged file stays behind.
+  const std::string big = dir / "big";
+  ::mkdir(big.c_str(), 0755);
+  WriteFile(big + "/noise.bin", Noise(2500000, 5));
+  ticks.SetChecked(big, true);
+  lists.compressionList.SetChecked(opt::kCompNone, true);
+  lists.maxSizeEdit.SetText("1");
+  seams.driveKind = 1;
+  seams.disc.Ready = true;
+  seams.discFree = 700000;
+  boxes.Answer(IDOK, "     Please insert disk #1\r     of the multi-disk set.");
+  RunExpecting("");
+  EXPECT_FALSE(run->LastRunSucceeded());
+  EXPECT_EQ(spanning.LastPartNumber, 1);
+  EXPECT_TRUE(run->ResultText().startsWith("User canceled Zip operation"))
+      << run->ResultText().toStdString();
+  const QStringList staged =
+      QDir(PathText(ProgramDir())).entryList({"docs*"}, QDir::Files | QDir::Hidden);
+  EXPECT_TRUE(staged.isEmpty()) << staged.join(' ').toStdString();
 }

@@ -71,6 +71,14 @@ SimRemovableDrive::SimRemovableDrive(const std::string& root)
     : root_(root), drive_(root + "/drive") {
   MakeFolder(drive_);
   MakeFolder(root_ + "/media");
+  MakeFolder(root_ + "/mnt");
+}
+
+void SimRemovableDrive::RemountUnderLabel(bool on) {
+  const int k = current_;
+  SwapTo(-1);
+  byLabel_ = on;
+  SwapTo(k);
 }
 
 int SimRemovableDrive::AddMedium(TSimMedium medium) {
@@ -94,6 +102,11 @@ void SimRemovableDrive::SwapTo(int k) {
     MoveFolder(drive_, media_[static_cast<size_t>(current_)].store);
   } else {
     ::rmdir(drive_.c_str());
+  }
+  drive_ = root_ + "/drive";
+  if (k >= 0 && byLabel_) {
+    const std::string& label = media_.at(static_cast<size_t>(k)).facts.label;
+    drive_ = root_ + "/mnt/" + (label.empty() ? std::string("disk") : label);
   }
   if (k >= 0) {
     MoveFolder(media_.at(static_cast<size_t>(k)).store, drive_);

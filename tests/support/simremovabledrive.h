@@ -30,7 +30,8 @@ struct TSimMedium {
 
 class SimRemovableDrive : public TZipMedia, public IVolumeService {
  public:
-  // The drive's folder is root + "/drive"; media not in the drive are kept under root + "/media".
+  // The drive's folder is root + "/drive" (or the label's, see RemountUnderLabel); media not in the
+  // drive are kept under root + "/media".
   explicit SimRemovableDrive(const std::string& root);
 
   // Adds a medium (not inserted); returns its number, from 0.
@@ -39,6 +40,9 @@ class SimRemovableDrive : public TZipMedia, public IVolumeService {
   // the drive.
   void SwapTo(int k);
   int Current() const { return current_; }
+  // On: an inserted medium is mounted under its label (root + "/mnt/" + label, "disk" when it has
+  // none), as the desktop mounts media under /media/$USER/LABEL; off: always the drive folder.
+  void RemountUnderLabel(bool on);
   // Media to insert, one per ScriptedSwap().
   void ScriptSwaps(std::vector<int> order);
   // Inserts the next scripted medium; false when the script is used up (the drive stays as it is).
@@ -73,6 +77,7 @@ class SimRemovableDrive : public TZipMedia, public IVolumeService {
 
   std::string root_;
   std::string drive_;
+  bool byLabel_ = false;
   std::vector<TMediumState> media_;
   int current_ = -1;
   std::deque<int> script_;
