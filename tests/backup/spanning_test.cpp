@@ -10,8 +10,10 @@
 
 #include "archive/zipmedia.h"
 #include "backup/spanning.h"
+#include "backup/udisks.h"
 #include "run_fixture.h"
 #include "simremovabledrive.h"
+#include "udisksmock.h"
 
 using testutil::Quote;
 using testutil::ReadFile;
@@ -182,6 +184,31 @@ TEST_F(SpanRun, ThreeFloppiesErasedWithoutAQuestion) {
     EXPECT_EQ(spanning.SkipDiskTest, 12);
   }
   EXPECT_EQ(boxes.PendingAnswers(), 0);
+}
+
+TEST_F(SpanRun, TheDiskServiceLabelsEachDiskAndUnmountsItBeforeEachPrompt) {
+  if (!HaveUdisksMock()) GTEST_SKIP() << "dbus-daemon or python3-dbusmock missing";
+  UdisksMock mock(dir.path(), "sim0", drive.DriveFolder());
+  ASSERT_TRUE(mock.ready()) << ReadFile(dir / "mock.out");
+  TUdisks2 disks(mock.Bus());
+  TLabellingVolumeService labels(drive, disks);
+  drive.onLabel = [&](const std::string& path, const std::string& label) {
+    labels.WriteLabel(path, label);
+  };
+  TDiskServiceSwap swap(drive, disks);
+  spanning.swap = &swap;
+  prefs.Write("ClrDisk", 1);
+  for (int i = 0; i < 3; ++i) AddFloppy({});
+  drive.SwapTo(0);
+  NameArchive();
+  boxes.Answer(IDOK).Answer(IDOK).Answer(IDOK);
+  RunExpecting("");
+  ASSERT_TRUE(run->LastRunSucceeded()) << run->ResultText().toStdString();
+  EXPECT_EQ(mock.Log(),
+            "Unmount\nMount\n"
+            "SetLabel \nSetLabel PKBACK# 001\nUnmount\nMount\n"
+            "SetLabel \nSetLabel PKBACK# 002\nUnmount\nMount\n"
+            "SetLabel \nSetLabel PKBACK# 003\n");
 }
 
 TEST_F(SpanRun, PromptedErasingSkipAClearingErrorLowSpaceAndNoSwap) {

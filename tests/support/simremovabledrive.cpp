@@ -187,6 +187,7 @@ std::string SimRemovableDrive::ReadLabel(const std::string& path) {
 bool SimRemovableDrive::WriteLabel(const std::string& path, const std::string& label) {
   if (!OnDrive(path) || current_ < 0) return false;
   Medium(current_).label = label;
+  if (onLabel) onLabel(path, label);
   return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -62,6 +63,8 @@ class SimRemovableDrive : public TZipMedia, public IVolumeService {
   bool IsRemovable(const std::string& path) override;
   std::string ReadLabel(const std::string& path) override;
   bool WriteLabel(const std::string& path, const std::string& label) override;
+  // Told every label written to a medium (after the medium has it).
+  std::function<void(const std::string& path, const std::string& label)> onLabel;
   // The drive's device is "sim0"; paths elsewhere are the system's.
   TDriveFacts Drive(const std::string& path) override;
   std::unique_ptr<THugeStream> CreateVolume(const std::string& path) override;
