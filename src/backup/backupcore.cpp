@@ -3,13 +3,28 @@
 #include "app/explorer.h"
 #include "app/maincontext.h"
 #include "app/optionscontroller.h"
+#include "app/pathbytes.h"
 #include "app/preferences.h"
 #include "app/settingsfiles.h"
 #include "app/sizecalculator.h"
+#include "archive/zipmedia.h"
 #include "backup/backuphosts.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
 #include "backup/runreport.h"
+#include "backup/spanning.h"
+#include "backup/udisks.h"
+#include "platform/mounts.h"
+
+// The media of the program's volumes: the system's drives, with labels written through the
+// desktop's disk service, and media swapped through it.
+struct TBackupCore::Media {
+  TLinuxVolumeService system;
+  TUdisks2 disks;
+  TLabellingVolumeService labels{system, disks};
+  TZipMedia zipMedia{&labels};
+  TDiskServiceSwap swap{system, disks};
+};
 
 // The program state the run reads and ends, kept in MainContext.
 struct TBackupCore::Program : IBackupProgram {
@@ -56,7 +71,11 @@ struct TBackupCore::ReportState : IReportSeams {
   MainContext& ctx;
   TBackupRun& run;
   IBackupDialogs& dialogs;
-  ReportState(MainContext& c, TBackupRun& r, IBackupDialogs& d) : ctx(c), run(r), dialogs(d) {}
+  TSpanning& spanning;
+  ReportState(MainContext& c, TBackupRun& r, IBackupDialogs& d, TSpanning& s)
+      : ctx(c), run(r), dialogs(d), spanning(s) {}
+  bool BurnPart(const QString& path) override { return spanning.BurnPart(PathBytes(path)); }
+  void WriteSpanNo(int disk) override { spanning.WriteSpanNo(disk); }
   bool SizeCalcMode() const override { return run.SizeCalcMode(); }
   bool RunInProgress() const override { return run.RunInProgress(); }
   bool CdStaging() const override { return run.CdStaging(); }
@@ -88,6 +107,20 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
                                       display, *program_, dialogs, seams);
   naming_ = std::make_unique<TNaming>(*run_, ArcZip1, *ctx.Lists, *ctx.Prefs, ticks, controls,
                                       display, *program_, *namingHost_);
+  // The engine's design-time settings: no labels checked or written unless a run asks, parts of
+  // a floppy's size.
+  ArcZip1.MultiZipInfo.CheckDiskLabels = false;
+  ArcZip1.MultiZipInfo.WriteDiskLabels = false;
+  ArcZip1.MultiZipInfo.BlockSize = 1457600;
+  media_ = std::make_unique<Media>();
+  if (!ArcZip1.Media) ArcZip1.Media = &media_->zipMedia;
+  spanning_ =
+      std::make_unique<TSpanning>(ArcZip1, *run_, *ctx.Lists, *ctx.Prefs, display, media_->labels);
+  spanning_->swap = &media_->swap;
+  spanning_->Attach();
+  run_->onFileNameForSplitPart = [this](std::string& fname, int part, int type) {
+    spanning_->ArcZip1FileNameForSplitPart(fname, part, type);
+  };
   ctx.WriteZbtnClick = [this] { run_->WriteZbtnClick(); };
   if (ctx.SizeCalc) {
     ctx.SizeCalc->Counter = [this](const QString& scratch) -> std::optional<SizeCount> {
@@ -100,7 +133,7 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
 
 TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
   if (report_) return *report_;
-  reportState_ = std::make_unique<ReportState>(ctx_, *run_, dialogs_);
+  reportState_ = std::make_unique<ReportState>(ctx_, *run_, dialogs_, *spanning_);
   report_ = std::make_unique<TRunReport>(ArcZip1, *ctx_.Lists, *ctx_.Prefs, controls_, host, box,
                                          *reportState_, &ctx_.CommentText);
   // The report's handlers are the program's own on the engine: every operation's session finds
@@ -124,6 +157,8 @@ TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
 
 TBackupCore::~TBackupCore() {
   if (report_) report_->DetachRunEvents(ArcZip1);
+  spanning_->Detach();
+  if (ArcZip1.Media == &media_->zipMedia) ArcZip1.Media = nullptr;
   ctx_.WriteZbtnClick = nullptr;
   if (ctx_.SizeCalc) ctx_.SizeCalc->Counter = nullptr;
 }

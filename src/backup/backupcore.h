@@ -21,6 +21,7 @@ class IReportBox;
 class TBackupRun;
 class TNaming;
 class TRunReport;
+class TSpanning;
 
 class TBackupCore : public QObject {
   Q_OBJECT
@@ -45,17 +46,22 @@ class TBackupCore : public QObject {
   TRunReport& AttachReport(IProgressHost& host, IReportBox& box);
   // Null until AttachReport.
   TRunReport* report() { return report_.get(); }
+  // The disk prompts, part names and disk markers (the engine's standing handlers).
+  TSpanning& spanning() { return *spanning_; }
 
  private:
   struct Program;
   struct Naming;
   struct ReportState;
+  struct Media;
   MainContext& ctx_;
   IControlHost& controls_;
   IBackupDialogs& dialogs_;
   std::unique_ptr<Program> program_;
   std::unique_ptr<Naming> namingHost_;
+  std::unique_ptr<Media> media_;
   std::unique_ptr<TBackupRun> run_;
+  std::unique_ptr<TSpanning> spanning_;
   std::unique_ptr<TNaming> naming_;
   std::unique_ptr<ReportState> reportState_;
   std::unique_ptr<TRunReport> report_;

@@ -1,6 +1,9 @@
 #include "backup/backuphosts.h"
 
 #include "app/mb.h"
+#include "app/pathbytes.h"
+#include "backup/removable.h"
+#include "platform/volumeservice.h"
 
 namespace {
 const QString kArcavo = QStringLiteral("Arcavo");
@@ -16,4 +19,8 @@ bool IBackupSeams::Shutdown() {
   MbMessage(QStringLiteral("Shutting down is not available: the computer was not shut down"),
             kArcavo, false, MB_ICONEXCLAMATION);
   return false;
+}
+
+int IBackupSeams::GetDriveTypeEx(const QString& path) {
+  return ::GetDriveTypeEx(DefaultVolumeService(), PathBytes(path));
 }

@@ -115,7 +115,8 @@ class IBackupSeams {
   // --- Drives (removable media) ---
   // 0 fixed/network/other, 1 optical not writable by the file system, 2 optical writable,
   // 3 removable.
-  virtual int GetDriveTypeEx(const QString&) { return 0; }
+  // The drive of the path as the system's mount table and block devices tell it.
+  virtual int GetDriveTypeEx(const QString& path);
 
   // --- Disc writing (staging of a disc backup) ---
   virtual bool BurnerConfigured() const { return false; }

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
@@ -39,6 +40,7 @@ QString S(const char* s) {
 }
 
 const QString kArcavo = QStringLiteral("Arcavo");
+constexpr int64_t kMinPartSize = 65536;
 
 QString FileNameOf(const QString& path) {
   return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
@@ -170,7 +172,11 @@ QStringList CleanLeftovers(const QString& archive) {
 }
 
 int64_t MaxSizeBytes(const QString& text) {
-  if (TOptionEdit::IsNumber(text)) return TOptionEdit::Bytes(text);
+  QString whole = text.trimmed().section(QLatin1Char('.'), 0, 0);
+  if (TOptionEdit::IsNumber(text)) {
+    while (whole.size() > 1 && whole.startsWith(QLatin1Char('0'))) whole.remove(0, 1);
+    return whole.size() > 12 ? -1 : TOptionEdit::Bytes(text);
+  }
   QString digits;
   for (const QChar c : text) {
     if (c.isDigit())
@@ -178,9 +184,87 @@ int64_t MaxSizeBytes(const QString& text) {
     else if (c != QLatin1Char('.') && c != QLatin1Char('+') && c != QLatin1Char('-'))
       break;
   }
+  // Thirteen digits or more are beyond any medium, and beyond 64 bits once made bytes.
+  while (digits.size() > 1 && digits.startsWith(QLatin1Char('0'))) digits.remove(0, 1);
+  if (digits.size() > 12) return -1;
   bool ok = false;
   const qint64 mb = digits.toLongLong(&ok);
   return ok ? mb * 1000000 : 0;
+}
+
+// ---- The parts of an earlier split set ----------------------------------------------------
+
+namespace {
+
+// The parts of the split set named by zipName (base.z01, ..., base.zip) in its folder.
+QStringList SplitPartsOf(const QString& zipName) {
+  const QString base = PathText(VolumeBaseName(PathBytes(zipName)));
+  const QFileInfo info(base);
+  const QString stem = info.fileName();
+  QStringList parts;
+  const QDir folder = info.dir();
+  for (const QString& name : folder.entryList(QDir::Files | QDir::System)) {
+    if (!name.startsWith(stem + QLatin1Char('.'))) continue;
+    const QString ext = name.mid(stem.size() + 1);
+    bool digits = ext.size() >= 3 && ext.startsWith(QLatin1Char('z'));
+    for (int i = 1; digits && i < ext.size(); ++i) digits = ext[i].isDigit();
+    if (digits || ext == QLatin1String("zip")) parts << folder.filePath(name);
+  }
+  return parts;
+}
+
+QString AsideName(const QString& part) {
+  const QFileInfo info(part);
+  return info.dir().filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".previous"));
+}
+
+}  // namespace
+
+QStringList SetSplitPartsAside(const QString& zipName) {
+  QStringList aside;
+  for (const QString& part : SplitPartsOf(zipName)) {
+    const QString to = AsideName(part);
+    if (::rename(PathBytes(part).c_str(), PathBytes(to).c_str()) == 0) aside << part;
+  }
+  return aside;
+}
+
+void EndSplitPartsAside(const QString& zipName, const QStringList& aside, bool complete) {
+  // Whatever carries a part's name now was written by the new set.
+  if (!complete)
+    for (const QString& part : SplitPartsOf(zipName)) ::unlink(PathBytes(part).c_str());
+  for (const QString& part : aside) {
+    const std::string from = PathBytes(AsideName(part));
+    if (complete)
+      ::unlink(from.c_str());
+    else
+      ::rename(from.c_str(), PathBytes(part).c_str());
+  }
+}
+
+QStringList RestoreSplitPartsAside(const QString& zipName) {
+  QStringList lines;
+  const QString base = PathText(VolumeBaseName(PathBytes(zipName)));
+  const QFileInfo info(base);
+  const QString stem = QLatin1Char('.') + info.fileName() + QLatin1Char('.');
+  QStringList aside;
+  for (const QString& name : info.dir().entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    if (!name.startsWith(stem) || !name.endsWith(QLatin1String(".previous"))) continue;
+    const QString part = info.dir().filePath(name.mid(1, name.size() - 1 - 9));
+    const QString ext = part.mid(base.size() + 1);
+    bool digits = ext.size() >= 3 && ext.startsWith(QLatin1Char('z'));
+    for (int i = 1; digits && i < ext.size(); ++i) digits = ext[i].isDigit();
+    if (digits || ext == QLatin1String("zip")) aside << part;
+  }
+  if (aside.size() < 2) return lines;  // one copy aside is the archive's own (CleanLeftovers)
+  // The new set was complete once its last part had its name: the old one goes then; before
+  // that the old set comes back whole.
+  const bool complete = QFileInfo::exists(base + QStringLiteral(".zip"));
+  EndSplitPartsAside(zipName, aside, complete);
+  for (const QString& part : aside)
+    lines << (complete ? S(runmsg::kLeftoverRemoved) + AsideName(part)
+                       : S(runmsg::kAsidePutBack) + part);
+  return lines;
 }
 
 // ---- The controller ------------------------------------------------------------------------
@@ -504,7 +588,8 @@ struct TBackupRun::TRunSteps {
   EngineLists lists;
   QString name;  // the archive the engine writes
   bool versioned = false;
-  bool finished = true;  // false once the machine is being shut down
+  QStringList partsAside;  // the parts of the earlier split set, set aside while this one is made
+  bool finished = true;    // false once the machine is being shut down
   // The run's hold on the engine, from its first step to its clean-up.
   std::optional<TZipSession> session;
 };
@@ -661,7 +746,7 @@ bool TBackupRun::StageDisc(TRunSteps& r) {
 bool TBackupRun::TakeArchive(TRunSteps& r) {
   // What an interrupted run left beside the archive goes first: a previous archive it had put
   // aside comes back under its name before the question whether that name exists.
-  r.leftovers = CleanLeftovers(ZipName());
+  r.leftovers = RestoreSplitPartsAside(ZipName()) + CleanLeftovers(ZipName());
   // 13. An existing archive; a staging stopped here is undone.
   if (!l_.basicList.Checked(opt::kBasicAll) || !FileExisted(ZipName())) return true;
   for (const QString& line : r.leftovers) display_.ReportAdd(line);
@@ -812,17 +897,18 @@ bool TBackupRun::ApplyOptions() {
   const int64_t firstFree = TOptionEdit::IsNumber(firstText) ? TOptionEdit::Bytes(firstText) : 0;
   zip_.MultiZipInfo.SaveOnFirstDisk = firstFree;
   const int64_t max = MaxSizeBytes(l_.maxSizeEdit.text());
-  if (max > 0 || cdStaging_) {
+  if (max != 0 || cdStaging_) {
     zip_.MultiZipInfo.SaveOnFirstDisk = 0;
     zip_.MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
     int64_t block = max;
     if (cdStaging_ && !(max > 0 && max < discFree_ * 1000)) block = discFree_ * 1000;
     zip_.MultiZipInfo.BlockSize = block;
-    if (block <= 0) {
+    // A part must hold at least 64 KiB, the smallest split size the zip format allows.
+    if (block < kMinPartSize) {
       MbMessage(S(runmsg::kAllocationError), kArcavo, false, MB_ICONERROR);
       return false;
     }
-    zip_.MultiZipInfo.FirstBlockSize = block - firstFree;
+    zip_.MultiZipInfo.FirstBlockSize = std::max<int64_t>(kMinPartSize, block - firstFree);
   }
   if (l_.directoryList.Checked(opt::kDirDirectoryFirstDisk))
     zip_.MultiZipInfo.SaveZipInfoOnFirstDisk = true;
@@ -906,6 +992,10 @@ void TBackupRun::CallEngine(TRunSteps& r) {
           SkippedList.clear();
           display_.GaugePercent();
         }
+        // The parts of an earlier set stay whole aside until the new set is complete.
+        if (zip_.MultiZipInfo.MultiMode == TMultiMode::mmBlocks && !r.counting && !cdStaging_ &&
+            (replaceExisting_ || !PathExists(r.name)))
+          r.partsAside = SetSplitPartsAside(r.name);
         count_ = zip_.ZipFiles();
       }
     } catch (const EArcZipException& e) {
@@ -917,6 +1007,8 @@ void TBackupRun::CallEngine(TRunSteps& r) {
     }
   }
   zip_.ReplaceArchive = false;
+  if (!r.partsAside.isEmpty())
+    EndSplitPartsAside(r.name, r.partsAside, errorText_.isEmpty() && PathExists(r.name));
   if (!r.counting) {
     leftOut_ = r.stopText.isEmpty() && leftOutCount ? leftOutCount() : 0;
     succeeded_ = errorText_.isEmpty() && !nothingExists_ && PathExists(r.name);

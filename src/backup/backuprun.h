@@ -74,7 +74,17 @@ QStringList CleanLeftovers(const QString& archive);
 // The maximum-size edit's text as bytes: a number of MB; any other text gives the digits read
 // before its first invalid character (a sign and decimal points skipped) as whole MB, so
 // "700MB" gives 700,000,000 and the placeholder gives 0.
+// Thirteen digits or more (beyond any medium, and beyond 64 bits as bytes) give -1.
 int64_t MaxSizeBytes(const QString& text);
+// The parts of an existing split set base.z01, ..., base.zip beside zipName are renamed to
+// ".name.previous" while a new set is written; returns the parts set aside.
+QStringList SetSplitPartsAside(const QString& zipName);
+// complete: the new set is whole, the old parts aside go. Otherwise the new set's parts go and
+// the old ones come back under their names.
+void EndSplitPartsAside(const QString& zipName, const QStringList& aside, bool complete);
+// What an interrupted run left aside of an earlier split set: put back when the new set has no
+// last part yet, removed when it has. Returns one report line per part.
+QStringList RestoreSplitPartsAside(const QString& zipName);
 
 // The password dialog's rule: it closes only when both edits hold the same text. On a mismatch
 // the label reads "Not same password" and both edits are emptied.

@@ -103,8 +103,9 @@ class IReportSeams {
   // --- Disc writing and spanning ---
   // The type name of the medium in the burner drive ("CD-R", "DVD+RW", ...).
   virtual QString DiscTypeName() const { return {}; }
-  // Burns the last staged part with its disk marker; false when the burn failed.
-  virtual bool BurnPart(const QString& /*path*/) { return true; }
+  // Burns the last staged part with its disk marker; false when the burn failed or disc writing
+  // is not available.
+  virtual bool BurnPart(const QString& /*path*/) { return false; }
   // Writes the disk marker file of a spanned disk.
   virtual void WriteSpanNo(int /*disk*/) {}
   // --- Dialogs ---

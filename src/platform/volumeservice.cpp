@@ -1,5 +1,7 @@
 #include "platform/volumeservice.h"
 
+#include "platform/mounts.h"
+
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 
@@ -65,6 +67,6 @@ int64_t TStatVolumeService::LargestFile(const std::string& path) {
 }
 
 IVolumeService& DefaultVolumeService() {
-  static TStatVolumeService stat;
-  return stat;
+  static TLinuxVolumeService service;
+  return service;
 }

@@ -6,6 +6,18 @@
 #include <limits>
 #include <string>
 
+// What is known of the drive and medium holding a path.
+struct TDriveFacts {
+  bool known = false;      // the path's mount and its block device were found
+  bool removable = false;  // the medium can be taken out of its drive
+  bool optical = false;    // a disc drive (sr*)
+  bool readOnly = false;   // mounted read-only
+  std::string mountPoint;  // the mount holding the path
+  std::string fsType;
+  std::string device;     // the kernel's name of the block device ("sdb1", "sr0")
+  std::string drivePath;  // the drive's device folder under sysfs: the same drive after a swap
+};
+
 class IVolumeService {
  public:
   virtual ~IVolumeService() = default;
@@ -23,6 +35,12 @@ class IVolumeService {
   virtual std::string ReadLabel(const std::string& path) = 0;
   // Gives the medium a label ("" clears it); false when labels cannot be written there.
   virtual bool WriteLabel(const std::string& path, const std::string& label) = 0;
+  // The drive and medium holding path. Services that know no more than IsRemovable say that.
+  virtual TDriveFacts Drive(const std::string& path) {
+    TDriveFacts f;
+    f.removable = IsRemovable(path);
+    return f;
+  }
 };
 
 inline constexpr int64_t kUnknownClusterSize = 4096;

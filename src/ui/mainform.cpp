@@ -34,6 +34,7 @@
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
+#include "backup/spanning.h"
 #include "restore/archiveviewcontroller.h"
 #include "restore/extractcontroller.h"
 #include "restore/repaircontroller.h"
@@ -95,6 +96,7 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   backupSeams_ = std::make_unique<IBackupSeams>();
   backup_ = std::make_unique<TBackupCore>(ctx_, *controls_, *backupHost_, *backupHost_,
                                           *backupHost_, *backupSeams_);
+  backup_->spanning().fileDialogs = dialogs_.get();
 
   setWindowIcon(ui::ProgramIcon());
   setWindowTitle(QStringLiteral("Arcavo V") + TAppLifecycle::VersionDigitsOf(S(ARCAVO_VERSION)));

@@ -53,6 +53,10 @@ TEST(RunTexts, ResultTextsAndSizes) {
   EXPECT_EQ(MaxSizeBytes("1.5GB"), 15000000);
   EXPECT_EQ(MaxSizeBytes("MaxSizeMb"), 0);
   EXPECT_EQ(MaxSizeBytes(""), 0);
+  EXPECT_EQ(MaxSizeBytes("0000000000000700MB"), 700000000);
+  // Thirteen digits would overflow 64 bits as bytes.
+  EXPECT_EQ(MaxSizeBytes("9999999999999MB"), -1);
+  EXPECT_EQ(MaxSizeBytes("12345678901234"), -1);
   EXPECT_TRUE(TPasswordCheck::MayClose("", ""));
   EXPECT_FALSE(TPasswordCheck::MayClose("a", "b"));
 }

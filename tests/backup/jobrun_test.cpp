@@ -648,3 +648,26 @@ TEST_F(ProgramRun, AKilledReplacementLeavesTheOldArchiveAndTheNextRunClearsUp) {
                                QString::fromStdString(job.folder) + "/" + left[0]))
       << reports.toStdString();
 }
+
+TEST_F(ProgramRun, SpannedJobWithAMaximumSizeWritesProgramNamedParts) {
+  if (!HaveTools() || !testutil::Exists(ProgramPath()) || !testutil::HaveTool("7zz"))
+    GTEST_SKIP() << "tools or program missing";
+  // 5 MB that do not compress, in parts of 2 MB: three parts.
+  std::string noise(5000000, '\0');
+  uint32_t x = 12345;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  testutil::WriteFile(job.data + "/noise.bin", noise);
+  job.WriteIni(0, 24 + 32);  // recursion, folders, "Span Disks (use multiple disks)"
+  const std::string ini = job.root + "/docs.INI";
+  std::string text = testutil::ReadFile(ini);
+  text.replace(text.find("[Options]\n"), 10, "[Options]\nComboEdit1=2\n");
+  testutil::WriteFile(ini, text);
+  const auto r = RunProgram();
+  EXPECT_EQ(r.status, 0) << r.out;
+  QStringList parts =
+      QDir(QString::fromStdString(job.folder)).entryList(QDir::Files | QDir::Hidden);
+  parts.sort();
+  EXPECT_EQ(parts, QStringList({"docs.z01", "docs.z02", "docs.zip"}));
+  const auto t = testutil::Run("7zz t " + Quote(job.archive));
+  EXPECT_EQ(t.status, 0) << t.out;
+}

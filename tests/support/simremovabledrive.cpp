@@ -71,6 +71,14 @@ SimRemovableDrive::SimRemovableDrive(const std::string& root)
     : root_(root), drive_(root + "/drive") {
   MakeFolder(drive_);
   MakeFolder(root_ + "/media");
+  MakeFolder(root_ + "/mnt");
+}
+
+void SimRemovableDrive::RemountUnderLabel(bool on) {
+  const int k = current_;
+  SwapTo(-1);
+  byLabel_ = on;
+  SwapTo(k);
 }
 
 int SimRemovableDrive::AddMedium(TSimMedium medium) {
@@ -78,6 +86,9 @@ int SimRemovableDrive::AddMedium(TSimMedium medium) {
   TMediumState state{std::move(medium), root_ + "/media/" + std::to_string(k)};
   MakeFolder(state.store);
   for (const auto& [name, content] : state.facts.files) {
+    for (size_t slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1))
+      MakeFolder(state.store + "/" + name.substr(0, slash));
     std::ofstream out(state.store + "/" + name, std::ios::binary);
     out << content;
   }
@@ -91,6 +102,11 @@ void SimRemovableDrive::SwapTo(int k) {
     MoveFolder(drive_, media_[static_cast<size_t>(current_)].store);
   } else {
     ::rmdir(drive_.c_str());
+  }
+  drive_ = root_ + "/drive";
+  if (k >= 0 && byLabel_) {
+    const std::string& label = media_.at(static_cast<size_t>(k)).facts.label;
+    drive_ = root_ + "/mnt/" + (label.empty() ? std::string("disk") : label);
   }
   if (k >= 0) {
     MoveFolder(media_.at(static_cast<size_t>(k)).store, drive_);
@@ -171,12 +187,28 @@ std::string SimRemovableDrive::ReadLabel(const std::string& path) {
 bool SimRemovableDrive::WriteLabel(const std::string& path, const std::string& label) {
   if (!OnDrive(path) || current_ < 0) return false;
   Medium(current_).label = label;
+  if (onLabel) onLabel(path, label);
   return true;
+}
+
+TDriveFacts SimRemovableDrive::Drive(const std::string& path) {
+  if (!OnDrive(path) && path != drive_) return DefaultVolumeService().Drive(path);
+  TDriveFacts f;
+  f.known = true;
+  f.removable = true;
+  f.readOnly = current_ >= 0 && Medium(current_).writeProtected;
+  f.mountPoint = drive_;
+  f.fsType = "vfat";
+  f.device = "sim0";
+  f.drivePath = root_;
+  return f;
 }
 
 std::unique_ptr<THugeStream> SimRemovableDrive::CreateVolume(const std::string& path) {
   if (!OnDrive(path)) return TZipMedia::CreateVolume(path);
   if (current_ < 0) throw std::system_error(ENOMEDIUM, std::generic_category(), path);
+  if (Medium(current_).writeProtected)
+    throw std::system_error(EROFS, std::generic_category(), path);
   return std::make_unique<TVolumeStream>(*this, path, TFileStream::omCreate);
 }
 

@@ -1,10 +1,13 @@
 // A removable drive simulated in a folder: media with a label, a capacity, an allocation unit and
-// files already on them, swapped in and out of one drive folder. Writes past a medium's capacity
-// come out short with ENOSPC, as on a full floppy. Tests of spanned archives run over it.
+// files already on them (hidden ones and ones in sub-folders too), swapped in and out of one
+// drive folder. Writes past a medium's capacity come out short with ENOSPC, as on a full floppy;
+// a write-protected medium takes no new file. It is the engine's media and the volume service
+// of the drive alike. Tests of spanned archives run over it.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,15 +21,18 @@ struct TSimMedium {
   int64_t capacity = 1457664;  // a 1.44 MB floppy's data area
   int64_t clusterSize = 512;
   int64_t largestFile = kFatLargestFile;
-  // Files already on the medium: name in the drive folder -> content.
+  // Files already on the medium: name in the drive folder ("sub/.hidden" in a sub-folder) ->
+  // content.
   std::map<std::string, std::string> files;
+  bool writeProtected = false;
   // When >= 0, the free space the medium reports instead of the true one (a medium that lies).
   int64_t reportedFree = -1;
 };
 
-class SimRemovableDrive : public TZipMedia {
+class SimRemovableDrive : public TZipMedia, public IVolumeService {
  public:
-  // The drive's folder is root + "/drive"; media not in the drive are kept under root + "/media".
+  // The drive's folder is root + "/drive" (or the label's, see RemountUnderLabel); media not in the
+  // drive are kept under root + "/media".
   explicit SimRemovableDrive(const std::string& root);
 
   // Adds a medium (not inserted); returns its number, from 0.
@@ -35,6 +41,9 @@ class SimRemovableDrive : public TZipMedia {
   // the drive.
   void SwapTo(int k);
   int Current() const { return current_; }
+  // On: an inserted medium is mounted under its label (root + "/mnt/" + label, "disk" when it has
+  // none), as the desktop mounts media under /media/$USER/LABEL; off: always the drive folder.
+  void RemountUnderLabel(bool on);
   // Media to insert, one per ScriptedSwap().
   void ScriptSwaps(std::vector<int> order);
   // Inserts the next scripted medium; false when the script is used up (the drive stays as it is).
@@ -54,6 +63,10 @@ class SimRemovableDrive : public TZipMedia {
   bool IsRemovable(const std::string& path) override;
   std::string ReadLabel(const std::string& path) override;
   bool WriteLabel(const std::string& path, const std::string& label) override;
+  // Told every label written to a medium (after the medium has it).
+  std::function<void(const std::string& path, const std::string& label)> onLabel;
+  // The drive's device is "sim0"; paths elsewhere are the system's.
+  TDriveFacts Drive(const std::string& path) override;
   std::unique_ptr<THugeStream> CreateVolume(const std::string& path) override;
   std::unique_ptr<THugeStream> OpenVolume(const std::string& path) override;
 
@@ -67,6 +80,7 @@ class SimRemovableDrive : public TZipMedia {
 
   std::string root_;
   std::string drive_;
+  bool byLabel_ = false;
   std::vector<TMediumState> media_;
   int current_ = -1;
   std::deque<int> script_;
