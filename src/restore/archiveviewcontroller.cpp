@@ -319,6 +319,12 @@ void TArchiveViewController::GotoLast1Click() {
   display().ScrollToCurrent();
 }
 
+void TArchiveViewController::FocusRow(const QModelIndex& row) {
+  if (!row.isValid()) return;
+  selection_.setCurrentIndex(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  display().ScrollToCurrent();
+}
+
 void TArchiveViewController::ClearSelected1Click() {
   model_.ClearTicks();
 }
