@@ -50,9 +50,9 @@ void SaveIni(const IniFile& ini) {
 
 }  // namespace
 
-TArchiveSearch::TArchiveSearch(TArcUnZip& zip, TArchiveViewController& view,
-                               IArchiveWindow& window, IControlHost& controls, TPreferences& prefs,
-                               ISearchBoxHost& box, QObject* parent)
+TArchiveSearch::TArchiveSearch(TArcUnZip& zip, TArchiveViewController& view, IArchiveWindow& window,
+                               IControlHost& controls, TPreferences& prefs, ISearchBoxHost& box,
+                               QObject* parent)
     : QObject(parent),
       zip_(zip),
       view_(view),
@@ -183,7 +183,8 @@ void TArchiveSearch::ToggleLastFound() {
   box_.WaitForSpaceRelease();
   box_.SetSearchText(lastText_);
   TArchiveViewModel& model = view_.model();
-  const QModelIndex row = view_.selection().currentIndex();
+  const QModelIndex row =
+      lastRow_.isValid() ? QModelIndex(lastRow_) : view_.selection().currentIndex();
   if (!row.isValid() || !(model.flags(row) & Qt::ItemIsEnabled)) return;
   model.SetTicked(row, model.CheckState(row) != Qt::Checked);
   view_.selection().clearSelection();
@@ -191,8 +192,8 @@ void TArchiveSearch::ToggleLastFound() {
 
 void TArchiveSearch::SearchWithin() {
   Remember(lastText_);
-  if (lastRow_.isValid()) view_.selection().select(lastRow_, QItemSelectionModel::Deselect |
-                                                                 QItemSelectionModel::Rows);
+  if (lastRow_.isValid())
+    view_.selection().select(lastRow_, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
   const std::string pattern = lastText_.toStdString();
   const int n = zip_.EntryCount();
   int found = -1;
@@ -287,13 +288,11 @@ void TArchiveSearch::SearchFolder(const QString& folder, const QString& pattern)
     }
     // A damaged archive is read as far as it goes, without a question; spanned sets on other
     // media are not asked for.
-    session->Handle(&TArcUnZip::OnInCompleteZip,
-                    [](TZipSender, TIncompleteZipMode& mode) {
-                      mode = TIncompleteZipMode::izAssumeBad;
-                    });
-    session->Handle(&TArcUnZip::OnGetNextDisk, [](TZipSender, int, std::string& name) {
-      name.clear();
+    session->Handle(&TArcUnZip::OnInCompleteZip, [](TZipSender, TIncompleteZipMode& mode) {
+      mode = TIncompleteZipMode::izAssumeBad;
     });
+    session->Handle(&TArcUnZip::OnGetNextDisk,
+                    [](TZipSender, int, std::string& name) { name.clear(); });
     running_ = true;
     abort_ = false;
     sinceDispatch_.start();

@@ -45,12 +45,7 @@ struct TMark {
 TMaintenanceController::TMaintenanceController(TArcZip& zip, TArchiveViewController& view,
                                                IArchiveWindow& window, IControlHost& controls,
                                                IMaintenanceHost& host, QObject* parent)
-    : QObject(parent),
-      zip_(zip),
-      view_(view),
-      window_(window),
-      controls_(controls),
-      host_(host) {}
+    : QObject(parent), zip_(zip), view_(view), window_(window), controls_(controls), host_(host) {}
 
 TMaintenanceController::~TMaintenanceController() = default;
 

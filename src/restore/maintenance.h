@@ -75,8 +75,7 @@ class TMaintenanceController : public QObject {
   };
 
   TMaintenanceController(TArcZip& zip, TArchiveViewController& view, IArchiveWindow& window,
-                         IControlHost& controls, IMaintenanceHost& host,
-                         QObject* parent = nullptr);
+                         IControlHost& controls, IMaintenanceHost& host, QObject* parent = nullptr);
   ~TMaintenanceController() override;
 
   // "&Delete" and "Delete Selected": removes the chosen entries from the open archive.

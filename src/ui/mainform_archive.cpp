@@ -133,29 +133,31 @@ TBindings TMainform::ArchiveBindings() {
                  restore::ctlnames::kKillZipButton,
                  "delete the archive file (TMaintenanceController::DeleteZipButClick)",
                  [&m](bool) { m.DeleteZipButClick(); }, &m),
-             OnItem(ctl::kZipTestItem, "test or stop testing (TMaintenanceController::TestButClick)",
-                    test, &m),
+             OnItem(ctl::kZipTestItem,
+                    "test or stop testing (TMaintenanceController::TestButClick)", test, &m),
              OnItem(
-                 ctl::kConvertItem, "zip to self-extractor and back (TMaintenanceController::"
-                                    "ConvertButClick)",
+                 ctl::kConvertItem,
+                 "zip to self-extractor and back (TMaintenanceController::"
+                 "ConvertButClick)",
                  [&m](bool) { m.ConvertButClick(); }, &m),
          });
   // The archive search.
   restore::TArchiveSearch& s = *search_;
   auto getZip = [&s](bool) { s.GetZBtn1Click(); };
-  Append(rows, {
-                   OnButton(
-                       ctl::kGlobalButton, "global search (TArchiveSearch::Gdir1Click)",
-                       [&s](bool) { s.Gdir1Click(); }, &s),
-                   OnButton(
-                       ctl::kRepeatButton, "repeat the global search (TArchiveSearch::GrepeatClick)",
-                       [&s](bool) { s.GrepeatClick(); }, &s),
-                   OnButton(ctl::kGetZipButton,
-                            "open a result's archive (TArchiveSearch::GetZBtn1Click)", getZip, &s),
-                   OnItem(ctl::kGetZipItem,
-                          "open a result's archive (TArchiveSearch::GetZBtn1Click)", getZip, &s),
-                   SwitchedBy(ctl::kSearchBox, "search box (TArchiveSearch::ComboBox1KeyDown)"),
-               });
+  Append(rows,
+         {
+             OnButton(
+                 ctl::kGlobalButton, "global search (TArchiveSearch::Gdir1Click)",
+                 [&s](bool) { s.Gdir1Click(); }, &s),
+             OnButton(
+                 ctl::kRepeatButton, "repeat the global search (TArchiveSearch::GrepeatClick)",
+                 [&s](bool) { s.GrepeatClick(); }, &s),
+             OnButton(ctl::kGetZipButton, "open a result's archive (TArchiveSearch::GetZBtn1Click)",
+                      getZip, &s),
+             OnItem(ctl::kGetZipItem, "open a result's archive (TArchiveSearch::GetZBtn1Click)",
+                    getZip, &s),
+             SwitchedBy(ctl::kSearchBox, "search box (TArchiveSearch::ComboBox1KeyDown)"),
+         });
   // "Archive SortBy": checks the item, saves it and sorts the view.
   for (int tag = 0; tag < 6; ++tag)
     rows.push_back(item(ctl::kSortByItems[tag], "sort order (TArchiveViewController::SortBy1Click)",

@@ -419,7 +419,8 @@ TEST_F(RunFixture, VerifyReplacesTheClosingBoxAndAFailedTestFailsTheRun) {
       EXPECT_EQ(run->ResultText(), c.result);
       EXPECT_TRUE(seams.calls.contains("verify " + QString::fromStdString(archive)));
     } else {
-      EXPECT_TRUE(run->ResultText().startsWith(runmsg::kSuccess)) << run->ResultText().toStdString();
+      EXPECT_TRUE(run->ResultText().startsWith(runmsg::kSuccess))
+          << run->ResultText().toStdString();
       EXPECT_TRUE(run->ResultText().endsWith(runmsg::kVerifyUnavailable));
       EXPECT_EQ(boxes.transcript().back().icon, MB_ICONEXCLAMATION);
     }

@@ -102,7 +102,8 @@ struct FakeSeams : IBackupSeams {
   // The archive test's outcome (Unavailable: the seam's default); it shows its box like the test.
   TVerifyResult::Outcome verifyOutcome = TVerifyResult::Passed;
   TVerifyResult VerifyArchive(const QString& n, const std::string& password) override {
-    if (verifyOutcome == TVerifyResult::Unavailable) return IBackupSeams::VerifyArchive(n, password);
+    if (verifyOutcome == TVerifyResult::Unavailable)
+      return IBackupSeams::VerifyArchive(n, password);
     calls << "verify " + n + (password.empty() ? "" : " with password");
     const bool ok = verifyOutcome == TVerifyResult::Passed;
     const QString text = ok ? "verified" : "found bad";

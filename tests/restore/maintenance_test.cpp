@@ -69,7 +69,8 @@ struct MaintenanceFixture : ArchiveViewFixture {
     fs::create_directories(dir / "src");
     for (const char* f : kFiles) {
       std::string text;
-      for (size_t i = 0; text.size() < bytes; ++i) text += std::string(f) + std::to_string(i) + "\n";
+      for (size_t i = 0; text.size() < bytes; ++i)
+        text += std::string(f) + std::to_string(i) + "\n";
       WriteFile(dir / ("src/" + std::string(f)), text);
     }
     const std::string path = dir / name;
@@ -115,7 +116,8 @@ TEST_F(MaintenanceFixture, DeleteRemovesTheChosenEntriesAndPeersReadTheRest) {
     EXPECT_EQ(model().rowCount(), 5 - static_cast<int>(c.ticked.size()));
     const std::string zipinfo = Peer("zipinfo -1 " + Quote(path));
     if (c.left.empty()) {
-      EXPECT_EQ(Peer("python3 -c 'import zipfile,sys; print(len(zipfile.ZipFile(sys.argv[1]).namelist()))' " +
+      EXPECT_EQ(Peer("python3 -c 'import zipfile,sys; "
+                     "print(len(zipfile.ZipFile(sys.argv[1]).namelist()))' " +
                      Quote(path)),
                 "0\n");
     } else {
@@ -176,8 +178,8 @@ TEST_F(MaintenanceFixture, TestReportsGoodBadSkippedAndStopsOnAbort) {
   struct Case {
     const char* name;
     const char* options;
-    bool flip;                         // one data byte of the first entry changed
-    std::optional<QString> password;   // the password dialog's answer
+    bool flip;                        // one data byte of the first entry changed
+    std::optional<QString> password;  // the password dialog's answer
     bool passed;
   };
   const Case cases[] = {
