@@ -7,6 +7,7 @@
 
 #include "app/controlhost.h"
 #include "app/mb.h"
+#include "app/optionlist.h"
 #include "app/optionnames.h"
 #include "app/optionscontroller.h"
 #include "app/preferences.h"
@@ -205,7 +206,12 @@ void TArchiveViewController::ShowSearchResults(std::shared_ptr<const TArchiveEnt
   ClearView();
   model_.SetMultiVolume(false);
   model_.ShowList(std::move(results), true);
-  if (shownMode_ == opt::kViewTree) shownMode_ = opt::kViewList;
+  // Results come up in "Listview"; "ListviewDIR" may be chosen afterwards to see their folders.
+  {
+    THandlersDetached quiet{&lists_.viewList};
+    lists_.viewList.SetChecked(opt::kViewList, true);
+  }
+  shownMode_ = opt::kViewList;
   ApplyLayout(shownMode_);
   SetSortColumns();
 }
