@@ -277,12 +277,14 @@ void TArchiveSearch::SearchFolder(const QString& folder, const QString& pattern)
   view_.ClearArchiveView();
   window_.GaugeStart();
   auto results = std::make_unique<TSearchResults>();
+  running_ = true;
   {
     // The search holds the engine from its first archive to its last: nothing else reads or
     // writes meanwhile, although events are dispatched.
     std::optional<TZipSession> session(std::in_place, zip_);
     if (session->Refused()) {
       globalMark_ = false;
+      running_ = false;
       window_.GaugeStop();
       return;
     }
@@ -293,7 +295,6 @@ void TArchiveSearch::SearchFolder(const QString& folder, const QString& pattern)
     });
     session->Handle(&TArcUnZip::OnGetNextDisk,
                     [](TZipSender, int, std::string& name) { name.clear(); });
-    running_ = true;
     abort_ = false;
     sinceDispatch_.start();
     const std::string pat = pattern.toStdString();
@@ -331,7 +332,6 @@ void TArchiveSearch::SearchFolder(const QString& folder, const QString& pattern)
     }
     box_.SearchProgress(static_cast<int>(archives.size()), static_cast<int>(archives.size()));
     zip_.CloseArchive();
-    running_ = false;
   }
   controls_.SetControlEnabled(S(ctl::kDeleteButton), false);
   if (results->count() == 0) {
@@ -345,6 +345,8 @@ void TArchiveSearch::SearchFolder(const QString& folder, const QString& pattern)
     controls_.SetControlVisible(S(ctl::kGetZipItem), true);
   }
   window_.GaugeStop();
+  // Running until here: a close asked for meanwhile waits until the results are in place.
+  running_ = false;
 }
 
 void TArchiveSearch::Abort() {

@@ -237,6 +237,9 @@ TEST_F(MaintenanceFixture, ConvertChangesOnlyTheExtensionAndNeverLosesTheOldTarg
   boxes.Answer(IDOK, QStringLiteral("File saved as %1").arg(Q(exe)));
   ctl->ConvertButClick();
   EXPECT_EQ(Peer("unzip -tq " + Quote(exe)).rfind("No errors", 0), 0u);
+  if (testutil::HaveTool("7zz")) {
+    EXPECT_EQ(Peer("7zz t " + Quote(exe)).find("FAILED"), std::string::npos);
+  }
   EXPECT_EQ(zip.ZipName(), plain);  // the plain archive stays open
 
   // Back: the plain archive replaces the old one, the .EXE is gone and the new one is open.
@@ -247,6 +250,9 @@ TEST_F(MaintenanceFixture, ConvertChangesOnlyTheExtensionAndNeverLosesTheOldTarg
   EXPECT_EQ(zip.ZipName(), plain);
   EXPECT_EQ(window.archiveName, Q(plain));
   EXPECT_EQ(Peer("unzip -tq " + Quote(plain)).rfind("No errors", 0), 0u);
+  if (testutil::HaveTool("7zz")) {
+    EXPECT_EQ(Peer("7zz t " + Quote(plain)).find("FAILED"), std::string::npos);
+  }
 
   // Without the stub the conversion fails, and an existing target keeps its bytes.
   WriteFile(exe, "an older self-extractor");
