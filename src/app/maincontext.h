@@ -80,6 +80,12 @@ struct MainContext {
   std::unique_ptr<QStringList> WorkList2;
   std::unique_ptr<QStringList> InstantList;
 
+  // The archive commands' running marks, as the report's handlers ask for them: an entry
+  // deletion is running; a search through a folder of archives set its mark (kept while its
+  // results are shown). Empty: never.
+  std::function<bool()> DeletingEntries;
+  std::function<bool()> GlobalSearchRunning;
+
   // Set up at window creation unless the second argument is "close".
   bool ListLinkedToTree = false;
   bool ChangeNotifyOn = false;

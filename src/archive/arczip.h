@@ -27,6 +27,9 @@ inline constexpr int zmSourceShortRead = 101;
 // archive's file name + this infix + six random characters; a killed run leaves it behind.
 inline constexpr const char* kTempBesideInfix = ".arcavo-";
 
+// The name with the extension of its file-name part replaced by ext (appended when it has none).
+std::string WithExtension(const std::string& name, const std::string& ext);
+
 enum class TZipAction { zaUpdate, zaReplace, zaFreshen };
 enum class TUpdateAction { upReplace = 0, upKeep = 1 };
 
@@ -124,6 +127,9 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   int RepairArchive(const std::string& damaged, const std::string& newName);
   // The number of entries the last RepairArchive read from the damaged archive.
   int RepairEntriesRead() const { return repairRead_; }
+  // The file a conversion writes: name with only the extension of its file-name part replaced,
+  // by ".EXE" for a self-extractor and by ".zip" for a plain archive (folders keep their case).
+  static std::string ConvertedName(const std::string& name, bool toSelfExtractor);
 
   // ---- Not published ----
   // Where archive attributes are read and cleared; null: the platform's store (xattrs, state

@@ -43,14 +43,6 @@ std::string LowerAscii(std::string s) {
   return s;
 }
 
-// The name with its extension (of the file-name part) replaced by ext.
-std::string WithExtension(const std::string& name, const std::string& ext) {
-  size_t slash = name.rfind('/');
-  size_t dot = name.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + ext;
-  return name.substr(0, dot) + ext;
-}
-
 std::string ExtensionOf(const std::string& name) {
   size_t slash = name.rfind('/');
   size_t dot = name.rfind('.');
@@ -127,6 +119,17 @@ size_t DescriptorLength(THugeStream& s, int64_t pos, const TZipHeaderInfo& h, bo
 }
 
 }  // namespace
+
+std::string WithExtension(const std::string& name, const std::string& ext) {
+  size_t slash = name.rfind('/');
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + ext;
+  return name.substr(0, dot) + ext;
+}
+
+std::string TArcZip::ConvertedName(const std::string& name, bool toSelfExtractor) {
+  return WithExtension(name, toSelfExtractor ? ".EXE" : ".zip");
+}
 
 bool ArchiveTarget(const std::string& name, std::string& target, struct stat& st) {
   struct stat lst;
@@ -713,7 +716,7 @@ void TArcZip::ConvertToSelfExtractor(const std::string& stub) {
   EnsureDirectory();
   TRewriteTarget target;
   target.Source = ZipName();
-  target.Output = WithExtension(ZipName(), ".EXE");
+  target.Output = ConvertedName(ZipName(), true);
   target.Head = TRewriteTarget::hdBytes;
   target.HeadBytes = ReadWholeFile(stub);
   bool inPlace = SameFile(target.Source, target.Output);
@@ -737,7 +740,7 @@ void TArcZip::ConvertToPlainZip(bool deleteSource) {
   EnsureDirectory();
   TRewriteTarget target;
   target.Source = ZipName();
-  target.Output = WithExtension(ZipName(), ".zip");
+  target.Output = ConvertedName(ZipName(), false);
   target.Head = TRewriteTarget::hdNone;
   bool inPlace = SameFile(target.Source, target.Output);
   CopyArchive(target);

@@ -87,6 +87,10 @@ struct TBackupCore::ReportState : IReportSeams {
     return password;
   }
   bool AutoRun() const override { return !ctx.AutoRunFile.isEmpty(); }
+  bool DeletingEntries() const override { return ctx.DeletingEntries && ctx.DeletingEntries(); }
+  bool GlobalSearchRunning() const override {
+    return ctx.GlobalSearchRunning && ctx.GlobalSearchRunning();
+  }
   QString TrayTitle() const override {
     return ctx.TrayTitle.isEmpty() ? IReportSeams::TrayTitle() : ctx.TrayTitle;
   }

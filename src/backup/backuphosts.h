@@ -107,6 +107,13 @@ class IBackupDialogs {
   virtual QString BrowseFolder(const QString& title) = 0;
 };
 
+// The outcome of the archive test a run asks for ("Verify backup").
+struct TVerifyResult {
+  enum Outcome { Unavailable, Passed, Failed };
+  Outcome outcome = Unavailable;
+  QString text;  // the test's closing message, as shown
+};
+
 // Subsystems built by later work; the defaults are what the run does without them.
 class IBackupSeams {
  public:
@@ -147,7 +154,10 @@ class IBackupSeams {
     set = false;
     return QStringLiteral("Restore point not available");
   }
-  // The archive test of the new archive; returns its closing message, nullopt when no archive
-  // test is available (the run's own closing message then says that nothing was verified).
-  virtual std::optional<QString> VerifyArchive(const QString& /*name*/) { return std::nullopt; }
+  // The archive test of the new archive, with the password it was written with; shows the
+  // test's closing message and returns it with the outcome. Unavailable: no archive test (the
+  // run's own closing message then says that nothing was verified).
+  virtual TVerifyResult VerifyArchive(const QString& /*name*/, const std::string& /*password*/) {
+    return {};
+  }
 };

@@ -590,6 +590,9 @@ struct TBackupRun::TRunSteps {
   bool versioned = false;
   QStringList partsAside;  // the parts of the earlier split set, set aside while this one is made
   bool finished = true;    // false once the machine is being shut down
+  // The command line's "close" waits for the archive test: its box is the closing message and a
+  // failed test is a failed run.
+  bool closeAfterVerify = false;
   // The run's hold on the engine, from its first step to its clean-up.
   std::optional<TZipSession> session;
 };
@@ -1128,10 +1131,22 @@ void TBackupRun::EndRunActions(TRunSteps& r) {
     // told as any box is without a user (standard error and the report file).
     if (LastExitStatus() != kExitOk && MbUnattended())
       MbMessage(resultText_, kArcavo, false, MB_ICONERROR);
-    program_.RequestTerminate(LastExitStatus());
-    // Nobody is there to answer the closing message.
-    SetMbTerminating(true);
+    if (Verifies(r)) {
+      r.closeAfterVerify = true;
+      return;
+    }
+    CloseProgram();
   }
+}
+
+bool TBackupRun::Verifies(const TRunSteps& r) const {
+  return l_.functionsList.Checked(opt::kFnVerify) && count_ >= 1 && !r.counting;
+}
+
+void TBackupRun::CloseProgram() {
+  program_.RequestTerminate(LastExitStatus());
+  // Nobody is there to answer the closing message.
+  SetMbTerminating(true);
 }
 
 void TBackupRun::CleanUp(TRunSteps& r) {
@@ -1143,18 +1158,29 @@ void TBackupRun::CleanUp(TRunSteps& r) {
   program_.RunStateChanged(runInProgress_, sizeCalcMode_);
   controls_.SetControlEnabled(S(bctl::kSizeCalcButton), true);
   display_.ClearStatusBar();
-  // The engine is idle again before the closing message: the archive test takes it for itself.
+  // The engine is idle again before the closing message: the archive test takes it for itself,
+  // with the password the archive was written with (the session's end forgets it).
+  const std::string password = zip_.Password;
   r.session.reset();
 
-  // 39. Verify, or tell. Without an archive test built, the closing message says so.
-  if (l_.functionsList.Checked(opt::kFnVerify) && count_ >= 1 && !r.counting) {
-    const std::optional<QString> verified = seams_.VerifyArchive(ZipName());
-    if (verified) {
-      resultText_ = *verified;
-    } else {
-      resultText_ += S(runmsg::kVerifyUnavailable);
-      MbMessage(resultText_, kArcavo, false, MB_ICONEXCLAMATION);
+  // 39. Verify, or tell. The test's own box is the closing message; a test that found bad or
+  // skipped entries makes the run a failed one. Without an archive test, the message says so.
+  if (Verifies(r)) {
+    const TVerifyResult verified = seams_.VerifyArchive(ZipName(), password);
+    switch (verified.outcome) {
+      case TVerifyResult::Passed:
+        resultText_ = verified.text;
+        break;
+      case TVerifyResult::Failed:
+        resultText_ = verified.text;
+        succeeded_ = false;
+        break;
+      case TVerifyResult::Unavailable:
+        resultText_ += S(runmsg::kVerifyUnavailable);
+        MbMessage(resultText_, kArcavo, false, MB_ICONEXCLAMATION);
+        break;
     }
+    if (r.closeAfterVerify) CloseProgram();
   } else {
     MbMessage(resultText_, kArcavo, false, MB_OK);
   }

@@ -240,6 +240,10 @@ class TBackupRun : public QObject {
   void EndRun(TRunSteps& r);           // 29.-33.
   void EndRunActions(TRunSteps& r);    // 34.-37.
   void CleanUp(TRunSteps& r);          // 38.-42.
+  // "Verify backup" runs the archive test at the end of this run.
+  bool Verifies(const TRunSteps& r) const;
+  // The command line's "close": the program ends with the run's exit status.
+  void CloseProgram();
   void StartControls();
   // The end of a disc staging: spanning back to the user, the disc layer released.
   void EndStaging();

@@ -7,6 +7,7 @@
 
 #include "app/controlhost.h"
 #include "app/mb.h"
+#include "app/optionlist.h"
 #include "app/optionnames.h"
 #include "app/optionscontroller.h"
 #include "app/preferences.h"
@@ -205,7 +206,12 @@ void TArchiveViewController::ShowSearchResults(std::shared_ptr<const TArchiveEnt
   ClearView();
   model_.SetMultiVolume(false);
   model_.ShowList(std::move(results), true);
-  if (shownMode_ == opt::kViewTree) shownMode_ = opt::kViewList;
+  // Results come up in "Listview"; "ListviewDIR" may be chosen afterwards to see their folders.
+  {
+    THandlersDetached quiet{&lists_.viewList};
+    lists_.viewList.SetChecked(opt::kViewList, true);
+  }
+  shownMode_ = opt::kViewList;
   ApplyLayout(shownMode_);
   SetSortColumns();
 }
@@ -316,6 +322,12 @@ void TArchiveViewController::GotoLast1Click() {
   const QModelIndex i = model_.LastRow();
   if (!i.isValid()) return;
   selection_.setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  display().ScrollToCurrent();
+}
+
+void TArchiveViewController::FocusRow(const QModelIndex& row) {
+  if (!row.isValid()) return;
+  selection_.setCurrentIndex(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   display().ScrollToCurrent();
 }
 

@@ -84,6 +84,8 @@ class TArchiveViewController : public QObject {
   void ClearSelected1Click();
   // "Open" and double click: extracts the focused entry into a private folder and opens it.
   void Open1Click();
+  // Focuses and highlights row alone and scrolls it into sight.
+  void FocusRow(const QModelIndex& row);
   // The chosen (ticked or highlighted) rows into the engine's selection; false, after telling
   // the user, when nothing is selected.
   bool SelectCheckedRows();

@@ -6,10 +6,16 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "ui/widgetkit.h"
 #include "ui/windownames.h"
+
+void TSearchBox::showPopup() {
+  emit aboutToShowPopup();
+  QComboBox::showPopup();
+}
 
 using ui::Button;
 using ui::Group;
@@ -31,21 +37,29 @@ QWidget* BuildArchiveTab(const std::function<QWidget*(QWidget* page)>& buildView
   QGroupBox* search = Group(page, "GroupFileSearch", "File Search");
   auto* sL = new QGridLayout(search);
   sL->setVerticalSpacing(2);
-  auto* combo = new QComboBox(search);
+  auto* combo = new TSearchBox(search);
   combo->setObjectName(S(ctl::kSearchBox));
   combo->setEditable(true);
+  // Enter searches; it never adds the text to the list (the history is the search's).
+  combo->setInsertPolicy(QComboBox::NoInsert);
   combo->setEditText(S("File(wildcard*.*)"));
+  combo->lineEdit()->setPlaceholderText(S("File(wildcard*.*)"));
   ui::FitComboBox(combo, combo->currentText());
   sL->addWidget(combo, 0, 0, 1, 3);
   auto* quick = new QCheckBox(S("QuickSearch"), search);
   quick->setObjectName(QStringLiteral("QuickSearchCheck"));
   quick->setChecked(true);
+  quick->setToolTip(S("context find when cursor in archive box"));
   sL->addWidget(quick, 1, 0);
-  sL->addWidget(Button(search, "GlobalBtn", "&Global"), 2, 0);
-  auto* getZip = Button(search, "GetZBtn1", "&GetZIP");
+  sL->addWidget(Button(search, ctl::kGlobalButton, "&Global",
+                       "To search current Archive type filename in File(wildcard*.*) box, then "
+                       "press Enter.\r\nTo search for Filename within several ZIPfiles, enter "
+                       "Filename then select Global DIR"),
+                2, 0);
+  auto* getZip = Button(search, ctl::kGetZipButton, "&GetZIP", "Get selected ZIP parent");
   getZip->setEnabled(false);
   sL->addWidget(getZip, 2, 1);
-  sL->addWidget(Button(search, "GrepeatBtn", "F3"), 2, 2);
+  sL->addWidget(Button(search, ctl::kRepeatButton, "F3"), 2, 2);
   g->addWidget(search, 1, 0);
 
   QGroupBox* views = Group(page, "GroupViews", "Views and Expedite");
@@ -54,8 +68,9 @@ QWidget* BuildArchiveTab(const std::function<QWidget*(QWidget* page)>& buildView
   vL->addWidget(OptionListSlot(views, "CheckListBox11"), 0, 0, 3, 1, Qt::AlignTop);
   vL->addWidget(Button(views, "ExtractBut", "E&xtract"), 0, 1);
   vL->addWidget(Button(views, "AbortBut", "Abort"), 0, 2);
-  vL->addWidget(Button(views, "DeleteBut", "&Delete"), 1, 1);
-  auto* kill = Button(views, "DeleteZipBut", "&KillZIP");
+  vL->addWidget(Button(views, ctl::kDeleteButton, "&Delete", "Remove File(s) From ZIP"), 1, 1);
+  auto* kill = Button(views, "DeleteZipBut", "&KillZIP",
+                      "Permanent Delete ZIP\r\n not saved to recycle bin!");
   kill->setEnabled(false);
   vL->addWidget(kill, 1, 2);
   auto* large = new QCheckBox(S("Large Fonts"), views);

@@ -104,6 +104,10 @@ void TArchiveView::keyPressEvent(QKeyEvent* event) {
   QTreeView::keyPressEvent(event);
 }
 
+void TArchiveView::keyboardSearch(const QString& search) {
+  if (incrementalSearch) incrementalSearch(search);
+}
+
 // ---- desktop -------------------------------------------------------------
 
 bool TQtDesktopLauncher::OpenFile(const QString& path, const QString&) {

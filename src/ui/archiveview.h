@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QPointer>
 #include <QTreeView>
+#include <functional>
 
 #include "restore/archiveviewhosts.h"
 
@@ -26,6 +27,9 @@ class TArchiveView : public QTreeView, public restore::IArchiveViewDisplay {
   void SetFontSize(int points) override;
   void ShowSortIndicator(int column, bool descending) override;
   void ScrollToCurrent() override;
+  // Keys typed into the view go here instead of the view's own keyboard search.
+  std::function<void(const QString& text)> incrementalSearch;
+  void keyboardSearch(const QString& search) override;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

@@ -6,10 +6,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSessionManager>
@@ -38,6 +41,9 @@
 #include "restore/archiveviewcontroller.h"
 #include "restore/extractcontroller.h"
 #include "restore/repaircontroller.h"
+#include "restore/archivesearch.h"
+#include "restore/maintenance.h"
+#include "ui/archiveview.h"
 #include "ui/backupwindow.h"
 #include "ui/explorerviews.h"
 #include "ui/filedialogs.h"
@@ -79,7 +85,7 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
       modes_(std::make_unique<TWindowModes>(*this)),
       scheduler_(std::make_unique<TWindowScheduler>(*this)),
       archiveWindow_(std::make_unique<TArchiveWindow>(*this, *startup_, *modes_)),
-      searchResults_(std::make_unique<TNoSearchResults>()),
+      searchResults_(std::make_unique<TSearchResultsForwarder>()),
       dialogs_(std::make_unique<TDialogForwarder>()),
       desktop_(std::make_unique<TDesktopForwarder>()),
       instance_(instance) {
@@ -93,7 +99,7 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   // The subsystems first: the views below show their models.
   WireSubsystems(ctx_, *controls_, *startup_, *main_, *modes_, *scheduler_, *dialogs_);
   backupHost_ = std::make_unique<TBackupWindowHost>(this);
-  backupSeams_ = std::make_unique<IBackupSeams>();
+  backupSeams_ = std::make_unique<TWindowBackupSeams>(*this);
   backup_ = std::make_unique<TBackupCore>(ctx_, *controls_, *backupHost_, *backupHost_,
                                           *backupHost_, *backupSeams_);
   backup_->spanning().fileDialogs = dialogs_.get();
@@ -150,6 +156,10 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
 
 TMainform::~TMainform() {
   if (qApp) qApp->removeEventFilter(this);
+  // Nothing asks the search or the maintenance commands once they are gone.
+  searchResults_->target = nullptr;
+  ctx_.DeletingEntries = nullptr;
+  ctx_.GlobalSearchRunning = nullptr;
   // The views go before the models they show (the models live in ctx_).
   delete takeCentralWidget();
 }
@@ -345,7 +355,7 @@ void TMainform::BuildPopups() {
   AddItem(arc, ctl::kGotoFirstItem, "Goto First");
   AddItem(arc, ctl::kGotoLastItem, "Goto Last");
   arc->addSeparator();
-  AddItem(arc, "DeleteSelected1", "Delete Selected");
+  AddItem(arc, ctl::kDeleteSelectedItem, "Delete Selected");
   AddItem(arc, ctl::kClearSelectedItem, "Clear Selected");
   AddItem(arc, ctl::kNameToFilenameItem, "NameToFileSearch");
   AddItem(arc, ctl::kGetZipItem, "Get ZIP")->setVisible(false);
@@ -403,7 +413,7 @@ void TMainform::Wire() {
   Append(bindings_, PreferenceBindings());
   Append(bindings_, BackupBindings());
   Append(bindings_, ArchiveBindings());
-  Append(bindings_, RestoreBindings(*extract_));
+  Append(bindings_, RestoreBindings(*extract_, [this] { search_->Abort(); }));
   Append(bindings_, ReportBindings(report));
   Append(bindings_, StateBindings());
   const QStringList missing = ApplyBindings(*this, bindings_);
@@ -635,6 +645,28 @@ void TMainform::ConnectSignals() {
     if (run.RunInProgress()) run.WriteZbtnClick();
   });
   connect(lifecycle_.get(), &TAppLifecycle::closeReady, this, &QWidget::close);
+  ConnectSearchBox();
+}
+
+void TMainform::ConnectSearchBox() {
+  restore::TArchiveSearch& search = *search_;
+  auto* box = findChild<TSearchBox*>(S(ctl::kSearchBox));
+  searchBox_ = box;
+  if (!box) return;
+  // The history as the default file holds it; reloaded whenever the list opens.
+  search.LoadHistory();
+  connect(box, &TSearchBox::aboutToShowPopup, &search, [&search] { search.ComboBox1DropDown(); });
+  connect(box, qOverload<int>(&QComboBox::activated), &search,
+          [&search](int index) { search.ComboBox1Click(index); });
+  // Every other key: the text typed is the last search text (Enter and Ctrl+Space are taken by
+  // the event filter).
+  connect(box->lineEdit(), &QLineEdit::textEdited, &search,
+          [&search] { search.ComboBox1KeyDown(0, false); });
+  // Keys typed into the archive view: the quick search, never the view's own keyboard search.
+  if (auto* view = findChild<TArchiveView*>(S(ctl::kArchiveView)))
+    view->incrementalSearch = [&search](const QString& text) {
+      search.VTree1IncrementalSearch(text);
+    };
 }
 
 void TMainform::About() {
@@ -695,6 +727,21 @@ bool TMainform::event(QEvent* event) {
 }
 
 bool TMainform::eventFilter(QObject* watched, QEvent* event) {
+  if (searchBox_ && watched == searchBox_->lineEdit() && search_) {
+    if (event->type() == QEvent::KeyPress) {
+      auto* key = static_cast<QKeyEvent*>(event);
+      const bool ctrl = key->modifiers() & Qt::ControlModifier;
+      const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+      if (enter || (ctrl && key->key() == Qt::Key_Space)) {
+        // A held space repeats: the tick toggles once per press.
+        if (!key->isAutoRepeat() || enter) search_->ComboBox1KeyDown(key->key(), ctrl);
+        return true;
+      }
+    } else if (event->type() == QEvent::MouseButtonDblClick) {
+      search_->ComboBox1DblClick();
+      return true;
+    }
+  }
   if (event->type() == QEvent::ToolTip) {
     if (!hintsShown()) return true;
     auto* w = qobject_cast<QWidget*>(watched);

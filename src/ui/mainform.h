@@ -18,6 +18,7 @@
 #include "app/mainwiring.h"
 #include "ui/bindings.h"
 
+class QComboBox;
 class QMenu;
 class QSessionManager;
 class QSystemTrayIcon;
@@ -33,10 +34,10 @@ class TExplorerList;
 class TExplorerTree;
 class TInclusionGridView;
 class TInstanceManager;
-class TNoSearchResults;
 class TQtFileDialogHost;
 class TRecentMenu;
 class TRestoreWindow;
+class TSearchResultsForwarder;
 class TWindowControls;
 class TWindowMain;
 class TWindowModes;
@@ -45,9 +46,11 @@ class TWindowScheduler;
 class TWindowStartup;
 namespace restore {
 class IDesktopLauncher;
+class TArchiveSearch;
 class TArchiveViewController;
 class TExtractController;
 class TRepairController;
+class TMaintenanceController;
 }  // namespace restore
 
 class TMainform : public QMainWindow {
@@ -93,6 +96,9 @@ class TMainform : public QMainWindow {
   restore::TExtractController* extractController() const { return extract_.get(); }
   // The screen side of extraction (its folder dialog can be answered by tests).
   TRestoreWindow* restoreWindow() const { return restoreHost_.get(); }
+  // Archive maintenance and the archive search (null while the window is being built).
+  restore::TMaintenanceController* maintenance() const { return maintenance_.get(); }
+  restore::TArchiveSearch* archiveSearch() const { return search_.get(); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -125,8 +131,9 @@ class TMainform : public QMainWindow {
   TBindings ArchiveBindings();
   TBindings StateBindings();
   // The connections that are not a control's command: the explorer list's double click, the
-  // view mode and "Large Fonts" following the settings, Esc.
+  // view mode and "Large Fonts" following the settings, Esc, the search box.
   void ConnectSignals();
+  void ConnectSearchBox();
   void About();
 
   // The adapters the subsystems talk to: declared before the context, so they outlive the
@@ -137,7 +144,7 @@ class TMainform : public QMainWindow {
   std::unique_ptr<TWindowModes> modes_;
   std::unique_ptr<TWindowScheduler> scheduler_;
   std::unique_ptr<TArchiveWindow> archiveWindow_;
-  std::unique_ptr<TNoSearchResults> searchResults_;
+  std::unique_ptr<TSearchResultsForwarder> searchResults_;
   std::unique_ptr<TDialogForwarder> dialogs_;
   std::unique_ptr<TDesktopForwarder> desktop_;
   std::unique_ptr<restore::IDesktopLauncher> qtDesktop_;
@@ -159,11 +166,14 @@ class TMainform : public QMainWindow {
   std::unique_ptr<restore::TExtractController> extract_;
   // "ZIPfix" (over the same engine).
   std::unique_ptr<restore::TRepairController> repair_;
+  std::unique_ptr<restore::TMaintenanceController> maintenance_;
+  std::unique_ptr<restore::TArchiveSearch> search_;
   TBindings bindings_;
   TExplorerTree* tree_ = nullptr;
   TExplorerList* list_ = nullptr;
   TInclusionGridView* gridView_ = nullptr;
   TRecentMenu* recentMenu_ = nullptr;
+  QComboBox* searchBox_ = nullptr;
   bool firstPaintQueued_ = false;
   bool closeWithoutQuestion_ = false;
 };

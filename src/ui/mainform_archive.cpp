@@ -7,9 +7,11 @@
 #include "archive/arczip.h"
 #include "backup/backupcore.h"
 #include "backup/runreport.h"
+#include "restore/archivesearch.h"
 #include "restore/archiveviewcontroller.h"
 #include "restore/extractcontroller.h"
 #include "restore/repaircontroller.h"
+#include "restore/maintenance.h"
 #include "ui/archiveview.h"
 #include "ui/backupwindow.h"
 #include "ui/explorerviews.h"
@@ -66,6 +68,26 @@ void TMainform::WireExtract() {
   repair_ = std::make_unique<restore::TRepairController>(backup_->ArcZip1, view, *archiveWindow_,
                                                          *dialogs_, *restoreHost_);
   PrepareRestoreControls(this);
+
+  // Archive maintenance and the archive search, over the same engine and view.
+  restoreHost_->discAnimation = [screen](bool on) { screen->DiscAnimation(on); };
+  restoreHost_->trayCycling = [screen](bool on) {
+    if (on) {
+      if (screen->TrayIconShown()) screen->TrayAnimation(true);
+    } else {
+      screen->TrayAnimation(false);
+      screen->TrayIcon(1);
+    }
+  };
+  maintenance_ = std::make_unique<restore::TMaintenanceController>(
+      backup_->ArcZip1, view, *archiveWindow_, *controls_, *restoreHost_);
+  search_ = std::make_unique<restore::TArchiveSearch>(backup_->ArcZip1, view, *archiveWindow_,
+                                                      *controls_, *ctx_.Prefs, *restoreHost_);
+  searchResults_->target = search_.get();
+  restore::TMaintenanceController* maintenance = maintenance_.get();
+  restore::TArchiveSearch* search = search_.get();
+  ctx_.DeletingEntries = [maintenance] { return maintenance->DeletingEntries(); };
+  ctx_.GlobalSearchRunning = [search] { return search->GlobalMark(); };
 }
 
 TBindings TMainform::ArchiveBindings() {
@@ -105,6 +127,45 @@ TBindings TMainform::ArchiveBindings() {
              view.DisplayEmptyDir1Click();
            }),
   };
+  // Archive maintenance.
+  restore::TMaintenanceController& m = *maintenance_;
+  auto removeEntries = [&m](bool) { m.DeleteButClick(); };
+  auto test = [&m](bool) { m.TestButClick(); };
+  Append(rows,
+         {
+             OnButton(ctl::kDeleteButton, "remove entries (TMaintenanceController::DeleteButClick)",
+                      removeEntries, &m),
+             OnItem(ctl::kDeleteSelectedItem,
+                    "remove entries (TMaintenanceController::DeleteButClick)", removeEntries, &m),
+             OnButton(
+                 restore::ctlnames::kKillZipButton,
+                 "delete the archive file (TMaintenanceController::DeleteZipButClick)",
+                 [&m](bool) { m.DeleteZipButClick(); }, &m),
+             OnItem(ctl::kZipTestItem,
+                    "test or stop testing (TMaintenanceController::TestButClick)", test, &m),
+             OnItem(
+                 ctl::kConvertItem,
+                 "zip to self-extractor and back (TMaintenanceController::"
+                 "ConvertButClick)",
+                 [&m](bool) { m.ConvertButClick(); }, &m),
+         });
+  // The archive search.
+  restore::TArchiveSearch& s = *search_;
+  auto getZip = [&s](bool) { s.GetZBtn1Click(); };
+  Append(rows,
+         {
+             OnButton(
+                 ctl::kGlobalButton, "global search (TArchiveSearch::Gdir1Click)",
+                 [&s](bool) { s.Gdir1Click(); }, &s),
+             OnButton(
+                 ctl::kRepeatButton, "repeat the global search (TArchiveSearch::GrepeatClick)",
+                 [&s](bool) { s.GrepeatClick(); }, &s),
+             OnButton(ctl::kGetZipButton, "open a result's archive (TArchiveSearch::GetZBtn1Click)",
+                      getZip, &s),
+             OnItem(ctl::kGetZipItem, "open a result's archive (TArchiveSearch::GetZBtn1Click)",
+                    getZip, &s),
+             SwitchedBy(ctl::kSearchBox, "search box (TArchiveSearch::ComboBox1KeyDown)"),
+         });
   // "Archive SortBy": checks the item, saves it and sorts the view.
   for (int tag = 0; tag < 6; ++tag)
     rows.push_back(item(ctl::kSortByItems[tag], "sort order (TArchiveViewController::SortBy1Click)",

@@ -2,8 +2,12 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSignalBlocker>
 
 #include "app/mb.h"
 #include "ui/backupwindow.h"
@@ -70,7 +74,58 @@ void TRestoreWindow::ReportLine(const QString& line) {
   if (reportLine) reportLine(line);
 }
 
-TBindings RestoreBindings(restore::TExtractController& controller) {
+void TRestoreWindow::DiscAnimation(bool on) {
+  if (discAnimation) discAnimation(on);
+}
+
+void TRestoreWindow::TrayCycling(bool on) {
+  if (trayCycling) trayCycling(on);
+}
+
+namespace {
+QComboBox* SearchBox(QWidget* window) {
+  return window ? window->findChild<QComboBox*>(QString::fromLatin1(ctl::kSearchBox)) : nullptr;
+}
+}  // namespace
+
+QString TRestoreWindow::SearchText() const {
+  const QComboBox* box = SearchBox(window_);
+  return box ? box->currentText() : QString();
+}
+
+void TRestoreWindow::SetSearchText(const QString& text) {
+  QComboBox* box = SearchBox(window_);
+  if (!box) return;
+  box->setEditText(text);
+  if (box->lineEdit()) box->lineEdit()->end(false);
+}
+
+void TRestoreWindow::SelectSearchText() {
+  QComboBox* box = SearchBox(window_);
+  if (box && box->lineEdit()) box->lineEdit()->selectAll();
+}
+
+void TRestoreWindow::SetHistoryItems(const QStringList& items) {
+  QComboBox* box = SearchBox(window_);
+  if (!box) return;
+  // The text being typed stays; the list changes under it.
+  const QString text = box->currentText();
+  const QSignalBlocker quiet(box);
+  box->clear();
+  box->addItems(items);
+  box->setEditText(text);
+}
+
+void TRestoreWindow::SearchProgress(int done, int total) {
+  auto* gauge =
+      window_ ? window_->findChild<QProgressBar*>(QString::fromLatin1(ctl::kGauge)) : nullptr;
+  if (!gauge) return;
+  gauge->setRange(0, std::max(1, total));
+  gauge->setValue(std::min(done, std::max(1, total)));
+}
+
+TBindings RestoreBindings(restore::TExtractController& controller,
+                          std::function<void()> alsoAbort) {
   using restore::TExtractPreset;
   QPointer<restore::TExtractController> c(&controller);
   auto item = [&](const char* name, const char* operation, TExtractPreset preset) {
@@ -82,8 +137,13 @@ TBindings RestoreBindings(restore::TExtractController& controller) {
           ctl::kExtractButton, "extract (TExtractController::ExtractButClick)",
           [c](bool) { c->ExtractButClick(); }, &controller),
       OnButton(
-          ctl::kAbortButton, "stop extraction or test (TExtractController::BitBtn2Click)",
-          [c](bool) { c->BitBtn2Click(); }, &controller),
+          ctl::kAbortButton,
+          "stop extraction, test or global search (TExtractController::BitBtn2Click)",
+          [c, alsoAbort](bool) {
+            c->BitBtn2Click();
+            if (alsoAbort) alsoAbort();
+          },
+          &controller),
       item(ctl::kExtractSelectedOverwriteItem, "extract selected, overwriting",
            TExtractPreset::SelectedOverwrite),
       item(ctl::kExtractSelectedNoOverwriteItem, "extract selected, not overwriting",

@@ -1,15 +1,20 @@
-// The window's side of extraction: the folder and password dialogs, the archive view's cursor,
-// and the bindings of "E&xtract", the abort button and the archive view's extract items.
+// The window's side of extraction, archive maintenance and the archive search: the folder and
+// password dialogs, the archive view's cursor, the search box, and the bindings of "E&xtract",
+// the abort button and the archive view's extract items.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
 #include <functional>
 
+#include "restore/archivesearch.h"
 #include "restore/extractcontroller.h"
+#include "restore/maintenance.h"
 #include "ui/bindings.h"
 
-class TRestoreWindow : public restore::IRestoreHost {
+class TRestoreWindow : public restore::IRestoreHost,
+                       public restore::IMaintenanceHost,
+                       public restore::ISearchBoxHost {
  public:
   // window: the main window, holding the archive view ("ArchiveView").
   explicit TRestoreWindow(QWidget* window);
@@ -22,6 +27,8 @@ class TRestoreWindow : public restore::IRestoreHost {
   std::function<void()> clearReportBox;
   std::function<void()> startProcessClock;
   std::function<void(const QString& line)> reportLine;
+  std::function<void(bool on)> discAnimation;
+  std::function<void(bool on)> trayCycling;
   // Replaces the Qt folder dialog (tests).
   std::function<QString(const QString& title, const QString& initialDir)> chooseFolder;
 
@@ -36,6 +43,15 @@ class TRestoreWindow : public restore::IRestoreHost {
   void StartProcessClock() override;
   void ProcessMessages() override;
   void ReportLine(const QString& line) override;
+  // Archive maintenance.
+  void DiscAnimation(bool on) override;
+  void TrayCycling(bool on) override;
+  // The search box ("ComboBox1") and the gauge of a global search.
+  QString SearchText() const override;
+  void SetSearchText(const QString& text) override;
+  void SelectSearchText() override;
+  void SetHistoryItems(const QStringList& items) override;
+  void SearchProgress(int done, int total) override;
 
  private:
   QPointer<QWidget> window_;
@@ -43,7 +59,9 @@ class TRestoreWindow : public restore::IRestoreHost {
 
 // The bindings of "ExtractBut", "AbortBut" and the popup items "Extract Selected" > "OverWrite"
 // / "NoOverwrite" and "Extract All" > "Overwrite" / "NoOverwrite" to the controller.
-TBindings RestoreBindings(restore::TExtractController& controller);
+// The abort button also ends a running global search (alsoAbort).
+TBindings RestoreBindings(restore::TExtractController& controller,
+                          std::function<void()> alsoAbort = {});
 // Gives "E&xtract" below window its hint.
 void PrepareRestoreControls(QWidget* window);
 // Both of the above, applied to the controls below window.

@@ -3,6 +3,7 @@
 // together and binds them.
 #pragma once
 
+#include <QComboBox>
 #include <functional>
 
 class QVBoxLayout;
@@ -30,6 +31,16 @@ struct TMakeTab {
 TMakeTab BuildMakeTab(TInclusionGrid* grid);
 QWidget* BuildZipTab(TInclusionGrid* grid, TInclusionGridView** gridView);
 QWidget* BuildReportTab();
+
+// The search box of "File Search": tells when its list is about to open.
+class TSearchBox : public QComboBox {
+  Q_OBJECT
+ public:
+  using QComboBox::QComboBox;
+  void showPopup() override;
+ signals:
+  void aboutToShowPopup();
+};
 
 // "Archive": the archive view (buildView makes it on the page), "File Search", "Views and
 // Expedite" and "Extract Method".

@@ -9,6 +9,7 @@
 #include "app/mainwiring.h"
 #include "app/optionhosts.h"
 #include "app/startupseams.h"
+#include "backup/backuphosts.h"
 #include "restore/archiveviewhosts.h"
 
 class TMainform;
@@ -58,6 +59,7 @@ class TWindowStartup : public IStartupSeams {
   bool OperationPaused() const override;
   void ResumeOperation() override;
   void CancelOperation() override;
+  void ClearSearchResults() override;
 
  private:
   TMainform& form_;
@@ -88,15 +90,15 @@ class TWindowMain : public IMainWindow {
   TMainform& form_;
 };
 
-// The window modes' and expert view's changes beyond controls. The archive search and the
-// stealth tray state do not exist yet: there is nothing of theirs to clear.
+// The window modes' and expert view's changes beyond controls. The stealth tray state does not
+// exist yet: there is nothing of its to clear.
 class TWindowModes : public IWindowModeHost {
  public:
   explicit TWindowModes(TMainform& form) : form_(form) {}
 
   void ShowExplorerCheckBoxes(bool show) override;
-  void ClearArchiveSearchResults() override {}
-  void ResetGlobalSearchFlag() override {}
+  void ClearArchiveSearchResults() override;
+  void ResetGlobalSearchFlag() override;
   void ClearArchiveView() override;
   void ClearStatusBar() override;
   void ResetTrayStealthFlag() override {}
@@ -156,11 +158,25 @@ class TArchiveWindow : public restore::IArchiveWindow {
   int tabFlashes_ = 0;
 };
 
-// The archive search fills the view later; until then the view never shows results.
-class TNoSearchResults : public restore::ISearchResultsView {
+// Passes the view's questions on to the archive search (made after the view; until then, and
+// after it is gone, the view shows no results).
+class TSearchResultsForwarder : public restore::ISearchResultsView {
  public:
-  bool SearchResultsShown() const override { return false; }
-  bool ResultEntry(int, QString&, int&) const override { return false; }
+  restore::ISearchResultsView* target = nullptr;
+  bool SearchResultsShown() const override { return target && target->SearchResultsShown(); }
+  bool ResultEntry(int record, QString& archive, int& entry) const override {
+    return target && target->ResultEntry(record, archive, entry);
+  }
+};
+
+// The backup run's end: "Verify backup" runs the archive test of the window.
+class TWindowBackupSeams : public IBackupSeams {
+ public:
+  explicit TWindowBackupSeams(TMainform& form) : form_(form) {}
+  TVerifyResult VerifyArchive(const QString& name, const std::string& password) override;
+
+ private:
+  TMainform& form_;
 };
 
 // Passes the dialogs on to the current dialog host (Qt's unless a test replaced it).

@@ -18,7 +18,9 @@
 #include "backup/backuprun.h"
 #include "backup/naming.h"
 #include "backup/reporthosts.h"
+#include "restore/archivesearch.h"
 #include "restore/archiveviewcontroller.h"
+#include "restore/maintenance.h"
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
 #include "ui/optionlistview.h"
@@ -101,6 +103,14 @@ void TWindowModes::ClearArchiveView() {
   if (form_.context().ArchiveView) form_.context().ArchiveView->ClearArchiveView();
 }
 
+void TWindowModes::ClearArchiveSearchResults() {
+  if (restore::TArchiveSearch* search = form_.archiveSearch()) search->ClearResults();
+}
+
+void TWindowModes::ResetGlobalSearchFlag() {
+  if (restore::TArchiveSearch* search = form_.archiveSearch()) search->ResetGlobalMark();
+}
+
 void TWindowModes::ClearStatusBar() {
   IControlHost& controls = form_.controls();
   controls.SetControlCaption(S(rctl::kCountPanel), S("DIR&files count"));
@@ -149,4 +159,15 @@ QString TWindowScheduler::ScheduleFile() const {
 
 void TWindowScheduler::StartSchedulerTimer() {
   form_.schedulerTimer()->start();
+}
+
+// --- IBackupSeams ---
+
+TVerifyResult TWindowBackupSeams::VerifyArchive(const QString& name, const std::string& password) {
+  restore::TMaintenanceController* maintenance = form_.maintenance();
+  if (!maintenance) return {};
+  const auto tested = maintenance->VerifyArchive(name, password);
+  // A test that could not start (the engine held by another operation) verified nothing.
+  if (!tested.tested) return {TVerifyResult::Failed, S(restore::maintmsg::kTestedBad)};
+  return {tested.passed ? TVerifyResult::Passed : TVerifyResult::Failed, tested.text};
 }

@@ -76,6 +76,7 @@ inline constexpr const char* kGotoLastItem = "GotoLast1";
 inline constexpr const char* kClearSelectedItem = "ClearSelected1";
 inline constexpr const char* kNameToFilenameItem = "NameToFilename1";
 inline constexpr const char* kOpenEntryItem = "Open1";
+inline constexpr const char* kDeleteSelectedItem = "DeleteSelected1";
 inline constexpr const char* kTrayExitItem = "TrayExit1";
 inline constexpr const char* kTrayHelpItem = "TrayHelpContents1";
 inline constexpr const char* kTrayAboutItem = "TrayAbout1";
@@ -91,5 +92,7 @@ inline constexpr const char* kStealthDefineButton = "StealthDefineBtn";
 inline constexpr const char* kStealthStartButton = "StealthStartBtn";
 inline constexpr const char* kSchedOpenJobButton = "SchedOpenJobBtn";
 inline constexpr const char* kAbortButton = "AbortBut";
+inline constexpr const char* kGlobalButton = "GlobalBtn";
+inline constexpr const char* kRepeatButton = "GrepeatBtn";
 
 }  // namespace ctl

@@ -24,6 +24,7 @@
 #include "backup/backuprun.h"
 #include "backup/reporthosts.h"
 #include "platform/programdir.h"
+#include "restore/archivesearch.h"
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
 #include "ui/windowcontrols.h"
@@ -211,7 +212,8 @@ void TWindowStartup::OpenRecent(const QString& file) {
 // --- The archive engine of the run ---
 
 bool TWindowStartup::ArchiveBusy() const {
-  return form_.backup() && form_.backup()->ArcZip1.Busy();
+  const restore::TArchiveSearch* search = form_.archiveSearch();
+  return (form_.backup() && form_.backup()->ArcZip1.Busy()) || (search && search->Running());
 }
 
 bool TWindowStartup::OperationPaused() const {
@@ -223,10 +225,15 @@ void TWindowStartup::ResumeOperation() {
 }
 
 void TWindowStartup::CancelOperation() {
+  if (restore::TArchiveSearch* search = form_.archiveSearch()) search->Abort();
   TBackupCore* backup = form_.backup();
   if (!backup) return;
   if (backup->run().RunInProgress())
     backup->run().CancelZIP();
   else
     backup->ArcZip1.CancelOperation();
+}
+
+void TWindowStartup::ClearSearchResults() {
+  if (restore::TArchiveSearch* search = form_.archiveSearch()) search->ClearResults();
 }

@@ -386,19 +386,50 @@ TEST_F(RunFixture, RestorePointMessageReplacesTheResult) {
   EXPECT_FALSE(boxes.noticeOpen());
 }
 
-TEST_F(RunFixture, VerifyReplacesTheClosingBoxOrSaysItIsNotAvailable) {
+TEST_F(RunFixture, VerifyReplacesTheClosingBoxAndAFailedTestFailsTheRun) {
   lists.functionsList.SetChecked(opt::kFnVerify, true);
-  run->WriteZbtnClick();
-  EXPECT_EQ(run->ResultText(), "verified");
-  EXPECT_EQ(seams.calls, QStringList({"verify " + QString::fromStdString(archive)}));
-  // Without an archive test the closing box says that nothing was verified.
-  seams.verifyBuilt = false;
-  ASSERT_EQ(::unlink(archive.c_str()), 0);
-  RunExpecting("");
-  EXPECT_TRUE(run->ResultText().startsWith(runmsg::kSuccess)) << run->ResultText().toStdString();
-  EXPECT_TRUE(run->ResultText().endsWith(runmsg::kVerifyUnavailable));
-  EXPECT_EQ(boxes.transcript().back().text, run->ResultText());
-  EXPECT_EQ(boxes.transcript().back().icon, MB_ICONEXCLAMATION);
+  // The command line's "close" ends the program only after the test, with its outcome.
+  struct Case {
+    TVerifyResult::Outcome outcome;
+    const char* action;
+    const char* result;  // "" : the run's own text, saying nothing was verified
+    bool succeeded;
+    int exitCode;  // -1: the program is not ended
+  };
+  const Case cases[] = {
+      {TVerifyResult::Passed, "", "verified", true, -1},
+      {TVerifyResult::Failed, "", "found bad", false, -1},
+      {TVerifyResult::Passed, "close", "verified", true, 0},
+      {TVerifyResult::Failed, "close", "found bad", false, 1},
+      {TVerifyResult::Unavailable, "", "", true, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.result) + " " + c.action);
+    ::unlink(archive.c_str());
+    seams.calls.clear();
+    seams.verifyOutcome = c.outcome;
+    program.exitCode.reset();
+    program.action = c.action;
+    if (*c.action) program.autoRun = "job.JOB";
+    if (*c.result)
+      boxes.Answer(IDOK, c.result);
+    else
+      boxes.Answer(IDOK);
+    run->WriteZbtnClick();
+    SetMbTerminating(false);
+    EXPECT_EQ(run->LastRunSucceeded(), c.succeeded);
+    EXPECT_EQ(program.exitCode.value_or(-1), c.exitCode);
+    if (*c.result) {
+      EXPECT_EQ(run->ResultText(), c.result);
+      EXPECT_TRUE(seams.calls.contains("verify " + QString::fromStdString(archive)));
+    } else {
+      EXPECT_TRUE(run->ResultText().startsWith(runmsg::kSuccess))
+          << run->ResultText().toStdString();
+      EXPECT_TRUE(run->ResultText().endsWith(runmsg::kVerifyUnavailable));
+      EXPECT_EQ(boxes.transcript().back().icon, MB_ICONEXCLAMATION);
+    }
+    EXPECT_EQ(boxes.transcript().back().text, run->ResultText());
+  }
 }
 
 TEST_F(RunFixture, AnUnexpectedExceptionLeavesTheWindowIdle) {

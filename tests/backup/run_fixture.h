@@ -99,11 +99,16 @@ struct FakeSeams : IBackupSeams {
     set = true;
     return "Restore point set";
   }
-  bool verifyBuilt = true;  // false: the archive test is not there (the seam's default)
-  std::optional<QString> VerifyArchive(const QString& n) override {
-    if (!verifyBuilt) return IBackupSeams::VerifyArchive(n);
-    calls << "verify " + n;
-    return "verified";
+  // The archive test's outcome (Unavailable: the seam's default); it shows its box like the test.
+  TVerifyResult::Outcome verifyOutcome = TVerifyResult::Passed;
+  TVerifyResult VerifyArchive(const QString& n, const std::string& password) override {
+    if (verifyOutcome == TVerifyResult::Unavailable)
+      return IBackupSeams::VerifyArchive(n, password);
+    calls << "verify " + n + (password.empty() ? "" : " with password");
+    const bool ok = verifyOutcome == TVerifyResult::Passed;
+    const QString text = ok ? "verified" : "found bad";
+    MbMessage(text, QString(), false, ok ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
+    return {verifyOutcome, text};
   }
   void ReleaseTransport() override { calls << "release"; }
   QString BurnerDriveRoot() const override { return "/media/cdrom"; }

@@ -1,6 +1,7 @@
 // The archive view placed in the main window: opening through "&Restore", the command line and
 // the explorer list; the archive menu items, popup and boxes of the "Archive" tab; "ZIPfix".
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QApplication>
@@ -24,6 +25,9 @@
 #include "app/optionscontroller.h"
 #include "app/preferences.h"
 #include "archive/arczip.h"
+#include "backup/backupcore.h"
+#include "backup/backuprun.h"
+#include "backup/jobfiles.h"
 #include "platform/inifile.h"
 #include "platform/programdir.h"
 #include "qt_scriptedhost.h"
@@ -519,4 +523,45 @@ TEST_F(ArchiveWiringTest, ZipFixSalvagesDamagedArchivesAndTheViewListsThemAfterA
   w->findChild<QPushButton*>("ZipOpenBut")->click();
   EXPECT_EQ(Names(*w), (QStringList{"f1.txt", "f2.txt", "f3.txt", "f4.txt", "f5.txt", "f6.txt"}));
   EXPECT_EQ(host_.PendingAnswers(), 0);
+// `arcavo JOB close` with "Verify backup": the archive test's box is the closing message, and an
+// archive damaged after it was written fails the job.
+TEST_F(ArchiveWiringTest, VerifyBackupClosesWithTheTestAndADamagedArchiveFailsTheJob) {
+  if (!testutil::HaveTool("unzip")) GTEST_SKIP() << "unzip is not installed";
+  struct Case {
+    bool damage;
+    const char* closing;
+    int exitCode;
+  };
+  for (const Case& c : {Case{false, "All 7 files tested OK", 0},
+                        Case{true, "Files tested as bad, or skipped!", 1}}) {
+    SCOPED_TRACE(c.closing);
+    const std::string root = tmp_ / (c.damage ? "damaged" : "good");
+    ::mkdir(root.c_str(), 0755);
+    HandWrittenJob job(root);
+    job.WriteIni(16, 24);  // "Verify backup"
+    auto w = Window();
+    MainContext& ctx = w->context();
+    TBackupRun& run = w->backup()->run();
+    // The report file is written after the archive and before the test: the archive is damaged
+    // there.
+    auto report = run.onReportFile;
+    run.onReportFile = [&](const QString& requested) {
+      if (report) report(requested);
+      if (!c.damage) return;
+      std::string bytes = testutil::ReadFile(job.archive);
+      bytes[bytes.size() / 3] ^= 0x55;
+      WriteFile(job.archive, bytes);
+    };
+    QDir::setCurrent(QString::fromStdString(root));
+    w->lifecycle().RunAutomaticJob(QStringLiteral("docs.JOB"), QStringLiteral("close"), true);
+    QDir::setCurrent(QDir::rootPath());
+    EXPECT_TRUE(ctx.TerminateRequested);
+    EXPECT_EQ(ctx.FinalExitCode(ctx.ExitCode), c.exitCode);
+    // The closing box, answered without a user, ends the job's report file.
+    ASSERT_FALSE(ctx.ReportFile.isEmpty());
+    const std::string text = testutil::ReadFile(ctx.ReportFile.toStdString());
+    EXPECT_NE(text.find(c.closing), std::string::npos) << text;
+    SetMbUnattended({});
+    SetMbTerminating(false);
+  }
 }
