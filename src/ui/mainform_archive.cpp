@@ -10,8 +10,8 @@
 #include "restore/archivesearch.h"
 #include "restore/archiveviewcontroller.h"
 #include "restore/extractcontroller.h"
-#include "restore/repaircontroller.h"
 #include "restore/maintenance.h"
+#include "restore/repaircontroller.h"
 #include "ui/archiveview.h"
 #include "ui/backupwindow.h"
 #include "ui/explorerviews.h"
@@ -70,7 +70,6 @@ void TMainform::WireExtract() {
   PrepareRestoreControls(this);
 
   // Archive maintenance and the archive search, over the same engine and view.
-  restoreHost_->discAnimation = [screen](bool on) { screen->DiscAnimation(on); };
   restoreHost_->trayCycling = [screen](bool on) {
     if (on) {
       if (screen->TrayIconShown()) screen->TrayAnimation(true);

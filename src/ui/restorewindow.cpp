@@ -74,10 +74,6 @@ void TRestoreWindow::ReportLine(const QString& line) {
   if (reportLine) reportLine(line);
 }
 
-void TRestoreWindow::DiscAnimation(bool on) {
-  if (discAnimation) discAnimation(on);
-}
-
 void TRestoreWindow::TrayCycling(bool on) {
   if (trayCycling) trayCycling(on);
 }

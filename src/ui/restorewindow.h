@@ -27,7 +27,6 @@ class TRestoreWindow : public restore::IRestoreHost,
   std::function<void()> clearReportBox;
   std::function<void()> startProcessClock;
   std::function<void(const QString& line)> reportLine;
-  std::function<void(bool on)> discAnimation;
   std::function<void(bool on)> trayCycling;
   // Replaces the Qt folder dialog (tests).
   std::function<QString(const QString& title, const QString& initialDir)> chooseFolder;
@@ -44,7 +43,6 @@ class TRestoreWindow : public restore::IRestoreHost,
   void ProcessMessages() override;
   void ReportLine(const QString& line) override;
   // Archive maintenance.
-  void DiscAnimation(bool on) override;
   void TrayCycling(bool on) override;
   // The search box ("ComboBox1") and the gauge of a global search.
   QString SearchText() const override;
