@@ -710,7 +710,8 @@ void TDiscBurner::WriteImageMetadata() {
   term[0] = 255;
   std::memcpy(term + 1, "CD001", 5);
   term[6] = 1;
-  const size_t headBytes = size_t{19 + (JolietFileSystem ? 1u : 0u)} * kSector;
+  // System area, primary and Joliet descriptors and the terminator.
+  const size_t headBytes = size_t{18 + (JolietFileSystem ? 1u : 0u)} * kSector;
   imageHead_.assign(65537, 0xFF);
   std::memcpy(imageHead_.data(), metaStream_.data(), std::min(headBytes, imageHead_.size()));
 

@@ -8,8 +8,7 @@
 // made from a path alone (and not from a folder on disk) use the 13-character rule instead.
 //
 // Joliet identifiers: the name in UCS-2; bytes that are not UTF-8, characters above U+FFFF,
-// control characters and * / : ; ? \ become "_". A name too long for a directory record (more
-// than 108 characters for a file, whose identifier also carries ";1", 110 for a directory) is cut,
+// control characters and * / : ; ? \ become "_". A name longer than 103 characters is cut,
 // keeping its extension; a name already taken in the directory gets "~N" before its extension.
 #pragma once
 
@@ -18,9 +17,11 @@
 #include <unordered_map>
 #include <unordered_set>
 
-// Longest Joliet name, in UCS-2 characters, whose directory record still fits in 255 bytes.
-inline constexpr size_t kMaxJolietFileChars = 108;
-inline constexpr size_t kMaxJolietDirChars = 110;
+// Longest Joliet name, in UCS-2 characters. A directory record would hold 108 (a file's, with
+// ";1") or 110 (a directory's), but common readers cut every Joliet name after 103 characters, so
+// names are kept to that length and stay whole and unique in every reader.
+inline constexpr size_t kMaxJolietFileChars = 103;
+inline constexpr size_t kMaxJolietDirChars = 103;
 
 // Bytes of a directory record with an identifier of idLength bytes (33 fixed, the identifier,
 // and a padding byte after an even-length identifier).
