@@ -7,7 +7,8 @@
 #   make bench               side-by-side benchmarks against peer tools (Release): the engine
 #                            (bench/run.py) and an unattended job of 100,500 tiny files through
 #                            the program (bench/tiny_files.py), and the emulated disc drive's
-#                            WRITE(10) path against dd (bench/disc_write.py)
+#                            WRITE(10) path against dd (bench/disc_write.py), and ISO images
+#                            against genisoimage and xorriso (bench/iso_build.py)
 #   make fuzz                build the libFuzzer targets with clang (FUZZ_SECONDS per target)
 
 SANITIZE ?=
@@ -63,6 +64,7 @@ bench: deps
 	python3 bench/run.py --build $(RELEASE_DIR)
 	python3 bench/tiny_files.py --build $(RELEASE_DIR)
 	python3 bench/disc_write.py --build $(RELEASE_DIR)
+	python3 bench/iso_build.py --build $(RELEASE_DIR)
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

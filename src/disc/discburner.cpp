@@ -441,11 +441,23 @@ int TDiscBurner::AddDirInto(TDEntry* dest, const std::string& sourceDir, bool ar
   const std::string folder =
       sourceDir.empty() || sourceDir.back() == '/' ? sourceDir : sourceDir + "/";
   const bool hidden = (attr & 0x02) != 0;
-  struct stat st;
+  // One look at each name: what it is and its status.
+  struct TFound {
+    const std::string* Name;
+    TFoundKind Kind;
+    struct stat St;
+  };
+  std::vector<TFound> found;
+  found.reserve(names.size());
+  for (const auto& name : names) {
+    TFound f{&name, TFoundKind::None, {}};
+    f.Kind = ClassifyWithMask(folder + name, hidden, f.St);
+    if (f.Kind != TFoundKind::None) found.push_back(f);
+  }
   if (recursive) {
-    for (const auto& name : names) {
-      const std::string path = folder + name;
-      if (!FindWithMask(path, hidden, true, st)) continue;
+    for (const auto& f : found) {
+      if (f.Kind != TFoundKind::Folder) continue;
+      const std::string& name = *f.Name;
       std::string shortName;
       TDEntry* sub = FindDir((dest->FullPath == "/" ? "" : dest->FullPath) + "/" + name);
       if (!sub) shortName = dest->Names.ShortName83(name, false);
@@ -458,29 +470,31 @@ int TDiscBurner::AddDirInto(TDEntry* dest, const std::string& sourceDir, bool ar
       }
       const bool made = sub == nullptr;
       if (made) {
-        sub = NewDir(dest, name, shortName, st.st_mtim.tv_sec, 0x10 | (IsHiddenName(name) ? 2 : 0));
+        sub =
+            NewDir(dest, name, shortName, f.St.st_mtim.tv_sec, 0x10 | (IsHiddenName(name) ? 2 : 0));
         if (!sub) return 0;
       }
-      if (AddDirInto(sub, path, archiveOnly, recursive, attr, mask) == 0) return 0;
+      if (AddDirInto(sub, folder + name, archiveOnly, recursive, attr, mask) == 0) return 0;
       // Empty folders never reach the disc.
       if (made && !sub->FirstChild) RemoveSubtree(sub);
     }
   }
   const std::string fileMask = mask == "*.*" || mask.empty() ? "*" : mask;
-  for (const auto& name : names) {
+  for (const auto& f : found) {
+    if (f.Kind != TFoundKind::File) continue;
+    const std::string& name = *f.Name;
     if (!WildcardMatch(fileMask, name) &&
         !(name.find('.') == std::string::npos && WildcardMatch(fileMask, name + ".")))
       continue;
     const std::string path = folder + name;
-    if (!FindWithMask(path, hidden, false, st)) continue;
     if (archiveOnly) {
       if (!ArchiveAttributes) {
         if (!ownAttributes_) ownAttributes_ = std::make_unique<TArchiveAttributes>();
         ArchiveAttributes = ownAttributes_.get();
       }
-      if (!ArchiveAttributes->IsSet(path, st)) continue;
+      if (!ArchiveAttributes->IsSet(path, f.St)) continue;
     }
-    if (AddEntry(dest, path, name, st, archiveOnly) == TEntryResult::Full) return 0;
+    if (AddEntry(dest, path, name, f.St, archiveOnly) == TEntryResult::Full) return 0;
   }
   return 1;
 }

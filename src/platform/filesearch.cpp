@@ -16,14 +16,21 @@ std::string BaseNameOf(const std::string& path) {
   return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-bool FindWithMask(const std::string& path, bool includeHidden, bool wantFolder, struct stat& st) {
-  if (!includeHidden && IsHiddenName(BaseNameOf(path))) return false;
-  if (::lstat(path.c_str(), &st) != 0) return false;
+TFoundKind ClassifyWithMask(const std::string& path, bool includeHidden, struct stat& st) {
+  if (!includeHidden && IsHiddenName(BaseNameOf(path))) return TFoundKind::None;
+  if (::lstat(path.c_str(), &st) != 0) return TFoundKind::None;
+  if (S_ISDIR(st.st_mode)) return TFoundKind::Folder;
   if (S_ISLNK(st.st_mode)) {
     // A link to a folder is not followed; a link to a file stands for the file.
-    if (wantFolder || ::stat(path.c_str(), &st) != 0) return false;
+    if (::stat(path.c_str(), &st) != 0) return TFoundKind::None;
+    return S_ISREG(st.st_mode) ? TFoundKind::File : TFoundKind::None;
   }
-  return wantFolder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+  return S_ISREG(st.st_mode) ? TFoundKind::File : TFoundKind::None;
+}
+
+bool FindWithMask(const std::string& path, bool includeHidden, bool wantFolder, struct stat& st) {
+  return ClassifyWithMask(path, includeHidden, st) ==
+         (wantFolder ? TFoundKind::Folder : TFoundKind::File);
 }
 
 bool ListFolderSorted(const std::string& dir, std::vector<std::string>& names) {

@@ -19,6 +19,11 @@ std::string BaseNameOf(const std::string& path);
 // and devices never. Hidden names need includeHidden. On success st holds the target's status.
 bool FindWithMask(const std::string& path, bool includeHidden, bool wantFolder, struct stat& st);
 
+// What FindWithMask finds at path, with one look: a regular file (or a link to one), a real
+// folder, or nothing it takes. st holds the status of what was found.
+enum class TFoundKind { None, File, Folder };
+TFoundKind ClassifyWithMask(const std::string& path, bool includeHidden, struct stat& st);
+
 // The entries of a folder, sorted by name in byte order, without "." and ".."; false when the
 // folder cannot be read.
 bool ListFolderSorted(const std::string& dir, std::vector<std::string>& names);

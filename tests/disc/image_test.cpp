@@ -17,6 +17,7 @@
 #include "disc/discburner.h"
 #include "disc/isonames.h"
 #include "disc/sessionstream.h"
+#include "platform/archiveattr.h"
 #include "testutil.h"
 
 using testutil::Quote;
@@ -272,6 +273,21 @@ TEST(IsoImage, AdditionsLeaveOutOnlyWhatCannotBeRecorded) {
   EXPECT_EQ(cli.status, 1);
   EXPECT_NE(cli.out.find(big + ": FILE TOO LARGE FOR ISO 9660"), std::string::npos) << cli.out;
   EXPECT_FALSE(testutil::Exists(dir / "cli.iso"));
+
+  // ArchiveOnly passes over a file whose archive bit is clear.
+  std::filesystem::create_directory(dir / "e");
+  testutil::WriteFile(dir / "e/saved", "1");
+  testutil::WriteFile(dir / "e/changed", "2");
+  TArchiveAttributes attributes(TArchiveAttributes::TXattrUse::Refused, dir / "archived.state");
+  struct stat st;
+  ASSERT_EQ(::stat((dir / "e/saved").c_str(), &st), 0);
+  attributes.Clear(dir / "e/saved", TFileStamp::Of(st));
+  TDiscBurner changedOnly;
+  changedOnly.ArchiveAttributes = &attributes;
+  ASSERT_EQ(changedOnly.AddDir("/", dir / "e", true, false, true), 1);
+  ASSERT_EQ(changedOnly.FileCount(), 1u);
+  EXPECT_EQ(changedOnly.Entries()[0]->LongName, "changed.");
+  EXPECT_EQ(changedOnly.Entries()[0]->ArchiveOnly, 1);
 
   // Capacities: the 65 536th file and the fourth directory.
   const std::string many = dir / "many";
