@@ -102,7 +102,8 @@ uint32_t TSessionStream::Read(uint8_t* buffer, uint32_t maxSectors) {
 
 bool WriteSessionFile(TDiscBurner& burner, const std::string& path, std::string& error,
                       const std::function<bool(uint64_t done, uint64_t total)>& progress) {
-  if (!burner.ImageBuilt()) {
+  // A stale layout, or metadata a writer has already taken, is made again.
+  if (!burner.ImageBuilt() || burner.MetaStream().empty()) {
     if (!burner.PrepareImage()) {
       error = "IMAGE TOO LARGE FOR ISO 9660";
       return false;
