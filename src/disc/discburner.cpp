@@ -203,12 +203,19 @@ void TDiscBurner::ClearImage(uint32_t maxFiles, uint32_t maxDirs) {
 }
 
 std::string TDiscBurner::NormalDiscPath(const std::string& path) {
+  // Empty and "." components go, ".." takes one back (never above the root): no directory on
+  // the disc is named "." or "..", which extracting readers would follow.
   std::string out;
   size_t i = 0;
   while (i < path.size()) {
     size_t j = path.find('/', i);
     if (j == std::string::npos) j = path.size();
-    if (j > i) out += "/" + path.substr(i, j - i);
+    const std::string part = path.substr(i, j - i);
+    if (part == "..") {
+      out.resize(out.empty() ? 0 : out.rfind('/'));
+    } else if (!part.empty() && part != ".") {
+      out += "/" + part;
+    }
     i = j + 1;
   }
   return out.empty() ? "/" : out;

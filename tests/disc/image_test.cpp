@@ -154,6 +154,9 @@ TEST(IsoImage, PathTableOfExactly4096BytesTakesTwoSectors) {
     ASSERT_NE(burner.MakeDir(name), nullptr);
   }
   ASSERT_NE(burner.MakeDir("/ABCDEFGHIJKLM"), nullptr);
+  // Paths are taken lexically: no directory named "." or "..", nothing above the root.
+  EXPECT_EQ(burner.MakeDir("/../ABCDEFGHIJKLM/./..//D0000000/"), burner.FindDir("D0000000"));
+  EXPECT_EQ(burner.DirCount(), 255u);
   ASSERT_TRUE(burner.PrepareImage());
   ASSERT_EQ(burner.IsoPathTableSize(), 4096u);
   burner.WriteImageMetadata();
