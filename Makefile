@@ -7,9 +7,12 @@
 #   make bench               side-by-side benchmarks against peer tools (Release): the engine
 #                            (bench/run.py) and an unattended job of 100,500 tiny files through
 #                            the program (bench/tiny_files.py), and the emulated disc drive's
-#                            WRITE(10) path against dd (bench/disc_write.py), and the repair of
+#                            WRITE(10) path against dd (bench/disc_write.py), the repair of
 #                            damaged archives and the legacy decoders against zip -FF and unzip -t
-#                            (bench/repair.py)
+#                            (bench/repair.py), and ISO images against genisoimage and xorriso
+#                            (bench/iso_build.py), clearing a disk against rm -rf
+#                            (bench/deltree.py) and the search over a folder of archives
+#                            against zipinfo (bench_global_search)
 #   make fuzz                build the libFuzzer targets with clang (FUZZ_SECONDS per target)
 
 SANITIZE ?=
@@ -66,6 +69,9 @@ bench: deps
 	python3 bench/tiny_files.py --build $(RELEASE_DIR)
 	python3 bench/disc_write.py --build $(RELEASE_DIR)
 	python3 bench/repair.py --build $(RELEASE_DIR)
+	python3 bench/iso_build.py --build $(RELEASE_DIR)
+	python3 bench/deltree.py --build $(RELEASE_DIR)
+	$(RELEASE_DIR)/bench/bench_global_search
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -15,7 +15,7 @@
 
 #include "archive/arczip_run.h"
 #include "archive/filelist.h"
-#include "archive/wildcard.h"
+#include "platform/wildcard.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
 #include "archive/zippack.h"

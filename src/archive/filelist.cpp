@@ -7,20 +7,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "archive/wildcard.h"
+#include "platform/wildcard.h"
 
 namespace {
-
-std::string BaseName(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  size_t slash = p.rfind('/');
-  return slash == std::string::npos ? p : p.substr(slash + 1);
-}
-
-bool IsHiddenName(const std::string& name) {
-  return !name.empty() && name[0] == '.';
-}
 
 // Joins a folder and a name; an empty folder is the current one.
 std::string Join(const std::string& dir, const std::string& name) {
@@ -37,16 +26,7 @@ std::string LowerAscii(std::string s) {
 
 // The entries of a folder, sorted by name, without "." and ".."; false when it cannot be read.
 bool ListFolder(const std::string& dir, std::vector<std::string>& names) {
-  names.clear();
-  std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.empty() ? "." : dir.c_str()), ::closedir);
-  if (!d) return false;
-  while (dirent* e = ::readdir(d.get())) {
-    std::string n = e->d_name;
-    if (n == "." || n == "..") continue;
-    names.push_back(std::move(n));
-  }
-  std::sort(names.begin(), names.end());
-  return true;
+  return ListFolderSorted(dir, names);
 }
 
 std::vector<std::string> ListFolder(const std::string& dir) {
@@ -224,16 +204,6 @@ bool HasWildcardChars(const std::string& s) {
   return s.find_first_of("*?<>|") != std::string::npos;
 }
 
-bool FindWithMask(const std::string& path, bool includeHidden, bool wantFolder, struct stat& st) {
-  if (!includeHidden && IsHiddenName(BaseName(path))) return false;
-  if (::lstat(path.c_str(), &st) != 0) return false;
-  if (S_ISLNK(st.st_mode)) {
-    // A link to a folder is not followed; a link to a file stands for the file.
-    if (wantFolder || ::stat(path.c_str(), &st) != 0) return false;
-  }
-  return wantFolder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
-}
-
 int64_t ExpandFileList(const std::vector<std::string>& items, const TExpandOptions& options,
                        TFileItems& out) {
   TExpander ex(options, out);
@@ -269,7 +239,7 @@ std::string StoredNameOf(const std::string& path, bool isFolder, bool storePaths
   if (!storePaths) {
     if (!isFolder) return name;
     // A folder entry without paths keeps its last component only.
-    std::string last = BaseName(p);
+    std::string last = BaseNameOf(p);
     return (last == "/" || last == "." || last == "..") ? "" : last + "/";
   }
   if (relativePaths) {
@@ -303,7 +273,7 @@ std::string StoredNameOf(const std::string& path, bool isFolder, bool storePaths
 uint8_t DosAttributes(const std::string& path, const struct stat& st, bool archiveBit) {
   uint8_t a = 0;
   if (!(st.st_mode & S_IWUSR)) a |= 0x01;
-  if (IsHiddenName(BaseName(path))) a |= 0x02;
+  if (IsHiddenName(BaseNameOf(path))) a |= 0x02;
   if (S_ISDIR(st.st_mode)) a |= 0x10;
   if (archiveBit) a |= 0x20;
   return a;

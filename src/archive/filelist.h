@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/arcunzip.h"
+#include "platform/filesearch.h"
 
 // One name to store, in the order it will be stored.
 struct TFileItem {
@@ -51,11 +52,6 @@ bool HasWildcardChars(const std::string& s);
 // each wildcard item in order). Returns the total size of the files.
 int64_t ExpandFileList(const std::vector<std::string>& items, const TExpandOptions& options,
                        TFileItems& out);
-
-// True when a name passes the attribute mask: only regular files (symbolic links to files
-// included) and, for folders, real folders (links to folders are not followed); FIFOs, sockets
-// and devices never. Hidden names need includeHidden. On success st holds the target's status.
-bool FindWithMask(const std::string& path, bool includeHidden, bool wantFolder, struct stat& st);
 
 // The stored name of a file or folder (folders end in "/"), "/"-separated and without a leading
 // "/": without storePaths the name alone; with it, the folder too, "." and ".." components

@@ -20,7 +20,7 @@
 #include "archive/arcunzip.h"
 #include "archive/extractwriter.h"
 #include "archive/legacydecode.h"
-#include "archive/wildcard.h"
+#include "platform/wildcard.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
 #include "archive/zipvolumes.h"

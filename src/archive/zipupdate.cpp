@@ -28,7 +28,7 @@
 #include "archive/arczip_run.h"
 #include "archive/filelist.h"
 #include "archive/sfxconfig.h"
-#include "archive/wildcard.h"
+#include "platform/wildcard.h"
 #include "archive/zipexceptions.h"
 
 namespace {

@@ -5,15 +5,29 @@
 //                                                        ("sr0")
 //   arcdisc emulate new FOLDER --profile NAME            a new emulated drive with a blank
 //                                                        medium (CD-R, CD-RW, DVD-R, DVD+RW, ...)
+//   arcdisc image -o OUT.iso [--volume ID] [--no-joliet] [--no-postgap] [--save-path] [--list]
+//                 PATH...                                an ISO 9660/Joliet image of the paths:
+//                                                        a folder's contents go under "/" (with
+//                                                        --save-path under the folder's absolute
+//                                                        path), a file into "/"; --list prints
+//                                                        disc path, ISO path and source of each
+//                                                        file, separated by tabs; --timing
+//                                                        prints the time of each step
 // --emulated FOLDER uses only that folder's emulated drives, as ARCAVO_EMULATED_DRIVES does.
 // Exit status: 0 done; 1 no drive, or the drive failed; 2 the command line is wrong.
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "disc/discburner.h"
+#include "disc/isonames.h"
 #include "disc/scsidevice.h"
+#include "disc/sessionstream.h"
 #include "discemu/emulateddrive.h"
 
 namespace {
@@ -23,7 +37,9 @@ int Usage(const std::string& problem = "") {
   std::fprintf(stderr,
                "usage: arcdisc [--emulated FOLDER] devices\n"
                "       arcdisc [--emulated FOLDER] info ID\n"
-               "       arcdisc emulate new FOLDER --profile NAME\n");
+               "       arcdisc emulate new FOLDER --profile NAME\n"
+               "       arcdisc image -o OUT.iso [--volume ID] [--no-joliet] [--no-postgap]\n"
+               "                     [--save-path] [--list] [--timing] PATH...\n");
   return 2;
 }
 
@@ -79,6 +95,103 @@ int Info(TSCSIDevice& dev, const std::string& id) {
   return 0;
 }
 
+// Prints the files of dir and below: disc path, ISO path and source.
+void ListTree(const TDEntry* dir, const std::string& discPath, const std::string& isoPath) {
+  for (const TFEntry* e = dir->FirstChild; e; e = e->Next) {
+    const std::string disc = discPath + "/" + Utf8FromUcs2(e->JolietName);
+    const std::string iso = isoPath + "/" + e->ShortName;
+    if (e->Directory)
+      ListTree(e->Directory, disc, iso);
+    else
+      std::printf("%s\t%s;1\t%s\n", disc.c_str(), iso.c_str(), e->SourcePath.c_str());
+  }
+}
+
+int Image(const std::vector<std::string>& args) {
+  std::string out, volume;
+  bool joliet = true, postGap = true, savePath = false, list = false, timing = false;
+  std::vector<std::string> paths;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if ((a == "-o" || a == "--volume") && i + 1 < args.size()) {
+      (a == "-o" ? out : volume) = args[++i];
+    } else if (a == "--no-joliet") {
+      joliet = false;
+    } else if (a == "--no-postgap") {
+      postGap = false;
+    } else if (a == "--save-path") {
+      savePath = true;
+    } else if (a == "--list") {
+      list = true;
+    } else if (a == "--timing") {
+      timing = true;
+    } else if (a == "--") {
+      paths.insert(paths.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage("unknown option " + a);
+    } else {
+      paths.push_back(a);
+    }
+  }
+  if (out.empty() || paths.empty()) return Usage("image needs -o OUT.iso and at least one PATH");
+
+  using TClock = std::chrono::steady_clock;
+  const auto started = TClock::now();
+  auto seconds = [](TClock::time_point a, TClock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+  };
+  TDiscBurner burner;
+  bool failed = false;
+  burner.OnDebugMessage = [&](TSCSIDevice*, const std::string& message, uint8_t kind) {
+    if (kind == dmCapacity || kind == dmPath) {
+      std::fprintf(stderr, "arcdisc: %s\n", message.c_str());
+      failed = true;
+    }
+  };
+  burner.ClearImage(65535, 8191);
+  burner.IdVolume = volume;
+  burner.JolietFileSystem = joliet;
+  burner.WritePostGap = postGap;
+  for (const auto& path : paths) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      std::fprintf(stderr, "arcdisc: %s: no such file or folder\n", path.c_str());
+      return 1;
+    }
+    const int result = S_ISDIR(st.st_mode)
+                           ? burner.AddDir("/", path, false, savePath, true, 63, "*.*")
+                           : burner.AddFile("/", path, false);
+    if (result == 255) {
+      std::fprintf(stderr, "arcdisc: %s: not a regular file\n", path.c_str());
+      return 1;
+    }
+    if (result == 0 && burner.SkippedFiles().empty()) failed = true;
+  }
+  for (const auto& s : burner.SkippedFiles()) {
+    std::fprintf(stderr, "arcdisc: %s: %s\n", s.Path.c_str(), s.Reason.c_str());
+    failed = true;
+  }
+  if (failed) {
+    std::fprintf(stderr, "arcdisc: no image written\n");
+    return 1;
+  }
+  const auto added = TClock::now();
+  if (!burner.PrepareImage()) return 1;
+  burner.WriteImageMetadata();
+  const auto laidOut = TClock::now();
+  if (list) ListTree(burner.Root(), "", "");
+  std::string error;
+  if (!WriteSessionFile(burner, out, error)) {
+    std::fprintf(stderr, "arcdisc: %s\n", error.c_str());
+    return 1;
+  }
+  if (timing)
+    std::fprintf(stderr, "adding %.3f s, layout and metadata %.3f s, writing %.3f s\n",
+                 seconds(started, added), seconds(added, laidOut), seconds(laidOut, TClock::now()));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,6 +207,7 @@ int main(int argc, char** argv) {
       return Usage("emulate new FOLDER --profile NAME");
     return EmulateNew(args[2], args[4]);
   }
+  if (args[0] == "image") return Image(args);
   TSCSIDevice dev;
   if (args[0] == "devices") {
     if (args.size() != 1) return Usage();

@@ -1,4 +1,4 @@
-#include "archive/wildcard.h"
+#include "platform/wildcard.h"
 
 #include <cstdint>
 

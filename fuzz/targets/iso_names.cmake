@@ -1,0 +1,1 @@
+arcavo_fuzzer(iso_names disc)

@@ -1,0 +1,191 @@
+// The disc-writing component's file-system side: the files and folders to burn gathered into an
+// in-memory tree, the layout of one new session in ISO 9660 with a Joliet supplementary tree, and
+// the session's metadata (system area, volume descriptors, path tables, directory extents)
+// serialised into MetaStream. The session's sectors are then MetaStream, the data of each new file
+// in entry order, and zeros up to ImageSize (see sessionstream.h).
+//
+// Paths on the disc use "/" and compare exactly: "a.txt" and "A.txt" are two entries.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "disc/isonames.h"
+#include "disc/scsidevice.h"
+
+class TArchiveAttributes;
+
+// Debug message kinds of the image builder (beside dmError and dmInfo).
+enum : uint8_t { dmCapacity = 3, dmPath = 4 };
+
+struct TDEntry;
+
+// One file or subdirectory inside a directory.
+struct TFEntry {
+  std::string ShortName;      // ISO identifier, upper case, without ";1"
+  std::string LongName;       // the name as added, a "." appended to a file name without one
+  std::u16string JolietName;  // Joliet identifier as recorded, without ";1"
+  std::string SourcePath;     // the source file; empty for a directory
+  uint8_t Imported = 0;       // 1: the data already lies on the disc at IsoLocation
+  int64_t DateTime = 0;       // modification time, seconds since 1970 (UTC)
+  int64_t DataSize = 0;       // file size; for a directory its IsoDirSize
+  int64_t RecordedSize = 0;   // file size; for a directory its JolietDirSize
+  uint32_t IsoLocation = 0;   // see PrepareImage
+  uint32_t JolietLocation = 0;
+  uint32_t Attr = 0;  // 0x10 directory, 0x02 hidden, 0x20 archive
+  uint8_t ArchiveOnly = 0;
+  TDEntry* Directory = nullptr;  // for a subdirectory its directory entry
+  TFEntry* Next = nullptr;
+  std::string Key;  // the name as found on disk (or given), which identifies the entry
+};
+
+// One directory, the root included.
+struct TDEntry {
+  std::string ShortName;
+  std::string LongName;
+  std::u16string JolietName;
+  int64_t IsoDirSize = 0;
+  int64_t JolietDirSize = 0;
+  std::string FullPath;  // "/" for the root, else "/" + the long names of the path joined by "/"
+  uint32_t IsoDirOffset = 0;
+  uint32_t JolietDirOffset = 0;
+  uint32_t Level = 1;
+  uint32_t Number = 0;
+  TDEntry* Parent = nullptr;
+  TFEntry* FirstChild = nullptr;
+
+  TFEntry* LastChild = nullptr;
+  std::unique_ptr<TFEntry> Record;                  // this directory's entry in its parent
+  TNameScope Names;                                 // identifiers taken in this directory
+  std::unordered_map<std::string, TFEntry*> Files;  // file entries by Key
+};
+
+// A file or folder that an addition left out, and why.
+struct TSkippedFile {
+  std::string Path;
+  std::string Reason;
+};
+
+class TDiscBurner;
+// Called before a file is added; may change the names and the date, or set skip.
+using TAddFileEvent = std::function<void(
+    TDiscBurner* sender, const std::string& fullPath, std::string& longFileName,
+    std::string& shortFileName, int64_t& dateTime, uint32_t attr, int64_t fileSize, bool& skip)>;
+// Called before a subdirectory found on disk is added; skip leaves the whole subtree out.
+using TAddDirEvent = std::function<void(TDiscBurner* sender, const std::string& longName,
+                                        std::string& shortName, bool& skip)>;
+
+class TDiscBurner : public TSCSIDevice {
+ public:
+  TDiscBurner();
+  ~TDiscBurner() override;
+
+  // --- identifiers and dates of the volume descriptors (empty and 0 by default); dates are day
+  // numbers counted from 30 December 1899, local time, fractions being the time of day
+  std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;
+  std::string FileCopyright, FileAbstract, FileBibliographic;
+  double DateCreation = 0, DateModification = 0, DateEffective = 0, DateExpiration = 0;
+  bool JolietFileSystem = true;
+  bool ReplaceFile = false;
+  bool WritePostGap = true;
+  // 0: start with an empty tree; -1: read back the last session; n: read back session n.
+  int16_t ImportSession = 0;
+  // Set by the writer: PrepareImage asks the drive for the next writable address.
+  bool AskNextWritableAddress = false;
+  TAddFileEvent OnAddFile;
+  TAddDirEvent OnAddDir;
+  // Answers ArchiveOnly; one with the default state file is made when needed and none was set.
+  TArchiveAttributes* ArchiveAttributes = nullptr;
+
+  // --- building the tree
+  void ClearImage(uint32_t maxFiles, uint32_t maxDirs);
+  TDEntry* FindDir(const std::string& path) const;
+  TDEntry* MakeDir(const std::string& path);
+  // 1: added; 255: no file matches sourceFile; 0: not added (no destination, capacity, a file
+  // too large, an entry of that name already there, left out by OnAddFile).
+  int AddFile(const std::string& destDir, const std::string& sourceFile, bool savePath);
+  // 0 only when the destination cannot be found or made or a capacity runs out; files and folders
+  // left out for other reasons are listed in SkippedFiles and the addition goes on.
+  int AddDir(const std::string& destDir, const std::string& sourceDir, bool archiveOnly,
+             bool savePath, bool recursive, uint32_t attr = 63, const std::string& mask = "*.*");
+  uint32_t DirCount() const { return static_cast<uint32_t>(dirs_.size() - 1); }
+  uint32_t FileCount() const { return static_cast<uint32_t>(files_.size()); }
+  const std::vector<TSkippedFile>& SkippedFiles() const { return skipped_; }
+
+  // --- layout and metadata
+  // False when the session cannot be represented (more than 2^32 sectors).
+  bool PrepareImage();
+  uint32_t ImageSize() const;
+  void WriteImageMetadata();
+
+  // --- the image state
+  const std::vector<uint8_t>& MetaStream() const { return metaStream_; }
+  void ReleaseMetaStream() { std::vector<uint8_t>().swap(metaStream_); }
+  // The system area and volume descriptors of the last serialisation in a 65 537-byte buffer of
+  // FFh, for writers that put them again at the start of the disc.
+  const std::vector<uint8_t>& ImageHead() const { return imageHead_; }
+  int64_t DataBytes() const { return dataBytes_; }
+  int64_t ImageEnd() const { return imageEnd_; }
+  int64_t TrackSize() const { return trackSize_; }
+  uint32_t NextAddress() const { return nwa_; }
+  uint32_t FirstFileLocation() const { return firstFile_; }
+  bool ImageBuilt() const { return imageBuilt_; }
+  int8_t GmtOffset() const { return gmtOffset_; }
+  TDEntry* Root() const { return dirs_.front().get(); }
+  // Directories in creation order (the root first) and in path-table order.
+  std::vector<TDEntry*> Dirs() const;
+  const std::vector<TDEntry*>& PathTableOrder() const { return pathOrder_; }
+  // File entries in creation order: the order of their data.
+  const std::vector<TFEntry*>& Entries() const { return files_; }
+
+  // Bytes of the ISO and Joliet path tables (known after PrepareImage).
+  uint32_t IsoPathTableSize() const { return isoPtSize_; }
+  uint32_t JolietPathTableSize() const { return jolietPtSize_; }
+
+ private:
+  enum class TEntryResult { Added, Refused, Full };
+  TEntryResult AddEntry(TDEntry* dir, const std::string& sourcePath, const std::string& name,
+                        const struct stat& st, bool archiveOnly);
+  int AddDirInto(TDEntry* dest, const std::string& sourceDir, bool archiveOnly, bool recursive,
+                 uint32_t attr, const std::string& mask);
+  TDEntry* NewDir(TDEntry* parent, const std::string& name, std::string shortName, int64_t dateTime,
+                  uint32_t attr);
+  void AppendChild(TDEntry* dir, TFEntry* entry);
+  void UnlinkChild(TDEntry* dir, TFEntry* entry);
+  void RemoveSubtree(TDEntry* dir);
+  void Skip(const std::string& path, const std::string& reason);
+  static std::string NormalDiscPath(const std::string& path);
+  void NumberDirectories();
+  void SizeExtents();
+  void SerialiseExtent(TDEntry* dir, bool joliet, uint8_t* out, int64_t now) const;
+
+  uint32_t maxFiles_ = 65535, maxDirs_ = 8191;
+  std::vector<std::unique_ptr<TDEntry>> dirs_;  // creation order; owns the directories
+  std::unordered_map<std::string, TDEntry*> dirIndex_;
+  std::vector<TDEntry*> pathOrder_;
+  std::vector<TFEntry*> files_;  // creation order; owns the file entries
+  std::vector<TSkippedFile> skipped_;
+  std::unique_ptr<TArchiveAttributes> ownAttributes_;
+
+  std::vector<uint8_t> metaStream_;
+  std::vector<uint8_t> imageHead_;
+  int64_t dataBytes_ = 0;
+  int64_t imageEnd_ = 0, trackSize_ = 0;
+  bool imageBuilt_ = false;
+  bool prepared_ = false;  // the layout matches the tree
+  int8_t gmtOffset_ = 0;
+
+  // layout, absolute sectors
+  uint32_t nwa_ = 0;
+  uint32_t isoPtSize_ = 0, jolietPtSize_ = 0;
+  uint32_t isoPtL_ = 0, isoPtM_ = 0, jolietPtL_ = 0, jolietPtM_ = 0;
+  uint32_t isoDirStart_ = 0, jolietDirStart_ = 0, metaEnd_ = 0;
+  uint32_t firstFile_ = 0;
+};
