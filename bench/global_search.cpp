@@ -146,6 +146,7 @@ struct EngineHost : TZipHost {
   QElapsedTimer since;
   int MessageBox(int, const std::string&, const std::string&, uint32_t) override { return zrNo; }
   bool ChooseArchiveFile(std::string&) override { return false; }
+  bool OpenFileDialog(const TZipFileDialog&, std::string&) override { return false; }
   bool ChooseFolder(std::string&) override { return false; }
   bool ProcessMessages() override {
     if (!since.isValid() || since.elapsed() >= 20) {

@@ -14,9 +14,9 @@
 #include "app/pathbytes.h"
 #include "app/preferences.h"
 #include "archive/arcunzip.h"
-#include "archive/wildcard.h"
 #include "archive/zipsession.h"
 #include "platform/inifile.h"
+#include "platform/wildcard.h"
 #include "restore/archiveviewcontroller.h"
 
 namespace restore {

@@ -38,6 +38,7 @@ struct DispatchingHost : TZipHost {
   std::function<void()> onDispatch;
   int MessageBox(int, const std::string&, const std::string&, uint32_t) override { return zrNo; }
   bool ChooseArchiveFile(std::string&) override { return false; }
+  bool OpenFileDialog(const TZipFileDialog&, std::string&) override { return false; }
   bool ChooseFolder(std::string&) override { return false; }
   bool ProcessMessages() override {
     if (onDispatch) onDispatch();

@@ -523,6 +523,8 @@ TEST_F(ArchiveWiringTest, ZipFixSalvagesDamagedArchivesAndTheViewListsThemAfterA
   w->findChild<QPushButton*>("ZipOpenBut")->click();
   EXPECT_EQ(Names(*w), (QStringList{"f1.txt", "f2.txt", "f3.txt", "f4.txt", "f5.txt", "f6.txt"}));
   EXPECT_EQ(host_.PendingAnswers(), 0);
+}
+
 // `arcavo JOB close` with "Verify backup": the archive test's box is the closing message, and an
 // archive damaged after it was written fails the job.
 TEST_F(ArchiveWiringTest, VerifyBackupClosesWithTheTestAndADamagedArchiveFailsTheJob) {
