@@ -30,9 +30,6 @@ QString S(const char* s) {
   return QString::fromLatin1(s);
 }
 
-const char* const kSetButton = "SchedSetBtn";
-const char* const kForgetButton = "SchedForgetBtn";
-const char* const kCheckUpdateItem = "Check4Update1";
 const QString kArcavo = QStringLiteral("Arcavo");
 
 class TDesktopUrlOpener : public IUrlOpener {
@@ -64,7 +61,7 @@ TWindowAutomation::TWindowAutomation(TMainform& form, IStartupSeams& startup)
     MbInfo(QStringLiteral("Please manually check web page"));
   };
   update_->OnDone = [this] {
-    if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(kCheckUpdateItem))))
+    if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(ctl::kCheckUpdateItem))))
       item->setEnabled(true);
   };
 }
@@ -78,13 +75,13 @@ void TWindowAutomation::SetUrlOpener(IUrlOpener* opener) {
 TBindings TWindowAutomation::Bindings() {
   return {
       OnButton(
-          kSetButton, "set the schedule (TScheduler::Set)",
+          ctl::kSchedSetButton, "set the schedule (TScheduler::Set)",
           [this](bool) { scheduler_.Set(TPreferences::DefaultFile()); }, this),
       OnButton(
-          kForgetButton, "forget the schedule (TScheduler::Forget)",
+          ctl::kSchedForgetButton, "forget the schedule (TScheduler::Forget)",
           [this](bool) { scheduler_.Forget(TPreferences::DefaultFile()); }, this),
       OnItem(
-          kCheckUpdateItem, "check for an update (TChkUpdate::Check)",
+          ctl::kCheckUpdateItem, "check for an update (TChkUpdate::Check)",
           [this](bool) { CheckForUpdate(); }, this),
   };
 }
@@ -126,7 +123,7 @@ void TWindowAutomation::ControlChanged() {
 }
 
 void TWindowAutomation::EnableSet(bool on) {
-  if (auto* set = form_.findChild<QPushButton*>(S(kSetButton))) set->setEnabled(on);
+  if (auto* set = form_.findChild<QPushButton*>(S(ctl::kSchedSetButton))) set->setEnabled(on);
 }
 
 void TWindowAutomation::JobFileChosen() {
@@ -143,7 +140,7 @@ void TWindowAutomation::TrayRestore() {
 
 void TWindowAutomation::CheckForUpdate() {
   if (update_->Busy()) return;
-  if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(kCheckUpdateItem))))
+  if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(ctl::kCheckUpdateItem))))
     item->setEnabled(false);
   update_->Check();
 }
@@ -183,9 +180,8 @@ void TWindowAutomation::ShowBalloon(const QString& title, const QString& text, i
 }
 
 void TWindowAutomation::HideBalloon() {
-  // A message cannot be withdrawn; an empty one of no time replaces it where the desktop allows.
-  if (QSystemTrayIcon* tray = form_.trayIcon(); tray && tray->isVisible())
-    tray->showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 1);
+  // A shown tray message cannot be withdrawn (an empty one would show as a blank popup on some
+  // desktops); it goes away after its own time.
 }
 
 QString TWindowAutomation::PauseItemCaption() const {

@@ -90,6 +90,9 @@ inline constexpr const char* kMakeDefaultButton = "MakeDefaultBtn";
 inline constexpr const char* kStealthDefineButton = "StealthDefineBtn";
 inline constexpr const char* kStealthStartButton = "StealthStartBtn";
 inline constexpr const char* kSchedOpenJobButton = "SchedOpenJobBtn";
+inline constexpr const char* kSchedSetButton = "SchedSetBtn";
+inline constexpr const char* kSchedForgetButton = "SchedForgetBtn";
+inline constexpr const char* kCheckUpdateItem = "Check4Update1";
 inline constexpr const char* kAbortButton = "AbortBut";
 
 }  // namespace ctl
