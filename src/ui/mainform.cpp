@@ -53,6 +53,7 @@
 #include "ui/restorewindow.h"
 #include "ui/tabbuilders.h"
 #include "ui/widgetkit.h"
+#include "ui/windowautomation.h"
 #include "ui/windowcontrols.h"
 #include "ui/windowhosts.h"
 #include "ui/windownames.h"
@@ -131,6 +132,7 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   trayIcon_ = new QSystemTrayIcon(ui::ProgramIcon(), this);
   trayIcon_->setObjectName(QStringLiteral("TrayIcon1"));
   trayIcon_->setContextMenu(popupMenu(S(ctl::kTrayPopup)));
+  automation_ = std::make_unique<TWindowAutomation>(*this, *startup_);
 
   Wire();
   qApp->installEventFilter(this);
@@ -416,9 +418,11 @@ void TMainform::Wire() {
   Append(bindings_, RestoreBindings(*extract_, [this] { search_->Abort(); }));
   Append(bindings_, ReportBindings(report));
   Append(bindings_, StateBindings());
+  Append(bindings_, automation_->Bindings());
   const QStringList missing = ApplyBindings(*this, bindings_);
   if (!missing.isEmpty()) qWarning("bindings without a control: %s", qPrintable(missing.join(' ')));
   ConnectSignals();
+  automation_->Connect();
 }
 
 TBindings TMainform::WindowBindings() {
@@ -446,12 +450,8 @@ TBindings TMainform::WindowBindings() {
       OnItem(ctl::kTrayHelpItem, "help (TAppLifecycle::Help1Click)", help),
       OnItem(ctl::kAboutItem, "the about box", about),
       OnItem(ctl::kTrayAboutItem, "the about box", about),
-      OnItem(ctl::kTrayRestoreItem, "bring the window back",
-             [this](bool) {
-               showNormal();
-               raise();
-               activateWindow();
-             }),
+      OnItem(ctl::kTrayRestoreItem, "bring the window back (TWindowAutomation::TrayRestore)",
+             [this](bool) { automation_->TrayRestore(); }),
       OnButton(ctl::kContextHelpButton, "context help",
                [](bool) { QWhatsThis::enterWhatsThisMode(); }),
       PopupOn(ctl::kReportBox, ctl::kReportPopup),

@@ -44,6 +44,7 @@ class TWindowModes;
 class TWindowReport;
 class TWindowScheduler;
 class TWindowStartup;
+class TWindowAutomation;
 namespace restore {
 class IDesktopLauncher;
 class TArchiveSearch;
@@ -78,6 +79,9 @@ class TMainform : public QMainWindow {
   QSystemTrayIcon* trayIcon() const { return trayIcon_; }
   QTimer* generalTimer() const { return timer1_; }
   QTimer* schedulerTimer() const { return schedTimer_; }
+  // The scheduler and the update check with their controls.
+  TWindowAutomation* automation() const { return automation_.get(); }
+  TWindowReport* reportView() const { return report_; }
   bool hintsShown() const;
   TExplorerTree* explorerTree() const { return tree_; }
   TExplorerList* explorerList() const { return list_; }
@@ -161,6 +165,7 @@ class TMainform : public QMainWindow {
   std::unique_ptr<IBackupSeams> backupSeams_;
   std::unique_ptr<TBackupCore> backup_;
   TWindowReport* report_ = nullptr;
+  std::unique_ptr<TWindowAutomation> automation_;
   // Extraction (over backup_'s engine, so declared after it).
   std::unique_ptr<TRestoreWindow> restoreHost_;
   std::unique_ptr<restore::TExtractController> extract_;

@@ -47,6 +47,9 @@ class TWindowStartup : public IStartupSeams {
   void SetTrayEnabled(bool on) override;
   void StopGeneralTimer() override;
   void StopSchedulerTimer() override;
+  int SchedulerStage() const override;
+  void SetSchedulerStage(int stage) override;
+  void SetUpdateRevision(int revision) override;
   void Setstate(int mode) override;
   void INIfileIO(const QString& file) override;
   void INIcheckedMenuItem(const QString& key, bool checked) override;
@@ -85,6 +88,7 @@ class TWindowMain : public IMainWindow {
   void StartStealth() override;
   void ModifyJobNaming() override;
   void BurnFiles(const QStringList& files) override;
+  bool ScheduledRunInProgress() const override;
 
  private:
   TMainform& form_;

@@ -24,6 +24,7 @@
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
 #include "ui/optionlistview.h"
+#include "ui/windowautomation.h"
 #include "ui/windowcontrols.h"
 #include "ui/windowhosts.h"
 #include "ui/windownames.h"
@@ -93,6 +94,10 @@ void TWindowMain::BurnFiles(const QStringList& /*files*/) {
   NotAvailable("Burning files to disc");
 }
 
+bool TWindowMain::ScheduledRunInProgress() const {
+  return form_.automation() && form_.automation()->scheduler().RunState() == 2;
+}
+
 // --- IWindowModeHost ---
 
 void TWindowModes::ShowExplorerCheckBoxes(bool show) {
@@ -150,6 +155,7 @@ void TWindowScheduler::SetScheduleTime(const QString& time) {
 
 void TWindowScheduler::SetScheduleFile(const QString& file) {
   if (auto* edit = form_.findChild<QLineEdit*>(S(ctl::kSchedJobFile))) edit->setText(file);
+  if (form_.automation()) form_.automation()->JobFileChosen();
 }
 
 QString TWindowScheduler::ScheduleFile() const {
@@ -158,7 +164,7 @@ QString TWindowScheduler::ScheduleFile() const {
 }
 
 void TWindowScheduler::StartSchedulerTimer() {
-  form_.schedulerTimer()->start();
+  form_.schedulerTimer()->start(TScheduler::kWaitMs);
 }
 
 // --- IBackupSeams ---

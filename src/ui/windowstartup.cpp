@@ -27,6 +27,7 @@
 #include "restore/archivesearch.h"
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
+#include "ui/windowautomation.h"
 #include "ui/windowcontrols.h"
 #include "ui/windowhosts.h"
 #include "ui/windownames.h"
@@ -116,6 +117,18 @@ void TWindowStartup::StopGeneralTimer() {
 
 void TWindowStartup::StopSchedulerTimer() {
   form_.schedulerTimer()->stop();
+}
+
+int TWindowStartup::SchedulerStage() const {
+  return form_.automation() ? form_.automation()->scheduler().Stage() : 0;
+}
+
+void TWindowStartup::SetSchedulerStage(int stage) {
+  if (form_.automation()) form_.automation()->scheduler().SetStage(stage);
+}
+
+void TWindowStartup::SetUpdateRevision(int revision) {
+  if (form_.automation()) form_.automation()->updateCheck().Revision = revision;
 }
 
 // --- Explorer, grid and archive view ---

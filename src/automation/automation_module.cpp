@@ -1,1 +1,0 @@
-// The automation library; its sources are added by the work that builds it.

@@ -1,0 +1,286 @@
+#include "ui/windowautomation.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/jobcontroller.h"
+#include "app/maincontext.h"
+#include "app/mb.h"
+#include "app/optionnames.h"
+#include "app/preferences.h"
+#include "app/startupseams.h"
+#include "backup/backuphosts.h"
+#include "ui/mainform.h"
+#include "ui/reportview.h"
+#include "ui/windownames.h"
+
+namespace {
+
+QString S(const char* s) {
+  return QString::fromLatin1(s);
+}
+
+const QString kArcavo = QStringLiteral("Arcavo");
+
+class TDesktopUrlOpener : public IUrlOpener {
+ public:
+  bool OpenUrl(const QString& url) override {
+    return QDesktopServices::openUrl(QUrl::fromUserInput(url));
+  }
+};
+
+}  // namespace
+
+TWindowAutomation::TWindowAutomation(TMainform& form, IStartupSeams& startup)
+    : QObject(&form),
+      form_(form),
+      startup_(startup),
+      scheduler_(*this, *this, *this),
+      update_(std::make_unique<TChkUpdate>(this)),
+      desktop_(std::make_unique<TDesktopUrlOpener>()) {
+  update_->URL = S(ARCAVO_UPDATE_URL);
+  update_->Homepage = S(ARCAVO_HOMEPAGE);
+  update_->SetUserAgent(QStringLiteral("Arcavo/") + S(ARCAVO_VERSION));
+  update_->SetUrlOpener(desktop_.get());
+  update_->OnFound = [] {
+    return MbMessage(QStringLiteral("         Update Found.\r\nDo you want to visit webpage now?"),
+                     kArcavo, true, MB_YESNO | MB_ICONQUESTION) == IDYES;
+  };
+  update_->OnNotFound = [] { MbMessage(QStringLiteral("No Update"), kArcavo, true, MB_OK); };
+  update_->OnError = [](const QString&) {
+    MbInfo(QStringLiteral("Please manually check web page"));
+  };
+  update_->OnDone = [this] {
+    if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(ctl::kCheckUpdateItem))))
+      item->setEnabled(true);
+  };
+}
+
+TWindowAutomation::~TWindowAutomation() = default;
+
+void TWindowAutomation::SetUrlOpener(IUrlOpener* opener) {
+  update_->SetUrlOpener(opener ? opener : desktop_.get());
+}
+
+TBindings TWindowAutomation::Bindings() {
+  return {
+      OnButton(
+          ctl::kSchedSetButton, "set the schedule (TScheduler::Set)",
+          [this](bool) { scheduler_.Set(TPreferences::DefaultFile()); }, this),
+      OnButton(
+          ctl::kSchedForgetButton, "forget the schedule (TScheduler::Forget)",
+          [this](bool) { scheduler_.Forget(TPreferences::DefaultFile()); }, this),
+      OnItem(
+          ctl::kCheckUpdateItem, "check for an update (TChkUpdate::Check)",
+          [this](bool) { CheckForUpdate(); }, this),
+  };
+}
+
+void TWindowAutomation::Connect() {
+  connect(form_.schedulerTimer(), &QTimer::timeout, this,
+          [this] { scheduler_.SchedulerTimerTimer(); });
+  for (const char* day : ctl::kSchedDays)
+    if (auto* box = form_.findChild<QCheckBox*>(S(day)))
+      connect(box, &QCheckBox::toggled, this, [this] { ControlChanged(); });
+  if (auto* picker = form_.findChild<QTimeEdit*>(S(ctl::kSchedTime)))
+    connect(picker, &QTimeEdit::timeChanged, this, [this] { ControlChanged(); });
+  if (auto* edit = form_.findChild<QLineEdit*>(S(ctl::kSchedJobFile))) {
+    // The file comes from "Open JOB file" only.
+    edit->setReadOnly(true);
+    edit->installEventFilter(this);
+    connect(edit, &QLineEdit::textChanged, this, [this] { ControlChanged(); });
+  }
+  if (QSystemTrayIcon* tray = form_.trayIcon()) {
+    connect(tray, &QSystemTrayIcon::messageClicked, this, [this] { scheduler_.BalloonClicked(); });
+    connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+      if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) TrayRestore();
+    });
+  }
+}
+
+bool TWindowAutomation::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress && watched->objectName() == S(ctl::kSchedJobFile)) {
+    MbInfo(QStringLiteral("You can't type file here"));
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void TWindowAutomation::ControlChanged() {
+  if (quiet_) return;
+  if (ScheduleFileRunnable(ScheduleFile())) EnableSet(true);
+  scheduler_.ControlsChanged();
+}
+
+void TWindowAutomation::EnableSet(bool on) {
+  if (auto* set = form_.findChild<QPushButton*>(S(ctl::kSchedSetButton))) set->setEnabled(on);
+}
+
+void TWindowAutomation::JobFileChosen() {
+  const QString suffix = QFileInfo(ScheduleFile()).suffix().toUpper();
+  EnableSet(suffix == QLatin1String("CAT") || (suffix == QLatin1String("JOB") && ScheduleDays()));
+}
+
+void TWindowAutomation::TrayRestore() {
+  if (scheduler_.TrayClicked()) return;
+  form_.showNormal();
+  form_.raise();
+  form_.activateWindow();
+}
+
+void TWindowAutomation::CheckForUpdate() {
+  if (update_->Busy()) return;
+  if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(ctl::kCheckUpdateItem))))
+    item->setEnabled(false);
+  update_->Check();
+}
+
+// --- ISchedulerTimer ---
+
+void TWindowAutomation::Start(int intervalMs) {
+  form_.schedulerTimer()->start(intervalMs);
+}
+
+void TWindowAutomation::Stop() {
+  form_.schedulerTimer()->stop();
+}
+
+bool TWindowAutomation::Active() const {
+  return form_.schedulerTimer()->isActive();
+}
+
+int TWindowAutomation::Interval() const {
+  return form_.schedulerTimer()->interval();
+}
+
+// --- ITrayHost ---
+
+bool TWindowAutomation::TrayShown() const {
+  const QSystemTrayIcon* tray = form_.trayIcon();
+  return tray && tray->isVisible();
+}
+
+void TWindowAutomation::TrayAnimation(bool on) {
+  if (TWindowReport* report = form_.reportView()) report->TrayAnimation(on);
+}
+
+void TWindowAutomation::ShowBalloon(const QString& title, const QString& text, int timeoutMs) {
+  if (QSystemTrayIcon* tray = form_.trayIcon())
+    tray->showMessage(title, text, QSystemTrayIcon::Information, timeoutMs);
+}
+
+void TWindowAutomation::HideBalloon() {
+  // A shown tray message cannot be withdrawn (an empty one would show as a blank popup on some
+  // desktops); it goes away after its own time.
+}
+
+QString TWindowAutomation::PauseItemCaption() const {
+  auto* item = qobject_cast<QAction*>(form_.FindControl(S(bctl::kTrayPauseItem)));
+  return item ? item->text() : QString();
+}
+
+void TWindowAutomation::SetPauseItemCaption(const QString& caption) {
+  if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(bctl::kTrayPauseItem))))
+    item->setText(caption);
+}
+
+bool TWindowAutomation::PauseItemVisible() const {
+  auto* item = qobject_cast<QAction*>(form_.FindControl(S(bctl::kTrayPauseItem)));
+  return item && item->isVisible();
+}
+
+void TWindowAutomation::SetPauseItemVisible(bool visible) {
+  if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(bctl::kTrayPauseItem))))
+    item->setVisible(visible);
+}
+
+// --- ISchedulerWindow ---
+
+int TWindowAutomation::ScheduleDays() const {
+  int days = 0;
+  for (int i = 0; i < 7; ++i)
+    if (auto* box = form_.findChild<QCheckBox*>(S(ctl::kSchedDays[i])); box && box->isChecked())
+      days |= 1 << i;
+  return days;
+}
+
+QTime TWindowAutomation::PickerTime() const {
+  auto* picker = form_.findChild<QTimeEdit*>(S(ctl::kSchedTime));
+  return picker ? picker->time() : QTime(0, 0);
+}
+
+void TWindowAutomation::SetPickerTimeQuietly(const QTime& time) {
+  auto* picker = form_.findChild<QTimeEdit*>(S(ctl::kSchedTime));
+  if (!picker) return;
+  quiet_ = true;
+  picker->setTime(time);
+  quiet_ = false;
+}
+
+QString TWindowAutomation::ScheduleFile() const {
+  auto* edit = form_.findChild<QLineEdit*>(S(ctl::kSchedJobFile));
+  return edit ? edit->text() : QString();
+}
+
+bool TWindowAutomation::ArchiveBusy() const {
+  return startup_.ArchiveBusy();
+}
+
+bool TWindowAutomation::WindowIdle() const {
+  return startup_.WindowIdle();
+}
+
+void TWindowAutomation::MinimiseToTray() {
+  if (QSystemTrayIcon::isSystemTrayAvailable() && form_.trayIcon()) {
+    form_.trayIcon()->setToolTip(form_.context().TrayTitle);
+    form_.trayIcon()->show();
+    form_.hide();
+  } else {
+    form_.showMinimized();
+  }
+}
+
+void TWindowAutomation::PrepareScheduledRun() {
+  // (The job opening resets the zip engine.)
+  if (auto* box = form_.findChild<QWidget*>(S(ctl::kReportBox))) box->setEnabled(true);
+}
+
+QString TWindowAutomation::ArchiveName() const {
+  return form_.context().ZipName;
+}
+
+void TWindowAutomation::SetAutoRunFile(const QString& file) {
+  form_.context().AutoRunFile = file;
+}
+
+void TWindowAutomation::StopDirMonitors() {
+  startup_.FreeDirMonitors();
+}
+
+void TWindowAutomation::OpenAutoRunJob() {
+  form_.context().Jobs->OpenCbutton(JobSender::AutoRun);
+}
+
+void TWindowAutomation::ClearScheduleControls() {
+  for (const char* day : ctl::kSchedDays)
+    if (auto* box = form_.findChild<QCheckBox*>(S(day))) box->setChecked(false);
+  if (auto* edit = form_.findChild<QLineEdit*>(S(ctl::kSchedJobFile)))
+    edit->setText(QStringLiteral("JOB Filename"));
+  if (auto* picker = form_.findChild<QTimeEdit*>(S(ctl::kSchedTime))) picker->setTime(QTime(12, 0));
+  EnableSet(false);
+}
+
+void TWindowAutomation::ShowNoticeFor(const QString& text, int ms) {
+  MbNoticeText(text, kArcavo);
+  QTimer::singleShot(ms, this, [] { MbNoticeClose(); });
+}

@@ -1,0 +1,359 @@
+// The weekly scheduler ticked by hand: a fake clock, timer, tray and window. Each timer tick
+// advances the clock by the timer's interval, as the real timer would.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QStringList>
+#include <QTimeZone>
+#include <functional>
+
+#include "automation/scheduler.h"
+#include "qt_scriptedhost.h"
+#include "testutil.h"
+
+namespace {
+
+// Monday 7 December 2026.
+const QDate kMonday(2026, 12, 7);
+
+struct FakeTimer : ISchedulerTimer {
+  bool active = false;
+  int interval = 60000;
+  void Start(int ms) override {
+    active = true;
+    interval = ms;
+  }
+  void Stop() override { active = false; }
+  bool Active() const override { return active; }
+  int Interval() const override { return interval; }
+};
+
+struct FakeTray : ITrayHost {
+  bool shown = false;
+  bool animating = false;
+  int balloons = 0;
+  bool balloonUp = false;
+  QString caption = QStringLiteral("Pause");
+  bool visible = false;
+  bool TrayShown() const override { return shown; }
+  void TrayAnimation(bool on) override { animating = on; }
+  void ShowBalloon(const QString& title, const QString& text, int ms) override {
+    EXPECT_EQ(title, QStringLiteral("Arcavo"));
+    EXPECT_EQ(text, QStringLiteral("Scheduled backup due\rClick balloon to abort"));
+    EXPECT_EQ(ms, 15000);
+    ++balloons;
+    balloonUp = true;
+  }
+  void HideBalloon() override { balloonUp = false; }
+  QString PauseItemCaption() const override { return caption; }
+  void SetPauseItemCaption(const QString& c) override { caption = c; }
+  bool PauseItemVisible() const override { return visible; }
+  void SetPauseItemVisible(bool v) override { visible = v; }
+};
+
+struct FakeWindow : ISchedulerWindow {
+  TScheduler* scheduler = nullptr;
+  FakeTray* tray = nullptr;
+  int days = 2;  // Monday
+  QTime picker{10, 0};
+  QString file = QStringLiteral("/jobs/Daily.JOB");
+  QString archive = QStringLiteral("/backup/daily.zip");
+  QString autoRun;
+  std::function<bool()> busy = [] { return false; };
+  bool idle = true;
+  int minimised = 0;
+  int monitorsStopped = 0;
+  QString notice;
+  int noticeMs = 0;
+  // When each run started, and what the run saw.
+  QList<QDateTime> runs;
+  QStringList runFiles;
+  QList<int> runStates;
+
+  int ScheduleDays() const override { return days; }
+  QTime PickerTime() const override { return picker; }
+  void SetPickerTimeQuietly(const QTime& t) override { picker = t; }
+  QString ScheduleFile() const override { return file; }
+  bool ArchiveBusy() const override { return busy(); }
+  bool WindowIdle() const override { return idle; }
+  void MinimiseToTray() override {
+    ++minimised;
+    if (tray) tray->shown = true;
+  }
+  void PrepareScheduledRun() override {}
+  QString ArchiveName() const override { return archive; }
+  void SetAutoRunFile(const QString& f) override { autoRun = f; }
+  void StopDirMonitors() override { ++monitorsStopped; }
+  void OpenAutoRunJob() override {
+    runs << CurrentClock().Now();
+    runFiles << autoRun;
+    runStates << scheduler->RunState();
+  }
+  void ClearScheduleControls() override {}
+  void ShowNoticeFor(const QString& text, int ms) override {
+    notice = text;
+    noticeMs = ms;
+  }
+};
+
+class SchedulerTest : public ::testing::Test {
+ protected:
+  SchedulerTest() {
+    window_.scheduler = &scheduler_;
+    window_.tray = &tray_;
+  }
+  // "Set" at the clock's time; its first tick follows one interval later.
+  void SetAt(const QTime& t, const QDate& day = kMonday) {
+    clock_.Advance(clock_.Now().msecsTo(QDateTime(day, t, clock_.Now().timeZone())));
+    scheduler_.Set(Ini());
+  }
+  // One tick of the timer: the clock moves on by the interval first.
+  void Tick() {
+    ASSERT_TRUE(timer_.active);
+    clock_.Advance(timer_.interval);
+    scheduler_.SchedulerTimerTimer();
+  }
+  // Ticks while the timer runs and the clock is before until.
+  void RunUntil(const QDateTime& until) {
+    while (timer_.active && clock_.Now() < until) Tick();
+  }
+  QDateTime At(int dayOffset, int h, int m) const {
+    return QDateTime(kMonday.addDays(dayOffset), QTime(h, m), clock_.Now().timeZone());
+  }
+
+  QString Ini() const { return QString::fromStdString(dir_ / "default.ini"); }
+
+  testutil::TempDir dir_;
+  ScriptedHost host_;
+  FakeClock clock_{QDateTime(kMonday, QTime(0, 0))};
+  FakeTimer timer_;
+  FakeTray tray_;
+  FakeWindow window_;
+  TScheduler scheduler_{timer_, tray_, window_};
+};
+
+TEST_F(SchedulerTest, WeekdaysCountFromSundayAndOnlyJobFilesRun) {
+  EXPECT_EQ(SchedulerWeekday(kMonday.addDays(-1)), 1);
+  EXPECT_EQ(SchedulerWeekday(kMonday), 2);
+  EXPECT_EQ(SchedulerWeekday(kMonday.addDays(5)), 7);
+  for (const char* f : {"a.job", "a.CAT", "/x/b.JOB"}) EXPECT_TRUE(ScheduleFileRunnable(f)) << f;
+  for (const char* f : {"JOB Filename", "a.jo", "a.c", "a.ini", "a.job.zip"})
+    EXPECT_FALSE(ScheduleFileRunnable(f)) << f;
+}
+
+// On screen: 09:59 examines Monday, 10:00 makes the run due, the next tick asks once.
+TEST_F(SchedulerTest, OnScreenTheQuestionDecides) {
+  for (const bool yes : {true, false}) {
+    SCOPED_TRACE(yes ? "Yes" : "No");
+    ScriptedHost host;
+    FakeClock clock(QDateTime(kMonday, QTime(9, 58)));
+    FakeTimer timer;
+    FakeTray tray;
+    FakeWindow window;
+    TScheduler s(timer, tray, window);
+    window.scheduler = &s;
+    window.tray = &tray;
+    s.Set(Ini());
+    clock.Advance(timer.interval);
+    s.SchedulerTimerTimer();  // 09:59
+    EXPECT_EQ(s.Stage(), 1);
+    clock.Advance(timer.interval);
+    s.SchedulerTimerTimer();  // 10:00
+    EXPECT_EQ(s.Stage(), 2);
+    EXPECT_EQ(timer.interval, 10000);
+    EXPECT_TRUE(timer.active);
+    host.Answer(yes ? IDYES : IDNO,
+                QStringLiteral("     Scheduled backup due\rClick YES if you want to proceed"));
+    clock.Advance(timer.interval);
+    s.SchedulerTimerTimer();
+    ASSERT_EQ(host.transcript().size(), 1);
+    EXPECT_EQ(host.transcript()[0].caption, QStringLiteral("Arcavo"));
+    EXPECT_EQ(host.transcript()[0].icon, MB_ICONQUESTION);
+    EXPECT_EQ(s.Stage(), 0);
+    if (yes) {
+      EXPECT_EQ(window.minimised, 1);
+      ASSERT_EQ(window.runs.size(), 1);
+      EXPECT_EQ(window.runFiles, QStringList{window.file});
+      EXPECT_EQ(window.runStates, QList<int>{2});
+      EXPECT_TRUE(window.autoRun.isEmpty());
+      EXPECT_EQ(s.RunState(), 0);
+      EXPECT_TRUE(timer.active);
+      EXPECT_EQ(timer.interval, 60000);
+    } else {
+      EXPECT_EQ(window.minimised, 0);
+      EXPECT_TRUE(window.runs.isEmpty());
+      EXPECT_FALSE(timer.active);
+    }
+    // Nothing more that day (and nothing asked again).
+    while (timer.active && clock.Now() < QDateTime(kMonday, QTime(23, 0))) {
+      clock.Advance(timer.interval);
+      s.SchedulerTimerTimer();
+    }
+    EXPECT_EQ(window.runs.size(), yes ? 1 : 0);
+    EXPECT_EQ(host.transcript().size(), 1);
+  }
+}
+
+// In the tray the first due tick shows the balloon, the next one runs, unless the user steps in.
+TEST_F(SchedulerTest, InTheTrayTheBalloonWarnsAndTheUserCanCancel) {
+  enum Step { Nothing, ClickBalloon, ClickTrayWhilePostponed, ModalBoxOpen, PausedFromTray };
+  struct Row {
+    const char* name;
+    Step step;
+    int runs;
+  };
+  const Row rows[] = {
+      {"nothing", Nothing, 1},
+      {"balloon click", ClickBalloon, 0},
+      {"tray click while postponed", ClickTrayWhilePostponed, 0},
+      {"a box open at the due time", ModalBoxOpen, 1},
+      {"paused from the tray", PausedFromTray, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeClock clock(QDateTime(kMonday, QTime(9, 58)));
+    FakeTimer timer;
+    FakeTray tray;
+    tray.shown = true;
+    FakeWindow window;
+    TScheduler s(timer, tray, window);
+    window.scheduler = &s;
+    auto tick = [&] {
+      clock.Advance(timer.interval);
+      s.SchedulerTimerTimer();
+    };
+    s.Set(Ini());
+    tick();  // 09:59
+    tick();  // 10:00: due
+    EXPECT_TRUE(tray.animating);
+    if (row.step == ModalBoxOpen) {
+      window.idle = false;
+      for (int i = 0; i < 5; ++i) tick();
+      EXPECT_EQ(tray.balloons, 0);
+      EXPECT_TRUE(timer.active);
+      window.idle = true;
+    }
+    bool busy = row.step == ClickTrayWhilePostponed;
+    window.busy = [&busy] { return busy; };
+    if (row.step == PausedFromTray) s.SetTrayMark(1);
+    tick();
+    if (row.step == PausedFromTray) {
+      // The due run is dropped without a balloon; the scheduler waits for the next day.
+      EXPECT_EQ(tray.balloons, 0);
+      EXPECT_TRUE(window.runs.isEmpty());
+      EXPECT_EQ(s.TrayMark(), 0);
+      EXPECT_EQ(s.Stage(), 0);
+      EXPECT_EQ(timer.interval, 60000);
+      EXPECT_TRUE(timer.active);
+      continue;
+    }
+    EXPECT_EQ(tray.balloons, 1);
+    EXPECT_EQ(tray.caption, QStringLiteral("Abort"));
+    EXPECT_EQ(s.TrayMark(), 2);
+    EXPECT_TRUE(window.runs.isEmpty());
+    if (row.step == ClickBalloon) {
+      s.BalloonClicked();
+      EXPECT_FALSE(timer.active);
+      EXPECT_FALSE(tray.balloonUp);
+      EXPECT_FALSE(tray.animating);
+      EXPECT_EQ(s.Stage(), 2);
+    } else {
+      tick();
+    }
+    if (row.step == ClickTrayWhilePostponed) {
+      EXPECT_EQ(s.RunState(), 1);
+      EXPECT_TRUE(tray.visible);
+      EXPECT_TRUE(s.TrayClicked());
+      EXPECT_EQ(window.notice, QStringLiteral("Scheduled backup cancelled"));
+      EXPECT_EQ(window.noticeMs, 4000);
+      EXPECT_EQ(s.RunState(), 0);
+      EXPECT_EQ(s.Stage(), 0);
+      EXPECT_FALSE(timer.active);
+      EXPECT_EQ(tray.caption, QStringLiteral("Pause"));
+      busy = false;
+    } else {
+      EXPECT_FALSE(s.TrayClicked());
+    }
+    while (timer.active && clock.Now() < QDateTime(kMonday.addDays(1), QTime(9, 0))) tick();
+    EXPECT_EQ(window.runs.size(), row.runs);
+    EXPECT_EQ(tray.balloons, 1);
+    if (row.runs) {
+      EXPECT_EQ(tray.caption, QStringLiteral("Pause"));
+      EXPECT_FALSE(tray.visible);  // as before the run
+    }
+  }
+}
+
+// A run due while an archive operation runs moves on by ten minutes, across the hour and
+// midnight, and still happens exactly once (also after "Yes" on screen).
+TEST_F(SchedulerTest, APostponedRunHappensOnceTenMinutesLater) {
+  struct Row {
+    const char* name;
+    QTime picker;
+    QTime busyUntil;  // on the Monday
+    bool onScreen;
+    QDateTime expected;
+  };
+  const Row rows[] = {
+      {"tray, across the hour", QTime(10, 55), QTime(11, 0), false,
+       QDateTime(kMonday, QTime(11, 5))},
+      {"on screen after Yes", QTime(10, 55), QTime(11, 0), true, QDateTime(kMonday, QTime(11, 5))},
+      {"tray, across midnight", QTime(23, 55), QTime(23, 59), false,
+       QDateTime(kMonday.addDays(1), QTime(0, 5))},
+      {"busy for 25 minutes", QTime(10, 0), QTime(10, 25), false,
+       QDateTime(kMonday, QTime(10, 30))},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScriptedHost host;
+    FakeClock clock(QDateTime(kMonday, row.picker.addSecs(-120)));
+    FakeTimer timer;
+    FakeTray tray;
+    tray.shown = !row.onScreen;
+    FakeWindow window;
+    window.picker = row.picker;
+    window.busy = [&] { return clock.Now() < QDateTime(kMonday, row.busyUntil); };
+    TScheduler s(timer, tray, window);
+    window.scheduler = &s;
+    window.tray = &tray;
+    if (row.onScreen) host.Answer(IDYES);
+    s.Set(Ini());
+    while (timer.active && clock.Now() < QDateTime(kMonday.addDays(2), QTime(12, 0))) {
+      clock.Advance(timer.interval);
+      s.SchedulerTimerTimer();
+    }
+    ASSERT_EQ(window.runs.size(), 1);
+    // The run starts within the first ticks of the postponed minute.
+    EXPECT_GE(window.runs[0], row.expected);
+    EXPECT_LT(window.runs[0], row.expected.addSecs(30));
+    EXPECT_EQ(window.picker, QTime(row.expected.time().hour(), row.expected.time().minute()));
+    EXPECT_EQ(host.transcript().size(), row.onScreen ? 1 : 0);
+  }
+}
+
+// Started on a ticked Monday after the set hour: no run that day, none on Tuesday (not ticked),
+// the next on the following Monday; a change of the controls lets today be examined again.
+TEST_F(SchedulerTest, RunsOnlyOnTickedDays) {
+  tray_.shown = true;
+  SetAt(QTime(11, 0));
+  RunUntil(At(7, 9, 0));
+  EXPECT_TRUE(window_.runs.isEmpty());
+  RunUntil(At(7, 10, 30));
+  ASSERT_EQ(window_.runs.size(), 1);
+  EXPECT_EQ(window_.runs[0].date(), kMonday.addDays(7));
+  EXPECT_LT(window_.runs[0], At(7, 10, 1));
+
+  // After today's run, a new time set the same day runs again at that time.
+  window_.picker = QTime(15, 0);
+  scheduler_.ControlsChanged();
+  RunUntil(At(7, 16, 0));
+  ASSERT_EQ(window_.runs.size(), 2);
+  EXPECT_EQ(window_.runs[1].time().hour(), 15);
+  // A job file the scheduler does not run stops the ticks from doing anything.
+  window_.file = QStringLiteral("JOB Filename");
+  scheduler_.ControlsChanged();
+  RunUntil(At(14, 16, 0));
+  EXPECT_EQ(window_.runs.size(), 2);
+}
+
+}  // namespace
