@@ -1,5 +1,6 @@
 #include "automation/stealth.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
@@ -34,6 +35,13 @@ bool AskYes(const char* text) {
 }  // namespace
 
 TStealth::TStealth(IStealthHost& host) : host_(host) {}
+
+void TStealth::DeliverOnMainThread() {
+  TDirMonitor::SetDispatcher([](std::function<void()> call) {
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
+  });
+}
 
 TStealth::~TStealth() {
   FreeDirMonitors();

@@ -103,6 +103,10 @@ class TStealth {
   explicit TStealth(IStealthHost& host);
   ~TStealth();
 
+  // Sends the monitors' batches to the Qt main thread as queued calls (the reader never waits
+  // for them). The window installs this once at start.
+  static void DeliverOnMainThread();
+
   // "Start": checks, builds the monitors, sets the engine up, minimises and starts watching.
   void StartStealth();
   void DirMonArrayStopStart(bool start);
