@@ -26,6 +26,7 @@ struct TBurnRig {
   std::deque<std::function<void()>> posted;
   std::mutex postedLock;
   std::vector<std::string> done;  // OnWriteDone errors, in order
+  std::vector<bool> erased;       // OnEraseDone's WithError, in order
   bool onMainThread = true;
 
   explicit TBurnRig(const std::string& profile) {
@@ -45,10 +46,14 @@ struct TBurnRig {
       onMainThread = onMainThread && std::this_thread::get_id() == main;
       done.push_back(error);
     };
+    burner.OnEraseDone = [this, main](TDiscBurner*, bool withError) {
+      onMainThread = onMainThread && std::this_thread::get_id() == main;
+      erased.push_back(withError);
+    };
   }
-  // Runs posted events until a burn has reported (at most 60 s).
+  // Runs posted events until a burn or an erase has reported (at most 60 s).
   void Pump() {
-    for (int i = 0; i < 60000 && done.empty(); ++i) {
+    for (int i = 0; i < 60000 && done.empty() && erased.empty(); ++i) {
       std::function<void()> call;
       {
         std::lock_guard<std::mutex> l(postedLock);
@@ -175,4 +180,60 @@ TEST(Burn, FailuresAndAbortsEndWithOneReport) {
   EXPECT_EQ(rig.done, std::vector<std::string>{want});
   EXPECT_EQ(rig.burner.CurrentFile(), src + "/docs/big.bin");
   EXPECT_TRUE(rig.Log("2A").empty());
+}
+
+TEST(Burn, ErasesEndEmptyOrReportTheError) {
+  const struct {
+    const char* Profile;
+    bool Quick;
+    bool Started;
+    bool WithError;
+    std::vector<std::string> Commands;  // the erase's own commands, by opcode, in order
+  } rows[] = {
+      {"CD-RW", true, true, false, {"A1 11 00 00 00 00 00 00 00 00 00 00"}},
+      {"CD-RW", false, true, false, {"A1 10 00 00 00 00 00 00 00 00 00 00"}},
+      {"CD-R", true, false, true, {}},  // not erasable: the command is refused
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.Profile) + (row.Quick ? " quick" : " full"));
+    TBurnRig rig(row.Profile);
+    // A session on the disc first.
+    ASSERT_EQ(rig.burner.AddDir("/", MakeTree(rig.dir), false, false, true), 1);
+    if (row.Started) {
+      ASSERT_TRUE(rig.burner.BurnImage());
+      rig.Pump();
+      rig.burner.AbortWrite();
+      ASSERT_EQ(rig.done, std::vector<std::string>{""});
+      ASSERT_EQ(rig.drive->State().Sessions.size(), 1u);
+      rig.done.clear();
+    }
+    EXPECT_EQ(rig.burner.EraseDisc(row.Quick), row.Started);
+    rig.Pump();
+    EXPECT_EQ(rig.erased, std::vector<bool>{row.WithError});
+    EXPECT_TRUE(rig.onMainThread);
+    EXPECT_FALSE(rig.burner.Erasing());
+    EXPECT_EQ(rig.burner.EraseProgress(), 0);
+    if (!row.Started) continue;
+    EXPECT_EQ(rig.Log("A1"), row.Commands);
+    EXPECT_TRUE(rig.drive->State().Sessions.empty());
+  }
+
+  {
+    // A blank whose result cannot be confirmed (the disc reports a medium error afterwards) is
+    // a failed erase, not a success.
+    TBurnRig rig("CD-RW");
+    rig.drive->InjectSense(0x51, 3, 0x0C, 0, 100000);
+    EXPECT_TRUE(rig.burner.EraseDisc(true));
+    rig.Pump();
+    EXPECT_EQ(rig.erased, std::vector<bool>{true});
+  }
+
+  // A DVD+RW is formatted, then its start overwritten with zeros and closed.
+  TBurnRig rig("DVD+RW");
+  EXPECT_TRUE(rig.burner.EraseDisc(true));
+  rig.Pump();
+  EXPECT_EQ(rig.erased, std::vector<bool>{false});
+  EXPECT_EQ(rig.Log("04").size(), 1u);
+  EXPECT_EQ(rig.Log("2A").size(), 65u);
+  EXPECT_EQ(rig.Log("5B"), std::vector<std::string>{"5B 00 03 00 00 FF 00 00 00 00"});
 }
