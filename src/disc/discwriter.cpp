@@ -236,6 +236,13 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
     }
   };
 
+  auto formatPlusRw = [&] {
+    FormatUnit(kPlusRwFormat);
+    uint8_t d[56];
+    while (ReadDiscInfo(d) != SS_COMP && SenseAsc() == 0x04 && Pause(2000)) {
+    }
+  };
+
   int n = next();
   // On overwritable DVDs the descriptors at the start of the disc must describe the new tree, so
   // the head is written again at sector 0. A session that itself starts at sector 0 already
@@ -246,12 +253,7 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
     const uint16_t sectors = 32;
     std::vector<uint8_t> head(ImageHead().begin(), ImageHead().begin() + sectors * 2048);
     if (WriteSectors(0, sectors, 0, sectors * 2048u, head.data()) != SS_COMP) {
-      if (type == dtDvdPlusRw && SenseAsc() == 0x30) {
-        FormatUnit(kPlusRwFormat);
-        uint8_t d[56];
-        while (ReadDiscInfo(d) != SS_COMP && SenseAsc() == 0x04 && Pause(2000)) {
-        }
-      }
+      if (type == dtDvdPlusRw && SenseAsc() == 0x30) formatPlusRw();
       WriteBlock(0, sectors, head.data(), error);
     }
     if (error.empty()) SyncCache(1800000, false);
@@ -268,7 +270,13 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
     } else if (n % 2048) {
       std::fill(block.begin() + n, block.begin() + sectors * 2048, 0);
     }
-    if (!WriteBlock(NextAddress() + written, sectors, block.data(), error)) break;
+    if (!WriteBlock(NextAddress() + written, sectors, block.data(), error)) {
+      // A DVD+RW that was never formatted refuses the first write: format it and try again.
+      if (type != dtDvdPlusRw || written != 0 || rewriteHead || SenseAsc() != 0x30) break;
+      error.clear();
+      formatPlusRw();
+      if (!WriteBlock(NextAddress(), sectors, block.data(), error)) break;
+    }
     written += sectors;
     writtenBytes_ = std::min<int64_t>(writtenBytes_ + n, limit);
     if (++blocks % 5 == 0 && bufferCapacity) ReadBufferCapacity();

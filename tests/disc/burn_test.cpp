@@ -104,6 +104,8 @@ TEST(Burn, ImagesBurntToEachMediumReadBackWhole) {
       {"DVD+R",
        "2A 00 00 00 00 00 00 00 20 00",
        {"5B 00 01 00 00 01 00 00 00 00", "5B 00 02 00 00 FF 00 00 00 00"}},
+      // Never formatted: the refused first write formats it, then the same write is sent again.
+      {"DVD+RW", "2A 00 00 00 00 00 00 00 20 00", {"5B 00 03 00 00 FF 00 00 00 00"}},
       // The session starts at sector 0: it is written once, without a separate head.
       {"DVD-RW-SEQ", "2A 00 00 00 00 00 00 00 20 00", {"5B 01 02 00 00 00 00 00 00 00"}},
   };
@@ -123,9 +125,12 @@ TEST(Burn, ImagesBurntToEachMediumReadBackWhole) {
     ASSERT_FALSE(writes.empty());
     EXPECT_EQ(writes.front(), row.FirstWrite);
     EXPECT_EQ(rig.Log("5B"), row.Closing);
+    // Overwritable media keep no sessions; the others hold one closed session over the image.
     const TEmuState state = rig.drive->State();
-    ASSERT_EQ(state.Sessions.size(), 1u);
-    EXPECT_GE(state.Sessions[0].End, rig.burner.ImageSize());
+    if (std::string(row.Profile) != "DVD+RW") {
+      ASSERT_EQ(state.Sessions.size(), 1u);
+      EXPECT_GE(state.Sessions[0].End, rig.burner.ImageSize());
+    }
     if (!tools) continue;
     const std::string img = rig.dir / "sr0.img";
     for (const char* f : {"readme.txt", "docs/big.bin", "odd name.dat"}) {
