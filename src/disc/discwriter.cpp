@@ -117,8 +117,13 @@ bool TDiscBurner::BurnImage() {
   AskNextWritableAddress = true;
   const bool laidOut = PrepareImage();
   AskNextWritableAddress = false;
-  if (!laidOut) {
-    const std::string error = "IMAGE TOO LARGE FOR ISO 9660";
+  // Earlier sessions cannot be read back yet: a session burnt after them without their entries
+  // would hide their files, so such a burn is refused rather than reported as done.
+  const bool hidesEarlier = ImportSession != 0 && NextAddress() > 0;
+  if (!laidOut || hidesEarlier) {
+    const std::string error =
+        hidesEarlier ? "ERROR IMPORTING SESSION (READING BACK A SESSION IS NOT AVAILABLE)"
+                     : "IMAGE TOO LARGE FOR ISO 9660";
     {
       std::lock_guard<std::mutex> l(stateMutex_);
       writeError_ = error;

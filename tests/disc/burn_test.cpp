@@ -185,6 +185,21 @@ TEST(Burn, FailuresAndAbortsEndWithOneReport) {
   EXPECT_EQ(rig.done, std::vector<std::string>{want});
   EXPECT_EQ(rig.burner.CurrentFile(), src + "/docs/big.bin");
   EXPECT_TRUE(rig.Log("2A").empty());
+
+  // A second session that should carry the first one's files is refused while sessions cannot
+  // be read back; on a blank disc there is nothing to read and the burn goes ahead.
+  TBurnRig multi("CD-R");
+  ASSERT_EQ(multi.burner.AddDir("/", MakeTree(multi.dir), false, false, true), 1);
+  multi.burner.ImportSession = -1;
+  ASSERT_TRUE(multi.burner.BurnImage());
+  multi.Pump();
+  multi.burner.AbortWrite();
+  ASSERT_EQ(multi.done, std::vector<std::string>{""});
+  multi.done.clear();
+  EXPECT_FALSE(multi.burner.BurnImage());
+  EXPECT_EQ(multi.done, std::vector<std::string>{
+                            "ERROR IMPORTING SESSION (READING BACK A SESSION IS NOT AVAILABLE)"});
+  EXPECT_EQ(multi.drive->State().Sessions.size(), 1u);
 }
 
 TEST(Burn, ErasesEndEmptyOrReportTheError) {
