@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <thread>
 
 #include "disc/discburner.h"
@@ -172,6 +173,28 @@ TEST(Burn, FailuresAndAbortsEndWithOneReport) {
     EXPECT_FALSE(rig.burner.Writing());
     EXPECT_EQ(rig.Log("5B").empty(), !row.Closed);
     EXPECT_FALSE(rig.Log("35").empty()) << "the drive's cache is synchronised in every case";
+  }
+
+  // Aborts at random moments: one report, either success or the abort; after an abort the drive's
+  // cache is synchronised and the track is left open.
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    SCOPED_TRACE(seed);
+    TBurnRig rig("DVD+R");
+    const std::string src = MakeTree(rig.dir);
+    testutil::WriteFile(src + "/large.bin", std::string(3 << 20, 'L'));
+    ASSERT_EQ(rig.burner.AddDir("/", src, false, false, true), 1);
+    rig.burner.SetCacheSize(2 << 20);
+    std::mt19937 random(seed);
+    ASSERT_TRUE(rig.burner.BurnImage());
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    rig.burner.AbortWrite();
+    rig.Pump();
+    ASSERT_EQ(rig.done.size(), 1u);
+    EXPECT_FALSE(rig.burner.Writing());
+    if (rig.done[0].empty()) continue;
+    EXPECT_EQ(rig.done[0], "OPERATION ABORTED BY USER");
+    EXPECT_TRUE(rig.Log("5B").empty());
+    EXPECT_FALSE(rig.Log("35").empty());
   }
 
   // A source deleted after it was added fails before the writer starts.
