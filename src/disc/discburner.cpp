@@ -7,6 +7,7 @@
 #include <deque>
 #include <filesystem>
 
+#include "disc/cachethread.h"
 #include "platform/archiveattr.h"
 #include "platform/filesearch.h"
 #include "platform/wildcard.h"
@@ -166,6 +167,15 @@ TDiscBurner::TDiscBurner() {
 }
 
 TDiscBurner::~TDiscBurner() {
+  // Work still running is stopped and joined before the image it reads goes away.
+  stop_ = true;
+  aborted_ = true;
+  {
+    std::lock_guard<std::mutex> l(stateMutex_);
+    if (cache_) cache_->Abort();
+  }
+  JoinWorkers();
+  cache_.reset();
   for (TFEntry* f : files_) delete f;
 }
 

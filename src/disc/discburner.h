@@ -9,11 +9,14 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -74,6 +77,11 @@ struct TSkippedFile {
 };
 
 class TDiscBurner;
+class TCacheThread;
+// A burn ended: error is empty on success.
+using TWriteDoneEvent = std::function<void(TDiscBurner* sender, const std::string& error)>;
+// An erase ended.
+using TEraseDoneEvent = std::function<void(TDiscBurner* sender, bool withError)>;
 // Called before a file is added; may change the names and the date, or set skip.
 using TAddFileEvent = std::function<void(
     TDiscBurner* sender, const std::string& fullPath, std::string& longFileName,
@@ -125,6 +133,37 @@ class TDiscBurner : public TSCSIDevice {
   uint32_t ImageSize() const;
   void WriteImageMetadata();
 
+  // --- burning and erasing (started and watched from the main thread)
+  // Lays the image out at the drive's next writable address, starts the read-ahead cache and,
+  // once it is primed, the writer thread. False when the cache failed before the writer could
+  // start; OnWriteDone has then been called already.
+  bool BurnImage();
+  // Asks the running burn to stop at its next block and waits for the writer to end.
+  void AbortWrite();
+  // Starts blanking (CD-RW, DVD-RW) or formatting (DVD+RW, DVD-RAM); true when started.
+  bool EraseDisc(bool quick);
+  // 0-100 while an erase runs, else 0.
+  int EraseProgress() const { return erasing_ ? eraseProgress_.load() : 0; }
+  bool Erasing() const { return erasing_; }
+  bool Writing() const { return writing_; }
+  bool Aborted() const { return aborted_; }
+  // Bytes the writer has sent (at most ImageSize sectors' worth).
+  int64_t WrittenBytes() const { return writtenBytes_; }
+  std::string CurrentFile() const;
+  std::string WriteError() const;
+  uint32_t CacheSize() const { return cacheSize_; }
+  // Values below 2 MB become 2 MB; others are rounded down to whole sectors.
+  void SetCacheSize(uint32_t bytes);
+  bool PerformOPC = true;
+  bool FinalizeTrack = true;
+  TWriteDoneEvent OnWriteDone;
+  TEraseDoneEvent OnEraseDone;
+  // Fired on the writer thread before the track is closed.
+  std::function<void(TDiscBurner* sender)> OnFinalizingTrack;
+  // Runs a completion event on the main thread without waiting for it (the application posts a
+  // queued call). Unset, the event runs on the thread that finished the work.
+  std::function<void(std::function<void()> call)> PostToMain;
+
   // --- the image state
   const std::vector<uint8_t>& MetaStream() const { return metaStream_; }
   void ReleaseMetaStream() { std::vector<uint8_t>().swap(metaStream_); }
@@ -165,6 +204,24 @@ class TDiscBurner : public TSCSIDevice {
   void NumberDirectories();
   void SizeExtents();
   void SerialiseExtent(TDEntry* dir, bool joliet, uint8_t* out, int64_t now) const;
+
+  void WriterMain(int type, uint32_t blockSize);
+  void EraserMain(int type, bool quick, uint32_t expectedSeconds);
+  void Post(std::function<void()> call);
+  void JoinWorkers();
+  // Sleeps ms on the disc clock in short steps; false when a stop was asked for meanwhile.
+  bool Pause(uint32_t ms);
+  // One WRITE(10) with the busy retries; the failure text in error.
+  bool WriteBlock(uint32_t lba, uint16_t sectors, const uint8_t* data, std::string& error);
+
+  uint32_t cacheSize_ = 4194304;
+  std::unique_ptr<TCacheThread> cache_;
+  std::thread writer_, eraser_;
+  std::atomic<bool> writing_{false}, aborted_{false}, erasing_{false}, stop_{false};
+  std::atomic<int64_t> writtenBytes_{0};
+  std::atomic<int> eraseProgress_{0};
+  mutable std::mutex stateMutex_;  // currentFile_, writeError_
+  std::string currentFile_, writeError_;
 
   uint32_t maxFiles_ = 65535, maxDirs_ = 8191;
   std::vector<std::unique_ptr<TDEntry>> dirs_;  // creation order; owns the directories

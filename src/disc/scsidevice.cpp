@@ -905,9 +905,17 @@ uint32_t TSCSIDevice::LastSessionStart() {
 }
 
 uint32_t TSCSIDevice::NextWritableAddress() {
+  // Overwritable media hold one growing volume: the next session goes after its end.
+  const int type = DiscType();
+  if (type == dtDvdRam || type == dtDvdPlusRw) return VolumeSpaceSize();
+  const bool dvdRw = type == dtDvdRw || type == dtDvdRwRestricted || type == dtDvdRwSequential;
   uint8_t t[40] = {};
   uint32_t tg = 0;
-  if (ReadTrackInfo(static_cast<uint32_t>(SessionCount() + 1), t, &tg) != SS_COMP) return 0;
+  const uint32_t track = dvdRw ? 1u : static_cast<uint32_t>(SessionCount() + 1);
+  if (ReadTrackInfo(track, t, &tg) != SS_COMP) {
+    DebugMessage(">>> ERROR GETTING NEXT WRITABLE ADDRESS", dmError);
+    return 0;
+  }
   const TTrackInfo ti = ParseTrackInfo(*this, t, tg);
   if (!ti.Ok || !ti.NwaValid || ti.Nwa > 0xFF000000u) return 0;
   return ti.Nwa;

@@ -41,6 +41,7 @@ bool TSessionStream::OpenNextFile() {
     left_ = f->DataSize;
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
+      openFailed_ = true;
       Fail((errno == ENOENT ? "FILE NOT FOUND: " : "CANNOT OPEN FILE: ") + path_);
       return false;
     }

@@ -23,6 +23,10 @@ class TSessionStream {
   // failure, which Error then tells).
   uint32_t Read(uint8_t* buffer, uint32_t maxSectors);
   const std::string& Error() const { return error_; }
+  // True when the failure was a source file that could not be opened (FilePath names it).
+  bool OpenFailed() const { return openFailed_; }
+  // The file being read, or the last one opened.
+  const std::string& FilePath() const { return path_; }
   uint64_t SectorsRead() const { return done_; }
   uint64_t TotalSectors() const { return total_; }
 
@@ -38,6 +42,7 @@ class TSessionStream {
   std::string path_;  // the open file
   int64_t left_ = 0;  // bytes of the open file still to read
   bool failed_ = false;
+  bool openFailed_ = false;
   std::string error_;
 };
 

@@ -13,15 +13,23 @@
 //                                                        disc path, ISO path and source of each
 //                                                        file, separated by tabs; --timing
 //                                                        prints the time of each step
+//   arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet] [--no-postgap] [--save-path]
+//                 PATH...                                burns a new session of the paths (laid
+//                                                        out as for image) to the disc in drive
+//                                                        ID
+//   arcdisc [--emulated FOLDER] erase ID [--full]        blanks or formats the rewritable disc in
+//                                                        drive ID (quick unless --full)
 // --emulated FOLDER uses only that folder's emulated drives, as ARCAVO_EMULATED_DRIVES does.
 // Exit status: 0 done; 1 no drive, or the drive failed; 2 the command line is wrong.
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "disc/discburner.h"
@@ -39,7 +47,10 @@ int Usage(const std::string& problem = "") {
                "       arcdisc [--emulated FOLDER] info ID\n"
                "       arcdisc emulate new FOLDER --profile NAME\n"
                "       arcdisc image -o OUT.iso [--volume ID] [--no-joliet] [--no-postgap]\n"
-               "                     [--save-path] [--list] [--timing] PATH...\n");
+               "                     [--save-path] [--list] [--timing] PATH...\n"
+               "       arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet]\n"
+               "                     [--no-postgap] [--save-path] PATH...\n"
+               "       arcdisc [--emulated FOLDER] erase ID [--full]\n");
   return 2;
 }
 
@@ -62,7 +73,9 @@ int EmulateNew(const std::string& folder, const std::string& profile) {
   return 1;
 }
 
-int Info(TSCSIDevice& dev, const std::string& id) {
+// Selects the drive named by an id as listed or by its short name; false (with a message) when
+// there is none.
+bool SelectById(TSCSIDevice& dev, const std::string& id) {
   std::string chosen;
   for (const auto& d : dev.DeviceList) {
     const size_t comma = d.find(',');
@@ -74,8 +87,13 @@ int Info(TSCSIDevice& dev, const std::string& id) {
   dev.SelectDevice(chosen);
   if (dev.Adapter == 254) {
     std::fprintf(stderr, "arcdisc: %s: INVALID DEVICE ID / NOT A CD OR DVD DRIVE\n", id.c_str());
-    return 1;
+    return false;
   }
+  return true;
+}
+
+int Info(TSCSIDevice& dev, const std::string& id) {
+  if (!SelectById(dev, id)) return 1;
   std::printf("Id: %s\nName: %s\nNode: %s\n", dev.DeviceId.c_str(), dev.DeviceName.c_str(),
               dev.DriveLetter().c_str());
   std::printf("Capabilities: 0x%05X\nMaxReadSpeed: %u\nMaxWriteSpeed: %u\nWriteModes: %u\n",
@@ -105,6 +123,122 @@ void ListTree(const TDEntry* dir, const std::string& discPath, const std::string
     else
       std::printf("%s\t%s;1\t%s\n", disc.c_str(), iso.c_str(), e->SourcePath.c_str());
   }
+}
+
+// Adds each path: a folder's contents under "/", a file into "/". False when a path is missing
+// or not a regular file; failed is set when something was left out.
+bool AddPaths(TDiscBurner& burner, const std::vector<std::string>& paths, bool savePath,
+              bool& failed) {
+  for (const auto& path : paths) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      std::fprintf(stderr, "arcdisc: %s: no such file or folder\n", path.c_str());
+      return false;
+    }
+    const int result = S_ISDIR(st.st_mode)
+                           ? burner.AddDir("/", path, false, savePath, true, 63, "*.*")
+                           : burner.AddFile("/", path, false);
+    if (result == 255) {
+      std::fprintf(stderr, "arcdisc: %s: not a regular file\n", path.c_str());
+      return false;
+    }
+    if (result == 0 && burner.SkippedFiles().empty()) failed = true;
+  }
+  for (const auto& s : burner.SkippedFiles()) {
+    std::fprintf(stderr, "arcdisc: %s: %s\n", s.Path.c_str(), s.Reason.c_str());
+    failed = true;
+  }
+  return true;
+}
+
+// Waits for a burn or erase to report; the events run on the worker thread here.
+void WaitFor(const std::atomic<bool>& finished) {
+  while (!finished) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+int Burn(const std::vector<std::string>& args) {
+  if (args.size() < 3) return Usage("burn ID PATH...");
+  std::string volume;
+  bool joliet = true, postGap = true, savePath = false;
+  std::vector<std::string> paths;
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--volume" && i + 1 < args.size()) {
+      volume = args[++i];
+    } else if (a == "--no-joliet") {
+      joliet = false;
+    } else if (a == "--no-postgap") {
+      postGap = false;
+    } else if (a == "--save-path") {
+      savePath = true;
+    } else if (a == "--") {
+      paths.insert(paths.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage("unknown option " + a);
+    } else {
+      paths.push_back(a);
+    }
+  }
+  if (paths.empty()) return Usage("burn needs at least one PATH");
+  TDiscBurner burner;
+  if (!burner.InitTransport()) {
+    std::fprintf(stderr, "arcdisc: no CD or DVD drive found\n");
+    return 1;
+  }
+  if (!SelectById(burner, args[1])) return 1;
+  bool failed = false;
+  burner.OnDebugMessage = [&](TSCSIDevice*, const std::string& message, uint8_t kind) {
+    if (kind == dmCapacity || kind == dmPath) {
+      std::fprintf(stderr, "arcdisc: %s\n", message.c_str());
+      if (kind == dmCapacity) failed = true;
+    }
+  };
+  burner.IdVolume = volume;
+  burner.JolietFileSystem = joliet;
+  burner.WritePostGap = postGap;
+  if (!AddPaths(burner, paths, savePath, failed)) return 1;
+  if (failed) {
+    std::fprintf(stderr, "arcdisc: nothing burnt\n");
+    return 1;
+  }
+  std::atomic<bool> finished{false};
+  std::string error;
+  burner.OnWriteDone = [&](TDiscBurner*, const std::string& e) {
+    error = e;
+    finished = true;
+  };
+  if (burner.BurnImage()) WaitFor(finished);
+  burner.AbortWrite();  // joins the writer
+  if (!error.empty()) {
+    std::fprintf(stderr, "arcdisc: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%u sectors from %u\n", burner.ImageSize(), burner.NextAddress());
+  return 0;
+}
+
+int Erase(const std::vector<std::string>& args) {
+  const bool full = args.size() == 3 && args[2] == "--full";
+  if (args.size() != 2 && !full) return Usage("erase ID [--full]");
+  TDiscBurner burner;
+  if (!burner.InitTransport()) {
+    std::fprintf(stderr, "arcdisc: no CD or DVD drive found\n");
+    return 1;
+  }
+  if (!SelectById(burner, args[1])) return 1;
+  std::atomic<bool> finished{false};
+  bool withError = false;
+  burner.OnEraseDone = [&](TDiscBurner*, bool e) {
+    withError = e;
+    finished = true;
+  };
+  if (burner.EraseDisc(!full)) WaitFor(finished);
+  if (!finished || withError) {
+    std::fprintf(stderr, "arcdisc: the disc was not erased (%s)\n", burner.LastError().c_str());
+    return 1;
+  }
+  return 0;
 }
 
 int Image(const std::vector<std::string>& args) {
@@ -153,25 +287,7 @@ int Image(const std::vector<std::string>& args) {
   burner.IdVolume = volume;
   burner.JolietFileSystem = joliet;
   burner.WritePostGap = postGap;
-  for (const auto& path : paths) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-      std::fprintf(stderr, "arcdisc: %s: no such file or folder\n", path.c_str());
-      return 1;
-    }
-    const int result = S_ISDIR(st.st_mode)
-                           ? burner.AddDir("/", path, false, savePath, true, 63, "*.*")
-                           : burner.AddFile("/", path, false);
-    if (result == 255) {
-      std::fprintf(stderr, "arcdisc: %s: not a regular file\n", path.c_str());
-      return 1;
-    }
-    if (result == 0 && burner.SkippedFiles().empty()) failed = true;
-  }
-  for (const auto& s : burner.SkippedFiles()) {
-    std::fprintf(stderr, "arcdisc: %s: %s\n", s.Path.c_str(), s.Reason.c_str());
-    failed = true;
-  }
+  if (!AddPaths(burner, paths, savePath, failed)) return 1;
   if (failed) {
     std::fprintf(stderr, "arcdisc: no image written\n");
     return 1;
@@ -208,6 +324,8 @@ int main(int argc, char** argv) {
     return EmulateNew(args[2], args[4]);
   }
   if (args[0] == "image") return Image(args);
+  if (args[0] == "burn") return Burn(args);
+  if (args[0] == "erase") return Erase(args);
   TSCSIDevice dev;
   if (args[0] == "devices") {
     if (args.size() != 1) return Usage();

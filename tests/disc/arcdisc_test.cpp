@@ -1,6 +1,8 @@
 // arcdisc on emulated drives: creating them, listing them (by option and by the environment) and
-// describing a drive and its disc.
+// describing a drive and its disc, burning a folder to it and erasing it.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "testutil.h"
 
@@ -54,6 +56,21 @@ TEST(Arcdisc, EmulateListAndDescribe) {
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.out, "");
   EXPECT_EQ(arcdisc("burn").status, 2);
+
+  // Burning a folder, then erasing: a CD-R cannot be erased.
+  const std::string src = dir / "src";
+  std::filesystem::create_directories(src);
+  testutil::WriteFile(src + "/notes.txt", "burnt by arcdisc\n");
+  for (const char* node : {"sr0"}) {
+    const auto burnt = arcdisc("--emulated " + Quote(folder) + " burn " + node + " " + Quote(src));
+    EXPECT_EQ(burnt.status, 0) << burnt.out;
+    if (!testutil::HaveTool("isoinfo")) continue;
+    const auto read = testutil::Run("isoinfo -J -i " + Quote(folder + "/" + node + ".img") +
+                                    " -x '/notes.txt;1'");
+    EXPECT_EQ(read.out, "burnt by arcdisc\n") << node;
+  }
+  EXPECT_EQ(arcdisc("--emulated " + Quote(folder) + " burn sr0 " + Quote(dir / "none")).status, 1);
+  EXPECT_EQ(arcdisc("--emulated " + Quote(folder) + " erase sr0").status, 1);
 }
 
 }  // namespace

@@ -512,7 +512,7 @@ TEST(Exec, ShortAndGarbledReplies) {
        [](TSCSIDevice& d) { return d.SessionCount(); },
        0},
       {"track info cut short", 0x52, std::vector<uint8_t>(20, 0xFF),
-       [](TSCSIDevice& d) { return d.NextWritableAddress(); }, 0},
+       [](TSCSIDevice& d) { return static_cast<int>(d.GetDiscInfo().Used); }, 0},
       {"format capacities without a descriptor",
        0x23,
        {0, 0, 0, 0},
