@@ -2,9 +2,6 @@
 # arcavo_<version>_<arch>.deb from the install rules. The library dependencies come from
 # dpkg-shlibdeps; the MIME, desktop and icon caches are refreshed by the triggers of the packages
 # that own them, so the package has no maintainer scripts.
-set(ARCAVO_MAINTAINER "Arcavo maintainers <maintainers@arcavo.invalid>" CACHE STRING
-    "Maintainer named in the Debian package and its change log")
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME arcavo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -17,9 +14,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The long description: CPack puts the summary above it as the first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Arcavo is a desktop backup program. Tick the folders and files to keep,
+    "Arcavo is a desktop backup program. Tick the folders and files to keep,
 narrow them with wildcard patterns, and write them into one zip archive
 (Zip64, traditional encryption, self-extracting, spanned over removable
 media or split into parts) or burn them to a CD or DVD. The same window
