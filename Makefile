@@ -14,6 +14,7 @@
 #                            (bench/deltree.py) and the search over a folder of archives
 #                            against zipinfo (bench_global_search)
 #   make fuzz                build the libFuzzer targets with clang (FUZZ_SECONDS per target)
+#   make package             build (Release) the Debian package arcavo_<version>_<arch>.deb here
 
 SANITIZE ?=
 JOBS ?= $(shell nproc)
@@ -38,7 +39,7 @@ endif
 RELEASE_DIR := build/release
 FUZZ_DIR := build/fuzz
 
-.PHONY: deps run build-release test build-test bench fuzz clean format
+.PHONY: deps run build-release test build-test bench fuzz package clean format
 
 deps:
 	@bash scripts/install-deps
@@ -72,6 +73,10 @@ bench: deps
 	python3 bench/iso_build.py --build $(RELEASE_DIR)
 	python3 bench/deltree.py --build $(RELEASE_DIR)
 	$(RELEASE_DIR)/bench/bench_global_search
+
+package: build-release
+	cd $(RELEASE_DIR) && cpack -G DEB
+	cp $(RELEASE_DIR)/arcavo_*.deb .
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -2,6 +2,7 @@
 #include <QFileInfo>
 #include <QSessionManager>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #include "app/instancemanager.h"
@@ -15,6 +16,11 @@
 #include "ui/mbdialog.h"
 
 int main(int argc, char** argv) {
+  // Answered here, before the single-instance guard would hand the word to a running window.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("arcavo %s\n", ARCAVO_VERSION);
+    return kExitOk;
+  }
   // A later start hands its first argument (and its ACTION) to the running instance and ends
   // before any window system is touched; its status says whether the job was taken.
   TInstanceManager instance;

@@ -981,8 +981,12 @@ void TBackupRun::CallEngine(TRunSteps& r) {
       if (onEngineStart) onEngineStart();
       display_.SetBusyCursor(false);
       if (exe && !r.counting) {
-        const std::string stub = sfxStub.empty() ? ResourcePath("ArcSFX32.bin") : sfxStub;
-        if (stub.empty()) throw EArcZipException("Self-extractor stub ArcSFX32.bin not found");
+        // The message names every place the stub was looked for: an installed program whose
+        // share folder lacks it says where it looked instead of failing without a reason.
+        const std::string stub = sfxStub.empty() ? ResourcePath(kStubName) : sfxStub;
+        struct stat st;
+        if (stub.empty() || ::stat(stub.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+          throw EArcZipException(MissingStubMessage(sfxStub));
         // An existing file is replaced only when FileExisted said so ("Replace", unattended); one
         // the run keeps (Add, update, refresh, Move, versioning) is rewritten with its entries, as
         // a ".zip" is: replacing it would lose every entry the run does not store.

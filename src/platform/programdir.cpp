@@ -72,17 +72,26 @@ std::string ProgramDir() {
   return g_programDir;
 }
 
+std::vector<std::string> ResourceCandidates(const std::string& name) {
+  const std::string exeDir = ExecutableDir();
+  std::vector<std::string> out;
+  for (const std::string& c : {exeDir + name, exeDir + "../share/arcavo/" + name,
+                               "/usr/local/share/arcavo/" + name, "/usr/share/arcavo/" + name})
+    out.push_back(std::filesystem::path(c).lexically_normal().string());
+  return out;
+}
+
 std::string ResourcePath(const std::string& name) {
-  std::string exeDir = ExecutableDir();
-  const std::string candidates[] = {
-      exeDir + name,
-      exeDir + "../share/arcavo/" + name,
-      "/usr/local/share/arcavo/" + name,
-      "/usr/share/arcavo/" + name,
-  };
-  for (const auto& c : candidates)
-    if (IsFile(c)) return std::filesystem::path(c).lexically_normal().string();
+  for (const auto& c : ResourceCandidates(name))
+    if (IsFile(c)) return c;
   return {};
+}
+
+std::string MissingStubMessage(const std::string& stub) {
+  std::string tried;
+  for (const auto& c : stub.empty() ? ResourceCandidates(kStubName) : std::vector{stub})
+    tried += (tried.empty() ? "" : ", ") + c;
+  return "stub not found: " + tried;
 }
 
 void ResetProgramDirForTest() {

@@ -10,6 +10,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+// The self-extractor stub copied at the head of every self-extracting archive.
+inline constexpr const char* kStubName = "ArcSFX32.bin";
 
 // ProgramDir with a trailing "/". The value is computed once per process (see
 // ResetProgramDirForTest); the folder is created (mode 0700) when missing.
@@ -18,8 +22,17 @@ std::string ProgramDir();
 // Folder of the running executable, with a trailing "/".
 std::string ExecutableDir();
 
-// Full path of a read-only resource, or "" when it is nowhere to be found.
+// Every path a read-only resource is looked for at, in the order they are tried: beside the
+// executable, <prefix>/share/arcavo/ relative to it, then the system share folders.
+std::vector<std::string> ResourceCandidates(const std::string& name);
+
+// Full path of a read-only resource (the first candidate that is a file), or "" when it is
+// nowhere to be found.
 std::string ResourcePath(const std::string& name);
+
+// "stub not found: <paths tried>": stub is the file asked for, or "" when the stub was looked up
+// among the resource folders.
+std::string MissingStubMessage(const std::string& stub);
 
 // Forgets the computed ProgramDir so the next call looks at the environment again.
 void ResetProgramDirForTest();

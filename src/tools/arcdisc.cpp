@@ -318,6 +318,10 @@ int main(int argc, char** argv) {
     args.erase(args.begin(), args.begin() + 2);
   }
   if (args.empty()) return Usage();
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("arcdisc %s\n", ARCAVO_VERSION);
+    return 0;
+  }
   if (args[0] == "emulate") {
     if (args.size() != 5 || args[1] != "new" || args[3] != "--profile")
       return Usage("emulate new FOLDER --profile NAME");

@@ -80,6 +80,7 @@ int Usage(const std::string& problem = "") {
                "       arczip split ARCHIVE PATH... -b BYTES [-f FIRST] [-0..-9] [-r] ...\n"
                "                                             a new archive in parts of BYTES\n"
                "       arczip repair DAMAGED NEW             salvage a damaged archive into NEW\n"
+               "       arczip --version\n"
                "Options may stand anywhere after the command; \"--\" ends them (an archive or "
                "path\n"
                "beginning with \"-\" must follow it). Exit status: 0 all good, 1 some entries "
@@ -244,8 +245,8 @@ int Repair(TArcZip& zip, const std::string& damaged, const std::string& fixed) {
 
 std::string StubOr(const std::string& stub) {
   if (!stub.empty()) return stub;
-  std::string found = ResourcePath("ArcSFX32.bin");
-  if (found.empty()) throw EArcZipException("The self-extractor stub ArcSFX32.bin is missing");
+  std::string found = ResourcePath(kStubName);
+  if (found.empty()) throw EArcZipException(MissingStubMessage(""));
   return found;
 }
 
@@ -382,6 +383,10 @@ const TCommand kCommands[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("arczip %s\n", ARCAVO_VERSION);
+    return kGood;
+  }
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   const TCommand* cmd = nullptr;

@@ -740,4 +740,23 @@ TEST_F(RunFixture, SelfExtractorReplacesAnOldExeOnlyWhenComplete) {
   EXPECT_EQ(QDir(QString::fromStdString(out)).entryList(QDir::Files | QDir::Hidden),
             QStringList({"prog.EXE"}));
   EXPECT_FALSE(run->ExeMode());
+
+  // A stub that is nowhere fails the run with every place it was looked for, and the old file
+  // stays: the stub given, or the resource folders when none was given (unless a system-wide
+  // installation holds one, which the lookup rightly finds).
+  run->makeSelfExtractor = nullptr;
+  run->sfxStub = dir / "missing.bin";
+  run->SetArchiveName(QString::fromStdString(exe), true);
+  RunExpecting(QString::fromStdString("stub not found: " + (dir / "missing.bin")) +
+               " \r0 file/DIRs were added");
+  if (ResourcePath("ArcSFX32.bin").empty()) {
+    run->sfxStub.clear();
+    run->SetArchiveName(QString::fromStdString(exe), true);
+    std::string tried;
+    for (const std::string& c : ResourceCandidates("ArcSFX32.bin"))
+      tried += (tried.empty() ? "" : ", ") + c;
+    EXPECT_NE(tried.find("/share/arcavo/ArcSFX32.bin"), std::string::npos);
+    RunExpecting(QString::fromStdString("stub not found: " + tried) + " \r0 file/DIRs were added");
+  }
+  EXPECT_EQ(testutil::ReadFile(exe), "new exe");
 }

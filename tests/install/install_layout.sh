@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary DESTDIR with prefix /usr and checks what a Debian desktop
+# needs there: the programs, the stub, the desktop entry, the icons, the job MIME type, the
+# metainfo and the manual pages, each checked by its own validator when it is installed. Then the
+# installed arczip must find its stub in the installed share folder with no environment set, and
+# a copy of it whose share folder lacks the stub must name every place it looked.
+#   install_layout.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+fails=0
+fail() { echo "FAIL: $*" >&2; fails=$((fails + 1)); }
+have() { command -v "$1" >/dev/null 2>&1; }
+
+DESTDIR=$root cmake --install "$build" --prefix /usr >"$work/install.log" ||
+  { cat "$work/install.log" >&2; exit 1; }
+usr=$root/usr
+
+for f in bin/arcavo bin/arczip bin/arcdisc; do
+  [ -x "$usr/$f" ] || fail "$f is not an installed program"
+done
+for f in share/arcavo/ArcSFX32.bin share/applications/arcavo.desktop \
+         share/mime/packages/arcavo.xml share/metainfo/arcavo.metainfo.xml \
+         share/icons/hicolor/scalable/apps/arcavo.svg \
+         share/man/man1/arcavo.1.gz share/man/man1/arczip.1.gz share/man/man1/arcdisc.1.gz \
+         share/doc/arcavo/copyright share/doc/arcavo/changelog.gz; do
+  [ -s "$usr/$f" ] || fail "$f is missing or empty"
+done
+for size in 16 22 24 32 48 64 128 256; do
+  png=$usr/share/icons/hicolor/${size}x${size}/apps/arcavo.png
+  # A PNG's IHDR holds the width and height as big-endian words at bytes 16..23.
+  dims=$(od --endian=big -An -tu4 -j16 -N8 "$png" 2>/dev/null | tr -s ' ' | sed 's/^ //')
+  [ "$dims" = "$size $size" ] || fail "icon ${size}x${size} is not that size ($dims)"
+done
+
+if have desktop-file-validate; then
+  desktop-file-validate "$usr/share/applications/arcavo.desktop" || fail "desktop entry"
+fi
+if have xmllint; then
+  xmllint --noout "$usr/share/mime/packages/arcavo.xml" || fail "MIME XML"
+fi
+if have appstreamcli; then
+  appstreamcli validate --no-net "$usr/share/metainfo/arcavo.metainfo.xml" >"$work/as.log" ||
+    { cat "$work/as.log" >&2; fail "metainfo"; }
+fi
+if have groff; then
+  for page in arcavo arczip arcdisc; do
+    out=$(gzip -dc "$usr/share/man/man1/$page.1.gz" | groff -man -ww -z 2>&1) || true
+    [ -z "$out" ] || fail "$page.1 renders with warnings: $out"
+  done
+fi
+# The MIME database built from the installed XML sorts a job by its first line and its name.
+if have update-mime-database; then
+  mkdir -p "$work/mime/packages"
+  cp "$usr/share/mime/packages/arcavo.xml" "$work/mime/packages/"
+  update-mime-database "$work/mime" >/dev/null 2>&1 || fail "update-mime-database"
+  grep -q 'ARCAVO-JOB 1' "$work/mime/magic" || fail "the job's first line is not in the magic"
+  grep -qx '50:application/x-arcavo-job:\*.job' "$work/mime/globs2" || fail "no *.job glob"
+fi
+
+version=$(sed -n 's/^project(Arcavo VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+[ "$("$usr/bin/arczip" --version)" = "arczip $version" ] || fail "arczip --version"
+[ "$("$usr/bin/arcavo" --version)" = "arcavo $version" ] || fail "arcavo --version"
+
+# The installed arczip finds the stub under ../share/arcavo: the self-extractor it writes runs.
+echo "installed" >"$work/payload.txt"
+(cd "$work" && env -i PATH=/usr/bin:/bin "$usr/bin/arczip" a "$work/setup.exe" payload.txt \
+  >"$work/arczip.log" 2>&1) || { cat "$work/arczip.log" >&2; fail "arczip a setup.exe"; }
+if [ -f "$work/setup.exe" ]; then
+  cmp -s -n "$(stat -c %s "$usr/share/arcavo/ArcSFX32.bin")" "$work/setup.exe" \
+    "$usr/share/arcavo/ArcSFX32.bin" || fail "setup.exe does not begin with the installed stub"
+  if have unzip; then unzip -tqq "$work/setup.exe" || fail "unzip -t setup.exe"; fi
+fi
+
+# A program with no stub anywhere says where it looked (skipped when a system-wide install holds
+# one, which the lookup rightly finds).
+if [ ! -e /usr/share/arcavo/ArcSFX32.bin ] && [ ! -e /usr/local/share/arcavo/ArcSFX32.bin ]; then
+  mkdir -p "$work/lonely/bin"
+  cp "$usr/bin/arczip" "$work/lonely/bin/"
+  rc=0
+  (cd "$work" && "$work/lonely/bin/arczip" a "$work/lonely.exe" payload.txt) \
+    >"$work/lonely.log" 2>&1 || rc=$?
+  want="stub not found: $work/lonely/bin/ArcSFX32.bin, $work/lonely/share/arcavo/ArcSFX32.bin, /usr/local/share/arcavo/ArcSFX32.bin, /usr/share/arcavo/ArcSFX32.bin"
+  [ "$rc" = 2 ] || fail "a missing stub exits $rc"
+  grep -qF "$want" "$work/lonely.log" || { cat "$work/lonely.log" >&2; fail "missing stub message"; }
+fi
+
+[ "$fails" = 0 ] || exit 1
+echo "install layout: all good"
