@@ -1,24 +1,37 @@
 #include "backup/backuphosts.h"
 
-#include "app/mb.h"
 #include "app/pathbytes.h"
 #include "backup/removable.h"
+#include "backup/restorepoint.h"
+#include "backup/xwinreboot.h"
 #include "platform/volumeservice.h"
 
-namespace {
-const QString kArcavo = QStringLiteral("Arcavo");
-}  // namespace
-
-bool IBackupSeams::Hibernate() {
-  MbMessage(QStringLiteral("Hibernation is not available: the computer was not hibernated"),
-            kArcavo, false, MB_ICONEXCLAMATION);
+bool IBackupSeams::Hibernate(bool interactive, QString& reason) {
+  if (hibernationFailed_) {
+    reason = QStringLiteral("hibernation failed before");
+    return false;
+  }
+  TXWinReboot reboot;
+  reboot.Operation = roHibernate;
+  reboot.Interactive = interactive;
+  if (reboot.Execute()) return true;
+  hibernationFailed_ = true;
+  reason = reboot.Reason();
   return false;
 }
 
-bool IBackupSeams::Shutdown() {
-  MbMessage(QStringLiteral("Shutting down is not available: the computer was not shut down"),
-            kArcavo, false, MB_ICONEXCLAMATION);
+bool IBackupSeams::Shutdown(bool interactive, QString& reason) {
+  TXWinReboot reboot;
+  reboot.Operation = roShutDown;
+  reboot.PowerOff = true;
+  reboot.Interactive = interactive;
+  if (reboot.Execute()) return true;
+  reason = reboot.Reason();
   return false;
+}
+
+QString IBackupSeams::SetRestorePoint(const QString& name, bool& set) {
+  return ::SetRestorePoint(name, set);
 }
 
 int IBackupSeams::GetDriveTypeEx(const QString& path) {

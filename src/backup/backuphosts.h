@@ -143,21 +143,22 @@ class IBackupSeams {
   // The report file of a finished run (written when the run is unattended or
   // "FullBackupReport" is checked). requested is the archive name the run was started with.
   virtual void WriteReportFile(const QString& /*requested*/) {}
-  // Hibernates the machine; true when it came back, false when it was not hibernated. Not
-  // built yet: tells the user that hibernation is not available and returns false.
-  virtual bool Hibernate();
-  // Shuts the machine down; true when the shutdown is under way, false when it is not. Not built
-  // yet: tells the user that shutting down is not available and returns false.
-  virtual bool Shutdown();
-  // Sets a restore point; returns its message, and whether the point was set.
-  virtual QString SetRestorePoint(const QString& /*name*/, bool& set) {
-    set = false;
-    return QStringLiteral("Restore point not available");
-  }
+  // Hibernates the machine through logind; true once it came back, false with the reason when it
+  // was not hibernated. After one failed hibernation later ones fail at once (the caller shuts
+  // down instead). interactive: a user is there to answer the desktop's password question.
+  virtual bool Hibernate(bool interactive, QString& reason);
+  // Powers the machine off through logind; true when the shutdown is under way, false with the
+  // reason when it is not.
+  virtual bool Shutdown(bool interactive, QString& reason);
+  // Sets a restore point (snapper); returns its message, and whether the point was set.
+  virtual QString SetRestorePoint(const QString& name, bool& set);
   // The archive test of the new archive, with the password it was written with; shows the
   // test's closing message and returns it with the outcome. Unavailable: no archive test (the
   // run's own closing message then says that nothing was verified).
   virtual TVerifyResult VerifyArchive(const QString& /*name*/, const std::string& /*password*/) {
     return {};
   }
+
+ private:
+  bool hibernationFailed_ = false;
 };

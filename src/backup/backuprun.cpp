@@ -1092,6 +1092,12 @@ void TBackupRun::EndRunActions(TRunSteps& r) {
     else
       seams_.WriteReportFile(r.requested);
   }
+  // Nobody is there to answer the desktop's password question of an unattended run.
+  const bool interactive = !r.automatic && !l_.functionsList.Checked(opt::kFnUnattended);
+  const auto headWithShutdownFailure = [this](const QString& why) {
+    resultText_ = QStringLiteral("Couldn't shut down: ") + why + QLatin1Char('\r') + resultText_;
+  };
+  QString shutdownFailure;
   // 35. Power down at the end. A machine that could not be hibernated is shut down instead;
   // one that cannot be powered down either goes on with the end of the run.
   if (l_.functionsList.Checked(opt::kFnShutdown)) {
@@ -1101,7 +1107,15 @@ void TBackupRun::EndRunActions(TRunSteps& r) {
     }
     bool set = false;
     if (r.restorePoint && count_ >= 1) errorText_ = seams_.SetRestorePoint(baseName, set);
-    if (!seams_.Hibernate() && seams_.Shutdown()) r.finished = false;
+    // The run stops only when the machine is really going down; otherwise it ends as usual and
+    // its closing message says why the machine is still up.
+    QString why;
+    if (!seams_.Hibernate(interactive, why)) {
+      if (seams_.Shutdown(interactive, why))
+        r.finished = false;
+      else
+        shutdownFailure = why;
+    }
   }
   // 36. Restore point.
   if (r.finished && r.restorePoint) {
@@ -1119,17 +1133,21 @@ void TBackupRun::EndRunActions(TRunSteps& r) {
     else
       MbMessage(resultText_, kArcavo, false, MB_ICONEXCLAMATION);
   }
+  if (!shutdownFailure.isEmpty()) headWithShutdownFailure(shutdownFailure);
   // 37. The command line's end action, for the automatic run it started.
   const QString action = program_.ActionArg();
   if (!r.finished || !r.automatic || action.isEmpty()) return;
   if (action == QLatin1String("hibernate")) {
-    if (!seams_.Hibernate()) seams_.Shutdown();
+    // The automatic run goes on either way: after the resume, or when the machine stayed up.
+    QString why;
+    if (!seams_.Hibernate(false, why) && !seams_.Shutdown(false, why)) headWithShutdownFailure(why);
     Delay(500);
     if (LastBurnError.isEmpty()) MbMessage(resultText_, kArcavo, false, MB_OK);
     controls_.SetControlEnabled(S(bctl::kWriteButton), true);
     program_.SetAutoRunFile(QString());
   } else if (action == QLatin1String("shutdown")) {
-    seams_.Shutdown();
+    QString why;
+    if (!seams_.Shutdown(false, why)) headWithShutdownFailure(why);
   } else if (action == QLatin1String("close")) {
     // The closing box is not shown once the program ends: a failure or files left out are
     // told as any box is without a user (standard error and the report file).

@@ -1,5 +1,6 @@
 #include "backup/naming.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <algorithm>
@@ -13,9 +14,11 @@
 #include "app/mb.h"
 #include "app/optionnames.h"
 #include "app/optionscontroller.h"
+#include "app/pathbytes.h"
 #include "app/preferences.h"
 #include "archive/arcunzip.h"
 #include "backup/backuprun.h"
+#include "backup/presets.h"
 
 namespace {
 
@@ -132,6 +135,25 @@ TNaming::TNaming(TBackupRun& run, TArcUnZip& zip, TOptionLists& lists, TPreferen
       display_(display),
       program_(program),
       host_(host) {}
+
+void TNaming::ApplyPreset(int kind) {
+  const TMozillaFolders folders = MozillaFolders(QDir::homePath());
+  // The kind stays set: the preset's filter still applies to a selection made by hand.
+  if (!folders.found) {
+    MbMessage(MozillaNotFoundText(), QStringLiteral("Arcavo"), false, MB_ICONEXCLAMATION);
+    return;
+  }
+  ticks_.Clear();
+  for (const QString& folder : PresetFolders(kind, folders))
+    ticks_.SetChecked(PathBytes(folder), true);
+  // The profiles live in hidden folders, and hold hidden files of their own.
+  l_.directoryList.SetChecked(opt::kDirHidden, true);
+  l_.functionsList.SetChecked(opt::kFnStamp, true);
+  if (host_.HintsOn() && !presetHintShown_) {
+    MbInfo(PresetHintText());
+    presetHintShown_ = true;
+  }
+}
 
 bool TNaming::StampTicked() const {
   return l_.functionsList.Checked(opt::kFnStamp) || l_.basicStampList.Checked(0) ||
@@ -250,6 +272,7 @@ void TNaming::NewZipButClick(NamingSender sender, int presetKind) {
   display_.ClearStatusBar();
   run_.SetArchiveName(name, true);
   program_.Setstate(3);
+  if (preset) ApplyPreset(run_.PresetKind());
   if (sender == NamingSender::Define && host_.HintsOn()) {
     MbNoticeText(S(kDefineHint), QStringLiteral("Arcavo"));
     Delay(4000);

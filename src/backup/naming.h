@@ -128,6 +128,8 @@ class TNaming : public QObject {
 
  private:
   bool StampTicked() const;
+  // Ticks the profile folders of a mail or browser preset after it was named.
+  void ApplyPreset(int kind);
 
   TBackupRun& run_;
   TArcUnZip& zip_;
@@ -140,4 +142,5 @@ class TNaming : public QObject {
   INamingHost& host_;
   QString lastNewName_;
   bool stealthDefineMode_ = false;
+  bool presetHintShown_ = false;
 };

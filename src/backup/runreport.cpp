@@ -20,6 +20,7 @@
 #include "archive/zipexceptions.h"
 #include "archive/zipsession.h"
 #include "backup/commentstore.h"
+#include "backup/presets.h"
 #include "backup/reportbox.h"
 #include "backup/rtfwriter.h"
 #include "platform/inifile.h"
@@ -273,24 +274,15 @@ void TRunReport::ArcZip1StartZip(std::string FName, TZipHeaderInfo& ZipHeader, b
     }
   }
   QString name = PathText(FName);
-  // 2. The mail and browser presets leave out mail, news and cache folders.
+  // 2. The mail and browser presets leave out mail, news and cache folders below the profile
+  // folders (the folders above, such as the home folder, say nothing about the file).
   const int preset = seams_.PresetKind();
-  const bool mail = preset != 0 && name.contains(QStringLiteral("/mail"), Qt::CaseInsensitive);
-  const bool news = preset != 0 && name.contains(QStringLiteral("/news"), Qt::CaseInsensitive);
-  const bool cache = preset != 0 && name.contains(QStringLiteral("/cache"), Qt::CaseInsensitive);
-  switch (preset) {
-    case 1:
-    case 2:
-      if (mail || news || cache) Skip = true;
-      break;
-    case 3:
-      if (mail || news) Skip = true;
-      break;
-    case 4:
-      if (cache) Skip = true;
-      break;
-    default:
-      break;
+  if (preset != 0) {
+    if (preset != presetFoldersKind_) {
+      presetFolders_ = PresetFolders(preset, MozillaFolders(QDir::homePath()));
+      presetFoldersKind_ = preset;
+    }
+    if (PresetLeavesOut(preset, PathBelow(name, presetFolders_))) Skip = true;
   }
   // 3. The active file; a long name shows its end (no name has more characters than UTF-16
   // units).

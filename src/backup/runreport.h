@@ -232,4 +232,7 @@ class TRunReport : public QObject {
   IReportSeams& seams_;
   bool wordWrap_ = true;
   QString ownCommentText_;
+  // The profile folders of the preset kind last seen while writing.
+  int presetFoldersKind_ = 0;
+  QStringList presetFolders_;
 };

@@ -31,12 +31,14 @@
 #include "app/instancemanager.h"
 #include "app/jobcontroller.h"
 #include "app/mainwiring.h"
+#include "app/mb.h"
 #include "app/optionscontroller.h"
 #include "app/settingsfiles.h"
 #include "app/sizecalculator.h"
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
+#include "backup/restorepoint.h"
 #include "backup/spanning.h"
 #include "restore/archivesearch.h"
 #include "restore/archiveviewcontroller.h"
@@ -576,6 +578,12 @@ TBindings TMainform::BackupBindings() {
       // The tray menu pauses and resumes.
       OnItem(bctl::kTrayPauseItem, "pause or resume (TBackupRun::PauseBtnClick)", pause),
       OnItem(bctl::kTrayResumeItem, "pause or resume (TBackupRun::PauseBtnClick)", pause),
+      OnItem("SystemRestore1", "the system's restore window (StartSystemRestore)",
+             [](bool) {
+               if (!StartSystemRestore())
+                 MbMessage(SystemRestoreUnavailableText(), QStringLiteral("Arcavo"), false,
+                           MB_ICONEXCLAMATION);
+             }),
   };
   for (int kind = 1; kind <= 4; ++kind)
     rows.push_back(

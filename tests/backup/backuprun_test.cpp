@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include "app/sourcelists.h"
 #include "archive/zipexceptions.h"
@@ -359,23 +360,73 @@ TEST_F(RunFixture, CloseActionEndsTheProgramAndLaterBoxesReturnAtOnce) {
 }
 
 TEST_F(RunFixture, EndActionsBelongToTheAutomaticRunOnly) {
-  // "hibernate" on the command line: the automatic run hibernates, a later manual run does not.
+  // "hibernate" on the command line: the automatic run hibernates without asking anybody, a
+  // later manual run does not.
   program.autoRun = "job.JOB";
   program.action = "hibernate";
   boxes.Answer(IDOK);  // the message after resuming
   RunExpecting("");
   EXPECT_EQ(seams.calls.count("hibernate"), 1);
+  EXPECT_FALSE(seams.interactive);
   lists.functionsList.SetChecked(opt::kFnUnattended, true);
   RunExpecting("");
   EXPECT_EQ(seams.calls.count("hibernate"), 1);
 }
 
-TEST_F(RunFixture, ShutdownTickedHibernatesAndFallsBackToShutdown) {
-  lists.functionsList.SetChecked(opt::kFnShutdown, true);
-  seams.hibernates = false;
-  run->WriteZbtnClick();  // stops after the shutdown: no closing box
-  EXPECT_EQ(seams.calls, QStringList({"hibernate", "shutdown"}));
-  EXPECT_FALSE(lists.functionsList.Checked(opt::kFnShutdown));
+TEST_F(RunFixture, PowerDownAtTheEndFallsBackToShutdownAndTellsWhenBothFail) {
+  struct Case {
+    const char* name;
+    const char* action;  // the command line's, for an automatic run; "" for "O/C shut down PC"
+    bool unattended, hibernates, shutsDown;
+    QStringList calls;
+    bool closingBox;  // the run went on to its closing message
+    bool headed;      // which starts with why the machine is still up
+  };
+  const Case cases[] = {
+      {"ticked by hand, hibernated", "", false, true, true, {"hibernate"}, true, false},
+      {"ticked, shut down instead",
+       "",
+       false,
+       false,
+       true,
+       {"hibernate", "shutdown"},
+       false,
+       false},
+      {"ticked, neither", "", true, false, false, {"hibernate", "shutdown"}, true, true},
+      {"action hibernate, neither",
+       "hibernate",
+       true,
+       false,
+       false,
+       {"hibernate", "shutdown"},
+       true,
+       true},
+      {"action shutdown refused", "shutdown", true, true, false, {"shutdown"}, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    seams.calls.clear();
+    ::unlink(archive.c_str());
+    seams.hibernates = c.hibernates;
+    seams.shutsDown = c.shutsDown;
+    program.autoRun = *c.action ? "job.JOB" : "";
+    program.action = c.action;
+    lists.functionsList.SetChecked(opt::kFnUnattended, c.unattended);
+    lists.functionsList.SetChecked(opt::kFnShutdown, !*c.action);
+    const qsizetype before = boxes.Texts().size();
+    boxes.AnswerDefaults(true);
+    run->WriteZbtnClick();
+    boxes.AnswerDefaults(false);
+    EXPECT_EQ(seams.calls.filter(QRegularExpression("^(hibernate|shutdown)$")), c.calls);
+    EXPECT_EQ(seams.interactive, !*c.action && !c.unattended);
+    EXPECT_FALSE(lists.functionsList.Checked(opt::kFnShutdown));
+    const QStringList texts = boxes.Texts().mid(before);
+    EXPECT_EQ(!texts.isEmpty(), c.closingBox) << texts.join("|").toStdString();
+    if (c.closingBox) {
+      EXPECT_EQ(texts.last().startsWith("Couldn't shut down: refused\r"), c.headed)
+          << texts.last().toStdString();
+    }
+  }
 }
 
 TEST_F(RunFixture, RestorePointMessageReplacesTheResult) {

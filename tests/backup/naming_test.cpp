@@ -213,18 +213,45 @@ TEST_F(NamingFixture, StampedExeAndStealthNames) {
 }
 
 TEST_F(NamingFixture, PresetsAndTheirQuestion) {
+  // A home folder without profiles: the warning, the kind kept for a selection by hand.
+  const QByteArray savedHome = qgetenv("HOME");
+  const std::string home = dir / "home";
+  qputenv("HOME", QByteArray::fromStdString(home));
   host.focused = QString::fromStdString(src + "/a.txt");
   host.answers = {QString::fromStdString(src + "/TBmail")};
+  boxes.Answer(IDOK,
+               "Mozilla directory cannot be found\rplease report to support\rmanual "
+               "directory selection only");
   naming.NewZipButClick(NamingSender::Preset, 2);
   EXPECT_EQ(host.proposals.at(0), QString::fromStdString(src + "/TBmail"));
   EXPECT_EQ(run->PresetKind(), 2);
   EXPECT_EQ(run->ZipName(), QString::fromStdString(src + "/TBmail.zip"));
 
+  // With a Thunderbird profile: its folder replaces the ticks, hidden files and the stamp are
+  // switched on, and the hint comes once.
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(home + "/.thunderbird/x.default")));
+  ticks.SetChecked(out, true);
+  lists.functionsList.SetChecked(opt::kFnStamp, false);
+  lists.directoryList.SetChecked(opt::kDirHidden, false);
+  host.hints = true;
+  for (int i = 0; i < 2; ++i) {
+    host.answers = {QString::fromStdString(src + "/TBprofile")};
+    if (i == 0)
+      boxes.Answer(IDOK, "Verify your backup settings on 'Make' tab, then click [WriteZIP]");
+    naming.NewZipButClick(NamingSender::Preset, 3);
+    EXPECT_EQ(ticks.TickedPaths(), std::vector<std::string>({home + "/.thunderbird"}));
+    EXPECT_TRUE(lists.functionsList.Checked(opt::kFnStamp));
+    EXPECT_TRUE(lists.directoryList.Checked(opt::kDirHidden));
+  }
+  host.hints = false;
+  qputenv("HOME", savedHome);
+  ticks.Clear();
+
   // A manual naming over a preset's ticks asks first; No keeps everything.
   ticks.SetChecked(src, true);
   boxes.Answer(IDNO, "Mozilla files already selected - do you want to manually select?");
   naming.NewZipButClick(NamingSender::NewZip);
-  EXPECT_EQ(host.proposals.size(), 1);
+  EXPECT_EQ(host.proposals.size(), 3);
   EXPECT_FALSE(ticks.Empty());
 }
 

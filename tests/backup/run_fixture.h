@@ -86,13 +86,19 @@ struct FakeSeams : IBackupSeams {
   TCDtypes GetCDDetails() override { return disc; }
   int64_t CheckCDHasSize(const TCDtypes&) override { return discFree; }
   void WriteReportFile(const QString& r) override { calls << "report " + r; }
-  bool Hibernate() override {
+  bool shutsDown = true;
+  bool interactive = false;  // as the last power call was made
+  bool Hibernate(bool i, QString& reason) override {
     calls << "hibernate";
+    interactive = i;
+    if (!hibernates) reason = "no swap";
     return hibernates;
   }
-  bool Shutdown() override {
+  bool Shutdown(bool i, QString& reason) override {
     calls << "shutdown";
-    return true;
+    interactive = i;
+    if (!shutsDown) reason = "refused";
+    return shutsDown;
   }
   QString SetRestorePoint(const QString& n, bool& set) override {
     calls << "restore point " + n;
