@@ -55,7 +55,18 @@ class ProgramStarts : public ::testing::Test {
     if (!testutil::Exists(ProgramPath())) GTEST_SKIP() << "program missing";
   }
 
-  std::vector<std::string> Env() const { return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home}; }
+  // A snapper that always refuses stands first on PATH: no start may take a real snapshot.
+  std::vector<std::string> Env() const {
+    const std::string bin = dir / "bin";
+    if (!testutil::Exists(bin + "/snapper")) {
+      std::filesystem::create_directories(bin);
+      WriteFile(bin + "/snapper", "#!/bin/sh\necho 'no configuration for this test' >&2\nexit 1\n");
+      ::chmod((bin + "/snapper").c_str(), 0755);
+    }
+    const char* path = ::getenv("PATH");
+    return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home,
+            "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin")};
+  }
   // A start that keeps running (the first instance); ready once its window has been painted.
   pid_t StartWindow(std::vector<std::string> args = {}) {
     args.insert(args.begin(), ProgramPath());
@@ -212,7 +223,7 @@ TEST_F(ProgramStarts, UnattendedStartsEndByThemselves) {
       // The password prompt is answered with Cancel: nothing is written in the clear.
       {{dir / "secret.JOB", "close"}, 1, "Password Dialog"},
       {{dir / "noinclude.JOB", "close"}, 1, "No files to INCLUDE"},
-      {{dir / "restore.JOB", "close"}, 1, "Restore point not available"},
+      {{dir / "restore.JOB", "close"}, 1, "Couldn't set System Restore point."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
