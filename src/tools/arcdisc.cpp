@@ -151,6 +151,61 @@ bool AddPaths(TDiscBurner& burner, const std::vector<std::string>& paths, bool s
   return true;
 }
 
+// The options "image" and "burn" share; -o, --list and --timing belong to "image" only.
+struct TImageArgs {
+  std::string out, volume;
+  bool joliet = true, postGap = true, savePath = false, list = false, timing = false;
+  std::vector<std::string> paths;
+};
+
+// Reads the options and paths from args[first] on; returns what is wrong, or "".
+std::string ParseImageArgs(const std::vector<std::string>& args, size_t first, bool image,
+                           TImageArgs& opts) {
+  for (size_t i = first; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--volume" && i + 1 < args.size()) {
+      opts.volume = args[++i];
+    } else if (image && a == "-o" && i + 1 < args.size()) {
+      opts.out = args[++i];
+    } else if (a == "--no-joliet") {
+      opts.joliet = false;
+    } else if (a == "--no-postgap") {
+      opts.postGap = false;
+    } else if (a == "--save-path") {
+      opts.savePath = true;
+    } else if (image && a == "--list") {
+      opts.list = true;
+    } else if (image && a == "--timing") {
+      opts.timing = true;
+    } else if (a == "--") {
+      opts.paths.insert(opts.paths.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    } else if (!a.empty() && a[0] == '-') {
+      return "unknown option " + a;
+    } else {
+      opts.paths.push_back(a);
+    }
+  }
+  return "";
+}
+
+// Sets the image's properties from the options and adds the paths.
+bool AddImagePaths(TDiscBurner& burner, const TImageArgs& opts, bool& failed) {
+  burner.IdVolume = opts.volume;
+  burner.JolietFileSystem = opts.joliet;
+  burner.WritePostGap = opts.postGap;
+  return AddPaths(burner, opts.paths, opts.savePath, failed);
+}
+
+// Opens the transport and selects the drive with this id; says why when it cannot.
+bool OpenDrive(TDiscBurner& burner, const std::string& id) {
+  if (!burner.InitTransport()) {
+    std::fprintf(stderr, "arcdisc: no CD or DVD drive found\n");
+    return false;
+  }
+  return SelectById(burner, id);
+}
+
 // Waits for a burn or erase to report; the events run on the worker thread here.
 void WaitFor(const std::atomic<bool>& finished) {
   while (!finished) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -158,35 +213,11 @@ void WaitFor(const std::atomic<bool>& finished) {
 
 int Burn(const std::vector<std::string>& args) {
   if (args.size() < 3) return Usage("burn ID PATH...");
-  std::string volume;
-  bool joliet = true, postGap = true, savePath = false;
-  std::vector<std::string> paths;
-  for (size_t i = 2; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--volume" && i + 1 < args.size()) {
-      volume = args[++i];
-    } else if (a == "--no-joliet") {
-      joliet = false;
-    } else if (a == "--no-postgap") {
-      postGap = false;
-    } else if (a == "--save-path") {
-      savePath = true;
-    } else if (a == "--") {
-      paths.insert(paths.end(), args.begin() + static_cast<long>(i) + 1, args.end());
-      break;
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage("unknown option " + a);
-    } else {
-      paths.push_back(a);
-    }
-  }
-  if (paths.empty()) return Usage("burn needs at least one PATH");
+  TImageArgs opts;
+  if (const std::string bad = ParseImageArgs(args, 2, false, opts); !bad.empty()) return Usage(bad);
+  if (opts.paths.empty()) return Usage("burn needs at least one PATH");
   TDiscBurner burner;
-  if (!burner.InitTransport()) {
-    std::fprintf(stderr, "arcdisc: no CD or DVD drive found\n");
-    return 1;
-  }
-  if (!SelectById(burner, args[1])) return 1;
+  if (!OpenDrive(burner, args[1])) return 1;
   bool failed = false;
   burner.OnDebugMessage = [&](TSCSIDevice*, const std::string& message, uint8_t kind) {
     if (kind == dmCapacity || kind == dmPath) {
@@ -194,10 +225,7 @@ int Burn(const std::vector<std::string>& args) {
       if (kind == dmCapacity) failed = true;
     }
   };
-  burner.IdVolume = volume;
-  burner.JolietFileSystem = joliet;
-  burner.WritePostGap = postGap;
-  if (!AddPaths(burner, paths, savePath, failed)) return 1;
+  if (!AddImagePaths(burner, opts, failed)) return 1;
   if (failed) {
     std::fprintf(stderr, "arcdisc: nothing burnt\n");
     return 1;
@@ -222,11 +250,7 @@ int Erase(const std::vector<std::string>& args) {
   const bool full = args.size() == 3 && args[2] == "--full";
   if (args.size() != 2 && !full) return Usage("erase ID [--full]");
   TDiscBurner burner;
-  if (!burner.InitTransport()) {
-    std::fprintf(stderr, "arcdisc: no CD or DVD drive found\n");
-    return 1;
-  }
-  if (!SelectById(burner, args[1])) return 1;
+  if (!OpenDrive(burner, args[1])) return 1;
   std::atomic<bool> finished{false};
   bool withError = false;
   burner.OnEraseDone = [&](TDiscBurner*, bool e) {
@@ -242,33 +266,10 @@ int Erase(const std::vector<std::string>& args) {
 }
 
 int Image(const std::vector<std::string>& args) {
-  std::string out, volume;
-  bool joliet = true, postGap = true, savePath = false, list = false, timing = false;
-  std::vector<std::string> paths;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if ((a == "-o" || a == "--volume") && i + 1 < args.size()) {
-      (a == "-o" ? out : volume) = args[++i];
-    } else if (a == "--no-joliet") {
-      joliet = false;
-    } else if (a == "--no-postgap") {
-      postGap = false;
-    } else if (a == "--save-path") {
-      savePath = true;
-    } else if (a == "--list") {
-      list = true;
-    } else if (a == "--timing") {
-      timing = true;
-    } else if (a == "--") {
-      paths.insert(paths.end(), args.begin() + static_cast<long>(i) + 1, args.end());
-      break;
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage("unknown option " + a);
-    } else {
-      paths.push_back(a);
-    }
-  }
-  if (out.empty() || paths.empty()) return Usage("image needs -o OUT.iso and at least one PATH");
+  TImageArgs opts;
+  if (const std::string bad = ParseImageArgs(args, 1, true, opts); !bad.empty()) return Usage(bad);
+  if (opts.out.empty() || opts.paths.empty())
+    return Usage("image needs -o OUT.iso and at least one PATH");
 
   using TClock = std::chrono::steady_clock;
   const auto started = TClock::now();
@@ -284,10 +285,7 @@ int Image(const std::vector<std::string>& args) {
     }
   };
   burner.ClearImage(65535, 8191);
-  burner.IdVolume = volume;
-  burner.JolietFileSystem = joliet;
-  burner.WritePostGap = postGap;
-  if (!AddPaths(burner, paths, savePath, failed)) return 1;
+  if (!AddImagePaths(burner, opts, failed)) return 1;
   if (failed) {
     std::fprintf(stderr, "arcdisc: no image written\n");
     return 1;
@@ -296,13 +294,13 @@ int Image(const std::vector<std::string>& args) {
   if (!burner.PrepareImage()) return 1;
   burner.WriteImageMetadata();
   const auto laidOut = TClock::now();
-  if (list) ListTree(burner.Root(), "", "");
+  if (opts.list) ListTree(burner.Root(), "", "");
   std::string error;
-  if (!WriteSessionFile(burner, out, error)) {
+  if (!WriteSessionFile(burner, opts.out, error)) {
     std::fprintf(stderr, "arcdisc: %s\n", error.c_str());
     return 1;
   }
-  if (timing)
+  if (opts.timing)
     std::fprintf(stderr, "adding %.3f s, layout and metadata %.3f s, writing %.3f s\n",
                  seconds(started, added), seconds(added, laidOut), seconds(laidOut, TClock::now()));
   return 0;
