@@ -206,6 +206,7 @@ class TDiscBurner : public TSCSIDevice {
   void SerialiseExtent(TDEntry* dir, bool joliet, uint8_t* out, int64_t now) const;
 
   void WriterMain(int type, uint32_t blockSize);
+  void SetDriveBack();
   void EraserMain(int type, bool quick, uint32_t expectedSeconds);
   void Post(std::function<void()> call);
   void JoinWorkers();

@@ -178,6 +178,18 @@ bool TDiscBurner::WriteBlock(uint32_t lba, uint16_t sectors, const uint8_t* data
   return false;
 }
 
+// The drive set back to its usual state after a burn or an erase: plain write parameters, its
+// read speed, the tray unlocked and the motor stopped.
+void TDiscBurner::SetDriveBack() {
+  SetWriteParameters(false, false, dtCdR);
+  SetSpeed(DeviceMaxReadSpeed ? DeviceMaxReadSpeed : 0xFFFF, 2);
+  Rezero();
+  PreventRemoval(false);
+  StartStop(false);
+  Rezero();
+  TestUnitReady();
+}
+
 void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
   TCacheThread* cache = nullptr;
   {
@@ -338,14 +350,7 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
     }
     WaitReady(240000, 5000);
     if (type != dtDvdRam) ReadBufferCapacity();
-    // The drive set back to its usual state.
-    SetWriteParameters(false, false, dtCdR);
-    SetSpeed(DeviceMaxReadSpeed ? DeviceMaxReadSpeed : 0xFFFF, 2);
-    Rezero();
-    PreventRemoval(false);
-    StartStop(false);
-    Rezero();
-    TestUnitReady();
+    SetDriveBack();
   }
 
   cache->Abort();
@@ -496,13 +501,7 @@ void TDiscBurner::EraserMain(int type, bool quick, uint32_t expectedSeconds) {
   }
   eraseProgress_ = 100;
   if (!stop_) {
-    SetWriteParameters(false, false, dtCdR);
-    SetSpeed(DeviceMaxReadSpeed ? DeviceMaxReadSpeed : 0xFFFF, 2);
-    Rezero();
-    PreventRemoval(false);
-    StartStop(false);
-    Rezero();
-    TestUnitReady();
+    SetDriveBack();
   }
   erasing_ = false;
   const bool withError = sawError || stop_;

@@ -60,17 +60,6 @@ bool IsStatusCommand(uint8_t opcode) {
   }
 }
 
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
 // A reply too short or too garbled to read: the query gives its "unknown" result and says why.
 void ShortReply(TSCSIDevice& dev, const char* command, uint32_t got) {
   dev.DebugMessage(

@@ -240,3 +240,14 @@ inline uint32_t BigEndian(const uint8_t* p, int n) {
   for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
   return v;
 }
+// Writes v as a big-endian number of 2 or 4 bytes.
+inline void Put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}

@@ -1,5 +1,7 @@
 #include "discemu/emulateddrive.h"
 
+#include "disc/scsidevice.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,22 +42,6 @@ const TProfileInfo* FindProfile(const std::string& name) {
   for (const auto& p : kProfiles)
     if (name == p.Name) return &p;
   return nullptr;
-}
-
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-uint32_t Get(const uint8_t* p, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
-  return v;
 }
 
 std::string Pad(std::string s, size_t n) {
@@ -534,7 +520,7 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       return Reply(r, d);
     }
     case 0x28: {  // READ(10)
-      const uint32_t lba = Get(c + 2, 4), count = Get(c + 7, 2);
+      const uint32_t lba = BigEndian(c + 2, 4), count = BigEndian(c + 7, 2);
       if (!in || r.BufferLength < count * kSector) return Sense(r, 0x05, 0x24, 0x00);
       if (static_cast<uint64_t>(lba) + count > ReadableEnd()) return Sense(r, 0x05, 0x21, 0x00);
       const ssize_t got = ::pread(fd_, r.BufferPointer, static_cast<size_t>(count) * kSector,
@@ -545,7 +531,7 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       return;
     }
     case 0x2A: {  // WRITE(10)
-      const uint32_t lba = Get(c + 2, 4), count = Get(c + 7, 2);
+      const uint32_t lba = BigEndian(c + 2, 4), count = BigEndian(c + 7, 2);
       if (!out || r.BufferLength < count * kSector) return Sense(r, 0x05, 0x24, 0x00);
       if (profile == 0x08 || profile == 0x10 || s_.WriteProtected)
         return Sense(r, 0x07, 0x27, 0x00);
@@ -618,7 +604,7 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
     }
     case 0x46: {  // GET CONFIGURATION
       const uint8_t rt = c[1] & 3;
-      const uint16_t feature = static_cast<uint16_t>(Get(c + 2, 2));
+      const uint16_t feature = static_cast<uint16_t>(BigEndian(c + 2, 2));
       std::vector<uint8_t> d(8, 0);
       Put16(d.data() + 6, profile);
       auto add = [&](uint16_t code, std::vector<uint8_t> data, bool current) {
@@ -678,7 +664,7 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
     case 0x52: {  // READ TRACK INFORMATION
       if ((c[1] & 3) != 1) return Sense(r, 0x05, 0x24, 0x00);
       bool ok = false;
-      const std::vector<uint8_t> d = TrackInfo(Get(c + 2, 4), ok);
+      const std::vector<uint8_t> d = TrackInfo(BigEndian(c + 2, 4), ok);
       if (!ok) return Sense(r, 0x05, 0x24, 0x00);
       return Reply(r, d);
     }
@@ -687,7 +673,7 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       // One reservation, for a track nothing has been written to, within the room left.
       if (s_.Complete || s_.Reserved || s_.Nwa != s_.SessionStart)
         return Sense(r, 0x05, 0x2C, 0x00);
-      const uint32_t size = Get(c + 5, 4);
+      const uint32_t size = BigEndian(c + 5, 4);
       if (size == 0 || size > s_.Capacity - std::min(s_.Nwa, s_.Capacity))
         return Sense(r, 0x05, 0x24, 0x00);
       s_.Reserved = size;
@@ -697,7 +683,7 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
     case 0x55: {  // MODE SELECT(10)
       if (!out || r.BufferLength < 8) return Sense(r, 0x05, 0x24, 0x00);
       const uint8_t* b = r.BufferPointer;
-      const uint32_t at = 8 + Get(b + 6, 2);
+      const uint32_t at = 8 + BigEndian(b + 6, 2);
       if (at + 2 > r.BufferLength) return Sense(r, 0x05, 0x1A, 0x00);
       const uint8_t* p = b + at;
       if ((p[0] & 0x3F) != 0x05 || p[1] != 0x32 || at + 52 > r.BufferLength)
@@ -780,10 +766,11 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       return;
     }
     case 0xB6:  // SET STREAMING
-      if (!out || r.BufferLength < 28 || Get(c + 9, 2) < 28) return Sense(r, 0x05, 0x24, 0x00);
+      if (!out || r.BufferLength < 28 || BigEndian(c + 9, 2) < 28)
+        return Sense(r, 0x05, 0x24, 0x00);
       return;
     case 0xBB: {  // SET CD SPEED
-      const uint16_t write = static_cast<uint16_t>(Get(c + 4, 2));
+      const uint16_t write = static_cast<uint16_t>(BigEndian(c + 4, 2));
       const uint16_t max = s_.Speeds.empty() ? 0 : s_.Speeds.front();
       s_.CurrentWriteSpeed = write == 0xFFFF || write > max ? max : write;
       Persist();
