@@ -1,8 +1,10 @@
 #include "backup/backuphosts.h"
 
 #include "app/pathbytes.h"
+#include "backup/eject.h"
 #include "backup/removable.h"
 #include "backup/restorepoint.h"
+#include "backup/udisks.h"
 #include "backup/xwinreboot.h"
 #include "platform/volumeservice.h"
 
@@ -32,6 +34,14 @@ bool IBackupSeams::Shutdown(bool interactive, QString& reason) {
 
 QString IBackupSeams::SetRestorePoint(const QString& name, bool& set) {
   return ::SetRestorePoint(name, set);
+}
+
+bool IBackupSeams::OpenCD(const QString& root, QString* why) {
+  TUdisks2 disks;
+  std::string reason;
+  if (EjectDisc(disks, DefaultVolumeService(), PathBytes(root), reason)) return true;
+  if (why) *why = PathText(reason);
+  return false;
 }
 
 int IBackupSeams::GetDriveTypeEx(const QString& path) {

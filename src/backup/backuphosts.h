@@ -137,7 +137,10 @@ class IBackupSeams {
   virtual QString BurnerDriveRoot() const { return {}; }
   virtual void AbortWrite() {}
   virtual void ReleaseTransport() {}
-  virtual void OpenCD(const QString& /*root*/) {}
+  // Opens the door of the burner drive at root (its device node "/dev/sr0/" or a folder on the
+  // mounted disc), unmounting the disc first. True when the door opened; false, with the reason
+  // in why when asked for, when it did not.
+  virtual bool OpenCD(const QString& root, QString* why = nullptr);
 
   // --- Post-backup actions ---
   // The report file of a finished run (written when the run is unattended or

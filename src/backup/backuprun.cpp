@@ -1076,7 +1076,13 @@ void TBackupRun::EndRun(TRunSteps& r) {
       Delay(2000);
       MbNoticeStep(1);
     }
-    seams_.OpenCD(seams_.BurnerDriveRoot());
+    // A disc left in the drive is told in the report and in the closing message.
+    QString why;
+    if (!seams_.OpenCD(seams_.BurnerDriveRoot(), &why)) {
+      const QString line = QStringLiteral("Couldn't eject the disc: ") + why;
+      display_.ReportAdd(line);
+      resultText_ += QLatin1Char('\r') + line;
+    }
     MbNoticeClose();
   }
 }

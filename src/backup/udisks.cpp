@@ -2,6 +2,7 @@
 
 #include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QVariantMap>
@@ -11,6 +12,7 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.UDisks2");
 const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
 const QString kFilesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
+const QString kDrive = QStringLiteral("org.freedesktop.UDisks2.Drive");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 // Questions about rights may be asked of the user by the desktop's agent; a call waits for it.
 constexpr int kCallTimeoutMs = 60000;
@@ -36,13 +38,17 @@ QString TUdisks2::ObjectPath(const std::string& device) {
 
 namespace {
 
-QDBusMessage Call(QDBusConnection& bus, const std::string& device, const QString& iface,
-                  const QString& method, const QVariantList& args) {
-  QDBusMessage m =
-      QDBusMessage::createMethodCall(kService, TUdisks2::ObjectPath(device), iface, method);
+QDBusMessage CallObject(QDBusConnection& bus, const QString& object, const QString& iface,
+                        const QString& method, const QVariantList& args) {
+  QDBusMessage m = QDBusMessage::createMethodCall(kService, object, iface, method);
   m.setArguments(args);
   m.setInteractiveAuthorizationAllowed(true);
   return bus.call(m, QDBus::Block, kCallTimeoutMs);
+}
+
+QDBusMessage Call(QDBusConnection& bus, const std::string& device, const QString& iface,
+                  const QString& method, const QVariantList& args) {
+  return CallObject(bus, TUdisks2::ObjectPath(device), iface, method, args);
 }
 
 QVariant Property(QDBusConnection& bus, const std::string& device, const QString& iface,
@@ -88,9 +94,29 @@ bool TUdisks2::SetLabel(const std::string& device, const std::string& label) {
 }
 
 bool TUdisks2::Unmount(const std::string& device) {
-  const QDBusMessage r = Call(Bus(), device, kFilesystem, QStringLiteral("Unmount"),
-                              {QVariant::fromValue(QVariantMap())});
-  return r.type() == QDBusMessage::ReplyMessage;
+  return Answered(Call(Bus(), device, kFilesystem, QStringLiteral("Unmount"),
+                       {QVariant::fromValue(QVariantMap())}));
+}
+
+bool TUdisks2::Answered(const QDBusMessage& reply) {
+  if (reply.type() == QDBusMessage::ReplyMessage) return true;
+  lastError_ = reply.errorMessage().isEmpty() ? reply.errorName().toStdString()
+                                              : reply.errorMessage().toStdString();
+  return false;
+}
+
+QString TUdisks2::DriveOf(const std::string& device) {
+  if (device.empty() || !Bus().isConnected()) return {};
+  const QString drive =
+      qvariant_cast<QDBusObjectPath>(Property(Bus(), device, kBlock, QStringLiteral("Drive")))
+          .path();
+  // A block device without a drive (a loop device, a partition of nothing) answers "/".
+  return drive == QLatin1String("/") ? QString() : drive;
+}
+
+bool TUdisks2::Eject(const QString& drive) {
+  return Answered(CallObject(Bus(), drive, kDrive, QStringLiteral("Eject"),
+                             {QVariant::fromValue(QVariantMap())}));
 }
 
 std::string TUdisks2::Mount(const std::string& device) {

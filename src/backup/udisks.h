@@ -41,9 +41,19 @@ class TUdisks2 : public IDiskService {
   // The object path of a block device.
   static QString ObjectPath(const std::string& device);
 
+  // The drive object of a block device; "" when the service does not know the device.
+  QString DriveOf(const std::string& device);
+  // Ejects the medium of that drive (a mounted file system must be unmounted first).
+  bool Eject(const QString& drive);
+  // The service's message for the last call it refused.
+  const std::string& LastError() const { return lastError_; }
+
  private:
   QDBusConnection& Bus();
+  // Keeps the error of a refused call; true for a reply.
+  bool Answered(const QDBusMessage& reply);
   std::optional<QDBusConnection> bus_;
+  std::string lastError_;
 };
 
 // A volume service that writes labels through the disk service: the engine's labels of spanned

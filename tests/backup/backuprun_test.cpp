@@ -637,6 +637,7 @@ TEST_F(RunFixture, DiscTargetStopsAndMessages) {
 }
 
 TEST_F(RunFixture, DiscStagingWritesIntoTheProgramFolderAndEjectsBeforeShutdown) {
+  seams.ejectRefusal = "the drive did not eject the disc: busy";
   seams.driveKind = 1;
   seams.disc.Ready = true;
   seams.disc.Kind = 2;
@@ -655,8 +656,13 @@ TEST_F(RunFixture, DiscStagingWritesIntoTheProgramFolderAndEjectsBeforeShutdown)
   };
   seams.sizingAuto = false;
   const int64_t waitedBefore = clock.waited();
-  // The run asks for parts of the disc's size; the small backup fits in one part.
-  RunExpecting("    Backup successful    \r4 file/DIRs were added");
+  // The run asks for parts of the disc's size; the small backup fits in one part. A disc the
+  // drive kept is told in the closing message and in the report.
+  RunExpecting(
+      "    Backup successful    \r4 file/DIRs were added\rCouldn't eject the disc: the drive did "
+      "not eject the disc: busy");
+  EXPECT_EQ(display.report.last(),
+            "Couldn't eject the disc: the drive did not eject the disc: busy");
   EXPECT_TRUE(staging);
   EXPECT_EQ(seen.MultiMode, TMultiMode::mmBlocks);
   EXPECT_EQ(seen.BlockSize, 540000000);

@@ -11,6 +11,7 @@
 #include <QThread>
 #include <cstdlib>
 
+#include "backup/eject.h"
 #include "backup/removable.h"
 #include "backup/spanning.h"
 #include "backup/udisks.h"
@@ -197,4 +198,73 @@ TEST(DiskService, LabelsAndSwapsGoThroughUdisks) {
   EXPECT_EQ(disks.MountPoint("sim0"), "");
   EXPECT_EQ(swap.Take(volume), volume);
   EXPECT_EQ(mock.Log(), "SetLabel PKBACK# 001\nUnmount\nMount\n");
+}
+
+// The door of a disc drive: the disc unmounted and ejected through udisks when it knows the drive,
+// the kernel's eject request on the device node otherwise; every refusal says why.
+TEST(DiskService, EjectUnmountsThroughUdisksElseAsksTheKernel) {
+  if (!HaveUdisksMock()) GTEST_SKIP() << "dbus-daemon or python3-dbusmock missing";
+  FakeMachine machine;
+  TLinuxVolumeService volumes(machine.roots);
+  testutil::TempDir dir;
+  UdisksMock mock(dir.path(), "sr0", "/media/ann/DISC");
+  ASSERT_TRUE(mock.ready()) << ReadFile(dir / "mock.out");
+  TUdisks2 disks(mock.Bus());
+  WriteFile(dir / "udisks.log", "");
+  const QString fs = "org.freedesktop.UDisks2.Filesystem";
+  const QString drive = "org.freedesktop.UDisks2.Drive";
+  const QString block = "/org/freedesktop/UDisks2/block_devices/sr0";
+  const QString drivePath = "/org/freedesktop/UDisks2/drives/sr0";
+  const QString refuse =
+      "raise dbus.exceptions.DBusException('Target is busy', "
+      "name='org.freedesktop.UDisks2.Error.DeviceBusy')";
+  const QString note =
+      QString::fromStdString("open('" + (dir / "udisks.log") + "', 'a').write('%1\\n')");
+  const QString unmounts = note.arg("Unmount") +
+                           "; self.Set('org.freedesktop.UDisks2.Filesystem', 'MountPoints', "
+                           "dbus.Array([], signature='ay'))";
+  struct Case {
+    const char* name;
+    std::string root;
+    QString unmount;  // the mock's Unmount ("" keeps the last)
+    QString eject;    // the mock's Eject
+    bool ok;
+    std::string calls;  // logged by the mock
+    std::string why;    // part of the reason
+  };
+  const std::vector<Case> cases = {
+      {"device node", "/dev/sr0/", unmounts, note.arg("Eject"), true, "Unmount\nEject\n", ""},
+      {"folder on the mounted disc", "/media/ann/DISC/backup", unmounts, note.arg("Eject"), true,
+       "Unmount\nEject\n", ""},
+      {"disc in use", "/dev/sr0", refuse, note.arg("Eject"), false, "",
+       "the disc at /media/ann/DISC could not be unmounted: Target is busy"},
+      {"drive refuses", "/dev/sr0", unmounts, refuse, false, "Unmount\n",
+       "the drive did not eject the disc: Target is busy"},
+      // udisks does not know the device: the kernel is asked, and /dev/null is no disc drive.
+      {"not a disc drive", "/dev/null/", unmounts, note.arg("Eject"), false, "",
+       "cannot eject /dev/null: "},
+      {"no device node", "/dev/arcavo-none", unmounts, note.arg("Eject"), false, "",
+       "cannot open /dev/arcavo-none: "},
+      {"nowhere", dir / "fixed", unmounts, note.arg("Eject"), false, "",
+       "no disc drive found for " + (dir / "fixed")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(mock.SetMethod(block, fs, "Unmount", "a{sv}", c.unmount));
+    ASSERT_TRUE(mock.SetMethod(drivePath, drive, "Eject", "a{sv}", c.eject));
+    // The disc is mounted again before each case.
+    ASSERT_TRUE(disks.Manages("sr0"));
+    if (disks.MountPoint("sr0").empty()) {
+      ASSERT_FALSE(disks.Mount("sr0").empty());
+    }
+    const size_t before = ReadFile(dir / "udisks.log").size();
+    std::string why;
+    EXPECT_EQ(EjectDisc(disks, volumes, c.root, why), c.ok) << why;
+    EXPECT_EQ(ReadFile(dir / "udisks.log").substr(before), c.calls);
+    if (c.ok) {
+      EXPECT_EQ(why, "");
+    } else {
+      EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    }
+  }
 }

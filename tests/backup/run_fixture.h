@@ -118,7 +118,12 @@ struct FakeSeams : IBackupSeams {
   }
   void ReleaseTransport() override { calls << "release"; }
   QString BurnerDriveRoot() const override { return "/media/cdrom"; }
-  void OpenCD(const QString& root) override { calls << "open " + root; }
+  QString ejectRefusal;  // why the door stays shut; empty: it opens
+  bool OpenCD(const QString& root, QString* why) override {
+    calls << "open " + root;
+    if (why) *why = ejectRefusal;
+    return ejectRefusal.isEmpty();
+  }
 };
 
 inline std::string Sha256(const std::string& path) {

@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QThread>
 #include <string>
 
@@ -46,6 +47,14 @@ class UdisksMock {
     return QDBusConnection::connectToBus(QString::fromStdString(address_), "udisks-test");
   }
   std::string Log() const { return testutil::ReadFile(log_); }
+  // Replaces a method of one of the mock's objects with python code run by the mock.
+  bool SetMethod(const QString& object, const QString& iface, const QString& name,
+                 const QString& in, const QString& code) {
+    QDBusMessage m = QDBusMessage::createMethodCall("org.freedesktop.UDisks2", object,
+                                                    "org.freedesktop.DBus.Mock", "AddMethod");
+    m.setArguments({iface, name, in, QString(), code});
+    return Bus().call(m).type() == QDBusMessage::ReplyMessage;
+  }
 
  private:
   std::string log_;
