@@ -143,11 +143,13 @@ void TNaming::ApplyPreset(int kind) {
     MbMessage(MozillaNotFoundText(), QStringLiteral("Arcavo"), false, MB_ICONEXCLAMATION);
     return;
   }
-  ticks_.Clear();
-  for (const QString& folder : PresetFolders(kind, folders))
-    ticks_.SetChecked(PathBytes(folder), true);
-  // The profiles live in hidden folders, and hold hidden files of their own.
+  // The profiles live in hidden folders, and hold hidden files of their own: the tree lists
+  // them before it is opened down to them.
   l_.directoryList.SetChecked(opt::kDirHidden, true);
+  ticks_.Clear();
+  const QStringList presetFolders = PresetFolders(kind, folders);
+  for (const QString& folder : presetFolders) ticks_.SetChecked(PathBytes(folder), true);
+  host_.BrowseTreeTo(presetFolders);
   l_.functionsList.SetChecked(opt::kFnStamp, true);
   if (host_.HintsOn() && !presetHintShown_) {
     MbInfo(PresetHintText());

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -88,6 +89,8 @@ class INamingHost {
   virtual void ResetDateFilter() {}
   // The path of the explorer tree's focused item ("" when none).
   virtual QString FocusedTreePath() const { return {}; }
+  // Opens the explorer tree down to each folder in turn; the last one stays the focused item.
+  virtual void BrowseTreeTo(const QStringList& /*folders*/) {}
   // The default settings loaded again ("&NewZIP").
   virtual void LoadDefaultSettings() {}
   // The list of directory monitors emptied.

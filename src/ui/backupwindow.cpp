@@ -265,6 +265,14 @@ QString TBackupWindowHost::FocusedTreePath() const {
   return tree ? tree->CurrentFolder() : QString();
 }
 
+void TBackupWindowHost::BrowseTreeTo(const QStringList& folders) {
+  auto* tree = Find<TExplorerTree>(ctl::kExplorerTree);
+  if (!tree) return;
+  // A folder that does not exist (the other program's, for a two-program preset) is not in the
+  // tree: the tree stays where it was.
+  for (const QString& folder : folders) tree->BrowseTo(folder);
+}
+
 void TBackupWindowHost::StopSchedulerTimer() {
   if (auto* t = Find<QTimer>(ctl::kSchedulerTimer)) {
     schedulerWasRunning_ = schedulerWasRunning_ || t->isActive();

@@ -155,6 +155,8 @@ struct FakeNamingHost : INamingHost {
     return a;
   }
   QString FocusedTreePath() const override { return focused; }
+  void BrowseTreeTo(const QStringList& folders) override { browsed = folders; }
+  QStringList browsed;
   void LoadDefaultSettings() override { ++defaultsLoaded; }
   bool BasicView() const override { return basic; }
   bool HintsOn() const override { return hints; }
@@ -240,6 +242,7 @@ TEST_F(NamingFixture, PresetsAndTheirQuestion) {
       boxes.Answer(IDOK, "Verify your backup settings on 'Make' tab, then click [WriteZIP]");
     naming.NewZipButClick(NamingSender::Preset, 3);
     EXPECT_EQ(ticks.TickedPaths(), std::vector<std::string>({home + "/.thunderbird"}));
+    EXPECT_EQ(host.browsed, QStringList({QString::fromStdString(home + "/.thunderbird")}));
     EXPECT_TRUE(lists.functionsList.Checked(opt::kFnStamp));
     EXPECT_TRUE(lists.directoryList.Checked(opt::kDirHidden));
   }
