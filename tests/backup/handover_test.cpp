@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "jobfiles.h"
+#include "logindmock.h"
 #include "testutil.h"
 
 using testutil::Quote;
@@ -55,7 +56,9 @@ class ProgramStarts : public ::testing::Test {
     if (!testutil::Exists(ProgramPath())) GTEST_SKIP() << "program missing";
   }
 
-  // A snapper that always refuses stands first on PATH: no start may take a real snapshot.
+  // A snapper that always refuses stands first on PATH: no start may take a real snapshot. The
+  // system bus is one with nobody on it unless a test puts its own logind there: no start may
+  // power the machine down.
   std::vector<std::string> Env() const {
     const std::string bin = dir / "bin";
     if (!testutil::Exists(bin + "/snapper")) {
@@ -65,7 +68,8 @@ class ProgramStarts : public ::testing::Test {
     }
     const char* path = ::getenv("PATH");
     return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home,
-            "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin")};
+            "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin"),
+            "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus};
   }
   // A start that keeps running (the first instance); ready once its window has been painted.
   pid_t StartWindow(std::vector<std::string> args = {}) {
@@ -112,6 +116,7 @@ class ProgramStarts : public ::testing::Test {
   testutil::IsolatedXdg xdg{dir.path()};
   std::string home = dir / "home";
   HandWrittenJob job{dir.path()};
+  std::string systemBus = "unix:path=" + (dir / "no-system-bus");
 
  private:
   std::vector<pid_t> running_;
@@ -268,4 +273,131 @@ TEST_F(ProgramStarts, NamesThatAreNotUtf8AreKept) {
   const Ended e = Start({cafe + ".JOB", "close"});
   EXPECT_EQ(e.status, 0) << e.out;
   EXPECT_EQ(Archives(), std::vector<std::string>{cafe + ".zip"});
+}
+
+// The power actions of an unattended run go to logind once the archive is written, with no
+// inhibitor of the program's left to hold them up: ACTION "hibernate" runs on after the resume
+// (or after a shutdown logind accepted instead), ACTION "shutdown" powers off, a refusal heads
+// the closing text, and "O/C shut down PC" with "Set System Restore Point" sets a restore point
+// before hibernating and another after the resume.
+TEST_F(ProgramStarts, PowerActionsGoToLogindOnceTheRunHasEnded) {
+  if (!HaveLogindMock()) GTEST_SKIP() << "python3-dbusmock or dbus-daemon missing";
+  std::filesystem::create_directories(dir / "logind");
+  LogindMock logind(dir / "logind");
+  ASSERT_TRUE(logind.ready()) << ReadFile(dir / "logind/mock.out");
+  ASSERT_FALSE(logind.address().empty());
+  systemBus = logind.address();
+
+  // Every power call and every snapshot is noted in one file, in order; a power call with the
+  // number of inhibitors logind holds at that moment.
+  const std::string calls = dir / "calls.log";
+  const auto noted = [&](const char* method) {
+    return QString::fromStdString("open('" + calls + "', 'a').write('" + method +
+                                  " %s inhibitors=%d\\n' % (bool(args[0]), "
+                                  "len(globals().get('inhibitors', []))))\n");
+  };
+  const QString sleeps =
+      "self.EmitSignal('org.freedesktop.login1.Manager', 'PrepareForSleep', 'b', [True])\n"
+      "self.EmitSignal('org.freedesktop.login1.Manager', 'PrepareForSleep', 'b', [False])";
+  const QString refuses =
+      "raise dbus.exceptions.DBusException('refused by test', "
+      "name='org.freedesktop.login1.Refused')";
+  WriteFile(dir / "power.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "\n");
+  // Functions: "O/C shut down PC" (8) and "Set System Restore Point" (32).
+  WriteFile(dir / "power.INI", "[ZIPFILE]\nFname=" + (dir / "out/power.zip") +
+                                   "\n[Options]\nClrDisk=0\nOptCheck6=40\n");
+  std::filesystem::create_directories(dir / "out");
+  Env();  // the refusing snapper, replaced by one that takes snapshots for the last case
+  const std::string snapper = dir / "bin/snapper";
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    QString hibernate, powerOff;  // the mock's behaviour
+    std::string calls;            // noted, in order
+    std::string text;             // begins a box told on standard error and in the report file
+    int status;                   // -1: still running (the window goes on after the run)
+  };
+  // A box's text as told without a user: trimmed, a line break as " / ".
+  const std::string ok = "Backup successful / 4 file/DIRs were added";
+  const std::vector<Case> cases = {
+      {"hibernate, back after the resume",
+       {job.job, "hibernate"},
+       sleeps,
+       "",
+       "Hibernate False inhibitors=0\n",
+       ok,
+       -1},
+      {"hibernation refused, shut down instead",
+       {job.job, "hibernate"},
+       refuses,
+       "",
+       "Hibernate False inhibitors=0\nPowerOff False inhibitors=0\n",
+       ok,
+       -1},
+      {"both refused",
+       {job.job, "hibernate"},
+       refuses,
+       refuses,
+       "Hibernate False inhibitors=0\nPowerOff False inhibitors=0\n",
+       "Couldn't shut down: refused by test",
+       -1},
+      {"shutdown", {job.job, "shutdown"}, sleeps, "", "PowerOff False inhibitors=0\n", ok, -1},
+      {"shutdown refused",
+       {job.job, "shutdown"},
+       sleeps,
+       refuses,
+       "PowerOff False inhibitors=0\n",
+       "Couldn't shut down: refused by test",
+       -1},
+      {"restore points around the hibernation",
+       {dir / "power.JOB", "close"},
+       sleeps,
+       "",
+       "snapper power\nHibernate False inhibitors=0\nsnapper power\n",
+       "Restore Point power set.",
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.status == 0) {
+      WriteFile(snapper, "#!/bin/sh\nfor a; do last=$a; done\necho \"snapper $last\" >>" +
+                             Quote(calls) + "\necho 7\n");
+    }
+    ASSERT_TRUE(logind.SetMethod("Hibernate", "b", "", noted("Hibernate") + c.hibernate));
+    ASSERT_TRUE(logind.SetMethod("PowerOff", "b", "", noted("PowerOff") + c.powerOff));
+    WriteFile(calls, "");
+    std::filesystem::create_directories(dir / "config/arcavo");
+    for (const auto& e : std::filesystem::directory_iterator(dir / "config/arcavo"))
+      if (e.path().extension() == ".txt") std::filesystem::remove(e.path());
+
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), ProgramPath());
+    const std::string log = dir / "power.out";
+    WriteFile(log, "");
+    const pid_t p = testutil::Spawn(args, Env(), log);
+    // A program that ends does so after its run; one that goes on does so after its closing
+    // text, and is then ended by a termination signal, as the system's shutdown would.
+    int status = -1;
+    const bool told = WaitUntil(
+        [&] {
+          if (status < 0) status = testutil::WaitExit(p, 0);
+          return status >= 0 ||
+                 (c.status < 0 && ReadFile(log).find("arcavo: " + c.text) != std::string::npos);
+        },
+        30000);
+    if (status < 0) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (status < 0) status = testutil::WaitExit(p, 0);
+    const bool running = status < 0;
+    if (running) {
+      ::kill(p, SIGTERM);
+      EXPECT_EQ(testutil::WaitExit(p, 10000), 128 + SIGTERM);
+    }
+    const std::string out = ReadFile(log);
+    EXPECT_TRUE(told) << out;
+    EXPECT_EQ(running ? -1 : status, c.status) << out;
+    EXPECT_NE(out.find("arcavo: " + c.text), std::string::npos) << out;
+    EXPECT_NE(Reports().find(c.text), std::string::npos) << Reports();
+    EXPECT_EQ(ReadFile(calls), c.calls);
+  }
 }

@@ -6,10 +6,12 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStringList>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -41,8 +43,14 @@ struct NoFiles : IFileDialogHost {
   QString SaveFile(const FileDialogSpec&) override { return {}; }
 };
 
+// The new-name dialog: cancelled, or (with folder set) answered with the proposed file name in
+// that folder.
 struct NoNaming : INamingHost {
-  std::optional<QString> ShowSaveDialog(TSaveDlgForm&) override { return std::nullopt; }
+  QString folder;
+  std::optional<QString> ShowSaveDialog(TSaveDlgForm& form) override {
+    if (folder.isEmpty()) return std::nullopt;
+    return folder + "/" + QFileInfo(form.Text()).fileName();
+  }
 };
 
 struct NoModes : IWindowModeHost {
@@ -314,6 +322,80 @@ TEST_F(CoreRun, ASourceThatShrinksWhileStoredNeverWaitsForAnAnswerUnattended) {
       << told[0].toStdString();
   EXPECT_TRUE(told[0].endsWith("!"));
   EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
+}
+
+// The four mail and browser presets over a home folder named "mailroom" holding both profiles,
+// with a dangling lock link and a FIFO in each: every preset writes its archive without a
+// question, and leaves out exactly its folders below the profiles.
+TEST_F(CoreRun, PresetsArchiveTheProfilesWithoutTheirLeftOutFolders) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  DisplayBox box(display.report);
+  NoProgress progress;
+  core->AttachReport(progress, box);
+  const std::string home = dir / "mailroom";
+  const std::string ff = home + "/.mozilla/firefox/p.default";
+  const std::string tb = home + "/.thunderbird/x.default";
+  for (const std::string& f : {ff + "/prefs.js", ff + "/cache2/entries/a", tb + "/prefs.js",
+                               tb + "/Mail/Local Folders/Inbox", tb + "/ImapMail/x/INBOX",
+                               tb + "/News/n", tb + "/cache2/c"}) {
+    std::filesystem::create_directories(std::filesystem::path(f).parent_path());
+    testutil::WriteFile(f, "profile data");
+  }
+  for (const std::string& p : {ff, tb}) {
+    ASSERT_EQ(::symlink((p + "/gone").c_str(), (p + "/lock").c_str()), 0);
+    ASSERT_EQ(::mkfifo((p + "/pipe").c_str(), 0600), 0);
+  }
+  const QByteArray savedHome = qgetenv("HOME");
+  qputenv("HOME", QByteArray::fromStdString(home));
+  naming.folder = QString::fromStdString(dir / "some/folder");
+  // The program's start: the default settings, with hints on.
+  ctx.Settings->INIfileIO(QString());
+  ctx.Grid->SetCell(TInclusionGrid::INCLUDE, 1, "*.*");
+  ctx.Prefs->Set("Hints", true);
+  boxes.Answer(IDOK, "Verify your backup settings on 'Make' tab, then click [WriteZIP]");
+
+  struct Case {
+    int kind;
+    std::set<std::string> kept;        // below home
+    std::vector<std::string> leftOut;  // no file below home contains these
+  };
+  const std::vector<Case> cases = {
+      {1,
+       {"/.mozilla/firefox/p.default/prefs.js", "/.thunderbird/x.default/prefs.js",
+        "/.thunderbird/x.default/ImapMail/x/INBOX"},
+       {"/Mail/", "/News/", "/cache2/"}},
+      {2,
+       {"/.thunderbird/x.default/prefs.js", "/.thunderbird/x.default/ImapMail/x/INBOX"},
+       {"/Mail/", "/News/", "/cache2/", "/.mozilla/"}},
+      {3,
+       {"/.thunderbird/x.default/prefs.js", "/.thunderbird/x.default/ImapMail/x/INBOX",
+        "/.thunderbird/x.default/cache2/c"},
+       {"/Mail/", "/News/", "/.mozilla/"}},
+      {4, {"/.mozilla/firefox/p.default/prefs.js"}, {"/cache2/", "/.thunderbird/"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    core->naming().NewZipButClick(NamingSender::Preset, c.kind);
+    const QString archive = core->run().ZipName();
+    ASSERT_TRUE(archive.startsWith(naming.folder)) << archive.toStdString();
+    boxes.Answer(IDOK);
+    core->run().WriteZbtnClick();
+    EXPECT_EQ(boxes.PendingAnswers(), 0);
+    EXPECT_EQ(testutil::Run("unzip -tq " + Quote(archive.toStdString())).status, 0);
+    std::set<std::string> files;
+    const std::string stored = home.substr(1);
+    for (const std::string& n :
+         Lines(testutil::Run("unzip -Z1 " + Quote(archive.toStdString())).out))
+      if (n.back() != '/' && n.rfind(stored, 0) == 0) files.insert(n.substr(stored.size()));
+    for (const std::string& k : c.kept) EXPECT_EQ(files.count(k), 1u) << k;
+    for (const std::string& f : files) {
+      for (const std::string& out : c.leftOut) EXPECT_EQ(f.find(out), std::string::npos) << f;
+      EXPECT_FALSE(f.ends_with("/lock") || f.ends_with("/pipe")) << f;
+    }
+  }
+  qputenv("HOME", savedHome);
+  // The hint once, then one closing box per run: nothing asked about the link or the FIFO.
+  EXPECT_EQ(boxes.transcript().size(), 5) << boxes.Texts().join('\n').toStdString();
 }
 
 namespace {
