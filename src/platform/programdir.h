@@ -14,6 +14,8 @@
 
 // The self-extractor stub copied at the head of every self-extracting archive.
 inline constexpr const char* kStubName = "ArcSFX32.bin";
+// The help's start page; its folder "help" holds the rest of the help.
+inline constexpr const char* kHelpFile = "help/arcavo-help.html";
 
 // ProgramDir with a trailing "/". The value is computed once per process (see
 // ResetProgramDirForTest); the folder is created (mode 0700) when missing.

@@ -72,8 +72,8 @@ void TWindowStartup::SetTimePickerFormat(const QString& format) {
 }
 
 void TWindowStartup::OpenHelp(int /*context*/) {
-  // The help is a document beside the program; without one there is nothing to open.
-  const std::string path = ResourcePath("arcavo-help.html");
+  // The help is a document among the program's resources; without one there is nothing to open.
+  const std::string path = ResourcePath(kHelpFile);
   if (!path.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 

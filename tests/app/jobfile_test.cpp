@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "testutil.h"
 
 using testutil::TempDir;
@@ -69,6 +71,14 @@ TEST(JobFile, WriteReadRoundTripIsAtomic) {
   std::vector<JobEntry> back;
   ASSERT_TRUE(ReadJobFile(path, back, nullptr));
   EXPECT_EQ(back, entries);
+  // The desktop knows a job by its first line: the installed MIME type's magic is that line.
+  if (const char* source = std::getenv("ARCAVO_SOURCE_DIR")) {
+    const std::string first =
+        testutil::ReadFile(path).substr(0, testutil::ReadFile(path).find('\n'));
+    EXPECT_NE(testutil::ReadFile(std::string(source) + "/data/arcavo.xml")
+                  .find("<match type=\"string\" offset=\"0\" value=\"" + first + "\"/>"),
+              std::string::npos);
+  }
   std::string err;
   EXPECT_FALSE(ReadJobFile(dir / "none.JOB", back, &err));
   // A folder that cannot exist is reported, not ignored.

@@ -51,13 +51,27 @@ if have groff; then
     [ -z "$out" ] || fail "$page.1 renders with warnings: $out"
   done
 fi
-# The MIME database built from the installed XML sorts a job by its first line and its name.
-if have update-mime-database; then
-  mkdir -p "$work/mime/packages"
-  cp "$usr/share/mime/packages/arcavo.xml" "$work/mime/packages/"
-  update-mime-database "$work/mime" >/dev/null 2>&1 || fail "update-mime-database"
-  grep -q 'ARCAVO-JOB 1' "$work/mime/magic" || fail "the job's first line is not in the magic"
-  grep -qx '50:application/x-arcavo-job:\*.job' "$work/mime/globs2" || fail "no *.job glob"
+# The MIME database built from the installed XML sorts a job by its name and, without one, by its
+# first line (the line the program writes, checked by the job file tests), as the desktop's file
+# managers and `xdg-mime query filetype` on a desktop ask it through GIO.
+if have update-mime-database && have gio; then
+  update-mime-database "$usr/share/mime" >/dev/null 2>&1 || fail "update-mime-database"
+  mkdir -p "$work/jobs" "$work/data-home"
+  for f in some.JOB other.job list.CAT saved; do
+    printf 'ARCAVO-JOB 1\nC\tD\t/home/ann/docs\n' >"$work/jobs/$f"
+  done
+  printf '\xef\xbb\xbfARCAVO-JOB 1\n' >"$work/jobs/edited"
+  for f in some.JOB other.job list.CAT saved edited; do
+    type=$(env -i PATH=/usr/bin:/bin HOME="$work" XDG_DATA_HOME="$work/data-home" \
+      XDG_DATA_DIRS="$usr/share:/usr/share" gio info -a standard::content-type "$work/jobs/$f" |
+      sed -n 's/^ *standard::content-type: //p')
+    [ "$type" = application/x-arcavo-job ] || fail "$f is taken for ${type:-nothing}"
+  done
+fi
+
+# The help pages land in the help folder among the resources, where the window looks for them.
+if [ -f "$(dirname "$0")/../../docs/help/arcavo-help.html" ]; then
+  [ -s "$usr/share/arcavo/help/arcavo-help.html" ] || fail "help not under share/arcavo/help"
 fi
 
 version=$(sed -n 's/^project(Arcavo VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
