@@ -264,8 +264,11 @@ THandOverAnswer TAppLifecycle::IMgrTrigger(const QString& action) {
     if (ctx_.HandedOverPath.isEmpty()) {
       seams_.WriteInstantBackup();
     } else {
-      const QString taken = std::exchange(ctx_.HandedOverPath, QString());
-      seams_.AddInstantPath(taken);
+      // Consumed only when the instant backup took it: a path nobody collects is refused.
+      if (!seams_.AddInstantPath(path))
+        return {false, QStringLiteral("no instant backup can take '") + path +
+                           QStringLiteral("'; it was not backed up")};
+      ctx_.HandedOverPath.clear();
     }
     return {};
   }

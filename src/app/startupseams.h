@@ -87,7 +87,9 @@ class IStartupSeams {
   virtual void StopBurner() {}
 
   // --- Stealth and instant backup, general timer ---
-  virtual void AddInstantPath(const QString&) {}
+  // Adds a handed-over path to the instant backup; false when there is no instant backup to
+  // take it (the hand-over is then refused, not dropped).
+  virtual bool AddInstantPath(const QString&) { return false; }
   virtual void WriteInstantBackup() {}
   virtual void IMgrTriggerCleanUp() {}
   virtual void FreeDirMonitors() {}

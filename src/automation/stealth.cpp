@@ -334,6 +334,12 @@ void TStealth::AddInstantPath(const QString& path) {
 
 void TStealth::WriteInstantBackup() {
   if (!instantFlag_) return;
+  if (host_.ArchiveBusy()) {
+    // The engine is not free: the collection waits for another countdown instead of failing
+    // (and being forgotten) now.
+    ArmCountdown();
+    return;
+  }
   host_.StopGeneralTimer();
   host_.TrayAnimation(true);
   TStealthEngineSettings settings;

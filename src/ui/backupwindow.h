@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <functional>
 
 #include "backup/backuphosts.h"
 #include "backup/naming.h"
@@ -87,6 +88,11 @@ class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public I
   QString FocusedTreePath() const override;
   void BrowseTreeTo(const QStringList& folders) override;
   void ResetDateFilter() override;
+  void ClearDirMonitors() override {
+    if (clearDirMonitors) clearDirMonitors();
+  }
+  // Removes the directory monitors (stealth mode's).
+  std::function<void()> clearDirMonitors;
 
  private:
   template <class T>

@@ -59,6 +59,7 @@
 #include "ui/windowcontrols.h"
 #include "ui/windowhosts.h"
 #include "ui/windownames.h"
+#include "ui/windowstealth.h"
 
 using ui::AddItem;
 using ui::AddRadioItems;
@@ -135,6 +136,9 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   trayIcon_->setObjectName(QStringLiteral("TrayIcon1"));
   trayIcon_->setContextMenu(popupMenu(S(ctl::kTrayPopup)));
   automation_ = std::make_unique<TWindowAutomation>(*this, *startup_);
+  stealth_ = std::make_unique<TWindowStealth>(*this, *startup_);
+  // A new archive named ("&NewZIP", "Define") ends the monitoring of the old one.
+  backupHost_->clearDirMonitors = [this] { stealth_->logic().FreeDirMonitors(); };
 
   Wire();
   qApp->installEventFilter(this);
@@ -421,10 +425,12 @@ void TMainform::Wire() {
   Append(bindings_, ReportBindings(report));
   Append(bindings_, StateBindings());
   Append(bindings_, automation_->Bindings());
+  Append(bindings_, stealth_->Bindings());
   const QStringList missing = ApplyBindings(*this, bindings_);
   if (!missing.isEmpty()) qWarning("bindings without a control: %s", qPrintable(missing.join(' ')));
   ConnectSignals();
   automation_->Connect();
+  stealth_->Connect();
 }
 
 TBindings TMainform::WindowBindings() {
@@ -526,14 +532,10 @@ TBindings TMainform::PreferenceBindings() {
   const std::pair<const char*, const char*> toggles[] = {
       {ctl::kStartMinimisedItem, "StartMinimised"},
       {ctl::kSchedPromptItem, "SchedBUPrompt"},
-      {ctl::kStealthEnableItem, "StealthEnabled"},
-      {ctl::kStealthExclZipItem, "StealthZIP"},
-      {ctl::kMinimizeOnLoadItem, "StealthMinimizeOnLoad"},
       {ctl::kMinToTrayItem, "MinToTray"},
       {ctl::kPromptSkipOpenFilesItem, "PromptSkipOpenFiles"},
       {ctl::kFullReportItem, "FullReport"},
       {ctl::kCheckSpaceItem, "CheckTempSpace"},
-      {ctl::kAutoRenameOnSizeItem, "StealthARen"},
   };
   TBindings rows;
   for (const auto& [item, key] : toggles)
@@ -542,7 +544,8 @@ TBindings TMainform::PreferenceBindings() {
                             controls_->SetControlChecked(item, !checked);
                             ctx_.Settings->ToggleMenuPreference(key);
                           }));
-  // ("Large Fonts" and "Display Empty Dir" belong to the archive view: ArchiveBindings.)
+  // ("Large Fonts" and "Display Empty Dir" belong to the archive view: ArchiveBindings; the
+  // "Stealth" menu's items to stealth mode: TWindowStealth::Bindings.)
   rows.push_back(OnButton(
       ctl::kQuickSearchBox, "a box preference (TSettingsFiles)",
       [this](bool on) { ctx_.Settings->CheckBoxPreference(QStringLiteral("QuickSearch"), on); }));
@@ -569,7 +572,7 @@ TBindings TMainform::BackupBindings() {
                name(NamingSender::NewExe)),
       OnButton(ctl::kStealthDefineButton, "name the stealth archive (TNaming::NewZipButClick)",
                name(NamingSender::Define)),
-      OnButton(ctl::kStealthStartButton, "start stealth mode (not available yet)",
+      OnButton(ctl::kStealthStartButton, "start stealth mode (TStealth::StartStealth)",
                [this](bool) { main_->StartStealth(); }),
       OnItem(ctl::kNewZipItem, "name a new archive (TNaming::NewZipButClick)",
              name(NamingSender::NewZipMenu)),

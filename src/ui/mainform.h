@@ -44,6 +44,7 @@ class TWindowModes;
 class TWindowReport;
 class TWindowScheduler;
 class TWindowStartup;
+class TWindowStealth;
 class TWindowAutomation;
 namespace restore {
 class IDesktopLauncher;
@@ -81,6 +82,8 @@ class TMainform : public QMainWindow {
   QTimer* schedulerTimer() const { return schedTimer_; }
   // The scheduler and the update check with their controls.
   TWindowAutomation* automation() const { return automation_.get(); }
+  // Stealth mode, the hotkey backup and the instant backup with the window's side of them.
+  TWindowStealth* stealth() const { return stealth_.get(); }
   TWindowReport* reportView() const { return report_; }
   bool hintsShown() const;
   TExplorerTree* explorerTree() const { return tree_; }
@@ -166,6 +169,8 @@ class TMainform : public QMainWindow {
   std::unique_ptr<TBackupCore> backup_;
   TWindowReport* report_ = nullptr;
   std::unique_ptr<TWindowAutomation> automation_;
+  // (Over the engine and the tray host above, so declared after them.)
+  std::unique_ptr<TWindowStealth> stealth_;
   // Extraction (over backup_'s engine, so declared after it).
   std::unique_ptr<TRestoreWindow> restoreHost_;
   std::unique_ptr<restore::TExtractController> extract_;

@@ -46,6 +46,12 @@ class TWindowStartup : public IStartupSeams {
   void SetArchiveName(const QString& name) override;
   void SetTrayEnabled(bool on) override;
   void StopGeneralTimer() override;
+  // Stealth mode and the instant backup (TWindowStealth).
+  bool AddInstantPath(const QString& path) override;
+  void WriteInstantBackup() override;
+  void IMgrTriggerCleanUp() override;
+  void FreeDirMonitors() override;
+  void ResetGeneralTicks() override;
   void StopSchedulerTimer() override;
   int SchedulerStage() const override;
   void SetSchedulerStage(int stage) override;
@@ -71,7 +77,7 @@ class TWindowStartup : public IStartupSeams {
 };
 
 // What the subsystems ask of the window beyond controls and start-up. A feature that is not
-// built yet (stealth mode, burning files) says so through a message box.
+// built yet (burning files) says so through a message box.
 class TWindowMain : public IMainWindow {
  public:
   explicit TWindowMain(TMainform& form) : form_(form) {}

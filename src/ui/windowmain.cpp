@@ -28,6 +28,7 @@
 #include "ui/windowcontrols.h"
 #include "ui/windowhosts.h"
 #include "ui/windownames.h"
+#include "ui/windowstealth.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ void TWindowMain::SetAddToArchive(bool on) {
 }
 
 void TWindowMain::StartStealth() {
-  NotAvailable("Stealth backup");
+  form_.stealth()->logic().StartStealth();
 }
 
 void TWindowMain::ModifyJobNaming() {

@@ -31,6 +31,7 @@
 #include "ui/windowcontrols.h"
 #include "ui/windowhosts.h"
 #include "ui/windownames.h"
+#include "ui/windowstealth.h"
 
 namespace {
 
@@ -117,6 +118,28 @@ void TWindowStartup::StopGeneralTimer() {
 
 void TWindowStartup::StopSchedulerTimer() {
   form_.schedulerTimer()->stop();
+}
+
+bool TWindowStartup::AddInstantPath(const QString& path) {
+  if (!form_.stealth()) return false;
+  form_.stealth()->logic().AddInstantPath(path);
+  return true;
+}
+
+void TWindowStartup::WriteInstantBackup() {
+  if (form_.stealth()) form_.stealth()->logic().WriteInstantBackup();
+}
+
+void TWindowStartup::IMgrTriggerCleanUp() {
+  if (form_.stealth()) form_.stealth()->logic().IMgrTriggerCleanUp();
+}
+
+void TWindowStartup::FreeDirMonitors() {
+  if (form_.stealth()) form_.stealth()->logic().FreeDirMonitors();
+}
+
+void TWindowStartup::ResetGeneralTicks() {
+  if (form_.stealth()) form_.stealth()->logic().ResetGeneralTicks();
 }
 
 int TWindowStartup::SchedulerStage() const {

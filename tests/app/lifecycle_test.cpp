@@ -39,6 +39,7 @@ class RecordingSeams : public IStartupSeams {
   QVector<BurnerDeviceInfo> devices;
   bool scanFails = false;
   bool idle = true;                 // no dialog open, no handler running
+  bool instant = true;              // an instant backup takes handed-over paths
   QMap<QString, QString> refusals;  // job -> why it cannot run
   std::function<void()> onOpen;     // runs inside OpenCbutton
 
@@ -92,7 +93,10 @@ class RecordingSeams : public IStartupSeams {
     return devices;
   }
   void StopBurner() override { Rec("StopBurner"); }
-  void AddInstantPath(const QString& p) override { Rec("AddInstantPath " + p); }
+  bool AddInstantPath(const QString& p) override {
+    Rec("AddInstantPath " + p);
+    return instant;
+  }
   void WriteInstantBackup() override { Rec("WriteInstantBackup"); }
   void IMgrTriggerCleanUp() override { Rec("IMgrTriggerCleanUp"); }
   void FreeDirMonitors() override { Rec("FreeDirMonitors"); }
@@ -405,8 +409,15 @@ TEST_F(LifecycleTest, AJobHandedOverDuringAnOperationIsNotStarted) {
   EXPECT_TRUE(ctx_.AutoRunFile.isEmpty());
   EXPECT_EQ(life_->PendingHandOvers(), 0);
 
-  // With a stealth archive current it joins the instant backup instead.
+  // With a stealth archive current it joins the instant backup instead; where no instant backup
+  // takes it, it is refused and kept, never dropped as if taken.
   ctx_.ZipName = "/b/Stealth_docs.zip";
+  seams_.instant = false;
+  const THandOverAnswer refused = life_->HandOver({"/j/a.job", {}});
+  EXPECT_FALSE(refused.accepted);
+  EXPECT_TRUE(refused.reason.contains("/j/a.job")) << refused.reason.toStdString();
+  EXPECT_EQ(ctx_.HandedOverPath, QStringLiteral("/j/a.job"));
+  seams_.instant = true;
   EXPECT_TRUE(life_->HandOver({"/j/a.job", {}}).accepted);
   EXPECT_EQ(seams_.calls.last(), "AddInstantPath /j/a.job");
   EXPECT_TRUE(ctx_.HandedOverPath.isEmpty());

@@ -375,6 +375,17 @@ TEST(StealthTest, InstantBackupCollectsAndCancels) {
   ASSERT_EQ(h.writes.size(), 2);
   EXPECT_EQ(h.writes[1], QStringList({p1 + "/*.*", p2 + "/*.*"}));
   EXPECT_FALSE(h.configured[h.configured.size() - 2].deleteSources);
+
+  // Due while another operation holds the engine: counted down again, written after it.
+  s.AddInstantPath(p1);
+  h.busy = true;
+  EXPECT_EQ(TickOut(s, h, 12), 12);
+  EXPECT_EQ(h.writes.size(), 2);
+  EXPECT_TRUE(s.InstantFlag());
+  h.busy = false;
+  TickOut(s, h);
+  ASSERT_EQ(h.writes.size(), 3);
+  EXPECT_EQ(h.writes[2], QStringList({p1 + "/*.*"}));
 }
 
 }  // namespace

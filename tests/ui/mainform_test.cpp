@@ -25,11 +25,13 @@
 #include <QTimer>
 #include <QTreeView>
 #include <functional>
+#include <tuple>
 
 #include "app/controlhost.h"
 #include "app/inclusiongrid.h"
 #include "app/mb.h"
 #include "app/optionlist.h"
+#include "automation/stealth.h"
 #include "platform/inifile.h"
 #include "platform/programdir.h"
 #include "qt_scriptedhost.h"
@@ -462,25 +464,26 @@ TEST_F(MainformTest, ControlsAreReachedByNameOnly) {
   EXPECT_FALSE(c.ControlChecked("Basic"));  // the caption of "Basic1"
 }
 
-// A feature this version does not have tells the user so; nothing looks done.
-TEST_F(MainformTest, FeaturesNotBuiltYetSaySoInsteadOfDoingNothing) {
-  const std::pair<const char*, std::function<void()>> cases[] = {
-      {"Stealth backup is not available in this version.",
-       [&] { Get<QPushButton>("StealthStartBtn")->click(); }},
-      {"Stealth backup is not available in this version.",
-       [&] { form_.mainWindow().StartStealth(); }},
-      {"Burning files to disc is not available in this version.",
+// A feature this version does not have tells the user so, and one that cannot start says why;
+// nothing looks done.
+TEST_F(MainformTest, FeaturesThatCannotRunSaySoInsteadOfDoingNothing) {
+  const QString nothingDefined = QString::fromLatin1(TStealth::kNothingDefined);
+  const std::tuple<QString, int, std::function<void()>> cases[] = {
+      {nothingDefined, MB_ICONINFORMATION, [&] { Get<QPushButton>("StealthStartBtn")->click(); }},
+      {nothingDefined, MB_ICONINFORMATION, [&] { form_.mainWindow().StartStealth(); }},
+      {"Burning files to disc is not available in this version.", MB_ICONEXCLAMATION,
        [&] {
          form_.mainWindow().BurnFiles({"a.INI", "a.JOB"});
        }},
   };
-  for (const auto& [text, act] : cases) {
-    host_.Answer(IDOK, QString::fromUtf8(text));
+  for (const auto& [text, icon, act] : cases) {
+    host_.Answer(IDOK, text);
     act();
-    EXPECT_EQ(host_.PendingAnswers(), 0) << text;
+    EXPECT_EQ(host_.PendingAnswers(), 0) << text.toStdString();
+    ASSERT_FALSE(host_.transcript().isEmpty());
+    EXPECT_EQ(host_.transcript().back().icon, icon) << text.toStdString();
   }
-  ASSERT_EQ(host_.transcript().size(), 3);
-  EXPECT_EQ(host_.transcript()[0].icon, MB_ICONEXCLAMATION);
+  EXPECT_EQ(host_.transcript().size(), 3);
 }
 
 TEST_F(MainformTest, HintsOffEmptiesTheLastMenuItemAndSwallowsHints) {
