@@ -16,7 +16,6 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSessionManager>
-#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -58,6 +57,7 @@
 #include "ui/windowautomation.h"
 #include "ui/windowcontrols.h"
 #include "ui/windowhosts.h"
+#include "ui/windowlife.h"
 #include "ui/windownames.h"
 
 using ui::AddItem;
@@ -135,6 +135,7 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   trayIcon_->setObjectName(QStringLiteral("TrayIcon1"));
   trayIcon_->setContextMenu(popupMenu(S(ctl::kTrayPopup)));
   automation_ = std::make_unique<TWindowAutomation>(*this, *startup_);
+  life_ = std::make_unique<TWindowLife>(*this, *startup_);
 
   Wire();
   qApp->installEventFilter(this);
@@ -192,6 +193,10 @@ QMenu* TMainform::popupMenu(const QString& name) const {
   for (QMenu* m : popups_)
     if (m->objectName() == name) return m;
   return nullptr;
+}
+
+IFileDialogHost& TMainform::fileDialogs() {
+  return *dialogs_;
 }
 
 void TMainform::SetFileDialogHost(IFileDialogHost* host) {
@@ -261,7 +266,7 @@ void TMainform::BuildOptionsMenu(QMenu* opt) {
   AddItem(stealth, ctl::kStealthAtStartUpItem, "Stealth@StartUp", true);
   AddItem(stealth, ctl::kMinimizeOnLoadItem, "MinimizeOnLoad", true, true);
   AddItem(stealth, ctl::kAutoRenameOnSizeItem, "AutoRenameOnSize", true, true);
-  AddItem(stealth, "DefineHotKey1", "Define HotKey");
+  AddItem(stealth, ctl::kDefineHotKeyItem, "Define HotKey");
 }
 
 void TMainform::BuildBackupRestoreMenu(QMenu* br) {
@@ -421,10 +426,12 @@ void TMainform::Wire() {
   Append(bindings_, ReportBindings(report));
   Append(bindings_, StateBindings());
   Append(bindings_, automation_->Bindings());
+  Append(bindings_, life_->Bindings());
   const QStringList missing = ApplyBindings(*this, bindings_);
   if (!missing.isEmpty()) qWarning("bindings without a control: %s", qPrintable(missing.join(' ')));
   ConnectSignals();
   automation_->Connect();
+  life_->Connect();
 }
 
 TBindings TMainform::WindowBindings() {
@@ -575,9 +582,7 @@ TBindings TMainform::BackupBindings() {
              name(NamingSender::NewZipMenu)),
       OnItem(ctl::kNameToFilenameItem, "entry name to file search (TNaming::NameToFilename1Click)",
              [&naming](bool) { naming.NameToFilename1Click(); }),
-      // The tray menu pauses and resumes.
-      OnItem(bctl::kTrayPauseItem, "pause or resume (TBackupRun::PauseBtnClick)", pause),
-      OnItem(bctl::kTrayResumeItem, "pause or resume (TBackupRun::PauseBtnClick)", pause),
+      // (The tray menu's "Pause" and "Resume" belong to the tray: TWindowLife.)
       OnItem("SystemRestore1", "the system's restore window (StartSystemRestore)",
              [](bool) {
                if (!StartSystemRestore())
@@ -610,8 +615,6 @@ TBindings TMainform::StateBindings() {
       SwitchedBy(ctl::kDeleteButton, modes),
       SwitchedBy(ctl::kConvertItem, modes),
       SwitchedBy(ctl::kZipFixItem, modes),
-      SwitchedBy(ctl::kStartUpItem, "start-up registration (TSettingsFiles)"),
-      SwitchedBy(ctl::kStealthAtStartUpItem, "start-up registration (TSettingsFiles)"),
       SwitchedBy(ctl::kContextHelpItem, "hints (TAppLifecycle::Hints1Click)"),
       SwitchedBy(restore::ctlnames::kKillZipButton, "archive view (TArchiveViewController)"),
       SwitchedBy(restore::ctlnames::kViewsGroup, "archive view (TArchiveViewController)"),
@@ -645,13 +648,7 @@ void TMainform::ConnectSignals() {
           [&view](const QString& key) {
             if (key == QLatin1String("LargeFonts")) view.ApplyLargeFonts();
           });
-  // Esc only asks to cancel a running backup.
-  TBackupRun& run = backup_->run();
-  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  esc->setContext(Qt::WindowShortcut);
-  connect(esc, &QShortcut::activated, this, [&run] {
-    if (run.RunInProgress()) run.WriteZbtnClick();
-  });
+  // (Escape and F3 are the window's keys: eventFilter.)
   connect(lifecycle_.get(), &TAppLifecycle::closeReady, this, &QWidget::close);
   ConnectSearchBox();
 }
@@ -717,7 +714,9 @@ void TMainform::showEvent(QShowEvent* event) {
 
 void TMainform::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  if (event->type() == QEvent::ActivationChange) {
+  if (event->type() == QEvent::WindowStateChange && life_) {
+    life_->WindowStateChanged(isMinimized());
+  } else if (event->type() == QEvent::ActivationChange) {
     lifecycle_->WindowActiveChanged(isActiveWindow());
     if (isActiveWindow()) lifecycle_->FormActivate();
   }
@@ -749,6 +748,12 @@ bool TMainform::eventFilter(QObject* watched, QEvent* event) {
       search_->ComboBox1DblClick();
       return true;
     }
+  }
+  // The window sees its keys before its controls.
+  if (event->type() == QEvent::KeyPress && life_) {
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (w && w->window() == this && life_->KeyPressed(static_cast<QKeyEvent*>(event)->key()))
+      return true;
   }
   if (event->type() == QEvent::ToolTip) {
     if (!hintsShown()) return true;
