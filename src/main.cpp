@@ -14,6 +14,7 @@
 #include "ui/application.h"
 #include "ui/mainform.h"
 #include "ui/mbdialog.h"
+#include "ui/windowlife.h"
 
 int main(int argc, char** argv) {
   // Answered here, before the single-instance guard would hand the word to a running window.
@@ -24,8 +25,19 @@ int main(int argc, char** argv) {
   // A later start hands its first argument (and its ACTION) to the running instance and ends
   // before any window system is touched; its status says whether the job was taken.
   TInstanceManager instance;
-  switch (instance.Guard(HandOverArgument(argc > 1 ? QByteArray(argv[1]) : QByteArray()),
-                         argc > 2 ? QByteArray(argv[2]) : QByteArray())) {
+  // "--stealth-now" asks the running instance for the hotkey backup; alone it does nothing.
+  const bool stealthNow = argc == 2 && std::strcmp(argv[1], TAppLifecycle::kStealthNowArg) == 0;
+  const QByteArray first = stealthNow ? QByteArray(argv[1])
+                           : argc > 1 ? HandOverArgument(QByteArray(argv[1]))
+                                      : QByteArray();
+  const TInstanceManager::Role role =
+      instance.Guard(first, argc > 2 ? QByteArray(argv[2]) : QByteArray());
+  if (stealthNow &&
+      (role == TInstanceManager::Role::First || role == TInstanceManager::Role::Ordinary)) {
+    std::fprintf(stderr, "arcavo: no running instance for %s\n", TAppLifecycle::kStealthNowArg);
+    return kExitRunFailed;
+  }
+  switch (role) {
     case TInstanceManager::Role::HandedOver:
       return kExitOk;
     case TInstanceManager::Role::Refused:
@@ -60,6 +72,8 @@ int main(int argc, char** argv) {
   SetMbHost(&boxes);
   ScreenSaverInhibitor screenSaver;
   form.lifecycle().SetScreenSaverInhibitor(&screenSaver);
+  // Sleep is held off while an archive operation runs (logind and UPower on the system bus).
+  form.life()->StartPowerEvents(QDBusConnection::systemBus());
   MainContext& ctx = form.context();
   ctx.OnTerminate = [](int code) { QCoreApplication::exit(code); };
   app.onException = [&form](const QString& text) { form.lifecycle().AppException(text); };

@@ -227,6 +227,11 @@ void TAppLifecycle::FormPaint() {
 }
 
 THandOverAnswer TAppLifecycle::HandOver(const THandOver& handOver) {
+  if (handOver.path == QLatin1String(kStealthNowArg)) {
+    if (!onStealthNow) return {false, QStringLiteral("the hotkey backup is not available")};
+    onStealthNow();
+    return {};
+  }
   ctx_.HandedOverPath = handOver.path;
   return IMgrTrigger(handOver.action);
 }

@@ -58,6 +58,11 @@ class TAppLifecycle : public QObject {
   // stealth archive is current. The answer says whether it was taken, and if not, why. action
   // is the ACTION that goes with a handed-over job.
   THandOverAnswer IMgrTrigger(const QString& action = QString());
+  // The argument a later start hands over to run the hotkey backup ("arcavo --stealth-now", for
+  // desktops where the program cannot take the hotkey itself).
+  static constexpr const char* kStealthNowArg = "--stealth-now";
+  // Runs the hotkey backup; without it, the hand-over of kStealthNowArg is refused.
+  std::function<void()> onStealthNow;
   // A path (and ACTION) received from a later start. A job taken while a dialog or box is open
   // or a handler runs waits, and runs once the window is idle again.
   THandOverAnswer HandOver(const THandOver& handOver);

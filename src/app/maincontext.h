@@ -69,6 +69,8 @@ struct MainContext {
   // Run state shared with the backup run and the archive operations.
   bool RunInProgress = false;
   bool SizeCalcMode = false;
+  // Called whenever the backup run sets RunInProgress or SizeCalcMode.
+  std::function<void()> OnRunStateChanged;
   // The current archive name ("" when none).
   QString ZipName;
   // The current archive's comment: read when the archive is opened and when a run starts, set

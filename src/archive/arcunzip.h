@@ -203,13 +203,22 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   // needed. A caller that sets it also has ZipName opened through it.
   TZipMedia* Media = nullptr;
   TZipMedia& VolumeMedia();
+  // Called when an operation starts or ends (Busy() changed). A standing hook of the program,
+  // not an operation's event: sessions leave it alone. It must not throw.
+  std::function<void()> OnBusyChanged;
 
  protected:
   // Marks the engine busy for one operation and restores the previous state.
   class TBusyGuard {
    public:
-    explicit TBusyGuard(TArcUnZip& z) : z_(z), was_(z.busy_) { z_.busy_ = true; }
-    ~TBusyGuard() { z_.busy_ = was_; }
+    explicit TBusyGuard(TArcUnZip& z) : z_(z), was_(z.busy_) {
+      z_.busy_ = true;
+      if (!was_ && z_.OnBusyChanged) z_.OnBusyChanged();
+    }
+    ~TBusyGuard() {
+      z_.busy_ = was_;
+      if (!was_ && z_.OnBusyChanged) z_.OnBusyChanged();
+    }
 
    private:
     TArcUnZip& z_;

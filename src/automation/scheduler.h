@@ -19,8 +19,8 @@ class ISchedulerTimer {
   virtual int Interval() const = 0;
 };
 
-// The tray icon as the scheduler uses it. Without a tray (none available on the desktop) the
-// icon is never shown and the window's question is asked instead.
+// The tray icon as the scheduler and the tray life (traylife.h) use it. Without a tray (none
+// available on the desktop) the icon is never shown and the window's question is asked instead.
 class ITrayHost {
  public:
   virtual ~ITrayHost() = default;
@@ -33,6 +33,14 @@ class ITrayHost {
   virtual void SetPauseItemCaption(const QString& caption) = 0;
   virtual bool PauseItemVisible() const = 0;
   virtual void SetPauseItemVisible(bool visible) = 0;
+  // The icon itself: shown with a hint, hidden, its picture (0 idle grey, 1 the program's), the
+  // hint, and the "Resume" item.
+  virtual void ShowIcon(const QString& hint) = 0;
+  virtual void HideIcon() = 0;
+  virtual void SetIconImage(int picture) = 0;
+  virtual void SetHint(const QString& hint) = 0;
+  virtual bool ResumeItemVisible() const = 0;
+  virtual void SetResumeItemVisible(bool visible) = 0;
 };
 
 // The window's side: the scheduler's controls and the run of the job.

@@ -43,6 +43,7 @@ struct TBackupCore::Program : IBackupProgram {
   void RunStateChanged(bool runInProgress, bool sizeCalcMode) override {
     ctx.RunInProgress = runInProgress;
     ctx.SizeCalcMode = sizeCalcMode;
+    if (ctx.OnRunStateChanged) ctx.OnRunStateChanged();
   }
 };
 

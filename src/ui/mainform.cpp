@@ -16,7 +16,6 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSessionManager>
-#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -58,6 +57,7 @@
 #include "ui/windowautomation.h"
 #include "ui/windowcontrols.h"
 #include "ui/windowhosts.h"
+#include "ui/windowlife.h"
 #include "ui/windownames.h"
 #include "ui/windowstealth.h"
 
@@ -139,6 +139,7 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   stealth_ = std::make_unique<TWindowStealth>(*this, *startup_);
   // A new archive named ("&NewZIP", "Define") ends the monitoring of the old one.
   backupHost_->clearDirMonitors = [this] { stealth_->logic().FreeDirMonitors(); };
+  life_ = std::make_unique<TWindowLife>(*this, *startup_);
 
   Wire();
   qApp->installEventFilter(this);
@@ -196,6 +197,10 @@ QMenu* TMainform::popupMenu(const QString& name) const {
   for (QMenu* m : popups_)
     if (m->objectName() == name) return m;
   return nullptr;
+}
+
+IFileDialogHost& TMainform::fileDialogs() {
+  return *dialogs_;
 }
 
 void TMainform::SetFileDialogHost(IFileDialogHost* host) {
@@ -265,7 +270,7 @@ void TMainform::BuildOptionsMenu(QMenu* opt) {
   AddItem(stealth, ctl::kStealthAtStartUpItem, "Stealth@StartUp", true);
   AddItem(stealth, ctl::kMinimizeOnLoadItem, "MinimizeOnLoad", true, true);
   AddItem(stealth, ctl::kAutoRenameOnSizeItem, "AutoRenameOnSize", true, true);
-  AddItem(stealth, "DefineHotKey1", "Define HotKey");
+  AddItem(stealth, ctl::kDefineHotKeyItem, "Define HotKey");
 }
 
 void TMainform::BuildBackupRestoreMenu(QMenu* br) {
@@ -426,11 +431,13 @@ void TMainform::Wire() {
   Append(bindings_, StateBindings());
   Append(bindings_, automation_->Bindings());
   Append(bindings_, stealth_->Bindings());
+  Append(bindings_, life_->Bindings());
   const QStringList missing = ApplyBindings(*this, bindings_);
   if (!missing.isEmpty()) qWarning("bindings without a control: %s", qPrintable(missing.join(' ')));
   ConnectSignals();
   automation_->Connect();
   stealth_->Connect();
+  life_->Connect();
 }
 
 TBindings TMainform::WindowBindings() {
@@ -578,9 +585,7 @@ TBindings TMainform::BackupBindings() {
              name(NamingSender::NewZipMenu)),
       OnItem(ctl::kNameToFilenameItem, "entry name to file search (TNaming::NameToFilename1Click)",
              [&naming](bool) { naming.NameToFilename1Click(); }),
-      // The tray menu pauses and resumes.
-      OnItem(bctl::kTrayPauseItem, "pause or resume (TBackupRun::PauseBtnClick)", pause),
-      OnItem(bctl::kTrayResumeItem, "pause or resume (TBackupRun::PauseBtnClick)", pause),
+      // (The tray menu's "Pause" and "Resume" belong to the tray: TWindowLife.)
       OnItem("SystemRestore1", "the system's restore window (StartSystemRestore)",
              [](bool) {
                if (!StartSystemRestore())
@@ -613,8 +618,6 @@ TBindings TMainform::StateBindings() {
       SwitchedBy(ctl::kDeleteButton, modes),
       SwitchedBy(ctl::kConvertItem, modes),
       SwitchedBy(ctl::kZipFixItem, modes),
-      SwitchedBy(ctl::kStartUpItem, "start-up registration (TSettingsFiles)"),
-      SwitchedBy(ctl::kStealthAtStartUpItem, "start-up registration (TSettingsFiles)"),
       SwitchedBy(ctl::kContextHelpItem, "hints (TAppLifecycle::Hints1Click)"),
       SwitchedBy(restore::ctlnames::kKillZipButton, "archive view (TArchiveViewController)"),
       SwitchedBy(restore::ctlnames::kViewsGroup, "archive view (TArchiveViewController)"),
@@ -648,13 +651,7 @@ void TMainform::ConnectSignals() {
           [&view](const QString& key) {
             if (key == QLatin1String("LargeFonts")) view.ApplyLargeFonts();
           });
-  // Esc only asks to cancel a running backup.
-  TBackupRun& run = backup_->run();
-  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  esc->setContext(Qt::WindowShortcut);
-  connect(esc, &QShortcut::activated, this, [&run] {
-    if (run.RunInProgress()) run.WriteZbtnClick();
-  });
+  // (Escape and F3 are the window's keys: eventFilter.)
   connect(lifecycle_.get(), &TAppLifecycle::closeReady, this, &QWidget::close);
   ConnectSearchBox();
 }
@@ -720,7 +717,9 @@ void TMainform::showEvent(QShowEvent* event) {
 
 void TMainform::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  if (event->type() == QEvent::ActivationChange) {
+  if (event->type() == QEvent::WindowStateChange && life_) {
+    life_->WindowStateChanged(isMinimized());
+  } else if (event->type() == QEvent::ActivationChange) {
     lifecycle_->WindowActiveChanged(isActiveWindow());
     if (isActiveWindow()) lifecycle_->FormActivate();
   }
@@ -752,6 +751,12 @@ bool TMainform::eventFilter(QObject* watched, QEvent* event) {
       search_->ComboBox1DblClick();
       return true;
     }
+  }
+  // The window sees its keys before its controls.
+  if (event->type() == QEvent::KeyPress && life_) {
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (w && w->window() == this && life_->KeyPressed(static_cast<QKeyEvent*>(event)->key()))
+      return true;
   }
   if (event->type() == QEvent::ToolTip) {
     if (!hintsShown()) return true;

@@ -46,6 +46,7 @@ class TWindowScheduler;
 class TWindowStartup;
 class TWindowStealth;
 class TWindowAutomation;
+class TWindowLife;
 namespace restore {
 class IDesktopLauncher;
 class TArchiveSearch;
@@ -84,6 +85,15 @@ class TMainform : public QMainWindow {
   TWindowAutomation* automation() const { return automation_.get(); }
   // Stealth mode, the hotkey backup and the instant backup with the window's side of them.
   TWindowStealth* stealth() const { return stealth_.get(); }
+  // The tray, the start at log-on, the hotkey, the window's keys and the power events.
+  TWindowLife* life() const { return life_.get(); }
+  // The file dialogs as the subsystems reach them.
+  IFileDialogHost& fileDialogs();
+  // The stealth side as the tray and the hotkey reach it: the hotkey backup (inTray: the window
+  // sits in the tray; trayStealth: the tray stealth flag), and the folder monitors.
+  void HotkeyBackup(bool inTray, bool trayStealth);
+  int StealthMonitorCount() const;
+  void StealthMonitorsStopStart(bool start);
   TWindowReport* reportView() const { return report_; }
   bool hintsShown() const;
   TExplorerTree* explorerTree() const { return tree_; }
@@ -138,7 +148,7 @@ class TMainform : public QMainWindow {
   TBindings ArchiveBindings();
   TBindings StateBindings();
   // The connections that are not a control's command: the explorer list's double click, the
-  // view mode and "Large Fonts" following the settings, Esc, the search box.
+  // view mode and "Large Fonts" following the settings, the search box.
   void ConnectSignals();
   void ConnectSearchBox();
   void About();
@@ -171,6 +181,7 @@ class TMainform : public QMainWindow {
   std::unique_ptr<TWindowAutomation> automation_;
   // (Over the engine and the tray host above, so declared after them.)
   std::unique_ptr<TWindowStealth> stealth_;
+  std::unique_ptr<TWindowLife> life_;
   // Extraction (over backup_'s engine, so declared after it).
   std::unique_ptr<TRestoreWindow> restoreHost_;
   std::unique_ptr<restore::TExtractController> extract_;

@@ -22,6 +22,7 @@
 #include "backup/backuphosts.h"
 #include "ui/mainform.h"
 #include "ui/reportview.h"
+#include "ui/windowlife.h"
 #include "ui/windownames.h"
 
 namespace {
@@ -100,12 +101,6 @@ void TWindowAutomation::Connect() {
     edit->installEventFilter(this);
     connect(edit, &QLineEdit::textChanged, this, [this] { ControlChanged(); });
   }
-  if (QSystemTrayIcon* tray = form_.trayIcon()) {
-    connect(tray, &QSystemTrayIcon::messageClicked, this, [this] { scheduler_.BalloonClicked(); });
-    connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-      if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) TrayRestore();
-    });
-  }
 }
 
 bool TWindowAutomation::eventFilter(QObject* watched, QEvent* event) {
@@ -132,10 +127,7 @@ void TWindowAutomation::JobFileChosen() {
 }
 
 void TWindowAutomation::TrayRestore() {
-  if (scheduler_.TrayClicked()) return;
-  form_.showNormal();
-  form_.raise();
-  form_.activateWindow();
+  form_.life()->tray().Restore();
 }
 
 void TWindowAutomation::CheckForUpdate() {
@@ -204,6 +196,35 @@ void TWindowAutomation::SetPauseItemVisible(bool visible) {
     item->setVisible(visible);
 }
 
+void TWindowAutomation::ShowIcon(const QString& hint) {
+  if (QSystemTrayIcon* tray = form_.trayIcon()) {
+    tray->setToolTip(hint);
+    tray->show();
+  }
+}
+
+void TWindowAutomation::HideIcon() {
+  if (QSystemTrayIcon* tray = form_.trayIcon()) tray->hide();
+}
+
+void TWindowAutomation::SetIconImage(int picture) {
+  if (TWindowReport* report = form_.reportView()) report->TrayIcon(picture);
+}
+
+void TWindowAutomation::SetHint(const QString& hint) {
+  if (QSystemTrayIcon* tray = form_.trayIcon()) tray->setToolTip(hint);
+}
+
+bool TWindowAutomation::ResumeItemVisible() const {
+  auto* item = qobject_cast<QAction*>(form_.FindControl(S(bctl::kTrayResumeItem)));
+  return item && item->isVisible();
+}
+
+void TWindowAutomation::SetResumeItemVisible(bool visible) {
+  if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(bctl::kTrayResumeItem))))
+    item->setVisible(visible);
+}
+
 // --- ISchedulerWindow ---
 
 int TWindowAutomation::ScheduleDays() const {
@@ -241,13 +262,7 @@ bool TWindowAutomation::WindowIdle() const {
 }
 
 void TWindowAutomation::MinimiseToTray() {
-  if (QSystemTrayIcon::isSystemTrayAvailable() && form_.trayIcon()) {
-    form_.trayIcon()->setToolTip(form_.context().TrayTitle);
-    form_.trayIcon()->show();
-    form_.hide();
-  } else {
-    form_.showMinimized();
-  }
+  form_.life()->MinimiseToTray();
 }
 
 void TWindowAutomation::PrepareScheduledRun() {

@@ -29,8 +29,8 @@ class TWindowAutomation : public QObject,
 
   // "Set", "Forget" and "&Check4Update".
   TBindings Bindings();
-  // The controls' change handlers, the click into the job-file edit, the tray icon's clicks and
-  // the scheduler timer's tick.
+  // The controls' change handlers, the click into the job-file edit and the scheduler timer's
+  // tick. (The tray icon's clicks go to the tray life: TWindowLife.)
   void Connect();
   // The job-file edit got a file from "Open JOB file" (or the default settings).
   void JobFileChosen();
@@ -53,6 +53,12 @@ class TWindowAutomation : public QObject,
   void SetPauseItemCaption(const QString& caption) override;
   bool PauseItemVisible() const override;
   void SetPauseItemVisible(bool visible) override;
+  void ShowIcon(const QString& hint) override;
+  void HideIcon() override;
+  void SetIconImage(int picture) override;
+  void SetHint(const QString& hint) override;
+  bool ResumeItemVisible() const override;
+  void SetResumeItemVisible(bool visible) override;
 
   // ISchedulerWindow over the scheduler's controls and the window.
   int ScheduleDays() const override;

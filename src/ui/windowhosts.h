@@ -92,6 +92,7 @@ class TWindowMain : public IMainWindow {
   bool ExeMode() const override;
   void SetAddToArchive(bool on) override;
   void StartStealth() override;
+  int RunOnStartup() const override;
   void ModifyJobNaming() override;
   void BurnFiles(const QStringList& files) override;
   bool ScheduledRunInProgress() const override;
@@ -100,8 +101,7 @@ class TWindowMain : public IMainWindow {
   TMainform& form_;
 };
 
-// The window modes' and expert view's changes beyond controls. The stealth tray state does not
-// exist yet: there is nothing of its to clear.
+// The window modes' and expert view's changes beyond controls.
 class TWindowModes : public IWindowModeHost {
  public:
   explicit TWindowModes(TMainform& form) : form_(form) {}
@@ -111,8 +111,8 @@ class TWindowModes : public IWindowModeHost {
   void ResetGlobalSearchFlag() override;
   void ClearArchiveView() override;
   void ClearStatusBar() override;
-  void ResetTrayStealthFlag() override {}
-  void SetTrayIconStatic() override {}
+  void ResetTrayStealthFlag() override;
+  void SetTrayIconStatic() override;
   void SetZip64Highlighted(bool on) override;
   void SetGroupCaptionHighlighted(const QString& group, bool on) override;
 

@@ -81,6 +81,7 @@ inline constexpr const char* kTrayExitItem = "TrayExit1";
 inline constexpr const char* kTrayHelpItem = "TrayHelpContents1";
 inline constexpr const char* kTrayAboutItem = "TrayAbout1";
 inline constexpr const char* kTrayRestoreItem = "TrayRestore1";
+inline constexpr const char* kDefineHotKeyItem = "DefineHotKey1";
 
 // Buttons.
 inline constexpr const char* kOpenArchiveButton = "ZipOpenBut";

@@ -79,13 +79,8 @@ void TWindowStartup::OpenHelp(int /*context*/) {
 }
 
 void TWindowStartup::HideToTrayMinimised() {
+  // The window's state change takes it on to the tray ("Minimise To Tray"): TWindowLife.
   form_.showMinimized();
-  if (form_.controls().ControlChecked(S(ctl::kMinToTrayItem)) &&
-      QSystemTrayIcon::isSystemTrayAvailable()) {
-    form_.trayIcon()->setToolTip(form_.context().TrayTitle);
-    form_.trayIcon()->show();
-    form_.hide();
-  }
 }
 
 void TWindowStartup::SetThemesReleased(bool released) {

@@ -74,11 +74,6 @@ void TWindowStealth::Connect() {
   connect(form_.generalTimer(), &QTimer::timeout, this, [this] { stealth_.Tick(); });
 }
 
-void TWindowStealth::HotkeyBackup(bool trayStealth) {
-  const bool inTray = !form_.isVisible() || form_.isMinimized();
-  stealth_.HotkeyBackup(inTray, trayStealth);
-}
-
 ITrayHost* TWindowStealth::Tray() const {
   return form_.automation();
 }
@@ -224,13 +219,13 @@ void TWindowStealth::Minimise() {
 }
 
 void TWindowStealth::SetTrayStealth(bool running) {
+  ITrayHost* tray = Tray();
+  if (!tray) return;
   const QString title = form_.context().TrayTitle;
-  if (TWindowReport* report = form_.reportView()) {
-    report->SetTrayHint(running ? title + QStringLiteral(" Stealth") : title);
-    report->TrayIcon(1);
-  }
-  if (ITrayHost* tray = Tray()) tray->SetPauseItemVisible(running);
-  form_.controls().SetControlVisible(S(bctl::kTrayResumeItem), !running);
+  tray->SetHint(running ? title + QStringLiteral(" Stealth") : title);
+  tray->SetIconImage(1);
+  tray->SetPauseItemVisible(running);
+  tray->SetResumeItemVisible(!running);
 }
 
 void TWindowStealth::TrayAnimation(bool on) {

@@ -33,9 +33,6 @@ class TWindowStealth : public QObject, public IStealthHost {
   // The general timer's ticks go to the countdown.
   void Connect();
 
-  // The global hotkey's stealth pass. trayStealth: the window went to the tray with a stealth
-  // archive current (its monitors run there).
-  void HotkeyBackup(bool trayStealth);
   // The monitors' start and stop for the tray's "Pause"/"Resume" and the way to and from it.
   void MonitorsStopStart(bool start) { stealth_.DirMonArrayStopStart(start); }
   bool HasMonitors() const { return stealth_.MonitorCount() > 0; }

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "automation/scheduler.h"
+#include "automation/traylife.h"
 #include "qt_scriptedhost.h"
 #include "testutil.h"
 
@@ -49,6 +50,18 @@ struct FakeTray : ITrayHost {
   void SetPauseItemCaption(const QString& c) override { caption = c; }
   bool PauseItemVisible() const override { return visible; }
   void SetPauseItemVisible(bool v) override { visible = v; }
+  QString hint;
+  int image = -1;
+  bool resumeVisible = false;
+  void ShowIcon(const QString& h) override {
+    shown = true;
+    hint = h;
+  }
+  void HideIcon() override { shown = false; }
+  void SetIconImage(int i) override { image = i; }
+  void SetHint(const QString& h) override { hint = h; }
+  bool ResumeItemVisible() const override { return resumeVisible; }
+  void SetResumeItemVisible(bool v) override { resumeVisible = v; }
 };
 
 struct FakeWindow : ISchedulerWindow {
@@ -354,6 +367,115 @@ TEST_F(SchedulerTest, RunsOnlyOnTickedDays) {
   scheduler_.ControlsChanged();
   RunUntil(At(14, 16, 0));
   EXPECT_EQ(window_.runs.size(), 2);
+}
+
+// The window's side of the tray life, recording what it was asked.
+struct FakeTrayWindow : ITrayWindow {
+  bool minToTray = true;
+  bool trayAvailable = true;
+  bool hidden = false;
+  bool restoreOpen = false;
+  QString archive = QStringLiteral("/backup/STEALTH_docs.zip");
+  bool running = false;
+  bool paused = false;
+  bool monitors = true;
+  bool watching = false;
+  int registered = 0;
+  QStringList calls;
+  bool MinimiseToTrayChecked() const override { return minToTray; }
+  bool TrayAvailable() const override { return trayAvailable; }
+  void HideWindow() override { hidden = true; }
+  void ShowWindow() override { hidden = false; }
+  QString TrayTitle() const override { return QStringLiteral("Arcavo V100"); }
+  bool ArchiveOpenForRestore() const override { return restoreOpen; }
+  QString ArchiveName() const override { return archive; }
+  bool OperationRunning() const override { return running; }
+  bool OperationPaused() const override { return paused; }
+  bool MonitorsExist() const override { return monitors; }
+  void MonitorsStopStart(bool start) override { watching = start; }
+  void RegisterApp() override { ++registered; }
+  void UNRegisterApp() override { --registered; }
+  void StopDiscAnimation() override { calls << "disc still"; }
+  void PauseOperation() override {
+    paused = !paused;
+    calls << (paused ? "pause" : "continue");
+  }
+  void WriteZip() override { calls << "write"; }
+};
+
+TEST_F(SchedulerTest, TrayLifeFollowsTheWindowAndTheStealthArchive) {
+  FakeTrayWindow w;
+  TTrayLife life(tray_, w, scheduler_);
+
+  // To the tray with a stealth archive: the verb registered, the monitors watch.
+  EXPECT_TRUE(life.GoToTray());
+  EXPECT_TRUE(tray_.shown && w.hidden);
+  EXPECT_EQ(tray_.hint, "Arcavo V100");
+  EXPECT_EQ(life.TrayStealth(), 1);
+  EXPECT_EQ(w.registered, 1);
+  EXPECT_TRUE(w.watching);
+  EXPECT_TRUE(tray_.visible);
+  EXPECT_FALSE(tray_.resumeVisible);
+  // "Pause" stops the monitors and marks the tray; "Resume" starts them again.
+  life.PauseItem();
+  EXPECT_FALSE(w.watching);
+  EXPECT_EQ(scheduler_.TrayMark(), 1);
+  EXPECT_TRUE(tray_.resumeVisible);
+  life.ResumeItem();
+  EXPECT_TRUE(w.watching);
+  EXPECT_EQ(tray_.image, 1);
+  EXPECT_EQ(scheduler_.TrayMark(), 0);
+  // Restoring stops them, removes the verb and hides the icon; minimising again restarts them.
+  life.Restore();
+  EXPECT_FALSE(w.watching);
+  EXPECT_FALSE(tray_.shown || w.hidden);
+  EXPECT_EQ(w.registered, 0);
+  EXPECT_FALSE(life.Away());
+  life.GoToTray();
+  EXPECT_TRUE(w.watching);
+  life.Restore();
+
+  // Without a tray the window stays minimised, with the same bookkeeping.
+  w.trayAvailable = false;
+  EXPECT_FALSE(life.GoToTray());
+  EXPECT_FALSE(tray_.shown || w.hidden);
+  EXPECT_TRUE(w.watching && life.Away());
+  life.Restore();
+  EXPECT_FALSE(w.watching);
+  w.trayAvailable = true;
+
+  // An archive open for restore, or another archive, is no stealth in the tray.
+  w.restoreOpen = true;
+  life.GoToTray();
+  EXPECT_EQ(life.TrayStealth(), 0);
+  EXPECT_FALSE(w.watching);
+  life.Restore();
+  w.restoreOpen = false;
+
+  // A paused operation: the icon stands still and the tray offers "Resume".
+  w.running = true;
+  w.paused = true;
+  life.GoToTray();
+  EXPECT_FALSE(tray_.animating);
+  EXPECT_EQ(tray_.image, 1);
+  EXPECT_FALSE(tray_.visible);
+  EXPECT_TRUE(tray_.resumeVisible);
+  life.ResumeItem();
+  EXPECT_FALSE(w.paused);
+  life.PauseItem();
+  EXPECT_TRUE(w.paused);
+  life.ResumeItem();
+  // "Abort" (a scheduled countdown, an erase) is the "&WriteZIP" operation.
+  tray_.caption = QStringLiteral("&Abort");
+  tray_.animating = true;
+  life.PauseItem();
+  EXPECT_EQ(w.calls.last(), "write");
+  EXPECT_FALSE(tray_.animating);
+  EXPECT_FALSE(w.paused);
+  // Restoring while it runs leaves the status bar's disc picture turning.
+  w.calls.clear();
+  life.Restore();
+  EXPECT_FALSE(w.calls.contains("disc still"));
 }
 
 }  // namespace

@@ -128,11 +128,19 @@ class ProgramStarts : public ::testing::Test {
 // A job that cannot run is refused by the running window with its reason; it never backs up
 // what the window happens to show (the home folder at start).
 TEST_F(ProgramStarts, AHandedOverJobThatCannotRunIsRefusedAndNothingIsBackedUp) {
+  // The hotkey backup asked for from outside: with no window to hand it to, a failure.
+  Ended e = Start({"--stealth-now"});
+  EXPECT_EQ(e.status, 1) << e.out;
+  EXPECT_NE(e.out.find("no running instance"), std::string::npos) << e.out;
+  EXPECT_FALSE(testutil::Exists(dir / "config/arcavo/default.ini")) << "no window was started";
+
   const pid_t window = StartWindow();
   ASSERT_TRUE(WaitUntil([&] { return WindowReady(); }, 20000));
+  e = Start({"--stealth-now"});
+  EXPECT_EQ(e.status, 0) << e.out;
 
   const std::string ghost = dir / "Ghost.JOB";
-  Ended e = Start({ghost});
+  e = Start({ghost});
   EXPECT_EQ(e.status, 1) << e.out;
   EXPECT_NE(e.out.find("File '" + ghost + "' does not exist"), std::string::npos) << e.out;
 
