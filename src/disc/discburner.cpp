@@ -576,9 +576,9 @@ void TDiscBurner::SizeExtents() {
 }
 
 bool TDiscBurner::PrepareImage() {
-  if (ImportSession != 0)
-    DebugMessage(">>> ERROR IMPORTING SESSION (READING BACK A SESSION IS NOT AVAILABLE)", dmPath);
+  ImportSessionTree();
   nwa_ = AskNextWritableAddress ? NextWritableAddress() : 0;
+  if (AskNextWritableAddress) DropOverwritten();
   NumberDirectories();
   SizeExtents();
   prepared_ = true;

@@ -65,6 +65,7 @@ struct TDEntry {
   TFEntry* FirstChild = nullptr;
 
   TFEntry* LastChild = nullptr;
+  bool Imported = false;                            // made by reading back an earlier session
   std::unique_ptr<TFEntry> Record;                  // this directory's entry in its parent
   TNameScope Names;                                 // identifiers taken in this directory
   std::unordered_map<std::string, TFEntry*> Files;  // file entries by Key
@@ -128,7 +129,10 @@ class TDiscBurner : public TSCSIDevice {
   const std::vector<TSkippedFile>& SkippedFiles() const { return skipped_; }
 
   // --- layout and metadata
-  // False when the session cannot be represented (more than 2^32 sectors).
+  // Reads back the earlier session when ImportSession is set (entries already in the tree keep
+  // their place: a read-back file of the same name is left out), then lays the session out.
+  // Running it again reads the disc again and gives the same tree. False when the session
+  // cannot be represented (more than 2^32 sectors).
   bool PrepareImage();
   uint32_t ImageSize() const;
   void WriteImageMetadata();
@@ -204,6 +208,19 @@ class TDiscBurner : public TSCSIDevice {
   void NumberDirectories();
   void SizeExtents();
   void SerialiseExtent(TDEntry* dir, bool joliet, uint8_t* out, int64_t now) const;
+
+  // Reading back an earlier session (sessionimport.cpp).
+  struct TImport;
+  // Removes what the last read-back added: its files, and its folders unless they hold entries
+  // added since.
+  void DropImported();
+  void ImportSessionTree();
+  // Reads one directory extent into dir; false when the read-back must stop.
+  bool ImportExtent(TImport& im, TDEntry* dir, uint32_t extent, uint32_t size);
+  TEntryResult AddImported(TDEntry* dir, const std::string& name, uint32_t location, uint32_t size,
+                           int64_t dateTime, bool hidden);
+  // Leaves out read-back files whose data the new session would overwrite.
+  void DropOverwritten();
 
   void WriterMain(int type, uint32_t blockSize);
   void SetDriveBack();

@@ -117,13 +117,8 @@ bool TDiscBurner::BurnImage() {
   AskNextWritableAddress = true;
   const bool laidOut = PrepareImage();
   AskNextWritableAddress = false;
-  // Earlier sessions cannot be read back yet: a session burnt after them without their entries
-  // would hide their files, so such a burn is refused rather than reported as done.
-  const bool hidesEarlier = ImportSession != 0 && NextAddress() > 0;
-  if (!laidOut || hidesEarlier) {
-    const std::string error =
-        hidesEarlier ? "ERROR IMPORTING SESSION (READING BACK A SESSION IS NOT AVAILABLE)"
-                     : "IMAGE TOO LARGE FOR ISO 9660";
+  if (!laidOut) {
+    const std::string error = "IMAGE TOO LARGE FOR ISO 9660";
     {
       std::lock_guard<std::mutex> l(stateMutex_);
       writeError_ = error;
@@ -267,8 +262,14 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
   const bool rewriteHead =
       NextAddress() > 0 && (type == dtDvdPlusRw || type == dtDvdRam || type == dtDvdRwRestricted);
   if (n > 0 && rewriteHead) {
-    const uint16_t sectors = 32;
-    std::vector<uint8_t> head(ImageHead().begin(), ImageHead().begin() + sectors * 2048);
+    // Only the system area and the descriptors change: the sectors after the terminator keep
+    // what the disc holds there (another program's volume may keep file data right after its
+    // descriptors). When they cannot be read, only the descriptor sectors are written.
+    const uint32_t descriptorSectors = 18 + (JolietFileSystem ? 1 : 0);
+    uint16_t sectors = 32;
+    std::vector<uint8_t> head(size_t{sectors} * 2048);
+    if (ReadSectors(0, sectors, head.data()) != SS_COMP) sectors = descriptorSectors;
+    std::memcpy(head.data(), ImageHead().data(), size_t{descriptorSectors} * 2048);
     if (WriteSectors(0, sectors, 0, sectors * 2048u, head.data()) != SS_COMP) {
       if (type == dtDvdPlusRw && SenseAsc() == 0x30) formatPlusRw();
       WriteBlock(0, sectors, head.data(), error);

@@ -719,7 +719,8 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
         if (s_.Nwa == s_.SessionStart) return Sense(r, 0x05, 0x2C, 0x00);
         s_.Sessions.push_back({s_.SessionStart, s_.Nwa});
         s_.Reserved = 0;
-        const bool finalize = (s_.WriteParams[3] >> 6) == 0 || profile == 0x11;
+        // The multi-session field of the write parameters page decides: 00b closes the disc.
+        const bool finalize = (s_.WriteParams[3] >> 6) == 0;
         if (finalize) {
           s_.Complete = true;
         } else {
