@@ -167,7 +167,9 @@ TDiscBurner::TDiscBurner() {
 }
 
 TDiscBurner::~TDiscBurner() {
-  // Work still running is stopped and joined before the image it reads goes away.
+  // Work still running is stopped and joined before the image it reads goes away; its completion
+  // events, and any still queued for the main thread, no longer run.
+  *alive_ = false;
   stop_ = true;
   aborted_ = true;
   {

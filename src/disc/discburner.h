@@ -165,7 +165,8 @@ class TDiscBurner : public TSCSIDevice {
   // Fired on the writer thread before the track is closed.
   std::function<void(TDiscBurner* sender)> OnFinalizingTrack;
   // Runs a completion event on the main thread without waiting for it (the application posts a
-  // queued call). Unset, the event runs on the thread that finished the work.
+  // queued call). Unset, the event runs on the thread that finished the work. An event that runs
+  // after the burner began to be destroyed does nothing.
   std::function<void(std::function<void()> call)> PostToMain;
 
   // --- the image state
@@ -232,6 +233,8 @@ class TDiscBurner : public TSCSIDevice {
   // One WRITE(10) with the busy retries; the failure text in error.
   bool WriteBlock(uint32_t lba, uint16_t sectors, const uint8_t* data, std::string& error);
 
+  // False once destruction has begun: completion events still queued are then dropped.
+  std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
   uint32_t cacheSize_ = 4194304;
   std::unique_ptr<TCacheThread> cache_;
   std::thread writer_, eraser_;

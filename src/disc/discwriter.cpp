@@ -58,10 +58,13 @@ std::string TDiscBurner::WriteError() const {
 }
 
 void TDiscBurner::Post(std::function<void()> call) {
+  auto guarded = [alive = alive_, call = std::move(call)] {
+    if (*alive) call();
+  };
   if (PostToMain)
-    PostToMain(std::move(call));
+    PostToMain(std::move(guarded));
   else
-    call();
+    guarded();
 }
 
 bool TDiscBurner::Pause(uint32_t ms) {

@@ -761,6 +761,9 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       const uint8_t* list = r.BufferPointer;
       const uint8_t type = list[8] >> 2;
       if (type == 0x13) s_.Profile = "DVD-RW-RO";
+      // A full format of a DVD-RAM writes the whole disc: what it held is gone.
+      if (type == 0x00 && profile == 0x12 && ::ftruncate(fd_, 0) != 0)
+        return Sense(r, 0x03, 0x31, 0x00);
       s_.Formatted = true;
       Persist();
       if (list[1] & 0x02) StartBusy(kFormatMs, 0x04);

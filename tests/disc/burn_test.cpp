@@ -28,7 +28,8 @@ namespace {
 struct TBurnRig {
   TempDir dir;
   TVirtualDiscClock clock{5000};
-  TDiscBurner burner;
+  std::unique_ptr<TDiscBurner> owned = std::make_unique<TDiscBurner>();
+  TDiscBurner& burner = *owned;
   TEmulatedDrive* drive = nullptr;
   std::deque<std::function<void()>> posted;
   std::mutex postedLock;
@@ -291,6 +292,7 @@ TEST(Burn, ImagesBurntToEachMediumReadBackWhole) {
     const char* Profile;
     const char* FirstWrite;            // the first WRITE(10)
     std::vector<std::string> Closing;  // CLOSE TRACK/SESSION commands
+    const char* Format = "";           // the FORMAT UNIT sent before the burn
   } rows[] = {
       {"CD-R", "2A 00 00 00 00 00 00 00 1B 00", {"5B 01 02 00 00 00 00 00 00 00"}},
       {"DVD-R",
@@ -302,8 +304,18 @@ TEST(Burn, ImagesBurntToEachMediumReadBackWhole) {
        {"5B 00 01 00 00 01 00 00 00 00", "5B 00 02 00 00 FF 00 00 00 00"}},
       // Never formatted: the refused first write formats it, then the same write is sent again.
       {"DVD+RW", "2A 00 00 00 00 00 00 00 20 00", {"5B 00 03 00 00 FF 00 00 00 00"}},
-      // The session starts at sector 0: it is written once, without a separate head.
-      {"DVD-RW-SEQ", "2A 00 00 00 00 00 00 00 20 00", {"5B 01 02 00 00 00 00 00 00 00"}},
+      // The session starts at sector 0: it is written once, without a separate head. Both
+      // DVD-RW modes are quick-formatted first, the drive polled until the format is done.
+      {"DVD-RW-SEQ",
+       "2A 00 00 00 00 00 00 00 20 00",
+       {"5B 01 02 00 00 00 00 00 00 00"},
+       "04 11 00 00 00 00"},
+      {"DVD-RW-RO",
+       "2A 00 00 00 00 00 00 00 20 00",
+       {"5B 01 02 00 00 00 00 00 00 00"},
+       "04 11 00 00 00 00"},
+      // Written in place and never closed.
+      {"DVD-RAM", "2A 00 00 00 00 00 00 00 20 00", {}},
   };
   const bool tools = testutil::HaveTool("isoinfo");
   for (const auto& row : rows) {
@@ -311,19 +323,45 @@ TEST(Burn, ImagesBurntToEachMediumReadBackWhole) {
     TBurnRig rig(row.Profile);
     const std::string src = MakeTree(rig.dir);
     ASSERT_EQ(rig.burner.AddDir("/", src, false, false, true), 1);
+    std::vector<size_t> finalizing;  // where in the command log the event came
+    rig.burner.OnFinalizingTrack = [&](TDiscBurner*) {
+      finalizing.push_back(rig.drive->CommandLog().size());
+    };
     ASSERT_TRUE(rig.burner.BurnImage());
     rig.Pump();
     rig.burner.AbortWrite();  // joins the finished writer
     ASSERT_EQ(rig.done, std::vector<std::string>{""});
     EXPECT_TRUE(rig.onMainThread);
     EXPECT_EQ(rig.burner.WrittenBytes(), int64_t{rig.burner.ImageSize()} * 2048);
+    const auto log = rig.drive->CommandLog();
     const auto writes = rig.Log("2A");
     ASSERT_FALSE(writes.empty());
     EXPECT_EQ(writes.front(), row.FirstWrite);
     EXPECT_EQ(rig.Log("5B"), row.Closing);
+    // The event comes once, after the last write and before the track is closed.
+    ASSERT_EQ(finalizing.size(), 1u);
+    for (size_t i = 0; i < log.size(); ++i) {
+      const std::string op = log[i].substr(0, 2);
+      EXPECT_TRUE(op != "2A" || i < finalizing[0]) << i;
+      EXPECT_TRUE(op != "5B" || i >= finalizing[0]) << i;
+    }
+    // A format is waited for: disc information is asked until the drive is no longer busy
+    // (10 s of formatting in 5 s steps) before the next writable address is.
+    if (*row.Format) {
+      const auto format = std::find(log.begin(), log.end(), row.Format);
+      ASSERT_NE(format, log.end());
+      const auto address = std::find_if(
+          format, log.end(), [](const std::string& c) { return c.compare(0, 2, "52") == 0; });
+      EXPECT_GE(std::count_if(format, address,
+                              [](const std::string& c) { return c.compare(0, 2, "51") == 0; }),
+                3);
+    } else {
+      EXPECT_TRUE(rig.Log("04").empty() || std::string(row.Profile) == "DVD+RW");
+    }
     // Overwritable media keep no sessions; the others hold one closed session over the image.
     const TEmuState state = rig.drive->State();
-    if (std::string(row.Profile) != "DVD+RW") {
+    const std::string profile = row.Profile;
+    if (profile != "DVD+RW" && profile != "DVD-RW-RO" && profile != "DVD-RAM") {
       ASSERT_EQ(state.Sessions.size(), 1u);
       EXPECT_GE(state.Sessions[0].End, rig.burner.ImageSize());
     }
@@ -569,11 +607,26 @@ TEST(Burn, ErasesEndEmptyOrReportTheError) {
     bool Quick;
     bool Started;
     bool WithError;
-    std::vector<std::string> Commands;  // the erase's own commands, by opcode, in order
+    const char* Opcode;                 // the erase's own command
+    std::vector<std::string> Commands;  // sent with that opcode: the first ones, then how many
+    size_t Count;
+    std::vector<std::string> Closing = {};  // CLOSE TRACK/SESSION commands
   } rows[] = {
-      {"CD-RW", true, true, false, {"A1 11 00 00 00 00 00 00 00 00 00 00"}},
-      {"CD-RW", false, true, false, {"A1 10 00 00 00 00 00 00 00 00 00 00"}},
-      {"CD-R", true, false, true, {}},  // not erasable: the command is refused
+      {"CD-RW", true, true, false, "A1", {"A1 11 00 00 00 00 00 00 00 00 00 00"}, 1},
+      {"CD-RW", false, true, false, "A1", {"A1 10 00 00 00 00 00 00 00 00 00 00"}, 1},
+      {"CD-R", true, false, true, "A1", {}, 0},  // not erasable: the command is refused
+      // Formatted, then its start overwritten with zeros and closed.
+      {"DVD+RW",
+       true,
+       true,
+       false,
+       "2A",
+       {"2A 00 00 00 00 00 00 00 20 00", "2A 00 00 00 00 20 00 00 20 00"},
+       65,
+       {"5B 00 03 00 00 FF 00 00 00 00"}},
+      // Quick: eleven writes of zeros to accept the erase, 65 more by the thread.
+      {"DVD-RAM", true, true, false, "2A", {"2A 00 00 00 00 00 00 00 20 00"}, 76},
+      {"DVD-RAM", false, true, false, "04", {"04 11 00 00 00 00"}, 1},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.Profile) + (row.Quick ? " quick" : " full"));
@@ -585,9 +638,9 @@ TEST(Burn, ErasesEndEmptyOrReportTheError) {
       rig.Pump();
       rig.burner.AbortWrite();
       ASSERT_EQ(rig.done, std::vector<std::string>{""});
-      ASSERT_EQ(rig.drive->State().Sessions.size(), 1u);
       rig.done.clear();
     }
+    const size_t mark = rig.drive->CommandLog().size();
     EXPECT_EQ(rig.burner.EraseDisc(row.Quick), row.Started);
     rig.Pump();
     EXPECT_EQ(rig.erased, std::vector<bool>{row.WithError});
@@ -595,8 +648,22 @@ TEST(Burn, ErasesEndEmptyOrReportTheError) {
     EXPECT_FALSE(rig.burner.Erasing());
     EXPECT_EQ(rig.burner.EraseProgress(), 0);
     if (!row.Started) continue;
-    EXPECT_EQ(rig.Log("A1"), row.Commands);
+    std::vector<std::string> sent, closing;
+    const auto log = rig.drive->CommandLog();
+    for (size_t i = mark; i < log.size(); ++i) {
+      if (log[i].compare(0, 2, row.Opcode) == 0) sent.push_back(log[i]);
+      if (log[i].compare(0, 2, "5B") == 0) closing.push_back(log[i]);
+    }
+    EXPECT_EQ(sent.size(), row.Count);
+    sent.resize(std::min(sent.size(), row.Commands.size()));
+    EXPECT_EQ(sent, row.Commands);
+    EXPECT_EQ(closing, row.Closing);
     EXPECT_TRUE(rig.drive->State().Sessions.empty());
+    // The disc reads as empty: no volume at its start (blanked media have nothing to read).
+    std::vector<uint8_t> sector(2048, 0);
+    if (rig.burner.ReadSectors(16, 1, sector.data()) == SS_COMP) {
+      EXPECT_EQ(std::count(sector.begin(), sector.end(), 0), 2048);
+    }
   }
 
   {
@@ -609,12 +676,16 @@ TEST(Burn, ErasesEndEmptyOrReportTheError) {
     EXPECT_EQ(rig.erased, std::vector<bool>{true});
   }
 
-  // A DVD+RW is formatted, then its start overwritten with zeros and closed.
-  TBurnRig rig("DVD+RW");
-  EXPECT_TRUE(rig.burner.EraseDisc(true));
-  rig.Pump();
-  EXPECT_EQ(rig.erased, std::vector<bool>{false});
-  EXPECT_EQ(rig.Log("04").size(), 1u);
-  EXPECT_EQ(rig.Log("2A").size(), 65u);
-  EXPECT_EQ(rig.Log("5B"), std::vector<std::string>{"5B 00 03 00 00 FF 00 00 00 00"});
+  // Closing the program during a long erase: the burner goes within a second (on real time, with
+  // a drive that stays busy), and the erase's report, still to come, never runs.
+  TBurnRig rig("CD-RW");
+  rig.burner.SetClock(nullptr);
+  ASSERT_TRUE(rig.burner.EraseDisc(false));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(rig.burner.Erasing());
+  const auto started = std::chrono::steady_clock::now();
+  rig.owned.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+  for (auto& call : rig.posted) call();
+  EXPECT_TRUE(rig.erased.empty());
 }
