@@ -153,6 +153,9 @@ class TDiscBurner : public TSCSIDevice {
   bool Aborted() const { return aborted_; }
   // Bytes the writer has sent (at most ImageSize sectors' worth).
   int64_t WrittenBytes() const { return writtenBytes_; }
+  // Milliseconds the writer of the last burn waited for the cache once writing had begun (the
+  // drive was then starved of data).
+  int64_t WriterWaitedMs() const { return writerWaitedUs_ / 1000; }
   std::string CurrentFile() const;
   std::string WriteError() const;
   uint32_t CacheSize() const { return cacheSize_; }
@@ -240,6 +243,7 @@ class TDiscBurner : public TSCSIDevice {
   std::thread writer_, eraser_;
   std::atomic<bool> writing_{false}, aborted_{false}, erasing_{false}, stop_{false};
   std::atomic<int64_t> writtenBytes_{0};
+  std::atomic<int64_t> writerWaitedUs_{0};
   std::atomic<int> eraseProgress_{0};
   mutable std::mutex stateMutex_;  // currentFile_, writeError_
   std::string currentFile_, writeError_;

@@ -3,6 +3,7 @@
 // sends its blocks with WRITE(10), closes the track or session and reports through OnWriteDone.
 // EraseDisc starts the blank or format command and a thread that waits for the drive.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -232,21 +233,39 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
 
   const bool cd = type == dtCdR || type == dtCdRw;
   std::vector<uint8_t> block(std::max<uint32_t>(blockSize, 65536), 0);
-  // Takes the next block: its size, 0 at the end (error says why when it is not the end).
+  // Takes the next block: its size, 0 at the end (error says why when it is not the end). Time
+  // spent waiting for the cache once writing has begun is time the drive had no data.
+  writerWaitedUs_ = 0;
+  bool begun = false;
   auto next = [&]() -> int {
+    using TSteady = std::chrono::steady_clock;
+    TSteady::time_point waitStart;
+    bool waiting = false;
+    auto took = [&](int n) {
+      if (waiting && begun)
+        writerWaitedUs_ +=
+            std::chrono::duration_cast<std::chrono::microseconds>(TSteady::now() - waitStart)
+                .count();
+      begun = true;
+      return n;
+    };
     for (;;) {
       if (aborted_) {
         error = "OPERATION ABORTED BY USER";
         return 0;
       }
       const int n = cache->GetBlock(block.data());
-      if (n > 0) return n;
+      if (n > 0) return took(n);
       const std::string cacheError = cache->Error();
       if (!cacheError.empty()) {
         error = cacheError;
         return 0;
       }
-      if (n == 0) return 0;
+      if (n == 0) return took(0);
+      if (!waiting) {
+        waiting = true;
+        waitStart = TSteady::now();
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   };
