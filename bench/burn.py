@@ -107,6 +107,8 @@ def main():
         print(f"throttled to {args.rate} kB/s: {size / 1e6:.1f} MB in {f['seconds']:.2f} s "
               f"({size / f['seconds'] / 1000:.0f} kB/s achieved); size/rate {ideal:.2f} s, "
               f"ratio {f['seconds'] / ideal:.3f} (goal <= 1.05)")
+        print(f"  first block written after {f['first_write']:.3f} s, the last after "
+              f"{f['last_write']:.3f} s")
         print(f"  writer without data {f['waited_ms']:.0f} ms = "
               f"{100 * f['waited_ms'] / 1000 / f['seconds']:.1f} % of the time (goal <= 5 %)")
         cache_mb = f["cache"] / 2**20

@@ -18,9 +18,9 @@ namespace {
 
 constexpr uint32_t kSector = 2048;
 constexpr uint32_t kMaxDepth = 255;
-// Directory sectors one read-back may read: far more than the largest tree the builder can hold
-// (65 535 entries of at most 255 bytes in each of two trees is about 16 000 sectors).
-constexpr uint32_t kMaxImportSectors = 65536;
+// Directory sectors one read-back may read: more than the largest tree the builder can hold
+// (8 191 directories of one sector, and 65 535 records of at most 255 bytes, about 16 000).
+constexpr uint32_t kMaxImportSectors = 20480;
 
 uint32_t Le32At(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
