@@ -11,8 +11,9 @@
 #                            damaged archives and the legacy decoders against zip -FF and unzip -t
 #                            (bench/repair.py), and ISO images against genisoimage and xorriso
 #                            (bench/iso_build.py), clearing a disk against rm -rf
-#                            (bench/deltree.py) and the search over a folder of archives
-#                            against zipinfo (bench_global_search)
+#                            (bench/deltree.py), the search over a folder of archives
+#                            against zipinfo (bench_global_search) and a burn to an emulated
+#                            DVD+RW against genisoimage and at a throttled speed (bench/burn.py)
 #   make fuzz                build the libFuzzer targets with clang (FUZZ_SECONDS per target)
 #   make package             build (Release) the Debian package arcavo_<version>_<arch>.deb here
 
@@ -72,6 +73,7 @@ bench: deps
 	python3 bench/repair.py --build $(RELEASE_DIR)
 	python3 bench/iso_build.py --build $(RELEASE_DIR)
 	python3 bench/deltree.py --build $(RELEASE_DIR)
+	python3 bench/burn.py --build $(RELEASE_DIR)
 	$(RELEASE_DIR)/bench/bench_global_search
 
 package: build-release

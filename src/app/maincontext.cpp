@@ -1,5 +1,6 @@
 #include "app/maincontext.h"
 
+#include "app/burnerevents.h"
 #include "app/explorer.h"
 #include "app/filemenuhandler.h"
 #include "app/inclusiongrid.h"
@@ -11,8 +12,12 @@
 #include "app/settingsfiles.h"
 #include "app/sizecalculator.h"
 #include "archive/arczip.h"
+#include "disc/discburner.h"
 
-MainContext::MainContext() : ArcZip1(std::make_unique<TArcZip>()) {}
+MainContext::MainContext()
+    : ArcZip1(std::make_unique<TArcZip>()), Burner(std::make_unique<TDiscBurner>()) {
+  PostBurnerEventsToMainThread(*Burner);
+}
 MainContext::MainContext(MainContext&&) noexcept = default;
 MainContext& MainContext::operator=(MainContext&&) noexcept = default;
 

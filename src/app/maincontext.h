@@ -11,6 +11,7 @@
 #include <memory>
 
 class TArcZip;
+class TDiscBurner;
 class TExplorer;
 class TFileMenuHandler;
 class TInclusionGrid;
@@ -110,6 +111,10 @@ struct MainContext {
   // The zip engine: every archive operation of the window goes through it. Made with the
   // context; it outlives every controller below.
   std::unique_ptr<TArcZip> ArcZip1;
+  // The disc writer ("Burner"): made with the context, its completion events posted to the main
+  // thread. It goes after the controllers below; its destructor stops and joins its threads and
+  // drops the events still queued.
+  std::unique_ptr<TDiscBurner> Burner;
 
   // --- Subsystems (built by WireSubsystems in app/mainwiring.h; null when not wired) ---
   // Option lists of "Make" and "Archive", the preferences and the inclusion grid.

@@ -167,7 +167,9 @@ TDiscBurner::TDiscBurner() {
 }
 
 TDiscBurner::~TDiscBurner() {
-  // Work still running is stopped and joined before the image it reads goes away.
+  // Work still running is stopped and joined before the image it reads goes away; its completion
+  // events, and any still queued for the main thread, no longer run.
+  *alive_ = false;
   stop_ = true;
   aborted_ = true;
   {
@@ -576,9 +578,9 @@ void TDiscBurner::SizeExtents() {
 }
 
 bool TDiscBurner::PrepareImage() {
-  if (ImportSession != 0)
-    DebugMessage(">>> ERROR IMPORTING SESSION (READING BACK A SESSION IS NOT AVAILABLE)", dmPath);
+  ImportSessionTree();
   nwa_ = AskNextWritableAddress ? NextWritableAddress() : 0;
+  if (AskNextWritableAddress) DropOverwritten();
   NumberDirectories();
   SizeExtents();
   prepared_ = true;

@@ -65,6 +65,7 @@ struct TDEntry {
   TFEntry* FirstChild = nullptr;
 
   TFEntry* LastChild = nullptr;
+  bool Imported = false;                            // made by reading back an earlier session
   std::unique_ptr<TFEntry> Record;                  // this directory's entry in its parent
   TNameScope Names;                                 // identifiers taken in this directory
   std::unordered_map<std::string, TFEntry*> Files;  // file entries by Key
@@ -128,7 +129,10 @@ class TDiscBurner : public TSCSIDevice {
   const std::vector<TSkippedFile>& SkippedFiles() const { return skipped_; }
 
   // --- layout and metadata
-  // False when the session cannot be represented (more than 2^32 sectors).
+  // Reads back the earlier session when ImportSession is set (entries already in the tree keep
+  // their place: a read-back file of the same name is left out), then lays the session out.
+  // Running it again reads the disc again and gives the same tree. False when the session
+  // cannot be represented (more than 2^32 sectors).
   bool PrepareImage();
   uint32_t ImageSize() const;
   void WriteImageMetadata();
@@ -149,6 +153,9 @@ class TDiscBurner : public TSCSIDevice {
   bool Aborted() const { return aborted_; }
   // Bytes the writer has sent (at most ImageSize sectors' worth).
   int64_t WrittenBytes() const { return writtenBytes_; }
+  // Milliseconds the writer of the last burn waited for the cache once writing had begun (the
+  // drive was then starved of data).
+  int64_t WriterWaitedMs() const { return writerWaitedUs_ / 1000; }
   std::string CurrentFile() const;
   std::string WriteError() const;
   uint32_t CacheSize() const { return cacheSize_; }
@@ -161,7 +168,8 @@ class TDiscBurner : public TSCSIDevice {
   // Fired on the writer thread before the track is closed.
   std::function<void(TDiscBurner* sender)> OnFinalizingTrack;
   // Runs a completion event on the main thread without waiting for it (the application posts a
-  // queued call). Unset, the event runs on the thread that finished the work.
+  // queued call). Unset, the event runs on the thread that finished the work. An event that runs
+  // after the burner began to be destroyed does nothing.
   std::function<void(std::function<void()> call)> PostToMain;
 
   // --- the image state
@@ -205,6 +213,19 @@ class TDiscBurner : public TSCSIDevice {
   void SizeExtents();
   void SerialiseExtent(TDEntry* dir, bool joliet, uint8_t* out, int64_t now) const;
 
+  // Reading back an earlier session (sessionimport.cpp).
+  struct TImport;
+  // Removes what the last read-back added: its files, and its folders unless they hold entries
+  // added since.
+  void DropImported();
+  void ImportSessionTree();
+  // Reads one directory extent into dir; false when the read-back must stop.
+  bool ImportExtent(TImport& im, TDEntry* dir, uint32_t extent, uint32_t size);
+  TEntryResult AddImported(TDEntry* dir, const std::string& name, uint32_t location, uint32_t size,
+                           int64_t dateTime, bool hidden);
+  // Leaves out read-back files whose data the new session would overwrite.
+  void DropOverwritten();
+
   void WriterMain(int type, uint32_t blockSize);
   void SetDriveBack();
   void EraserMain(int type, bool quick, uint32_t expectedSeconds);
@@ -215,11 +236,14 @@ class TDiscBurner : public TSCSIDevice {
   // One WRITE(10) with the busy retries; the failure text in error.
   bool WriteBlock(uint32_t lba, uint16_t sectors, const uint8_t* data, std::string& error);
 
+  // False once destruction has begun: completion events still queued are then dropped.
+  std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
   uint32_t cacheSize_ = 4194304;
   std::unique_ptr<TCacheThread> cache_;
   std::thread writer_, eraser_;
   std::atomic<bool> writing_{false}, aborted_{false}, erasing_{false}, stop_{false};
   std::atomic<int64_t> writtenBytes_{0};
+  std::atomic<int64_t> writerWaitedUs_{0};
   std::atomic<int> eraseProgress_{0};
   mutable std::mutex stateMutex_;  // currentFile_, writeError_
   std::string currentFile_, writeError_;

@@ -3,6 +3,7 @@
 // sends its blocks with WRITE(10), closes the track or session and reports through OnWriteDone.
 // EraseDisc starts the blank or format command and a thread that waits for the drive.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -58,10 +59,13 @@ std::string TDiscBurner::WriteError() const {
 }
 
 void TDiscBurner::Post(std::function<void()> call) {
+  auto guarded = [alive = alive_, call = std::move(call)] {
+    if (*alive) call();
+  };
   if (PostToMain)
-    PostToMain(std::move(call));
+    PostToMain(std::move(guarded));
   else
-    call();
+    guarded();
 }
 
 bool TDiscBurner::Pause(uint32_t ms) {
@@ -117,13 +121,8 @@ bool TDiscBurner::BurnImage() {
   AskNextWritableAddress = true;
   const bool laidOut = PrepareImage();
   AskNextWritableAddress = false;
-  // Earlier sessions cannot be read back yet: a session burnt after them without their entries
-  // would hide their files, so such a burn is refused rather than reported as done.
-  const bool hidesEarlier = ImportSession != 0 && NextAddress() > 0;
-  if (!laidOut || hidesEarlier) {
-    const std::string error =
-        hidesEarlier ? "ERROR IMPORTING SESSION (READING BACK A SESSION IS NOT AVAILABLE)"
-                     : "IMAGE TOO LARGE FOR ISO 9660";
+  if (!laidOut) {
+    const std::string error = "IMAGE TOO LARGE FOR ISO 9660";
     {
       std::lock_guard<std::mutex> l(stateMutex_);
       writeError_ = error;
@@ -234,21 +233,39 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
 
   const bool cd = type == dtCdR || type == dtCdRw;
   std::vector<uint8_t> block(std::max<uint32_t>(blockSize, 65536), 0);
-  // Takes the next block: its size, 0 at the end (error says why when it is not the end).
+  // Takes the next block: its size, 0 at the end (error says why when it is not the end). Time
+  // spent waiting for the cache once writing has begun is time the drive had no data.
+  writerWaitedUs_ = 0;
+  bool begun = false;
   auto next = [&]() -> int {
+    using TSteady = std::chrono::steady_clock;
+    TSteady::time_point waitStart;
+    bool waiting = false;
+    auto took = [&](int n) {
+      if (waiting && begun)
+        writerWaitedUs_ +=
+            std::chrono::duration_cast<std::chrono::microseconds>(TSteady::now() - waitStart)
+                .count();
+      begun = true;
+      return n;
+    };
     for (;;) {
       if (aborted_) {
         error = "OPERATION ABORTED BY USER";
         return 0;
       }
       const int n = cache->GetBlock(block.data());
-      if (n > 0) return n;
+      if (n > 0) return took(n);
       const std::string cacheError = cache->Error();
       if (!cacheError.empty()) {
         error = cacheError;
         return 0;
       }
-      if (n == 0) return 0;
+      if (n == 0) return took(0);
+      if (!waiting) {
+        waiting = true;
+        waitStart = TSteady::now();
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   };
@@ -267,8 +284,14 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
   const bool rewriteHead =
       NextAddress() > 0 && (type == dtDvdPlusRw || type == dtDvdRam || type == dtDvdRwRestricted);
   if (n > 0 && rewriteHead) {
-    const uint16_t sectors = 32;
-    std::vector<uint8_t> head(ImageHead().begin(), ImageHead().begin() + sectors * 2048);
+    // Only the system area and the descriptors change: the sectors after the terminator keep
+    // what the disc holds there (another program's volume may keep file data right after its
+    // descriptors). When they cannot be read, only the descriptor sectors are written.
+    const uint32_t descriptorSectors = 18 + (JolietFileSystem ? 1 : 0);
+    uint16_t sectors = 32;
+    std::vector<uint8_t> head(size_t{sectors} * 2048);
+    if (ReadSectors(0, sectors, head.data()) != SS_COMP) sectors = descriptorSectors;
+    std::memcpy(head.data(), ImageHead().data(), size_t{descriptorSectors} * 2048);
     if (WriteSectors(0, sectors, 0, sectors * 2048u, head.data()) != SS_COMP) {
       if (type == dtDvdPlusRw && SenseAsc() == 0x30) formatPlusRw();
       WriteBlock(0, sectors, head.data(), error);

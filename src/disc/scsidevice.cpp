@@ -906,6 +906,10 @@ uint32_t TSCSIDevice::NextWritableAddress() {
     return 0;
   }
   const TTrackInfo ti = ParseTrackInfo(*this, t, tg);
+  // A DVD-RW in restricted overwrite mode is written in place like a DVD+RW: without an address
+  // of its own the next session goes after the volume, not over it.
+  if (type == dtDvdRwRestricted && (!ti.Ok || !ti.NwaValid || ti.Nwa == 0))
+    return VolumeSpaceSize();
   if (!ti.Ok || !ti.NwaValid || ti.Nwa > 0xFF000000u) return 0;
   return ti.Nwa;
 }

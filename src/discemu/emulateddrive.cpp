@@ -24,6 +24,7 @@ constexpr uint32_t kFirstGap = 11400;  // lead-out and lead-in between session 1
 constexpr uint32_t kLaterGap = 6900;   // between later sessions
 
 // Virtual durations of immediate operations.
+constexpr uint32_t kBufferBytes = 2u << 20;  // the drive's buffer, as READ BUFFER CAPACITY says
 constexpr uint32_t kCloseMs = 3000, kQuickBlankMs = 5000, kFullBlankMs = 60000, kFormatMs = 10000;
 
 struct TProfileInfo {
@@ -131,6 +132,7 @@ bool TEmuState::Load(const std::string& path, TEmuState& out) {
   s.PageOffset = static_cast<int>(num("page_offset", 8));
   if (s.PageOffset != 16 && s.PageOffset != 7) s.PageOffset = 8;
   s.WriteModesAccepted = static_cast<uint8_t>(num("write_modes", 7));
+  s.Realtime = flag("realtime", false);
   if (kv.count("address")) {
     unsigned h = 0, t = 0, l = 0;
     if (std::sscanf(kv["address"].c_str(), "%u:%u:%u", &h, &t, &l) == 3 && h < 254 && t < 254 &&
@@ -160,7 +162,8 @@ bool TEmuState::Save(const std::string& path) const {
   for (size_t i = 0; i < Speeds.size(); ++i) o << (i ? "," : "") << Speeds[i];
   o << "\nread_speed=" << ReadSpeed << "\ncurrent_write_speed=" << CurrentWriteSpeed
     << "\npage_offset=" << PageOffset << "\nwrite_modes=" << int(WriteModesAccepted)
-    << "\naddress=" << int(Adapter) << ":" << int(Target) << ":" << int(Lun) << "\nwrite_params=";
+    << "\nrealtime=" << Realtime << "\naddress=" << int(Adapter) << ":" << int(Target) << ":"
+    << int(Lun) << "\nwrite_params=";
   char hex[3];
   for (uint8_t b : WriteParams) {
     std::snprintf(hex, sizeof hex, "%02X", b);
@@ -326,7 +329,17 @@ bool TEmulatedDrive::BusyNow(TScsiRequest& r) {
 }
 
 void TEmulatedDrive::Execute(TScsiRequest& r) {
-  std::lock_guard<std::mutex> guard(lock_);
+  uint32_t sleepMs = 0;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    ExecuteLocked(r);
+    std::swap(sleepMs, sleepMs_);
+  }
+  // A write at the drive's speed: other commands may come meanwhile.
+  if (sleepMs) clock_->SleepMs(sleepMs);
+}
+
+void TEmulatedDrive::ExecuteLocked(TScsiRequest& r) {
   r.Status = SS_COMP;
   r.TargetStatus = STATUS_GOOD;
   r.AdapterStatus = HASTAT_OK;
@@ -554,12 +567,31 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
           Persist();
         }
       }
+      if (s_.Realtime) {
+        const uint32_t rate = s_.CurrentWriteSpeed ? s_.CurrentWriteSpeed
+                              : s_.Speeds.empty()  ? 0
+                                                   : s_.Speeds.front();
+        if (rate) {
+          // The data goes to the disc after what came before it, at rate kB/s; the command
+          // returns once the rest fits in the drive's buffer.
+          const uint64_t now = clock_->NowMs() * 1000;
+          writeDoneUs_ = std::max(writeDoneUs_, now) + uint64_t{count} * kSector * 1000 / rate;
+          const uint64_t buffered = uint64_t{kBufferBytes} * 1000 / rate;
+          if (writeDoneUs_ >= now + buffered + 1000)
+            sleepMs_ = static_cast<uint32_t>((writeDoneUs_ - now - buffered) / 1000);
+        }
+      }
       r.Transferred = count * kSector;
       return;
     }
-    case 0x35:  // SYNCHRONIZE CACHE
+    case 0x35: {  // SYNCHRONIZE CACHE
       if (fd_ >= 0) ::fdatasync(fd_);
+      // With realtime, the buffer is emptied onto the disc first.
+      const uint64_t now = clock_->NowMs() * 1000;
+      if (s_.Realtime && writeDoneUs_ > now)
+        sleepMs_ = static_cast<uint32_t>((writeDoneUs_ - now + 999) / 1000);
       return;
+    }
     case 0x43: {  // READ TOC/PMA/ATIP
       const uint8_t format = c[2] & 0x0F;
       std::vector<uint8_t> d;
@@ -719,7 +751,8 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
         if (s_.Nwa == s_.SessionStart) return Sense(r, 0x05, 0x2C, 0x00);
         s_.Sessions.push_back({s_.SessionStart, s_.Nwa});
         s_.Reserved = 0;
-        const bool finalize = (s_.WriteParams[3] >> 6) == 0 || profile == 0x11;
+        // The multi-session field of the write parameters page decides: 00b closes the disc.
+        const bool finalize = (s_.WriteParams[3] >> 6) == 0;
         if (finalize) {
           s_.Complete = true;
         } else {
@@ -735,8 +768,8 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
     case 0x5C: {  // READ BUFFER CAPACITY
       std::vector<uint8_t> d(12, 0);
       Put16(d.data(), 10);
-      Put32(d.data() + 4, 2u << 20);
-      Put32(d.data() + 8, 2u << 20);
+      Put32(d.data() + 4, kBufferBytes);
+      Put32(d.data() + 8, kBufferBytes);
       return Reply(r, d);
     }
     case 0xA1: {  // BLANK
@@ -760,6 +793,9 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
       const uint8_t* list = r.BufferPointer;
       const uint8_t type = list[8] >> 2;
       if (type == 0x13) s_.Profile = "DVD-RW-RO";
+      // A full format of a DVD-RAM writes the whole disc: what it held is gone.
+      if (type == 0x00 && profile == 0x12 && ::ftruncate(fd_, 0) != 0)
+        return Sense(r, 0x03, 0x31, 0x00);
       s_.Formatted = true;
       Persist();
       if (list[1] & 0x02) StartBusy(kFormatMs, 0x04);

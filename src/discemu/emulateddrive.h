@@ -17,6 +17,8 @@
 //   page_offset=16|8|7      where mode pages start in MODE SENSE data
 //   write_modes=7           bit 0 raw, bit 1 session-at-once, bit 2 track-at-once accepted
 //   address=H:T:L           the drive's SCSI address (default N:0:0)
+//   realtime=0|1            writes take as long as the current write speed says (the speed in
+//                           kB/s, 1000 bytes a second); 0, the default, writes at once
 #pragma once
 
 #include <cstdint>
@@ -45,6 +47,7 @@ struct TEmuState {
   uint16_t ReadSpeed = 8467, CurrentWriteSpeed = 0;
   int PageOffset = 8;
   uint8_t WriteModesAccepted = 7;
+  bool Realtime = false;
   uint8_t Adapter = 0, Target = 0, Lun = 0;
   uint8_t WriteParams[52] = {};
 
@@ -90,6 +93,7 @@ class TEmulatedDrive {
     bool Busy = false, Stall = false;
     int Count = 0;
   };
+  void ExecuteLocked(TScsiRequest& r);
   void Dispatch(TScsiRequest& r);
   void Sense(TScsiRequest& r, uint8_t key, uint8_t asc, uint8_t ascq);
   void Persist();
@@ -111,6 +115,8 @@ class TEmulatedDrive {
   int fd_ = -1;
   bool unitAttention_ = false;
   uint64_t busyUntil_ = 0;
+  uint64_t writeDoneUs_ = 0;  // with realtime: when the data written so far is on the disc
+  uint32_t sleepMs_ = 0;      // how long the command in hand takes beyond its work
   uint8_t busyAscq_ = 0;
   struct TLoggedCdb {
     uint8_t Bytes[16];

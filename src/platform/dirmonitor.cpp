@@ -454,7 +454,7 @@ class Hub {
       for (auto& c : changes)
         if (unique.empty() || unique.back() != c) unique.push_back(std::move(c));
       uint64_t generation = generations[core];
-      Post([core, generation, changes = std::move(unique)] {
+      Post([core = core, generation, changes = std::move(unique)] {
         for (const auto& [action, path] : changes) {
           // Checked before each call: a handler may stop its own monitor.
           if (core->generation != generation || !core->owner || !core->owner->OnChange) return;

@@ -14,9 +14,12 @@
 //                                                        file, separated by tabs; --timing
 //                                                        prints the time of each step
 //   arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet] [--no-postgap] [--save-path]
-//                 PATH...                                burns a new session of the paths (laid
+//                 [--import] PATH...                     burns a new session of the paths (laid
 //                                                        out as for image) to the disc in drive
-//                                                        ID
+//                                                        ID; with --import the session also
+//                                                        lists the files of the disc's last
+//                                                        session (a path added replaces a file
+//                                                        of the same name)
 //   arcdisc [--emulated FOLDER] erase ID [--full]        blanks or formats the rewritable disc in
 //                                                        drive ID (quick unless --full)
 // --emulated FOLDER uses only that folder's emulated drives, as ARCAVO_EMULATED_DRIVES does.
@@ -49,7 +52,7 @@ int Usage(const std::string& problem = "") {
                "       arcdisc image -o OUT.iso [--volume ID] [--no-joliet] [--no-postgap]\n"
                "                     [--save-path] [--list] [--timing] PATH...\n"
                "       arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet]\n"
-               "                     [--no-postgap] [--save-path] PATH...\n"
+               "                     [--no-postgap] [--save-path] [--import] PATH...\n"
                "       arcdisc [--emulated FOLDER] erase ID [--full]\n");
   return 2;
 }
@@ -155,6 +158,7 @@ bool AddPaths(TDiscBurner& burner, const std::vector<std::string>& paths, bool s
 struct TImageArgs {
   std::string out, volume;
   bool joliet = true, postGap = true, savePath = false, list = false, timing = false;
+  bool import = false;
   std::vector<std::string> paths;
 };
 
@@ -177,6 +181,8 @@ std::string ParseImageArgs(const std::vector<std::string>& args, size_t first, b
       opts.list = true;
     } else if (image && a == "--timing") {
       opts.timing = true;
+    } else if (!image && a == "--import") {
+      opts.import = true;
     } else if (a == "--") {
       opts.paths.insert(opts.paths.end(), args.begin() + static_cast<long>(i) + 1, args.end());
       break;
@@ -230,6 +236,7 @@ int Burn(const std::vector<std::string>& args) {
     std::fprintf(stderr, "arcdisc: nothing burnt\n");
     return 1;
   }
+  burner.ImportSession = opts.import ? -1 : 0;
   std::atomic<bool> finished{false};
   std::string error;
   burner.OnWriteDone = [&](TDiscBurner*, const std::string& e) {

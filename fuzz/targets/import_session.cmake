@@ -1,0 +1,1 @@
+arcavo_fuzzer(import_session disc)
