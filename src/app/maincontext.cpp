@@ -11,8 +11,10 @@
 #include "app/settingsfiles.h"
 #include "app/sizecalculator.h"
 #include "archive/arczip.h"
+#include "disc/discburner.h"
 
-MainContext::MainContext() : ArcZip1(std::make_unique<TArcZip>()) {}
+MainContext::MainContext()
+    : ArcZip1(std::make_unique<TArcZip>()), Burner(std::make_unique<TDiscBurner>()) {}
 MainContext::MainContext(MainContext&&) noexcept = default;
 MainContext& MainContext::operator=(MainContext&&) noexcept = default;
 

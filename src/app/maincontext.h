@@ -11,6 +11,7 @@
 #include <memory>
 
 class TArcZip;
+class TDiscBurner;
 class TExplorer;
 class TFileMenuHandler;
 class TInclusionGrid;
@@ -108,6 +109,9 @@ struct MainContext {
   // The zip engine: every archive operation of the window goes through it. Made with the
   // context; it outlives every controller below.
   std::unique_ptr<TArcZip> ArcZip1;
+  // The disc writer (device layer and image builder): every burn, erase and disc query of the
+  // window goes through it. Made with the context.
+  std::unique_ptr<TDiscBurner> Burner;
 
   // --- Subsystems (built by WireSubsystems in app/mainwiring.h; null when not wired) ---
   // Option lists of "Make" and "Archive", the preferences and the inclusion grid.

@@ -420,6 +420,7 @@ void TMainform::Wire() {
   Append(bindings_, RestoreBindings(*extract_, [this] { search_->Abort(); }));
   Append(bindings_, ReportBindings(report));
   Append(bindings_, StateBindings());
+  Append(bindings_, BurnBindings());
   Append(bindings_, automation_->Bindings());
   const QStringList missing = ApplyBindings(*this, bindings_);
   if (!missing.isEmpty()) qWarning("bindings without a control: %s", qPrintable(missing.join(' ')));
