@@ -11,7 +11,6 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
-#include <system_error>
 #include <thread>
 
 #include "app/mb.h"
@@ -20,7 +19,6 @@
 #include "backup/removable.h"
 #include "backup/udisks.h"
 #include "disc/discburner.h"
-#include "platform/inifile.h"
 #include "platform/mounts.h"
 #include "platform/volumeservice.h"
 
@@ -31,7 +29,6 @@ QString S(const char* text) {
 }
 
 const QString kArcavo = QStringLiteral("Arcavo");
-const std::string kOptions = "Options";
 
 void Pump() {
   if (QCoreApplication::instance()) QCoreApplication::processEvents();
@@ -89,27 +86,12 @@ TBurnerSettings TBurnerSettings::Read(const TPreferences& prefs) {
 }
 
 bool SaveBurnerSettings(TPreferences& prefs, const TBurnerSettings& s) {
-  try {
-    IniFile ini(TPreferences::DefaultFile().toStdString());
-    ini.WriteString(kOptions, "BurnerDrive", s.drive.toStdString());
-    ini.WriteString(kOptions, "Burner", s.burner.toStdString());
-    ini.WriteInteger(kOptions, "BurnerSpeed", s.speed);
-    ini.WriteBool(kOptions, "BurnerFinal", s.finalise);
-    ini.WriteBool(kOptions, "Native", s.native);
-    ini.WriteBool(kOptions, "BurnerSizingAuto", s.sizingAuto);
-    ini.Save();
-  } catch (const std::system_error& e) {
-    MbMessage(QStringLiteral("Settings not saved: ") + QString::fromLocal8Bit(e.what()), kArcavo,
-              false, MB_ICONEXCLAMATION);
-    return false;
-  }
-  prefs.Set(QStringLiteral("BurnerDrive"), s.drive);
-  prefs.Set(QStringLiteral("Burner"), s.burner);
-  prefs.Set(QStringLiteral("BurnerSpeed"), s.speed);
-  prefs.Set(QStringLiteral("BurnerFinal"), s.finalise);
-  prefs.Set(QStringLiteral("Native"), s.native);
-  prefs.Set(QStringLiteral("BurnerSizingAuto"), s.sizingAuto);
-  return true;
+  return prefs.Write({{QStringLiteral("BurnerDrive"), s.drive},
+                      {QStringLiteral("Burner"), s.burner},
+                      {QStringLiteral("BurnerSpeed"), s.speed},
+                      {QStringLiteral("BurnerFinal"), s.finalise},
+                      {QStringLiteral("Native"), s.native},
+                      {QStringLiteral("BurnerSizingAuto"), s.sizingAuto}});
 }
 
 int SpeedOfEntry(const QString& entry) {

@@ -26,8 +26,8 @@
 #include "backup/runreport.h"
 #include "disc/discburner.h"
 #include "discemu/emulateddrive.h"
-#include "platform/programdir.h"
 #include "jobfiles.h"
+#include "platform/programdir.h"
 #include "run_fixture.h"
 
 using testutil::Quote;
@@ -489,9 +489,9 @@ struct ProgramDiscRun : ::testing::Test {
                             "\nBurnerDrive=/dev/sr0/\n");
   }
   testutil::CommandResult RunProgram() {
-    return testutil::Run("cd " + Quote(dir.path()) + " && ARCAVO_EMULATED_DRIVES=" +
-                         Quote(drives) + " QT_QPA_PLATFORM=offscreen timeout 120 " +
-                         Quote(ProgramPath()) + " docs.JOB close");
+    return testutil::Run("cd " + Quote(dir.path()) + " && ARCAVO_EMULATED_DRIVES=" + Quote(drives) +
+                         " QT_QPA_PLATFORM=offscreen timeout 120 " + Quote(ProgramPath()) +
+                         " docs.JOB close");
   }
 };
 
@@ -522,4 +522,42 @@ TEST_F(ProgramDiscRun, JobToADiscTargetIsBurntOrFailsWithTheWritersError) {
   EXPECT_NE(r.out.find("arcavo: WRITER ERROR ["), std::string::npos) << r.out;
   for (const char* f : {"/report.txt", "/pics/photo.jpg", "/notes/todo.md"})
     EXPECT_TRUE(testutil::Exists(job.data + f)) << f;
+}
+
+TEST(BurnCommands, FirstRunTakesTheFirstDriveThatWritesCdR) {
+  const struct {
+    std::vector<bool> Writers;  // per drive sr0, sr1, ...: whether it writes
+    bool Found;
+    QString Drive;
+  } rows[] = {
+      {{false, true}, true, "/dev/sr1/"},
+      {{true, true}, true, "/dev/sr0/"},
+      {{false}, false, ""},
+  };
+  for (const auto& row : rows) {
+    testutil::TempDir dir;
+    testutil::IsolatedXdg xdg{dir.path()};
+    ResetProgramDirForTest();
+    for (size_t i = 0; i < row.Writers.size(); ++i) {
+      const std::string base = dir / ("sr" + std::to_string(i));
+      ASSERT_TRUE(TEmulatedDrive::Create(base, "CD-R", static_cast<uint8_t>(i)));
+      TEmuState state;
+      ASSERT_TRUE(TEmuState::Load(base + ".state", state));
+      state.Writer = row.Writers[i];
+      ASSERT_TRUE(state.Save(base + ".state"));
+    }
+    TDiscBurner burner;
+    burner.SetTransport(std::make_unique<TEmulatedTransport>(dir.path()));
+    TPreferences prefs;
+    IBurnDisplay display;
+    TBurnCommands burn(burner, prefs, display);
+    TBurnerSettings found;
+    EXPECT_EQ(burn.ScanForWriter(found), row.Found);
+    EXPECT_EQ(found.drive, row.Drive);
+    EXPECT_EQ(found.native && found.sizingAuto, true);
+    if (row.Found) {
+      EXPECT_TRUE(found.burner.contains(row.Drive.mid(5, 3) + ":")) << found.burner.toStdString();
+    }
+    ResetProgramDirForTest();
+  }
 }
