@@ -13,6 +13,7 @@
 #include "backup/backuphosts.h"
 #include "backup/backuprun.h"
 #include "backup/burncommands.h"
+#include "backup/moveblocks.h"
 #include "backup/naming.h"
 #include "backup/runreport.h"
 #include "backup/spanning.h"
@@ -203,6 +204,8 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
   spanning_ =
       std::make_unique<TSpanning>(ArcZip1, *run_, *ctx.Lists, *ctx.Prefs, display, media_->labels);
   spanning_->swap = &media_->swap;
+  // A mounted disc is unmounted through the desktop's disk service before a burn or erase.
+  burn_->disks = &media_->disks;
   spanning_->burnFiles = [this](const QStringList& files) {
     const bool burnt = burn_->BurnFiles(files);
     if (!burnt)
@@ -219,6 +222,10 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
     return burn_->CheckCDHasSize(disc);
   };
   spanning_->Attach();
+  moveBlocks_ = std::make_unique<TMoveBlocks>(*burn_, dialogs, display);
+  moveBlocks_->driveKind = [this](const QString& path) { return seams_->GetDriveTypeEx(path); };
+  moveBlocks_->burnerSettings = [this] { seams_->CDBurner1Click(); };
+  moveBlocks_->diskSpaceKb = [this](const QString& path) { return run_->diskSpaceKb(path); };
   run_->onFileNameForSplitPart = [this](std::string& fname, int part, int type) {
     spanning_->ArcZip1FileNameForSplitPart(fname, part, type);
   };

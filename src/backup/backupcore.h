@@ -20,6 +20,7 @@ class IProgressHost;
 class IReportBox;
 class TBackupRun;
 class TBurnCommands;
+class TMoveBlocks;
 class TNaming;
 class TRunReport;
 class TSpanning;
@@ -52,6 +53,8 @@ class TBackupCore : public QObject {
   // Disc writing over MainContext::Burner: the run's disc checks and the burning of staged
   // parts, and the window's burn commands.
   TBurnCommands& burn() { return *burn_; }
+  // "Move Blocks": the parts of a split set onto disks or discs.
+  TMoveBlocks& moveBlocks() { return *moveBlocks_; }
 
  private:
   struct Program;
@@ -72,6 +75,7 @@ class TBackupCore : public QObject {
   std::unique_ptr<TBackupRun> run_;
   std::unique_ptr<TSpanning> spanning_;
   std::unique_ptr<TNaming> naming_;
+  std::unique_ptr<TMoveBlocks> moveBlocks_;
   std::unique_ptr<ReportState> reportState_;
   std::unique_ptr<TRunReport> report_;
 };

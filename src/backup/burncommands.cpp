@@ -333,9 +333,9 @@ int64_t TBurnCommands::CheckCDHasSize(const TCDtypes& disc) {
 
 bool TBurnCommands::Unmount() {
   const std::string node = burner_.DriveLetter();
-  if (node.empty() || MountsOf(node).empty()) return true;
+  if (node.empty() || MountsOf(node, procRoot).empty()) return true;
   if (disks) disks->Unmount(node);
-  return MountsOf(node).empty();
+  return MountsOf(node, procRoot).empty();
 }
 
 void TBurnCommands::WaitForTimer() {

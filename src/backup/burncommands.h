@@ -182,6 +182,8 @@ class TBurnCommands {
   // The desktop's disk service that unmounts a mounted disc before a burn or erase; null: none
   // (a mounted disc is then refused).
   IDiskService* disks = nullptr;
+  // Where the mount table is read (tests give a folder of their own).
+  std::string procRoot = "/proc";
   // How long one wait step may take; tests shorten it.
   int waitSliceMs = 20;
 

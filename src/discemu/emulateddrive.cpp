@@ -772,9 +772,17 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
         return Sense(r, 0x05, 0x24, 0x00);
       return;
     case 0xBB: {  // SET CD SPEED
+      // As a drive does, it settles on the fastest of its speeds not above the one asked for
+      // (its slowest when every one is above; 0 and FFFFh ask for the fastest).
       const uint16_t write = static_cast<uint16_t>(BigEndian(c + 4, 2));
       const uint16_t max = s_.Speeds.empty() ? 0 : s_.Speeds.front();
-      s_.CurrentWriteSpeed = write == 0xFFFF || write > max ? max : write;
+      uint16_t settled = write == 0 ? 0 : max;
+      if (write != 0 && write != 0xFFFF && !s_.Speeds.empty()) {
+        settled = s_.Speeds.back();
+        for (uint16_t v : s_.Speeds)
+          if (v <= write && (settled > write || v > settled)) settled = v;
+      }
+      s_.CurrentWriteSpeed = settled;
       Persist();
       return;
     }

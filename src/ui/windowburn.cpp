@@ -7,6 +7,7 @@
 #include "app/mb.h"
 #include "backup/backupcore.h"
 #include "backup/burncommands.h"
+#include "backup/moveblocks.h"
 #include "ui/bindings.h"
 #include "ui/dlgsourceselect.h"
 #include "ui/explorerviews.h"
@@ -30,6 +31,8 @@ TBindings TMainform::BurnBindings() {
   return {
       OnItem("BurnerSettings1", "CDBurner1Click",
              [this, &burn](bool) { CDBurner1Click(burn, this); }),
+      OnItem("MoveBlocks1", "MoveBlocks1Click",
+             [this](bool) { backup_->moveBlocks().MoveBlocks1Click(); }),
       OnItem("CDproperties1", "CDproperties1Click", [&burn](bool) { burn.CDproperties1Click(); }),
       OnItem("Quick1", "EraseCDRW1Click (quick)", [&burn](bool) { burn.EraseCDRW1Click(true); }),
       OnItem("Full1", "EraseCDRW1Click (full)", [&burn](bool) { burn.EraseCDRW1Click(false); }),
@@ -48,8 +51,9 @@ void TWindowMain::BurnFiles(const QStringList& files) {
   burn.ReleaseTransport();
   if (burnt) return;
   // The job's files are deleted from the temporary folder afterwards: say it is on no disc.
-  const QString why =
-      burn.LastBurnError.isEmpty() ? QStringLiteral("no disc ready") : burn.LastBurnError;
+  const QString why = !burn.Configured()             ? QStringLiteral("no disc writer is set")
+                      : burn.LastBurnError.isEmpty() ? QStringLiteral("no disc ready")
+                                                     : burn.LastBurnError;
   MbMessage(QString::fromUtf8(burnmsg::kJobNotSaved) + why, QStringLiteral("Arcavo"), false,
             MB_OK | MB_ICONEXCLAMATION);
 }

@@ -21,9 +21,11 @@
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
 #include "backup/burncommands.h"
+#include "backup/moveblocks.h"
 #include "backup/naming.h"
 #include "backup/reporthosts.h"
 #include "backup/runreport.h"
+#include "backup/udisks.h"
 #include "disc/discburner.h"
 #include "discemu/emulateddrive.h"
 #include "jobfiles.h"
@@ -78,6 +80,14 @@ struct NoScheduler : ISchedulerControls {
   void StartSchedulerTimer() override {}
 };
 
+// Folder browsers answered in turn.
+struct FolderDialogs : FakeDialogs {
+  QStringList folders;
+  QString BrowseFolder(const QString&) override {
+    return folders.isEmpty() ? QString() : folders.takeFirst();
+  }
+};
+
 // The id the device layer lists for the emulated drive in folder.
 std::string EmulatedId(const std::string& folder) {
   TSCSIDevice probe;
@@ -97,7 +107,7 @@ struct StagedRun : ::testing::Test {
   ScriptedHost boxes;
   RecordingControlHost controls;
   FakeDisplay display;
-  FakeDialogs dialogs;
+  FolderDialogs dialogs;
   NoFiles files;
   NoNaming naming;
   FakeSeams seams;
@@ -234,6 +244,46 @@ TEST_F(StagedRun, AFailedBurnFailsTheRunAndKeepsTheSourcesOfAMove) {
   EXPECT_TRUE(programDir.entryList({"docs.z*", "docsDisk*"}, QDir::Files).isEmpty())
       << programDir.entryList().join(' ').toStdString();
   EXPECT_TRUE(Drive().State().Sessions.empty());
+}
+
+TEST_F(StagedRun, MoveBlocksBurnsTheSetPartByPartAndNamesWhatStayed) {
+  if (!HaveDiscTools()) GTEST_SKIP() << "isoinfo, 7zz or unzip missing";
+  const std::string blocks = dir / "blocks";
+  ::mkdir(blocks.c_str(), 0755);
+  for (const char* part : {"/data.z01", "/data.z02"})
+    testutil::WriteFile(blocks + part, std::string(1457600, 'p'));
+  testutil::WriteFile(blocks + "/data.zip", std::string(1000, 'z'));
+  testutil::WriteFile(blocks + "/data.zfc", "configuration");
+  testutil::WriteFile(blocks + "/other.zip", "another archive");
+  dialogs.folders = {QString::fromStdString(blocks), "/dev/sr0/"};
+  const QString insert = "Insert disk with at least 1.46Mb free";
+  int shown = 0;
+  boxes.onBox = [&](const MbBox&) {
+    ++shown;
+    if (shown == 2) {  // disc 1 is out, and no disc goes in for part 2
+      SwapDisc(1);
+      TEmuState none = Drive().State();
+      none.Medium = false;
+      none.Profile = "NONE";
+      Drive().SetState(none);
+    }
+    if (shown == 4) Drive().SetState(TEmuState::ForProfile("CD-R"));
+  };
+  boxes.Answer(IDOK, insert).Answer(IDOK, insert);
+  boxes.Answer(IDOK, "CD Writer checkout fails.\rPossibly no disk inserted");
+  boxes.Answer(IDOK, "Insert disk with at least 0.001Mb free");
+  boxes.Answer(IDOK, "These parts were not moved:\rdata.z02");
+  core->moveBlocks().MoveBlocks1Click();
+  EXPECT_EQ(boxes.PendingAnswers(), 0);
+  const std::string first = Listing(dir / "disc1.img");
+  EXPECT_NE(first.find("/data.z01"), std::string::npos) << first;
+  EXPECT_NE(first.find("/data.zfc"), std::string::npos) << first;
+  const std::string last = Listing(drives + "/sr0.img");
+  EXPECT_NE(last.find("/data.zip"), std::string::npos) << last;
+  EXPECT_EQ(QDir(QString::fromStdString(blocks)).entryList(QDir::Files),
+            QStringList({"data.z02", "other.zip"}));
+  EXPECT_EQ(SizeInMb(650000000), "650");
+  EXPECT_EQ(SizeInMb(4482625000), "4483");
 }
 
 namespace {
@@ -559,5 +609,56 @@ TEST(BurnCommands, FirstRunTakesTheFirstDriveThatWritesCdR) {
       EXPECT_TRUE(found.burner.contains(row.Drive.mid(5, 3) + ":")) << found.burner.toStdString();
     }
     ResetProgramDirForTest();
+  }
+}
+
+namespace {
+
+// The disk service as far as unmounting goes: it takes the disc out of a mount table of the
+// test's own, or refuses; it notes how many writes the drive had seen by then.
+struct FakeUnmount : IDiskService {
+  std::string mountinfo;
+  bool refuse = false;
+  TEmulatedDrive* drive = nullptr;
+  std::vector<size_t> writesSeen;
+  bool Manages(const std::string&) override { return true; }
+  bool SetLabel(const std::string&, const std::string&) override { return false; }
+  bool Unmount(const std::string& device) override {
+    size_t writes = 0;
+    for (const auto& c : drive->CommandLog()) writes += c.rfind("2A", 0) == 0;
+    writesSeen.push_back(writes);
+    if (device == "sr0" && !refuse) testutil::WriteFile(mountinfo, "");
+    return !refuse;
+  }
+  std::string Mount(const std::string&) override { return {}; }
+  std::string MountPoint(const std::string&) override { return {}; }
+  std::string IdLabel(const std::string&) override { return {}; }
+};
+
+}  // namespace
+
+TEST(BurnCommands, AMountedDiscIsUnmountedBeforeTheFirstWriteOrNothingIsWritten) {
+  for (bool refuse : {false, true}) {
+    SCOPED_TRACE(refuse ? "refused" : "unmounted");
+    ScriptedHost boxes;
+    BurnRig rig(Disc("CD-R"));
+    const std::string proc = rig.dir / "proc";
+    testutil::Run("mkdir -p " + Quote(proc + "/self"));
+    FakeUnmount disks;
+    disks.mountinfo = proc + "/self/mountinfo";
+    disks.refuse = refuse;
+    disks.drive = rig.drive;
+    testutil::WriteFile(disks.mountinfo,
+                        "36 25 11:0 / /media/disc ro,nosuid - iso9660 /dev/sr0 ro\n");
+    rig.burn->procRoot = proc;
+    rig.burn->disks = &disks;
+    testutil::WriteFile(rig.dir / "a.txt", "a");
+    if (refuse)
+      boxes.Press("CANCEL",
+                  "DISC IS MOUNTED AND COULD NOT BE UNMOUNTED\r Action: ERASE or "
+                  "RETRY(Replace disk)?");
+    EXPECT_EQ(rig.burn->BurnFiles({QString::fromStdString(rig.dir / "a.txt")}), !refuse);
+    EXPECT_EQ(disks.writesSeen, std::vector<size_t>{0});
+    EXPECT_EQ(rig.drive->State().Sessions.size(), refuse ? 0u : 1u);
   }
 }

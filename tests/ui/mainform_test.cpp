@@ -469,7 +469,8 @@ TEST_F(MainformTest, FeaturesNotBuiltYetSaySoInsteadOfDoingNothing) {
        [&] { Get<QPushButton>("StealthStartBtn")->click(); }},
       {"Stealth backup is not available in this version.",
        [&] { form_.mainWindow().StartStealth(); }},
-      {"Burning files to disc is not available in this version.",
+      // A job saved onto the disc with no writer set is said to be on no disc.
+      {"Job not saved to disc: no disc writer is set",
        [&] {
          form_.mainWindow().BurnFiles({"a.INI", "a.JOB"});
        }},
