@@ -293,6 +293,8 @@ struct BurnRig {
   testutil::TempDir dir;
   testutil::IsolatedXdg xdg{dir.path()};
   TPreferences prefs;
+  // The drive's waits (erasing, becoming ready) pass in virtual time.
+  TVirtualDiscClock clock{5000};
   TDiscBurner burner;
   IBurnDisplay display;
   std::unique_ptr<TBurnCommands> burn;
@@ -303,7 +305,8 @@ struct BurnRig {
     const std::string drives = dir / "drives";
     ::mkdir(drives.c_str(), 0755);
     EXPECT_TRUE(TEmulatedDrive::Create(drives + "/sr0", "CD-R", 0));
-    auto transport = std::make_unique<TEmulatedTransport>(drives);
+    burner.SetClock(&clock);
+    auto transport = std::make_unique<TEmulatedTransport>(drives, &clock);
     TEmulatedTransport* t = transport.get();
     burner.SetTransport(std::move(transport));
     EXPECT_TRUE(burner.InitTransport());
