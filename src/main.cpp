@@ -10,6 +10,7 @@
 #include "app/pathbytes.h"
 #include "app/screensaver.h"
 #include "app/termsignals.h"
+#include "discemu/emulateddrive.h"
 #include "platform/programdir.h"
 #include "ui/application.h"
 #include "ui/mainform.h"
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
     std::printf("arcavo %s\n", ARCAVO_VERSION);
     return kExitOk;
   }
+  // ARCAVO_EMULATED_DRIVES, when set, puts emulated disc writers in place of the real ones.
+  InstallEmulatedDrives();
   // A later start hands its first argument (and its ACTION) to the running instance and ends
   // before any window system is touched; its status says whether the job was taken.
   TInstanceManager instance;

@@ -206,6 +206,14 @@ void TAppLifecycle::FormPaint() {
         ini.WriteString("Options", "BurnerDrive", d.drive.toStdString());
         ini.WriteInteger("Options", "BurnerSpeed", d.writeSpeed);
         ini.WriteBool("Options", "BurnerFinal", d.finalize);
+        if (ctx_.Prefs) {
+          ctx_.Prefs->Set(QStringLiteral("BurnerSizingAuto"), true);
+          ctx_.Prefs->Set(QStringLiteral("Native"), true);
+          ctx_.Prefs->Set(QStringLiteral("Burner"), d.name);
+          ctx_.Prefs->Set(QStringLiteral("BurnerDrive"), d.drive);
+          ctx_.Prefs->Set(QStringLiteral("BurnerSpeed"), d.writeSpeed);
+          ctx_.Prefs->Set(QStringLiteral("BurnerFinal"), d.finalize);
+        }
       }
     } catch (const std::exception&) {
       MbInfo(

@@ -86,24 +86,49 @@ void TPreferences::Read(const IniFile& ini, const QString& key) {
   }
 }
 
+namespace {
+
+void WriteValue(IniFile& ini, const QString& key, const QVariant& value) {
+  const std::string k = key.toStdString();
+  switch (value.typeId()) {
+    case QMetaType::Bool:
+      ini.WriteBool(kOptions, k, value.toBool());
+      break;
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+      ini.WriteInteger(kOptions, k, value.toLongLong());
+      break;
+    default:
+      ini.WriteString(kOptions, k, value.toString().toStdString());
+      break;
+  }
+}
+
+}  // namespace
+
+bool TPreferences::Write(const QVector<QPair<QString, QVariant>>& values) {
+  try {
+    IniFile ini(DefaultFile().toStdString());
+    for (const auto& [key, value] : values) WriteValue(ini, key, value);
+    ini.Save();
+  } catch (const std::system_error& e) {
+    MbMessage(QStringLiteral("Settings not saved: ") + QString::fromLocal8Bit(e.what()),
+              QStringLiteral("Arcavo"), false, MB_ICONEXCLAMATION);
+    return false;
+  }
+  for (const auto& [key, value] : values) {
+    Set(key, value);
+    emit changed(key);
+  }
+  return true;
+}
+
 bool TPreferences::Write(const QString& key, const QVariant& value) {
   Set(key, value);
   bool saved = true;
   try {
     IniFile ini(DefaultFile().toStdString());
-    const std::string k = key.toStdString();
-    switch (value.typeId()) {
-      case QMetaType::Bool:
-        ini.WriteBool(kOptions, k, value.toBool());
-        break;
-      case QMetaType::Int:
-      case QMetaType::LongLong:
-        ini.WriteInteger(kOptions, k, value.toLongLong());
-        break;
-      default:
-        ini.WriteString(kOptions, k, value.toString().toStdString());
-        break;
-    }
+    WriteValue(ini, key, value);
     ini.Save();
   } catch (const std::system_error& e) {
     saved = false;

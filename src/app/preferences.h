@@ -40,6 +40,9 @@ class TPreferences : public QObject {
   // Changes the value and writes the key into the default file at once. A file that cannot be
   // written is reported in a box; the value in memory is kept. Returns true when saved.
   bool Write(const QString& key, const QVariant& value);
+  // Several keys in one save of the default file: all of them are written, or (when the file
+  // cannot be written, told in a box) none, and memory keeps its values then.
+  bool Write(const QVector<QPair<QString, QVariant>>& values);
 
   // The one check mark of a menu item saved under its key.
   bool INIcheckedMenuItem(const QString& key, const IControlHost& host, const QString& item);

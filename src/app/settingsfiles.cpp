@@ -364,10 +364,11 @@ void TSettingsFiles::HotkeyDefined(const QString& names, int modifiers, int virt
 
 void TSettingsFiles::BurnerSettingsConfirmed(const QString& drive, const QString& device, int speed,
                                              bool finalise, bool native, bool sizingAuto) {
-  prefs_.Write(QStringLiteral("BurnerDrive"), drive);
-  prefs_.Write(QStringLiteral("Burner"), device);
-  prefs_.Write(QStringLiteral("BurnerSpeed"), speed);
-  prefs_.Write(QStringLiteral("BurnerFinal"), finalise);
-  prefs_.Write(QStringLiteral("Native"), native);
-  prefs_.Write(QStringLiteral("BurnerSizingAuto"), sizingAuto);
+  // The six keys go together: a failed save leaves neither the file nor memory half changed.
+  prefs_.Write({{QStringLiteral("BurnerDrive"), drive},
+                {QStringLiteral("Burner"), device},
+                {QStringLiteral("BurnerSpeed"), speed},
+                {QStringLiteral("BurnerFinal"), finalise},
+                {QStringLiteral("Native"), native},
+                {QStringLiteral("BurnerSizingAuto"), sizingAuto}});
 }

@@ -15,12 +15,12 @@
 
 #include "archive/arczip_run.h"
 #include "archive/filelist.h"
-#include "platform/wildcard.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
 #include "archive/zippack.h"
 #include "archive/zipwriter.h"
 #include "platform/archiveattr.h"
+#include "platform/wildcard.h"
 
 namespace {
 
@@ -161,10 +161,15 @@ int TArcZip::ZipFiles() {
     run.pack = std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9),
                                                PackThreads);
     int count = WriteVolumes(run, items, packIndex, ec);
-    if (!run.stored.empty()) AfterArchiveComplete(run);
     if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
     FilesList.clear();
+    // The completion handler may still carry the last volume away (burn it to a disc): sources
+    // are deleted and attributes cleared only when it did not cancel the operation.
     if (OnZipComplete) OnZipComplete(this, count);
+    if (cancel_)
+      cancel_ = false;
+    else if (!run.stored.empty())
+      AfterArchiveComplete(run);
     return count;
   }
   // The new archive is written beside its name and takes it once complete; a replaced archive

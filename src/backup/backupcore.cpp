@@ -1,7 +1,9 @@
 #include "backup/backupcore.h"
 
+#include "app/controlhost.h"
 #include "app/explorer.h"
 #include "app/maincontext.h"
+#include "app/optionnames.h"
 #include "app/optionscontroller.h"
 #include "app/pathbytes.h"
 #include "app/preferences.h"
@@ -10,10 +12,13 @@
 #include "archive/zipmedia.h"
 #include "backup/backuphosts.h"
 #include "backup/backuprun.h"
+#include "backup/burncommands.h"
+#include "backup/moveblocks.h"
 #include "backup/naming.h"
 #include "backup/runreport.h"
 #include "backup/spanning.h"
 #include "backup/udisks.h"
+#include "disc/discburner.h"
 #include "platform/mounts.h"
 
 // The media of the program's volumes: the system's drives, with labels written through the
@@ -24,6 +29,78 @@ struct TBackupCore::Media {
   TLabellingVolumeService labels{system, disks};
   TZipMedia zipMedia{&labels};
   TDiskServiceSwap swap{system, disks};
+};
+
+// The run's subsystems as the window gives them, with the disc group answered by the burn
+// commands: a "/dev/srN/" target is a disc, its checks and staged parts go to the writer.
+struct TBackupCore::DiscSeams : IBackupSeams {
+  IBackupSeams& base;
+  TBurnCommands& burn;
+  DiscSeams(IBackupSeams& b, TBurnCommands& c) : base(b), burn(c) {}
+  int GetDriveTypeEx(const QString& path) override {
+    const int kind = TBurnCommands::DiscTargetKind(path);
+    return kind >= 0 ? kind : base.GetDriveTypeEx(path);
+  }
+  bool BurnerConfigured() const override { return burn.Configured(); }
+  // The settings dialog belongs to the window.
+  void CDBurner1Click() override { base.CDBurner1Click(); }
+  TCDtypes GetCDDetails() override { return burn.GetCDDetails(); }
+  int64_t CheckCDHasSize(const TCDtypes& disc) override { return burn.CheckCDHasSize(disc); }
+  bool BurnerNative() const override { return burn.Settings().native; }
+  bool BurnerSizingAuto() const override { return burn.Settings().sizingAuto; }
+  QString BurnerDriveRoot() const override { return burn.Settings().drive; }
+  void AbortWrite() override { burn.AbortWrite(); }
+  void ReleaseTransport() override { burn.ReleaseTransport(); }
+  bool OpenCD(const QString& root, QString* why) override { return base.OpenCD(root, why); }
+  void WriteReportFile(const QString& requested) override { base.WriteReportFile(requested); }
+  bool Hibernate(bool interactive, QString& reason) override {
+    return base.Hibernate(interactive, reason);
+  }
+  bool Shutdown(bool interactive, QString& reason) override {
+    return base.Shutdown(interactive, reason);
+  }
+  QString SetRestorePoint(const QString& name, bool& set) override {
+    return base.SetRestorePoint(name, set);
+  }
+  TVerifyResult VerifyArchive(const QString& name, const std::string& password) override {
+    return base.VerifyArchive(name, password);
+  }
+};
+
+// The burn's progress on the run's display and controls (and the report's gauge once attached).
+struct TBackupCore::BurnDisplay : IBurnDisplay {
+  MainContext& ctx;
+  IBackupDisplay& display;
+  IControlHost& controls;
+  IProgressHost* progress = nullptr;
+  int gauge = 0;
+  BurnDisplay(MainContext& c, IBackupDisplay& d, IControlHost& h)
+      : ctx(c), display(d), controls(h) {}
+  void SetGaugePosition(int percent) override {
+    gauge = percent;
+    if (progress) progress->SetGaugePosition(percent);
+  }
+  int GaugePosition() const override { return gauge; }
+  void SetActivity(const QString& text) override {
+    controls.SetControlCaption(QString::fromLatin1(rctl::kActiveFilePanel), text);
+  }
+  void SetTrayHint(const QString& hint) override {
+    if (progress) progress->SetTrayHint(hint);
+  }
+  QString TrayTitle() const override {
+    return ctx.TrayTitle.isEmpty() ? IBurnDisplay::TrayTitle() : ctx.TrayTitle;
+  }
+  void DiscAnimation(bool on) override { display.DiscAnimation(on); }
+  void TrayAnimation(bool on) override {
+    if (display.TrayIconShown()) display.TrayAnimation(on);
+  }
+  void SetPauseCaption(const QString& caption) override {
+    controls.SetControlCaption(QString::fromLatin1(ctl::kPauseButton), caption);
+  }
+  void ClearStatusBar() override {
+    gauge = 0;
+    display.GaugeClear();
+  }
 };
 
 // The program state the run reads and ends, kept in MainContext.
@@ -75,7 +152,9 @@ struct TBackupCore::ReportState : IReportSeams {
   TSpanning& spanning;
   ReportState(MainContext& c, TBackupRun& r, IBackupDialogs& d, TSpanning& s)
       : ctx(c), run(r), dialogs(d), spanning(s) {}
+  TBurnCommands* burn = nullptr;
   bool BurnPart(const QString& path) override { return spanning.BurnPart(PathBytes(path)); }
+  QString DiscTypeName() const override { return burn ? burn->DiscTypeName() : QString(); }
   void WriteSpanNo(int disk) override { spanning.WriteSpanNo(disk); }
   bool SizeCalcMode() const override { return run.SizeCalcMode(); }
   bool RunInProgress() const override { return run.RunInProgress(); }
@@ -108,8 +187,12 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
       program_(std::make_unique<Program>(ctx)),
       namingHost_(std::make_unique<Naming>(ctx, namingHost)) {
   TCheckStore& ticks = ctx.Explorer->Store();
+  if (!ctx.Burner) ctx.Burner = std::make_unique<TDiscBurner>();
+  burnDisplay_ = std::make_unique<BurnDisplay>(ctx, display, controls);
+  burn_ = std::make_unique<TBurnCommands>(*ctx.Burner, *ctx.Prefs, *burnDisplay_);
+  seams_ = std::make_unique<DiscSeams>(seams, *burn_);
   run_ = std::make_unique<TBackupRun>(ArcZip1, *ctx.Lists, *ctx.Prefs, ticks, *ctx.Grid, controls,
-                                      display, *program_, dialogs, seams);
+                                      display, *program_, dialogs, *seams_);
   naming_ = std::make_unique<TNaming>(*run_, ArcZip1, *ctx.Lists, *ctx.Prefs, ticks, controls,
                                       display, *program_, *namingHost_);
   // The engine's design-time settings: no labels checked or written unless a run asks, parts of
@@ -122,7 +205,28 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
   spanning_ =
       std::make_unique<TSpanning>(ArcZip1, *run_, *ctx.Lists, *ctx.Prefs, display, media_->labels);
   spanning_->swap = &media_->swap;
+  // A mounted disc is unmounted through the desktop's disk service before a burn or erase.
+  burn_->disks = &media_->disks;
+  spanning_->burnFiles = [this](const QStringList& files) {
+    const bool burnt = burn_->BurnFiles(files);
+    if (!burnt)
+      run_->StagedBurnFailed(burn_->LastBurnError.isEmpty()
+                                 ? QStringLiteral("The disc was not written (no disc ready)")
+                                 : burn_->LastBurnError);
+    return burnt;
+  };
+  spanning_->burnFailed = [this](const QString& why) { run_->StagedBurnFailed(why); };
+  spanning_->nextDiscFree = [this]() -> int64_t {
+    const TCDtypes disc = burn_->GetCDDetails();
+    if (!disc.Ready) return 0;
+    if (disc.TypeName.contains(QLatin1String("DVD"))) return -1;
+    return burn_->CheckCDHasSize(disc);
+  };
   spanning_->Attach();
+  moveBlocks_ = std::make_unique<TMoveBlocks>(*burn_, dialogs, display);
+  moveBlocks_->driveKind = [this](const QString& path) { return seams_->GetDriveTypeEx(path); };
+  moveBlocks_->burnerSettings = [this] { seams_->CDBurner1Click(); };
+  moveBlocks_->diskSpaceKb = [this](const QString& path) { return run_->diskSpaceKb(path); };
   run_->onFileNameForSplitPart = [this](std::string& fname, int part, int type) {
     spanning_->ArcZip1FileNameForSplitPart(fname, part, type);
   };
@@ -139,6 +243,8 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
 TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
   if (report_) return *report_;
   reportState_ = std::make_unique<ReportState>(ctx_, *run_, dialogs_, *spanning_);
+  reportState_->burn = burn_.get();
+  burnDisplay_->progress = &host;
   report_ = std::make_unique<TRunReport>(ArcZip1, *ctx_.Lists, *ctx_.Prefs, controls_, host, box,
                                          *reportState_, &ctx_.CommentText);
   // The report's handlers are the program's own on the engine: every operation's session finds

@@ -19,6 +19,8 @@ class INamingHost;
 class IProgressHost;
 class IReportBox;
 class TBackupRun;
+class TBurnCommands;
+class TMoveBlocks;
 class TNaming;
 class TRunReport;
 class TSpanning;
@@ -48,21 +50,32 @@ class TBackupCore : public QObject {
   TRunReport* report() { return report_.get(); }
   // The disk prompts, part names and disk markers (the engine's standing handlers).
   TSpanning& spanning() { return *spanning_; }
+  // Disc writing over MainContext::Burner: the run's disc checks and the burning of staged
+  // parts, and the window's burn commands.
+  TBurnCommands& burn() { return *burn_; }
+  // "Move Blocks": the parts of a split set onto disks or discs.
+  TMoveBlocks& moveBlocks() { return *moveBlocks_; }
 
  private:
   struct Program;
   struct Naming;
   struct ReportState;
   struct Media;
+  struct DiscSeams;
+  struct BurnDisplay;
   MainContext& ctx_;
   IControlHost& controls_;
   IBackupDialogs& dialogs_;
   std::unique_ptr<Program> program_;
   std::unique_ptr<Naming> namingHost_;
   std::unique_ptr<Media> media_;
+  std::unique_ptr<BurnDisplay> burnDisplay_;
+  std::unique_ptr<TBurnCommands> burn_;
+  std::unique_ptr<DiscSeams> seams_;
   std::unique_ptr<TBackupRun> run_;
   std::unique_ptr<TSpanning> spanning_;
   std::unique_ptr<TNaming> naming_;
+  std::unique_ptr<TMoveBlocks> moveBlocks_;
   std::unique_ptr<ReportState> reportState_;
   std::unique_ptr<TRunReport> report_;
 };

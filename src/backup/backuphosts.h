@@ -24,8 +24,9 @@ inline constexpr const char* kTrayResumeItem = "TrayResume1";
 // The disc in the burner drive, as the disc layer reports it.
 struct TCDtypes {
   int Kind = 0;          // 1 cannot be erased, 2 erasable
-  int64_t FreeK = 0;     // free space in thousands of bytes
-  int64_t Capacity = 0;  // in thousands of bytes
+  QString Drive;         // the writer's root ("/dev/srN/")
+  int64_t FreeK = 0;     // free megabytes x 1000
+  int64_t Capacity = 0;  // in sectors
   bool Ready = false;
   QString TypeName;  // the medium's type name ("CD-R", "DVD+RW", ...)
 };

@@ -41,6 +41,8 @@ QString S(const char* s) {
 
 const QString kArcavo = QStringLiteral("Arcavo");
 constexpr int64_t kMinPartSize = 65536;
+// The largest file ISO 9660 records in one extent: 4 GiB less one sector.
+constexpr int64_t kMaxStagedPart = 4294965248;
 
 QString FileNameOf(const QString& path) {
   return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
@@ -496,6 +498,11 @@ bool TBackupRun::FileExisted(const QString& name) {
   return true;
 }
 
+void TBackupRun::StagedBurnFailed(const QString& why) {
+  if (burnFailure_.isEmpty()) burnFailure_ = why;
+  LastBurnError = why;
+}
+
 int TBackupRun::LastExitStatus() const {
   if (!succeeded_) return kExitRunFailed;
   return leftOut_ > 0 ? kExitFilesLeftOut : kExitOk;
@@ -705,6 +712,7 @@ bool TBackupRun::RunPreconditions(TRunSteps& r) {
   }
   // 6. Preparation.
   LastBurnError.clear();
+  burnFailure_.clear();
   cdStaging_ = false;
   discFound_ = false;
   r.requested = ZipName();
@@ -905,6 +913,8 @@ bool TBackupRun::ApplyOptions() {
     zip_.MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
     int64_t block = max;
     if (cdStaging_ && !(max > 0 && max < discFree_ * 1000)) block = discFree_ * 1000;
+    // A staged part is one file on an ISO 9660 disc, which holds files below 4 GiB.
+    if (cdStaging_) block = std::min(block, kMaxStagedPart);
     zip_.MultiZipInfo.BlockSize = block;
     // A part must hold at least 64 KiB, the smallest split size the zip format allows.
     if (block < kMinPartSize) {
@@ -1014,11 +1024,14 @@ void TBackupRun::CallEngine(TRunSteps& r) {
     }
   }
   zip_.ReplaceArchive = false;
+  // A part that was not burnt fails the run, whatever the engine made of the cancel.
+  if (cdStaging_ && !burnFailure_.isEmpty()) errorText_ = burnFailure_ + QStringLiteral(" ");
   if (!r.partsAside.isEmpty())
     EndSplitPartsAside(r.name, r.partsAside, errorText_.isEmpty() && PathExists(r.name));
   if (!r.counting) {
     leftOut_ = r.stopText.isEmpty() && leftOutCount ? leftOutCount() : 0;
-    succeeded_ = errorText_.isEmpty() && !nothingExists_ && PathExists(r.name);
+    // A staged archive is on the discs, its last part deleted once burnt.
+    succeeded_ = errorText_.isEmpty() && !nothingExists_ && (cdStaging_ || PathExists(r.name));
     // Version folders given in memory belong to this run: when it wrote nothing (it failed, was
     // cancelled or had nothing to store), they are dropped, so that no later run writes them.
     if (r.versioned && (!succeeded_ || count_ == 0)) ForgetArchiveInMemory();

@@ -174,6 +174,8 @@ class TBackupRun : public QObject {
   QStringList SkippedList;
   // The free space the disc check returned (megabytes x 1000), for the part sizes.
   int64_t DiscFree() const { return discFree_; }
+  // A staged part was not burnt: the run fails, and why heads its closing text.
+  void StagedBurnFailed(const QString& why);
 
   // The last run's closing text, error text (empty when none) and count of files added.
   const QString& ResultText() const { return resultText_; }
@@ -279,6 +281,7 @@ class TBackupRun : public QObject {
   bool openFilePrompt_ = true;
   int64_t runStartTick_ = 0;
   int64_t discFree_ = 0;
+  QString burnFailure_;  // why a staged part was not burnt; empty while all were
   QString resultText_;
   QString errorText_;
   int count_ = 0;

@@ -335,11 +335,14 @@ bool TSpanning::BurnPart(const std::string& part) {
     zip_.CancelOperation();
     display_.TrayAnimation(false);
     display_.TrayIcon(1);
+    if (burnFailed) burnFailed(QStringLiteral("The staged part is empty: nothing burnt"));
     return false;
   }
   const QString marker = WriteSpanNo(LastPartNumber);
   Delay(500);
-  const bool burnt = burnPart && burnPart(PathText(part));
+  const bool burnt = burnFiles && burnFiles({PathText(part), marker});
+  if (!burnt && !burnFiles && burnFailed)
+    burnFailed(QStringLiteral("Burning to disc is not available in this version."));
   QFile::remove(PathText(part));
   QFile::remove(marker);
   return burnt;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -103,8 +104,10 @@ class TSpanning {
   // ---- What the handlers reach ----
   IFileDialogHost* fileDialogs = nullptr;
   IMediumSwap* swap = nullptr;
-  // Burns a staged part with its marker; unset: disc writing is not available.
-  std::function<bool(const QString& part)> burnPart;
+  // Burns a staged part with its marker as one session; unset: disc writing is not available.
+  std::function<bool(const QStringList& files)> burnFiles;
+  // A staged part was not burnt (why, when the burn itself did not say).
+  std::function<void(const QString& why)> burnFailed;
   // The disc in the burner drive, for the size of the next staged part: megabytes x 1000, 0 not
   // ready, 13 cancelled, -1 a DVD (the part size stays). Unset: not measured.
   std::function<int64_t()> nextDiscFree;

@@ -117,6 +117,7 @@ bool TEmuState::Load(const std::string& path, TEmuState& out) {
   s.WriteProtected = flag("write_protected", s.WriteProtected);
   s.Medium = flag("medium", s.Medium);
   s.TrayOpen = flag("tray_open", s.TrayOpen);
+  s.Writer = flag("writer", s.Writer);
   if (kv.count("vendor")) s.Vendor = kv["vendor"];
   if (kv.count("product")) s.Product = kv["product"];
   if (kv.count("revision")) s.Revision = kv["revision"];
@@ -158,7 +159,8 @@ bool TEmuState::Save(const std::string& path) const {
   o << "\nsession_start=" << SessionStart << "\nnwa=" << Nwa << "\nreserved=" << Reserved
     << "\ncomplete=" << Complete << "\nformatted=" << Formatted
     << "\nwrite_protected=" << WriteProtected << "\nmedium=" << Medium << "\ntray_open=" << TrayOpen
-    << "\nvendor=" << Vendor << "\nproduct=" << Product << "\nrevision=" << Revision << "\nspeeds=";
+    << "\nwriter=" << Writer << "\nvendor=" << Vendor << "\nproduct=" << Product
+    << "\nrevision=" << Revision << "\nspeeds=";
   for (size_t i = 0; i < Speeds.size(); ++i) o << (i ? "," : "") << Speeds[i];
   o << "\nread_speed=" << ReadSpeed << "\ncurrent_write_speed=" << CurrentWriteSpeed
     << "\npage_offset=" << PageOffset << "\nwrite_modes=" << int(WriteModesAccepted)
@@ -374,9 +376,9 @@ std::vector<uint8_t> TEmulatedDrive::ModePage(uint8_t page, bool defaults) {
     p.assign(32, 0);
     p[0] = 0x2A;
     p[1] = 30;
-    p[2] = 0x3F;  // reads CD-R, CD-RW, method 2, DVD-ROM, DVD-R, DVD-RAM
-    p[3] = 0x37;  // writes CD-R, CD-RW, test write, DVD-R, DVD-RAM
-    p[4] = 0x80;  // buffer underrun protection
+    p[2] = 0x3F;                  // reads CD-R, CD-RW, method 2, DVD-ROM, DVD-R, DVD-RAM
+    p[3] = s_.Writer ? 0x37 : 0;  // writes CD-R, CD-RW, test write, DVD-R, DVD-RAM
+    p[4] = 0x80;                  // buffer underrun protection
     const uint16_t maxWrite = s_.Speeds.empty() ? 0 : s_.Speeds.front();
     Put16(p.data() + 8, s_.ReadSpeed);
     Put16(p.data() + 18, maxWrite);
@@ -806,9 +808,17 @@ void TEmulatedDrive::Dispatch(TScsiRequest& r) {
         return Sense(r, 0x05, 0x24, 0x00);
       return;
     case 0xBB: {  // SET CD SPEED
+      // As a drive does, it settles on the fastest of its speeds not above the one asked for
+      // (its slowest when every one is above; 0 and FFFFh ask for the fastest).
       const uint16_t write = static_cast<uint16_t>(BigEndian(c + 4, 2));
       const uint16_t max = s_.Speeds.empty() ? 0 : s_.Speeds.front();
-      s_.CurrentWriteSpeed = write == 0xFFFF || write > max ? max : write;
+      uint16_t settled = write == 0 ? 0 : max;
+      if (write != 0 && write != 0xFFFF && !s_.Speeds.empty()) {
+        settled = s_.Speeds.back();
+        for (uint16_t v : s_.Speeds)
+          if (v <= write && (settled > write || v > settled)) settled = v;
+      }
+      s_.CurrentWriteSpeed = settled;
       Persist();
       return;
     }

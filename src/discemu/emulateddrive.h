@@ -12,8 +12,10 @@
 //   reserved=0              sectors RESERVE TRACK set aside for the open track (0: none)
 //   complete=0|1            the disc is finalised
 //   formatted=0|1  write_protected=0|1  medium=0|1  tray_open=0|1
+//   writer=0|1              0: the drive reads discs only
 //   vendor=, product=, revision=   inquiry strings
-//   speeds=7056,5645,2822   write speeds in kB/s, fastest first; read_speed=8467
+//   speeds=7056,5645,2822   write speeds in kB/s, fastest first (a speed asked for is rounded
+//                           down to one of them); read_speed=8467
 //   page_offset=16|8|7      where mode pages start in MODE SENSE data
 //   write_modes=7           bit 0 raw, bit 1 session-at-once, bit 2 track-at-once accepted
 //   address=H:T:L           the drive's SCSI address (default N:0:0)
@@ -42,6 +44,7 @@ struct TEmuState {
   uint32_t SessionStart = 0, Nwa = 0;
   uint32_t Reserved = 0;
   bool Complete = false, Formatted = true, WriteProtected = false, Medium = true, TrayOpen = false;
+  bool Writer = true;  // false: a drive that only reads
   std::string Vendor = "ARCAVO", Product = "EMULATED WRITER", Revision = "1.00";
   std::vector<uint16_t> Speeds = {7056, 5645, 2822};
   uint16_t ReadSpeed = 8467, CurrentWriteSpeed = 0;

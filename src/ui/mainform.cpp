@@ -429,6 +429,7 @@ void TMainform::Wire() {
   Append(bindings_, RestoreBindings(*extract_, [this] { search_->Abort(); }));
   Append(bindings_, ReportBindings(report));
   Append(bindings_, StateBindings());
+  Append(bindings_, BurnBindings());
   Append(bindings_, automation_->Bindings());
   Append(bindings_, stealth_->Bindings());
   Append(bindings_, life_->Bindings());

@@ -147,6 +147,8 @@ class TMainform : public QMainWindow {
   TBindings BackupBindings();
   TBindings ArchiveBindings();
   TBindings StateBindings();
+  // The disc-writing menu items (windowburn.cpp).
+  TBindings BurnBindings();
   // The connections that are not a control's command: the explorer list's double click, the
   // view mode and "Large Fonts" following the settings, the search box.
   void ConnectSignals();

@@ -69,6 +69,8 @@ class TWindowStartup : public IStartupSeams {
   void ResumeOperation() override;
   void CancelOperation() override;
   void ClearSearchResults() override;
+  QVector<BurnerDeviceInfo> ScanBurners() override;
+  void StopBurner() override;
 
  private:
   TMainform& form_;
@@ -95,6 +97,7 @@ class TWindowMain : public IMainWindow {
   int RunOnStartup() const override;
   void ModifyJobNaming() override;
   void BurnFiles(const QStringList& files) override;
+  bool IsBurnerRoot(const QString& folder) const override;
   bool ScheduledRunInProgress() const override;
 
  private:
@@ -184,6 +187,8 @@ class TWindowBackupSeams : public IBackupSeams {
  public:
   explicit TWindowBackupSeams(TMainform& form) : form_(form) {}
   TVerifyResult VerifyArchive(const QString& name, const std::string& password) override;
+  // The burner settings dialog, when a disc run finds no writer set.
+  void CDBurner1Click() override;
 
  private:
   TMainform& form_;

@@ -91,10 +91,6 @@ void TWindowMain::ModifyJobNaming() {
   form_.backup()->naming().NewZipButClick(NamingSender::ModifyJob);
 }
 
-void TWindowMain::BurnFiles(const QStringList& /*files*/) {
-  NotAvailable("Burning files to disc");
-}
-
 bool TWindowMain::ScheduledRunInProgress() const {
   return form_.automation() && form_.automation()->scheduler().RunState() == 2;
 }

@@ -211,7 +211,13 @@ TEST_F(InstanceTest, TheProgramItselfHandsOverToARunningInstance) {
 TEST_F(InstanceTest, TheProgramRunsAsFirstInstanceAndEndsInOrderOnSigterm) {
   const std::string arcavo = BinaryDir() + "/src/arcavo";
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // One emulated disc writer: the first run finds it instead of asking the user to set one.
+  const std::string drives = tmp_ / "drives";
+  ::mkdir(drives.c_str(), 0755);
+  testutil::WriteFile(drives + "/sr0.state", "profile=CD-R\ncapacity=359847\n");
+  ::setenv("ARCAVO_EMULATED_DRIVES", drives.c_str(), 1);
   pid_t p = Spawn({arcavo});
+  ::unsetenv("ARCAVO_EMULATED_DRIVES");
   started_.push_back(p);
   const std::string ini = tmp_ / "config/arcavo/default.ini";
   // Up and painted: the first run has been recorded.

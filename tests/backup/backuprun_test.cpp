@@ -675,6 +675,15 @@ TEST_F(RunFixture, DiscStagingWritesIntoTheProgramFolderAndEjectsBeforeShutdown)
   EXPECT_EQ(run->ZipName(), QString::fromStdString(archive));
   EXPECT_FALSE(run->CdStaging());
   EXPECT_FALSE(lists.directoryList.Checked(opt::kDirSpan));
+
+  // A blank DVD's free space as bytes is more than one ISO 9660 file can hold: parts stop
+  // 2048 bytes short of 4 GiB.
+  seams.disc.TypeName = "DVD+R";
+  seams.discFree = 4482625;
+  run->diskSpaceKb = [](const QString&) { return 6200000u; };
+  QFile::remove(QString::fromStdString(ProgramDir()) + "docs.zip");  // nothing burns it here
+  RunExpecting("    Backup successful    \r4 file/DIRs were added");
+  EXPECT_EQ(seen.BlockSize, 4294965248);
 }
 
 TEST_F(RunFixture, VolumeSettingsFollowTheListsOnEveryRun) {

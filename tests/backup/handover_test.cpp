@@ -66,10 +66,16 @@ class ProgramStarts : public ::testing::Test {
       WriteFile(bin + "/snapper", "#!/bin/sh\necho 'no configuration for this test' >&2\nexit 1\n");
       ::chmod((bin + "/snapper").c_str(), 0755);
     }
+    // One emulated disc writer: a first run finds it instead of asking the user to set one.
+    const std::string drives = dir / "drives";
+    if (!testutil::Exists(drives + "/sr0.state")) {
+      std::filesystem::create_directories(drives);
+      WriteFile(drives + "/sr0.state", "profile=CD-R\ncapacity=359847\n");
+    }
     const char* path = ::getenv("PATH");
     return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home,
             "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin"),
-            "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus};
+            "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus, "ARCAVO_EMULATED_DRIVES=" + drives};
   }
   // A start that keeps running (the first instance); ready once its window has been painted.
   pid_t StartWindow(std::vector<std::string> args = {}) {

@@ -471,7 +471,8 @@ TEST_F(MainformTest, FeaturesThatCannotRunSaySoInsteadOfDoingNothing) {
   const std::tuple<QString, int, std::function<void()>> cases[] = {
       {nothingDefined, MB_ICONINFORMATION, [&] { Get<QPushButton>("StealthStartBtn")->click(); }},
       {nothingDefined, MB_ICONINFORMATION, [&] { form_.mainWindow().StartStealth(); }},
-      {"Burning files to disc is not available in this version.", MB_ICONEXCLAMATION,
+      // A job saved onto the disc with no writer set is said to be on no disc.
+      {"Job not saved to disc: no disc writer is set", MB_ICONEXCLAMATION,
        [&] {
          form_.mainWindow().BurnFiles({"a.INI", "a.JOB"});
        }},
