@@ -36,12 +36,6 @@ QString S(const char* text) {
   return QString::fromUtf8(text);
 }
 
-// A feature this version does not have: the user is told so instead of seeing nothing happen.
-void NotAvailable(const char* what) {
-  MbMessage(S(what) + QStringLiteral(" is not available in this version."),
-            QStringLiteral("Arcavo"), false, MB_OK | MB_ICONEXCLAMATION);
-}
-
 }  // namespace
 
 // --- IMainWindow ---
