@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QMetaObject>
 #include <QRegularExpression>
 #include <chrono>
 #include <cmath>
@@ -13,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/burnerevents.h"
 #include "app/mb.h"
 #include "app/pathbytes.h"
 #include "app/preferences.h"
@@ -128,15 +128,9 @@ TBurnCommands::TBurnCommands(TDiscBurner& burner, TPreferences& prefs, IBurnDisp
   burner_.OnWriteDone = [this](TDiscBurner*, const std::string& error) { BurnerWriteDone(error); };
   burner_.OnEraseDone = [this](TDiscBurner*, bool withError) { BurnerEraseDone(withError); };
   if (!burner_.ProcessMessages) burner_.ProcessMessages = Pump;
-  // The burner's threads hand their completion to the event loop; without one it runs where the
-  // work ended (the flags it sets are read by the waiting loop only).
-  if (!burner_.PostToMain)
-    burner_.PostToMain = [](std::function<void()> call) {
-      if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
-      else
-        call();
-    };
+  // A burner not made by the program's context (tests) still hands its completion to the event
+  // loop.
+  if (!burner_.PostToMain) PostBurnerEventsToMainThread(burner_);
 }
 
 TBurnCommands::~TBurnCommands() {

@@ -280,6 +280,22 @@ TDEntry* TDiscBurner::NewDir(TDEntry* parent, const std::string& name, std::stri
   return raw;
 }
 
+TFEntry* TDiscBurner::NewFile(TDEntry* dir, const std::string& name, const std::string& shortName,
+                              const std::string& longName, const std::u16string& jolietName) {
+  auto* entry = new TFEntry;
+  files_.push_back(entry);
+  entry->Key = name;
+  entry->ShortName = shortName;
+  entry->LongName = longName;
+  // The Joliet tree records the name itself: readers disagree on a trailing "." (some drop it,
+  // some keep it), so the dot appended for the ISO name stays out of it.
+  entry->JolietName = jolietName.empty() ? dir->Names.JolietName(name, true) : jolietName;
+  dir->Names.Take(entry->ShortName, entry->JolietName);
+  dir->Files[name] = entry;
+  AppendChild(dir, entry);
+  return entry;
+}
+
 void TDiscBurner::AppendChild(TDEntry* dir, TFEntry* entry) {
   entry->Next = nullptr;
   if (dir->LastChild)
@@ -398,17 +414,7 @@ TDiscBurner::TEntryResult TDiscBurner::AddEntry(TDEntry* dir, const std::string&
       Skip(sourcePath, "MAXIMUM FILES CAN BE " + std::to_string(maxFiles_));
       return TEntryResult::Full;
     }
-    entry = new TFEntry;
-    files_.push_back(entry);
-    entry->Key = name;
-    entry->ShortName = shortName;
-    entry->LongName = longName;
-    // The Joliet tree records the name itself: readers disagree on a trailing "." (some drop
-    // it, some keep it), so the dot appended for the ISO name stays out of it.
-    entry->JolietName = jolietName.empty() ? dir->Names.JolietName(name, true) : jolietName;
-    dir->Names.Take(entry->ShortName, entry->JolietName);
-    dir->Files[name] = entry;
-    AppendChild(dir, entry);
+    entry = NewFile(dir, name, shortName, longName, jolietName);
   }
   entry->SourcePath = sourcePath;
   entry->DataSize = entry->RecordedSize = size;

@@ -204,6 +204,10 @@ class TDiscBurner : public TSCSIDevice {
                  uint32_t attr, const std::string& mask);
   TDEntry* NewDir(TDEntry* parent, const std::string& name, std::string shortName, int64_t dateTime,
                   uint32_t attr);
+  // A new file entry in dir under its three names (an empty Joliet name is made from the key),
+  // the names taken in the folder's scope.
+  TFEntry* NewFile(TDEntry* dir, const std::string& name, const std::string& shortName,
+                   const std::string& longName, const std::u16string& jolietName);
   void AppendChild(TDEntry* dir, TFEntry* entry);
   void UnlinkChild(TDEntry* dir, TFEntry* entry);
   void RemoveSubtree(TDEntry* dir);

@@ -156,15 +156,7 @@ TDiscBurner::TEntryResult TDiscBurner::AddImported(TDEntry* dir, const std::stri
     DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(maxFiles_), dmCapacity);
     return TEntryResult::Full;
   }
-  auto* entry = new TFEntry;
-  files_.push_back(entry);
-  entry->Key = name;
-  entry->ShortName = shortName;
-  entry->LongName = longName;
-  entry->JolietName = jolietName.empty() ? dir->Names.JolietName(name, true) : jolietName;
-  dir->Names.Take(entry->ShortName, entry->JolietName);
-  dir->Files[name] = entry;
-  AppendChild(dir, entry);
+  TFEntry* entry = NewFile(dir, name, shortName, longName, jolietName);
   entry->DataSize = entry->RecordedSize = size;
   entry->Attr = attr;
   entry->DateTime = dateTime;
