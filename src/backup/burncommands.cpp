@@ -385,12 +385,15 @@ TBurnCommands::TErase TBurnCommands::EraseDisk(bool ask, bool quick) {
 
 bool TBurnCommands::AddPaths(const QStringList& paths) {
   const QString drive = Drive();
+  // Only the first name found on the disc is asked about: one answer covers the burn.
+  bool asked = false;
   for (qsizetype i = paths.size() - 1; i >= 0; --i) {
     const QString& path = paths[i];
     const QString name = QFileInfo(path).fileName();
     // A file of that name in the session read back from the disc.
-    for (TFEntry* e = burner_.Root()->FirstChild; e; e = e->Next) {
+    for (TFEntry* e = burner_.Root()->FirstChild; e && !asked; e = e->Next) {
       if (!e->Imported || QString::fromStdString(e->LongName) != name) continue;
+      asked = true;
       const bool erasable = burner_.IsErasable();
       const int answer =
           MbMessage(drive + name + S(erasable ? burnmsg::kExistsErase : burnmsg::kExistsReplace),
@@ -463,6 +466,8 @@ bool TBurnCommands::BurnFiles(const QStringList& paths) {
   burner_.FinalizeDisc = settings.finalise;
   burner_.SetWriteSpeed(static_cast<uint16_t>(settings.speed));
   burner_.ClearImage(65535, 8191);
+  // The disc's last session, read back now: a name already on the disc is asked about.
+  burner_.ImportSessionTree();
   if (!AddPaths(paths)) return false;
 
   burner_.PerformOPC = true;

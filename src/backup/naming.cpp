@@ -18,6 +18,7 @@
 #include "app/preferences.h"
 #include "archive/arcunzip.h"
 #include "backup/backuprun.h"
+#include "backup/burncommands.h"
 #include "backup/presets.h"
 
 namespace {
@@ -235,6 +236,7 @@ void TNaming::NewZipButClick(NamingSender sender, int presetKind) {
     proposal = folder + lastNewName_;
   }
   TSaveDlgForm form(title, proposal, preset);
+  form.SetBurnerRoot(TBurnerSettings::Read(prefs_).drive);
   const std::optional<QString> accepted = host_.ShowSaveDialog(form);
 
   // 10. The answer.

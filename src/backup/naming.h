@@ -62,6 +62,10 @@ class TSaveDlgForm {
   // The file name remembered from the proposal.
   const QString& FileName() const { return fileName_; }
 
+  // The disc writer's root ("/dev/srN/"), offered beside the folders; empty without a writer.
+  const QString& BurnerRoot() const { return burnerRoot_; }
+  void SetBurnerRoot(const QString& root) { burnerRoot_ = root; }
+
   // The first click into the edit while it shows the default text empties it.
   void EditClicked();
   // A folder of the tree: the folder + "/" + the remembered file name.
@@ -77,6 +81,7 @@ class TSaveDlgForm {
   QString title_;
   QString text_;
   QString fileName_;
+  QString burnerRoot_;
   bool preset_ = false;
   bool labelVisible_ = false;
 };

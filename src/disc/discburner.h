@@ -134,6 +134,9 @@ class TDiscBurner : public TSCSIDevice {
   // Running it again reads the disc again and gives the same tree. False when the session
   // cannot be represented (more than 2^32 sectors).
   bool PrepareImage();
+  // Reads back the session ImportSession names into the tree now, so that callers can see what
+  // the disc already holds before adding (PrepareImage reads it again).
+  void ImportSessionTree();
   uint32_t ImageSize() const;
   void WriteImageMetadata();
 
@@ -222,7 +225,6 @@ class TDiscBurner : public TSCSIDevice {
   // Removes what the last read-back added: its files, and its folders unless they hold entries
   // added since.
   void DropImported();
-  void ImportSessionTree();
   // Reads one directory extent into dir; false when the read-back must stop.
   bool ImportExtent(TImport& im, TDEntry* dir, uint32_t extent, uint32_t size);
   TEntryResult AddImported(TDEntry* dir, const std::string& name, uint32_t location, uint32_t size,

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -112,6 +113,17 @@ TSaveDlgWidget::TSaveDlgWidget(TSaveDlgForm& form, QWidget* parent) : QDialog(pa
     edit_->setText(form_.Text());
   });
   v->addWidget(tree, 1);
+  // The writer's root is no folder of the file system: it is offered on a button of its own.
+  if (!form.BurnerRoot().isEmpty()) {
+    auto* burner = new QPushButton(
+        QStringLiteral("Disc writer (") + form.BurnerRoot() + QLatin1Char(')'), this);
+    burner->setObjectName(QStringLiteral("SaveDlgBurner"));
+    connect(burner, &QPushButton::clicked, this, [this] {
+      form_.FolderClicked(form_.BurnerRoot());
+      edit_->setText(form_.Text());
+    });
+    v->addWidget(burner);
+  }
   v->addWidget(label);
   v->addWidget(edit_);
   v->addWidget(buttons);

@@ -17,6 +17,8 @@
 #include "backup/backupcore.h"
 #include "backup/backuphosts.h"
 #include "backup/backuprun.h"
+#include "backup/burncommands.h"
+#include "disc/discburner.h"
 #include "platform/programdir.h"
 #include "restore/archivesearch.h"
 #include "ui/mainform.h"
@@ -178,7 +180,9 @@ bool TWindowLife::KeyPressed(int key) {
     if (run.RunInProgress()) {
       run.WriteZbtnClick();
     } else {
-      startup_.StopBurner();
+      // Only the burn stops: the burn command that waits for it goes on with the writer (its
+      // message and retry), so the writer is not released here.
+      if (TBackupCore* backup = form_.backup()) backup->burn().AbortWrite();
       form_.mainWindow().GaugeClear();
       startup_.CancelOperation();
     }
@@ -234,7 +238,8 @@ QString TWindowLife::ArchiveName() const {
 bool TWindowLife::OperationRunning() const {
   TBackupCore* backup = form_.backup();
   const restore::TArchiveSearch* search = form_.archiveSearch();
-  return (backup && (backup->run().RunInProgress() || backup->ArcZip1.Busy())) ||
+  return (backup && (backup->run().RunInProgress() || backup->ArcZip1.Busy() ||
+                     backup->burn().Burner().Writing())) ||
          (search && search->Running());
 }
 

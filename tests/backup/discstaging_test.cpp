@@ -6,8 +6,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <chrono>
 #include <cstdlib>
 #include <random>
+#include <thread>
 
 #include "app/explorer.h"
 #include "app/filedialoghost.h"
@@ -296,7 +298,11 @@ struct BurnRig {
   // The drive's waits (erasing, becoming ready) pass in virtual time.
   TVirtualDiscClock clock{5000};
   TDiscBurner burner;
-  IBurnDisplay display;
+  // Keeps the tray hints the burn's ticks set.
+  struct : IBurnDisplay {
+    QStringList hints;
+    void SetTrayHint(const QString& hint) override { hints << hint; }
+  } display;
   std::unique_ptr<TBurnCommands> burn;
   TEmulatedDrive* drive = nullptr;
 
@@ -324,6 +330,22 @@ struct BurnRig {
     ResetProgramDirForTest();
   }
 };
+
+// Burns a.txt holding text.
+bool BurnText(BurnRig& r, const std::string& text) {
+  testutil::WriteFile(r.dir / "a.txt", text);
+  return r.burn->BurnFiles({QString::fromStdString(r.dir / "a.txt")});
+}
+
+// The size of a file in the root of the disc's last session; -1 when it is not there.
+int64_t SizeInLastSession(BurnRig& r, const std::string& name) {
+  r.burner.ImportSession = -1;
+  r.burner.ClearImage(65535, 8191);
+  r.burner.ImportSessionTree();
+  for (TFEntry* e = r.burner.Root()->FirstChild; e; e = e->Next)
+    if (e->LongName == name) return e->DataSize;
+  return -1;
+}
 
 TEmuState Disc(const char* profile, uint32_t capacity = 0, bool medium = true) {
   TEmuState s = TEmuState::ForProfile(profile);
@@ -450,6 +472,41 @@ TEST(BurnCommands, EveryQuestionAndMessageOfTheCommands) {
        {{"NOT PUT ON THE DISC: " + QString::fromStdString("") + "", "OK"}},
        0,
        0},
+      {"a name already on a CD-R: the new file goes on, and the tray counts the burn",
+       Disc("CD-R"),
+       [](BurnRig& r) { EXPECT_TRUE(BurnText(r, "old")); },
+       [](BurnRig& r) {
+         r.display.hints.clear();
+         // The track is closed a little later than at once: the 250 ms tick comes meanwhile.
+         r.burner.OnFinalizingTrack = [](TDiscBurner*) {
+           std::this_thread::sleep_for(std::chrono::milliseconds(400));
+         };
+         const bool burnt = BurnText(r, "newer");
+         EXPECT_TRUE(r.display.hints.contains("Arcavo BurnCD: 100% done"))
+             << r.display.hints.join('|').toStdString();
+         return burnt * 10 + static_cast<int>(SizeInLastSession(r, "a.txt"));
+       },
+       {{"/dev/sr0/a.txt already exists\rreplace disk=OK or CANCEL", "OK"}},
+       15,
+       2},
+      {"a name already on a CD-R, cancelled",
+       Disc("CD-R"),
+       [](BurnRig& r) { EXPECT_TRUE(BurnText(r, "old")); },
+       [](BurnRig& r) {
+         return BurnText(r, "newer") * 10 + static_cast<int>(SizeInLastSession(r, "a.txt"));
+       },
+       {{"/dev/sr0/a.txt already exists\rreplace disk=OK or CANCEL", "Cancel"}},
+       3,
+       1},
+      {"a name already on a CD-RW: the disc is erased first",
+       Disc("CD-RW"),
+       [](BurnRig& r) { EXPECT_TRUE(BurnText(r, "old")); },
+       [](BurnRig& r) {
+         return BurnText(r, "newer") * 10 + static_cast<int>(SizeInLastSession(r, "a.txt"));
+       },
+       {{"/dev/sr0/a.txt already exists\rEraseDisc=OK or CANCEL", "OK"}},
+       15,
+       1},
       {"a DVD is never measured",
        Disc("DVD+R"),
        {},
@@ -474,6 +531,8 @@ TEST(BurnCommands, EveryQuestionAndMessageOfTheCommands) {
         boxes.Answer(IDYES, text);
       else if (button == "OK")
         boxes.Answer(IDOK, text);
+      else if (button == "Cancel")
+        boxes.Answer(IDCANCEL, text);
       else
         boxes.Press(button, text);
     }

@@ -142,13 +142,14 @@ namespace {
 struct FakeNamingHost : INamingHost {
   QString focused;
   std::deque<std::optional<QString>> answers;
-  QStringList proposals, titles;
+  QStringList proposals, titles, burnerRoots;
   int defaultsLoaded = 0;
   bool basic = false;
   bool hints = false;
   std::optional<QString> ShowSaveDialog(TSaveDlgForm& form) override {
     proposals << form.Text();
     titles << form.Title();
+    burnerRoots << form.BurnerRoot();
     auto a = answers.front();
     answers.pop_front();
     if (a) form.SetText(*a);
@@ -187,9 +188,11 @@ TEST_F(NamingFixture, NewZipProposesTheLastAcceptedName) {
   naming.NewZipButClick(NamingSender::NewZip);
   EXPECT_EQ(host.proposals.at(1), "/B/docs");
   EXPECT_TRUE(naming.LastNewName().isEmpty());
-  // After a cancel, from the focused item again.
+  // After a cancel, from the focused item again; a writer's root is offered once there is one.
+  prefs.Set("BurnerDrive", "/dev/sr0/");
   naming.NewZipButClick(NamingSender::NewZip);
   EXPECT_EQ(host.proposals.at(2), QString::fromStdString(src + "/a"));
+  EXPECT_EQ(host.burnerRoots, QStringList({"", "", "/dev/sr0/"}));
 }
 
 TEST_F(NamingFixture, StampedExeAndStealthNames) {

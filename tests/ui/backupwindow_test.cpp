@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 
 #include "app/pathbytes.h"
@@ -72,4 +73,17 @@ TEST(SaveDlgWidget, OkRunsTheNameChecks) {
   dlg.accept();
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
   EXPECT_EQ(form.Text(), "/data/docs.zip");
+  EXPECT_EQ(dlg.findChild<QPushButton*>("SaveDlgBurner"), nullptr);
+
+  // With a writer, its root is offered: the remembered name goes onto the disc.
+  TSaveDlgForm disc("New ZIPfile", "/data/docs.zip");
+  disc.SetBurnerRoot("/dev/sr0/");
+  TSaveDlgWidget discDlg(disc);
+  auto* burner = discDlg.findChild<QPushButton*>("SaveDlgBurner");
+  ASSERT_TRUE(burner);
+  burner->click();
+  EXPECT_EQ(discDlg.findChild<QLineEdit*>("SaveDlgEdit")->text(), "/dev/sr0/docs.zip");
+  discDlg.accept();
+  EXPECT_EQ(discDlg.result(), QDialog::Accepted);
+  EXPECT_EQ(disc.Text(), "/dev/sr0/docs.zip");
 }

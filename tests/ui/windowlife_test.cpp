@@ -17,6 +17,10 @@
 #include "archive/arczip.h"
 #include "automation/logonstart.h"
 #include "automation/traylife.h"
+#include "backup/backupcore.h"
+#include "backup/burncommands.h"
+#include "disc/discburner.h"
+#include "discemu/emulateddrive.h"
 #include "platform/inifile.h"
 #include "platform/programdir.h"
 #include "qt_scriptedhost.h"
@@ -202,7 +206,7 @@ TEST_F(WindowLifeTest, WithoutATrayMinimisingKeepsTheWindowReachable) {
   EXPECT_TRUE(w->isVisible());
 }
 
-TEST_F(WindowLifeTest, EscapeAsksBeforeCancellingAnExtractionAndIsIgnoredWhenIdle) {
+TEST_F(WindowLifeTest, EscapeAsksBeforeCancellingAnExtractionOrABurnAndIsIgnoredWhenIdle) {
   if (!testutil::HaveTool("python3")) GTEST_SKIP() << "python3 missing";
   testutil::WriteFile(ini_, "[Options]\nClrDisk=0\n");
   auto w = Window();
@@ -238,6 +242,35 @@ TEST_F(WindowLifeTest, EscapeAsksBeforeCancellingAnExtractionAndIsIgnoredWhenIdl
   ASSERT_GE(host_.transcript().size(), 1);
   EXPECT_EQ(host_.transcript()[0].text, QString::fromLatin1(TWindowLife::kAbortQuestion));
   EXPECT_EQ(host_.transcript()[0].icon, MB_ICONQUESTION);
+
+  // A burn from the menu, outside a backup: Escape asks, then stops the writer, and the burn
+  // tells that it was stopped.
+  host_.AnswerDefaults(false);
+  TBurnCommands& burn = w->backup()->burn();
+  TBurnerSettings writer;
+  ASSERT_TRUE(burn.ScanForWriter(writer));
+  ASSERT_TRUE(burn.SaveChoice(writer.burner, QStringLiteral("Max"), false, true, true));
+  ASSERT_TRUE(burn.EnsureTransport() && burn.SelectStored());
+  auto* drives = dynamic_cast<TEmulatedTransport*>(burn.Burner().Transport());
+  ASSERT_NE(drives, nullptr);
+  // Every write finds the drive still busy: the burn runs until it is stopped.
+  drives->DriveByNode("sr0")->InjectSense(0x2A, 2, 0x04, 0x08, 20);
+  QTimer escape;
+  escape.setInterval(10);
+  QObject::connect(&escape, &QTimer::timeout, [&] {
+    if (!burn.Burner().Writing()) return;
+    escape.stop();
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+  });
+  escape.start();
+  host_.Answer(IDYES, QString::fromLatin1(TWindowLife::kAbortQuestion));
+  host_.Press(QStringLiteral("CANCEL"),
+              QStringLiteral("OPERATION ABORTED BY USER\r Action: ERASE or RETRY(Replace disk)?"));
+  testutil::WriteFile(tmp_ / "b.txt", "b");
+  EXPECT_FALSE(burn.BurnFiles({QString::fromStdString(tmp_ / "b.txt")}));
+  EXPECT_FALSE(escape.isActive());
+  EXPECT_EQ(host_.PendingAnswers(), 0);
+  burn.ReleaseTransport();
 
   // F3 repeats the last archive search on the "Archive" tab only (none was made yet: it says so).
   host_.AnswerDefaults(false);
