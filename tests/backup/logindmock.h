@@ -2,47 +2,21 @@
 // logged to a file. Nothing here ever reaches the machine's real system bus.
 #pragma once
 
-#include <signal.h>
-
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QThread>
 #include <string>
 
-#include "testutil.h"
+#include "dbusmockbus.h"
 
 inline bool HaveLogindMock() {
-  return testutil::HaveTool("dbus-daemon") && testutil::Exists("/usr/bin/python3") &&
-         testutil::Run("/usr/bin/python3 -c 'import dbusmock'").status == 0;
+  return HaveDbusMock();
 }
 
-class LogindMock {
+class LogindMock : public DbusMockBus {
  public:
-  explicit LogindMock(const std::string& scratch) : log_(scratch + "/logind.log") {
-    auto r = testutil::Run("dbus-daemon --session --fork --print-address=1 --print-pid=1");
-    if (r.status != 0) return;
-    const size_t nl = r.out.find('\n');
-    address_ = r.out.substr(0, nl);
-    busPid_ = std::stoi(r.out.substr(nl + 1));
-    mockPid_ = testutil::Spawn(
-        {"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind", "-l", log_},
-        {"DBUS_SYSTEM_BUS_ADDRESS=" + address_}, scratch + "/mock.out");
-    QDBusConnection bus = Bus();
-    for (int i = 0; i < 100 && !bus.interface()->isServiceRegistered("org.freedesktop.login1"); ++i)
-      QThread::msleep(100);
-    ready_ = bus.interface()->isServiceRegistered("org.freedesktop.login1");
-  }
-  ~LogindMock() {
-    QDBusConnection::disconnectFromBus("logind-test");
-    if (mockPid_ > 0) ::kill(mockPid_, SIGTERM), testutil::WaitExit(mockPid_, 5000);
-    if (busPid_ > 0) ::kill(busPid_, SIGTERM);
-  }
-  bool ready() const { return ready_; }
-  const std::string& address() const { return address_; }
-  QDBusConnection Bus() {
-    return QDBusConnection::connectToBus(QString::fromStdString(address_), "logind-test");
-  }
+  explicit LogindMock(const std::string& scratch)
+      : DbusMockBus(scratch, {"--system", "--template", "logind", "-l", scratch + "/logind.log"},
+                    "org.freedesktop.login1", "logind-test"),
+        log_(scratch + "/logind.log") {}
   // The calls logged so far, one a line ("<time> Hibernate False").
   std::string Log() const { return testutil::ReadFile(log_); }
   // Replaces a method of the manager with python code run by the mock.
@@ -56,8 +30,4 @@ class LogindMock {
 
  private:
   std::string log_;
-  std::string address_;
-  pid_t busPid_ = 0;
-  pid_t mockPid_ = 0;
-  bool ready_ = false;
 };
