@@ -14,16 +14,11 @@
 #include <QString>
 #include <functional>
 
+#include "app/urlopener.h"
+
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
-
-// Opens an address with the desktop (the browser); tests replace it.
-class IUrlOpener {
- public:
-  virtual ~IUrlOpener() = default;
-  virtual bool OpenUrl(const QString& url) = 0;
-};
 
 class TChkUpdate : public QObject {
   Q_OBJECT

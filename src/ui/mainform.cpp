@@ -44,8 +44,10 @@
 #include "restore/extractcontroller.h"
 #include "restore/maintenance.h"
 #include "restore/repaircontroller.h"
+#include "ui/aboutdialog.h"
 #include "ui/archiveview.h"
 #include "ui/backupwindow.h"
+#include "ui/contexthelp.h"
 #include "ui/explorerviews.h"
 #include "ui/filedialogs.h"
 #include "ui/optionlistview.h"
@@ -144,9 +146,8 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   Wire();
   qApp->installEventFilter(this);
 
-  // Context help ("?", then a click on a control) shows the control's hint.
-  for (QWidget* w : findChildren<QWidget*>())
-    if (w->whatsThis().isEmpty() && !w->toolTip().isEmpty()) w->setWhatsThis(w->toolTip());
+  // Context help ("?" or Shift+F1, then a click on a control): its hint and its help section.
+  ApplyContextHelp(*this);
 
   // The window starts at its usual client size, or larger when its content needs more room (a
   // larger font); it never shrinks below what its content needs. It starts centred.
@@ -679,20 +680,7 @@ void TMainform::ConnectSearchBox() {
 }
 
 void TMainform::About() {
-  QDialog box(this);
-  box.setObjectName(QStringLiteral("AboutBox"));
-  box.setWindowTitle(QStringLiteral("About Arcavo"));
-  auto* v = new QVBoxLayout(&box);
-  auto* icon = new QLabel(&box);
-  icon->setPixmap(ui::ProgramIcon().pixmap(48, 48));
-  v->addWidget(icon, 0, Qt::AlignHCenter);
-  v->addWidget(new QLabel(QStringLiteral("Arcavo V") + ctx_.VersionDigits +
-                              QStringLiteral("\nBackup to zip archives, discs and removable disks"),
-                          &box));
-  auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
-  connect(ok, &QDialogButtonBox::accepted, &box, &QDialog::accept);
-  v->addWidget(ok);
-  box.exec();
+  ShowAboutDialog(this);
 }
 
 // --- Events ---

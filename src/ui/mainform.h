@@ -116,6 +116,8 @@ class TMainform : public QMainWindow {
   // Archive maintenance and the archive search (null while the window is being built).
   restore::TMaintenanceController* maintenance() const { return maintenance_.get(); }
   restore::TArchiveSearch* archiveSearch() const { return search_.get(); }
+  // "Bug Report" (true) or "Information Request": a mail composed in the mail program.
+  void FeedBack(bool bugReport);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

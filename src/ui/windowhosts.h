@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "app/filedialoghost.h"
+#include "app/helppages.h"
 #include "app/mainwiring.h"
 #include "app/optionhosts.h"
 #include "app/startupseams.h"
@@ -76,6 +77,7 @@ class TWindowStartup : public IStartupSeams {
   TMainform& form_;
   QString startFolder_;
   bool hintsShown_ = true;
+  THelpPages help_;
 };
 
 // What the subsystems ask of the window beyond controls and start-up. A feature that is not

@@ -1,6 +1,5 @@
 // The window's answers to start-up, hand-over and closing.
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QScreen>
 #include <QStyleFactory>
@@ -10,7 +9,6 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeView>
-#include <QUrl>
 
 #include "app/explorer.h"
 #include "app/filemenuhandler.h"
@@ -25,6 +23,7 @@
 #include "backup/reporthosts.h"
 #include "platform/programdir.h"
 #include "restore/archivesearch.h"
+#include "ui/desktopopener.h"
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
 #include "ui/windowautomation.h"
@@ -72,10 +71,8 @@ void TWindowStartup::SetTimePickerFormat(const QString& format) {
   if (auto* t = form_.findChild<QTimeEdit*>(S(ctl::kSchedTime))) t->setDisplayFormat(format);
 }
 
-void TWindowStartup::OpenHelp(int /*context*/) {
-  // The help is a document among the program's resources; without one there is nothing to open.
-  const std::string path = ResourcePath(kHelpFile);
-  if (!path.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+void TWindowStartup::OpenHelp(int context) {
+  help_.Open(context, CurrentUrlOpener());
 }
 
 void TWindowStartup::HideToTrayMinimised() {

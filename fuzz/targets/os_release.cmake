@@ -1,0 +1,1 @@
+arcavo_fuzzer(os_release platform)
