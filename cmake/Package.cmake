@@ -14,6 +14,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The help and the feedback mails are handed to the desktop through xdg-open and xdg-email.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 # The long description: CPack puts the summary above it as the first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Arcavo is a desktop backup program. Tick the folders and files to keep,
