@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QHash>
 #include <QMenu>
 #include <QMenuBar>
 #include <QWidget>
@@ -117,7 +118,12 @@ int HelpContextOf(const QObject* control) {
 }
 
 QString HelpSectionLead(int context) {
-  return HelpSectionSentence(BuiltInHelp(), context);
+  // Read once per section: the window asks for each of its controls.
+  static QHash<int, QString> leads;
+  auto it = leads.constFind(context);
+  if (it == leads.constEnd())
+    it = leads.insert(context, HelpSectionSentence(BuiltInHelp(), context));
+  return *it;
 }
 
 QString ContextHelpText(const QString& hint, int context) {

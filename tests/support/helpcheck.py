@@ -2,8 +2,8 @@
 """Reads the help and the pages that open it with a real HTML parser, for the help tests.
 
   helpcheck.py sections HELP    -> JSON {"N": first sentence of the section with id="ctxN"}
-  helpcheck.py redirect PAGE    -> JSON {"refresh": url of the meta refresh, "script": url the
-                                   script goes to, "link": href of the page's link}
+  helpcheck.py redirect PAGE... -> JSON {PAGE: {"refresh": url of the meta refresh, "script":
+                                   url the script goes to, "link": href of the page's link}}
   helpcheck.py mailto URL       -> JSON {"address", "subject", "body"} of a mailto: address
 """
 import html.parser
@@ -80,10 +80,13 @@ def main():
             sys.exit("ids used twice: " + " ".join(dupes))
         print(json.dumps(p.found))
     elif mode == "redirect":
-        p = Redirect()
-        with open(arg, encoding="utf-8") as f:
-            p.feed(f.read())
-        print(json.dumps(p.out))
+        out = {}
+        for page in sys.argv[2:]:
+            p = Redirect()
+            with open(page, encoding="utf-8") as f:
+                p.feed(f.read())
+            out[page] = p.out
+        print(json.dumps(out))
     elif mode == "mailto":
         u = urllib.parse.urlsplit(arg)
         q = urllib.parse.parse_qs(u.query, keep_blank_values=True, strict_parsing=True)

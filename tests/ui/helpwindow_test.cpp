@@ -71,7 +71,8 @@ QJsonObject Check(const char* mode, const std::string& arg) {
 QUrl RedirectTarget(const QString& opened) {
   const QUrl page = QUrl::fromEncoded(opened.trimmed().toLatin1(), QUrl::StrictMode);
   EXPECT_TRUE(page.isLocalFile()) << opened.toStdString();
-  const QJsonObject r = Check("redirect", page.toLocalFile().toStdString());
+  const QJsonObject r =
+      Check("redirect", page.toLocalFile().toStdString())[page.toLocalFile()].toObject();
   return QUrl::fromEncoded(r["refresh"].toString().toLatin1(), QUrl::StrictMode);
 }
 
