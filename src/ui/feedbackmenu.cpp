@@ -1,5 +1,5 @@
-// "Bug Report" and "Information Request": a mail to the support address, composed in the user's
-// mail program.
+#include "ui/feedbackmenu.h"
+
 #include "app/feedback.h"
 #include "app/mb.h"
 #include "backup/backupcore.h"
@@ -8,13 +8,13 @@
 #include "ui/desktopopener.h"
 #include "ui/mainform.h"
 
-void TMainform::FeedBack(bool bugReport) {
+void ComposeFeedbackMail(bool bugReport, TBackupCore* backup) {
   TFeedbackFacts facts = SystemFeedbackFacts();
-  if (bugReport && backup_) {
-    facts.closingText = backup_->run().ResultText();
+  if (bugReport && backup) {
+    facts.closingText = backup->run().ResultText();
     // The disc-writing commands and the backup run each keep their last error.
-    facts.lastBurnError = backup_->burn().LastBurnError;
-    if (facts.lastBurnError.isEmpty()) facts.lastBurnError = backup_->run().LastBurnError;
+    facts.lastBurnError = backup->burn().LastBurnError;
+    if (facts.lastBurnError.isEmpty()) facts.lastBurnError = backup->run().LastBurnError;
   }
   // The mail program shows the mail; the user sends it, or not.
   if (!CurrentUrlOpener().OpenUrl(FeedbackMailUrl(bugReport, facts)))
@@ -22,4 +22,8 @@ void TMainform::FeedBack(bool bugReport) {
                              "package xdg-utils).\rPlease write to ") +
                   QString::fromLatin1(kSupportAddress),
               QStringLiteral("Arcavo"), false, MB_ICONEXCLAMATION);
+}
+
+void TMainform::FeedBack(bool bugReport) {
+  ComposeFeedbackMail(bugReport, backup_.get());
 }

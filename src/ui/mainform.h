@@ -116,8 +116,6 @@ class TMainform : public QMainWindow {
   // Archive maintenance and the archive search (null while the window is being built).
   restore::TMaintenanceController* maintenance() const { return maintenance_.get(); }
   restore::TArchiveSearch* archiveSearch() const { return search_.get(); }
-  // "Bug Report" (true) or "Information Request": a mail composed in the mail program.
-  void FeedBack(bool bugReport);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -156,6 +154,8 @@ class TMainform : public QMainWindow {
   void ConnectSignals();
   void ConnectSearchBox();
   void About();
+  // "FeedBack" > "Bug Report" (bugReport) and "Information Request".
+  void FeedBack(bool bugReport);
 
   // The adapters the subsystems talk to: declared before the context, so they outlive the
   // subsystems that hold them.

@@ -29,6 +29,7 @@
 #include "ui/aboutdialog.h"
 #include "ui/contexthelp.h"
 #include "ui/desktopopener.h"
+#include "ui/feedbackmenu.h"
 #include "ui/mainform.h"
 
 namespace {
@@ -229,8 +230,8 @@ TEST_F(HelpWindowTest, ARecordingXdgOpenAndXdgEmailFirstOnPathGetTheHelpPageAndT
   EXPECT_EQ(RedirectTarget(opened[0]).fragment(), "ctx1");
 
   w.backup()->burn().LastBurnError = "Writer: no disc & #2 ünready";
-  w.FeedBack(true);
-  w.FeedBack(false);
+  ComposeFeedbackMail(true, w.backup());
+  ComposeFeedbackMail(false, w.backup());
   const QStringList mailed = logged("xdg-email", 2);
   ::setenv("PATH", oldPath.c_str(), 1);
   ASSERT_EQ(mailed.size(), 2);
