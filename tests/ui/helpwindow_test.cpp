@@ -246,6 +246,17 @@ TEST_F(HelpWindowTest, ARecordingXdgOpenAndXdgEmailFirstOnPathGetTheHelpPageAndT
   // Only the two tools ran: nothing reached the desktop otherwise.
   EXPECT_EQ(logged("xdg-open", 1).size(), 1);
   EXPECT_TRUE(host_.transcript().isEmpty());
+
+  // With nothing to take the mail, the user is told where to write instead.
+  struct Refusing : IUrlOpener {
+    bool OpenUrl(const QString&) override { return false; }
+  } refusing;
+  SetUrlOpener(&refusing);
+  host_.Answer(IDOK,
+               "No mail program could be started (xdg-email or xdg-open, from the package "
+               "xdg-utils).\rPlease write to support@arcavo.example");
+  ComposeFeedbackMail(true, nullptr);
+  SetUrlOpener(nullptr);
 }
 
 TEST_F(HelpWindowTest, AboutShowsTheVersionsAndLeavesNoDialogBehind) {
