@@ -124,6 +124,7 @@ const std::vector<TDialogCase>& DialogCases() {
          spec.withCancel = true;
          return new TMbNoticeWindow(spec, w);
        }},
+      // Every dialog of the window has its row above: a new dialog is one more row.
   };
   return cases;
 }
