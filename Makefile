@@ -13,7 +13,9 @@
 #                            (bench/iso_build.py), clearing a disk against rm -rf
 #                            (bench/deltree.py), the search over a folder of archives
 #                            against zipinfo (bench_global_search) and a burn to an emulated
-#                            DVD+RW against genisoimage and at a throttled speed (bench/burn.py)
+#                            DVD+RW against genisoimage and at a throttled speed (bench/burn.py),
+#                            a 1 GB backup staged over three emulated CD-Rs against zip -s and
+#                            genisoimage per part (bench/disc_staging.py)
 #   make fuzz                build the libFuzzer targets with clang (FUZZ_SECONDS per target)
 #   make package             build (Release) the Debian package arcavo_<version>_<arch>.deb here
 
@@ -74,6 +76,7 @@ bench: deps
 	python3 bench/iso_build.py --build $(RELEASE_DIR)
 	python3 bench/deltree.py --build $(RELEASE_DIR)
 	python3 bench/burn.py --build $(RELEASE_DIR)
+	python3 bench/disc_staging.py --build $(RELEASE_DIR)
 	$(RELEASE_DIR)/bench/bench_global_search
 
 package: build-release

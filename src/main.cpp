@@ -13,6 +13,7 @@
 #include "discemu/emulateddrive.h"
 #include "platform/programdir.h"
 #include "ui/application.h"
+#include "ui/firstpaint.h"
 #include "ui/mainform.h"
 #include "ui/mbdialog.h"
 #include "ui/windowlife.h"
@@ -91,6 +92,7 @@ int main(int argc, char** argv) {
                    });
 
   int rc = kExitOk;
+  ReportFirstPaint(&form);
   form.FormCreate();
   // Termination asked for before the event loop runs (a bad argument, an unattended "close"
   // run) ends the process here: exit() before exec() would be ignored.

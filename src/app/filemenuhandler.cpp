@@ -98,16 +98,23 @@ void TFileMenuHandler::Changed() {
 
 void TFileMenuHandler::Load(const QStringList& arguments) {
   const IniFile ini(PathBytes(HistoryPath()));
-  QStringList fresh;
+  QStringList stored, fresh;
   const std::vector<std::string> keys = ini.Keys(kSection);
   for (size_t i = 0; i < keys.size(); ++i) {
     const std::string value = ini.ReadString(kSection, "File" + std::to_string(i), "");
     const QString path = PathText(value);
+    stored << path;
     if (FileExists(path) && !fresh.contains(path)) fresh << path;
   }
   list_ = fresh;
   loaded_ = true;
-  Changed();
+  // The history is written back only when loading changed it (a file gone, a doubled entry, too
+  // many entries, no history file yet): an unchanged list costs no write and fsync at each start.
+  if (fresh == stored && fresh.size() <= maxList_ && QFileInfo::exists(HistoryPath())) {
+    emit MenuChanged();
+  } else {
+    Changed();
+  }
   if (ParamCountLook > 0 && ParamCountLook < arguments.size()) {
     const QString arg = arguments[ParamCountLook];
     if (FileExists(arg)) SetCurrentFile(arg);

@@ -190,7 +190,7 @@ int TArcUnZip::RunExtraction(TTake take, bool testing, int onlyIndex) {
       std::filesystem::create_directories(destDir_, ec);
       run.trusted = destDir_;
     } else {
-      run.trusted = ".";
+      run.trusted = '.';
     }
   }
 

@@ -107,7 +107,7 @@ bool DelTree(const std::string& path, std::string* error) {
   };
   const size_t slash = path.rfind('/');
   std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-  if (folder.empty()) folder = "/";
+  if (folder.empty()) folder = '/';
   folder = NormalisedPath(folder);
   if (folder == "/") return refuse("refused to clear /");
   if (const char* home = std::getenv("HOME"); home && *home) {

@@ -338,15 +338,23 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
   if (error.empty()) {
     if (!TestWrite && type != dtDvdRam && FinalizeTrack) {
       if (type != dtDvdR) SetWriteParameters(TestWrite, UnderrunProtection, type);
+      // A track or session the drive would not close leaves a disc that readers cannot use:
+      // that is the burn's error, so nobody deletes the only other copy of what it holds.
       auto close = [&](bool immediate, uint8_t function, uint16_t t) {
+        if (!error.empty()) return;
         for (int i = 0; i < 1000; ++i) {
           if (CloseTrackSession(immediate, function, t) == SS_COMP) return;
           if (!Busy() && SenseAsc() != 0x04) {
-            CloseTrackSession(immediate, function, t);
+            if (CloseTrackSession(immediate, function, t) != SS_COMP)
+              error = "WRITER ERROR [" + LastError() + "]";
             return;
           }
-          if (!Pause(1000)) return;
+          if (!Pause(1000)) {
+            error = "OPERATION ABORTED BY USER";
+            return;
+          }
         }
+        error = "WRITER BUSY/BUFFER FULL";
       };
       switch (type) {
         case dtDvdPlusR:

@@ -50,7 +50,7 @@ bool IsJolietForbidden(char32_t c) {
 }
 
 std::string Tilde(unsigned n) {
-  return "~" + std::to_string(n);
+  return '~' + std::to_string(n);
 }
 
 std::u16string Tilde16(unsigned n) {
@@ -184,7 +184,7 @@ std::string TNameScope::ShortName13(const std::string& longName) {
       name.push_back(UpperAscii(static_cast<char>(c)));
     }
   }
-  if (name.empty()) name = "_";
+  if (name.empty()) name = '_';
   if (!HasShort(name)) return name;
   const std::string key = "13|" + name;
   for (unsigned n = NextHint(key);; ++n) {
@@ -204,7 +204,7 @@ std::string TNameScope::FixShortName(const std::string& shortName, bool isFile) 
     name.push_back(c <= ' ' || c > '~' || c == ';' || c == '/' ? '_' : c);
   }
   if (name.size() > 30) name.resize(30);
-  if (name.empty()) name = "_";
+  if (name.empty()) name = '_';
   if (isFile && name.find('.') == std::string::npos) {
     if (name.size() == 30) name.pop_back();
     name.push_back('.');
@@ -227,7 +227,7 @@ std::string TNameScope::FixShortName(const std::string& shortName, bool isFile) 
 std::u16string TNameScope::JolietName(const std::string& longName, bool isFile) {
   const size_t max = isFile ? kMaxJolietFileChars : kMaxJolietDirChars;
   std::u16string name = JolietFromUtf8(longName);
-  if (name.empty()) name = u"_";
+  if (name.empty()) name = u'_';
   if (name.size() <= max && !HasJoliet(name)) return name;
   std::u16string stem = name, ext;
   if (isFile) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -242,6 +243,28 @@ void TEmulatedDrive::InjectStall(uint8_t opcode) {
   faults_[opcode] = TFault{0, 0, 0, false, true, 1 << 30};
 }
 
+void TEmulatedDrive::HoldCommand(uint8_t opcode, uint32_t fromLba) {
+  std::lock_guard<std::mutex> guard(holdLock_);
+  holdArmed_ = true;
+  holdOpcode_ = opcode;
+  holdFrom_ = fromLba;
+}
+
+void TEmulatedDrive::ReleaseHold() {
+  std::lock_guard<std::mutex> guard(holdLock_);
+  ++holdReleases_;
+  holdWake_.notify_all();
+}
+
+void TEmulatedDrive::WaitWhileHeld(const TScsiRequest& r) {
+  std::unique_lock<std::mutex> guard(holdLock_);
+  if (!holdArmed_ || r.Cdb[0] != holdOpcode_) return;
+  if (r.Cdb[0] == 0x2A && BigEndian(r.Cdb + 2, 4) < holdFrom_) return;
+  holdArmed_ = false;
+  const uint64_t ticket = holdReleases_;
+  holdWake_.wait_for(guard, std::chrono::seconds(30), [&] { return holdReleases_ != ticket; });
+}
+
 void TEmulatedDrive::RemoveMedium() {
   std::lock_guard<std::mutex> guard(lock_);
   s_.Medium = false;
@@ -331,6 +354,7 @@ bool TEmulatedDrive::BusyNow(TScsiRequest& r) {
 }
 
 void TEmulatedDrive::Execute(TScsiRequest& r) {
+  WaitWhileHeld(r);
   uint32_t sleepMs = 0;
   {
     std::lock_guard<std::mutex> guard(lock_);

@@ -23,6 +23,7 @@
 //                           kB/s, 1000 bytes a second); 0, the default, writes at once
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -86,6 +87,11 @@ class TEmulatedDrive {
   void InjectBusy(uint8_t opcode, int count = 1);
   void InjectStall(uint8_t opcode);
   void RemoveMedium();
+  // Holds the next command with `opcode` (a WRITE only at or past sector `fromLba`) before it is
+  // carried out, until ReleaseHold, or 30 s at most: a test sees the burn stand still at a point
+  // of its choosing (its progress, what was written by then) without timing races.
+  void HoldCommand(uint8_t opcode, uint32_t fromLba = 0);
+  void ReleaseHold();
 
   // Every command received, as its CDB in hex ("2A 00 00 00 00 10 00 00 20 00").
   std::vector<std::string> CommandLog();
@@ -97,6 +103,7 @@ class TEmulatedDrive {
     int Count = 0;
   };
   void ExecuteLocked(TScsiRequest& r);
+  void WaitWhileHeld(const TScsiRequest& r);
   void Dispatch(TScsiRequest& r);
   void Sense(TScsiRequest& r, uint8_t key, uint8_t asc, uint8_t ascq);
   void Persist();
@@ -127,6 +134,13 @@ class TEmulatedDrive {
   };
   std::map<uint8_t, TFault> faults_;
   std::vector<TLoggedCdb> log_;
+  // The held command (HoldCommand); its own lock, as the held command waits outside lock_.
+  std::mutex holdLock_;
+  std::condition_variable holdWake_;
+  bool holdArmed_ = false;
+  uint8_t holdOpcode_ = 0;
+  uint32_t holdFrom_ = 0;
+  uint64_t holdReleases_ = 0;
 };
 
 // The transport over a folder of emulated drives (srN.state + srN.img).

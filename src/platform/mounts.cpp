@@ -184,7 +184,7 @@ std::string NormalisedPath(const std::string& path) {
   for (size_t n = parts.size() + 1; n-- > 0;) {
     std::string head;
     for (size_t k = 0; k < n; ++k) head += "/" + parts[k];
-    if (head.empty()) head = "/";
+    if (head.empty()) head = '/';
     const std::string real = RealPath(head);
     if (real.empty()) continue;
     std::string out = real == "/" ? std::string() : real;

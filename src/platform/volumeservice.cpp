@@ -14,13 +14,13 @@ namespace {
 template <typename Stat, typename Fn>
 bool StatNearest(std::string path, Stat& st, Fn fn) {
   for (int guard = 0; guard < 4096; ++guard) {
-    if (path.empty()) path = ".";
+    if (path.empty()) path = '.';
     if (fn(path.c_str(), &st) == 0) return true;
     if (errno != ENOENT && errno != ENOTDIR) return false;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
-      path = ".";
+      path = '.';
     } else if (slash == 0) {
       path = "/";
     } else {

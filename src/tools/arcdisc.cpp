@@ -43,9 +43,10 @@
 
 namespace {
 
-int Usage(const std::string& problem = "") {
+// The usage text; on standard error with a problem, on standard output when asked for.
+int Usage(const std::string& problem = "", FILE* out = stderr) {
   if (!problem.empty()) std::fprintf(stderr, "arcdisc: %s\n", problem.c_str());
-  std::fprintf(stderr,
+  std::fprintf(out,
                "usage: arcdisc [--emulated FOLDER] devices\n"
                "       arcdisc [--emulated FOLDER] info ID\n"
                "       arcdisc emulate new FOLDER --profile NAME\n"
@@ -54,7 +55,7 @@ int Usage(const std::string& problem = "") {
                "       arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet]\n"
                "                     [--no-postgap] [--save-path] [--import] PATH...\n"
                "       arcdisc [--emulated FOLDER] erase ID [--full]\n");
-  return 2;
+  return out == stderr ? 2 : 0;
 }
 
 int EmulateNew(const std::string& folder, const std::string& profile) {
@@ -323,6 +324,7 @@ int main(int argc, char** argv) {
     args.erase(args.begin(), args.begin() + 2);
   }
   if (args.empty()) return Usage();
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return Usage("", stdout);
   if (args.size() == 1 && args[0] == "--version") {
     std::printf("arcdisc %s\n", ARCAVO_VERSION);
     return 0;

@@ -52,9 +52,10 @@ constexpr int kGood = 0;
 constexpr int kSomeBad = 1;
 constexpr int kFailed = 2;
 
-int Usage(const std::string& problem = "") {
+// The usage text; on standard error with a problem, on standard output when asked for.
+int Usage(const std::string& problem = "", FILE* out = stderr) {
   if (!problem.empty()) std::fprintf(stderr, "arczip: %s\n", problem.c_str());
-  std::fprintf(stderr,
+  std::fprintf(out,
                "usage: arczip l ARCHIVE                      list entries and comment\n"
                "       arczip t ARCHIVE [-p PASSWORD]        test every entry\n"
                "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n"
@@ -87,7 +88,7 @@ int Usage(const std::string& problem = "") {
                "bad or\n"
                "skipped, 2 the archive cannot be read or written or the command line is "
                "wrong.\n");
-  return kFailed;
+  return out == stderr ? kFailed : kGood;
 }
 
 // The command line after the command: options (with their values) and the other words in order.
@@ -387,6 +388,8 @@ int main(int argc, char** argv) {
     std::printf("arczip %s\n", ARCAVO_VERSION);
     return kGood;
   }
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
+    return Usage("", stdout);
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   const TCommand* cmd = nullptr;

@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
@@ -127,7 +128,14 @@ TSaveDlgWidget::TSaveDlgWidget(TSaveDlgForm& form, QWidget* parent) : QDialog(pa
   v->addWidget(label);
   v->addWidget(edit_);
   v->addWidget(buttons);
-  resize(420, 440);
+  // Wide enough for the proposed name at the font in use (within the screen), never narrower
+  // than the usual 420 pixels.
+  const QFontMetrics fm(edit_->font());
+  const QMargins m = v->contentsMargins();
+  int width =
+      fm.horizontalAdvance(edit_->text()) + 4 * fm.averageCharWidth() + m.left() + m.right();
+  if (const QScreen* s = screen()) width = qMin(width, s->availableGeometry().width() * 9 / 10);
+  resize(qMax(420, width), 440);
 }
 
 bool TSaveDlgWidget::eventFilter(QObject* watched, QEvent* event) {

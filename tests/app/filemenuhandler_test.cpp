@@ -1,6 +1,7 @@
 #include "app/filemenuhandler.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QSignalSpy>
 
@@ -115,6 +116,17 @@ TEST_F(HistoryFixture, DeletedFileIsReportedAndDroppedOrDroppedAtLoad) {
   again->Load();
   EXPECT_EQ(again->List(), QStringList{Job(2)});
   EXPECT_FALSE(History().ValueExists("RecentFiles", "File1"));
+
+  // A history that loading leaves as it is is not written again (each write replaces the file).
+  const std::string path = ProgramDir() + "fmhistory.ini";
+  struct stat before {
+  }, after{};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  auto unchanged = MakeHandler();
+  unchanged->Load();
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(unchanged->List(), QStringList{Job(2)});
+  EXPECT_EQ(before.st_ino, after.st_ino);
 }
 
 TEST_F(HistoryFixture, LoadOpensTheCommandLineFileAtTheTop) {

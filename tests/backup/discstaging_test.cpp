@@ -6,10 +6,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <chrono>
 #include <cstdlib>
 #include <random>
-#include <thread>
 
 #include "app/explorer.h"
 #include "app/filedialoghost.h"
@@ -33,6 +31,7 @@
 #include "jobfiles.h"
 #include "platform/programdir.h"
 #include "run_fixture.h"
+#include "udisksmock.h"
 
 using testutil::Quote;
 
@@ -298,10 +297,17 @@ struct BurnRig {
   // The drive's waits (erasing, becoming ready) pass in virtual time.
   TVirtualDiscClock clock{5000};
   TDiscBurner burner;
-  // Keeps the tray hints the burn's ticks set.
+  // Keeps the tray hints the burn's ticks set; a row may act on the activity and the hints.
   struct : IBurnDisplay {
     QStringList hints;
-    void SetTrayHint(const QString& hint) override { hints << hint; }
+    std::function<void(const QString&)> onActivity, onHint;
+    void SetActivity(const QString& text) override {
+      if (onActivity) onActivity(text);
+    }
+    void SetTrayHint(const QString& hint) override {
+      hints << hint;
+      if (onHint) onHint(hint);
+    }
   } display;
   std::unique_ptr<TBurnCommands> burn;
   TEmulatedDrive* drive = nullptr;
@@ -472,19 +478,11 @@ TEST(BurnCommands, EveryQuestionAndMessageOfTheCommands) {
        {{"NOT PUT ON THE DISC: " + QString::fromStdString("") + "", "OK"}},
        0,
        0},
-      {"a name already on a CD-R: the new file goes on, and the tray counts the burn",
+      {"a name already on a CD-R: the new file goes on",
        Disc("CD-R"),
        [](BurnRig& r) { EXPECT_TRUE(BurnText(r, "old")); },
        [](BurnRig& r) {
-         r.display.hints.clear();
-         // The track is closed a little later than at once: the 250 ms tick comes meanwhile.
-         r.burner.OnFinalizingTrack = [](TDiscBurner*) {
-           std::this_thread::sleep_for(std::chrono::milliseconds(400));
-         };
-         const bool burnt = BurnText(r, "newer");
-         EXPECT_TRUE(r.display.hints.contains("Arcavo BurnCD: 100% done"))
-             << r.display.hints.join('|').toStdString();
-         return burnt * 10 + static_cast<int>(SizeInLastSession(r, "a.txt"));
+         return BurnText(r, "newer") * 10 + static_cast<int>(SizeInLastSession(r, "a.txt"));
        },
        {{"/dev/sr0/a.txt already exists\rreplace disk=OK or CANCEL", "OK"}},
        15,
@@ -507,12 +505,26 @@ TEST(BurnCommands, EveryQuestionAndMessageOfTheCommands) {
        {{"/dev/sr0/a.txt already exists\rEraseDisc=OK or CANCEL", "OK"}},
        15,
        1},
-      {"a DVD is never measured",
+      {"a DVD is never measured; the tray tells the burn halfway and at its end",
        Disc("DVD+R"),
        {},
        [](BurnRig& r) {
-         testutil::WriteFile(r.dir / "a.txt", "a");
-         return static_cast<int>(r.burn->BurnFiles({QString::fromStdString(r.dir / "a.txt")}));
+         // The drive holds the write that starts the image's second half until the tray has
+         // told it, then the closing cache flush until the tray has told the end.
+         r.display.onActivity = [&r](const QString& text) {
+           if (text.trimmed().startsWith("Burning"))
+             r.drive->HoldCommand(0x2A, r.drive->State().Nwa + (r.burner.ImageSize() + 1) / 2);
+         };
+         r.display.onHint = [&r](const QString& hint) {
+           if (hint == "Arcavo BurnCD: 50% done") r.drive->HoldCommand(0x35);
+           if (hint.endsWith(" 50% done") || hint.endsWith(" 100% done")) r.drive->ReleaseHold();
+         };
+         testutil::WriteFile(r.dir / "a.bin", RandomBytes(8 << 20, 3));
+         const bool burnt = r.burn->BurnFiles({QString::fromStdString(r.dir / "a.bin")});
+         EXPECT_TRUE(r.display.hints.contains("Arcavo BurnCD: 50% done"))
+             << r.display.hints.join('|').toStdString();
+         EXPECT_EQ(r.display.hints.last(), "Arcavo BurnCD: 100% done");
+         return static_cast<int>(burnt);
        },
        {},
        1,
@@ -674,44 +686,31 @@ TEST(BurnCommands, FirstRunTakesTheFirstDriveThatWritesCdR) {
   }
 }
 
-namespace {
-
-// The disk service as far as unmounting goes: it takes the disc out of a mount table of the
-// test's own, or refuses; it notes how many writes the drive had seen by then.
-struct FakeUnmount : IDiskService {
-  std::string mountinfo;
-  bool refuse = false;
-  TEmulatedDrive* drive = nullptr;
-  std::vector<size_t> writesSeen;
-  bool Manages(const std::string&) override { return true; }
-  bool SetLabel(const std::string&, const std::string&) override { return false; }
-  bool Unmount(const std::string& device) override {
-    size_t writes = 0;
-    for (const auto& c : drive->CommandLog()) writes += c.rfind("2A", 0) == 0;
-    writesSeen.push_back(writes);
-    if (device == "sr0" && !refuse) testutil::WriteFile(mountinfo, "");
-    return !refuse;
-  }
-  std::string Mount(const std::string&) override { return {}; }
-  std::string MountPoint(const std::string&) override { return {}; }
-  std::string IdLabel(const std::string&) override { return {}; }
-};
-
-}  // namespace
-
-TEST(BurnCommands, AMountedDiscIsUnmountedBeforeTheFirstWriteOrNothingIsWritten) {
+TEST(BurnCommands, AMountedDiscIsUnmountedThroughUdisksBeforeTheFirstWriteOrNothingIsWritten) {
+  if (!HaveUdisksMock()) GTEST_SKIP() << "dbus-daemon or python3-dbusmock missing";
+  testutil::TempDir bus;
+  UdisksMock mock(bus.path(), "sr0", "/media/disc");
+  ASSERT_TRUE(mock.ready()) << testutil::ReadFile(bus / "mock.out");
+  TUdisks2 disks(mock.Bus());
   for (bool refuse : {false, true}) {
     SCOPED_TRACE(refuse ? "refused" : "unmounted");
     ScriptedHost boxes;
     BurnRig rig(Disc("CD-R"));
     const std::string proc = rig.dir / "proc";
     testutil::Run("mkdir -p " + Quote(proc + "/self"));
-    FakeUnmount disks;
-    disks.mountinfo = proc + "/self/mountinfo";
-    disks.refuse = refuse;
-    disks.drive = rig.drive;
-    testutil::WriteFile(disks.mountinfo,
-                        "36 25 11:0 / /media/disc ro,nosuid - iso9660 /dev/sr0 ro\n");
+    const std::string mountinfo = proc + "/self/mountinfo";
+    testutil::WriteFile(mountinfo, "36 25 11:0 / /media/disc ro,nosuid - iso9660 /dev/sr0 ro\n");
+    const std::string log = rig.dir / "udisks.log";
+    // The service notes how many bytes the drive had written to its disc when the call came; it
+    // then takes the disc out of the mount table, or refuses as for a disc in use.
+    const std::string note = "open('" + log + "', 'a').write('Unmount %d\\n' % os.path.getsize('" +
+                             (rig.dir / "drives/sr0.img") + "'))";
+    const std::string act = refuse ? "raise dbus.exceptions.DBusException('Target is busy', "
+                                     "name='org.freedesktop.UDisks2.Error.DeviceBusy')"
+                                   : "open('" + mountinfo + "', 'w').close()";
+    ASSERT_TRUE(mock.SetMethod("/org/freedesktop/UDisks2/block_devices/sr0",
+                               "org.freedesktop.UDisks2.Filesystem", "Unmount", "a{sv}",
+                               QString::fromStdString("import os; " + note + "; " + act)));
     rig.burn->procRoot = proc;
     rig.burn->disks = &disks;
     testutil::WriteFile(rig.dir / "a.txt", "a");
@@ -720,7 +719,13 @@ TEST(BurnCommands, AMountedDiscIsUnmountedBeforeTheFirstWriteOrNothingIsWritten)
                   "DISC IS MOUNTED AND COULD NOT BE UNMOUNTED\r Action: ERASE or "
                   "RETRY(Replace disk)?");
     EXPECT_EQ(rig.burn->BurnFiles({QString::fromStdString(rig.dir / "a.txt")}), !refuse);
-    EXPECT_EQ(disks.writesSeen, std::vector<size_t>{0});
+    EXPECT_EQ(boxes.PendingAnswers(), 0);
+    EXPECT_EQ(testutil::ReadFile(log), "Unmount 0\n");
     EXPECT_EQ(rig.drive->State().Sessions.size(), refuse ? 0u : 1u);
+    if (refuse) {
+      EXPECT_EQ(rig.burn->LastBurnError, "DISC IS MOUNTED AND COULD NOT BE UNMOUNTED");
+      for (const std::string& command : rig.drive->CommandLog())
+        EXPECT_NE(command.substr(0, 2), "2A") << "a WRITE reached the drive";
+    }
   }
 }

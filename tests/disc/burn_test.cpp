@@ -391,6 +391,8 @@ TEST(Burn, FailuresAndAbortsEndWithOneReport) {
        "WRITER BUSY/BUFFER FULL", false},
       {"abort", [](TBurnRig& r) { r.drive->InjectBusy(0x2A, 20000); }, true,
        "OPERATION ABORTED BY USER", false},
+      {"session not closed", [](TBurnRig& r) { r.drive->InjectSense(0x5B, 5, 0x2C, 0, 2); }, false,
+       "WRITER ERROR [ILLEGAL REQUEST (COMMAND SEQUENCE ERROR)]", true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);

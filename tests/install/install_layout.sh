@@ -77,6 +77,11 @@ fi
 version=$(sed -n 's/^project(Arcavo VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
 [ "$("$usr/bin/arczip" --version)" = "arczip $version" ] || fail "arczip --version"
 [ "$("$usr/bin/arcavo" --version)" = "arcavo $version" ] || fail "arcavo --version"
+# Usage asked for goes to standard output with success; unasked, to standard error with failure.
+for tool in arczip arcdisc; do
+  "$usr/bin/$tool" --help 2>/dev/null | grep -q "^usage: $tool" || fail "$tool --help"
+  if "$usr/bin/$tool" >/dev/null 2>&1; then fail "$tool without arguments succeeded"; fi
+done
 
 # The installed arczip finds the stub under ../share/arcavo: the self-extractor it writes runs.
 echo "installed" >"$work/payload.txt"

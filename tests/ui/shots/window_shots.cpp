@@ -1,18 +1,26 @@
-// Writes a picture of every tab of the main window into a folder, for looking at the layout on a
-// real display server (xvfb-run) or offscreen:
+// Writes a picture of every tab of the main window and of every dialog into a folder, for
+// looking at the layout on a real display server (xvfb-run) or offscreen, and lists every text
+// that does not show in full (a caption the toolkit shortens with "…", or clips):
 //
 //   xvfb-run -a build/debug/tests/ui/window_shots OUTDIR [--large-fonts] [--point-size N]
+//                                                [--check]
+//
+// The texts are drawn in DejaVu Sans (Debian's fonts-dejavu-core) at 9 pt, or N pt, whatever
+// fonts the desktop is set to, so the pictures and the list are the same on every machine.
+// --check: the exit status is 1 when any text does not show in full.
 //
 // The window runs with private settings folders under OUTDIR, so the user's own settings are
 // neither read nor changed.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFontDatabase>
 #include <QTabWidget>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
+#include "fitcheck.h"
 #include "platform/programdir.h"
 #include "ui/mainform.h"
 
@@ -40,11 +48,29 @@ void UsePrivateFolders(const QString& out) {
   if (ini.open(QIODevice::WriteOnly)) ini.write("[Options]\nClrDisk=0\n");
 }
 
+void Settle() {
+  for (int i = 0; i < 10; ++i) QApplication::processEvents();
+}
+
+// Saves the picture of w as out/file and lists what does not fit; false when the file could not
+// be written.
+bool Shot(QWidget& w, const QString& out, const QString& file, QStringList& faults) {
+  Settle();
+  for (const QString& f : ClippedTexts(&w)) faults << file + QStringLiteral(": ") + f;
+  const QString path = out + QLatin1Char('/') + file;
+  if (!w.grab().save(path)) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("%s (%dx%d)\n", qPrintable(path), w.width(), w.height());
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: window_shots OUTDIR [--large-fonts] [--point-size N]\n");
+    std::fprintf(stderr, "usage: window_shots OUTDIR [--large-fonts] [--point-size N] [--check]\n");
     return 2;
   }
   const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
@@ -52,20 +78,24 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QStringList args = app.arguments().mid(2);
   bool large = false;
-  int points = 0;
+  bool check = false;
+  int points = 9;
   while (!args.isEmpty()) {
     const QString a = args.takeFirst();
     if (a == QLatin1String("--large-fonts"))
       large = true;
+    else if (a == QLatin1String("--check"))
+      check = true;
     else if (a == QLatin1String("--point-size") && !args.isEmpty())
       points = args.takeFirst().toInt();
   }
-  if (points > 0) {
-    QFont f = QApplication::font();
-    f.setPointSize(points);
-    QApplication::setFont(f);
-  }
+  QFont font(QStringLiteral("DejaVu Sans"), points > 0 ? points : 9);
+  font.setStyleHint(QFont::SansSerif);
+  QApplication::setFont(font);
+  if (!QFontDatabase::families().contains(QStringLiteral("DejaVu Sans")))
+    std::fprintf(stderr, "warning: DejaVu Sans is not installed (package fonts-dejavu-core)\n");
   ResetProgramDirForTest();
+
   TMainform w;
   w.FormCreate();
   w.show();
@@ -73,27 +103,33 @@ int main(int argc, char** argv) {
     if (auto* box = w.findChild<QCheckBox*>(QStringLiteral("LargeFontsCheck"))) box->click();
   auto* pages = w.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
   auto* inner = w.findChild<QTabWidget*>(QStringLiteral("PageControl2"));
-  struct Shot {
-    int page, inner;
-    const char* file;
-  };
-  const Shot shots[] = {{0, -1, "browser.png"},
-                        {1, 0, "make-zip.png"},
-                        {1, 1, "make-report.png"},
-                        {2, -1, "archive.png"}};
+  if (!pages || !inner) {
+    std::fprintf(stderr, "the window has no tabs\n");
+    return 1;
+  }
+  QStringList faults;
   int failed = 0;
-  for (const Shot& s : shots) {
-    pages->setCurrentIndex(s.page);
-    if (s.inner >= 0) inner->setCurrentIndex(s.inner);
-    for (int i = 0; i < 10; ++i) QApplication::processEvents();
-    const QString file = out + QLatin1Char('/') + QLatin1String(s.file);
-    if (!w.grab().save(file)) {
-      std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-      ++failed;
-    } else {
-      std::printf("%s (%dx%d)\n", qPrintable(file), w.width(), w.height());
+  // Every tab, and every inner tab of the tab holding them.
+  for (int page = 0; page < pages->count(); ++page) {
+    pages->setCurrentIndex(page);
+    const bool hasInner = page == pages->indexOf(inner->parentWidget());
+    for (int sub = 0; sub < (hasInner ? inner->count() : 1); ++sub) {
+      QString file = QStringLiteral("tab-%1").arg(page);
+      if (hasInner) {
+        inner->setCurrentIndex(sub);
+        file += QStringLiteral("-%1").arg(sub);
+      }
+      if (!Shot(w, out, file + QStringLiteral(".png"), faults)) ++failed;
     }
   }
+  for (const TDialogCase& d : DialogCases()) {
+    std::unique_ptr<QWidget> dialog(d.make(&w));
+    dialog->show();
+    if (!Shot(*dialog, out, QStringLiteral("dialog-%1.png").arg(QLatin1String(d.name)), faults))
+      ++failed;
+  }
   w.CloseWithoutQuestion();
-  return failed ? 1 : 0;
+  for (const QString& f : faults) std::fprintf(stderr, "not in full: %s\n", qPrintable(f));
+  if (failed) return 1;
+  return check && !faults.isEmpty() ? 1 : 0;
 }
