@@ -10,6 +10,7 @@
 #include "backup/naming.h"
 #include "backup/runreport.h"
 #include "fitcheck.h"
+#include "ui/aboutdialog.h"
 #include "ui/backupwindow.h"
 #include "ui/dlgsourceselect.h"
 #include "ui/hotkeydialog.h"
@@ -124,6 +125,7 @@ const std::vector<TDialogCase>& DialogCases() {
          spec.withCancel = true;
          return new TMbNoticeWindow(spec, w);
        }},
+      {"about", [](QWidget* w) -> QWidget* { return CreateAboutDialog(w).release(); }},
       // Every dialog of the window has its row above: a new dialog is one more row.
   };
   return cases;
