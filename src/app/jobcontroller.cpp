@@ -333,7 +333,11 @@ void TJobController::SaveCbtnClick() {
 }
 
 void TJobController::ModifyJobClick() {
-  if (window_.ArchiveName().isEmpty()) return;
+  // Without a job there is nothing to modify: said, not silently ignored.
+  if (window_.ArchiveName().isEmpty()) {
+    MbInfo(QStringLiteral("Open a job first, then modify it"));
+    return;
+  }
   window_.ModifyJobNaming();
   settings_.ReapplyDirectoryRules();
   if (settings_.BasicView()) MbInfo(QStringLiteral("Modify settings, then click [SaveJob]"));

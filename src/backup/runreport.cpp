@@ -662,7 +662,10 @@ bool TRunReport::StoreComment(const std::string& comment) {
 }
 
 void TRunReport::SaveCommentClick() {
-  if (zip_.ZipName().empty()) return;
+  if (zip_.ZipName().empty()) {
+    MbInfo(S(rptmsg::kNoArchiveToComment));
+    return;
+  }
   if (Spanned()) {
     MbMessage(S(rptmsg::kCommentSpanned), S(rptmsg::kCaption), false, MB_ICONEXCLAMATION);
     return;
@@ -682,7 +685,10 @@ void TRunReport::SaveCommentClick() {
 }
 
 void TRunReport::ReportToZIP1Click() {
-  if (zip_.ZipName().empty()) return;
+  if (zip_.ZipName().empty()) {
+    MbInfo(S(rptmsg::kNoArchiveToComment));
+    return;
+  }
   if (Spanned()) {
     MbInfo(S(rptmsg::kReportSpanned));
     return;

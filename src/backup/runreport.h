@@ -89,6 +89,8 @@ inline constexpr const char* kCommentHint =
 inline constexpr const char* kReportHint = "Details of recent backup";
 inline constexpr const char* kCommentSpanned = "Commenting Spanned not permitted";
 inline constexpr const char* kReportSpanned = "Spanned Archive cannot be commented";
+// "SaveComment" and "ReportToZIP" without an archive open or named.
+inline constexpr const char* kNoArchiveToComment = "Open or name a ZIP file first";
 // A comment beyond the end record's 16-bit length: %1 is its size in bytes.
 inline constexpr const char* kCommentTooLong =
     "The comment is %1 bytes long; a zip archive holds at most 65,535.\r"

@@ -47,6 +47,7 @@
 #include "ui/aboutdialog.h"
 #include "ui/archiveview.h"
 #include "ui/backupwindow.h"
+#include "ui/browserfunctions.h"
 #include "ui/contexthelp.h"
 #include "ui/explorerviews.h"
 #include "ui/filedialogs.h"
@@ -135,13 +136,14 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   schedTimer_->setInterval(60000);
 
   trayIcon_ = new QSystemTrayIcon(ui::ProgramIcon(), this);
-  trayIcon_->setObjectName(QStringLiteral("TrayIcon1"));
+  trayIcon_->setObjectName(S(ctl::kTrayIcon));
   trayIcon_->setContextMenu(popupMenu(S(ctl::kTrayPopup)));
   automation_ = std::make_unique<TWindowAutomation>(*this, *startup_);
   stealth_ = std::make_unique<TWindowStealth>(*this, *startup_);
   // A new archive named ("&NewZIP", "Define") ends the monitoring of the old one.
   backupHost_->clearDirMonitors = [this] { stealth_->logic().FreeDirMonitors(); };
   life_ = std::make_unique<TWindowLife>(*this, *startup_);
+  browser_ = std::make_unique<TBrowserFunctions>(*this);
 
   Wire();
   qApp->installEventFilter(this);
@@ -326,8 +328,8 @@ void TMainform::BuildHelpMenu(QMenu* help) {
   AddItem(help, ctl::kHelpItem, "Help");
   AddItem(help, ctl::kHintsItem, "Hints", true, true);
   QMenu* feedback = AddSub(help, "FeedBack1", "FeedBack");
-  AddItem(feedback, "BugReport1", "Bug Report");
-  AddItem(feedback, "InformationRequest1", "Information Request");
+  AddItem(feedback, ctl::kBugReportItem, "Bug Report");
+  AddItem(feedback, ctl::kInformationRequestItem, "Information Request");
   AddItem(help, "Check4Update1", "&Check4Update");
   AddItem(help, ctl::kAboutItem, "&About");
 }
@@ -350,10 +352,14 @@ void TMainform::BuildPopups() {
   AddItem(tree, ctl::kTreeProgramDirItem, "Program DIR");
   AddItem(tree, "SFTburn1", "Copy2Burner");
   tree->addSeparator();
-  AddSub(tree, "BrowserFunctions1", "Browser Functions")->setEnabled(false);
+  QMenu* treeShell = AddSub(tree, "BrowserFunctions1", "Browser Functions");
+  AddItem(treeShell, ctl::kTreeOpenItem, "Open");
+  AddItem(treeShell, ctl::kTreeShowItem, "Show in File Manager");
 
   QMenu* list = popup(ctl::kListPopup);
-  AddSub(list, "BrowserFunctions2", "Browser Functions")->setEnabled(false);
+  QMenu* listShell = AddSub(list, "BrowserFunctions2", "Browser Functions");
+  AddItem(listShell, ctl::kListOpenItem, "Open");
+  AddItem(listShell, ctl::kListShowItem, "Show in File Manager");
 
   QMenu* grid = popup(ctl::kGridPopup);
   AddItem(grid, ctl::kTidyGridItem, "Tidy Grid");
@@ -434,11 +440,11 @@ void TMainform::Wire() {
   Append(bindings_, automation_->Bindings());
   Append(bindings_, stealth_->Bindings());
   Append(bindings_, life_->Bindings());
+  Append(bindings_, browser_->Bindings());
   const QStringList missing = ApplyBindings(*this, bindings_);
   if (!missing.isEmpty()) qWarning("bindings without a control: %s", qPrintable(missing.join(' ')));
   ConnectSignals();
   automation_->Connect();
-  stealth_->Connect();
   life_->Connect();
 }
 
@@ -465,12 +471,21 @@ TBindings TMainform::WindowBindings() {
              }),
       OnItem(ctl::kHelpItem, "help (TAppLifecycle::Help1Click)", help),
       OnItem(ctl::kTrayHelpItem, "help (TAppLifecycle::Help1Click)", help),
-      OnItem(ctl::kAboutItem, "the about box", about),
-      OnItem(ctl::kTrayAboutItem, "the about box", about),
+      OnItem(ctl::kAboutItem, "the about box (TMainform::About)", about),
+      OnItem(ctl::kTrayAboutItem, "the about box (TMainform::About)", about),
       OnItem(ctl::kTrayRestoreItem, "bring the window back (TWindowAutomation::TrayRestore)",
              [this](bool) { automation_->TrayRestore(); }),
-      OnButton(ctl::kContextHelpButton, "context help",
+      OnItem(ctl::kBugReportItem, "compose a bug report (TMainform::FeedBack)",
+             [this](bool) { FeedBack(true); }),
+      OnItem(ctl::kInformationRequestItem, "compose an information request (TMainform::FeedBack)",
+             [this](bool) { FeedBack(false); }),
+      OnButton(ctl::kContextHelpButton, "context help (QWhatsThis::enterWhatsThisMode)",
                [](bool) { QWhatsThis::enterWhatsThisMode(); }),
+      OnKey("Shift+F1", "context help (QWhatsThis::enterWhatsThisMode)",
+            [] { QWhatsThis::enterWhatsThisMode(); }),
+      // The menu bar's last item tells how context help starts; a click on it starts it.
+      OnItem(ctl::kContextHelpItem, "context help (QWhatsThis::enterWhatsThisMode)",
+             [](bool) { QWhatsThis::enterWhatsThisMode(); }),
       PopupOn(ctl::kReportBox, ctl::kReportPopup),
       PopupOn(ctl::kExplorerTree, ctl::kTreePopup),
       PopupOn(ctl::kExplorerList, ctl::kListPopup),
@@ -519,7 +534,7 @@ TBindings TMainform::JobAndSettingsBindings() {
       // Explorer tree popup, inclusion grid popup, size calculator.
       OnItem(ctl::kTreeClearItem, "untick every folder (TExplorerTree::Clearchecks)",
              [this](bool) { tree_->Clearchecks(); }),
-      OnItem(ctl::kTreeProgramDirItem, "browse to the program folder",
+      OnItem(ctl::kTreeProgramDirItem, "browse to the program folder (TExplorerTree::ProgramDir)",
              [this](bool) { tree_->ProgramDirAction()->trigger(); }),
       OnItem(ctl::kTidyGridItem, "tidy the grid (TInclusionGrid::Tidy)",
              [this](bool) { ctx_.Grid->Tidy(); }),
@@ -527,6 +542,11 @@ TBindings TMainform::JobAndSettingsBindings() {
              [this](bool) { ctx_.Grid->Clear(); }),
       OnButton(ctl::kSizeCalcButton, "measure the selection (TSizeCalculator::SizeCalcClick)",
                [this](bool) { ctx_.SizeCalc->SizeCalcClick(); }),
+      // The buttons beside "MaxSizeMb" and "Disk#1Free".
+      OnButton(ctl::kMaxSizeButton, "empty the edit (TOptionEdit::ButtonClick)",
+               [this](bool) { ctx_.Lists->maxSizeEdit.ButtonClick(); }),
+      OnButton(ctl::kFirstDiskButton, "empty the edit (TOptionEdit::ButtonClick)",
+               [this](bool) { ctx_.Lists->firstDiskEdit.ButtonClick(); }),
   };
   for (int tag = 0; tag < 4; ++tag)
     rows.push_back(OnItem(ctl::kDateTimeFormatItems[tag],
@@ -653,7 +673,6 @@ void TMainform::ConnectSignals() {
           [&view](const QString& key) {
             if (key == QLatin1String("LargeFonts")) view.ApplyLargeFonts();
           });
-  // (Escape and F3 are the window's keys: eventFilter.)
   connect(lifecycle_.get(), &TAppLifecycle::closeReady, this, &QWidget::close);
   ConnectSearchBox();
 }
@@ -741,12 +760,7 @@ bool TMainform::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
   }
-  // The window sees its keys before its controls.
-  if (event->type() == QEvent::KeyPress && life_) {
-    auto* w = qobject_cast<QWidget*>(watched);
-    if (w && w->window() == this && life_->KeyPressed(static_cast<QKeyEvent*>(event)->key()))
-      return true;
-  }
+  // (The window's own keys, Escape, F3 and Shift+F1, are rows of the bindings.)
   if (event->type() == QEvent::ToolTip) {
     if (!hintsShown()) return true;
     auto* w = qobject_cast<QWidget*>(watched);

@@ -28,6 +28,7 @@ class IFileDialogHost;
 class TArchiveWindow;
 class TBackupCore;
 class TBackupWindowHost;
+class TBrowserFunctions;
 class TDesktopForwarder;
 class TDialogForwarder;
 class TExplorerList;
@@ -89,6 +90,8 @@ class TMainform : public QMainWindow {
   TWindowLife* life() const { return life_.get(); }
   // The file dialogs as the subsystems reach them.
   IFileDialogHost& fileDialogs();
+  // "Browser Functions" of the explorer's popups (its desktop can be replaced by tests).
+  TBrowserFunctions* browserFunctions() const { return browser_.get(); }
   // The stealth side as the tray and the hotkey reach it: the hotkey backup (inTray: the window
   // sits in the tray; trayStealth: the tray stealth flag), and the folder monitors.
   void HotkeyBackup(bool inTray, bool trayStealth);
@@ -186,6 +189,7 @@ class TMainform : public QMainWindow {
   // (Over the engine and the tray host above, so declared after them.)
   std::unique_ptr<TWindowStealth> stealth_;
   std::unique_ptr<TWindowLife> life_;
+  std::unique_ptr<TBrowserFunctions> browser_;
   // Extraction (over backup_'s engine, so declared after it).
   std::unique_ptr<TRestoreWindow> restoreHost_;
   std::unique_ptr<restore::TExtractController> extract_;

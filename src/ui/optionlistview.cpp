@@ -98,7 +98,8 @@ TOptionListView* ReplaceWithOptionListView(QWidget* old, TOptionList* model) {
   return view;
 }
 
-void BindOptionEdit(QLineEdit* edit, QAbstractButton* button, TOptionEdit* model) {
+void BindOptionEdit(QLineEdit* edit, QAbstractButton* button, TOptionEdit* model,
+                    bool connectClick) {
   edit->setText(model->text());
   edit->setEnabled(model->enabled());
   if (button) button->setEnabled(model->enabled());
@@ -112,7 +113,8 @@ void BindOptionEdit(QLineEdit* edit, QAbstractButton* button, TOptionEdit* model
   QObject::connect(model, &TOptionEdit::focusRequested, edit, [edit] { edit->setFocus(); });
   QObject::connect(edit, &QLineEdit::textEdited, model, &TOptionEdit::SetText);
   QObject::connect(edit, &QLineEdit::editingFinished, model, &TOptionEdit::Leave);
-  if (button) QObject::connect(button, &QAbstractButton::clicked, model, &TOptionEdit::ButtonClick);
+  if (button && connectClick)
+    QObject::connect(button, &QAbstractButton::clicked, model, &TOptionEdit::ButtonClick);
 }
 
 QStringList InstallOptionViews(QWidget* root, TOptionLists& lists) {
@@ -133,8 +135,9 @@ QStringList InstallOptionViews(QWidget* root, TOptionLists& lists) {
       missing << edit->name();
       continue;
     }
+    // The button's click is a row of the window's bindings.
     BindOptionEdit(line, root->findChild<QAbstractButton*>(edit->name() + QStringLiteral("Button")),
-                   edit);
+                   edit, false);
   }
   return missing;
 }

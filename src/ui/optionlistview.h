@@ -55,13 +55,15 @@ TOptionListView* ReplaceWithOptionListView(QWidget* old, TOptionList* model);
 
 // Connects a line edit and its button (may be null) to a size edit model: the model's text and
 // enabled state show in the widgets, typing goes to the model, leaving the edit or pressing
-// Enter checks the text, and the button empties the edit and puts the caret in it.
-void BindOptionEdit(QLineEdit* edit, QAbstractButton* button, TOptionEdit* model);
+// Enter checks the text, and the button follows the enabled state and (connectClick) empties the
+// edit and puts the caret in it.
+void BindOptionEdit(QLineEdit* edit, QAbstractButton* button, TOptionEdit* model,
+                    bool connectClick = true);
 
 // Puts the views of every option list into a window: each widget under root whose objectName is
 // a list's name is replaced by a TOptionListView of that list, and the QLineEdits named after
 // the size edits are bound to them (with the QAbstractButton named edit name + "Button", when
-// present). Returns the names that were not found.
+// present, whose click the window's bindings connect). Returns the names that were not found.
 QStringList InstallOptionViews(QWidget* root, TOptionLists& lists);
 
 // Draws a group's caption bold red (highlighted) or in the plain window-text colour.

@@ -141,10 +141,6 @@ QWidget* EditWithButton(QWidget* parent, const char* name, const char* text, boo
   b->setObjectName(S(name) + QStringLiteral("Button"));
   b->setText(QStringLiteral("…"));
   b->setEnabled(enabled);
-  QObject::connect(b, &QToolButton::clicked, e, [e] {
-    e->clear();
-    e->setFocus();
-  });
   FitLineEdit(e, {e->text()});
   h->addWidget(e, 1);
   h->addWidget(b);

@@ -35,7 +35,8 @@ QWidget* OptionListSlot(QWidget* parent, const char* name, const char* hint = ""
 QPushButton* Button(QWidget* parent, const char* name, const char* caption, const char* hint = "");
 QGroupBox* Group(QWidget* parent, const char* name, const char* caption);
 QLabel* Label(QWidget* parent, const char* name, const char* text);
-// An edit with a small button that empties it and puts the caret in it.
+// An edit with a small button named name + "Button" (its click, emptying the edit, is bound by
+// the window to the edit's model).
 QWidget* EditWithButton(QWidget* parent, const char* name, const char* text, bool enabled);
 
 // An edit never narrower than the longest of texts.

@@ -84,12 +84,13 @@ TBindings TWindowAutomation::Bindings() {
       OnItem(
           ctl::kCheckUpdateItem, "check for an update (TChkUpdate::Check)",
           [this](bool) { CheckForUpdate(); }, this),
+      OnTimer(
+          ctl::kSchedulerTimer, "the scheduler's minute (TScheduler::SchedulerTimerTimer)",
+          [this] { scheduler_.SchedulerTimerTimer(); }, this),
   };
 }
 
 void TWindowAutomation::Connect() {
-  connect(form_.schedulerTimer(), &QTimer::timeout, this,
-          [this] { scheduler_.SchedulerTimerTimer(); });
   for (const char* day : ctl::kSchedDays)
     if (auto* box = form_.findChild<QCheckBox*>(S(day)))
       connect(box, &QCheckBox::toggled, this, [this] { ControlChanged(); });

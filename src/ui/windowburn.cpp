@@ -24,6 +24,22 @@ QStringList BurnSelection(const TMainform& form) {
   return list ? list->HighlightedPaths() : QStringList();
 }
 
+// "Copy2Burner": the highlighted items to the burner; says why when there is nothing to copy or
+// no burner to copy to, rather than doing nothing.
+void BurnHighlighted(const TMainform& form, TBurnCommands& burn) {
+  const QStringList selection = BurnSelection(form);
+  if (selection.isEmpty()) {
+    MbInfo(QStringLiteral("Highlight the files or folders to copy in the Browser tab first"));
+    return;
+  }
+  if (burn.Settings().drive.isEmpty()) {
+    MbMessage(QStringLiteral("No burner is set: choose one in Options > Burner Settings"),
+              QStringLiteral("Arcavo"), false, MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  burn.SFTburn1Click(selection);
+}
+
 }  // namespace
 
 TBindings TMainform::BurnBindings() {
@@ -36,10 +52,8 @@ TBindings TMainform::BurnBindings() {
       OnItem("CDproperties1", "CDproperties1Click", [&burn](bool) { burn.CDproperties1Click(); }),
       OnItem("Quick1", "EraseCDRW1Click (quick)", [&burn](bool) { burn.EraseCDRW1Click(true); }),
       OnItem("Full1", "EraseCDRW1Click (full)", [&burn](bool) { burn.EraseCDRW1Click(false); }),
-      OnItem("Burn1", "SFTburn1Click",
-             [this, &burn](bool) { burn.SFTburn1Click(BurnSelection(*this)); }),
-      OnItem("SFTburn1", "SFTburn1Click",
-             [this, &burn](bool) { burn.SFTburn1Click(BurnSelection(*this)); }),
+      OnItem("Burn1", "SFTburn1Click", [this, &burn](bool) { BurnHighlighted(*this, burn); }),
+      OnItem("SFTburn1", "SFTburn1Click", [this, &burn](bool) { BurnHighlighted(*this, burn); }),
   };
 }
 

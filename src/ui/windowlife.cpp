@@ -129,17 +129,27 @@ TBindings TWindowLife::Bindings() {
       OnItem(
           bctl::kTrayResumeItem, "resume from the tray (TTrayLife::ResumeItem)",
           [this](bool) { tray_->ResumeItem(); }, this),
+      OnTrayClick(
+          ctl::kTrayIcon, "bring the window back (TTrayLife::Restore)",
+          [this] { tray_->Restore(); }, this),
+      // Escape asks before it stops the running operation; without one it goes on to the control.
+      OnKey(
+          "Esc", "stop the running operation (TWindowLife::EscapePressed)",
+          [this] { EscapePressed(); }, [this] { return OperationRunning(); }, this),
+      // F3 repeats the global search while the "Archive" tab is shown.
+      OnKey(
+          "F3", "repeat the global search (TArchiveSearch::GrepeatClick)",
+          [this] {
+            if (restore::TArchiveSearch* search = form_.archiveSearch()) search->GrepeatClick();
+          },
+          [this] { return ArchivePageShown(); }, this),
   };
 }
 
 void TWindowLife::Connect() {
   MainContext& ctx = form_.context();
-  if (QSystemTrayIcon* icon = form_.trayIcon()) {
+  if (QSystemTrayIcon* icon = form_.trayIcon())
     connect(icon, &QSystemTrayIcon::messageClicked, this, [this] { tray_->BalloonClicked(); });
-    connect(icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-      if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) tray_->Restore();
-    });
-  }
   connect(x11_.get(), &TX11HotkeyGrab::pressed, this, [this] { HotkeyPressed(); });
   form_.lifecycle().onStealthNow = [this] { HotkeyPressed(); };
   // The hotkey is taken once the default file has given its three keys.
@@ -170,31 +180,25 @@ void TWindowLife::MinimiseToTray() {
   forcedToTray_ = false;
 }
 
-bool TWindowLife::KeyPressed(int key) {
-  if (key == Qt::Key_Escape) {
-    if (!OperationRunning()) return false;
-    if (MbMessage(S(kAbortQuestion), QStringLiteral("Arcavo"), false, MB_YESNO | MB_ICONQUESTION) !=
-        IDYES)
-      return true;
-    TBackupRun& run = form_.backup()->run();
-    if (run.RunInProgress()) {
-      run.WriteZbtnClick();
-    } else {
-      // Only the burn stops: the burn command that waits for it goes on with the writer (its
-      // message and retry), so the writer is not released here.
-      if (TBackupCore* backup = form_.backup()) backup->burn().AbortWrite();
-      form_.mainWindow().GaugeClear();
-      startup_.CancelOperation();
-    }
-    return true;
+void TWindowLife::EscapePressed() {
+  if (MbMessage(S(kAbortQuestion), QStringLiteral("Arcavo"), false, MB_YESNO | MB_ICONQUESTION) !=
+      IDYES)
+    return;
+  TBackupRun& run = form_.backup()->run();
+  if (run.RunInProgress()) {
+    run.WriteZbtnClick();
+  } else {
+    // Only the burn stops: the burn command that waits for it goes on with the writer (its
+    // message and retry), so the writer is not released here.
+    if (TBackupCore* backup = form_.backup()) backup->burn().AbortWrite();
+    form_.mainWindow().GaugeClear();
+    startup_.CancelOperation();
   }
-  if (key == Qt::Key_F3) {
-    auto* pages = form_.findChild<QTabWidget*>(S(ctl::kPages));
-    if (!pages || pages->currentWidget()->objectName() != S(ctl::kArchivePage)) return false;
-    if (restore::TArchiveSearch* search = form_.archiveSearch()) search->GrepeatClick();
-    return true;
-  }
-  return false;
+}
+
+bool TWindowLife::ArchivePageShown() const {
+  auto* pages = form_.findChild<QTabWidget*>(S(ctl::kPages));
+  return pages && pages->currentWidget()->objectName() == S(ctl::kArchivePage);
 }
 
 void TWindowLife::HotkeyPressed() {

@@ -36,19 +36,22 @@ class TWindowLife : public QObject, public ITrayWindow, public IPwrSaveHost {
   // Follows power events on bus (the program: the system bus; tests: a private one).
   void StartPowerEvents(QDBusConnection bus);
 
-  // "StartUp", "Stealth@StartUp", "Define HotKey", the tray's "Pause" and "Resume".
+  // "StartUp", "Stealth@StartUp", "Define HotKey", the tray's "Pause" and "Resume", the tray
+  // icon's click, and the window's keys Escape and F3.
   TBindings Bindings();
-  // The tray icon's clicks, the hotkey, the hand-over of "--stealth-now", loading the hotkey.
+  // The balloon's click, the hotkey, the hand-over of "--stealth-now", loading the hotkey.
   void Connect();
 
   // The window was minimised, or came back from the taskbar.
   void WindowStateChanged(bool minimised);
   // Minimises the window to the tray whatever "Minimise To Tray" says (a scheduled run).
   void MinimiseToTray();
-  // The window's keys before its controls: true when the key was taken.
-  bool KeyPressed(int key);
   // The hotkey (or "arcavo --stealth-now"): the stealth hotkey backup, from the event loop.
   void HotkeyPressed();
+  // Escape while an operation runs: asks, then stops the backup run or the burn.
+  void EscapePressed();
+  // The "Archive" tab is the one shown.
+  bool ArchivePageShown() const;
 
   // ITrayWindow
   bool MinimiseToTrayChecked() const override;

@@ -34,6 +34,7 @@ inline constexpr const char* kContextHelpButton = "ContextHelpButton";
 inline constexpr const char* kArchiveTabFlash = "ArchiveTabFlash";  // the tab's flash timer
 inline constexpr const char* kGeneralTimer = "Timer1";
 inline constexpr const char* kSchedulerTimer = "SchedTimer";
+inline constexpr const char* kTrayIcon = "TrayIcon1";
 
 // Popup menus.
 inline constexpr const char* kReportPopup = "PopupReport";
@@ -82,6 +83,13 @@ inline constexpr const char* kTrayHelpItem = "TrayHelpContents1";
 inline constexpr const char* kTrayAboutItem = "TrayAbout1";
 inline constexpr const char* kTrayRestoreItem = "TrayRestore1";
 inline constexpr const char* kDefineHotKeyItem = "DefineHotKey1";
+inline constexpr const char* kBugReportItem = "BugReport1";
+inline constexpr const char* kInformationRequestItem = "InformationRequest1";
+// "Browser Functions" of the explorer tree's and list's popups.
+inline constexpr const char* kTreeOpenItem = "TreeBrowserOpen1";
+inline constexpr const char* kTreeShowItem = "TreeShowInFileManager1";
+inline constexpr const char* kListOpenItem = "ListBrowserOpen1";
+inline constexpr const char* kListShowItem = "ListShowInFileManager1";
 
 // Buttons.
 inline constexpr const char* kOpenArchiveButton = "ZipOpenBut";
@@ -94,6 +102,9 @@ inline constexpr const char* kStealthStartButton = "StealthStartBtn";
 inline constexpr const char* kSchedOpenJobButton = "SchedOpenJobBtn";
 inline constexpr const char* kSchedSetButton = "SchedSetBtn";
 inline constexpr const char* kSchedForgetButton = "SchedForgetBtn";
+// The buttons beside the "MaxSizeMb" and "Disk#1Free" edits.
+inline constexpr const char* kMaxSizeButton = "ComboEdit1Button";
+inline constexpr const char* kFirstDiskButton = "ComboEdit2Button";
 inline constexpr const char* kCheckUpdateItem = "Check4Update1";
 inline constexpr const char* kAbortButton = "AbortBut";
 inline constexpr const char* kGlobalButton = "GlobalBtn";

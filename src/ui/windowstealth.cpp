@@ -25,6 +25,7 @@
 #include "ui/reportview.h"
 #include "ui/windowautomation.h"
 #include "ui/windowhosts.h"
+#include "ui/windownames.h"
 
 namespace {
 
@@ -60,6 +61,10 @@ TBindings TWindowStealth::Bindings() {
       toggle(ctl::kAutoRenameOnSizeItem, "StealthARen",
              [this](bool was) { return stealth_.ToggleAutoRename(was); }),
       toggle(ctl::kMinimizeOnLoadItem, "StealthMinimizeOnLoad", [](bool was) { return !was; }),
+      // The general timer drives the stealth countdown and the instant backup's passes.
+      OnTimer(
+          ctl::kGeneralTimer, "the stealth tick (TStealth::Tick)", [this] { stealth_.Tick(); },
+          this),
   };
 }
 
@@ -68,10 +73,6 @@ void TWindowStealth::MenuToggle(const char* item, const char* key, bool wasCheck
   // The item has toggled itself; the decision starts from the mark it had.
   form_.controls().SetControlChecked(S(item), wasChecked);
   if (decide(wasChecked) != wasChecked) form_.context().Settings->ToggleMenuPreference(S(key));
-}
-
-void TWindowStealth::Connect() {
-  connect(form_.generalTimer(), &QTimer::timeout, this, [this] { stealth_.Tick(); });
 }
 
 ITrayHost* TWindowStealth::Tray() const {

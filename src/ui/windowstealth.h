@@ -27,11 +27,10 @@ class TWindowStealth : public QObject, public IStealthHost {
 
   TStealth& logic() { return stealth_; }
 
-  // "Start" and the menu's check items ("Enable", "StealthExclZIP", "AutoRenameOnSize",
-  // "MinimizeOnLoad"), each saved in the default settings when its mark changes.
+  // The menu's check items ("Enable", "StealthExclZIP", "AutoRenameOnSize", "MinimizeOnLoad"),
+  // each saved in the default settings when its mark changes, and the general timer's ticks,
+  // which go to the countdown.
   TBindings Bindings();
-  // The general timer's ticks go to the countdown.
-  void Connect();
 
   // The monitors' start and stop for the tray's "Pause"/"Resume" and the way to and from it.
   void MonitorsStopStart(bool start) { stealth_.DirMonArrayStopStart(start); }

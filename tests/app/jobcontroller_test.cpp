@@ -368,6 +368,7 @@ TEST_F(JobFixture, RecentListExplorerListAndSchedulerSenders) {
 
 TEST_F(JobFixture, ModifyJobOnlyWithAnArchive) {
   Jobs j;
+  host.Answer(IDOK, "Open a job first, then modify it");
   j.jobs.ModifyJobClick();
   EXPECT_FALSE(j.window.log.contains("naming"));
   j.window.archive = "/b/x.zip";

@@ -135,12 +135,15 @@ TEST(ReportComment, SpannedAndSplitArchivesAreRefusedUntouched) {
   }
   EXPECT_EQ(t.mb.transcript()[1].icon, MB_ICONEXCLAMATION);
   EXPECT_EQ(ReadFile(t.archive), before);
-  // No archive named: nothing at all.
+  // No archive named: said, and nothing written.
   t.zip.MultiZipInfo.MultiMode = TMultiMode::mmNone;
   t.zip.SetZipName("");
+  t.mb.Answer(IDOK, QStringLiteral("Open or name a ZIP file first"));
   t.report.ReportToZIP1Click();
+  t.mb.Answer(IDOK, QStringLiteral("Open or name a ZIP file first"));
   t.report.SaveCommentClick();
-  EXPECT_EQ(t.mb.transcript().size(), 4);
+  EXPECT_EQ(t.mb.transcript().size(), 6);
+  EXPECT_EQ(ReadFile(t.archive), before);
 }
 
 TEST(ReportComment, SplitArchiveMadeByZipIsRefused) {

@@ -41,7 +41,12 @@ int ScriptedHost::ShowBox(const MbBox& box) {
   rec.defaultButton = box.defaultButton;
   rec.icon = box.icon;
   if (answers_.empty()) {
-    if (answerDefaults_) {
+    if (answerCancel_) {
+      rec.result = box.buttons.value(box.defaultButton - 1).result;
+      for (int wanted : {IDNO, IDCANCEL})
+        for (const auto& b : box.buttons)
+          if (b.result == wanted) rec.result = wanted;
+    } else if (answerDefaults_) {
       rec.result = box.buttons.value(box.defaultButton - 1).result;
     } else {
       ADD_FAILURE() << "unexpected box: \"" << box.text.toStdString() << "\" ["

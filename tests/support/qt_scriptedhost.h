@@ -34,6 +34,9 @@ class ScriptedHost : public IMbHost {
   ScriptedHost& Press(const QString& caption, std::optional<QString> expectText = std::nullopt);
   // Every later box is answered with its default button (for long unattended flows).
   void AnswerDefaults(bool on) { answerDefaults_ = on; }
+  // Every later box is answered with Cancel, else No, else its default button (a user who
+  // backs out of everything).
+  void AnswerCancel(bool on) { answerCancel_ = on; }
 
   const QVector<Record>& transcript() const { return transcript_; }
   // The texts of the modal boxes shown, in order.
@@ -65,6 +68,7 @@ class ScriptedHost : public IMbHost {
   IMbHost* previous_ = nullptr;
   QString activeCaption_;
   bool answerDefaults_ = false;
+  bool answerCancel_ = false;
   bool noticeOpen_ = false;
   int noticeSteps_ = 0;
   MbNoticeSpec lastNotice_;

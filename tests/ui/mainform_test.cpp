@@ -207,7 +207,11 @@ TEST_F(MainformTest, PopupAndTrayMenus) {
             "ClearComments1 \"Clear Comments\"\n");
   EXPECT_EQ(dump("PopupTree"),
             "TreeClearSelected1 \"Clear Selected\"\nTreeProgramDIR1 \"Program DIR\"\n"
-            "SFTburn1 \"Copy2Burner\"\n-\nBrowserFunctions1 \"Browser Functions\" disabled\n");
+            "SFTburn1 \"Copy2Burner\"\n-\nBrowserFunctions1 \"Browser Functions\"\n"
+            "  TreeBrowserOpen1 \"Open\"\n  TreeShowInFileManager1 \"Show in File Manager\"\n");
+  EXPECT_EQ(dump("PopupList"),
+            "BrowserFunctions2 \"Browser Functions\"\n  ListBrowserOpen1 \"Open\"\n"
+            "  ListShowInFileManager1 \"Show in File Manager\"\n");
   EXPECT_EQ(dump("PopupGrid"), "TidyGrid1 \"Tidy Grid\"\nClearGrid1 \"Clear Grid\"\n");
   EXPECT_EQ(dump("PopupArchive"),
             "ExtractSelected1 \"Extract Selected\"\n"

@@ -157,10 +157,12 @@ TEST_F(ReportViewTest, HandlersDriveTheWindowAndTheWindowsCommandsReachItsReport
   auto* box = form_.findChild<QPlainTextEdit*>("ReportBox");
   EXPECT_FALSE(box->isReadOnly());
   EXPECT_EQ(box->toolTip(), "Enter your ZIPfile comment\r\r  then click SaveComment");
-  // Without an archive the buttons do nothing.
+  // Without an archive the buttons say so, and write nothing.
+  host_.Answer(IDOK, QStringLiteral("Open or name a ZIP file first"));
   form_.findChild<QPushButton*>("SaveCommentBtn")->click();
+  host_.Answer(IDOK, QStringLiteral("Open or name a ZIP file first"));
   form_.findChild<QPushButton*>("ReportToZIPBtn")->click();
-  EXPECT_EQ(host_.transcript().size(), 1);
+  EXPECT_EQ(host_.transcript().size(), 3);
 }
 
 TEST_F(ReportViewTest, RunsDisplayDrawsDiscAndTrayThroughTheReportView) {

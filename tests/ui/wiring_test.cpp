@@ -12,13 +12,19 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSet>
+#include <QSystemTrayIcon>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
+#include <QWhatsThis>
 #include <atomic>
 #include <deque>
 #include <thread>
@@ -34,15 +40,21 @@
 #include "app/optionscontroller.h"
 #include "app/preferences.h"
 #include "archive/arczip.h"
+#include "automation/chkupdate.h"
+#include "automation/hotkey.h"
 #include "platform/inifile.h"
 #include "platform/programdir.h"
 #include "qt_scriptedhost.h"
+#include "restore/archiveviewhosts.h"
 #include "testutil.h"
 #include "ui/bindings.h"
+#include "ui/browserfunctions.h"
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
 #include "ui/optionlistview.h"
 #include "ui/recentmenu.h"
+#include "ui/windowautomation.h"
+#include "ui/windowlife.h"
 
 namespace {
 
@@ -60,8 +72,10 @@ struct ScriptedDialogs : IFileDialogHost {
   QStringList asked;
   QString OpenFile(const FileDialogSpec& spec) override { return Next("open " + spec.title); }
   QString SaveFile(const FileDialogSpec& spec) override { return Next("save " + spec.fileName); }
+  bool cancelAll = false;  // every unscripted dialog is cancelled
   QString Next(const QString& what) {
     asked << what;
+    if (answers.empty() && cancelAll) return {};
     if (answers.empty()) {
       ADD_FAILURE() << "unexpected dialog: " << what.toStdString();
       return {};
@@ -124,34 +138,358 @@ class WiringTest : public ::testing::Test {
   ScriptedDialogs dialogs_;
 };
 
-TEST_F(WiringTest, EveryBindingOfTheWindowHasItsControl) {
-  TMainform w;
-  const TBindings& table = w.bindings();
-  ASSERT_FALSE(table.empty());
-  QSet<QString> seen;
-  for (const TBinding& b : table) {
-    SCOPED_TRACE(b.control.toStdString() + ": " + b.operation.toStdString());
-    // Found by its name, as the kind of control the binding needs, and the only object of that
-    // name (a second would shadow the first).
-    QObject* o = BoundControl(w, b);
-    ASSERT_TRUE(o);
-    EXPECT_EQ(o->objectName(), b.control);
-    EXPECT_EQ(w.FindControl(b.control), o);
-    int count = 0;
-    for (QObject* c : w.findChildren<QObject*>(b.control))
-      if (!qobject_cast<QMenu*>(c)) ++count;
-    EXPECT_EQ(count, 1);
-    if (b.kind == TBinding::Button || b.kind == TBinding::Item) {
-      EXPECT_TRUE(b.handler);
-      // One command per control: a second row would start two operations.
-      EXPECT_FALSE(seen.contains(b.control));
-      seen.insert(b.control);
-    }
-    if (b.kind == TBinding::Popup) {
-      EXPECT_TRUE(w.popupMenu(b.popup));
-      EXPECT_EQ(static_cast<QWidget*>(o)->contextMenuPolicy(), Qt::CustomContextMenu);
+// The window's commands as the user finds them. where: a menu path from the menu bar or from a
+// popup's name ("&Options/Main Program/Start", "PopupTree/Browser Functions"), or one of
+// "button", "key", "timer", "tray", "popup"; caption: the item's or button's caption; control: the
+// button's, timer's, icon's or view's name, or the key; handler: what the binding names.
+struct Command {
+  const char* where;
+  const char* caption;
+  const char* control;
+  const char* handler;
+};
+
+const Command kCommands[] = {
+    {"&File", "&New Zip", "", "TNaming::NewZipButClick"},
+    {"&File/Mo&Zilla backup", "Thunderbird&&Firefox all data", "", "TNaming::NewZipButClick"},
+    {"&File/Mo&Zilla backup", "Thunderbird all data", "", "TNaming::NewZipButClick"},
+    {"&File/Mo&Zilla backup", "Thunderbird profile", "", "TNaming::NewZipButClick"},
+    {"&File/Mo&Zilla backup", " Firefox profile", "", "TNaming::NewZipButClick"},
+    {"&File", "&Restore", "", "TArchiveViewController::ZipOpenButClick"},
+    {"&File", "&Open Job", "", "TJobController::OpenCbutton"},
+    {"&File", "&Modify Job", "", "TJobController::ModifyJobClick"},
+    {"&File", "&Save Job", "", "TJobController::SaveCbtnClick"},
+    {"&File", "&Clear History", "", "TFileMenuHandler::ClearHistory"},
+    {"&File", "E&xit", "", "TAppLifecycle::FormCloseQuery"},
+    {"&View", "&Zip comment", "", "TRunReport::Zipcomment1Click"},
+    {"&View", "&Last error", "", nullptr},  // the one item without an operation
+    {"&Options", "Set Default", "", "TSettingsFiles::SetDefaultClick"},
+    {"&Options", "&Burner Settings", "", "CDBurner1Click"},
+    {"&Options/Main Program/Expert Mode", "Basic", "", "basic view"},
+    {"&Options/Main Program/Expert Mode", "Advanced", "", "expert view"},
+    {"&Options/Main Program/Start", "Start Minimised", "", "ToggleMenuPreference"},
+    {"&Options/Main Program/Start", "StartUp", "", "TLogonStart::StartUpClick"},
+    {"&Options/Main Program", "Minimise To Tray", "", "ToggleMenuPreference"},
+    {"&Options/Main Program", "ThemeManager", "", "TAppLifecycle::ThemeManager1Click"},
+    {"&Options/Backup/Restore/Clear Disk Method", "Prompt Erase Files", "", "ask before clearing"},
+    {"&Options/Backup/Restore/Clear Disk Method", "No Prompt Erase Files", "",
+     "clear without asking"},
+    {"&Options/Backup/Restore/TemporaryDIR", "Default", "", "TSettingsFiles::TempDirChosen"},
+    {"&Options/Backup/Restore/TemporaryDIR", "Select", "", "TBackupRun::SetTempDIR1Click"},
+    {"&Options/Backup/Restore", "Check Space", "", "ToggleMenuPreference"},
+    {"&Options/Backup/Restore/DateTimeFormat", "2003-Jan-03", "", "DateTimeFormatClick"},
+    {"&Options/Backup/Restore/DateTimeFormat", "2003-01-03", "", "DateTimeFormatClick"},
+    {"&Options/Backup/Restore/DateTimeFormat", "2003-Jan-03_1535", "", "DateTimeFormatClick"},
+    {"&Options/Backup/Restore/DateTimeFormat", "2003-01-03_1535", "", "DateTimeFormatClick"},
+    {"&Options/Backup/Restore", "FullBackupReport", "", "ToggleMenuPreference"},
+    {"&Options/Backup/Restore/JobDIR", "ProgramDIR", "", "jobs in the program folder"},
+    {"&Options/Backup/Restore/JobDIR", "BackupDIR", "", "jobs beside the archive"},
+    {"&Options/Backup/Restore/Archive SortBy", "Filename", "", "SortBy1Click"},
+    {"&Options/Backup/Restore/Archive SortBy", "FileName Descending", "", "SortBy1Click"},
+    {"&Options/Backup/Restore/Archive SortBy", "Size", "", "SortBy1Click"},
+    {"&Options/Backup/Restore/Archive SortBy", "Size Descending", "", "SortBy1Click"},
+    {"&Options/Backup/Restore/Archive SortBy", "DateTime", "", "SortBy1Click"},
+    {"&Options/Backup/Restore/Archive SortBy", "DateTime Descending", "", "SortBy1Click"},
+    {"&Options/Backup/Restore", "Display Empty Dir", "", "DisplayEmptyDir1Click"},
+    {"&Options/Backup/Restore", "PromptSkipOpenFiles", "", "ToggleMenuPreference"},
+    {"&Options/Backup/Restore", "SchedBackup Prompt", "", "ToggleMenuPreference"},
+    {"&Options/Stealth", "Enable", "", "stealth menu item"},
+    {"&Options/Stealth", "StealthExclZIP", "", "stealth menu item"},
+    {"&Options/Stealth", "Stealth@StartUp", "", "TLogonStart::StealthAtStartUpClick"},
+    {"&Options/Stealth", "MinimizeOnLoad", "", "stealth menu item"},
+    {"&Options/Stealth", "AutoRenameOnSize", "", "stealth menu item"},
+    {"&Options/Stealth", "Define HotKey", "", "THotkeyDefine::DefineHotKeyClick"},
+    {"&Tools", "System Restore", "", "StartSystemRestore"},
+    {"&Tools", "ZIPcomment", "", "TRunReport::Zipcomment1Click"},
+    {"&Tools", "ConvertZIPtoEXE", "", "TMaintenanceController::ConvertButClick"},
+    {"&Tools", "ZIPtest", "", "TMaintenanceController::TestButClick"},
+    {"&Tools", "ZIPfix", "", "TRepairController::fixzipbtnClick"},
+    {"&Tools", "Move Blocks", "", "MoveBlocks1Click"},
+    {"&Tools/EraseCDRW", "Quick", "", "EraseCDRW1Click (quick)"},
+    {"&Tools/EraseCDRW", "Full", "", "EraseCDRW1Click (full)"},
+    {"&Tools", "&CD/CDRW properties", "", "CDproperties1Click"},
+    {"&Tools", "Copy2&Burner", "", "SFTburn1Click"},
+    {"&Help", "Help", "", "TAppLifecycle::Help1Click"},
+    {"&Help", "Hints", "", "TAppLifecycle::Hints1Click"},
+    {"&Help/FeedBack", "Bug Report", "", "compose a bug report"},
+    {"&Help/FeedBack", "Information Request", "", "compose an information request"},
+    {"&Help", "&Check4Update", "", "TChkUpdate::Check"},
+    {"&Help", "&About", "", "TMainform::About"},
+    {"", "          For context Help, click the '?' icon, top right, then click in questioned area",
+     "", "QWhatsThis::enterWhatsThisMode"},
+    // The popups and the tray menu.
+    {"PopupReport", "SavetoRTF File", "", "TRunReport::SaveReport1Click"},
+    {"PopupReport", "WordWrap", "", "TRunReport::WordWrap1Click"},
+    {"PopupReport", "Clear Comments", "", "TRunReport::ClearComments1Click"},
+    {"PopupTree", "Clear Selected", "", "TExplorerTree::Clearchecks"},
+    {"PopupTree", "Program DIR", "", "TExplorerTree::ProgramDir"},
+    {"PopupTree", "Copy2Burner", "", "SFTburn1Click"},
+    {"PopupTree/Browser Functions", "Open", "", "TBrowserFunctions::Open"},
+    {"PopupTree/Browser Functions", "Show in File Manager", "",
+     "TBrowserFunctions::ShowInFileManager"},
+    {"PopupList/Browser Functions", "Open", "", "TBrowserFunctions::Open"},
+    {"PopupList/Browser Functions", "Show in File Manager", "",
+     "TBrowserFunctions::ShowInFileManager"},
+    {"PopupGrid", "Tidy Grid", "", "TInclusionGrid::Tidy"},
+    {"PopupGrid", "Clear Grid", "", "TInclusionGrid::Clear"},
+    {"PopupArchive/Extract Selected", "OverWrite", "", "extract selected, overwriting"},
+    {"PopupArchive/Extract Selected", "NoOverwrite", "", "extract selected, not overwriting"},
+    {"PopupArchive/Extract All", "Overwrite", "", "extract all, overwriting"},
+    {"PopupArchive/Extract All", "NoOverwrite", "", "extract all, not overwriting"},
+    {"PopupArchive", "Goto First", "", "TArchiveViewController::GotoFirst1Click"},
+    {"PopupArchive", "Goto Last", "", "TArchiveViewController::GotoLast1Click"},
+    {"PopupArchive", "Delete Selected", "", "TMaintenanceController::DeleteButClick"},
+    {"PopupArchive", "Clear Selected", "", "TArchiveViewController::ClearSelected1Click"},
+    {"PopupArchive", "NameToFileSearch", "", "TNaming::NameToFilename1Click"},
+    {"PopupArchive", "Get ZIP", "", "TArchiveSearch::GetZBtn1Click"},
+    {"PopupArchive", "Open", "", "TArchiveViewController::Open1Click"},
+    {"PopupTray", "EXIT", "", "TAppLifecycle::FormCloseQuery"},
+    {"PopupTray/Help", "Help", "", "TAppLifecycle::Help1Click"},
+    {"PopupTray/Help", "About", "", "TMainform::About"},
+    {"PopupTray", "Restore", "", "TWindowAutomation::TrayRestore"},
+    {"PopupTray", "Pause", "", "TTrayLife::PauseItem"},
+    {"PopupTray", "Resume", "", "TTrayLife::ResumeItem"},
+    {"popup", "", "ReportBox", "opens PopupReport"},
+    {"popup", "", "ExplorerTree", "opens PopupTree"},
+    {"popup", "", "ExplorerList", "opens PopupList"},
+    {"popup", "", "InclusionGrid", "opens PopupGrid"},
+    {"popup", "", "ArchiveView", "opens PopupArchive"},
+    // The button bar, the tabs' buttons and boxes, the status bar's and the menu bar's.
+    {"button", "&Restore", "ZipOpenBut", "TArchiveViewController::ZipOpenButClick"},
+    {"button", "o&PenJob", "OpenCbutton", "TJobController::OpenCbutton"},
+    {"button", "&SaveJob", "SaveCbtn", "TJobController::SaveCbtnClick"},
+    {"button", "&NewZIP", "NewZipBut", "name a new archive (TNaming::NewZipButClick)"},
+    {"button", "&NewEXE", "NewEXEBut", "name a new self-extractor (TNaming::NewZipButClick)"},
+    {"button", "&AddToZIP", "AddBut", "TBackupRun::AddButClick"},
+    {"button", "Pause", "PauseBtn", "TBackupRun::PauseBtnClick"},
+    {"button", "&WriteZIP", "WriteZbtn", "TBackupRun::WriteZbtnClick"},
+    {"button", "…", "ComboEdit1Button", "TOptionEdit::ButtonClick"},
+    {"button", "…", "ComboEdit2Button", "TOptionEdit::ButtonClick"},
+    {"button", "Make these settings default", "MakeDefaultBtn", "TSettingsFiles::SetDefaultClick"},
+    {"button", "Define", "StealthDefineBtn", "name the stealth archive (TNaming::NewZipButClick)"},
+    {"button", "Start", "StealthStartBtn", "TStealth::StartStealth"},
+    {"button", "&WriteZIP", "BasicWriteZbtn", "TBackupRun::WriteZbtnClick"},
+    {"button", "SaveComment", "SaveCommentBtn", "TRunReport::SaveCommentClick"},
+    {"button", "ReportToZIP", "ReportToZIPBtn", "TRunReport::ReportToZIP1Click"},
+    {"button", "Open JOB file", "SchedOpenJobBtn",
+     "the scheduler's job (TJobController::OpenCbutton)"},
+    {"button", "Set", "SchedSetBtn", "TScheduler::Set"},
+    {"button", "Forget", "SchedForgetBtn", "TScheduler::Forget"},
+    {"button", "QuickSearch", "QuickSearchCheck", "a box preference (TSettingsFiles)"},
+    {"button", "&Global", "GlobalBtn", "TArchiveSearch::Gdir1Click"},
+    {"button", "&GetZIP", "GetZBtn1", "TArchiveSearch::GetZBtn1Click"},
+    {"button", "F3", "GrepeatBtn", "TArchiveSearch::GrepeatClick"},
+    {"button", "E&xtract", "ExtractBut", "TExtractController::ExtractButClick"},
+    {"button", "Abort", "AbortBut", "TExtractController::BitBtn2Click"},
+    {"button", "&Delete", "DeleteBut", "TMaintenanceController::DeleteButClick"},
+    {"button", "&KillZIP", "DeleteZipBut", "TMaintenanceController::DeleteZipButClick"},
+    {"button", "Large Fonts", "LargeFontsCheck", "TArchiveViewController::LargeFonts1Click"},
+    {"button", "✓", "SizeCalcBtn", "TSizeCalculator::SizeCalcClick"},
+    {"button", "?", "ContextHelpButton", "QWhatsThis::enterWhatsThisMode"},
+    // Keys, the tray icon's click and the timers.
+    {"key", "", "Esc", "TWindowLife::EscapePressed"},
+    {"key", "", "F3", "TArchiveSearch::GrepeatClick"},
+    {"key", "", "Shift+F1", "QWhatsThis::enterWhatsThisMode"},
+    {"tray", "", "TrayIcon1", "TTrayLife::Restore"},
+    {"timer", "", "Timer1", "TStealth::Tick"},
+    {"timer", "", "SchedTimer", "TScheduler::SchedulerTimerTimer"},
+};
+
+std::string Name(const Command& c) {
+  return std::string(c.where) + " \"" + c.caption + "\" " + c.control;
+}
+
+QMenu* MenuAt(TMainform& w, const QString& path) {
+  const QStringList parts = path.split('/');
+  QMenu* menu = w.popupMenu(parts[0]);
+  QList<QAction*> actions = menu ? menu->actions() : w.menuBar()->actions();
+  int i = menu ? 1 : 0;
+  // "Backup/Restore" is one caption with a slash in it.
+  for (; i < parts.size(); ++i) {
+    QString caption = parts[i];
+    if (caption == "Backup" && parts.value(i + 1) == "Restore") caption += "/" + parts[++i];
+    menu = nullptr;
+    for (QAction* a : actions)
+      if (a->menu() && a->text() == caption) menu = a->menu();
+    if (!menu) return nullptr;
+    actions = menu->actions();
+  }
+  return menu;
+}
+
+// The control a command names, or null.
+QObject* ControlOf(TMainform& w, const Command& c) {
+  const QString where = c.where, control = c.control;
+  if (where == "button") {
+    auto* b = w.findChild<QAbstractButton*>(control);
+    return b && b->text() == c.caption ? b : nullptr;
+  }
+  if (where == "timer") return w.findChild<QTimer*>(control);
+  if (where == "tray") return w.trayIcon()->objectName() == control ? w.trayIcon() : nullptr;
+  if (where == "popup") return w.findChild<QWidget*>(control);
+  if (where == "key") return &w;
+  const QList<QAction*> actions = where.isEmpty()    ? w.menuBar()->actions()
+                                  : MenuAt(w, where) ? MenuAt(w, where)->actions()
+                                                     : QList<QAction*>();
+  QAction* found = nullptr;
+  for (QAction* a : actions) {
+    if (a->menu() || a->isSeparator() || a->text() != c.caption) continue;
+    if (found) return nullptr;  // a second item of the same caption
+    found = a;
+  }
+  return found;
+}
+
+// Triggers a command as the user would (a disabled control is enabled first).
+void Trigger(TMainform& w, const Command& c, QObject* o) {
+  const QString where = c.where;
+  if (auto* a = qobject_cast<QAction*>(o)) {
+    a->setEnabled(true);
+    a->trigger();
+  } else if (auto* b = qobject_cast<QAbstractButton*>(o)) {
+    b->setEnabled(true);
+    b->click();
+  } else if (auto* t = qobject_cast<QTimer*>(o)) {
+    QMetaObject::invokeMethod(t, "timeout");
+  } else if (auto* tray = qobject_cast<QSystemTrayIcon*>(o)) {
+    emit tray->activated(QSystemTrayIcon::Trigger);
+  } else if (where == "key") {
+    const QKeySequence key = QKeySequence::fromString(c.control);
+    QTest::keyClick(w.explorerTree(), key[0].key(), key[0].keyboardModifiers());
+  } else if (auto* v = qobject_cast<QWidget*>(o)) {
+    emit v->customContextMenuRequested(QPoint(1, 1));
+  }
+}
+
+// The mnemonic letters of captions, with the captions that share one.
+QStringList SharedMnemonics(const QStringList& captions) {
+  QMap<QChar, QStringList> by;
+  for (const QString& text : captions) {
+    for (int i = 0; i + 1 < text.size(); ++i) {
+      if (text[i] != '&') continue;
+      if (text[i + 1] == '&') {
+        ++i;
+        continue;
+      }
+      by[text[i + 1].toLower()] << text;
+      break;
     }
   }
+  QStringList shared;
+  for (auto it = by.begin(); it != by.end(); ++it)
+    if (it.value().size() > 1) shared << it.value().join(" + ");
+  return shared;
+}
+
+void CollectActions(QMenu* menu, QList<QAction*>& out) {
+  for (QAction* a : menu->actions()) {
+    if (a->isSeparator()) continue;
+    if (a->menu())
+      CollectActions(a->menu(), out);
+    else
+      out << a;
+  }
+}
+
+// Every command exists with its caption and reaches exactly its operation; nothing is bound that
+// the list above lacks; the mnemonics of each menu and of the window's buttons are unique.
+TEST_F(WiringTest, EveryCommandOfTheWindowReachesItsOperation) {
+  TBindingSpy spy;
+  TMainform w;
+  QSet<QObject*> walked;
+  for (const Command& c : kCommands) {
+    QObject* o = ControlOf(w, c);
+    ASSERT_TRUE(o) << "missing, or not of this caption: " << Name(c);
+    walked.insert(o);
+    spy.calls.clear();
+    Trigger(w, c, o);
+    if (!c.handler) {
+      EXPECT_TRUE(spy.calls.empty()) << Name(c);
+      continue;
+    }
+    ASSERT_EQ(spy.calls.size(), 1u) << "not bound once: " << Name(c);
+    const TBindingSpy::Call& call = spy.calls.front();
+    ASSERT_TRUE(call.operation.contains(c.handler))
+        << Name(c) << " reaches " << call.operation.toStdString();
+    if (QString(c.where) != "key") {
+      ASSERT_EQ(call.control, o->objectName()) << Name(c);
+    }
+  }
+
+  // Nothing is bound that the list lacks; no row of the table lacks its control; one command
+  // per control.
+  QSet<QString> commandControls;
+  for (const Command& c : kCommands)
+    if (QString(c.where) == "key") commandControls.insert(c.control);
+  for (QObject* o : walked) commandControls.insert(o->objectName());
+  QSet<QString> rows;
+  for (const TBinding& b : w.bindings()) {
+    ASSERT_TRUE(BoundControl(w, b)) << b.control.toStdString();
+    if (b.kind == TBinding::State) continue;
+    EXPECT_TRUE(commandControls.contains(b.control))
+        << "bound, but not a command of the window: " << b.control.toStdString() << " ("
+        << b.operation.toStdString() << ")";
+    EXPECT_FALSE(rows.contains(b.control)) << "bound twice: " << b.control.toStdString();
+    rows.insert(b.control);
+    if (b.kind != TBinding::Key) {
+      int count = 0;
+      for (QObject* c : w.findChildren<QObject*>(b.control))
+        if (!qobject_cast<QMenu*>(c)) ++count;
+      EXPECT_EQ(count, 1) << "a second object shadows " << b.control.toStdString();
+    }
+  }
+  // Every item of the menus and every push or tool button of the window is a command above (the
+  // recent jobs of "&File" are the job list's own entries).
+  QList<QAction*> items;
+  for (QAction* a : w.menuBar()->actions())
+    if (a->menu())
+      CollectActions(a->menu(), items);
+    else
+      items << a;
+  for (const char* popup :
+       {"PopupReport", "PopupTree", "PopupList", "PopupGrid", "PopupArchive", "PopupTray"})
+    CollectActions(w.popupMenu(popup), items);
+  for (QAction* a : items)
+    EXPECT_TRUE(walked.contains(a) || w.recentMenu()->Actions().contains(a))
+        << "an item no command names: " << a->text().toStdString();
+  for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
+    if (!qobject_cast<QPushButton*>(b) && !qobject_cast<QToolButton*>(b)) continue;
+    // The parts of Qt's own widgets: the tab bars' arrows, the menu bar's extension.
+    if (qobject_cast<QTabBar*>(b->parentWidget()) || b->objectName().startsWith("qt_") ||
+        b->objectName().isEmpty())
+      continue;
+    EXPECT_TRUE(walked.contains(b))
+        << "a button no command names: " << b->objectName().toStdString();
+  }
+
+  // Mnemonics: unique in every menu; the window's buttons and menu titles together share only the
+  // letters their own captions double ("&NewZIP"/"&NewEXE", "&Global"/"&GetZIP", and the two
+  // "&WriteZIP" of one operation), and "&File" only the twelfth recent job's "&C" with "&Clear
+  // History".
+  for (int i = 12; i >= 1; --i)
+    w.context().History->SetCurrentFile(QString("/jobs/j%1.JOB").arg(i));
+  QList<QMenu*> menus = w.menuBar()->findChildren<QMenu*>();
+  for (QMenu* m : w.findChildren<QMenu*>())
+    if (!menus.contains(m)) menus << m;
+  for (QMenu* m : menus) {
+    QStringList captions;
+    for (QAction* a : m->actions())
+      if (!a->isSeparator()) captions << a->text();
+    const QStringList shared = SharedMnemonics(captions);
+    if (m->objectName() == "File1") {
+      ASSERT_EQ(w.recentMenu()->Actions().size(), 12);
+      EXPECT_EQ(shared.join(", ").toStdString(), "&Clear History + &C /jobs/j12.JOB");
+    } else {
+      EXPECT_TRUE(shared.isEmpty())
+          << m->objectName().toStdString() << ": " << shared.join(", ").toStdString();
+    }
+  }
+  QStringList captions;
+  for (QAction* a : w.menuBar()->actions()) captions << a->text();
+  for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) captions << b->text();
+  EXPECT_EQ(SharedMnemonics(captions).join(", ").toStdString(),
+            "&Global + &GetZIP, &NewZIP + &NewEXE, &WriteZIP + &WriteZIP");
+
   // A row whose control is missing is reported by the table's application.
   TBindings broken = {OnButton("NoSuchButton", "nothing", [](bool) {}),
                       SwitchedBy(ctl::kSizeList, "an option list")};
@@ -160,6 +498,97 @@ TEST_F(WiringTest, EveryBindingOfTheWindowHasItsControl) {
   const QStringList missing = InstallOptionViews(w.centralWidget(), *w.context().Lists);
   EXPECT_TRUE(missing.isEmpty()) << missing.join(' ').toStdString();
   EXPECT_EQ(w.findChildren<TOptionListView*>().size(), 12);
+}
+
+// The same commands with their real operations, the user backing out of every box and dialog:
+// nothing crashes, leaks or reaches outside (the desktop, the file manager, the web and the hotkey
+// dialog are fakes; no program is found on PATH). Disabled controls are left, as for the user.
+TEST_F(WiringTest, EveryCommandRunsWithTheUserBackingOutOfEverything) {
+  struct Desktop : restore::IDesktopLauncher, IDesktopShell, IUrlOpener, IHotkeyDialog {
+    QStringList opened;
+    bool OpenFile(const QString& path, const QString&) override { return Opened(path); }
+    bool OpenUrl(const QUrl& url) override { return Opened(url.toString()); }
+    bool OpenUrl(const QString& url) override { return Opened(url); }
+    void ShowItems(const QList<QUrl>& items, std::function<void(bool)> done) override {
+      for (const QUrl& u : items) opened << "show " + u.toString();
+      done(false);
+    }
+    Result Run(const QString&, THotkey&) override { return Result::Cancel; }
+    bool Opened(const QString& what) {
+      opened << what;
+      return false;
+    }
+  } desktop;
+  FirstRunDone();
+  const QByteArray path = qgetenv("PATH");
+  ::mkdir((tmp_ / "nobin").c_str(), 0700);
+  qputenv("PATH", QByteArray::fromStdString(tmp_ / "nobin"));
+  host_.AnswerCancel(true);
+  dialogs_.cancelAll = true;
+  {
+    auto w = Window();
+    w->SetDesktopLauncher(&desktop);
+    w->browserFunctions()->SetShell(&desktop);
+    w->automation()->SetUrlOpener(&desktop);
+    w->life()->SetHotkeyDialog(&desktop);
+    // Qt's own modal dialogs (About, the burner's settings) are closed as they open.
+    QStringList modals;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      if (QWidget* m = QApplication::activeModalWidget()) {
+        modals << m->objectName();
+        m->close();
+      }
+    });
+    closer.start(20);
+    QStringList skipped;
+    // Found first: "Hints" empties the caption of the menu bar's last item.
+    QMap<const Command*, QPointer<QObject>> controls;
+    for (const Command& c : kCommands) controls[&c] = ControlOf(*w, c);
+    auto run = [&](const Command& c) {
+      QObject* o = controls[&c];
+      ASSERT_TRUE(o) << Name(c);
+      auto* a = qobject_cast<QAction*>(o);
+      auto* b = qobject_cast<QAbstractButton*>(o);
+      if ((a && !a->isEnabled()) || (b && !b->isEnabled())) {
+        skipped << QString::fromStdString(Name(c));
+        return;
+      }
+      SCOPED_TRACE(Name(c));
+      Trigger(*w, c, o);
+      QTest::qWait(30);
+      if (QWhatsThis::inWhatsThisMode()) QWhatsThis::leaveWhatsThisMode();
+      if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    };
+    // Closing the window comes last.
+    for (const Command& c : kCommands)
+      if (!QString(c.handler).contains("FormCloseQuery")) run(c);
+    for (const Command& c : kCommands)
+      if (QString(c.handler).contains("FormCloseQuery")) run(c);
+    closer.stop();
+    // Every dialog was closed.
+    EXPECT_FALSE(modals.isEmpty());
+    EXPECT_FALSE(QApplication::activeModalWidget());
+    // Nothing ran outside the test's fakes; every box was answered.
+    EXPECT_EQ(host_.PendingAnswers(), 0);
+    // The controls a user cannot reach in a fresh window.
+    EXPECT_FALSE(skipped.isEmpty());
+    // "Browser Functions" of the tree: the highlighted folder opened, then shown in the file
+    // manager, which is not there, so its parent folder is opened instead.
+    ASSERT_FALSE(desktop.opened.isEmpty());
+    const QUrl folder(desktop.opened[0]);
+    EXPECT_TRUE(folder.isLocalFile()) << desktop.opened[0].toStdString();
+    const qsizetype shown = desktop.opened.indexOf("show " + folder.toString());
+    EXPECT_GT(shown, 0);
+    EXPECT_GT(
+        desktop.opened.indexOf(
+            folder.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash).toString(), shown),
+        shown);
+  }
+  // A name that is not UTF-8 keeps its bytes in the URL handed to the desktop.
+  EXPECT_EQ(LocalFileUrl("/tmp/a b/\xff&#").toEncoded().toStdString(),
+            "file:///tmp/a%20b/%FF%26%23");
+  qputenv("PATH", path);
 }
 
 TEST_F(WiringTest, StartUpLoadsTheDefaultFileIntoTheWindow) {
