@@ -3,12 +3,12 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
 #include <QFile>
 #include <QPointer>
 #include <set>
 
 #include "app/mb.h"
+#include "ui/desktopopener.h"
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
 #include "ui/windownames.h"
@@ -37,7 +37,8 @@ QUrl LocalFileUrl(const std::string& path) {
 }
 
 bool TDesktopShell::OpenUrl(const QUrl& url) {
-  return QDesktopServices::openUrl(url);
+  // The same opener as help pages and mail: xdg-open first, Qt's desktop services last.
+  return CurrentUrlOpener().OpenUrl(QString::fromLatin1(url.toEncoded()));
 }
 
 void TDesktopShell::ShowItems(const QList<QUrl>& items, std::function<void(bool)> done) {
