@@ -37,6 +37,9 @@
 #include "disc/discburner.h"
 #include "disc/scsidevice.h"
 #include "discemu/emulateddrive.h"
+#include "nullhosts.h"
+
+using namespace nullhosts;
 
 namespace {
 
@@ -57,42 +60,6 @@ struct Controls : IControlHost {
   bool ControlVisible(const QString& n) const override { return visible.value(n, true); }
   bool ControlChecked(const QString& n) const override { return checked.value(n); }
   QString ControlCaption(const QString& n) const override { return captions.value(n); }
-};
-struct NoFiles : IFileDialogHost {
-  QString OpenFile(const FileDialogSpec&) override { return {}; }
-  QString SaveFile(const FileDialogSpec&) override { return {}; }
-};
-struct NoNaming : INamingHost {
-  std::optional<QString> ShowSaveDialog(TSaveDlgForm&) override { return std::nullopt; }
-};
-struct NoModes : IWindowModeHost {
-  void ShowExplorerCheckBoxes(bool) override {}
-  void ClearArchiveSearchResults() override {}
-  void ResetGlobalSearchFlag() override {}
-  void ClearArchiveView() override {}
-  void ClearStatusBar() override {}
-  void ResetTrayStealthFlag() override {}
-  void SetTrayIconStatic() override {}
-  void SetZip64Highlighted(bool) override {}
-  void SetGroupCaptionHighlighted(const QString&, bool) override {}
-};
-struct NoScheduler : ISchedulerControls {
-  void SetScheduleDays(int) override {}
-  void SetScheduleTime(const QString&) override {}
-  void SetScheduleFile(const QString&) override {}
-  QString ScheduleFile() const override { return {}; }
-  void StartSchedulerTimer() override {}
-};
-struct NoProgress : IProgressHost {
-  void SetGaugeMoving(bool) override {}
-  void SetGaugePosition(int) override {}
-};
-struct LinesBox : IReportBox {
-  QStringList lines;
-  void Clear() override { lines.clear(); }
-  void Add(const QString& text) override { lines << text; }
-  QStringList Lines() const override { return lines; }
-  void SetLines(const QStringList& l) override { lines = l; }
 };
 struct NoDialogs : IBackupDialogs {
   std::optional<QString> ShowPasswordDialog() override { return std::nullopt; }

@@ -29,11 +29,14 @@
 #include "disc/discburner.h"
 #include "discemu/emulateddrive.h"
 #include "jobfiles.h"
+#include "nullhosts.h"
 #include "platform/programdir.h"
 #include "run_fixture.h"
 #include "udisksmock.h"
 
 using testutil::Quote;
+
+using namespace nullhosts;
 
 namespace {
 
@@ -43,43 +46,6 @@ std::string RandomBytes(size_t n, unsigned seed) {
   for (char& c : s) c = static_cast<char>(random());
   return s;
 }
-
-struct NoFiles : IFileDialogHost {
-  QString OpenFile(const FileDialogSpec&) override { return {}; }
-  QString SaveFile(const FileDialogSpec&) override { return {}; }
-};
-struct NoNaming : INamingHost {
-  std::optional<QString> ShowSaveDialog(TSaveDlgForm&) override { return std::nullopt; }
-};
-struct NoModes : IWindowModeHost {
-  void ShowExplorerCheckBoxes(bool) override {}
-  void ClearArchiveSearchResults() override {}
-  void ResetGlobalSearchFlag() override {}
-  void ClearArchiveView() override {}
-  void ClearStatusBar() override {}
-  void ResetTrayStealthFlag() override {}
-  void SetTrayIconStatic() override {}
-  void SetZip64Highlighted(bool) override {}
-  void SetGroupCaptionHighlighted(const QString&, bool) override {}
-};
-struct NoProgress : IProgressHost {
-  void SetGaugeMoving(bool) override {}
-  void SetGaugePosition(int) override {}
-};
-struct LinesBox : IReportBox {
-  QStringList lines;
-  void Clear() override { lines.clear(); }
-  void Add(const QString& text) override { lines << text; }
-  QStringList Lines() const override { return lines; }
-  void SetLines(const QStringList& l) override { lines = l; }
-};
-struct NoScheduler : ISchedulerControls {
-  void SetScheduleDays(int) override {}
-  void SetScheduleTime(const QString&) override {}
-  void SetScheduleFile(const QString&) override {}
-  QString ScheduleFile() const override { return {}; }
-  void StartSchedulerTimer() override {}
-};
 
 // Folder browsers answered in turn.
 struct FolderDialogs : FakeDialogs {

@@ -32,46 +32,14 @@
 #include "backup/reportbox.h"
 #include "backup/runreport.h"
 #include "jobfiles.h"
+#include "nullhosts.h"
 #include "run_fixture.h"
 
 using testutil::Quote;
 
+using namespace nullhosts;
+
 namespace {
-
-struct NoFiles : IFileDialogHost {
-  QString OpenFile(const FileDialogSpec&) override { return {}; }
-  QString SaveFile(const FileDialogSpec&) override { return {}; }
-};
-
-// The new-name dialog: cancelled, or (with folder set) answered with the proposed file name in
-// that folder.
-struct NoNaming : INamingHost {
-  QString folder;
-  std::optional<QString> ShowSaveDialog(TSaveDlgForm& form) override {
-    if (folder.isEmpty()) return std::nullopt;
-    return folder + "/" + QFileInfo(form.Text()).fileName();
-  }
-};
-
-struct NoModes : IWindowModeHost {
-  void ShowExplorerCheckBoxes(bool) override {}
-  void ClearArchiveSearchResults() override {}
-  void ResetGlobalSearchFlag() override {}
-  void ClearArchiveView() override {}
-  void ClearStatusBar() override {}
-  void ResetTrayStealthFlag() override {}
-  void SetTrayIconStatic() override {}
-  void SetZip64Highlighted(bool) override {}
-  void SetGroupCaptionHighlighted(const QString&, bool) override {}
-};
-
-struct NoScheduler : ISchedulerControls {
-  void SetScheduleDays(int) override {}
-  void SetScheduleTime(const QString&) override {}
-  void SetScheduleFile(const QString&) override {}
-  QString ScheduleFile() const override { return QStringLiteral("JOB Filename"); }
-  void StartSchedulerTimer() override {}
-};
 
 std::set<std::string> Lines(const std::string& text) {
   std::set<std::string> out;
@@ -131,6 +99,7 @@ struct CoreRun : ::testing::Test {
 
   CoreRun() {
     ResetProgramDirForTest();
+    scheduler.file = QStringLiteral("JOB Filename");  // the edit's caption before any job
     WireSubsystems(ctx, controls, startup, window, modes, scheduler, files);
     core = std::make_unique<TBackupCore>(ctx, controls, display, dialogs, naming, seams);
   }
@@ -217,11 +186,6 @@ struct DisplayBox : IReportBox {
   void Add(const QString& text) override { lines += SplitBoxLines(text, true); }
   QStringList Lines() const override { return lines; }
   void SetLines(const QStringList& l) override { lines = l; }
-};
-
-struct NoProgress : IProgressHost {
-  void SetGaugeMoving(bool) override {}
-  void SetGaugePosition(int) override {}
 };
 
 }  // namespace
