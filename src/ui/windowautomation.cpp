@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -11,7 +10,6 @@
 #include <QSystemTrayIcon>
 #include <QTimeEdit>
 #include <QTimer>
-#include <QUrl>
 
 #include "app/jobcontroller.h"
 #include "app/maincontext.h"
@@ -20,6 +18,7 @@
 #include "app/preferences.h"
 #include "app/startupseams.h"
 #include "backup/backuphosts.h"
+#include "ui/desktopopener.h"
 #include "ui/mainform.h"
 #include "ui/reportview.h"
 #include "ui/windowlife.h"
@@ -33,11 +32,10 @@ QString S(const char* s) {
 
 const QString kArcavo = QStringLiteral("Arcavo");
 
+// The update's web page goes to the program's one desktop opener (which tests may replace).
 class TDesktopUrlOpener : public IUrlOpener {
  public:
-  bool OpenUrl(const QString& url) override {
-    return QDesktopServices::openUrl(QUrl::fromUserInput(url));
-  }
+  bool OpenUrl(const QString& url) override { return CurrentUrlOpener().OpenUrl(url); }
 };
 
 }  // namespace
