@@ -79,7 +79,8 @@ version=$(sed -n 's/^project(Arcavo VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")
 [ "$("$usr/bin/arcavo" --version)" = "arcavo $version" ] || fail "arcavo --version"
 # Usage asked for goes to standard output with success; unasked, to standard error with failure.
 for tool in arczip arcdisc; do
-  "$usr/bin/$tool" --help 2>/dev/null | grep -q "^usage: $tool" || fail "$tool --help"
+  usage=$("$usr/bin/$tool" --help 2>/dev/null) || fail "$tool --help failed"
+  [[ $usage == "usage: $tool"* ]] || fail "$tool --help"
   if "$usr/bin/$tool" >/dev/null 2>&1; then fail "$tool without arguments succeeded"; fi
 done
 
