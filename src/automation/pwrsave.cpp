@@ -6,15 +6,13 @@
 #include <QDBusVariant>
 #include <QTimer>
 
+#include "app/dbusnames.h"
+
 namespace {
 
-const QString kLogin = QStringLiteral("org.freedesktop.login1");
-const QString kLoginPath = QStringLiteral("/org/freedesktop/login1");
-const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
 const QString kUPower = QStringLiteral("org.freedesktop.UPower");
 const QString kDisplayDevice = QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice");
 const QString kDevice = QStringLiteral("org.freedesktop.UPower.Device");
-const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 // A bus that does not answer must not hold the window up.
 constexpr int kCallTimeoutMs = 3000;
 
@@ -30,21 +28,22 @@ TPwrSave::TPwrSave(IPwrSaveHost& host, QDBusConnection bus, QObject* parent)
 
 TPwrSave::~TPwrSave() {
   if (!bus_.isConnected()) return;
-  bus_.disconnect(kLogin, kLoginPath, kManager, QStringLiteral("PrepareForSleep"), this,
-                  SLOT(PrepareForSleep(bool)));
-  bus_.disconnect(kUPower, kDisplayDevice, kProperties, QStringLiteral("PropertiesChanged"), this,
+  bus_.disconnect(dbusname::kLogin1, dbusname::kLogin1Path, dbusname::kLogin1Manager,
+                  QStringLiteral("PrepareForSleep"), this, SLOT(PrepareForSleep(bool)));
+  bus_.disconnect(kUPower, kDisplayDevice, dbusname::kProperties,
+                  QStringLiteral("PropertiesChanged"), this,
                   SLOT(DevicePropertiesChanged(QString, QVariantMap, QStringList)));
 }
 
 void TPwrSave::Connect() {
   if (!bus_.isConnected()) return;
-  bus_.connect(kLogin, kLoginPath, kManager, QStringLiteral("PrepareForSleep"), this,
-               SLOT(PrepareForSleep(bool)));
-  bus_.connect(kUPower, kDisplayDevice, kProperties, QStringLiteral("PropertiesChanged"), this,
-               SLOT(DevicePropertiesChanged(QString, QVariantMap, QStringList)));
+  bus_.connect(dbusname::kLogin1, dbusname::kLogin1Path, dbusname::kLogin1Manager,
+               QStringLiteral("PrepareForSleep"), this, SLOT(PrepareForSleep(bool)));
+  bus_.connect(kUPower, kDisplayDevice, dbusname::kProperties, QStringLiteral("PropertiesChanged"),
+               this, SLOT(DevicePropertiesChanged(QString, QVariantMap, QStringList)));
   // The level now, so that only a change to low counts.
-  QDBusMessage get =
-      QDBusMessage::createMethodCall(kUPower, kDisplayDevice, kProperties, QStringLiteral("Get"));
+  QDBusMessage get = QDBusMessage::createMethodCall(kUPower, kDisplayDevice, dbusname::kProperties,
+                                                    QStringLiteral("Get"));
   get.setArguments({kDevice, QStringLiteral("WarningLevel")});
   const QDBusMessage r = bus_.call(get, QDBus::Block, kCallTimeoutMs);
   if (r.type() == QDBusMessage::ReplyMessage && !r.arguments().isEmpty())
@@ -54,7 +53,8 @@ void TPwrSave::Connect() {
 QDBusUnixFileDescriptor TPwrSave::Inhibit(const char* mode) {
   if (!bus_.isConnected()) return {};
   QDBusMessage call =
-      QDBusMessage::createMethodCall(kLogin, kLoginPath, kManager, QStringLiteral("Inhibit"));
+      QDBusMessage::createMethodCall(dbusname::kLogin1, dbusname::kLogin1Path,
+                                     dbusname::kLogin1Manager, QStringLiteral("Inhibit"));
   call.setArguments({QStringLiteral("sleep"), QStringLiteral("Arcavo"),
                      QStringLiteral("An archive is being written"), QString::fromLatin1(mode)});
   const QDBusReply<QDBusUnixFileDescriptor> reply = bus_.call(call, QDBus::Block, kCallTimeoutMs);

@@ -7,13 +7,14 @@
 #include <QDBusVariant>
 #include <QVariantMap>
 
+#include "app/dbusnames.h"
+
 namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.UDisks2");
 const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
 const QString kFilesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 const QString kDrive = QStringLiteral("org.freedesktop.UDisks2.Drive");
-const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 // Questions about rights may be asked of the user by the desktop's agent; a call waits for it.
 constexpr int kCallTimeoutMs = 60000;
 
@@ -53,7 +54,8 @@ QDBusMessage Call(QDBusConnection& bus, const std::string& device, const QString
 
 QVariant Property(QDBusConnection& bus, const std::string& device, const QString& iface,
                   const QString& name) {
-  const QDBusMessage r = Call(bus, device, kProperties, QStringLiteral("Get"), {iface, name});
+  const QDBusMessage r =
+      Call(bus, device, dbusname::kProperties, QStringLiteral("Get"), {iface, name});
   if (r.type() != QDBusMessage::ReplyMessage || r.arguments().isEmpty()) return {};
   return qvariant_cast<QDBusVariant>(r.arguments().first()).variant();
 }

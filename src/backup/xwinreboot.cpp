@@ -9,11 +9,10 @@
 #include <QObject>
 #include <QTimer>
 
+#include "app/dbusnames.h"
+
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.login1");
-const QString kPath = QStringLiteral("/org/freedesktop/login1");
-const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
 // An interactive call waits for the user to answer the desktop's authentication question.
 constexpr int kInteractiveTimeoutMs = 300000;
 constexpr int kTimeoutMs = 25000;
@@ -58,7 +57,7 @@ bool TXWinReboot::Execute() {
   reason_.clear();
   QDBusConnection& bus = Bus();
   if (!bus.isConnected() || !bus.interface() ||
-      !bus.interface()->isServiceRegistered(kService).value())
+      !bus.interface()->isServiceRegistered(dbusname::kLogin1).value())
     return Fail(QStringLiteral("logind not available"));
 
   QString method, can;
@@ -81,8 +80,10 @@ bool TXWinReboot::Execute() {
   }
 
   if (!can.isEmpty()) {
-    const QDBusMessage r = bus.call(QDBusMessage::createMethodCall(kService, kPath, kManager, can),
-                                    QDBus::Block, kTimeoutMs);
+    const QDBusMessage r =
+        bus.call(QDBusMessage::createMethodCall(dbusname::kLogin1, dbusname::kLogin1Path,
+                                                dbusname::kLogin1Manager, can),
+                 QDBus::Block, kTimeoutMs);
     if (r.type() != QDBusMessage::ReplyMessage || r.arguments().isEmpty())
       return Fail(r.errorMessage().isEmpty() ? can + QStringLiteral(" failed") : r.errorMessage());
     const QString answer = r.arguments().first().toString();
@@ -94,11 +95,13 @@ bool TXWinReboot::Execute() {
 
   const bool sleeping = Operation == roHibernate || Operation == roSuspend;
   TSleepListener listener;
-  if (sleeping && !bus.connect(kService, kPath, kManager, QStringLiteral("PrepareForSleep"),
-                               &listener, SLOT(PrepareForSleep(bool))))
+  if (sleeping &&
+      !bus.connect(dbusname::kLogin1, dbusname::kLogin1Path, dbusname::kLogin1Manager,
+                   QStringLiteral("PrepareForSleep"), &listener, SLOT(PrepareForSleep(bool))))
     return Fail(QStringLiteral("cannot follow logind's sleep signal"));
 
-  QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kManager, method);
+  QDBusMessage call = QDBusMessage::createMethodCall(dbusname::kLogin1, dbusname::kLogin1Path,
+                                                     dbusname::kLogin1Manager, method);
   if (Operation == roLogOff) {
     // The session this program runs in; logind resolves "auto" to the caller's session.
     QString session = qEnvironmentVariable("XDG_SESSION_ID");
@@ -117,8 +120,8 @@ bool TXWinReboot::Execute() {
     ok = WaitForSleep(listener);
   if (sleeping) {
     // Signals already queued are delivered (and dropped) before the listener goes away.
-    bus.disconnect(kService, kPath, kManager, QStringLiteral("PrepareForSleep"), &listener,
-                   SLOT(PrepareForSleep(bool)));
+    bus.disconnect(dbusname::kLogin1, dbusname::kLogin1Path, dbusname::kLogin1Manager,
+                   QStringLiteral("PrepareForSleep"), &listener, SLOT(PrepareForSleep(bool)));
   }
   return ok;
 }
