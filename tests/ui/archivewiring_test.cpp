@@ -37,6 +37,7 @@
 #include "ui/explorerviews.h"
 #include "ui/mainform.h"
 #include "ui/restorewindow.h"
+#include "windowtest.h"
 
 namespace {
 
@@ -76,19 +77,10 @@ struct DesktopRecorder : restore::IDesktopLauncher {
   }
 };
 
-class ArchiveWiringTest : public ::testing::Test {
+class ArchiveWiringTest : public WindowTestBase {
  protected:
-  ArchiveWiringTest() : xdg_(tmp_.path()) {
-    ResetProgramDirForTest();
-    SetMbTerminating(false);
-    // Past the first run: no burner search, no help.
-    // Folder entries hidden, unlike the default, to tell them from files.
-    WriteFile(ProgramDir() + "default.ini", "[Options]\nClrDisk=0\nDisplayEmptyDIR=0\n");
-  }
-  ~ArchiveWiringTest() override {
-    SetMbTerminating(false);
-    ResetProgramDirForTest();
-  }
+  // Folder entries hidden, unlike the default, to tell them from files.
+  ArchiveWiringTest() : WindowTestBase("ClrDisk=0\nDisplayEmptyDIR=0\n") {}
 
   void SetUp() override {
     if (!testutil::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
@@ -153,8 +145,6 @@ class ArchiveWiringTest : public ::testing::Test {
     return out;
   }
 
-  TempDir tmp_;
-  IsolatedXdg xdg_;
   ScriptedHost host_;
   DialogScript dialogs_;
   DesktopRecorder desktop_;

@@ -22,6 +22,7 @@
 #include "testutil.h"
 #include "ui/mainform.h"
 #include "ui/windowautomation.h"
+#include "windowtest.h"
 
 namespace {
 
@@ -29,15 +30,8 @@ using testutil::IsolatedXdg;
 using testutil::TempDir;
 using testutil::WriteFile;
 
-class AutomationWindowTest : public ::testing::Test {
+class AutomationWindowTest : public WindowTestBase {
  protected:
-  AutomationWindowTest() : xdg_(tmp_.path()) {
-    ResetProgramDirForTest();
-    SetMbTerminating(false);
-    WriteFile(ProgramDir() + "default.ini", "[Options]\nClrDisk=0\n");
-  }
-  ~AutomationWindowTest() override { ResetProgramDirForTest(); }
-
   std::unique_ptr<TMainform> Window() {
     auto w = std::make_unique<TMainform>();
     w->FormCreate();
@@ -51,8 +45,6 @@ class AutomationWindowTest : public ::testing::Test {
     return w.findChild<T*>(QString::fromLatin1(name));
   }
 
-  TempDir tmp_;
-  IsolatedXdg xdg_;
   ScriptedHost host_;
 };
 

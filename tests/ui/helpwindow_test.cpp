@@ -31,6 +31,7 @@
 #include "ui/desktopopener.h"
 #include "ui/feedbackmenu.h"
 #include "ui/mainform.h"
+#include "windowtest.h"
 
 namespace {
 
@@ -87,23 +88,14 @@ void Trigger(TMainform& w, const char* item) {
   a->trigger();
 }
 
-class HelpWindowTest : public ::testing::Test {
+class HelpWindowTest : public WindowTestBase {
  protected:
-  HelpWindowTest() : xdg_(tmp_.path()) {
-    ResetProgramDirForTest();
-    SetMbTerminating(false);
-    previous_ = SetUrlOpener(&opener_);
-  }
-  ~HelpWindowTest() override {
-    SetUrlOpener(previous_);
-    ResetProgramDirForTest();
-  }
+  HelpWindowTest() : WindowTestBase(nullptr) { previous_ = SetUrlOpener(&opener_); }
+  ~HelpWindowTest() override { SetUrlOpener(previous_); }
   void FirstRunDone() {
     testutil::WriteFile(ProgramDir() + "default.ini", "[Options]\nClrDisk=0\n");
   }
 
-  TempDir tmp_;
-  IsolatedXdg xdg_;
   ScriptedHost host_;
   RecordingOpener opener_;
   IUrlOpener* previous_ = nullptr;

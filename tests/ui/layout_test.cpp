@@ -13,6 +13,7 @@
 #include "shots/fitcheck.h"
 #include "testutil.h"
 #include "ui/mainform.h"
+#include "windowtest.h"
 
 namespace {
 
@@ -20,14 +21,9 @@ using testutil::IsolatedXdg;
 using testutil::TempDir;
 using testutil::WriteFile;
 
-class LayoutTest : public ::testing::Test {
+class LayoutTest : public WindowTestBase {
  protected:
-  LayoutTest() : xdg_(tmp_.path()) {
-    ResetProgramDirForTest();
-    SetMbTerminating(false);
-    WriteFile(ProgramDir() + "default.ini", "[Options]\nClrDisk=0\nExpert=1\n");
-  }
-  ~LayoutTest() override { ResetProgramDirForTest(); }
+  LayoutTest() : WindowTestBase("ClrDisk=0\nExpert=1\n") {}
 
   // Walks every tab and inner tab of a shown window; fails naming the first clipped text.
   static void ExpectEveryTextFits(TMainform& w, const char* when) {
@@ -56,9 +52,6 @@ class LayoutTest : public ::testing::Test {
       EXPECT_EQ(FirstClipped(dialog.get()).toStdString(), "") << when << ", dialog " << d.name;
     }
   }
-
-  TempDir tmp_;
-  IsolatedXdg xdg_;
 };
 
 TEST_F(LayoutTest, EveryTextOfEveryTabAndDialogShowsInFull) {

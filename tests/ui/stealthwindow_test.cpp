@@ -28,6 +28,7 @@
 #include "testutil.h"
 #include "ui/mainform.h"
 #include "ui/windowstealth.h"
+#include "windowtest.h"
 
 namespace {
 
@@ -39,15 +40,8 @@ using testutil::WriteFile;
 constexpr int kSpeedUp = 20;
 constexpr int kTickMs = 1000 / kSpeedUp;
 
-class StealthWindowTest : public ::testing::Test {
+class StealthWindowTest : public WindowTestBase {
  protected:
-  StealthWindowTest() : xdg_(tmp_.path()) {
-    ResetProgramDirForTest();
-    SetMbTerminating(false);
-    WriteFile(ProgramDir() + "default.ini", "[Options]\nClrDisk=0\n");
-  }
-  ~StealthWindowTest() override { ResetProgramDirForTest(); }
-
   QString Q(const std::string& name) const { return QString::fromStdString(tmp_ / name); }
   void MkDir(const std::string& name) { ASSERT_EQ(::mkdir((tmp_ / name).c_str(), 0755), 0); }
   // Appends a line and closes the file, as an editor's save does.
@@ -69,8 +63,6 @@ class StealthWindowTest : public ::testing::Test {
     return IniFile(ProgramDir() + "default.ini").ReadString("Options", key, "<none>");
   }
 
-  TempDir tmp_;
-  IsolatedXdg xdg_;
   ScriptedHost host_;
 };
 
