@@ -11,6 +11,14 @@ function(arcavo_library name dir)
   endif()
 endfunction()
 
+# What the developer's session sets and no test may inherit.
+set(ARCAVO_TEST_UNSET XDG_CONFIG_HOME XDG_DATA_HOME XDG_STATE_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR
+    DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY)
+set(ARCAVO_TEST_UNSET_MODS)
+foreach(var ${ARCAVO_TEST_UNSET})
+  list(APPEND ARCAVO_TEST_UNSET_MODS "${var}=unset:")
+endforeach()
+
 # arcavo_test(NAME [QT_MAIN] SOURCES... LIBS... [LABELS...] [ENV...] [TIMEOUT s] [PREFIX p]): one
 # GoogleTest executable whose cases are registered with CTest one by one (names prefixed by p when
 # given). QT_MAIN runs the cases inside a QApplication (offscreen), for tests of Qt code.
@@ -44,7 +52,13 @@ function(arcavo_test name)
       ${T_ENV})
   # Each test runs under env(1) with these variables: an ENVIRONMENT list property does not survive
   # the scripts that register discovered tests (only its first item would reach the test).
-  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "env;${env}")
+  # The developer's desktop stays out of reach: no session bus, runtime or settings folder,
+  # display.
+  set(unset)
+  foreach(var ${ARCAVO_TEST_UNSET})
+    list(APPEND unset -u ${var})
+  endforeach()
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "env;${unset};${env}")
   gtest_discover_tests(${name}
     TEST_PREFIX "${T_PREFIX}"
     DISCOVERY_MODE PRE_TEST

@@ -48,7 +48,14 @@ THelpPages::THelpPages() : THelpPages(ResourceHelpCandidates()) {}
 
 THelpPages::THelpPages(QStringList candidates) : candidates_(std::move(candidates)) {}
 
-bool THelpPages::Open(int context, IUrlOpener& opener) {
+bool THelpPages::Open(int context, IUrlOpener& opener, QString* problem) {
+  const auto fail = [problem](const QString& text) {
+    if (problem)
+      *problem = QString(text).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    else
+      MbMessage(text, QStringLiteral("Arcavo"), false, MB_ICONEXCLAMATION);
+    return false;
+  };
   const int64_t now = CurrentClock().TickMs();
   if (context == lastContext_ && now - lastTick_ < kRepeatMs) return true;
 
@@ -58,20 +65,14 @@ bool THelpPages::Open(int context, IUrlOpener& opener) {
       help = QFileInfo(c).absoluteFilePath();
       break;
     }
-  if (help.isEmpty()) {
-    MbMessage(QStringLiteral("The help was not found. It was looked for at:\r") +
-                  candidates_.join(QLatin1Char('\r')),
-              QStringLiteral("Arcavo"), false, MB_ICONEXCLAMATION);
-    return false;
-  }
+  if (help.isEmpty())
+    return fail(QStringLiteral("The help was not found. It was looked for at:\r") +
+                candidates_.join(QLatin1Char('\r')));
 
   const QString folder = HelpPageFolder();
-  if (folder.isEmpty()) {
-    MbMessage(QStringLiteral("The help could not be opened: no private folder for its page "
-                             "could be made"),
-              QStringLiteral("Arcavo"), false, MB_ICONEXCLAMATION);
-    return false;
-  }
+  if (folder.isEmpty())
+    return fail(QStringLiteral("The help could not be opened: no private folder for its page "
+                               "could be made"));
   QUrl target = QUrl::fromLocalFile(help);
   target.setFragment(QStringLiteral("ctx") + QString::number(context));
   const QString page =
@@ -83,17 +84,12 @@ bool THelpPages::Open(int context, IUrlOpener& opener) {
     file.SetMode(0600);
     file.Commit();
   } catch (const std::exception& e) {
-    MbMessage(QStringLiteral("The help could not be opened: ") + QString::fromLocal8Bit(e.what()),
-              QStringLiteral("Arcavo"), false, MB_ICONEXCLAMATION);
-    return false;
+    return fail(QStringLiteral("The help could not be opened: ") + QString::fromLocal8Bit(e.what()));
   }
-  if (!opener.OpenUrl(QString::fromLatin1(QUrl::fromLocalFile(page).toEncoded()))) {
-    MbMessage(QStringLiteral("The help could not be opened: no program to show web pages was "
-                             "found (xdg-open, from the package xdg-utils).\rThe help is ") +
-                  help,
-              QStringLiteral("Arcavo"), false, MB_ICONEXCLAMATION);
-    return false;
-  }
+  if (!opener.OpenUrl(QString::fromLatin1(QUrl::fromLocalFile(page).toEncoded())))
+    return fail(QStringLiteral("The help could not be opened: no program to show web pages was "
+                               "found (xdg-open, from the package xdg-utils).\rThe help is ") +
+                help);
   lastContext_ = context;
   lastTick_ = now;
   return true;

@@ -23,8 +23,9 @@ class THelpPages {
 
   // Opens the help at section context. A second request for the same section within a second
   // of the last one is dropped (true): every request would open another browser tab. A box says
-  // why when there is no help or nothing to show it (false).
-  bool Open(int context, IUrlOpener& opener);
+  // why when there is no help or nothing to show it (false); with problem given, the reason (and
+  // where the help is) goes there instead, and no box waits.
+  bool Open(int context, IUrlOpener& opener, QString* problem = nullptr);
 
  private:
   QStringList candidates_;

@@ -190,6 +190,11 @@ void TAppLifecycle::FormActivate() {
 void TAppLifecycle::FormPaint() {
   if (!ctx_.FirstPaint) return;
   ctx_.FirstPaint = false;
+  // The window is up before anything else. What a first start cannot do (no disc writer, no
+  // program to show the help) goes to the status bar: a box here would wait on an empty screen,
+  // and every job handed over meanwhile would wait behind it.
+  if (!seams_.WindowVisible()) seams_.ShowWindow();
+  QStringList notes;
   const std::string iniPath = (ctx_.ProgramDir + QStringLiteral("default.ini")).toStdString();
   IniFile ini(iniPath);
   if (!ini.ValueExists("Options", "ClrDisk")) {
@@ -216,18 +221,18 @@ void TAppLifecycle::FormPaint() {
         }
       }
     } catch (const std::exception&) {
-      MbInfo(
-          QStringLiteral("Burner Device not found\rIf CDwriter exists, please set under Options"));
+      notes << QStringLiteral("Burner Device not found - If CDwriter exists, please set under "
+                              "Options");
     }
     ini.WriteInteger("Options", "ClrDisk", 0);
     try {
       ini.Save();
     } catch (const std::exception& e) {
-      AppException(QString::fromLocal8Bit(e.what()));
+      notes << QString::fromLocal8Bit(e.what());
     }
-    seams_.OpenHelp(39);
+    if (const QString problem = seams_.TryOpenHelp(39); !problem.isEmpty()) notes << problem;
   }
-  if (!seams_.WindowVisible()) seams_.ShowWindow();
+  if (!notes.isEmpty()) seams_.ShowStatusNote(notes.join(QStringLiteral("  |  ")));
   if (controls_.ControlChecked(QString::fromLatin1(ctl::kStartMinimisedItem))) {
     Delay(50);
     seams_.HideToTrayMinimised();
@@ -262,7 +267,7 @@ THandOverAnswer TAppLifecycle::IMgrTrigger(const QString& action) {
       box.text = refusal;
       return {false, MbUnattendedText(box)};
     }
-    pending_.append({path, action});
+    pending_.append({{path, action}, CurrentClock().TickMs()});
     // Started from the event loop once nothing else is going on (never inside a dialog's or a
     // box's loop, nor inside another handler).
     if (!deliverTimer_) {
@@ -298,14 +303,58 @@ void TAppLifecycle::DeliverPending() {
     deliverTimer_->stop();
     return;
   }
-  // One at a time: a job being opened may turn the event loop before its run counts as busy.
-  if (delivering_ || creating_ || Busy() || !seams_.WindowIdle() || ctx_.TerminateRequested ||
-      closeDone_)
+  if (ctx_.TerminateRequested || closeDone_) {
+    DropPending(QStringLiteral("the program ended first"));
     return;
+  }
+  // One at a time: a job being opened may turn the event loop before its run counts as busy.
+  if (delivering_ || creating_ || Busy()) return;
+  if (!seams_.WindowIdle()) {
+    // A box or dialog waits for the user. A job with an ACTION was meant to run without anyone
+    // (and may end with powering the machine down): after a bounded wait it is given up and
+    // reported, rather than run at some later hour when someone answers. A job without an
+    // ACTION came from a user at the desktop and waits for them.
+    const int64_t now = CurrentClock().TickMs();
+    for (qsizetype i = 0; i < pending_.size();) {
+      const TPendingHandOver& p = pending_.at(i);
+      if (!p.handOver.action.isEmpty() && now - p.since >= kUnattendedHandOverWaitMs) {
+        const THandOver lost = pending_.takeAt(i).handOver;
+        ReportNotStarted(lost, QStringLiteral("the window waited %1 s for an answer in a box")
+                                   .arg(kUnattendedHandOverWaitMs / 1000));
+      } else {
+        ++i;
+      }
+    }
+    if (pending_.isEmpty()) deliverTimer_->stop();
+    return;
+  }
   Flag delivering(delivering_);
-  const THandOver next = pending_.takeFirst();
+  const THandOver next = pending_.takeFirst().handOver;
   if (pending_.isEmpty()) deliverTimer_->stop();
   RunAutomaticJob(next.path, next.action, false);
+}
+
+void TAppLifecycle::DropPending(const QString& why) {
+  const auto lost = std::exchange(pending_, {});
+  if (deliverTimer_) deliverTimer_->stop();
+  for (const TPendingHandOver& p : lost) ReportNotStarted(p.handOver, why);
+}
+
+void TAppLifecycle::ReportNotStarted(const THandOver& job, const QString& why) {
+  const QString text =
+      QStringLiteral("The job ") + job.path + QStringLiteral(" was not started: ") + why;
+  seams_.ShowStatusNote(text);
+  if (!job.action.isEmpty()) {
+    std::fprintf(stderr, "arcavo: %s\n", PathBytes(text).c_str());
+    std::fflush(stderr);
+    ctx_.HandOverLost = true;
+  }
+  // The job's own report file says it too, as for a run that stopped on the way.
+  const QStringList others = std::exchange(ctx_.UnattendedLog, {text});
+  const QString report = std::exchange(ctx_.ReportFile, {});
+  WriteUnattendedReport(job.path, true);
+  ctx_.UnattendedLog = others;
+  ctx_.ReportFile = report;
 }
 
 void TAppLifecycle::RunAutomaticJob(const QString& file, const QString& action, bool commandLine) {
@@ -348,7 +397,7 @@ void TAppLifecycle::EndUnattended() {
   ctx_.UnattendedFailure = false;
 }
 
-void TAppLifecycle::WriteUnattendedReport(const QString& job) {
+void TAppLifecycle::WriteUnattendedReport(const QString& job, bool namedAfterJob) {
   if (ctx_.UnattendedLog.isEmpty()) return;
   const QStringList lines = std::exchange(ctx_.UnattendedLog, {});
   QString file = ctx_.ReportFile;
@@ -369,7 +418,7 @@ void TAppLifecycle::WriteUnattendedReport(const QString& job) {
       }
     }
     const int format = ctx_.Prefs ? ctx_.Prefs->Int(QStringLiteral("DateTimeFormat")) : 0;
-    const QString base = ctx_.ZipName.isEmpty() ? job : ctx_.ZipName;
+    const QString base = ctx_.ZipName.isEmpty() || namedAfterJob ? job : ctx_.ZipName;
     file = dir + EXTNdatetime(1, FileNameOf(base), format, CurrentClock().Now()) +
            QStringLiteral(".txt");
   }
@@ -465,6 +514,7 @@ CloseDecision TAppLifecycle::FormCloseQuery(bool ask) {
 void TAppLifecycle::RunCloseSequence() {
   if (closeDone_) return;
   closeDone_ = true;
+  DropPending(QStringLiteral("the window was closed first"));
   closePending_ = false;
   seams_.SetTrayEnabled(false);
   seams_.StopGeneralTimer();

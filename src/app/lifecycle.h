@@ -68,6 +68,8 @@ class TAppLifecycle : public QObject {
   THandOverAnswer HandOver(const THandOver& handOver);
   // Jobs taken and waiting for the window to be idle.
   int PendingHandOvers() const { return static_cast<int>(pending_.size()); }
+  // How long a job handed over with an ACTION waits while a box or dialog waits for the user.
+  static constexpr int kUnattendedHandOverWaitMs = 60000;
 
   // Runs a job without the user: AutoRunFile := file, opened and run (OpenCbutton). With an
   // action the run is unattended: no box waits, their texts go to standard error and the report
@@ -125,7 +127,11 @@ class TAppLifecycle : public QObject {
   void EndUnattended();
   // The box texts of an unattended run go into the run's report file, or, when the run wrote
   // none, into a report file of their own named after the archive (or the job).
-  void WriteUnattendedReport(const QString& job);
+  void WriteUnattendedReport(const QString& job, bool namedAfterJob = false);
+  // A job taken from a later start that will not run: why, in the status bar and the job's
+  // report file; with an ACTION also on standard error and in the exit status.
+  void ReportNotStarted(const THandOver& job, const QString& why);
+  void DropPending(const QString& why);
 
   MainContext& ctx_;
   IStartupSeams& seams_;
@@ -137,7 +143,11 @@ class TAppLifecycle : public QObject {
   bool creating_ = false;
   bool delivering_ = false;
   bool unattendedOwner_ = false;
-  QList<THandOver> pending_;
+  struct TPendingHandOver {
+    THandOver handOver;
+    int64_t since = 0;  // the clock's tick when it was taken
+  };
+  QList<TPendingHandOver> pending_;
   QTimer* deliverTimer_ = nullptr;
   bool closePending_ = false;
   bool closeDone_ = false;

@@ -99,6 +99,9 @@ struct MainContext {
   QStringList UnattendedLog;
   bool UnattendedFailure = false;
   QString ReportFile;
+  // A job handed over with an ACTION was taken and then never run (the window waited for an
+  // answer too long, or closed first): the process ends with a failure status however it ends.
+  bool HandOverLost = false;
 
   // Termination requested (by a bad argument, an automatic run, ...): the process ends with
   // ExitCode as soon as control is back in main() or the event loop.
@@ -147,7 +150,7 @@ struct MainContext {
   // The exit status of the process: a failure status, or a failure of an unattended run that
   // would otherwise end with success.
   int FinalExitCode(int status) const {
-    return status == kExitOk && UnattendedFailure ? kExitRunFailed : status;
+    return status == kExitOk && (UnattendedFailure || HandOverLost) ? kExitRunFailed : status;
   }
 };
 

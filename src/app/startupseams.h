@@ -29,6 +29,15 @@ class IStartupSeams {
   virtual void ShowBrowserTab() {}
   virtual void SetTimePickerFormat(const QString&) {}
   virtual void OpenHelp(int /*context*/) {}
+  // Opens the help at section context without a box: "" when it is shown, otherwise why not
+  // and where the help is. For starts that must not wait for anyone.
+  virtual QString TryOpenHelp(int context) {
+    OpenHelp(context);
+    return {};
+  }
+  // A line for the user in the status bar: what the start could not do, why a job handed over
+  // did not run. Never a box: nothing waits for an answer.
+  virtual void ShowStatusNote(const QString&) {}
   // The open dialog and the explorer tree start in this folder.
   virtual void SetStartFolder(const QString&) {}
   virtual void HideToTrayMinimised() {}

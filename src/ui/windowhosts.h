@@ -31,6 +31,8 @@ class TWindowStartup : public IStartupSeams {
   void ShowBrowserTab() override;
   void SetTimePickerFormat(const QString& format) override;
   void OpenHelp(int context) override;
+  QString TryOpenHelp(int context) override;
+  void ShowStatusNote(const QString& note) override;
   void SetStartFolder(const QString& folder) override { startFolder_ = folder; }
   void HideToTrayMinimised() override;
   void SetHintsShown(bool on) override { hintsShown_ = on; }

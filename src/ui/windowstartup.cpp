@@ -1,5 +1,6 @@
 // The window's answers to start-up, hand-over and closing.
 #include <QApplication>
+#include <QLabel>
 #include <QDir>
 #include <QScreen>
 #include <QStyleFactory>
@@ -73,6 +74,20 @@ void TWindowStartup::SetTimePickerFormat(const QString& format) {
 
 void TWindowStartup::OpenHelp(int context) {
   help_.Open(context, CurrentUrlOpener());
+}
+
+QString TWindowStartup::TryOpenHelp(int context) {
+  QString problem;
+  help_.Open(context, CurrentUrlOpener(), &problem);
+  return problem;
+}
+
+void TWindowStartup::ShowStatusNote(const QString& note) {
+  // The active-file panel: the one panel wide enough, and free until an operation starts.
+  if (auto* panel = form_.findChild<QLabel*>(S(rctl::kActiveFilePanel))) {
+    panel->setText(note);
+    panel->setToolTip(note);
+  }
 }
 
 void TWindowStartup::HideToTrayMinimised() {

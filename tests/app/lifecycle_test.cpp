@@ -53,6 +53,7 @@ class RecordingSeams : public IStartupSeams {
   void ShowBrowserTab() override { Rec("ShowBrowserTab"); }
   void SetTimePickerFormat(const QString& f) override { Rec("TimeFormat " + f); }
   void OpenHelp(int c) override { Rec(QString("Help %1").arg(c)); }
+  void ShowStatusNote(const QString& n) override { Rec("Note " + n); }
   void HideToTrayMinimised() override { Rec("HideToTray"); }
   void SetHintsShown(bool on) override { Rec(QString("Hints %1").arg(on)); }
   void SetThemesReleased(bool r) override { Rec(QString("ThemesReleased %1").arg(r)); }
@@ -333,17 +334,23 @@ TEST_F(LifecycleTest, FirstPaintOnAFirstRunStoresTheFirstWriterOnce) {
   EXPECT_FALSE(seams_.calls.contains("ScanBurners"));
 }
 
+// A first start without a disc writer says so in the status bar: no box waits before the window
+// is up (the scripted host fails on any box).
 TEST_F(LifecycleTest, AFailedScanIsReportedAndStartUpGoesOn) {
   Make().FormCreate();
   seams_.scanFails = true;
-  host_.Answer(IDOK, QStringLiteral("Burner Device not found\rIf CDwriter exists, please set "
-                                    "under Options"));
   controls_.SetControlChecked("StartMinimised1", true);
+  seams_.calls.clear();
   life_->FormPaint();
   IniFile ini(tmp_ / "config/arcavo/default.ini");
   EXPECT_EQ(ini.ReadInteger("Options", "ClrDisk", -1), 0);
   EXPECT_FALSE(ini.ValueExists("Options", "Burner"));
-  EXPECT_EQ(seams_.calls.last(), "HideToTray");
+  EXPECT_EQ(seams_.calls,
+            (QStringList{"ScanBurners", "Help 39",
+                         "Note Burner Device not found - If CDwriter exists, please set under "
+                         "Options",
+                         "HideToTray"}));
+  EXPECT_TRUE(host_.transcript().isEmpty());
 }
 
 // Waits (turning the event loop) until cond holds or 2 s pass.
@@ -395,6 +402,43 @@ TEST_F(LifecycleTest, AHandedOverJobWaitsForTheIdleWindowAndRunsOnce) {
   EXPECT_FALSE(r.accepted);
   EXPECT_EQ(r.reason, QStringLiteral("File '/j/ghost.JOB' does not exist"));
   EXPECT_EQ(life_->PendingHandOvers(), 0);
+}
+
+// A job taken while a box waits for nobody: with an ACTION it is given up after the wait and
+// reported (status bar, standard error, its report file, the exit status); without one it waits
+// for the user. Whatever still waits when the window closes is reported too.
+TEST_F(LifecycleTest, AJobTakenButNeverRunIsReported) {
+  Make().FormCreate();
+  seams_.idle = false;
+  ASSERT_TRUE(life_->HandOver({Q(tmp_ / "Nightly.JOB"), "close"}).accepted);
+  ASSERT_TRUE(life_->HandOver({Q(tmp_ / "Mine.JOB"), {}}).accepted);
+  const auto turn = [] {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 120) QCoreApplication::processEvents();
+  };
+  clock_.Advance(TAppLifecycle::kUnattendedHandOverWaitMs - 1);
+  turn();
+  EXPECT_EQ(life_->PendingHandOvers(), 2);
+  EXPECT_FALSE(ctx_.HandOverLost);
+  clock_.Advance(1);
+  turn();
+  EXPECT_EQ(life_->PendingHandOvers(), 1) << "the job without an ACTION waits for its user";
+  EXPECT_FALSE(seams_.calls.contains("OpenCbutton"));
+  const QString lost = "Note The job " + Q(tmp_ / "Nightly.JOB") +
+                       " was not started: the window waited 60 s for an answer in a box";
+  EXPECT_TRUE(seams_.calls.contains(lost)) << seams_.calls.join('\n').toStdString();
+  EXPECT_TRUE(ctx_.HandOverLost);
+  EXPECT_EQ(ctx_.FinalExitCode(kExitOk), kExitRunFailed);
+  QString reports;
+  for (const QFileInfo& f : QDir(Q(tmp_ / "config/arcavo")).entryInfoList({"*.txt"}))
+    reports += Q(testutil::ReadFile(f.absoluteFilePath().toStdString()));
+  EXPECT_TRUE(reports.contains(lost.mid(5))) << reports.toStdString();
+
+  life_->RunCloseSequence();
+  EXPECT_EQ(life_->PendingHandOvers(), 0);
+  EXPECT_TRUE(seams_.calls.contains("Note The job " + Q(tmp_ / "Mine.JOB") +
+                                    " was not started: the window was closed first"));
 }
 
 TEST_F(LifecycleTest, AJobHandedOverDuringAnOperationIsNotStarted) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "jobfiles.h"
@@ -65,6 +66,10 @@ class ProgramStarts : public ::testing::Test {
       std::filesystem::create_directories(bin);
       WriteFile(bin + "/snapper", "#!/bin/sh\necho 'no configuration for this test' >&2\nexit 1\n");
       ::chmod((bin + "/snapper").c_str(), 0755);
+      // The desktop opener a first start calls for its help page: whether the machine has one
+      // (and a browser behind it) must not change what a test sees.
+      WriteFile(bin + "/xdg-open", "#!/bin/sh\necho \"$@\" >> '" + (dir / "opened") + "'\n");
+      ::chmod((bin + "/xdg-open").c_str(), 0755);
     }
     // One emulated disc writer: a first run finds it instead of asking the user to set one.
     const std::string drives = dir / "drives";
@@ -73,18 +78,24 @@ class ProgramStarts : public ::testing::Test {
       WriteFile(drives + "/sr0.state", "profile=CD-R\ncapacity=359847\n");
     }
     const char* path = ::getenv("PATH");
-    return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home,
+    return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home, "ARCAVO_REPORT_FIRST_PAINT=1",
             "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin"),
             "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus, "ARCAVO_EMULATED_DRIVES=" + drives};
   }
-  // A start that keeps running (the first instance); ready once its window has been painted.
+  // A start that keeps running (the first instance); ready once its window has been painted
+  // (it says so on standard error), when it takes hand-overs.
   pid_t StartWindow(std::vector<std::string> args = {}) {
     args.insert(args.begin(), ProgramPath());
-    const pid_t p = testutil::Spawn(args, Env(), dir / ("first" + std::to_string(starts_++)));
+    const std::string log = dir / ("first" + std::to_string(starts_++));
+    const pid_t p = testutil::Spawn(args, Env(), log);
     running_.push_back(p);
+    windowLogs_[p] = log;
     return p;
   }
-  bool WindowReady() const { return testutil::Exists(dir / "config/arcavo/default.ini"); }
+  bool WindowReady(pid_t window) const {
+    const std::string& log = windowLogs_.at(window);
+    return testutil::Exists(log) && ReadFile(log).find("first-paint ") != std::string::npos;
+  }
   // A start run to its end (or for timeoutMs).
   Ended Start(std::vector<std::string> args, int timeoutMs = 20000) {
     args.insert(args.begin(), ProgramPath());
@@ -124,6 +135,8 @@ class ProgramStarts : public ::testing::Test {
   HandWrittenJob job{dir.path()};
   std::string systemBus = "unix:path=" + (dir / "no-system-bus");
 
+  std::map<pid_t, std::string> windowLogs_;  // standard output and error of each window
+
  private:
   std::vector<pid_t> running_;
   int starts_ = 0;
@@ -141,7 +154,7 @@ TEST_F(ProgramStarts, AHandedOverJobThatCannotRunIsRefusedAndNothingIsBackedUp) 
   EXPECT_FALSE(testutil::Exists(dir / "config/arcavo/default.ini")) << "no window was started";
 
   const pid_t window = StartWindow();
-  ASSERT_TRUE(WaitUntil([&] { return WindowReady(); }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return WindowReady(window); }, 20000));
   e = Start({"--stealth-now"});
   EXPECT_EQ(e.status, 0) << e.out;
 
@@ -191,7 +204,7 @@ TEST_F(ProgramStarts, TheLaterStartsStatusSaysWhatHappened) {
 
   // A stopped window does not answer within the wait; the job it reads later is not run.
   const pid_t window = StartWindow();
-  ASSERT_TRUE(WaitUntil([&] { return WindowReady(); }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return WindowReady(window); }, 20000));
   ::kill(window, SIGSTOP);
   e = Start({job.job});
   ::kill(window, SIGCONT);
@@ -203,7 +216,7 @@ TEST_F(ProgramStarts, TheLaterStartsStatusSaysWhatHappened) {
   // Taken: status 0, the job runs once, and its ACTION ("close") ends the window afterwards.
   e = Start({job.job, "close"});
   EXPECT_EQ(e.status, 0) << e.out;
-  EXPECT_EQ(Wait(window, 60000), 0);
+  EXPECT_EQ(Wait(window, 60000), 0) << ReadFile(windowLogs_.at(window));
   EXPECT_EQ(Archives(), std::vector<std::string>{job.archive});
   EXPECT_EQ(testutil::Run("unzip -tq " + Quote(job.archive)).status, 0);
 }

@@ -1,6 +1,7 @@
 #include "testutil.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -144,3 +146,34 @@ IsolatedXdg::~IsolatedXdg() {
 }
 
 }  // namespace testutil
+
+namespace {
+
+// Every test process starts on a machine of its own, whatever the developer's or an earlier run
+// left: a fresh, empty home folder; none of the user's XDG folders, session bus or display (a
+// test that needs one makes its own); and programs under test that find their read-only files
+// (the self-extractor stub, the help) beside them in the build, never an installed copy's.
+class PrivateMachine : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    home_ = std::make_unique<testutil::TempDir>();
+    ::setenv("HOME", home_->path().c_str(), 1);
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME",
+                             "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"})
+      ::unsetenv(name);
+    const char* bin = std::getenv("ARCAVO_BINARY_DIR");
+    if (bin && testutil::Exists(std::string(bin) + "/src/arcavo")) {
+      for (const char* own : {"/src/ArcSFX32.bin", "/src/help/arcavo-help.html"})
+        EXPECT_TRUE(testutil::Exists(bin + std::string(own)))
+            << bin << own << " is missing: the program under test would take an installed copy";
+    }
+  }
+  void TearDown() override { home_.reset(); }
+
+ private:
+  std::unique_ptr<testutil::TempDir> home_;
+};
+
+const auto* const kPrivateMachine = ::testing::AddGlobalTestEnvironment(new PrivateMachine);
+
+}  // namespace
