@@ -71,8 +71,9 @@ bool THelpPages::Open(int context, IUrlOpener& opener, QString* problem) {
 
   const QString folder = HelpPageFolder();
   if (folder.isEmpty())
-    return fail(QStringLiteral("The help could not be opened: no private folder for its page "
-                               "could be made"));
+    return fail(
+        QStringLiteral("The help could not be opened: no private folder for its page "
+                       "could be made"));
   QUrl target = QUrl::fromLocalFile(help);
   target.setFragment(QStringLiteral("ctx") + QString::number(context));
   const QString page =
@@ -84,7 +85,8 @@ bool THelpPages::Open(int context, IUrlOpener& opener, QString* problem) {
     file.SetMode(0600);
     file.Commit();
   } catch (const std::exception& e) {
-    return fail(QStringLiteral("The help could not be opened: ") + QString::fromLocal8Bit(e.what()));
+    return fail(QStringLiteral("The help could not be opened: ") +
+                QString::fromLocal8Bit(e.what()));
   }
   if (!opener.OpenUrl(QString::fromLatin1(QUrl::fromLocalFile(page).toEncoded())))
     return fail(QStringLiteral("The help could not be opened: no program to show web pages was "

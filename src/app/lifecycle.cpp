@@ -221,8 +221,9 @@ void TAppLifecycle::FormPaint() {
         }
       }
     } catch (const std::exception&) {
-      notes << QStringLiteral("Burner Device not found - If CDwriter exists, please set under "
-                              "Options");
+      notes << QStringLiteral(
+          "Burner Device not found - If CDwriter exists, please set under "
+          "Options");
     }
     ini.WriteInteger("Options", "ClrDisk", 0);
     try {

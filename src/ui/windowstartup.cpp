@@ -1,7 +1,7 @@
 // The window's answers to start-up, hand-over and closing.
 #include <QApplication>
-#include <QLabel>
 #include <QDir>
+#include <QLabel>
 #include <QScreen>
 #include <QStyleFactory>
 #include <QSystemTrayIcon>

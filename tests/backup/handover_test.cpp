@@ -78,9 +78,12 @@ class ProgramStarts : public ::testing::Test {
       WriteFile(drives + "/sr0.state", "profile=CD-R\ncapacity=359847\n");
     }
     const char* path = ::getenv("PATH");
-    return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home, "ARCAVO_REPORT_FIRST_PAINT=1",
+    return {"QT_QPA_PLATFORM=offscreen",
+            "HOME=" + home,
+            "ARCAVO_REPORT_FIRST_PAINT=1",
             "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin"),
-            "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus, "ARCAVO_EMULATED_DRIVES=" + drives};
+            "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus,
+            "ARCAVO_EMULATED_DRIVES=" + drives};
   }
   // A start that keeps running (the first instance); ready once its window has been painted
   // (it says so on standard error), when it takes hand-overs.
