@@ -346,7 +346,12 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
   auto fail = [&](const std::string& text) {
     if (error.empty()) error = text;
   };
-  auto driveError = [&] { fail("WRITER ERROR [" + LastError() + "]"); };
+  // The drive's text of the last failure (a wait that ran out has none of its own).
+  auto driveError = [&] {
+    const std::string why = LastError();
+    fail("WRITER ERROR [" + (why.empty() ? std::string("THE DRIVE DID NOT BECOME READY") : why) +
+         "]");
+  };
 
   // Empties the drive's cache onto the disc; a cache that could not be written is the burn's
   // failure, whatever came before it.
@@ -466,9 +471,7 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
     }
     // A close sent with the immediate bit goes on in the drive: it has succeeded only once the
     // drive is ready again.
-    if (closed && !WaitReady(240000, 5000))
-      fail(LastError().empty() ? "WRITER ERROR [THE DRIVE DID NOT BECOME READY AFTER CLOSING]"
-                               : "WRITER ERROR [" + LastError() + "]");
+    if (closed && !WaitReady(240000, 5000)) driveError();
     if (error.empty()) {
       if (type != dtDvdRam) ReadBufferCapacity();
       SetDriveBack();
