@@ -270,6 +270,12 @@ TCDtypes TBurnCommands::GetCDDetails(const QString& drive) {
   TCDtypes rec;
   rec.Ready = true;
   rec.Drive = Drive();
+  // A burn or an erase has the drive: asking it now would come between its commands.
+  if (WriterBusy()) {
+    MbInfo(S(burnmsg::kBusy));
+    rec.Ready = false;
+    return rec;
+  }
   if (!EnsureTransport() || !SelectStored()) {
     // No writer to ask: nothing can be written.
     rec.Ready = false;
