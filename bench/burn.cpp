@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
   watching = false;
   watch.join();
-  burner.AbortWrite();  // joins the writer
+  burner.WaitForWorkers();
   if (!error.empty()) {
     std::fprintf(stderr, "bench_burn: %s\n", error.c_str());
     return 1;

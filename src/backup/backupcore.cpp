@@ -1,5 +1,10 @@
 #include "backup/backupcore.h"
 
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
 #include "app/controlhost.h"
 #include "app/explorer.h"
 #include "app/maincontext.h"
@@ -96,10 +101,41 @@ struct TBackupCore::BurnDisplay : IBurnDisplay {
   }
   void SetPauseCaption(const QString& caption) override {
     controls.SetControlCaption(QString::fromLatin1(ctl::kPauseButton), caption);
+    // "Abort" works during any burn, one started from the menu too; "Pause" only during a run.
+    controls.SetControlEnabled(QString::fromLatin1(ctl::kPauseButton),
+                               caption == QStringLiteral("Abort") || ctx.RunInProgress);
   }
   void ClearStatusBar() override {
     gauge = 0;
     display.GaugeClear();
+  }
+  void SetBurnerBusy(bool busy) override {
+    for (const char* item : bctl::kWriterItems)
+      controls.SetControlEnabled(QString::fromLatin1(item), !busy);
+  }
+  // "Copy2Burner" onto a folder (a removable drive, a disc mounted for writing): each path under
+  // its own name, folders with what they hold; nothing that is there already is replaced.
+  bool CopyInto(const QStringList& paths, const QString& folder) override {
+    const QDir into(folder);
+    if (!into.exists()) return false;
+    bool all = true;
+    for (const QString& path : paths) {
+      const QFileInfo from(path);
+      const QString to = into.filePath(from.fileName());
+      if (!from.isDir()) {
+        all = QFile::copy(path, to) && all;
+        continue;
+      }
+      all = QDir().mkpath(to) && all;
+      QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+      while (it.hasNext()) {
+        const QString entry = it.next();
+        const QString target = to + QLatin1Char('/') + QDir(path).relativeFilePath(entry);
+        all = (it.fileInfo().isDir() ? QDir().mkpath(target) : QFile::copy(entry, target)) && all;
+      }
+    }
+    return all;
   }
 };
 
@@ -207,6 +243,8 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
   spanning_->swap = &media_->swap;
   // A mounted disc is unmounted through the desktop's disk service before a burn or erase.
   burn_->disks = &media_->disks;
+  // A backup to disc holds the writer from its start to its end: the menu's burn commands wait.
+  burn_->runBusy = [this] { return run_->CdStaging(); };
   spanning_->burnFiles = [this](const QStringList& files) {
     const bool burnt = burn_->BurnFiles(files);
     if (!burnt)
@@ -216,6 +254,7 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
     return burnt;
   };
   spanning_->burnFailed = [this](const QString& why) { run_->StagedBurnFailed(why); };
+  spanning_->partKept = [this](const QString& path) { run_->StagedPartKept(path); };
   spanning_->nextDiscFree = [this]() -> int64_t {
     const TCDtypes disc = burn_->GetCDDetails();
     if (!disc.Ready) return 0;

@@ -19,6 +19,10 @@ inline constexpr const char* kBasicWriteButton = "BasicWriteZbtn";  // "Basic" g
 inline constexpr const char* kSizeCalcButton = "SizeCalcBtn";
 inline constexpr const char* kTrayPauseItem = "TrayPause1";
 inline constexpr const char* kTrayResumeItem = "TrayResume1";
+// The menu items that reach the disc writer, disabled while a burn or an erase runs.
+inline constexpr const char* kWriterItems[] = {"BurnerSettings1", "MoveBlocks1", "EraseCDRW1",
+                                               "Quick1",          "Full1",       "CDproperties1",
+                                               "Burn1",           "SFTburn1"};
 }  // namespace bctl
 
 // The disc in the burner drive, as the disc layer reports it.

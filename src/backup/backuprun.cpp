@@ -503,6 +503,10 @@ void TBackupRun::StagedBurnFailed(const QString& why) {
   LastBurnError = why;
 }
 
+void TBackupRun::StagedPartKept(const QString& path) {
+  keptParts_ << path;
+}
+
 int TBackupRun::LastExitStatus() const {
   if (!succeeded_) return kExitRunFailed;
   return leftOut_ > 0 ? kExitFilesLeftOut : kExitOk;
@@ -713,6 +717,7 @@ bool TBackupRun::RunPreconditions(TRunSteps& r) {
   // 6. Preparation.
   LastBurnError.clear();
   burnFailure_.clear();
+  keptParts_.clear();
   cdStaging_ = false;
   discFound_ = false;
   r.requested = ZipName();
@@ -1073,6 +1078,8 @@ void TBackupRun::EndRun(TRunSteps& r) {
     display_.ReportAdd(errorText_.trimmed());
   else if (nothingExists_)
     display_.ReportAdd(S(runmsg::kNothingExists));
+  for (const QString& kept : keptParts_)
+    display_.ReportAdd(QStringLiteral("Not burnt to disc, kept as ") + kept);
   if (display_.ReportLineCount() == 0) display_.ReportAdd(QStringLiteral("No files missed"));
   if (l_.modeList.Checked(opt::kModeMove)) {
     THandlersDetached detached{&l_.modeList};

@@ -176,6 +176,8 @@ class TBackupRun : public QObject {
   int64_t DiscFree() const { return discFree_; }
   // A staged part was not burnt: the run fails, and why heads its closing text.
   void StagedBurnFailed(const QString& why);
+  // A staged part that was not burnt stays in the program folder as path (told in the report).
+  void StagedPartKept(const QString& path);
 
   // The last run's closing text, error text (empty when none) and count of files added.
   const QString& ResultText() const { return resultText_; }
@@ -281,7 +283,8 @@ class TBackupRun : public QObject {
   bool openFilePrompt_ = true;
   int64_t runStartTick_ = 0;
   int64_t discFree_ = 0;
-  QString burnFailure_;  // why a staged part was not burnt; empty while all were
+  QString burnFailure_;    // why a staged part was not burnt; empty while all were
+  QStringList keptParts_;  // staged parts not burnt, kept
   QString resultText_;
   QString errorText_;
   int count_ = 0;

@@ -134,7 +134,9 @@ TBurnCommands::TBurnCommands(TDiscBurner& burner, TPreferences& prefs, IBurnDisp
 }
 
 TBurnCommands::~TBurnCommands() {
+  // The writer's completion must not come after this object has gone.
   burner_.AbortWrite();
+  burner_.WaitForWorkers();
   burner_.OnWriteDone = nullptr;
   burner_.OnEraseDone = nullptr;
 }
@@ -268,6 +270,12 @@ TCDtypes TBurnCommands::GetCDDetails(const QString& drive) {
   TCDtypes rec;
   rec.Ready = true;
   rec.Drive = Drive();
+  // A burn or an erase has the drive: asking it now would come between its commands.
+  if (WriterBusy()) {
+    MbInfo(S(burnmsg::kBusy));
+    rec.Ready = false;
+    return rec;
+  }
   if (!EnsureTransport() || !SelectStored()) {
     // No writer to ask: nothing can be written.
     rec.Ready = false;
@@ -347,6 +355,10 @@ void TBurnCommands::WaitForTimer() {
 }
 
 TBurnCommands::TErase TBurnCommands::EraseDisk(bool ask, bool quick) {
+  if (WriterBusy()) {
+    MbInfo(S(burnmsg::kBusy));
+    return TErase::Failed;
+  }
   const int64_t mb = std::llround(static_cast<double>(burner_.FreeSectors()) * 2.0 / 1024.0);
   const QString prefix =
       mb == 0 ? S(burnmsg::kNoSpace)
@@ -365,11 +377,13 @@ TBurnCommands::TErase TBurnCommands::EraseDisk(bool ask, bool quick) {
       display_.SetActivity(S(burnmsg::kErasing));
       eraseError_ = true;
       burning_ = false;
+      SetBusy(true);
       if (burner_.EraseDisc(quick)) {
         timer1_ = true;
         WaitForTimer();
         if (!eraseError_) result = TErase::Erased;
       }
+      SetBusy(false);
       display_.SetGaugeGreen(false);
       display_.SetActivity(QStringLiteral("ActiveFile: <none>"));
       display_.SetGaugePosition(0);
@@ -434,11 +448,13 @@ bool TBurnCommands::AddPaths(const QStringList& paths) {
 }
 
 bool TBurnCommands::SizeCheck() {
-  if (DiscTypeName().contains(QLatin1String("DVD"))) return true;
-  while (burner_.FreeSectors() < burner_.ImageSize()) {
-    LastBurnError = S(burnmsg::kInsufficient) + QString::number(int64_t{burner_.ImageSize()} * 2) +
-                    S(burnmsg::kAvailable) + QString::number(int64_t{burner_.FreeSectors()} * 2) +
-                    QStringLiteral("KB");
+  // Every kind of disc, DVDs too: a session that does not fit is never started.
+  for (;;) {
+    const int type = burner_.DiscType();
+    const uint64_t need = burner_.SectorsToWrite(type), room = burner_.Room(type);
+    if (need <= room) return true;
+    LastBurnError = S(burnmsg::kInsufficient) + QString::number(need * 2) + S(burnmsg::kAvailable) +
+                    QString::number(uint64_t{room} * 2) + QStringLiteral("KB");
     if (MbUnattended()) {
       MbMessage(LastBurnError, kArcavo, false, MB_ICONEXCLAMATION);
       return false;
@@ -449,11 +465,47 @@ bool TBurnCommands::SizeCheck() {
     if (answer == 12 && EraseDisk(true, true) != TErase::Cancelled) continue;
     return false;
   }
+}
+
+bool TBurnCommands::ForeignAgreed() {
+  burner_.OverwriteForeign = false;
+  const QString foreign = QString::fromStdString(burner_.ForeignFileSystem());
+  if (foreign.isEmpty()) return true;
+  // Cancel is the default: without a user the disc is kept.
+  const int answer = MbChoice(S(burnmsg::kForeign) + foreign + S(burnmsg::kForeignTail), kArcavo, 2,
+                              QStringLiteral("Overwrite|Cancel"));
+  if (answer != 11) return false;
+  burner_.OverwriteForeign = true;
   return true;
+}
+
+bool TBurnCommands::WriterBusy() const {
+  return burning_ || timer1_ || burner_.InUse();
+}
+
+bool TBurnCommands::Busy() const {
+  return WriterBusy() || (runBusy && runBusy());
+}
+
+bool TBurnCommands::RefusedWhileBusy() const {
+  if (!Busy()) return false;
+  MbInfo(S(burnmsg::kBusy));
+  return true;
+}
+
+void TBurnCommands::SetBusy(bool busy) {
+  display_.SetBurnerBusy(busy);
 }
 
 bool TBurnCommands::BurnFiles(const QStringList& paths) {
   LastBurnError.clear();
+  BurnNotices.clear();
+  // One burn at a time: a second one would clear the image the running one is still reading.
+  if (WriterBusy()) {
+    LastBurnError = S(burnmsg::kBusy);
+    MbInfo(LastBurnError);
+    return false;
+  }
   const TBurnerSettings settings = Settings();
   if (!EnsureTransport() || !SelectStored()) return false;
   GetCDDetails(settings.drive);
@@ -486,6 +538,11 @@ bool TBurnCommands::BurnFiles(const QStringList& paths) {
       break;
     }
     LastBurnError.clear();
+    if (!ForeignAgreed()) {
+      LastBurnError = S(burnmsg::kForeignKept);
+      result = false;
+      break;
+    }
     if (!Unmount()) {
       LastBurnError = S(burnmsg::kMounted);
       result = false;
@@ -499,6 +556,7 @@ bool TBurnCommands::BurnFiles(const QStringList& paths) {
       finishing_ = false;
       // Set before the burn starts: a failure to start reports at once.
       timer1_ = true;
+      SetBusy(true);
       result = burner_.BurnImage();
       if (result) {
         display_.SetPauseCaption(QStringLiteral("Abort"));
@@ -506,6 +564,7 @@ bool TBurnCommands::BurnFiles(const QStringList& paths) {
       }
       timer1_ = false;
       burning_ = false;
+      SetBusy(false);
     }
     if (LastBurnError.isEmpty() && result) break;
     if (LastBurnError.isEmpty()) LastBurnError = S(burnmsg::kUndefined);
@@ -528,6 +587,11 @@ bool TBurnCommands::BurnFiles(const QStringList& paths) {
   display_.DiscAnimation(false);
   display_.TrayAnimation(false);
   display_.SetPauseCaption(QStringLiteral("Pause"));
+  burner_.OverwriteForeign = false;
+  if (result)
+    for (const TSkippedFile& n : burner_.Notices())
+      BurnNotices << QString::fromStdString(n.Path) + QStringLiteral(": ") +
+                         QString::fromStdString(n.Reason);
   return result;
 }
 
@@ -565,17 +629,22 @@ void TBurnCommands::Timer1Tick() {
 }
 
 void TBurnCommands::AbortWrite() {
-  if (burner_.Writing()) burner_.AbortWrite();
+  if (!burner_.Writing()) return;
+  burner_.AbortWrite();
+  // The writer still empties the drive's cache; the burn's wait goes on until it reports.
+  if (burning_) display_.SetActivity(S(burnmsg::kAborting));
 }
 
 void TBurnCommands::StopBurner() {
   burner_.AbortWrite();
+  burner_.WaitForWorkers();
   ReleaseTransport();
 }
 
 // ---- Menu commands -------------------------------------------------------------------------
 
 void TBurnCommands::EraseCDRW1Click(bool quick) {
+  if (RefusedWhileBusy()) return;
   const TCDtypes disc = GetCDDetails();
   if (!disc.Ready) {
     MbInfo(S(burnmsg::kNotReady));
@@ -595,6 +664,7 @@ void TBurnCommands::EraseCDRW1Click(bool quick) {
 }
 
 void TBurnCommands::CDproperties1Click() {
+  if (RefusedWhileBusy()) return;
   for (;;) {
     TDisc disc;
     if (!DiskCheck(disc)) break;
@@ -613,13 +683,25 @@ void TBurnCommands::SFTburn1Click(const QStringList& selection) {
   if (selection.isEmpty()) return;
   const TBurnerSettings settings = Settings();
   if (settings.drive.isEmpty()) return;
+  if (RefusedWhileBusy()) return;
   int kind = DiscTargetKind(settings.drive);
   if (kind < 0) kind = ::GetDriveTypeEx(DefaultVolumeService(), PathBytes(settings.drive));
   if (kind == 2 || kind == 3) {
-    display_.CopyInto(selection, settings.drive);
+    // A disc mounted for writing is written where it is mounted ("/dev/srN/" is no folder).
+    QString folder = settings.drive;
+    const QString pseudo = PseudoRoot(folder);
+    if (!pseudo.isEmpty()) {
+      const std::string node = pseudo.mid(5, pseudo.size() - 6).toStdString();
+      for (const TMountEntry& m : MountsOf(node, procRoot))
+        if (!m.ReadOnly()) folder = QString::fromStdString(m.mountPoint);
+    }
+    if (!display_.CopyInto(selection, folder))
+      MbMessage(S(burnmsg::kCopyFailed) + folder, kArcavo, false, MB_OK | MB_ICONEXCLAMATION);
     return;
   }
   if (kind == 0 && settings.native) return;
-  BurnFiles(selection);
+  const bool burnt = BurnFiles(selection);
   ReleaseTransport();
+  if (burnt && !BurnNotices.isEmpty())
+    MbInfo(S(burnmsg::kNotices) + QStringLiteral("\r") + BurnNotices.join(QStringLiteral("\r")));
 }

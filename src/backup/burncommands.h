@@ -53,6 +53,17 @@ inline constexpr const char* kBurning = "          Burning Disk.........";
 inline constexpr const char* kFinalizing = "          Finalizing Disk.........";
 inline constexpr const char* kClosing = "          Closing Disk.........";
 inline constexpr const char* kJobNotSaved = "Job not saved to disc: ";
+inline constexpr const char* kBusy =
+    "The disc writer is busy: wait until the burn, the erase or the backup to disc has ended";
+inline constexpr const char* kAborting = "          Aborting Burn.........";
+// A rewritable disc holding another file system: overwrite it or keep it.
+inline constexpr const char* kForeign = "The disc holds another file system (";
+inline constexpr const char* kForeignTail =
+    ").\rBurning overwrites all of it: what it holds is lost.";
+inline constexpr const char* kForeignKept = "THE DISC HOLDS ANOTHER FILE SYSTEM: NOT OVERWRITTEN";
+inline constexpr const char* kCopyFailed = "Not copied to the disc: ";
+// What a burn recorded otherwise than it was given (names, links left out).
+inline constexpr const char* kNotices = "Burnt, with these changes:";
 }  // namespace burnmsg
 
 // The six program-wide burner settings (section "Options" of "default.ini").
@@ -100,6 +111,8 @@ class IBurnDisplay {
   // The drive kind of a mounted folder (0 other, 2 writable disc, 3 removable), for
   // "Copy2Burner" onto a drive that is a folder; and the shell copy into it.
   virtual bool CopyInto(const QStringList& /*paths*/, const QString& /*folder*/) { return false; }
+  // The commands that reach the writer: disabled (true) while a burn or an erase runs.
+  virtual void SetBurnerBusy(bool) {}
 };
 
 class TBurnCommands {
@@ -158,9 +171,20 @@ class TBurnCommands {
 
   // ---- Burning ----
   // Burns files and folders as one new session; true on success. LastBurnError says why not
-  // (empty when the drive never became ready or the user cancelled).
+  // (empty when the drive never became ready or the user cancelled). Refused while another
+  // burn or an erase runs.
   bool BurnFiles(const QStringList& paths);
   QString LastBurnError;
+  // What the last burn recorded otherwise than given: "path: what happened" (names changed or
+  // shortened on the disc, links to nothing left out).
+  QStringList BurnNotices;
+
+  // ---- One user of the writer at a time ----
+  // A burn or an erase runs, or a backup to disc (runBusy) is on.
+  bool Busy() const;
+  // Tells the user the writer is busy and returns true when it is; menu commands call it first.
+  bool RefusedWhileBusy() const;
+  std::function<bool()> runBusy;
 
   // ---- Menu commands ----
   void EraseCDRW1Click(bool quick);
@@ -174,9 +198,11 @@ class TBurnCommands {
   // The 250 ms tick while a burn or erase runs: gauge and tray hint.
   void Timer1Tick();
   bool Timer1Running() const { return timer1_; }
-  // Esc, the run's cancel and closing: a running burn stops at its next block.
+  // Esc, the "Abort" button, the run's cancel: a running burn stops at its next block. Returns
+  // at once; the burn winds down while the window shows it.
   void AbortWrite();
-  // Closing: abort, join and release.
+  bool Burning() const { return burning_; }
+  // Closing: abort, wait for the writer to end and release.
   void StopBurner();
 
   // The desktop's disk service that unmounts a mounted disc before a burn or erase; null: none
@@ -197,6 +223,11 @@ class TBurnCommands {
   // Adds the paths to the image from the last to the first; false when stopped.
   bool AddPaths(const QStringList& paths);
   bool SizeCheck();
+  // A rewritable disc with another file system: true when it may be overwritten (asked).
+  bool ForeignAgreed();
+  // Burner and erase running (not the run).
+  bool WriterBusy() const;
+  void SetBusy(bool busy);
   QString Drive() const;
 
   TDiscBurner& burner_;

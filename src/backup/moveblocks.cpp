@@ -67,6 +67,7 @@ TMoveBlocks::TMoveBlocks(TBurnCommands& burn, IBackupDialogs& dialogs, IBackupDi
     : burn_(burn), dialogs_(dialogs), display_(display) {}
 
 void TMoveBlocks::MoveBlocks1Click() {
+  if (burn_.RefusedWhileBusy()) return;
   const QString source = dialogs_.BrowseFolder(S(movemsg::kSourceTitle));
   if (source.isEmpty()) return;
   const QString destination = dialogs_.BrowseFolder(S(movemsg::kDestinationTitle));

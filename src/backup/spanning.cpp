@@ -343,9 +343,22 @@ bool TSpanning::BurnPart(const std::string& part) {
   const bool burnt = burnFiles && burnFiles({PathText(part), marker});
   if (!burnt && !burnFiles && burnFailed)
     burnFailed(QStringLiteral("Burning to disc is not available in this version."));
-  QFile::remove(PathText(part));
   QFile::remove(marker);
-  return burnt;
+  if (burnt) {
+    QFile::remove(PathText(part));
+    return true;
+  }
+  // Aside under a name no later staging takes: "docs.zip" of disc 2 becomes
+  // "docs.notburnt2.zip" (a number more when that is taken).
+  const QString staged = PathText(part);
+  const qsizetype dot = staged.lastIndexOf(QLatin1Char('.'));
+  const QString stem = dot > staged.lastIndexOf(QLatin1Char('/')) ? staged.left(dot) : staged;
+  QString kept = stem + QStringLiteral(".notburnt%1.zip").arg(LastPartNumber);
+  for (int n = 2; QFileInfo::exists(kept); ++n)
+    kept = stem + QStringLiteral(".notburnt%1-%2.zip").arg(LastPartNumber).arg(n);
+  if (!QFile::rename(staged, kept)) kept = staged;
+  if (partKept) partKept(kept);
+  return false;
 }
 
 void TSpanning::ArcZip1FileNameForSplitPart(std::string& FName, int PartNum, int SplitType) {

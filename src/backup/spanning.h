@@ -92,7 +92,9 @@ class TSpanning {
   void ClearFilesOnDisk();
   int GetDriveTypeEx(const QString& path);
   // Burns a staged part and the marker of disk LastPartNumber, then deletes both; false when
-  // the part is empty or the burn failed (or disc writing is not available).
+  // the part is empty or the burn failed (or disc writing is not available). A part that was
+  // not burnt may be the only copy of what it holds: it is kept in the program folder under a
+  // name of its own (partKept tells which), only the marker goes.
   bool BurnPart(const std::string& part);
   QString GetVolumeName(const QString& path);
   bool IsRemovable(const QString& path);
@@ -108,6 +110,8 @@ class TSpanning {
   std::function<bool(const QStringList& files)> burnFiles;
   // A staged part was not burnt (why, when the burn itself did not say).
   std::function<void(const QString& why)> burnFailed;
+  // A staged part that was not burnt was kept as path.
+  std::function<void(const QString& path)> partKept;
   // The disc in the burner drive, for the size of the next staged part: megabytes x 1000, 0 not
   // ready, 13 cancelled, -1 a DVD (the part size stays). Unset: not measured.
   std::function<int64_t()> nextDiscFree;

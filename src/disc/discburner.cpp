@@ -181,13 +181,22 @@ TDiscBurner::~TDiscBurner() {
   for (TFEntry* f : files_) delete f;
 }
 
+bool TDiscBurner::ImageLocked() {
+  if (!burning_) return false;
+  DebugMessage(">>> BURNER BUSY: THE IMAGE IS BEING WRITTEN", dmError);
+  return true;
+}
+
 void TDiscBurner::ClearImage(uint32_t maxFiles, uint32_t maxDirs) {
+  if (ImageLocked()) return;
   for (TFEntry* f : files_) delete f;
   files_.clear();
   dirs_.clear();
   dirIndex_.clear();
   pathOrder_.clear();
+  jolietPathOrder_.clear();
   skipped_.clear();
+  notices_.clear();
   ReleaseMetaStream();
   imageHead_.clear();
   dataBytes_ = 0;
@@ -208,7 +217,7 @@ void TDiscBurner::ClearImage(uint32_t maxFiles, uint32_t maxDirs) {
   root->JolietName = JolietFromUtf8(root->LongName);
   root->FullPath = "/";
   root->Level = 1;
-  root->Number = 1;
+  root->Number = root->JolietNumber = 1;
   root->Parent = root.get();
   dirIndex_["/"] = root.get();
   dirs_.push_back(std::move(root));
@@ -239,6 +248,7 @@ TDEntry* TDiscBurner::FindDir(const std::string& path) const {
 }
 
 TDEntry* TDiscBurner::MakeDir(const std::string& path) {
+  if (ImageLocked()) return nullptr;
   const std::string normal = NormalDiscPath(path);
   if (TDEntry* found = FindDir(normal)) return found;
   const size_t slash = normal.rfind('/');
@@ -257,8 +267,10 @@ TDEntry* TDiscBurner::NewDir(TDEntry* parent, const std::string& name, std::stri
   auto dir = std::make_unique<TDEntry>();
   dir->ShortName = std::move(shortName);
   dir->LongName = name;
-  dir->JolietName = parent->Names.JolietName(name, false);
-  parent->Names.Take(dir->ShortName, dir->JolietName);
+  TFEntry* displaced = nullptr;
+  dir->JolietName = JolietNameIn(parent, name, false, displaced);
+  parent->Names.Take(dir->ShortName, dir->JolietName,
+                     dir->JolietName != TNameScope::ExactJolietName(name, false));
   dir->FullPath = (parent->FullPath == "/" ? "" : parent->FullPath) + "/" + name;
   dir->Level = parent->Level + 1;
   dir->Parent = parent;
@@ -272,6 +284,7 @@ TDEntry* TDiscBurner::NewDir(TDEntry* parent, const std::string& name, std::stri
   record->Directory = dir.get();
   dir->Record = std::move(record);
   AppendChild(parent, dir->Record.get());
+  if (displaced) RenameJoliet(parent, displaced);
   TDEntry* raw = dir.get();
   dirIndex_[raw->FullPath] = raw;
   dirs_.push_back(std::move(dir));
@@ -289,11 +302,36 @@ TFEntry* TDiscBurner::NewFile(TDEntry* dir, const std::string& name, const std::
   entry->LongName = longName;
   // The Joliet tree records the name itself: readers disagree on a trailing "." (some drop it,
   // some keep it), so the dot appended for the ISO name stays out of it.
-  entry->JolietName = jolietName.empty() ? dir->Names.JolietName(name, true) : jolietName;
-  dir->Names.Take(entry->ShortName, entry->JolietName);
+  TFEntry* displaced = nullptr;
+  entry->JolietName = jolietName.empty() ? JolietNameIn(dir, name, true, displaced) : jolietName;
+  dir->Names.Take(entry->ShortName, entry->JolietName,
+                  entry->JolietName != TNameScope::ExactJolietName(name, true));
   dir->Files[name] = entry;
   AppendChild(dir, entry);
+  if (displaced) RenameJoliet(dir, displaced);
   return entry;
+}
+
+std::u16string TDiscBurner::JolietNameIn(TDEntry* dir, const std::string& name, bool isFile,
+                                         TFEntry*& displaced) {
+  bool displaces = false;
+  const std::u16string joliet = dir->Names.JolietName(name, isFile, &displaces);
+  displaced = nullptr;
+  if (!displaces) return joliet;
+  // The entry that holds the name under a made one gives it up (and gets another).
+  for (TFEntry* e = dir->FirstChild; e && !displaced; e = e->Next)
+    if (e->JolietName == joliet) displaced = e;
+  dir->Names.ReleaseJoliet(joliet);
+  return joliet;
+}
+
+void TDiscBurner::RenameJoliet(TDEntry* dir, TFEntry* entry) {
+  const std::u16string joliet = dir->Names.JolietName(entry->Key, entry->Directory == nullptr);
+  dir->Names.Take(entry->ShortName, joliet, true);
+  entry->JolietName = joliet;
+  if (entry->Directory) entry->Directory->JolietName = joliet;
+  imageBuilt_ = false;
+  prepared_ = false;
 }
 
 void TDiscBurner::AppendChild(TDEntry* dir, TFEntry* entry) {
@@ -343,6 +381,7 @@ void TDiscBurner::Skip(const std::string& path, const std::string& reason) {
 }
 
 int TDiscBurner::AddFile(const std::string& destDir, const std::string& sourceFile, bool savePath) {
+  if (ImageLocked()) return 0;
   TDEntry* dest = nullptr;
   if (savePath) {
     std::string folder = std::filesystem::path(sourceFile).parent_path().string();
@@ -431,6 +470,7 @@ TDiscBurner::TEntryResult TDiscBurner::AddEntry(TDEntry* dir, const std::string&
 
 int TDiscBurner::AddDir(const std::string& destDir, const std::string& sourceDir, bool archiveOnly,
                         bool savePath, bool recursive, uint32_t attr, const std::string& mask) {
+  if (ImageLocked()) return 0;
   struct stat st;
   if (::stat(sourceDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     Skip(sourceDir, "NO SUCH FOLDER");
@@ -474,10 +514,24 @@ int TDiscBurner::AddDirInto(TDEntry* dest, const std::string& sourceDir, bool ar
   };
   std::vector<TFound> found;
   found.reserve(names.size());
+  const std::string fileMask = mask == "*.*" || mask.empty() ? "*" : mask;
+  auto maskTakes = [&](const std::string& name) {
+    return WildcardMatch(fileMask, name) ||
+           (name.find('.') == std::string::npos && WildcardMatch(fileMask, name + "."));
+  };
   for (const auto& name : names) {
     TFound f{&name, TFoundKind::None, {}};
     f.Kind = ClassifyWithMask(folder + name, hidden, f.St);
-    if (f.Kind != TFoundKind::None) found.push_back(f);
+    if (f.Kind != TFoundKind::None) {
+      found.push_back(f);
+      continue;
+    }
+    // A link that points nowhere has nothing to burn; it is left out, and said so.
+    struct stat link;
+    if ((hidden || !IsHiddenName(name)) && maskTakes(name) &&
+        ::lstat((folder + name).c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+        ::stat((folder + name).c_str(), &link) != 0)
+      notices_.push_back({folder + name, "LINK TO NOTHING: LEFT OUT"});
   }
   if (recursive) {
     for (const auto& f : found) {
@@ -504,13 +558,10 @@ int TDiscBurner::AddDirInto(TDEntry* dest, const std::string& sourceDir, bool ar
       if (made && !sub->FirstChild) RemoveSubtree(sub);
     }
   }
-  const std::string fileMask = mask == "*.*" || mask.empty() ? "*" : mask;
   for (const auto& f : found) {
     if (f.Kind != TFoundKind::File) continue;
     const std::string& name = *f.Name;
-    if (!WildcardMatch(fileMask, name) &&
-        !(name.find('.') == std::string::npos && WildcardMatch(fileMask, name + ".")))
-      continue;
+    if (!maskTakes(name)) continue;
     const std::string path = folder + name;
     if (archiveOnly) {
       if (!ArchiveAttributes) {
@@ -524,6 +575,25 @@ int TDiscBurner::AddDirInto(TDEntry* dest, const std::string& sourceDir, bool ar
   return 1;
 }
 
+std::vector<TSkippedFile> TDiscBurner::Notices() const {
+  std::vector<TSkippedFile> out = notices_;
+  // Names recorded otherwise than they are: characters the Joliet tree cannot hold, names too
+  // long for it, and names that had to be numbered to stay unique.
+  for (const auto& d : dirs_) {
+    for (const TFEntry* e = d->FirstChild; e; e = e->Next) {
+      if (e->Imported || (e->Directory && e->Directory->Imported)) continue;
+      const std::u16string own = JolietFromUtf8(e->Key);
+      if (e->JolietName == own) continue;
+      const size_t max = e->Directory ? kMaxJolietDirChars : kMaxJolietFileChars;
+      const std::string path =
+          e->Directory ? e->Directory->FullPath : (e->SourcePath.empty() ? e->Key : e->SourcePath);
+      out.push_back({path, std::string(own.size() > max ? "NAME TOO LONG: " : "") +
+                               "RECORDED ON THE DISC AS " + Utf8FromUcs2(e->JolietName)});
+    }
+  }
+  return out;
+}
+
 std::vector<TDEntry*> TDiscBurner::Dirs() const {
   std::vector<TDEntry*> out;
   out.reserve(dirs_.size());
@@ -531,49 +601,93 @@ std::vector<TDEntry*> TDiscBurner::Dirs() const {
   return out;
 }
 
+void TDiscBurner::PlaceIsoTree() {
+  // ECMA-119 allows eight levels of directories, the root the first: deeper folders stay out of
+  // the ISO tree (their files are in the Joliet tree, which has no such limit), and so do the
+  // folders above them that would show nothing else. Children come after their parents.
+  for (size_t i = dirs_.size(); i-- > 0;) {
+    TDEntry* d = dirs_[i].get();
+    bool shows = d->FirstChild == nullptr || d == Root();
+    for (const TFEntry* e = d->FirstChild; e && !shows; e = e->Next)
+      shows = !e->Directory || e->Directory->IsoRecorded;
+    d->IsoRecorded = d->Level <= kMaxIsoLevels && shows;
+  }
+}
+
 void TDiscBurner::NumberDirectories() {
-  // Breadth first: by level, then by the parent's number, then by long name byte by byte.
-  pathOrder_.clear();
-  pathOrder_.push_back(Root());
-  Root()->Number = 1;
-  std::vector<TDEntry*> subs;
-  for (size_t i = 0; i < pathOrder_.size(); ++i) {
-    TDEntry* dir = pathOrder_[i];
-    subs.clear();
-    for (TFEntry* e = dir->FirstChild; e; e = e->Next)
-      if (e->Directory) subs.push_back(e->Directory);
-    std::sort(subs.begin(), subs.end(),
-              [](const TDEntry* a, const TDEntry* b) { return a->LongName < b->LongName; });
-    for (TDEntry* s : subs) {
-      s->Number = static_cast<uint32_t>(pathOrder_.size() + 1);
-      pathOrder_.push_back(s);
+  // ECMA-119 6.9.1: by level, then by the parent's number, then by identifier (9.3), each tree
+  // by its own identifiers and with its own numbers.
+  for (int joliet = 0; joliet < 2; ++joliet) {
+    std::vector<TDEntry*>& order = joliet ? jolietPathOrder_ : pathOrder_;
+    order.clear();
+    order.push_back(Root());
+    (joliet ? Root()->JolietNumber : Root()->Number) = 1;
+    std::vector<TDEntry*> subs;
+    for (size_t i = 0; i < order.size(); ++i) {
+      subs.clear();
+      for (const TFEntry* e : Records(order[i], joliet))
+        if (e->Directory) subs.push_back(e->Directory);
+      for (TDEntry* sub : subs) {
+        (joliet ? sub->JolietNumber : sub->Number) = static_cast<uint32_t>(order.size() + 1);
+        order.push_back(sub);
+      }
     }
   }
+}
+
+namespace {
+
+// ECMA-119 9.3: two identifiers compare by name, then by extension (a directory has none), the
+// shorter of each padded with blanks. The same rule orders the Joliet tree, in UCS-2.
+template <class S>
+int ComparePadded(const S& a, const S& b) {
+  using U = std::make_unsigned_t<typename S::value_type>;
+  for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    const U ca = i < a.size() ? static_cast<U>(a[i]) : U{' '};
+    const U cb = i < b.size() ? static_cast<U>(b[i]) : U{' '};
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return 0;
+}
+
+template <class S>
+bool IdentifierLess(const S& a, bool aDir, const S& b, bool bDir) {
+  const size_t da = aDir ? S::npos : a.rfind('.'), db = bDir ? S::npos : b.rfind('.');
+  const S na = a.substr(0, da), nb = b.substr(0, db);
+  if (const int c = ComparePadded(na, nb)) return c < 0;
+  const S ea = da == S::npos ? S() : a.substr(da + 1), eb = db == S::npos ? S() : b.substr(db + 1);
+  if (const int c = ComparePadded(ea, eb)) return c < 0;
+  return a < b;
+}
+
+}  // namespace
+
+std::vector<const TFEntry*> TDiscBurner::Records(const TDEntry* dir, bool joliet) const {
+  std::vector<const TFEntry*> out;
+  for (const TFEntry* e = dir->FirstChild; e; e = e->Next)
+    if (joliet || !e->Directory || e->Directory->IsoRecorded) out.push_back(e);
+  std::sort(out.begin(), out.end(), [joliet](const TFEntry* a, const TFEntry* b) {
+    const bool ad = a->Directory != nullptr, bd = b->Directory != nullptr;
+    return joliet ? IdentifierLess(a->JolietName, ad, b->JolietName, bd)
+                  : IdentifierLess(a->ShortName, ad, b->ShortName, bd);
+  });
+  return out;
 }
 
 void TDiscBurner::SizeExtents() {
   uint32_t isoOffset = 0, jolietOffset = 0;
   for (const auto& d : dirs_) {
-    for (int joliet = 0; joliet < 2; ++joliet) {
-      uint32_t sectors = 1, used = 68;
-      for (TFEntry* e = d->FirstChild; e; e = e->Next) {
-        const uint32_t len = static_cast<uint32_t>(DirRecordLength(IdentifierLength(*e, joliet)));
-        if (used + len > kSector) {
-          ++sectors;
-          used = 0;
-        }
-        used += len;
-      }
-      if (joliet) {
-        d->JolietDirSize = int64_t{sectors} * kSector;
-        d->JolietDirOffset = jolietOffset;
-        jolietOffset += sectors;
-      } else {
-        d->IsoDirSize = int64_t{sectors} * kSector;
-        d->IsoDirOffset = isoOffset;
-        isoOffset += sectors;
-      }
+    d->IsoDirSize = 0;
+    d->IsoDirOffset = isoOffset;
+    if (d->IsoRecorded) {
+      const uint32_t sectors = WriteExtent(d.get(), false, nullptr, 0);
+      d->IsoDirSize = int64_t{sectors} * kSector;
+      isoOffset += sectors;
     }
+    const uint32_t sectors = WriteExtent(d.get(), true, nullptr, 0);
+    d->JolietDirSize = int64_t{sectors} * kSector;
+    d->JolietDirOffset = jolietOffset;
+    jolietOffset += sectors;
     if (d->Record) {
       d->Record->DataSize = d->IsoDirSize;
       d->Record->RecordedSize = d->JolietDirSize;
@@ -584,9 +698,11 @@ void TDiscBurner::SizeExtents() {
 }
 
 bool TDiscBurner::PrepareImage() {
+  if (ImageLocked()) return false;
   ImportSessionTree();
   nwa_ = AskNextWritableAddress ? NextWritableAddress() : 0;
   if (AskNextWritableAddress) DropOverwritten();
+  PlaceIsoTree();
   NumberDirectories();
   SizeExtents();
   prepared_ = true;
@@ -596,8 +712,9 @@ bool TDiscBurner::PrepareImage() {
   for (size_t i = 1; i < pathOrder_.size(); ++i) {
     const size_t n = pathOrder_[i]->ShortName.size();
     isoPtSize_ += static_cast<uint32_t>(8 + n + (n % 2));
-    jolietPtSize_ += static_cast<uint32_t>(8 + 2 * pathOrder_[i]->JolietName.size());
   }
+  for (size_t i = 1; i < jolietPathOrder_.size(); ++i)
+    jolietPtSize_ += static_cast<uint32_t>(8 + 2 * jolietPathOrder_[i]->JolietName.size());
   uint64_t next = uint64_t{nwa_} + 16 + 1 + (JolietFileSystem ? 1 : 0) + 1;
   isoPtL_ = static_cast<uint32_t>(next);
   isoPtM_ = isoPtL_ + SectorsOf(isoPtSize_);
@@ -645,7 +762,10 @@ uint32_t TDiscBurner::ImageSize() const {
   return static_cast<uint32_t>(std::min<int64_t>(size, 0xFFFFFFFFLL));
 }
 
-void TDiscBurner::SerialiseExtent(TDEntry* dir, bool joliet, uint8_t* out, int64_t now) const {
+uint32_t TDiscBurner::WriteExtent(const TDEntry* dir, bool joliet, uint8_t* out,
+                                  int64_t now) const {
+  // The one place directory records are laid out: sizing passes no buffer and gets the sectors
+  // the extent takes; serialising writes the records where the sizing put them.
   const uint32_t area = joliet ? jolietDirStart_ : isoDirStart_;
   auto extentOf = [&](const TDEntry* d) {
     return area + (joliet ? d->JolietDirOffset : d->IsoDirOffset);
@@ -665,33 +785,39 @@ void TDiscBurner::SerialiseExtent(TDEntry* dir, bool joliet, uint8_t* out, int64
     std::memcpy(p + 33, id, idLen);
   };
   const uint8_t dot = 0, dotdot = 1;
-  put(out, extentOf(dir), sizeOf(dir), now, 2, &dot, 1);
-  put(out + 34, extentOf(dir->Parent), sizeOf(dir->Parent), now, 2, &dotdot, 1);
+  if (out) {
+    put(out, extentOf(dir), sizeOf(dir), now, 2, &dot, 1);
+    put(out + 34, extentOf(dir->Parent), sizeOf(dir->Parent), now, 2, &dotdot, 1);
+  }
   size_t sector = 0, used = 68;
-  for (TFEntry* e = dir->FirstChild; e; e = e->Next) {
-    const std::vector<uint8_t> id = Identifier(*e, joliet);
-    const size_t len = DirRecordLength(id.size());
+  for (const TFEntry* e : Records(dir, joliet)) {
+    const size_t len = DirRecordLength(IdentifierLength(*e, joliet));
     if (used + len > kSector) {
       ++sector;
       used = 0;
     }
-    uint32_t extent, size;
-    uint8_t flags = (e->Attr & 0x02) ? 1 : 0;
-    if (e->Directory) {
-      extent = extentOf(e->Directory);
-      size = sizeOf(e->Directory);
-      flags |= 2;
-    } else {
-      const uint32_t location = joliet ? e->JolietLocation : e->IsoLocation;
-      size = static_cast<uint32_t>(joliet ? e->RecordedSize : e->DataSize);
-      extent = e->Imported ? location : size == 0 ? 0 : firstFile_ + location;
+    if (out) {
+      const std::vector<uint8_t> id = Identifier(*e, joliet);
+      uint32_t extent, size;
+      uint8_t flags = (e->Attr & 0x02) ? 1 : 0;
+      if (e->Directory) {
+        extent = extentOf(e->Directory);
+        size = sizeOf(e->Directory);
+        flags |= 2;
+      } else {
+        const uint32_t location = joliet ? e->JolietLocation : e->IsoLocation;
+        size = static_cast<uint32_t>(joliet ? e->RecordedSize : e->DataSize);
+        extent = e->Imported ? location : size == 0 ? 0 : firstFile_ + location;
+      }
+      put(out + sector * kSector + used, extent, size, e->DateTime, flags, id.data(), id.size());
     }
-    put(out + sector * kSector + used, extent, size, e->DateTime, flags, id.data(), id.size());
     used += len;
   }
+  return static_cast<uint32_t>(sector + 1);
 }
 
 void TDiscBurner::WriteImageMetadata() {
+  if (ImageLocked()) return;
   if (!prepared_) PrepareImage();
   metaStream_.clear();
   const uint32_t s0 = nwa_;
@@ -759,7 +885,8 @@ void TDiscBurner::WriteImageMetadata() {
     const uint32_t area = joliet ? jolietDirStart_ : isoDirStart_;
     for (int msb = 0; msb < 2; ++msb) {
       uint8_t* p = at(joliet ? (msb ? jolietPtM_ : jolietPtL_) : (msb ? isoPtM_ : isoPtL_));
-      for (TDEntry* d : pathOrder_) {
+      for (TDEntry* d : joliet ? jolietPathOrder_ : pathOrder_) {
+        const uint32_t parent = joliet ? d->Parent->JolietNumber : d->Parent->Number;
         std::vector<uint8_t> id;
         if (d == Root())
           id.push_back(0);
@@ -771,10 +898,10 @@ void TDiscBurner::WriteImageMetadata() {
         const uint32_t extent = area + (joliet ? d->JolietDirOffset : d->IsoDirOffset);
         if (msb) {
           Be32(p + 2, extent);
-          Be16(p + 6, d->Parent->Number);
+          Be16(p + 6, parent);
         } else {
           Le32(p + 2, extent);
-          Le16(p + 6, d->Parent->Number);
+          Le16(p + 6, parent);
         }
         std::memcpy(p + 8, id.data(), id.size());
         p += 8 + id.size() + (id.size() % 2);
@@ -784,9 +911,8 @@ void TDiscBurner::WriteImageMetadata() {
 
   // Directory extents.
   for (const auto& d : dirs_) {
-    SerialiseExtent(d.get(), false, at(isoDirStart_ + d->IsoDirOffset), now);
-    if (JolietFileSystem)
-      SerialiseExtent(d.get(), true, at(jolietDirStart_ + d->JolietDirOffset), now);
+    if (d->IsoRecorded) WriteExtent(d.get(), false, at(isoDirStart_ + d->IsoDirOffset), now);
+    if (JolietFileSystem) WriteExtent(d.get(), true, at(jolietDirStart_ + d->JolietDirOffset), now);
   }
   imageBuilt_ = true;
 }

@@ -60,7 +60,9 @@ struct TDEntry {
   uint32_t IsoDirOffset = 0;
   uint32_t JolietDirOffset = 0;
   uint32_t Level = 1;
-  uint32_t Number = 0;
+  uint32_t Number = 0;        // 1-based place in the ISO path table (0: not in the ISO tree)
+  uint32_t JolietNumber = 0;  // 1-based place in the Joliet path table
+  bool IsoRecorded = true;    // in the ISO tree (set by PrepareImage)
   TDEntry* Parent = nullptr;
   TFEntry* FirstChild = nullptr;
 
@@ -113,7 +115,8 @@ class TDiscBurner : public TSCSIDevice {
   // Answers ArchiveOnly; one with the default state file is made when needed and none was set.
   TArchiveAttributes* ArchiveAttributes = nullptr;
 
-  // --- building the tree
+  // --- building the tree (while a burn reads the image, every change is refused: ClearImage
+  // and the additions do nothing, PrepareImage returns false)
   void ClearImage(uint32_t maxFiles, uint32_t maxDirs);
   TDEntry* FindDir(const std::string& path) const;
   TDEntry* MakeDir(const std::string& path);
@@ -127,6 +130,10 @@ class TDiscBurner : public TSCSIDevice {
   uint32_t DirCount() const { return static_cast<uint32_t>(dirs_.size() - 1); }
   uint32_t FileCount() const { return static_cast<uint32_t>(files_.size()); }
   const std::vector<TSkippedFile>& SkippedFiles() const { return skipped_; }
+  // What the image holds otherwise than it was given, though nothing of it is lost: files and
+  // folders whose names are recorded differently (characters the disc cannot hold, too long, or
+  // numbered to stay unique), and links to nothing, left out.
+  std::vector<TSkippedFile> Notices() const;
 
   // --- layout and metadata
   // Reads back the earlier session when ImportSession is set (entries already in the tree keep
@@ -145,8 +152,25 @@ class TDiscBurner : public TSCSIDevice {
   // once it is primed, the writer thread. False when the cache failed before the writer could
   // start; OnWriteDone has then been called already.
   bool BurnImage();
-  // Asks the running burn to stop at its next block and waits for the writer to end.
+  // The sectors a burn of the laid-out session sends to a disc of this type (DiscType), and the
+  // sectors the disc in the drive has free for it. BurnImage refuses to start when the first
+  // is larger.
+  uint64_t SectorsToWrite(int type) const;
+  uint32_t Room(int type);
+  // Asks the running burn to stop at its next block and returns at once; OnWriteDone tells when
+  // the writer has wound down.
   void AbortWrite();
+  // Waits until the writer and eraser threads have ended (closing the program).
+  void WaitForWorkers();
+  // A burn (from BurnImage until its OnWriteDone) or an erase runs: the image and the drive are
+  // in use, and a second burn or erase is refused. (Busy() is the drive's busy answer.)
+  bool InUse() const;
+  // What holds a rewritable disc (DVD+RW, DVD-RAM, DVD-RW in restricted overwrite) that a burn
+  // would overwrite from sector 0: "UDF", "UNKNOWN" (data without an ISO 9660 volume), or ""
+  // (blank, an ISO 9660 volume, or another kind of disc).
+  std::string ForeignFileSystem();
+  // BurnImage overwrites a disc that holds another file system (else it refuses to start).
+  bool OverwriteForeign = false;
   // Starts blanking (CD-RW, DVD-RW) or formatting (DVD+RW, DVD-RAM); true when started.
   bool EraseDisc(bool quick);
   // 0-100 while an erase runs, else 0.
@@ -189,9 +213,12 @@ class TDiscBurner : public TSCSIDevice {
   bool ImageBuilt() const { return imageBuilt_; }
   int8_t GmtOffset() const { return gmtOffset_; }
   TDEntry* Root() const { return dirs_.front().get(); }
-  // Directories in creation order (the root first) and in path-table order.
+  // Directories in creation order (the root first) and in the order of the ISO and the Joliet
+  // path tables (the ISO one without the folders deeper than its eight levels).
   std::vector<TDEntry*> Dirs() const;
   const std::vector<TDEntry*>& PathTableOrder() const { return pathOrder_; }
+  const std::vector<TDEntry*>& JolietPathTableOrder() const { return jolietPathOrder_; }
+  static constexpr uint32_t kMaxIsoLevels = 8;
   // File entries in creation order: the order of their data.
   const std::vector<TFEntry*>& Entries() const { return files_; }
 
@@ -211,14 +238,24 @@ class TDiscBurner : public TSCSIDevice {
   // the names taken in the folder's scope.
   TFEntry* NewFile(TDEntry* dir, const std::string& name, const std::string& shortName,
                    const std::string& longName, const std::u16string& jolietName);
+  // The Joliet name for name in dir (not taken yet); displaced is the entry that must give it up
+  // (RenameJoliet, once the new holder has taken it).
+  std::u16string JolietNameIn(TDEntry* dir, const std::string& name, bool isFile,
+                              TFEntry*& displaced);
+  void RenameJoliet(TDEntry* dir, TFEntry* entry);
   void AppendChild(TDEntry* dir, TFEntry* entry);
   void UnlinkChild(TDEntry* dir, TFEntry* entry);
   void RemoveSubtree(TDEntry* dir);
   void Skip(const std::string& path, const std::string& reason);
   static std::string NormalDiscPath(const std::string& path);
+  // Which directories the ISO tree records (IsoRecorded): those within its eight levels.
+  void PlaceIsoTree();
   void NumberDirectories();
   void SizeExtents();
-  void SerialiseExtent(TDEntry* dir, bool joliet, uint8_t* out, int64_t now) const;
+  // The records of a directory's extent in their order (ECMA-119 9.3) in one tree.
+  std::vector<const TFEntry*> Records(const TDEntry* dir, bool joliet) const;
+  // Lays out (out null: only counts) or writes the directory's extent; returns its sectors.
+  uint32_t WriteExtent(const TDEntry* dir, bool joliet, uint8_t* out, int64_t now) const;
 
   // Reading back an earlier session (sessionimport.cpp).
   struct TImport;
@@ -248,6 +285,10 @@ class TDiscBurner : public TSCSIDevice {
   std::unique_ptr<TCacheThread> cache_;
   std::thread writer_, eraser_;
   std::atomic<bool> writing_{false}, aborted_{false}, erasing_{false}, stop_{false};
+  // From the start of a burn's cache until its writer has ended: the image is being read.
+  std::atomic<bool> burning_{false};
+  // True (with a message) when the image may not change now.
+  bool ImageLocked();
   std::atomic<int64_t> writtenBytes_{0};
   std::atomic<int64_t> writerWaitedUs_{0};
   std::atomic<int> eraseProgress_{0};
@@ -257,9 +298,10 @@ class TDiscBurner : public TSCSIDevice {
   uint32_t maxFiles_ = 65535, maxDirs_ = 8191;
   std::vector<std::unique_ptr<TDEntry>> dirs_;  // creation order; owns the directories
   std::unordered_map<std::string, TDEntry*> dirIndex_;
-  std::vector<TDEntry*> pathOrder_;
+  std::vector<TDEntry*> pathOrder_, jolietPathOrder_;
   std::vector<TFEntry*> files_;  // creation order; owns the file entries
   std::vector<TSkippedFile> skipped_;
+  std::vector<TSkippedFile> notices_;
   std::unique_ptr<TArchiveAttributes> ownAttributes_;
 
   std::vector<uint8_t> metaStream_;

@@ -84,17 +84,61 @@ void TDiscBurner::JoinWorkers() {
 }
 
 void TDiscBurner::AbortWrite() {
+  // Returns at once: the writer stops at its next block, winds down (the drive's cache is still
+  // emptied onto the disc) and reports through OnWriteDone.
   aborted_ = true;
-  {
-    std::lock_guard<std::mutex> l(stateMutex_);
-    if (cache_) cache_->Abort();
+  std::lock_guard<std::mutex> l(stateMutex_);
+  if (cache_) cache_->Abort();
+}
+
+void TDiscBurner::WaitForWorkers() {
+  JoinWorkers();
+}
+
+bool TDiscBurner::InUse() const {
+  return burning_ || writing_ || erasing_;
+}
+
+std::string TDiscBurner::ForeignFileSystem() {
+  const int type = DiscType();
+  if (type != dtDvdPlusRw && type != dtDvdRam && type != dtDvdRwRestricted) return "";
+  std::vector<uint8_t> sectors(size_t{33} * 2048);
+  // A disc that cannot be read here holds nothing a burn could overwrite unseen.
+  if (ReadSectors(0, 33, sectors.data()) != SS_COMP) return "";
+  auto at = [&](uint32_t lba) { return sectors.data() + size_t{lba} * 2048; };
+  // An ISO 9660 volume (ours, or a bridge disc whose UDF follows it) is read back and extended.
+  for (uint32_t lba = 16; lba <= 32; ++lba)
+    if (std::memcmp(at(lba) + 1, "CD001", 5) == 0) return "";
+  for (uint32_t lba = 16; lba <= 32; ++lba)
+    for (const char* id : {"BEA01", "NSR02", "NSR03", "TEA01"})
+      if (std::memcmp(at(lba) + 1, id, 5) == 0) return "UDF";
+  const bool blank = std::all_of(sectors.begin(), sectors.end(), [](uint8_t b) { return b == 0; });
+  return blank ? "" : "UNKNOWN";
+}
+
+uint64_t TDiscBurner::SectorsToWrite(int type) const {
+  // Blocks of 27 sectors on CD, the last one as long as it is; on DVD every block is 32 sectors.
+  if (type == dtCdR || type == dtCdRw) return ImageSize();
+  return (uint64_t{ImageSize()} + 31) / 32 * 32;
+}
+
+uint32_t TDiscBurner::Room(int type) {
+  if (type == dtDvdPlusRw || type == dtDvdRam || type == dtDvdRwRestricted) {
+    // One volume grows from sector 0: the room is what lies after its end.
+    const uint32_t capacity = DiscCapacity(), used = VolumeSpaceSize();
+    return capacity > used ? capacity - used : 0;
   }
-  if (writer_.joinable() && writer_.get_id() != std::this_thread::get_id()) writer_.join();
+  return FreeSectors();
 }
 
 bool TDiscBurner::BurnImage() {
   JoinWorkers();
-  if (writing_ || erasing_) return false;
+  // One burn or erase at a time: a second one would lay out and read the image (and talk to the
+  // drive) under the running one.
+  if (InUse()) {
+    DebugMessage(">>> BURNER BUSY", dmError);
+    return false;
+  }
   stop_ = false;
   aborted_ = false;
   writtenBytes_ = 0;
@@ -104,11 +148,33 @@ bool TDiscBurner::BurnImage() {
     currentFile_.clear();
     cache_.reset();
   }
+  // Ends a burn that could not start: nothing was written.
+  auto refuse = [&](const std::string& error) {
+    SetExclusive(false);
+    {
+      std::lock_guard<std::mutex> l(stateMutex_);
+      writeError_ = error;
+    }
+    burning_ = false;
+    if (OnWriteDone) OnWriteDone(this, error);
+    return false;
+  };
+  // Nobody else writes to the drive while this burn does.
+  if (!SetExclusive(true)) return refuse("THE DRIVE IS IN USE BY ANOTHER PROGRAM");
   const int type = DiscType();
   const uint32_t blockSize = (type == dtCdR || type == dtCdRw) ? 55296 : 65536;
 
-  // A rewritable DVD in sequential or restricted-overwrite mode is formatted for writing first.
-  if (type == dtDvdRwSequential || type == dtDvdRwRestricted) {
+  // A rewritable disc that holds another file system is overwritten only when that was agreed.
+  if (!OverwriteForeign) {
+    const std::string foreign = ForeignFileSystem();
+    if (!foreign.empty())
+      return refuse("THE DISC HOLDS ANOTHER FILE SYSTEM (" + foreign + "): NOT OVERWRITTEN");
+  }
+
+  // A rewritable DVD in restricted-overwrite mode is formatted for writing first, and so is a
+  // blank one in sequential mode (formatting a sequential disc that holds sessions can drop
+  // them).
+  if (type == dtDvdRwRestricted || (type == dtDvdRwSequential && DiscStatus() == 0)) {
     const uint8_t quick[12] = {0, 0xA2, 0, 8, 0, 0, 0x03, 0xE8, 0x54, 0, 0, 0x10};
     const uint8_t restricted[12] = {0, 0x82, 0, 8, 0, 0, 0, 0, 0x4C, 0, 0, 0x10};
     const uint8_t fallback[12] = {0, 0x82, 0, 8, 0, 0, 0, 0, 0x54, 0, 0, 0x10};
@@ -121,17 +187,19 @@ bool TDiscBurner::BurnImage() {
   AskNextWritableAddress = true;
   const bool laidOut = PrepareImage();
   AskNextWritableAddress = false;
-  if (!laidOut) {
-    const std::string error = "IMAGE TOO LARGE FOR ISO 9660";
-    {
-      std::lock_guard<std::mutex> l(stateMutex_);
-      writeError_ = error;
-    }
-    if (OnWriteDone) OnWriteDone(this, error);
-    return false;
-  }
+  if (!laidOut) return refuse("IMAGE TOO LARGE FOR ISO 9660");
+
+  // The session must fit in what the disc has left from its next writable address: a burn that
+  // runs out of room leaves a write-once disc with a half-written open track.
+  const uint64_t need = SectorsToWrite(type), room = Room(type);
+  if (need > room)
+    return refuse("NOT ENOUGH ROOM ON THE DISC: THE SESSION NEEDS " + std::to_string(need) +
+                  " SECTORS, " + std::to_string(room) + " ARE FREE");
   WriteImageMetadata();
 
+  // From here on the cache reads the image (while events are processed below and while the
+  // writer runs): the image stays as it is until the writer has ended.
+  burning_ = true;
   auto cache = std::make_unique<TCacheThread>(*this, cacheSize_, blockSize);
   TCacheThread* c = cache.get();
   {
@@ -147,10 +215,8 @@ bool TDiscBurner::BurnImage() {
       {
         std::lock_guard<std::mutex> l(stateMutex_);
         currentFile_ = c->CurrentFile();
-        writeError_ = error;
       }
-      if (OnWriteDone) OnWriteDone(this, error);
-      return false;
+      return refuse(error);
     }
     if (c->Primed()) break;
     if (ProcessMessages) ProcessMessages();
@@ -276,28 +342,45 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
     while (ReadDiscInfo(d) != SS_COMP && SenseAsc() == 0x04 && Pause(2000)) {
     }
   };
+  // The first failure of the burn is the one it reports.
+  auto fail = [&](const std::string& text) {
+    if (error.empty()) error = text;
+  };
+  // The drive's text of the last failure (a wait that ran out has none of its own).
+  auto driveError = [&] {
+    const std::string why = LastError();
+    fail("WRITER ERROR [" + (why.empty() ? std::string("THE DRIVE DID NOT BECOME READY") : why) +
+         "]");
+  };
+
+  // Empties the drive's cache onto the disc; a cache that could not be written is the burn's
+  // failure, whatever came before it.
+  auto flush = [&] {
+    if (type == dtDvdR || IsDvdRw(type)) {
+      const bool accepted = SyncCache(1800000, true) == SS_COMP;
+      if (!accepted) driveError();
+      // The drive answers again once the cache is on the disc.
+      uint8_t d[56];
+      bool answered = false;
+      for (int i = 0; i < 1800 && !answered; ++i) {
+        answered = ReadDiscInfo(d) == SS_COMP;
+        if (!answered && (SenseAsc() != 0x04 || !Pause(1000))) break;
+      }
+      if (accepted && !answered) driveError();
+      return;
+    }
+    if (SyncCache(120000, false) == SS_COMP) return;
+    if (SyncCache(120000, true) != SS_COMP || !WaitReady(240000, 5000)) driveError();
+  };
 
   int n = next();
-  // On overwritable DVDs the descriptors at the start of the disc must describe the new tree, so
-  // the head is written again at sector 0. A session that itself starts at sector 0 already
-  // carries it, and a sequential DVD-RW cannot take a second write there.
+  // On overwritable DVDs one volume grows from sector 0: the new session goes after the old
+  // volume, and the descriptors at the start of the disc are rewritten to describe the merged
+  // tree. They are rewritten last, once the new session is on the disc, so that the disc reads
+  // as its earlier volume until then whatever happens (a write error, the disc taken out, the
+  // program killed). A session that itself starts at sector 0 already carries them.
   const bool rewriteHead =
       NextAddress() > 0 && (type == dtDvdPlusRw || type == dtDvdRam || type == dtDvdRwRestricted);
-  if (n > 0 && rewriteHead) {
-    // Only the system area and the descriptors change: the sectors after the terminator keep
-    // what the disc holds there (another program's volume may keep file data right after its
-    // descriptors). When they cannot be read, only the descriptor sectors are written.
-    const uint32_t descriptorSectors = 18 + (JolietFileSystem ? 1 : 0);
-    uint16_t sectors = 32;
-    std::vector<uint8_t> head(size_t{sectors} * 2048);
-    if (ReadSectors(0, sectors, head.data()) != SS_COMP) sectors = descriptorSectors;
-    std::memcpy(head.data(), ImageHead().data(), size_t{descriptorSectors} * 2048);
-    if (WriteSectors(0, sectors, 0, sectors * 2048u, head.data()) != SS_COMP) {
-      if (type == dtDvdPlusRw && SenseAsc() == 0x30) formatPlusRw();
-      WriteBlock(0, sectors, head.data(), error);
-    }
-    if (error.empty()) SyncCache(1800000, false);
-  }
 
   // The write loop.
   uint32_t written = 0;  // sectors from the next writable address
@@ -323,19 +406,26 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
     n = next();
   }
 
-  // Closing: the cache is synchronised in every case; after a failure the track stays open.
+  // Closing: the cache is emptied onto the disc in every case; after a failure the track stays
+  // open.
   if (type != dtDvdRam) ReadBufferCapacity();
   if (OnFinalizingTrack) OnFinalizingTrack(this);
-  if (type == dtDvdR || IsDvdRw(type)) {
-    SyncCache(1800000, true);
-    uint8_t d[56];
-    for (int i = 0; i < 1800 && ReadDiscInfo(d) != SS_COMP; ++i)
-      if (!Pause(1000)) break;
-  } else if (SyncCache(120000, false) != SS_COMP) {
-    SyncCache(120000, true);
+  flush();
+
+  if (error.empty() && rewriteHead) {
+    // Only the system area and the descriptors change: the sectors after the terminator keep
+    // what the disc holds there (another program's volume may keep file data right after its
+    // descriptors). When they cannot be read, only the descriptor sectors are written.
+    const uint32_t descriptorSectors = 18 + (JolietFileSystem ? 1 : 0);
+    uint16_t sectors = 32;
+    std::vector<uint8_t> head(size_t{sectors} * 2048);
+    if (ReadSectors(0, sectors, head.data()) != SS_COMP) sectors = descriptorSectors;
+    std::memcpy(head.data(), ImageHead().data(), size_t{descriptorSectors} * 2048);
+    if (WriteBlock(0, sectors, head.data(), error)) flush();
   }
 
   if (error.empty()) {
+    bool closed = true;
     if (!TestWrite && type != dtDvdRam && FinalizeTrack) {
       if (type != dtDvdR) SetWriteParameters(TestWrite, UnderrunProtection, type);
       // A track or session the drive would not close leaves a disc that readers cannot use:
@@ -345,16 +435,15 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
         for (int i = 0; i < 1000; ++i) {
           if (CloseTrackSession(immediate, function, t) == SS_COMP) return;
           if (!Busy() && SenseAsc() != 0x04) {
-            if (CloseTrackSession(immediate, function, t) != SS_COMP)
-              error = "WRITER ERROR [" + LastError() + "]";
+            if (CloseTrackSession(immediate, function, t) != SS_COMP) driveError();
             return;
           }
           if (!Pause(1000)) {
-            error = "OPERATION ABORTED BY USER";
+            fail("OPERATION ABORTED BY USER");
             return;
           }
         }
-        error = "WRITER BUSY/BUFFER FULL";
+        fail("WRITER BUSY/BUFFER FULL");
       };
       switch (type) {
         case dtDvdPlusR:
@@ -378,10 +467,15 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
           close(CloseImmediate, 2, 0);
           break;
       }
+      closed = error.empty();
     }
-    WaitReady(240000, 5000);
-    if (type != dtDvdRam) ReadBufferCapacity();
-    SetDriveBack();
+    // A close sent with the immediate bit goes on in the drive: it has succeeded only once the
+    // drive is ready again.
+    if (closed && !WaitReady(240000, 5000)) driveError();
+    if (error.empty()) {
+      if (type != dtDvdRam) ReadBufferCapacity();
+      SetDriveBack();
+    }
   }
 
   cache->Abort();
@@ -391,7 +485,9 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
     currentFile_ = cache->CurrentFile();
     writeError_ = error;
   }
+  SetExclusive(false);
   writing_ = false;
+  burning_ = false;
   Post([this, error] {
     if (OnWriteDone) OnWriteDone(this, error);
   });
@@ -399,12 +495,21 @@ void TDiscBurner::WriterMain(int type, uint32_t blockSize) {
 
 bool TDiscBurner::EraseDisc(bool quick) {
   JoinWorkers();
-  if (writing_ || erasing_) return false;
+  if (InUse()) return false;
   stop_ = false;
   eraseProgress_ = 0;
+  // Nobody else uses the drive while it is erased.
+  if (!SetExclusive(true)) {
+    DebugMessage(">>> THE DRIVE IS IN USE BY ANOTHER PROGRAM", dmError);
+    return false;
+  }
+  auto notStarted = [&] {
+    SetExclusive(false);
+    return false;
+  };
   if (!TestUnitReady()) {
     StartStop(false);
-    if (!WaitReady(30000, 5000)) return false;
+    if (!WaitReady(30000, 5000)) return notStarted();
   }
   const int type = DiscType();
   if (type != dtDvdRam) {
@@ -412,7 +517,7 @@ bool TDiscBurner::EraseDisc(bool quick) {
     SetWriteParameters(false, false, type);
   }
   const uint16_t speed = CurrentWriteSpeed();
-  if (!TestUnitReady() && !WaitReady(30000, 5000)) return false;
+  if (!TestUnitReady() && !WaitReady(30000, 5000)) return notStarted();
   const bool dvdRate = type == dtDvdRam || IsDvdRw(type) || type == dtDvdPlusRw;
   char x[32];
   std::snprintf(x, sizeof x, dvdRate ? "%.1fX" : "%.0fX", dvdRate ? speed / 1385.0 : speed / 176.4);
@@ -444,6 +549,7 @@ bool TDiscBurner::EraseDisc(bool quick) {
   }
   if (!accepted) {
     erasing_ = false;
+    SetExclusive(false);
     if (OnEraseDone) OnEraseDone(this, true);
     return false;
   }
@@ -477,18 +583,16 @@ void TDiscBurner::EraserMain(int type, bool quick, uint32_t expectedSeconds) {
     while (done < writes && !stop_ &&
            WriteSectors(done * 32, 32, 0, 32 * 2048, zeros.data()) == SS_COMP)
       ++done;
-    if (done == writes) {
-      SyncCache(30000, false);
-      CloseTrackSession(false, 3, 0xFF);
-    } else {
+    // Zeros the drive did not put on the disc leave the old volume readable: not erased.
+    if (done != writes || SyncCache(30000, false) != SS_COMP ||
+        CloseTrackSession(false, 3, 0xFF) != SS_COMP)
       sawError = true;
-    }
   } else if (type == dtDvdRam) {
     if (quick) {
       std::vector<uint8_t> zeros(32 * 2048, 0);
       for (uint32_t i = 0; i < 65 && !stop_; ++i)
         if (WriteSectors(i * 32, 32, 0, 32 * 2048, zeros.data()) != SS_COMP) sawError = true;
-      SyncCache(120000, false);
+      if (SyncCache(120000, false) != SS_COMP) sawError = true;
     }
   } else if (IsDvdRw(type)) {
     for (int pass = 0; pass < 2 && !stop_; ++pass) {
@@ -534,6 +638,7 @@ void TDiscBurner::EraserMain(int type, bool quick, uint32_t expectedSeconds) {
   if (!stop_) {
     SetDriveBack();
   }
+  SetExclusive(false);
   erasing_ = false;
   const bool withError = sawError || stop_;
   Post([this, withError] {

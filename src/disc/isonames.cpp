@@ -224,8 +224,24 @@ std::string TNameScope::FixShortName(const std::string& shortName, bool isFile) 
   }
 }
 
-std::u16string TNameScope::JolietName(const std::string& longName, bool isFile) {
+std::u16string TNameScope::ExactJolietName(const std::string& longName, bool isFile) {
   const size_t max = isFile ? kMaxJolietFileChars : kMaxJolietDirChars;
+  std::u16string name = JolietFromUtf8(longName);
+  if (name.empty() || name.size() > max || Utf8FromUcs2(name) != longName) return {};
+  return name;
+}
+
+std::u16string TNameScope::JolietName(const std::string& longName, bool isFile, bool* displaces) {
+  const size_t max = isFile ? kMaxJolietFileChars : kMaxJolietDirChars;
+  if (displaces) {
+    *displaces = false;
+    const std::u16string exact = ExactJolietName(longName, isFile);
+    const auto held = exact.empty() ? jolietNames_.end() : jolietNames_.find(exact);
+    if (held != jolietNames_.end() && held->second) {
+      *displaces = true;
+      return exact;
+    }
+  }
   std::u16string name = JolietFromUtf8(longName);
   if (name.empty()) name = u'_';
   if (name.size() <= max && !HasJoliet(name)) return name;

@@ -52,17 +52,28 @@ class TNameScope {
   // A handler's ISO identifier made valid and unique: upper case, at most 30 characters, no ";"
   // or "/".
   std::string FixShortName(const std::string& shortName, bool isFile);
-  // The Joliet identifier (without ";1").
-  std::u16string JolietName(const std::string& longName, bool isFile);
+  // The Joliet identifier (without ";1"). With displaces given, a name that is valid as it is
+  // (nothing replaced, not cut) is returned even when an entry holds it under a name made for
+  // another (replaced characters, a number): *displaces is then set, and that entry must give it
+  // up (Release it and take a new one) before this one is taken. A file whose real name is
+  // "x_.txt" so keeps it against "x*.txt", whichever came first.
+  std::u16string JolietName(const std::string& longName, bool isFile, bool* displaces = nullptr);
+  // The Joliet name as it is, when it is valid for the disc as it is; empty otherwise.
+  static std::u16string ExactJolietName(const std::string& longName, bool isFile);
 
   bool HasShort(const std::string& s) const { return shortNames_.count(s) != 0; }
   bool HasJoliet(const std::u16string& s) const { return jolietNames_.count(s) != 0; }
-  void Take(const std::string& shortName, const std::u16string& jolietName) {
+  // Takes both names; made marks a Joliet name that is not its entry's own (a replacement or a
+  // number), which a valid own name may displace.
+  void Take(const std::string& shortName, const std::u16string& jolietName, bool made = false) {
     shortNames_.insert(shortName);
-    jolietNames_.insert(jolietName);
+    jolietNames_[jolietName] = made;
   }
   void Release(const std::string& shortName, const std::u16string& jolietName) {
     shortNames_.erase(shortName);
+    ReleaseJoliet(jolietName);
+  }
+  void ReleaseJoliet(const std::u16string& jolietName) {
     jolietNames_.erase(jolietName);
     hints_.clear();  // a freed number may now be the smallest free one
   }
@@ -79,5 +90,5 @@ class TNameScope {
 
   std::unordered_map<std::string, unsigned> hints_;
   std::unordered_set<std::string> shortNames_;
-  std::unordered_set<std::u16string> jolietNames_;
+  std::unordered_map<std::u16string, bool> jolietNames_;  // name -> made
 };

@@ -299,8 +299,30 @@ bool ParseNumber(const std::string& s, size_t& pos, char stop, uint8_t& out) {
 
 }  // namespace
 
-void TSCSIDevice::SelectDevice(const std::string& id) {
+std::string TSCSIDevice::CurrentIdOf(const std::string& id) const {
+  if (DeviceList.empty() || std::find(DeviceList.begin(), DeviceList.end(), id) != DeviceList.end())
+    return id;
+  // "H:T:L,node: " and then the drive's vendor, product and revision. The address changes when a
+  // drive is plugged in again (a USB burner gets a new host number, maybe a new node): the drive
+  // is then the one listed under the same name, on the same node when several share it.
+  const size_t comma = id.find(',');
+  const size_t colon = comma == std::string::npos ? comma : id.find(": ", comma);
+  if (colon == std::string::npos) return id;
+  const std::string node = id.substr(comma + 1, colon - comma - 1), name = id.substr(colon + 2);
+  std::vector<std::string> same;
+  for (const std::string& d : DeviceList) {
+    const size_t c = d.find(',');
+    const size_t n = c == std::string::npos ? c : d.find(": ", c);
+    if (n == std::string::npos || d.compare(n + 2, std::string::npos, name) != 0) continue;
+    if (d.compare(c + 1, n - c - 1, node) == 0) return d;
+    same.push_back(d);
+  }
+  return same.size() == 1 ? same.front() : id;
+}
+
+void TSCSIDevice::SelectDevice(const std::string& given) {
   std::lock_guard<std::recursive_mutex> guard(commandLock_);
+  const std::string id = CurrentIdOf(given);
   if (id.size() < 5) {
     ClearSelection();
     if (!id.empty()) DebugMessage(kInvalidId, dmError);
@@ -894,22 +916,21 @@ uint32_t TSCSIDevice::LastSessionStart() {
 }
 
 uint32_t TSCSIDevice::NextWritableAddress() {
-  // Overwritable media hold one growing volume: the next session goes after its end.
+  // Overwritable media (a DVD-RW in restricted overwrite mode among them) hold one growing
+  // volume: the next session goes after its end.
   const int type = DiscType();
-  if (type == dtDvdRam || type == dtDvdPlusRw) return VolumeSpaceSize();
-  const bool dvdRw = type == dtDvdRw || type == dtDvdRwRestricted || type == dtDvdRwSequential;
+  if (type == dtDvdRam || type == dtDvdPlusRw || type == dtDvdRwRestricted)
+    return VolumeSpaceSize();
+  // CD and sequential DVD media: the incomplete track, numbered one more than the sessions on
+  // the disc (track 1 of a disc whose first session is closed has no writable address).
   uint8_t t[40] = {};
   uint32_t tg = 0;
-  const uint32_t track = dvdRw ? 1u : static_cast<uint32_t>(SessionCount() + 1);
+  const uint32_t track = static_cast<uint32_t>(SessionCount() + 1);
   if (ReadTrackInfo(track, t, &tg) != SS_COMP) {
     DebugMessage(">>> ERROR GETTING NEXT WRITABLE ADDRESS", dmError);
     return 0;
   }
   const TTrackInfo ti = ParseTrackInfo(*this, t, tg);
-  // A DVD-RW in restricted overwrite mode is written in place like a DVD+RW: without an address
-  // of its own the next session goes after the volume, not over it.
-  if (type == dtDvdRwRestricted && (!ti.Ok || !ti.NwaValid || ti.Nwa == 0))
-    return VolumeSpaceSize();
   if (!ti.Ok || !ti.NwaValid || ti.Nwa > 0xFF000000u) return 0;
   return ti.Nwa;
 }

@@ -108,7 +108,12 @@ class TSCSIDevice {
   void ReleaseTransport() {}
   bool ASPIInitialized() const { return initialized_; }
   void EnumerateDevices();
+  // Selects the drive of an id as listed. An id that the last enumeration no longer lists (the
+  // drive was plugged in again and got another address) selects the drive listed under the same
+  // vendor, product and revision: the one on the same node, or the only one of that name.
   void SelectDevice(const std::string& id);
+  // The listed id that SelectDevice takes for id.
+  std::string CurrentIdOf(const std::string& id) const;
   // The short name of the selected drive ("sr0"), empty when unknown.
   std::string DriveLetter() const;
   // Reopens the selected drive for exclusive use (burns, erases) or back for shared use.
@@ -205,6 +210,8 @@ class TSCSIDevice {
 
   // The next writable address of the incomplete track (0 when unknown).
   uint32_t NextWritableAddress();
+  // The volume space size of the ISO 9660 volume at the start of the disc (0 when none).
+  uint32_t VolumeSpaceSize();
   // Sends a debug message through OnDebugMessage.
   void DebugMessage(const std::string& message, uint8_t kind);
 
@@ -213,7 +220,6 @@ class TSCSIDevice {
   void ClearSelection();
   void SetQuirks(const std::string& vendor, const std::string& product);
   void ProbeWriteModes();
-  uint32_t VolumeSpaceSize();
   // Locates a mode page in MODE SENSE data (offset 16, 8 or 7), -1 when not there.
   static int FindPage(const uint8_t* data, uint32_t received, uint8_t page);
 

@@ -277,6 +277,7 @@ bool TDiscBurner::ImportExtent(TImport& im, TDEntry* dir, uint32_t extent, uint3
 }
 
 void TDiscBurner::ImportSessionTree() {
+  if (ImageLocked()) return;
   DropImported();
   if (ImportSession == 0) return;
   const int count = SessionCount();

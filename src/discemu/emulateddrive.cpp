@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -227,20 +228,196 @@ void TEmulatedDrive::Persist() {
   s_.Save(base_ + ".state");
 }
 
+void TEmulatedDrive::InjectLocked(const TFault& f) {
+  std::lock_guard<std::mutex> guard(lock_);
+  faults_.erase(std::remove_if(faults_.begin(), faults_.end(),
+                               [&](const TFault& g) { return g.Opcode == f.Opcode; }),
+                faults_.end());
+  faults_.push_back(f);
+}
+
 void TEmulatedDrive::InjectSense(uint8_t opcode, uint8_t key, uint8_t asc, uint8_t ascq,
                                  int count) {
-  std::lock_guard<std::mutex> guard(lock_);
-  faults_[opcode] = TFault{key, asc, ascq, false, false, count};
+  TFault f;
+  f.Opcode = opcode, f.Kind = TFaultKind::Sense, f.Key = key, f.Asc = asc, f.Ascq = ascq;
+  f.Count = count;
+  InjectLocked(f);
 }
 
 void TEmulatedDrive::InjectBusy(uint8_t opcode, int count) {
-  std::lock_guard<std::mutex> guard(lock_);
-  faults_[opcode] = TFault{0, 0, 0, true, false, count};
+  TFault f;
+  f.Opcode = opcode, f.Kind = TFaultKind::Busy, f.Count = count;
+  InjectLocked(f);
 }
 
 void TEmulatedDrive::InjectStall(uint8_t opcode) {
-  std::lock_guard<std::mutex> guard(lock_);
-  faults_[opcode] = TFault{0, 0, 0, false, true, 1 << 30};
+  TFault f;
+  f.Opcode = opcode, f.Kind = TFaultKind::Stall, f.Count = 1 << 30;
+  InjectLocked(f);
+}
+
+namespace {
+
+bool ParseHex(const std::string& text, uint8_t& out) {
+  if (text.empty() || text.size() > 2) return false;
+  for (char c : text)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  out = static_cast<uint8_t>(std::strtoul(text.c_str(), nullptr, 16));
+  return true;
+}
+
+bool ParseDecimal(const std::string& text, uint64_t limit, uint64_t& out) {
+  if (text.empty() || text.size() > 10) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  out = std::strtoull(text.c_str(), nullptr, 10);
+  return out <= limit;
+}
+
+std::string Hex2(uint8_t v) {
+  char h[3];
+  std::snprintf(h, sizeof h, "%02X", v);
+  return h;
+}
+
+}  // namespace
+
+bool TEmulatedDrive::ParseFault(const std::string& line, TFault& out) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  TFault f;
+  size_t i = 0;
+  const bool remove = !words.empty() && words[0] == "remove-medium-at";
+  if (remove) {
+    f.Kind = TFaultKind::RemoveMedium;
+    ++i;
+  }
+  if (i >= words.size() || !ParseHex(words[i++], f.Opcode)) return false;
+  uint64_t n = 0;
+  if (i < words.size() && words[i].rfind("lba>=", 0) == 0) {
+    if (!ParseDecimal(words[i++].substr(5), 0xFFFFFFFFu, n)) return false;
+    f.FromLbaSet = true;
+    f.FromLba = static_cast<uint32_t>(n);
+  }
+  if (!remove) {
+    if (i >= words.size()) return false;
+    const std::string kind = words[i++];
+    if (kind == "sense") {
+      if (i + 3 > words.size() || !ParseHex(words[i], f.Key) || !ParseHex(words[i + 1], f.Asc) ||
+          !ParseHex(words[i + 2], f.Ascq) || f.Key > 0x0F)
+        return false;
+      i += 3;
+    } else if (kind == "busy") {
+      f.Kind = TFaultKind::Busy;
+    } else if (kind == "stall") {
+      f.Kind = TFaultKind::Stall;
+    } else {
+      return false;
+    }
+  }
+  if (i < words.size() && words[i].rfind("count=", 0) == 0) {
+    if (!ParseDecimal(words[i++].substr(6), 1u << 30, n) || n == 0) return false;
+    f.Count = static_cast<int>(n);
+  }
+  if (i != words.size()) return false;
+  out = f;
+  return true;
+}
+
+std::string TEmulatedDrive::FaultText(const TFault& f) {
+  std::string text = f.Kind == TFaultKind::RemoveMedium ? "remove-medium-at " : "";
+  text += Hex2(f.Opcode);
+  if (f.FromLbaSet) text += " lba>=" + std::to_string(f.FromLba);
+  switch (f.Kind) {
+    case TFaultKind::Sense:
+      text += " sense " + Hex2(f.Key) + " " + Hex2(f.Asc) + " " + Hex2(f.Ascq);
+      break;
+    case TFaultKind::Busy:
+      text += " busy";
+      break;
+    case TFaultKind::Stall:
+      text += " stall";
+      break;
+    case TFaultKind::RemoveMedium:
+      break;
+  }
+  if (f.Count != 1) text += " count=" + std::to_string(f.Count);
+  return text;
+}
+
+bool TEmulatedDrive::Matches(const TFault& f, const TScsiRequest& r) const {
+  if (f.Count <= 0 || r.Cdb[0] != f.Opcode) return false;
+  if (!f.FromLbaSet) return true;
+  return (r.Cdb[0] == 0x28 || r.Cdb[0] == 0x2A) && BigEndian(r.Cdb + 2, 4) >= f.FromLba;
+}
+
+bool TEmulatedDrive::TakeFileFault(const TScsiRequest& r, TFault& out) {
+  const std::string path = base_ + ".faults";
+  auto stampOf = [&] {
+    TFileStamp stamp;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+      stamp.Exists = true;
+      stamp.Inode = st.st_ino;
+      stamp.Size = static_cast<uint64_t>(st.st_size);
+      stamp.MtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    }
+    return stamp;
+  };
+  const TFileStamp stamp = stampOf();
+  if (!(stamp == faultStamp_)) {
+    faultStamp_ = stamp;
+    faultLines_.clear();
+    fileFaults_.clear();
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      faultLines_.push_back(line);
+      TFault f;
+      if (!line.empty() && line[0] != '#' && ParseFault(line, f)) {
+        f.Line = faultLines_.size() - 1;
+        fileFaults_.push_back(f);
+      }
+    }
+  }
+  for (size_t i = 0; i < fileFaults_.size(); ++i) {
+    TFault& f = fileFaults_[i];
+    if (!Matches(f, r)) continue;
+    out = f;
+    // Consumed: the line counts down, and goes at 0 (the file too, once nothing is left in it).
+    --f.Count;
+    std::string text;
+    bool any = false;
+    for (size_t l = 0; l < faultLines_.size(); ++l) {
+      if (l == f.Line && f.Count == 0) continue;
+      const std::string& line = l == f.Line ? FaultText(f) : faultLines_[l];
+      text += line + "\n";
+      any = any || !line.empty();
+    }
+    if (f.Count == 0) {
+      faultLines_.erase(faultLines_.begin() + static_cast<long>(f.Line));
+      for (TFault& g : fileFaults_)
+        if (g.Line > f.Line) --g.Line;
+      fileFaults_.erase(fileFaults_.begin() + static_cast<long>(i));
+    } else {
+      faultLines_[f.Line] = FaultText(f);
+    }
+    std::error_code ec;
+    if (!any) {
+      fs::remove(path, ec);
+    } else {
+      const std::string tmp = path + ".tmp";
+      {
+        std::ofstream o(tmp, std::ios::trunc);
+        o << text;
+      }
+      fs::rename(tmp, path, ec);
+    }
+    faultStamp_ = stampOf();
+    return true;
+  }
+  return false;
 }
 
 void TEmulatedDrive::HoldCommand(uint8_t opcode, uint32_t fromLba) {
@@ -261,8 +438,15 @@ void TEmulatedDrive::WaitWhileHeld(const TScsiRequest& r) {
   if (!holdArmed_ || r.Cdb[0] != holdOpcode_) return;
   if (r.Cdb[0] == 0x2A && BigEndian(r.Cdb + 2, 4) < holdFrom_) return;
   holdArmed_ = false;
+  holding_ = true;
   const uint64_t ticket = holdReleases_;
   holdWake_.wait_for(guard, std::chrono::seconds(30), [&] { return holdReleases_ != ticket; });
+  holding_ = false;
+}
+
+bool TEmulatedDrive::Holding() {
+  std::lock_guard<std::mutex> guard(holdLock_);
+  return holding_;
 }
 
 void TEmulatedDrive::RemoveMedium() {
@@ -375,23 +559,33 @@ void TEmulatedDrive::ExecuteLocked(TScsiRequest& r) {
   logged.Length = std::min<uint8_t>(r.CdbLength, 16);
   std::memcpy(logged.Bytes, r.Cdb, logged.Length);
   log_.push_back(logged);
-  auto fault = faults_.find(r.Cdb[0]);
-  if (fault != faults_.end() && fault->second.Count > 0) {
-    TFault f = fault->second;
-    if (--fault->second.Count == 0) faults_.erase(fault);
-    if (f.Stall) {
+  TFault f;
+  bool fired = false;
+  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+    if (!Matches(*it, r)) continue;
+    f = *it;
+    fired = true;
+    if (--it->Count == 0) faults_.erase(it);
+    break;
+  }
+  if (!fired) fired = TakeFileFault(r, f);
+  if (!fired) return Dispatch(r);
+  switch (f.Kind) {
+    case TFaultKind::Stall:
       r.Status = SS_PENDING;
       return;
-    }
-    if (f.Busy) {
+    case TFaultKind::Busy:
       r.Status = SS_ERR;
       r.TargetStatus = STATUS_BUSY;
       return;
-    }
-    Sense(r, f.Key, f.Asc, f.Ascq);
-    return;
+    case TFaultKind::RemoveMedium:
+      // As every later command finds it: no medium, the tray closed again.
+      s_.Medium = false;
+      Persist();
+      return Sense(r, 0x02, 0x3A, s_.TrayOpen ? 0x02 : 0x01);
+    case TFaultKind::Sense:
+      return Sense(r, f.Key, f.Asc, f.Ascq);
   }
-  Dispatch(r);
 }
 
 std::vector<uint8_t> TEmulatedDrive::ModePage(uint8_t page, bool defaults) {

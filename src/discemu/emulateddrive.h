@@ -21,6 +21,19 @@
 //   address=H:T:L           the drive's SCSI address (default N:0:0)
 //   realtime=0|1            writes take as long as the current write speed says (the speed in
 //                           kB/s, 1000 bytes a second); 0, the default, writes at once
+//
+// The fault file "srN.faults" beside them, when there is one, makes commands fail on purpose:
+// one fault a line, looked at before every command, the first that matches fires. A fault is
+// consumed as it is used: its count goes down in the file and the line goes once it reaches 0
+// (the file too, once empty). Numbers after "lba>=" and "count=" are decimal, the rest hex.
+//   OPCODE [lba>=N] sense KEY ASC ASCQ [count=C]   the command fails with that sense
+//   OPCODE [lba>=N] busy [count=C]                  the target answers BUSY
+//   OPCODE [lba>=N] stall [count=C]                 the command never completes
+//   remove-medium-at OPCODE [lba>=N]                the medium goes out as the command comes;
+//                                                   it fails with MEDIUM NOT PRESENT
+// C is 1 when not given; "lba>=N" matches READ(10) and WRITE(10) at sector N or past it only.
+// Blank lines and lines starting with "#" are kept as they are; so is a line that does not
+// read as a fault, which never fires.
 #pragma once
 
 #include <condition_variable>
@@ -81,8 +94,9 @@ class TEmulatedDrive {
   // Executes one request: fills Status, sense, Transferred; a stalled command stays pending.
   void Execute(TScsiRequest& request);
 
-  // Fault injection: the next `count` commands with `opcode` fail with the sense, or with target
-  // status BUSY (key 0), or never complete (stall).
+  // Fault injection from C++ (beside the fault file): the next `count` commands with `opcode` fail
+  // with the sense, or with target status BUSY, or never complete (stall). A new fault for an
+  // opcode replaces the one injected before for it.
   void InjectSense(uint8_t opcode, uint8_t key, uint8_t asc, uint8_t ascq, int count = 1);
   void InjectBusy(uint8_t opcode, int count = 1);
   void InjectStall(uint8_t opcode);
@@ -92,16 +106,29 @@ class TEmulatedDrive {
   // of its choosing (its progress, what was written by then) without timing races.
   void HoldCommand(uint8_t opcode, uint32_t fromLba = 0);
   void ReleaseHold();
+  // A command is held now.
+  bool Holding();
 
   // Every command received, as its CDB in hex ("2A 00 00 00 00 10 00 00 20 00").
   std::vector<std::string> CommandLog();
 
  private:
+  enum class TFaultKind { Sense, Busy, Stall, RemoveMedium };
   struct TFault {
+    uint8_t Opcode = 0;
+    TFaultKind Kind = TFaultKind::Sense;
     uint8_t Key = 0, Asc = 0, Ascq = 0;
-    bool Busy = false, Stall = false;
-    int Count = 0;
+    bool FromLbaSet = false;
+    uint32_t FromLba = 0;
+    int Count = 1;
+    size_t Line = 0;  // the line of the fault file it was read from
   };
+  static bool ParseFault(const std::string& line, TFault& out);
+  static std::string FaultText(const TFault& f);
+  bool Matches(const TFault& f, const TScsiRequest& r) const;
+  // Rereads the fault file when it changed; the fault of it that matches r, consumed, or false.
+  bool TakeFileFault(const TScsiRequest& r, TFault& out);
+  void InjectLocked(const TFault& f);
   void ExecuteLocked(TScsiRequest& r);
   void WaitWhileHeld(const TScsiRequest& r);
   void Dispatch(TScsiRequest& r);
@@ -132,12 +159,21 @@ class TEmulatedDrive {
     uint8_t Bytes[16];
     uint8_t Length;
   };
-  std::map<uint8_t, TFault> faults_;
+  std::vector<TFault> faults_;  // injected from C++
+  // The fault file as last read: its lines, the faults among them, and what it looked like.
+  std::vector<std::string> faultLines_;
+  std::vector<TFault> fileFaults_;
+  struct TFileStamp {
+    bool Exists = false;
+    uint64_t Inode = 0, Size = 0;
+    int64_t MtimeNs = 0;
+    bool operator==(const TFileStamp&) const = default;
+  } faultStamp_;
   std::vector<TLoggedCdb> log_;
   // The held command (HoldCommand); its own lock, as the held command waits outside lock_.
   std::mutex holdLock_;
   std::condition_variable holdWake_;
-  bool holdArmed_ = false;
+  bool holdArmed_ = false, holding_ = false;
   uint8_t holdOpcode_ = 0;
   uint32_t holdFrom_ = 0;
   uint64_t holdReleases_ = 0;

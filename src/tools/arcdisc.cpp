@@ -14,12 +14,14 @@
 //                                                        file, separated by tabs; --timing
 //                                                        prints the time of each step
 //   arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet] [--no-postgap] [--save-path]
-//                 [--import] PATH...                     burns a new session of the paths (laid
+//                 [--import] [--overwrite] PATH...       burns a new session of the paths (laid
 //                                                        out as for image) to the disc in drive
 //                                                        ID; with --import the session also
 //                                                        lists the files of the disc's last
 //                                                        session (a path added replaces a file
-//                                                        of the same name)
+//                                                        of the same name); a rewritable disc
+//                                                        holding another file system is
+//                                                        overwritten only with --overwrite
 //   arcdisc [--emulated FOLDER] erase ID [--full]        blanks or formats the rewritable disc in
 //                                                        drive ID (quick unless --full)
 // --emulated FOLDER uses only that folder's emulated drives, as ARCAVO_EMULATED_DRIVES does.
@@ -53,7 +55,8 @@ int Usage(const std::string& problem = "", FILE* out = stderr) {
                "       arcdisc image -o OUT.iso [--volume ID] [--no-joliet] [--no-postgap]\n"
                "                     [--save-path] [--list] [--timing] PATH...\n"
                "       arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet]\n"
-               "                     [--no-postgap] [--save-path] [--import] PATH...\n"
+               "                     [--no-postgap] [--save-path] [--import] [--overwrite]\n"
+               "                     PATH...\n"
                "       arcdisc [--emulated FOLDER] erase ID [--full]\n");
   return out == stderr ? 2 : 0;
 }
@@ -117,15 +120,18 @@ int Info(TSCSIDevice& dev, const std::string& id) {
   return 0;
 }
 
-// Prints the files of dir and below: disc path, ISO path and source.
+// Prints the files of dir and below: disc path, ISO path (empty for a file that only the Joliet
+// tree holds, below the ISO tree's eight levels) and source.
 void ListTree(const TDEntry* dir, const std::string& discPath, const std::string& isoPath) {
   for (const TFEntry* e = dir->FirstChild; e; e = e->Next) {
     const std::string disc = discPath + "/" + Utf8FromUcs2(e->JolietName);
-    const std::string iso = isoPath + "/" + e->ShortName;
+    const bool iso = dir->IsoRecorded && (!e->Directory || e->Directory->IsoRecorded);
+    const std::string isoName = iso ? isoPath + "/" + e->ShortName : "";
     if (e->Directory)
-      ListTree(e->Directory, disc, iso);
+      ListTree(e->Directory, disc, isoName);
     else
-      std::printf("%s\t%s;1\t%s\n", disc.c_str(), iso.c_str(), e->SourcePath.c_str());
+      std::printf("%s\t%s\t%s\n", disc.c_str(), iso ? (isoName + ";1").c_str() : "",
+                  e->SourcePath.c_str());
   }
 }
 
@@ -152,6 +158,9 @@ bool AddPaths(TDiscBurner& burner, const std::vector<std::string>& paths, bool s
     std::fprintf(stderr, "arcdisc: %s: %s\n", s.Path.c_str(), s.Reason.c_str());
     failed = true;
   }
+  // Recorded otherwise than given, nothing lost: told, not a failure.
+  for (const auto& n : burner.Notices())
+    std::fprintf(stderr, "arcdisc: %s: %s\n", n.Path.c_str(), n.Reason.c_str());
   return true;
 }
 
@@ -159,7 +168,7 @@ bool AddPaths(TDiscBurner& burner, const std::vector<std::string>& paths, bool s
 struct TImageArgs {
   std::string out, volume;
   bool joliet = true, postGap = true, savePath = false, list = false, timing = false;
-  bool import = false;
+  bool import = false, overwrite = false;
   std::vector<std::string> paths;
 };
 
@@ -184,6 +193,8 @@ std::string ParseImageArgs(const std::vector<std::string>& args, size_t first, b
       opts.timing = true;
     } else if (!image && a == "--import") {
       opts.import = true;
+    } else if (!image && a == "--overwrite") {
+      opts.overwrite = true;
     } else if (a == "--") {
       opts.paths.insert(opts.paths.end(), args.begin() + static_cast<long>(i) + 1, args.end());
       break;
@@ -238,6 +249,7 @@ int Burn(const std::vector<std::string>& args) {
     return 1;
   }
   burner.ImportSession = opts.import ? -1 : 0;
+  burner.OverwriteForeign = opts.overwrite;
   std::atomic<bool> finished{false};
   std::string error;
   burner.OnWriteDone = [&](TDiscBurner*, const std::string& e) {
@@ -245,7 +257,7 @@ int Burn(const std::vector<std::string>& args) {
     finished = true;
   };
   if (burner.BurnImage()) WaitFor(finished);
-  burner.AbortWrite();  // joins the writer
+  burner.WaitForWorkers();
   if (!error.empty()) {
     std::fprintf(stderr, "arcdisc: %s\n", error.c_str());
     return 1;

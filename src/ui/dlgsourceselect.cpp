@@ -114,6 +114,8 @@ bool TDlgSourceSelect::AutoDiskSize() const {
 }
 
 bool CDBurner1Click(TBurnCommands& burn, QWidget* parent) {
+  // The dialog asks the drive for its speeds: never while a burn or an erase writes.
+  if (burn.RefusedWhileBusy()) return false;
   burn.EnsureTransport();
   TDlgSourceSelect dialog(
       burn.Devices(), burn.Settings(),

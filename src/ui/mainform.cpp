@@ -36,6 +36,7 @@
 #include "app/sizecalculator.h"
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
+#include "backup/burncommands.h"
 #include "backup/naming.h"
 #include "backup/restorepoint.h"
 #include "backup/spanning.h"
@@ -585,7 +586,14 @@ TBindings TMainform::BackupBindings() {
   TBackupRun& run = backup_->run();
   TNaming& naming = backup_->naming();
   auto write = [&run](bool) { run.WriteZbtnClick(); };
-  auto pause = [&run](bool) { run.PauseBtnClick(); };
+  // While a burn runs the button is captioned "Abort" and stops the burn.
+  TBurnCommands& burn = backup_->burn();
+  auto pause = [&run, &burn](bool) {
+    if (burn.Burning())
+      burn.AbortWrite();
+    else
+      run.PauseBtnClick();
+  };
   auto name = [&naming](NamingSender sender) {
     return [&naming, sender](bool) { naming.NewZipButClick(sender); };
   };

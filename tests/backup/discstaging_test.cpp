@@ -30,6 +30,7 @@
 #include "discemu/emulateddrive.h"
 #include "jobfiles.h"
 #include "nullhosts.h"
+#include "platform/archiveattr.h"
 #include "platform/programdir.h"
 #include "run_fixture.h"
 #include "udisksmock.h"
@@ -191,26 +192,54 @@ TEST_F(StagedRun, ThreePartsGoToThreeDiscsAndReadBackAsOneSet) {
   EXPECT_NE(tested.out.find("Everything is Ok"), std::string::npos) << tested.out;
 }
 
-TEST_F(StagedRun, AFailedBurnFailsTheRunAndKeepsTheSourcesOfAMove) {
-  // One part, no prompt before it (unattended); the disc refuses the write. The run is a move:
-  // nothing may be deleted while the archive is on no disc.
+TEST_F(StagedRun, AFailedBurnFailsTheRunAndKeepsEverySourceEveryBitAndThePart) {
+  // One part, no prompt before it (unattended); the drive's fault file fails the burn at one of
+  // its steps. A move deletes nothing and a run that clears archive bits clears none while the
+  // archive is on no disc; the staged part stays in the program folder, named in the report.
   ctx.Lists->maxSizeEdit.SetText("MaxSizeMb");
-  ctx.Lists->modeList.SetChecked(opt::kModeMove, true);
   ctx.Lists->functionsList.SetChecked(opt::kFnUnattended, true);
   ASSERT_TRUE(core->burn().EnsureTransport());
-  Drive().InjectSense(0x2A, 3, 0x0C, 0, 1000);
-  const QString error = "WRITER ERROR [MEDIUM ERROR (WRITE ERROR)]";
-  boxes.Press("CANCEL", error + "\r Action: ERASE or RETRY(Replace disk)?");
-  boxes.Answer(IDOK, error + " \r2 file/DIRs were added");
-  core->run().WriteZbtnClick();
-  EXPECT_EQ(boxes.PendingAnswers(), 0);
-  EXPECT_EQ(core->run().LastExitStatus(), kExitRunFailed);
-  EXPECT_TRUE(testutil::Exists(src + "/a.bin"));
-  EXPECT_TRUE(testutil::Exists(src + "/b.bin"));
-  const QDir programDir(QString::fromStdString(ProgramDir()));
-  EXPECT_TRUE(programDir.entryList({"docs.z*", "docsDisk*"}, QDir::Files).isEmpty())
-      << programDir.entryList().join(' ').toStdString();
-  EXPECT_TRUE(Drive().State().Sessions.empty());
+  const struct {
+    int Mode;
+    const char* Faults;
+    QString Error;
+  } rows[] = {
+      {opt::kModeMove, "35 sense 3 0C 00 count=2", "WRITER ERROR [MEDIUM ERROR (WRITE ERROR)]"},
+      {opt::kModeCopyClear, "5B sense 3 72 00 count=2",
+       "WRITER ERROR [MEDIUM ERROR (SESSION FIXATION ERROR)]"},
+      {opt::kModeMove, "remove-medium-at 5B",
+       "WRITER ERROR [NOT READY (MEDIUM NOT PRESENT - TRAY CLOSED)]"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Faults);
+    ctx.Lists->modeList.SetChecked(row.Mode, true);
+    Drive().SetState(TEmuState::ForProfile("CD-R"));
+    testutil::WriteFile(drives + "/sr0.faults", std::string(row.Faults) + "\n");
+    boxes.Press("CANCEL", row.Error + "\r Action: ERASE or RETRY(Replace disk)?");
+    boxes.Answer(IDOK, row.Error + " \r2 file/DIRs were added");
+    core->run().WriteZbtnClick();
+    EXPECT_EQ(boxes.PendingAnswers(), 0);
+    EXPECT_FALSE(testutil::Exists(drives + "/sr0.faults"));
+    EXPECT_EQ(core->run().LastExitStatus(), kExitRunFailed);
+    TArchiveAttributes bits;
+    for (const char* f : {"/a.bin", "/b.bin"}) {
+      struct stat st;
+      ASSERT_EQ(::stat((src + f).c_str(), &st), 0) << f;
+      EXPECT_TRUE(bits.IsSet(src + f, st)) << f;
+    }
+    const QString kept = QString::fromStdString(ProgramDir()) + "docs.notburnt1.zip";
+    EXPECT_TRUE(QFile::exists(kept));
+    EXPECT_NE(display.report.join('\n').indexOf("Not burnt to disc, kept as " + kept), -1)
+        << display.report.join('\n').toStdString();
+    if (testutil::HaveTool("unzip")) {
+      const auto t = testutil::Run("unzip -tq " + Quote(kept.toStdString()));
+      EXPECT_EQ(t.status, 0) << t.out;
+    }
+    QFile::remove(kept);
+    const QDir programDir(QString::fromStdString(ProgramDir()));
+    EXPECT_TRUE(programDir.entryList({"docs.z*", "docsDisk*", "*.zfc"}, QDir::Files).isEmpty())
+        << programDir.entryList().join(' ').toStdString();
+  }
 }
 
 TEST_F(StagedRun, MoveBlocksBurnsTheSetPartByPartAndNamesWhatStayed) {
@@ -319,6 +348,17 @@ int64_t SizeInLastSession(BurnRig& r, const std::string& name) {
   return -1;
 }
 
+// Another program's UDF volume on the rig's formatted DVD+RW: its descriptors from sector 16.
+void WriteUdf(BurnRig& r) {
+  TEmuState s = r.drive->State();
+  s.Formatted = true;
+  r.drive->SetState(s);
+  std::string area(20 * 2048, 'Z');
+  const char* ids[] = {"BEA01", "NSR02", "TEA01"};
+  for (int i = 0; i < 3; ++i) area.replace(size_t(16 + i) * 2048, 6, std::string(1, '\0') + ids[i]);
+  testutil::WriteFile(r.dir / "drives/sr0.img", area);
+}
+
 TEmuState Disc(const char* profile, uint32_t capacity = 0, bool medium = true) {
   TEmuState s = TEmuState::ForProfile(profile);
   if (capacity) s.Capacity = capacity;
@@ -410,6 +450,67 @@ TEST(BurnCommands, EveryQuestionAndMessageOfTheCommands) {
        {{"INSUFFICIENT Disc space. Need:1324KB ,  AVAILABLE 600KB" + action, "CANCEL"}},
        0,
        0},
+      {"image larger than a DVD-R: DVDs are measured too",
+       Disc("DVD-R", 300),
+       {},
+       [](BurnRig& r) {
+         testutil::WriteFile(r.dir / "big.bin", std::string(1 << 20, 'b'));
+         return static_cast<int>(r.burn->BurnFiles({QString::fromStdString(r.dir / "big.bin")}));
+       },
+       {{"INSUFFICIENT Disc space. Need:1344KB ,  AVAILABLE 600KB" + action, "CANCEL"}},
+       0,
+       0},
+      {"a DVD+RW holding UDF, kept",
+       Disc("DVD+RW"),
+       [](BurnRig& r) { WriteUdf(r); },
+       [](BurnRig& r) {
+         const std::string before = testutil::ReadFile(r.dir / "drives/sr0.img");
+         const bool burnt = BurnText(r, "a");
+         EXPECT_EQ(r.burn->LastBurnError, "THE DISC HOLDS ANOTHER FILE SYSTEM: NOT OVERWRITTEN");
+         EXPECT_TRUE(testutil::ReadFile(r.dir / "drives/sr0.img") == before);
+         return static_cast<int>(burnt);
+       },
+       {{"The disc holds another file system (UDF).\rBurning overwrites all of it: what it holds "
+         "is lost.",
+         "Cancel"}},
+       0,
+       0},
+      {"a DVD+RW holding UDF, overwritten",
+       Disc("DVD+RW"),
+       [](BurnRig& r) { WriteUdf(r); },
+       [](BurnRig& r) {
+         return BurnText(r, "new") * 10 + static_cast<int>(SizeInLastSession(r, "a.txt"));
+       },
+       {{"The disc holds another file system (UDF).\rBurning overwrites all of it: what it holds "
+         "is lost.",
+         "Overwrite"}},
+       13,
+       0},
+      {"one burn at a time: the writer's commands wait while it writes",
+       Disc("CD-R"),
+       {},
+       [](BurnRig& r) {
+         // The drive holds the second WRITE until a burn and a look at the disc were refused.
+         bool once = false;
+         r.display.onActivity = [&r](const QString& text) {
+           if (text.trimmed().startsWith("Burning")) r.drive->HoldCommand(0x2A, 27);
+         };
+         r.display.onHint = [&](const QString&) {
+           if (std::exchange(once, true)) return;
+           EXPECT_TRUE(r.burn->Busy());
+           testutil::WriteFile(r.dir / "b.txt", "second");
+           EXPECT_FALSE(r.burn->BurnFiles({QString::fromStdString(r.dir / "b.txt")}));
+           r.burn->CDproperties1Click();
+           r.drive->ReleaseHold();
+         };
+         return static_cast<int>(BurnText(r, "first"));
+       },
+       {{"The disc writer is busy: wait until the burn, the erase or the backup to disc has ended",
+         "OK"},
+        {"The disc writer is busy: wait until the burn, the erase or the backup to disc has ended",
+         "OK"}},
+       1,
+       1},
       {"full CD-R",
        Disc("CD-R", 300),
        [](BurnRig& r) {
@@ -471,7 +572,7 @@ TEST(BurnCommands, EveryQuestionAndMessageOfTheCommands) {
        {{"/dev/sr0/a.txt already exists\rEraseDisc=OK or CANCEL", "OK"}},
        15,
        1},
-      {"a DVD is never measured; the tray tells the burn halfway and at its end",
+      {"the tray tells the burn halfway and at its end",
        Disc("DVD+R"),
        {},
        [](BurnRig& r) {

@@ -329,7 +329,7 @@ TEST(Burn, ImagesBurntToEachMediumReadBackWhole) {
     };
     ASSERT_TRUE(rig.burner.BurnImage());
     rig.Pump();
-    rig.burner.AbortWrite();  // joins the finished writer
+    rig.burner.WaitForWorkers();
     ASSERT_EQ(rig.done, std::vector<std::string>{""});
     EXPECT_TRUE(rig.onMainThread);
     EXPECT_EQ(rig.burner.WrittenBytes(), int64_t{rig.burner.ImageSize()} * 2048);
@@ -389,7 +389,8 @@ TEST(Burn, FailuresAndAbortsEndWithOneReport) {
       {"busy three times", [](TBurnRig& r) { r.drive->InjectBusy(0x2A, 3); }, false, "", true},
       {"always busy", [](TBurnRig& r) { r.drive->InjectBusy(0x2A, 20000); }, false,
        "WRITER BUSY/BUFFER FULL", false},
-      {"abort", [](TBurnRig& r) { r.drive->InjectBusy(0x2A, 20000); }, true,
+      // The drive holds the third WRITE: the abort returns while the writer still waits in it.
+      {"abort", [](TBurnRig& r) { r.drive->HoldCommand(0x2A, 50); }, true,
        "OPERATION ABORTED BY USER", false},
       {"session not closed", [](TBurnRig& r) { r.drive->InjectSense(0x5B, 5, 0x2C, 0, 2); }, false,
        "WRITER ERROR [ILLEGAL REQUEST (COMMAND SEQUENCE ERROR)]", true},
@@ -400,9 +401,15 @@ TEST(Burn, FailuresAndAbortsEndWithOneReport) {
     ASSERT_EQ(rig.burner.AddDir("/", MakeTree(rig.dir), false, false, true), 1);
     row.Arrange(rig);
     ASSERT_TRUE(rig.burner.BurnImage());
-    if (row.Abort) rig.burner.AbortWrite();
+    if (row.Abort) {
+      for (int i = 0; i < 5000 && !rig.drive->Holding(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      rig.burner.AbortWrite();
+      EXPECT_TRUE(rig.burner.Writing());
+      rig.drive->ReleaseHold();
+    }
     rig.Pump();
-    rig.burner.AbortWrite();
+    rig.burner.WaitForWorkers();
     EXPECT_EQ(rig.done, std::vector<std::string>{row.Error});
     EXPECT_EQ(rig.burner.WriteError(), row.Error);
     EXPECT_FALSE(rig.burner.Writing());
@@ -469,14 +476,19 @@ TEST(Burn, LaterSessionsListTheEarlierFiles) {
     const char* Profile;
     const char* Maker;  // what made the first volume: a command, or nullptr for a burn of ours
   } rows[] = {{"CD-R", nullptr},
+              {"CD-RW", nullptr},
               {"DVD-R", nullptr},
+              {"DVD-RW-SEQ", nullptr},
+              {"DVD-RW-RO", nullptr},
               {"DVD+RW", nullptr},
               {"CD-R", "genisoimage -J -quiet -o "},
               {"DVD+RW", pycdlib ? pycdlibVolume.c_str() : "genisoimage -J -quiet -o "}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.Profile) + (row.Maker ? " after " + std::string(row.Maker) : ""));
     TBurnRig rig(row.Profile);
-    const bool sessions = std::string(row.Profile) != "DVD+RW";
+    // Overwritable media hold one growing volume; the others a session per burn.
+    const bool sessions =
+        std::string(row.Profile) != "DVD+RW" && std::string(row.Profile) != "DVD-RW-RO";
     const std::string img = rig.dir / "sr0.img";
     const std::string a = MakeTree(rig.dir), b = rig.dir / "b";
     testutil::WriteFile(a + "/docs.zip", "the backup of Monday");
@@ -514,7 +526,7 @@ TEST(Burn, LaterSessionsListTheEarlierFiles) {
       ASSERT_EQ(rig.burner.AddDir("/", a, false, false, true), 1);
       ASSERT_TRUE(rig.burner.BurnImage());
       rig.Pump();
-      rig.burner.AbortWrite();
+      rig.burner.WaitForWorkers();
       ASSERT_EQ(rig.done, std::vector<std::string>{""});
       rig.done.clear();
     }
@@ -535,7 +547,7 @@ TEST(Burn, LaterSessionsListTheEarlierFiles) {
     EXPECT_EQ(sized, tree);
     ASSERT_TRUE(burner.BurnImage());
     rig.Pump();
-    burner.AbortWrite();
+    burner.WaitForWorkers();
     ASSERT_EQ(rig.done, std::vector<std::string>{""});
     EXPECT_EQ(TreePaths(burner), sized);
 
@@ -594,7 +606,7 @@ TEST(Burn, LaterSessionsListTheEarlierFiles) {
     rig.done.clear();
     ASSERT_TRUE(burner.BurnImage());
     rig.Pump();
-    burner.AbortWrite();
+    burner.WaitForWorkers();
     ASSERT_EQ(rig.done, std::vector<std::string>{""});
     const TEmuState third = rig.drive->State();
     ASSERT_EQ(third.Sessions.size(), 3u);
@@ -638,7 +650,7 @@ TEST(Burn, ErasesEndEmptyOrReportTheError) {
     if (row.Started) {
       ASSERT_TRUE(rig.burner.BurnImage());
       rig.Pump();
-      rig.burner.AbortWrite();
+      rig.burner.WaitForWorkers();
       ASSERT_EQ(rig.done, std::vector<std::string>{""});
       rig.done.clear();
     }

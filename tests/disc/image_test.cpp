@@ -361,18 +361,28 @@ TEST(IsoImage, GeneratedTreeReadByPeerTools) {
   file("l1/l2/l3/l4/l5/l6/l7/l8/l9/deep.txt", 123);
   file("l1/l2/l3/l4/l5/l6/l7/l8/l9/empty", 0);
   std::filesystem::create_directories(main + "/empty folder/also empty");
+  std::filesystem::create_symlink(main + "/gone", main + "/nowhere");
   file("Documents-Old-A/a.txt", 10);
   file("Documents-Old-B/b.txt", 20);
 
-  const std::string img = dir / "tree.iso", list = dir / "list.txt";
+  const std::string img = dir / "tree.iso", list = dir / "list.txt", told = dir / "told.txt";
   // The two 13-character twins go in by their paths, the rest as contents of "main".
-  const auto made =
-      testutil::Run(Quote(kArcdisc) + " image --list -o " + Quote(img) + " --save-path " +
-                    Quote(main + "/Documents-Old-A") + " " + Quote(main + "/Documents-Old-B") +
-                    " > " + Quote(list) + " 2>&1 && " + Quote(kArcdisc) + " image --list -o " +
-                    Quote(img + "2") + " " + Quote(main) + " >> " + Quote(list) + "2 2>&1");
-  ASSERT_EQ(made.status, 0) << testutil::ReadFile(list) << testutil::ReadFile(list + "2");
+  const auto made = testutil::Run(Quote(kArcdisc) + " image --list -o " + Quote(img) +
+                                  " --save-path " + Quote(main + "/Documents-Old-A") + " " +
+                                  Quote(main + "/Documents-Old-B") + " > " + Quote(list) + " && " +
+                                  Quote(kArcdisc) + " image --list -o " + Quote(img + "2") + " " +
+                                  Quote(main) + " > " + Quote(list) + "2 2> " + Quote(told));
+  ASSERT_EQ(made.status, 0) << testutil::ReadFile(told);
   EXPECT_NE(testutil::ReadFile(list).find("/DOCUMENTS-O~1/B.TXT;1"), std::string::npos);
+  // Every name recorded otherwise is told, and why; so is the link that points nowhere.
+  const std::string notes = testutil::ReadFile(told);
+  EXPECT_NE(notes.find(main + "/" + std::string(108, 'm') +
+                       ": NAME TOO LONG: RECORDED ON THE DISC AS " + std::string(103, 'm')),
+            std::string::npos)
+      << notes;
+  EXPECT_NE(notes.find(main + "/a:b?c*;d: RECORDED ON THE DISC AS a_b_c__d~1"), std::string::npos)
+      << notes;
+  EXPECT_NE(notes.find(main + "/nowhere: LINK TO NOTHING: LEFT OUT"), std::string::npos) << notes;
   for (const auto& [image, listing] : {std::pair{img, list}, std::pair{img + "2", list + "2"}}) {
     std::filesystem::create_directory(dir / "x");
     const auto check =

@@ -4,14 +4,24 @@ what `arcdisc image --list` said it wrote. Prints every difference; exit status 
 
     isocheck.py tree IMAGE LIST SCRATCH   paths in bsdtar, 7zz, isoinfo -J, xorriso and pycdlib;
                                           contents extracted by osirrox, 7zz and bsdtar; ISO
-                                          names unique per directory (isoinfo -l, pycdlib)
+                                          names unique per directory (isoinfo -l, pycdlib);
+                                          the records as ECMA-119 wants them (read here
+                                          byte by byte): every directory sorted (9.3), path
+                                          tables in order (6.9.1), the ISO tree at most 8
+                                          levels deep (6.8.2.1); a file whose name the Joliet
+                                          tree can hold is there under its own name
+    isocheck.py same IMAGE FOLDER         every file below FOLDER reads back from IMAGE with
+                                          its content (osirrox, pycdlib); isoinfo -l reads it
     isocheck.py dates IMAGE PATH MTIME... recorded date minus its offset equals MTIME (UTC)
 """
 import collections
 import hashlib
+import io
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 
 import pycdlib
 
@@ -102,7 +112,7 @@ def tree(image, listing, scratch):
     compare("pycdlib Joliet walk", pycdlib_paths(iso, joliet_path="/"), expected)
 
     # ISO tree: the names --list gave, and unique names in every directory.
-    iso_expected = with_parents(strip_version(i) for _, i, _ in entries)
+    iso_expected = with_parents(strip_version(i) for _, i, _ in entries if i)
     iso_seen = pycdlib_paths(iso, iso_path="/")
     compare("pycdlib ISO walk", iso_seen, iso_expected)
     for path, dirs, files in iso.walk(iso_path="/"):
@@ -129,6 +139,13 @@ def tree(image, listing, scratch):
             if c > 1:
                 problems.append(f"isoinfo -l: {n!r} {c} times in {d!r}")
 
+    # The records as ECMA-119 wants them; a name the Joliet tree can hold kept as it is.
+    conformance(image, "records")
+    for disc, _, source in entries:
+        own = own_name(os.fsencode(os.path.basename(source)))
+        if own is not None and disc.rsplit("/", 1)[-1] != own:
+            problems.append(f"{source!r} is on the disc as {disc!r}, not under its own name")
+
     # Contents: every file's sha256 after extraction by three tools.
     sums = {d.strip("/"): sha(s) for d, _, s in entries}
     for tool, cmd in (("osirrox", ["osirrox", "-indev", image, "-extract", "/", "{out}"]),
@@ -143,6 +160,141 @@ def tree(image, listing, scratch):
                 problems.append(f"{tool}: {d!r} not extracted")
             elif sha(p) != digest:
                 problems.append(f"{tool}: {d!r} differs from its source")
+
+
+SECTOR = 2048
+
+
+def volume(image, kind):
+    """The root record (extent, size) and path table (location, size) of the primary (kind 1) or
+    Joliet (kind 2) volume descriptor."""
+    with open(image, "rb") as f:
+        for lba in range(16, 33):
+            f.seek(lba * SECTOR)
+            d = f.read(SECTOR)
+            if d[1:6] != b"CD001" or d[0] == 255:
+                break
+            if d[0] == kind:
+                root = d[156:190]
+                return (int.from_bytes(root[2:6], "little"), int.from_bytes(root[10:14], "little"),
+                        int.from_bytes(d[140:144], "little"), int.from_bytes(d[132:136], "little"))
+    return None
+
+
+def records(f, extent, size):
+    """The records of a directory extent after "." and "..": (identifier, is a directory,
+    extent)."""
+    out = []
+    for s in range((size + SECTOR - 1) // SECTOR):
+        f.seek((extent + s) * SECTOR)
+        sector = f.read(SECTOR)
+        at = 0
+        while at + 33 <= SECTOR and sector[at]:
+            n = sector[at]
+            r = sector[at:at + n]
+            out.append((r[33:33 + r[32]], bool(r[25] & 2), int.from_bytes(r[2:6], "little"),
+                        int.from_bytes(r[10:14], "little")))
+            at += n
+    return out[2:]
+
+
+def ecma_key(ident, directory, joliet):
+    """ECMA-119 9.3: name, then extension (none for a directory), each padded with blanks, then
+    the version, higher first."""
+    text = ident.decode("utf-16-be" if joliet else "latin-1")
+    name, _, version = text.partition(";")
+    stem, ext = (name, "") if directory or "." not in name else name.rsplit(".", 1)
+    return stem, ext, -int(version or 0)
+
+
+def ecma_less(a, b):
+    for x, y in zip(a[:2], b[:2]):
+        width = max(len(x), len(y))
+        x, y = x.ljust(width), y.ljust(width)
+        if x != y:
+            return x < y
+    return a[2] < b[2]
+
+
+def conformance(image, tool):
+    for kind, joliet in ((1, False), (2, True)):
+        vd = volume(image, kind)
+        if vd is None:
+            continue
+        tree = "Joliet" if joliet else "ISO"
+        dirs = {}  # extent -> (path, level)
+        with open(image, "rb") as f:
+            pending = [(vd[0], vd[1], "", 1)]
+            while pending:
+                extent, size, path, level = pending.pop()
+                dirs[extent] = (path, level)
+                if level > 8 and not joliet:
+                    problems.append(f"{tool} {tree}: {path!r} at level {level}")
+                recs = records(f, extent, size)
+                keys = [ecma_key(i, d, joliet) for i, d, _, _ in recs]
+                for (i, _, _, _), a, b in zip(recs[1:], keys, keys[1:]):
+                    if not ecma_less(a, b):
+                        problems.append(f"{tool} {tree}: {path or '/'!r} not sorted at {i!r}")
+                        break
+                for i, d, e, n in recs:
+                    if d and e not in dirs:
+                        pending.append((e, n, path + "/" + i.decode("utf-16-be" if joliet
+                                                                    else "latin-1"), level + 1))
+            # The L path table: one record per directory, by level, parent and identifier.
+            f.seek(vd[2] * SECTOR)
+            table = f.read(vd[3])
+        at, entries = 0, []
+        while at < len(table):
+            n = table[at]
+            ident = table[at + 8:at + 8 + n]
+            entries.append((int.from_bytes(table[at + 2:at + 6], "little"),
+                            int.from_bytes(table[at + 6:at + 8], "little"), ident))
+            at += 8 + n + (n % 2)
+        if sorted(e for e, _, _ in entries) != sorted(dirs):
+            problems.append(f"{tool} {tree}: path table lists {len(entries)} directories, the "
+                            f"tree {len(dirs)}")
+        for (e1, p1, i1), (e2, p2, i2) in zip(entries[1:], entries[2:]):
+            l1, l2 = dirs.get(e1, ("", 0))[1], dirs.get(e2, ("", 0))[1]
+            if (l1, p1) > (l2, p2) or ((l1, p1) == (l2, p2) and not ecma_less(
+                    ecma_key(i1, True, joliet), ecma_key(i2, True, joliet))):
+                problems.append(f"{tool} {tree}: path table out of order at {i2!r}")
+                break
+
+
+def own_name(name):
+    """The name as the Joliet tree records it when it can hold it as it is, else None."""
+    try:
+        text = os.fsdecode(name).encode("utf-8", "strict").decode("utf-8")
+    except UnicodeError:
+        return None
+    if len(text) > 103 or any(ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F or ord(c) > 0xFFFF or
+                              c in '*/:;?\\' for c in text):
+        return None
+    return text
+
+
+def same(image, folder):
+    scratch = tempfile.mkdtemp()
+    try:
+        run(["osirrox", "-indev", image, "-extract", "/", scratch])
+        run(["isoinfo", "-l", "-i", image])
+        iso = pycdlib.PyCdlib()
+        iso.open(image)
+        for root, _, files in os.walk(folder):
+            for name in files:
+                rel = os.path.relpath(os.path.join(root, name), folder)
+                with open(os.path.join(folder, rel), "rb") as f:
+                    want = f.read()
+                out = io.BytesIO()
+                iso.get_file_from_iso_fp(out, joliet_path="/" + rel + ";1")
+                extracted = os.path.join(scratch, rel)
+                if out.getvalue() != want:
+                    problems.append(f"pycdlib: {rel!r} differs")
+                if not os.path.isfile(extracted) or sha(extracted) != sha(os.path.join(folder, rel)):
+                    problems.append(f"osirrox: {rel!r} missing or different")
+        iso.close()
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def dates(image, pairs):
@@ -167,6 +319,8 @@ def main():
         tree(*sys.argv[2:5])
     elif sys.argv[1] == "dates":
         dates(sys.argv[2], sys.argv[3:])
+    elif sys.argv[1] == "same":
+        same(sys.argv[2], sys.argv[3])
     for p in problems:
         print(p)
     return 1 if problems else 0

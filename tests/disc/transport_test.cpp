@@ -322,6 +322,16 @@ TEST(Select, IdsThatClearTheSelection) {
       EXPECT_TRUE(dev.DeviceId.empty());
     }
   }
+  // The burner plugged in again: another host adapter and node. The id stored before selects it
+  // by its name.
+  dev.EnumerateDevices();
+  const std::string before = dev.DeviceList.at(0);
+  t->Drives = {{4, 0, 0, 5, "sr1", "", "", ""}};
+  dev.EnumerateDevices();
+  dev.SelectDevice(before);
+  EXPECT_EQ(dev.Adapter, 4) << before;
+  EXPECT_EQ(dev.DeviceId, dev.DeviceList.at(0));
+  EXPECT_EQ(dev.DriveLetter(), "sr1");
 }
 
 struct TDevFixture {
