@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive/arcunzip.h"
+#include "archive/zipaes.h"
 
 class TArchiveAttributes;
 struct TFileItem;
@@ -57,6 +58,10 @@ struct TZipWriteOptions {
   // its entries are kept. The old archive stays whole under its name until the complete new one
   // is renamed over it.
   bool ReplaceArchive = false;
+  // How new entries are encrypted when Password is set: WinZip AES (AE-1, or AE-2 for entries
+  // under 20 bytes) at a key strength, or the traditional cipher that old readers know. Entries
+  // kept from an existing archive stay as they are.
+  TZipEncryption Encryption = TZipEncryption::zeAES256;
 };
 
 // The events of the writing half.

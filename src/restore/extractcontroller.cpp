@@ -11,6 +11,7 @@
 
 #include "app/mb.h"
 #include "app/optionscontroller.h"
+#include "app/secrettext.h"
 #include "app/versionfolder.h"
 #include "archive/arcunzip.h"
 #include "archive/zipexceptions.h"
@@ -361,7 +362,7 @@ void TExtractController::ArcZip1BadPassword(TArcUnZip* Sender, int FileIndex,
   if (!z.Password.empty()) return;
   QString typed;
   if (host_.PasswordDialog(typed))
-    NewPassword = typed.toStdString();
+    NewPassword = TakeSecret(typed);
   else
     passwordAttached_ = false;
 }

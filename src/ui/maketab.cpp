@@ -104,6 +104,16 @@ void BuildZipColumn1(QWidget* page, QVBoxLayout* col1) {
   auto* secL = new QVBoxLayout(sec);
   Compact(secL);
   secL->addWidget(OptionListSlot(sec, "DirectoryList"));
+  // How "Encrypt ZIP" encrypts, with what the choice means for the archive's readers.
+  auto* enc = new QHBoxLayout;
+  enc->setSpacing(3);
+  enc->addWidget(OptionListSlot(sec, "EncryptionList"), 0, Qt::AlignTop);
+  QLabel* note = Label(sec, "EncryptionNote",
+                       "AES archives need a reader with AES support (7-Zip, WinZip, bsdtar). "
+                       "Traditional opens everywhere but is easily broken.");
+  note->setWordWrap(true);
+  enc->addWidget(note, 1);
+  secL->addLayout(enc);
   col1->addWidget(sec);
 
   QGroupBox* other = Group(page, "GroupOtherFunctions", "Other Functions");

@@ -118,11 +118,12 @@ TEST(InteropWrite, TreeRoundTripsThroughEveryPeer) {
   EXPECT_EQ(r.status, 0) << r.out;
 }
 
-TEST(InteropWrite, EncryptedArchivesOpenWithThePassword) {
+TEST(InteropWrite, TraditionallyEncryptedArchivesOpenWithThePassword) {
   if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
   TempDir t;
   MakeTree(t.path());
-  auto r = testutil::Run("cd " + Quote(t.path()) + " && " + Arczip("a enc.zip src -r -p secret"));
+  auto r = testutil::Run("cd " + Quote(t.path()) + " && " +
+                         Arczip("a enc.zip src -r -p secret --traditional"));
   ASSERT_EQ(r.status, 0) << r.out;
   ExpectPeersAccept(t / "enc.zip", "secret");
   r = testutil::Run("unzip -tq -P wrong " + Quote(t / "enc.zip"));
