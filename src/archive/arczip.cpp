@@ -145,6 +145,7 @@ int TArcZip::ZipFiles() {
   }
   run.keepStored = Dispose || ResetArchiveBitOnZip;
   run.entries.reserve(items.size());
+  StartKeys(run, sources.size());
   if (MultiZipInfo.MultiMode != TMultiMode::mmNone) {
     run.pack = std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9),
                                                PackThreads);
@@ -278,6 +279,12 @@ void TArcZip::SetupExpansion(TExpandOptions& xo) {
     if (OnRecursingFile) OnRecursingFile(this, name);
   };
   xo.Between = [this] { CheckCancel(); };
+}
+
+void TArcZip::StartKeys(TRun& run, size_t sources) {
+  const uint8_t strength = AesStrengthOf(Encryption);
+  if (strength && !Password.empty() && sources > 0)
+    run.keys = std::make_unique<TAesKeyPool>(Password, strength, sources, PackThreads);
 }
 
 void TArcZip::AfterArchiveComplete(TRun& run) {
@@ -457,7 +464,7 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
     // The 12-byte encryption header carries the CRC, so the data is read once beforehand.
     const uint32_t preCrc = encrypt ? CrcOfFile(fd, size) : 0;
     TDataPass pass;
-    BeginEntryData(run, h, size, preCrc, zip64Room, pass);
+    BeginEntryData(run, h, packIndex, size, preCrc, zip64Room, pass);
     TPackIdentity id = usePipeline ? run.pack->Identity(packIndex) : TPackIdentity();
     bool torn = false;
     if (usePipeline && id.Matches(st)) {
@@ -509,8 +516,8 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
 // The local header with the sizes known so far, and for an encrypted entry the encryption
 // header: for AES a new random salt and the password verifier, for the traditional cipher 10
 // random bytes and the CRC's two high bytes.
-void TArcZip::BeginEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, uint32_t preCrc,
-                             bool zip64Room, TDataPass& pass) {
+void TArcZip::BeginEntryData(TRun& run, TZipHeaderInfo& h, size_t packIndex, int64_t size,
+                             uint32_t preCrc, bool zip64Room, TDataPass& pass) {
   pass.headerPos = run.out->Pos();
   SetEntrySizes(h, static_cast<uint64_t>(size), 0, static_cast<uint64_t>(pass.headerPos));
   h.CRC32 = preCrc;
@@ -519,11 +526,10 @@ void TArcZip::BeginEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, uint32_
   if (h.IsAes()) {
     TAesField field;
     ParseAesField(h.CentralExtra, field);
-    uint8_t salt[16];
-    const size_t saltSize = AesSaltSize(field.Strength);
-    ZipRandomBytes(salt, saltSize);
-    auto aes = std::make_unique<TAesCipher>(Password, field.Strength, salt);
-    run.out->Append(salt, saltSize);
+    std::unique_ptr<TAesCipher> aes = run.keys && AesStrengthOf(Encryption) == field.Strength
+                                          ? run.keys->Take(packIndex)
+                                          : std::make_unique<TAesCipher>(Password, field.Strength);
+    run.out->Append(aes->Salt(), aes->HeaderSize() - kAesVerifierSize);
     run.out->Append(aes->Verifier(), kAesVerifierSize);
     pass.written += aes->HeaderSize();
     pass.crypt = std::move(aes);

@@ -157,14 +157,16 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
                      bool& done);
   // The steps of writing one file's data (arczip.cpp).
   struct TDataPass;
-  void BeginEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, uint32_t preCrc, bool zip64Room,
-                      TDataPass& pass);
+  void BeginEntryData(TRun& run, TZipHeaderInfo& h, size_t packIndex, int64_t size, uint32_t preCrc,
+                      bool zip64Room, TDataPass& pass);
   void EmitData(TRun& run, std::vector<uint8_t>& data, TDataPass& pass);
   void CountRead(TRun& run, uint64_t n, int64_t size, TDataPass& pass);
   bool PipelineData(TRun& run, size_t packIndex, int64_t size, TDataPass& pass);
   void CompressHere(TRun& run, int fd, bool store, int64_t size, TDataPass& pass);
   void FinishEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, bool zip64Room, TDataPass& pass);
   void AfterArchiveComplete(TRun& run);
+  // Starts making the AES keys of the run's sources ahead, when they are to be encrypted so.
+  void StartKeys(TRun& run, size_t sources);
   void SetupExpansion(TExpandOptions& xo);
   // Raises when volumes are asked of a rewrite.
   void RefuseVolumes() const;

@@ -158,6 +158,18 @@ struct TAesCipher::Impl {
 TAesCipher::TAesCipher(const std::string& password, uint8_t strength, const uint8_t* salt)
     : impl_(std::make_unique<Impl>()), saltSize_(AesSaltSize(strength)) {
   if (saltSize_ == 0) throw std::invalid_argument("AES key strength");
+  std::copy(salt, salt + saltSize_, salt_);
+  Derive(password, strength);
+}
+
+TAesCipher::TAesCipher(const std::string& password, uint8_t strength)
+    : impl_(std::make_unique<Impl>()), saltSize_(AesSaltSize(strength)) {
+  if (saltSize_ == 0) throw std::invalid_argument("AES key strength");
+  ZipRandomBytes(salt_, saltSize_);
+  Derive(password, strength);
+}
+
+void TAesCipher::Derive(const std::string& password, uint8_t strength) {
   const size_t keySize = 8 + 8 * static_cast<size_t>(strength);
   // Encryption key, authentication key, verifier.
   uint8_t keys[2 * 32 + kAesVerifierSize];
@@ -167,7 +179,7 @@ TAesCipher::TAesCipher(const std::string& password, uint8_t strength, const uint
     size_t n;
     ~TWipe() { OPENSSL_cleanse(p, n); }
   } wipe{keys, sizeof keys};
-  if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt,
+  if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt_,
                         static_cast<int>(saltSize_), kPbkdf2Rounds, EVP_sha1(),
                         static_cast<int>(keysSize), keys) != 1)
     CryptoFailure("key derivation");
@@ -250,6 +262,92 @@ bool TAesCipher::CodeMatches(const uint8_t* stored) {
   uint8_t code[kAesCodeSize];
   Code(code);
   return CRYPTO_memcmp(code, stored, kAesCodeSize) == 0;
+}
+
+TAesKeyPool::TAesKeyPool(const std::string& password, uint8_t strength, size_t count, int threads)
+    : password_(password), strength_(strength), count_(count) {
+  if (threads < 1) {
+    const unsigned hw = std::thread::hardware_concurrency();
+    threads = static_cast<int>(std::clamp(hw > 1 ? hw - 1 : 1u, 1u, 3u));
+  }
+  for (int i = 0; i < threads && static_cast<size_t>(i) < count; ++i)
+    workers_.emplace_back([this] { WorkerLoop(); });
+}
+
+TAesKeyPool::~TAesKeyPool() {
+  {
+    std::lock_guard lock(mu_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  for (auto& t : workers_) t.join();
+  ready_.clear();
+  WipeSecret(password_);
+}
+
+void TAesKeyPool::WorkerLoop() {
+  std::unique_lock lock(mu_);
+  for (;;) {
+    // Entries the caller has passed are not made at all.
+    cv_.wait(lock, [&] {
+      const size_t i = std::max(next_, wanted_);
+      return stop_ || (i < count_ && i < wanted_ + kAhead);
+    });
+    if (stop_) return;
+    const size_t i = std::max(next_, wanted_);
+    next_ = i + 1;
+    working_.insert(i);
+    lock.unlock();
+    std::unique_ptr<TAesCipher> keys;
+    try {
+      keys = std::make_unique<TAesCipher>(password_, strength_);
+    } catch (const std::exception&) {
+      // Nothing may escape a worker: the caller derives this entry's keys itself.
+    }
+    lock.lock();
+    working_.erase(i);
+    if (keys && i >= wanted_) ready_[i] = std::move(keys);
+    cv_.notify_all();
+  }
+}
+
+std::unique_ptr<TAesCipher> TAesKeyPool::Take(size_t i) {
+  std::unique_lock lock(mu_);
+  if (i >= wanted_) {
+    wanted_ = i;
+    ready_.erase(ready_.begin(), ready_.lower_bound(i));
+  }
+  // While a worker makes these keys, the caller makes later ones; keys nobody has begun are made
+  // here.
+  while (working_.count(i)) {
+    const size_t j = std::max(next_, i + 1);
+    if (j >= count_ || j >= i + kAhead) {
+      cv_.wait(lock);
+      continue;
+    }
+    next_ = j + 1;
+    working_.insert(j);
+    lock.unlock();
+    std::unique_ptr<TAesCipher> later;
+    try {
+      later = std::make_unique<TAesCipher>(password_, strength_);
+    } catch (const std::exception&) {
+    }
+    lock.lock();
+    working_.erase(j);
+    if (later && j >= wanted_) ready_[j] = std::move(later);
+    cv_.notify_all();
+  }
+  std::unique_ptr<TAesCipher> keys;
+  if (auto it = ready_.find(i); it != ready_.end()) {
+    keys = std::move(it->second);
+    ready_.erase(it);
+  }
+  if (i >= next_) next_ = i + 1;
+  wanted_ = std::max(wanted_, i + 1);
+  cv_.notify_all();
+  lock.unlock();
+  return keys ? std::move(keys) : std::make_unique<TAesCipher>(password_, strength_);
 }
 
 void WipeBytes(void* p, size_t n) {

@@ -10,10 +10,16 @@
 // them), as written for entries under 20 bytes whose CRC would tell too much of the content.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "archive/zipcrypt.h"
 
@@ -59,6 +65,8 @@ class TAesCipher : public TEntryCipher {
  public:
   // Derives the keys from the password and the salt (AesSaltSize(strength) bytes).
   TAesCipher(const std::string& password, uint8_t strength, const uint8_t* salt);
+  // Keys from a new random salt, for writing.
+  TAesCipher(const std::string& password, uint8_t strength);
   ~TAesCipher() override;
   TAesCipher(const TAesCipher&) = delete;
   TAesCipher& operator=(const TAesCipher&) = delete;
@@ -70,7 +78,9 @@ class TAesCipher : public TEntryCipher {
   size_t HeaderSize() const override { return saltSize_ + kAesVerifierSize; }
   size_t TrailerSize() const override { return kAesCodeSize; }
 
-  // The password verifier the keys give (2 bytes).
+  // The salt (HeaderSize() - kAesVerifierSize bytes) and the password verifier (2 bytes) the
+  // keys were made from and give.
+  const uint8_t* Salt() const { return salt_; }
   const uint8_t* Verifier() const { return verifier_; }
   // Encrypted bytes taken into the code so far.
   uint64_t Processed() const { return processed_; }
@@ -83,13 +93,48 @@ class TAesCipher : public TEntryCipher {
   bool CodeMatches(const uint8_t* stored);
 
  private:
+  void Derive(const std::string& password, uint8_t strength);
   void Crypt(uint8_t* data, size_t n);
   void Refill();
   struct Impl;
   std::unique_ptr<Impl> impl_;
   size_t saltSize_;
+  uint8_t salt_[16] = {};
   uint8_t verifier_[kAesVerifierSize] = {};
   uint64_t processed_ = 0;
+};
+
+// The keys of the entries one writing run encrypts, made ahead on worker threads: each entry
+// needs a salt of its own and a key derivation of 1000 rounds, which is what AES costs on many
+// small files. Entries are numbered in the order they are written; the caller asks for them in
+// that order and derives a key itself when the workers have not got to it.
+class TAesKeyPool {
+ public:
+  // count entries; threads workers (< 1: one less than the processors, at most 3).
+  TAesKeyPool(const std::string& password, uint8_t strength, size_t count, int threads = -1);
+  ~TAesKeyPool();
+  TAesKeyPool(const TAesKeyPool&) = delete;
+  TAesKeyPool& operator=(const TAesKeyPool&) = delete;
+
+  // The keys of entry i, with a salt no other entry has; the keys made for entries before i are
+  // dropped. Asked again for an entry (it is written anew), it gives new keys.
+  std::unique_ptr<TAesCipher> Take(size_t i);
+
+ private:
+  // Keys made ahead at most: each holds the key streams' buffers.
+  static constexpr size_t kAhead = 32;
+  void WorkerLoop();
+  std::string password_;
+  uint8_t strength_;
+  size_t count_;
+  size_t next_ = 0;    // the next entry no one has claimed
+  size_t wanted_ = 0;  // entries before it are of no more use
+  bool stop_ = false;
+  std::map<size_t, std::unique_ptr<TAesCipher>> ready_;
+  std::set<size_t> working_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<std::thread> workers_;
 };
 
 // Overwrites the bytes a string holds (and the rest of its buffer) before emptying it.
