@@ -5,7 +5,8 @@
 #   make test SANITIZE=thread    the non-GUI libraries and their tests under TSan
 #   make test WERROR=1           warnings are errors (CI)
 #   make bench               side-by-side benchmarks against peer tools (Release): the engine
-#                            (bench/run.py) and an unattended job of 100,500 tiny files through
+#                            (bench/run.py), AES-256 against no encryption and 7zz -mem=AES256
+#                            (bench/aes.py), and an unattended job of 100,500 tiny files through
 #                            the program (bench/tiny_files.py), and the emulated disc drive's
 #                            WRITE(10) path against dd (bench/disc_write.py), the repair of
 #                            damaged archives and the legacy decoders against zip -FF and unzip -t
@@ -70,6 +71,7 @@ bench: deps
 	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DARCAVO_TESTS=OFF
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 	python3 bench/run.py --build $(RELEASE_DIR)
+	python3 bench/aes.py --build $(RELEASE_DIR)
 	python3 bench/tiny_files.py --build $(RELEASE_DIR)
 	python3 bench/disc_write.py --build $(RELEASE_DIR)
 	python3 bench/repair.py --build $(RELEASE_DIR)

@@ -10,6 +10,9 @@ inline constexpr const char* kSizeList = "SizeList";
 inline constexpr const char* kCompressionList = "CompressionList";
 inline constexpr const char* kModeList = "ModeList";
 inline constexpr const char* kDirectoryList = "DirectoryList";
+// How "Encrypt ZIP (password required)" encrypts, and the note beside it.
+inline constexpr const char* kEncryptionList = "EncryptionList";
+inline constexpr const char* kEncryptionNote = "EncryptionNote";
 inline constexpr const char* kFunctionsList = "FunctionsList";
 inline constexpr const char* kBasicList = "BasicList";
 inline constexpr const char* kBasicStampList = "BasicStampList";
@@ -104,6 +107,8 @@ enum DirectoryItem {
   kDirSpanNoVolume,
   kDirDirectoryFirstDisk
 };
+// The encryption list; stored in a job's settings as "EncryptionMethod" with the item's text.
+enum EncryptionItem { kEncAes256, kEncTraditional };
 enum FunctionsItem { kFnStamp, kFnVersioning, kFnUnattended, kFnShutdown, kFnVerify, kFnRestore };
 enum BasicItem { kBasicAll, kBasicChanged, kBasicRefresh, kBasicUpdate };
 enum BasicSizeItem { kBasicStandard, kBasicSpan };

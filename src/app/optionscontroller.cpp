@@ -52,6 +52,8 @@ TOptionLists::TOptionLists()
            "Save Empty Directories", "Span Disks (use multiple disks)", "Erase Disk First",
            "Span No Volume Name", "Include Directory 1st Disk"},
           {kDirHidden, kDirRecursion, kDirEmptyDirs, kDirSpanNoVolume, kDirDirectoryFirstDisk}),
+      encryptionList(S(ctl::kEncryptionList), TOptionList::Radio, {"AES-256", "Traditional"},
+                     {kEncAes256}),
       functionsList(S(ctl::kFunctionsList), TOptionList::Check,
                     {"DateTimeStamp", "Add Versioning", "Unattended backup", "O/C shut down PC",
                      "Verify backup", "Set System Restore Point"},
@@ -80,9 +82,9 @@ TOptionLists::TOptionLists()
 }
 
 TOptionList* TOptionLists::ByName(const QString& name) {
-  for (TOptionList* l : {&sizeList, &compressionList, &modeList, &directoryList, &functionsList,
-                         &basicList, &basicStampList, &basicSizeList, &stealthList, &viewList,
-                         &extractOptionList, &extractModeList})
+  for (TOptionList* l : {&sizeList, &compressionList, &modeList, &directoryList, &encryptionList,
+                         &functionsList, &basicList, &basicStampList, &basicSizeList, &stealthList,
+                         &viewList, &extractOptionList, &extractModeList})
     if (l->name() == name) return l;
   return nullptr;
 }

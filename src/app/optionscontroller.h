@@ -24,6 +24,7 @@ class TOptionLists {
   TOptionList compressionList;
   TOptionList modeList;
   TOptionList directoryList;
+  TOptionList encryptionList;
   TOptionList functionsList;
   TOptionList basicList;
   TOptionList basicStampList;

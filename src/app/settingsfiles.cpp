@@ -126,7 +126,7 @@ bool TSettingsFiles::INIfileIO(const QString& file) {
     LoadPreferences(ini);
     LoadSchedule(ini);
   }
-  LoadJobPart(ini);
+  LoadJobPart(ini, TPreferences::IsDefaultFile(path));
   return true;
 }
 
@@ -195,7 +195,7 @@ void TSettingsFiles::LoadSchedule(const IniFile& ini) {
 // A key the file does not hold reads as the window's built-in default: the state of a freshly
 // created window, whatever the previous job set. (A default file that only went through the
 // first run holds "ClrDisk" alone; it keeps recursion on and the grid filled.)
-void TSettingsFiles::LoadJobPart(const IniFile& ini) {
+void TSettingsFiles::LoadJobPart(const IniFile& ini, bool defaultFile) {
   auto text = [&](const char* key, const QString& def) {
     return QString::fromStdString(ini.ReadString(kOptions, key, def.toStdString()));
   };
@@ -208,7 +208,8 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini) {
 
   THandlersDetached detached{&l_.stealthList,     &l_.modeList,      &l_.basicList,
                              &l_.sizeList,        &l_.directoryList, &l_.basicSizeList,
-                             &l_.compressionList, &l_.functionsList, &l_.basicStampList};
+                             &l_.compressionList, &l_.functionsList, &l_.basicStampList,
+                             &l_.encryptionList};
   // Every job's settings start without directory monitoring unless they ask for it.
   const bool dirMon = ini.ReadBool(kOptions, "DirMon", false);
   prefs_.Set(QStringLiteral("DirMon"), dirMon);
@@ -234,6 +235,14 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini) {
   l_.compressionList.SetChecked(
       InRange(integer("OptCheck4", l_.compressionList.DefaultIndex()), l_.compressionList.count()),
       true);
+
+  // A job saved before the choice existed keeps the traditional cipher its archives were
+  // written with; the default file, which new jobs start from, gives AES-256.
+  const QString method = text("EncryptionMethod", QString());
+  int encryption = defaultFile ? kEncAes256 : kEncTraditional;
+  for (int i = 0; i < l_.encryptionList.count(); ++i)
+    if (method.compare(l_.encryptionList.item(i), Qt::CaseInsensitive) == 0) encryption = i;
+  l_.encryptionList.SetChecked(encryption, true);
 
   const int functions =
       static_cast<int>(integer("OptCheck6", l_.functionsList.DefaultMask()) & 0x3F);
@@ -287,6 +296,9 @@ void TSettingsFiles::WriteSettings(const QString& file) {
   ini.WriteString(kOptions, "ComboEdit2", l_.firstDiskEdit.text().toStdString());
   ini.WriteInteger(kOptions, "OptCheck4", std::max(0, l_.compressionList.CheckedIndex()));
   ini.WriteInteger(kOptions, "OptCheck6", l_.functionsList.Mask());
+  ini.WriteString(
+      kOptions, "EncryptionMethod",
+      l_.encryptionList.item(std::max(0, l_.encryptionList.CheckedIndex())).toStdString());
   for (int col = 0; col < 3; ++col) {
     ini.EraseSection(GridSection(col));
     for (int row = 1; row < grid_.RowCount(); ++row)

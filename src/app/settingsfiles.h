@@ -77,7 +77,8 @@ class TSettingsFiles : public QObject {
   void ApplyPreference(const QString& key);
   void LoadPreferences(const IniFile& ini);
   void LoadSchedule(const IniFile& ini);
-  void LoadJobPart(const IniFile& ini);
+  // defaultFile: the file is the default file (keys it lacks read as a new job's).
+  void LoadJobPart(const IniFile& ini, bool defaultFile);
 
   TOptionLists& l_;
   TPreferences& prefs_;

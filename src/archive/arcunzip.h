@@ -14,7 +14,8 @@
 #include "archive/ziprecords.h"
 #include "archive/zipstream.h"
 
-class TZipCrypt;
+class TAesCipher;
+class TEntryCipher;
 class TZipMedia;
 struct TExtractTarget;
 
@@ -289,21 +290,22 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   bool ExtractOne(size_t phys, int index, bool testing, TExtractRun& run);
   // The steps of extracting one entry.
   enum class TPasswordCheck { Good, Retry, Refused };
-  enum class TDataOutcome { Written, NotCreated, Bad };
+  enum class TDataOutcome { Written, NotCreated, Bad, Unauthentic };
   bool ChooseTarget(const TZipHeaderInfo& h, int index, bool testing, std::string& target);
   bool ExtractFolder(const TZipHeaderInfo& h, int index, const std::string& target,
                      TExtractRun& run);
   int64_t FindEntryData(TZipHeaderInfo& h);
   bool MethodKnown(TZipHeaderInfo& h, bool testing);
   TPasswordCheck CheckPassword(TZipHeaderInfo& h, int index, int64_t dataPos,
-                               std::unique_ptr<TZipCrypt>& crypt);
+                               std::unique_ptr<TEntryCipher>& crypt);
   bool DecideOverwrite(const TZipHeaderInfo& h, int index, std::string& target,
                        TExtractTarget& where, const TExtractRun& run);
-  TDataOutcome WriteEntryData(TZipHeaderInfo& h, int index, int64_t dataPos, TZipCrypt* crypt,
+  TDataOutcome WriteEntryData(TZipHeaderInfo& h, int index, int64_t dataPos, TEntryCipher* crypt,
                               TExtractTarget* where, uint32_t& crc, bool& dataError,
                               TExtractRun& run);
-  void Decompress(const TZipHeaderInfo& h, int64_t dataPos, TZipCrypt* crypt, int outFd,
+  void Decompress(const TZipHeaderInfo& h, int64_t dataPos, TEntryCipher* crypt, int outFd,
                   uint32_t& crc, uint64_t& written, bool& dataError, TExtractRun& run);
+  bool Authentic(const TZipHeaderInfo& h, int64_t dataStart, TAesCipher& aes, TExtractRun& run);
   std::string TargetName(const TZipHeaderInfo& h) const;
   bool AskNewPassword(int index);
   void Skip(TSkipReason reason, const std::string& name, int index);

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <malloc.h>
-#include <sys/random.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -15,6 +14,7 @@
 
 #include "archive/arczip_run.h"
 #include "archive/filelist.h"
+#include "archive/zipaes.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
 #include "archive/zippack.h"
@@ -30,8 +30,8 @@ constexpr size_t kDeflatePiece = 65535;  // deflate input per call in the sequen
 constexpr size_t kCrcPiece = 8192;       // CRC pre-pass read size
 
 // A source this large may end up with a compressed size that needs Zip64 (stored or deflated
-// data can grow slightly, and encryption adds 12 bytes); its local header gets room for the
-// Zip64 field before the sizes are known.
+// data can grow slightly, and encryption adds at most 28 bytes); its local header gets room for
+// the Zip64 field before the sizes are known.
 bool NeedsZip64Room(int64_t size) {
   uint64_t u = static_cast<uint64_t>(size);
   return u + u / 128 + 65536 >= 0xFFFFFFFFull;
@@ -45,18 +45,6 @@ uint16_t LevelFlags(int level) {
 
 int32_t Clamp32(uint64_t v) {
   return static_cast<int32_t>(std::min<uint64_t>(v, INT32_MAX));
-}
-
-void RandomBytes(uint8_t* p, size_t n) {
-  while (n > 0) {
-    ssize_t r = ::getrandom(p, n, 0);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "getrandom");
-    }
-    p += r;
-    n -= static_cast<size_t>(r);
-  }
 }
 
 struct TFd {
@@ -157,6 +145,7 @@ int TArcZip::ZipFiles() {
   }
   run.keepStored = Dispose || ResetArchiveBitOnZip;
   run.entries.reserve(items.size());
+  StartKeys(run, sources.size());
   if (MultiZipInfo.MultiMode != TMultiMode::mmNone) {
     run.pack = std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9),
                                                PackThreads);
@@ -292,6 +281,12 @@ void TArcZip::SetupExpansion(TExpandOptions& xo) {
   xo.Between = [this] { CheckCancel(); };
 }
 
+void TArcZip::StartKeys(TRun& run, size_t sources) {
+  const uint8_t strength = AesStrengthOf(Encryption);
+  if (strength && !Password.empty() && sources > 0)
+    run.keys = std::make_unique<TAesKeyPool>(Password, strength, sources, PackThreads);
+}
+
 void TArcZip::AfterArchiveComplete(TRun& run) {
   if (ResetArchiveBitOnZip) {
     TArchiveAttributes& attrs = Attributes();
@@ -398,6 +393,12 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   h.ModifDateTime = TimeToDosDateTime(st.st_mtime);
   bool archiveBit = Attributes().IsSet(path, st);
   h.ExtFileAttrib = (static_cast<uint32_t>(st.st_mode) << 16) | DosAttributes(path, st, archiveBit);
+  if (const uint8_t strength = AesStrengthOf(Encryption); strength && !Password.empty()) {
+    // The method the data is compressed with moves into the AES field (AE-1 or AE-2 is settled
+    // once the size is known).
+    SetAesField(h, {1, strength, h.ComprMethod});
+    h.ComprMethod = kAesMethod;
+  }
   SetEntrySizes(h, static_cast<uint64_t>(st.st_size), 0, 0);
   if (OnStartZip) {
     bool skip = false;
@@ -428,7 +429,7 @@ struct TArcZip::TDataPass {
   uint64_t written = 0;  // bytes after the local header, the encryption header included
   uint32_t crc = 0;
   int lastFilePercent = -1;
-  std::unique_ptr<TZipCrypt> crypt;
+  std::unique_ptr<TEntryCipher> crypt;
 };
 
 namespace {
@@ -453,7 +454,8 @@ uint32_t CrcOfFile(int fd, int64_t size) {
 void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st,
                             size_t packIndex, bool& done) {
   const int64_t size = st.st_size;
-  const bool encrypt = !Password.empty();
+  // Only the traditional header carries the CRC; AES needs no pass over the file beforehand.
+  const bool encrypt = !Password.empty() && !h.IsAes();
   bool zip64Room = NeedsZip64Room(size);
   bool usePipeline = true;
   int crcMismatches = 0;
@@ -462,7 +464,7 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
     // The 12-byte encryption header carries the CRC, so the data is read once beforehand.
     const uint32_t preCrc = encrypt ? CrcOfFile(fd, size) : 0;
     TDataPass pass;
-    BeginEntryData(run, h, size, preCrc, zip64Room, pass);
+    BeginEntryData(run, h, packIndex, size, preCrc, zip64Room, pass);
     TPackIdentity id = usePipeline ? run.pack->Identity(packIndex) : TPackIdentity();
     bool torn = false;
     if (usePipeline && id.Matches(st)) {
@@ -512,17 +514,30 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
 }
 
 // The local header with the sizes known so far, and for an encrypted entry the encryption
-// header: 10 random bytes and the CRC's two high bytes.
-void TArcZip::BeginEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, uint32_t preCrc,
-                             bool zip64Room, TDataPass& pass) {
+// header: for AES a new random salt and the password verifier, for the traditional cipher 10
+// random bytes and the CRC's two high bytes.
+void TArcZip::BeginEntryData(TRun& run, TZipHeaderInfo& h, size_t packIndex, int64_t size,
+                             uint32_t preCrc, bool zip64Room, TDataPass& pass) {
   pass.headerPos = run.out->Pos();
   SetEntrySizes(h, static_cast<uint64_t>(size), 0, static_cast<uint64_t>(pass.headerPos));
   h.CRC32 = preCrc;
   run.out->Append(LocalHeaderBytes(h, zip64Room));
   if (Password.empty()) return;
+  if (h.IsAes()) {
+    TAesField field;
+    ParseAesField(h.CentralExtra, field);
+    std::unique_ptr<TAesCipher> aes = run.keys && AesStrengthOf(Encryption) == field.Strength
+                                          ? run.keys->Take(packIndex)
+                                          : std::make_unique<TAesCipher>(Password, field.Strength);
+    run.out->Append(aes->Salt(), aes->HeaderSize() - kAesVerifierSize);
+    run.out->Append(aes->Verifier(), kAesVerifierSize);
+    pass.written += aes->HeaderSize();
+    pass.crypt = std::move(aes);
+    return;
+  }
   pass.crypt = std::make_unique<TZipCrypt>(Password);
   uint8_t head[12];
-  RandomBytes(head, 10);
+  ZipRandomBytes(head, 10);
   head[10] = static_cast<uint8_t>(preCrc >> 16);
   head[11] = static_cast<uint8_t>(preCrc >> 24);
   pass.crypt->Encrypt(head, sizeof head);
@@ -607,8 +622,21 @@ void TArcZip::CompressHere(TRun& run, int fd, bool store, int64_t size, TDataPas
 // while it was stored is told about.
 void TArcZip::FinishEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, bool zip64Room,
                               TDataPass& pass) {
-  SetEntrySizes(h, pass.read, pass.written, static_cast<uint64_t>(pass.headerPos));
   h.CRC32 = pass.crc;
+  if (auto* aes = dynamic_cast<TAesCipher*>(pass.crypt.get())) {
+    // The authentication code ends the data. A short entry is written as AE-2, without its
+    // CRC, which would tell too much of so few bytes.
+    uint8_t code[kAesCodeSize];
+    aes->Code(code);
+    run.out->Append(code, sizeof code);
+    pass.written += sizeof code;
+    TAesField field;
+    ParseAesField(h.CentralExtra, field);
+    field.Version = pass.read < kAesAe2Below ? 2 : 1;
+    SetAesField(h, field);
+    if (field.Version == 2) h.CRC32 = 0;
+  }
+  SetEntrySizes(h, pass.read, pass.written, static_cast<uint64_t>(pass.headerPos));
   std::string header = LocalHeaderBytes(h, zip64Room);
   run.out->PatchAt(pass.headerPos, header.data(), header.size());
   if (pass.read < static_cast<uint64_t>(size)) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive/arcunzip.h"
+#include "archive/zipaes.h"
 
 class TArchiveAttributes;
 struct TFileItem;
@@ -57,6 +58,10 @@ struct TZipWriteOptions {
   // its entries are kept. The old archive stays whole under its name until the complete new one
   // is renamed over it.
   bool ReplaceArchive = false;
+  // How new entries are encrypted when Password is set: WinZip AES (AE-1, or AE-2 for entries
+  // under 20 bytes) at a key strength, or the traditional cipher that old readers know. Entries
+  // kept from an existing archive stay as they are.
+  TZipEncryption Encryption = TZipEncryption::zeAES256;
 };
 
 // The events of the writing half.
@@ -152,14 +157,16 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
                      bool& done);
   // The steps of writing one file's data (arczip.cpp).
   struct TDataPass;
-  void BeginEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, uint32_t preCrc, bool zip64Room,
-                      TDataPass& pass);
+  void BeginEntryData(TRun& run, TZipHeaderInfo& h, size_t packIndex, int64_t size, uint32_t preCrc,
+                      bool zip64Room, TDataPass& pass);
   void EmitData(TRun& run, std::vector<uint8_t>& data, TDataPass& pass);
   void CountRead(TRun& run, uint64_t n, int64_t size, TDataPass& pass);
   bool PipelineData(TRun& run, size_t packIndex, int64_t size, TDataPass& pass);
   void CompressHere(TRun& run, int fd, bool store, int64_t size, TDataPass& pass);
   void FinishEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, bool zip64Room, TDataPass& pass);
   void AfterArchiveComplete(TRun& run);
+  // Starts making the AES keys of the run's sources ahead, when they are to be encrypted so.
+  void StartKeys(TRun& run, size_t sources);
   void SetupExpansion(TExpandOptions& xo);
   // Raises when volumes are asked of a rewrite.
   void RefuseVolumes() const;

@@ -40,6 +40,7 @@ struct TArcZip::TRun {
   std::unique_ptr<TFileStream> stream;
   std::unique_ptr<TZipOutput> out;
   std::unique_ptr<TPackPipeline> pack;
+  std::unique_ptr<TAesKeyPool> keys;  // AES keys made ahead, by pack index
   std::vector<TCentralEntry> entries;
   TByteStore bytes;
   TNameIndex names;  // stored names, compared exactly
@@ -57,6 +58,7 @@ struct TArcZip::TRun {
   }
   // Frees what only the writing needed.
   void ReleaseEntries() {
+    keys.reset();
     pack.reset();
     out.reset();
     stream.reset();

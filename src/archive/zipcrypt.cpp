@@ -1,8 +1,12 @@
 #include "archive/zipcrypt.h"
 
+#include <openssl/crypto.h>
+#include <sys/random.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <climits>
+#include <system_error>
 
 uint32_t ZipCrc32(uint32_t crc, const void* data, size_t n) {
   auto* p = static_cast<const Bytef*>(data);
@@ -16,6 +20,18 @@ uint32_t ZipCrc32(uint32_t crc, const void* data, size_t n) {
   return static_cast<uint32_t>(c);
 }
 
+void ZipRandomBytes(uint8_t* p, size_t n) {
+  while (n > 0) {
+    ssize_t r = ::getrandom(p, n, 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), "getrandom");
+    }
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
+}
+
 namespace {
 // One step of CRC-32 over a single byte, as the cipher's key schedule uses it.
 uint32_t CrcByte(uint32_t crc, uint8_t b) {
@@ -27,6 +43,13 @@ uint32_t CrcByte(uint32_t crc, uint8_t b) {
 
 TZipCrypt::TZipCrypt(const std::string& password) {
   for (unsigned char c : password) Update(c);
+}
+
+TZipCrypt::~TZipCrypt() {
+  // The keys stand for the password.
+  OPENSSL_cleanse(&k0_, sizeof k0_);
+  OPENSSL_cleanse(&k1_, sizeof k1_);
+  OPENSSL_cleanse(&k2_, sizeof k2_);
 }
 
 void TZipCrypt::Update(uint8_t p) {

@@ -39,6 +39,7 @@ inline constexpr const char* kUserCanceledZipName = "User canceled setting zip f
 inline constexpr const char* kUserCanceledDestDir = "User canceled Set Desination Directory";
 inline constexpr const char* kUserCanceledNewDisk = "User canceled loading new disk.";
 inline constexpr const char* kUnknownMethod = "Unknown Compression Method";
+inline constexpr const char* kBadAesHeader = "Damaged AES encryption header";
 inline constexpr const char* kZipErrorTitle = "Zip Error";
 inline constexpr const char* kFileExistsTitle = "File Exists Alert";
 inline constexpr const char* kInflateOutOfMemory = "*** inflate out of memory ***";

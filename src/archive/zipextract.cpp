@@ -20,11 +20,12 @@
 #include "archive/arcunzip.h"
 #include "archive/extractwriter.h"
 #include "archive/legacydecode.h"
-#include "platform/wildcard.h"
+#include "archive/zipaes.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
 #include "archive/zipvolumes.h"
 #include "platform/atomicfile.h"
+#include "platform/wildcard.h"
 
 namespace {
 
@@ -140,9 +141,13 @@ bool TArcUnZip::AskNewPassword(int index) {
   if (!OnBadPassword) return false;
   std::string np = Password;
   OnBadPassword(this, index, np);
-  if (np == Password) return false;
-  Password = np;
-  return true;
+  const bool changed = np != Password;
+  if (changed) {
+    WipeSecret(Password);
+    Password = np;
+  }
+  WipeSecret(np);
+  return changed;
 }
 
 std::string TArcUnZip::TargetName(const TZipHeaderInfo& h) const {
@@ -286,8 +291,8 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
   TExtractTarget where;
   bool overwriteDecided = false;
   for (;;) {
-    std::unique_ptr<TZipCrypt> crypt;
-    if (h.IsEncrypted()) {
+    std::unique_ptr<TEntryCipher> crypt;
+    if (h.IsEncrypted() || h.IsAes()) {
       TPasswordCheck check = CheckPassword(h, index, dataPos, crypt);
       if (check == TPasswordCheck::Retry) continue;
       if (check == TPasswordCheck::Refused) return false;
@@ -305,8 +310,15 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
       return true;
     }
     if (outcome == TDataOutcome::NotCreated) return false;
-    // Bad data: a wrong password shows only here for an entry whose check byte matched.
-    if (h.IsEncrypted()) {
+    if (outcome == TDataOutcome::Unauthentic) {
+      // The keys are right (the verifier matched) but the data is not what was encrypted.
+      h.Problem = TEntryProblem::BadAuthentication;
+      if (OnBadCRC) OnBadCRC(this, crc, h.CRC32, index);
+      return false;
+    }
+    // Bad data: a wrong password shows only here for an entry whose check byte matched (an AES
+    // entry's code vouches for its password, so its bad data is damage).
+    if (h.IsEncrypted() && !h.IsAes()) {
       if (AskNewPassword(index)) continue;
       h.Problem = TEntryProblem::BadPassword;
       Skip(srBadPassword, h.FullName(), index);
@@ -396,8 +408,22 @@ int64_t TArcUnZip::FindEntryData(TZipHeaderInfo& h) {
 
 bool TArcUnZip::MethodKnown(TZipHeaderInfo& h, bool testing) {
   bool strong = (h.Flag & 0x0040) != 0;
-  if ((h.ComprMethod == 0 || h.ComprMethod == 8 || IsLegacyMethod(h.ComprMethod)) && !strong)
-    return true;
+  uint16_t method = h.ComprMethod;
+  if (h.IsAes()) {
+    // Encryption is a layer of its own: the data under it may be of any method.
+    TAesField aes;
+    const std::string problem = CheckAesEntry(h, aes);
+    if (!problem.empty()) {
+      h.Problem = TEntryProblem::BadAesHeader;
+      if (!testing)
+        ShowMessage(zmBadAesHeader, zipmsg::kZipErrorTitle,
+                    std::string(zipmsg::kBadAesHeader) + " (" + problem + "): " + h.FullName(),
+                    zbOK | zbIconError);
+      return false;
+    }
+    method = aes.Method;
+  }
+  if ((method == 0 || method == 8 || IsLegacyMethod(method)) && !strong) return true;
   h.Problem = TEntryProblem::UnknownMethod;
   if (!testing)
     ShowMessage(zmUnknownMethod, zipmsg::kZipErrorTitle, zipmsg::kUnknownMethod,
@@ -405,18 +431,33 @@ bool TArcUnZip::MethodKnown(TZipHeaderInfo& h, bool testing) {
   return false;
 }
 
-// The 12-byte encryption header, decrypted, ends with the high byte of the CRC (with flag bit 3,
-// of the DOS time). A mismatch asks for another password.
+// The traditional 12-byte encryption header, decrypted, ends with the high byte of the CRC (with
+// flag bit 3, of the DOS time); an AES entry's salt is followed by the verifier its keys must
+// give. A mismatch asks for another password.
 TArcUnZip::TPasswordCheck TArcUnZip::CheckPassword(TZipHeaderInfo& h, int index, int64_t dataPos,
-                                                   std::unique_ptr<TZipCrypt>& crypt) {
-  uint8_t head[12];
-  if (h.CompressedSize() < 12) throw EFatalUnzipError();
-  ArchiveStream().ReadExactAt(dataPos, head, sizeof head);
-  crypt = std::make_unique<TZipCrypt>(Password);
-  crypt->Decrypt(head, sizeof head);
-  uint8_t expected = (h.Flag & 0x0008) ? static_cast<uint8_t>(h.ModifDateTime >> 8)
-                                       : static_cast<uint8_t>(h.CRC32 >> 24);
-  if (head[11] == expected) return TPasswordCheck::Good;
+                                                   std::unique_ptr<TEntryCipher>& crypt) {
+  bool good = false;
+  if (h.IsAes()) {
+    TAesField aes;
+    CheckAesEntry(h, aes);  // known to be sound (MethodKnown)
+    const size_t saltSize = AesSaltSize(aes.Strength);
+    uint8_t head[16 + kAesVerifierSize];
+    ArchiveStream().ReadExactAt(dataPos, head, saltSize + kAesVerifierSize);
+    auto cipher = std::make_unique<TAesCipher>(Password, aes.Strength, head);
+    good = std::memcmp(cipher->Verifier(), head + saltSize, kAesVerifierSize) == 0;
+    crypt = std::move(cipher);
+  } else {
+    uint8_t head[12];
+    if (h.CompressedSize() < 12) throw EFatalUnzipError();
+    ArchiveStream().ReadExactAt(dataPos, head, sizeof head);
+    crypt = std::make_unique<TZipCrypt>(Password);
+    crypt->Decrypt(head, sizeof head);
+    uint8_t expected = (h.Flag & 0x0008) ? static_cast<uint8_t>(h.ModifDateTime >> 8)
+                                         : static_cast<uint8_t>(h.CRC32 >> 24);
+    good = head[11] == expected;
+  }
+  if (good) return TPasswordCheck::Good;
+  crypt.reset();
   if (AskNewPassword(index)) return TPasswordCheck::Retry;
   h.Problem = TEntryProblem::BadPassword;
   Skip(srBadPassword, h.FullName(), index);
@@ -485,7 +526,7 @@ bool TArcUnZip::DecideOverwrite(const TZipHeaderInfo& h, int index, std::string&
 // The data goes into a temporary file beside the target, renamed over it once good; when
 // testing (where is null) it goes nowhere.
 TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, int64_t dataPos,
-                                                  TZipCrypt* crypt, TExtractTarget* where,
+                                                  TEntryCipher* crypt, TExtractTarget* where,
                                                   uint32_t& crc, bool& dataError,
                                                   TExtractRun& run) {
   TExtractFile file;
@@ -494,8 +535,25 @@ TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, 
     return TDataOutcome::NotCreated;
   }
   uint64_t written = 0;
-  Decompress(h, dataPos + (crypt ? 12 : 0), crypt, file.Fd(), crc, written, dataError, run);
-  if (dataError || crc != h.CRC32 || written != h.UncompressedSize()) return TDataOutcome::Bad;
+  const int64_t start = dataPos + static_cast<int64_t>(crypt ? crypt->HeaderSize() : 0);
+  // The decoder sees the data as the cipher hands it on: an AES entry's under the method its AES
+  // field names. An AE-2 entry stores no CRC; its authentication code stands for it.
+  bool crcStored = true;
+  auto* aes = dynamic_cast<TAesCipher*>(crypt);
+  if (aes) {
+    TZipHeaderInfo inner = h;
+    TAesField field;
+    CheckAesEntry(h, field);
+    inner.ComprMethod = field.Method;
+    crcStored = field.Version != 2;
+    Decompress(inner, start, crypt, file.Fd(), crc, written, dataError, run);
+    // Nothing is kept of data that is not what was encrypted.
+    if (!Authentic(h, start, *aes, run)) return TDataOutcome::Unauthentic;
+  } else {
+    Decompress(h, start, crypt, file.Fd(), crc, written, dataError, run);
+  }
+  if (dataError || (crcStored && crc != h.CRC32) || written != h.UncompressedSize())
+    return TDataOutcome::Bad;
   if (!where) return TDataOutcome::Written;
   mode_t mode = 0666;
   if (RetainAttributes) {
@@ -513,10 +571,29 @@ TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, 
   return TDataOutcome::Written;
 }
 
-void TArcUnZip::Decompress(const TZipHeaderInfo& h, int64_t dataPos, TZipCrypt* crypt, int outFd,
+// An AES entry's authentication code covers all its encrypted data: what the decoder left unread
+// is taken into the code as well before the stored code is compared.
+bool TArcUnZip::Authentic(const TZipHeaderInfo& h, int64_t dataStart, TAesCipher& aes,
+                          TExtractRun& run) {
+  THugeStream& s = ArchiveStream();
+  const uint64_t length = h.CompressedSize() - aes.HeaderSize() - aes.TrailerSize();
+  while (aes.Processed() < length) {
+    const size_t n =
+        static_cast<size_t>(std::min<uint64_t>(run.in.size(), length - aes.Processed()));
+    s.ReadExactAt(dataStart + static_cast<int64_t>(aes.Processed()), run.in.data(), n);
+    aes.Absorb(run.in.data(), n);
+    CheckCancel();
+  }
+  uint8_t code[kAesCodeSize];
+  s.ReadExactAt(dataStart + static_cast<int64_t>(length), code, sizeof code);
+  return aes.CodeMatches(code);
+}
+
+void TArcUnZip::Decompress(const TZipHeaderInfo& h, int64_t dataPos, TEntryCipher* crypt, int outFd,
                            uint32_t& crc, uint64_t& written, bool& dataError, TExtractRun& run) {
   THugeStream& s = ArchiveStream();
-  uint64_t remaining = h.CompressedSize() - (crypt ? 12 : 0);
+  uint64_t remaining =
+      h.CompressedSize() - (crypt ? crypt->HeaderSize() + crypt->TrailerSize() : 0);
   const uint64_t limit = h.UncompressedSize();
   int64_t pos = dataPos;
   crc = 0;

@@ -30,6 +30,7 @@ enum TZipMessageId : int {
   zmFileExists = 2,
   zmInsertDisk = 3,
   zmInflateOutOfMemory = 4,
+  zmBadAesHeader = 5,
 };
 
 // An open dialog of the engine: its title, its filter ("description|patterns" pairs, patterns

@@ -204,6 +204,10 @@ const char* EntryProblemText(TEntryProblem problem) {
       return "local header missing or different from the directory";
     case TEntryProblem::Overlap:
       return "overlaps another entry (possible zip bomb)";
+    case TEntryProblem::BadAesHeader:
+      return "damaged AES encryption header";
+    case TEntryProblem::BadAuthentication:
+      return "AES authentication code does not match (data changed after encryption)";
   }
   return "";
 }

@@ -63,6 +63,8 @@ enum class TEntryProblem : uint8_t {
   DamagedData,    // the compressed data does not decompress
   LocalHeader,    // the local header is missing or names another entry than the directory
   Overlap,        // the entry's data runs into the next entry's (possible zip bomb)
+  BadAesHeader,   // an AES entry's extra field is missing or wrong, or its data too short for it
+  BadAuthentication,  // an AES entry's data does not give its authentication code
 };
 // A short description of a problem ("bad CRC", "truncated data", ...).
 const char* EntryProblemText(TEntryProblem problem);
@@ -145,6 +147,8 @@ struct TZipHeaderInfo {
   void SetNames(const std::string& stored, const std::string& shown);
   uint8_t HostByte() const { return static_cast<uint8_t>(VersionMadeBy >> 8); }
   bool IsEncrypted() const { return (Flag & 0x0001) != 0; }
+  // WinZip AES (method 99): the real method is in the entry's 0x9901 field.
+  bool IsAes() const { return ComprMethod == 99; }
   bool IsFolder() const { return FileName.empty(); }
 };
 

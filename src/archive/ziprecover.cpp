@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "archive/arcunzip.h"
+#include "archive/zipaes.h"
 #include "archive/zipexceptions.h"
 
 namespace {
@@ -383,6 +384,11 @@ bool TArcUnZip::RecoveryScan() {
         h.UnComprSize = static_cast<uint32_t>(usize);
       }
       if (!h.HasRelOffLocalHdr64) h.RelOffLocalHdr = static_cast<uint32_t>(pos);
+      // An AES entry's field (its real method and key strength) is in its local header too.
+      if (h.IsAes()) {
+        h.CentralExtra = FindAesFieldBytes(l.extra);
+        h.ExtraFieldLength = static_cast<uint16_t>(h.CentralExtra.size());
+      }
       h.OEMMode = OEMConvert;
       h.SetNames(l.name, DecodedName(h, l.name));
       entries_.push_back(std::move(h));

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "archive/zipaes.h"
+
 TZipSession::TZipSession(TArcUnZip& engine) : z_(engine), writer_(dynamic_cast<TArcZip*>(&engine)) {
   if (z_.sessionOpen_ || z_.Busy()) {
     refused_ = true;
@@ -16,7 +18,7 @@ TZipSession::TZipSession(TArcUnZip& engine) : z_(engine), writer_(dynamic_cast<T
   }
   idleDestDir_ = z_.DestDir();
   // A request or a password left from before belongs to no operation.
-  z_.Password.clear();
+  WipeSecret(z_.Password);
   z_.PauseOperation();
   z_.ResumeOperation();
   z_.ClearSelection();
@@ -35,7 +37,7 @@ TZipSession::~TZipSession() {
     static_cast<TZipWriteOptions&>(*writer_) = idleOptions_;
   }
   z_.SetDestDir(idleDestDir_);
-  z_.Password.clear();
+  WipeSecret(z_.Password);
   z_.PauseOperation();
   z_.ResumeOperation();
   z_.ClearSelection();

@@ -331,6 +331,7 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
     return 0;
   }
   run.keepStored = Dispose || ResetArchiveBitOnZip;
+  StartKeys(run, sources.size());
   run.pack =
       std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9), PackThreads);
 

@@ -4,7 +4,32 @@
 #include <cstring>
 #include <functional>
 
+#include "archive/zipaes.h"
 #include "archive/zipexceptions.h"
+
+namespace {
+
+// Extra data without the fields of one id (a malformed tail is dropped).
+std::string WithoutZip64Field(const std::string& extra) {
+  std::string out;
+  size_t p = 0;
+  const auto* b = reinterpret_cast<const uint8_t*>(extra.data());
+  while (p + 4 <= extra.size()) {
+    uint16_t fid = GetU16(b + p), len = GetU16(b + p + 2);
+    if (p + 4 + len > extra.size()) break;
+    if (fid != kZip64ExtraId) out.append(extra, p, 4 + len);
+    p += 4 + len;
+  }
+  return out;
+}
+
+// Version needed to extract: 2.0, 4.5 with Zip64 fields, 5.1 for AES.
+uint16_t NeededVersion(const TZipHeaderInfo& h, bool zip64) {
+  if (h.IsAes()) return kAesVersionNeeded;
+  return zip64 ? 45 : 20;
+}
+
+}  // namespace
 
 void TZipOutput::WriteOut(int64_t pos, const void* p, size_t n) {
   if (n == 0) return;
@@ -67,22 +92,27 @@ void SetEntrySizes(TZipHeaderInfo& h, uint64_t uncompressed, uint64_t compressed
   if (h.HasUnComprSize64) PutU64(z, uncompressed);
   if (h.HasComprSize64) PutU64(z, compressed);
   if (h.HasRelOffLocalHdr64) PutU64(z, offset);
+  // The Zip64 field first, then the entry's other fields (its AES field).
+  const std::string others = WithoutZip64Field(h.CentralExtra);
   h.CentralExtra.clear();
   if (!z.empty()) {
     PutU16(h.CentralExtra, kZip64ExtraId);
     PutU16(h.CentralExtra, static_cast<uint16_t>(z.size()));
     h.CentralExtra += z;
   }
+  h.CentralExtra += others;
   h.ExtraFieldLength = static_cast<uint16_t>(h.CentralExtra.size());
-  h.VersionNeeded = h.CentralExtra.empty() ? 20 : 45;
+  h.VersionNeeded = NeededVersion(h, !z.empty());
 }
 
 std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
   std::string out;
   const std::string name = h.StoredName();
-  out.reserve(kLocalHeaderSize + name.size() + 20);
+  // An AES entry's field is in both headers: readers of the local headers alone need it too.
+  const std::string aes = h.IsAes() ? FindAesFieldBytes(h.CentralExtra) : std::string();
+  out.reserve(kLocalHeaderSize + name.size() + 20 + aes.size());
   PutU32(out, zipsig::kLocalHeader);
-  PutU16(out, zip64Field ? 45 : 20);
+  PutU16(out, NeededVersion(h, zip64Field));
   PutU16(out, h.Flag);
   PutU16(out, h.ComprMethod);
   PutU32(out, h.ModifDateTime);
@@ -90,7 +120,7 @@ std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
   PutU32(out, zip64Field ? kSat32Value : h.ComprSize);
   PutU32(out, zip64Field ? kSat32Value : h.UnComprSize);
   PutU16(out, static_cast<uint16_t>(name.size()));
-  PutU16(out, zip64Field ? 20 : 0);
+  PutU16(out, static_cast<uint16_t>((zip64Field ? 20 : 0) + aes.size()));
   out += name;
   if (zip64Field) {
     PutU16(out, kZip64ExtraId);
@@ -98,26 +128,9 @@ std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
     PutU64(out, h.UncompressedSize());
     PutU64(out, h.CompressedSize());
   }
+  out += aes;
   return out;
 }
-
-namespace {
-
-// Extra data without the fields of one id (a malformed tail is dropped).
-std::string WithoutZip64Field(const std::string& extra) {
-  std::string out;
-  size_t p = 0;
-  const auto* b = reinterpret_cast<const uint8_t*>(extra.data());
-  while (p + 4 <= extra.size()) {
-    uint16_t fid = GetU16(b + p), len = GetU16(b + p + 2);
-    if (p + 4 + len > extra.size()) break;
-    if (fid != kZip64ExtraId) out.append(extra, p, 4 + len);
-    p += 4 + len;
-  }
-  return out;
-}
-
-}  // namespace
 
 const char* TByteStore::Add(std::string_view a, std::string_view b, std::string_view c) {
   const size_t n = a.size() + b.size() + c.size();

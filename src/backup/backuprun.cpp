@@ -24,6 +24,7 @@
 #include "app/optionnames.h"
 #include "app/optionscontroller.h"
 #include "app/preferences.h"
+#include "app/secrettext.h"
 #include "app/sourcelists.h"
 #include "archive/arczip.h"
 #include "archive/zipexceptions.h"
@@ -796,7 +797,7 @@ bool TBackupRun::SetUpEngine(TRunSteps& r) {
   zip_.NoCompressList.clear();
 
   // 16. No password yet; "Erase Disk First" only for removable targets.
-  zip_.Password.clear();
+  WipeSecret(zip_.Password);
   if (seams_.GetDriveTypeEx(ZipName()) == 0) {
     THandlersDetached detached{&l_.directoryList};
     l_.directoryList.SetItemEnabled(opt::kDirErase, false);
@@ -833,11 +834,15 @@ bool TBackupRun::SetUpEngine(TRunSteps& r) {
   // 18. Encryption. A run that asked for it and got no password (Cancel, empty edits, nobody
   // there to answer) writes nothing rather than a plain archive.
   if (l_.directoryList.Checked(opt::kDirEncrypt) && !r.counting) {
-    const std::optional<QString> password = dialogs_.ShowPasswordDialog();
+    std::optional<QString> password = dialogs_.ShowPasswordDialog();
     if (!password || password->isEmpty())
       r.stopText = S(runmsg::kNoPassword);
     else
-      zip_.Password = password->toUtf8().toStdString();
+      zip_.Password = TakeSecret(*password);
+    // New entries take the job's cipher; entries an update keeps stay as they were written.
+    zip_.Encryption = l_.encryptionList.Checked(opt::kEncTraditional)
+                          ? TZipEncryption::zeTraditional
+                          : TZipEncryption::zeAES256;
     session.Handle(&TArcZip::OnBadPassword, [this](TZipSender, int index, std::string& password) {
       if (onBadPassword) onBadPassword(index, password);
     });
@@ -1208,7 +1213,7 @@ void TBackupRun::CleanUp(TRunSteps& r) {
   display_.ClearStatusBar();
   // The engine is idle again before the closing message: the archive test takes it for itself,
   // with the password the archive was written with (the session's end forgets it).
-  const std::string password = zip_.Password;
+  std::string password = zip_.Password;
   r.session.reset();
 
   // 39. Verify, or tell. The test's own box is the closing message; a test that found bad or
@@ -1234,7 +1239,8 @@ void TBackupRun::CleanUp(TRunSteps& r) {
   }
 
   // 40.-42.
-  zip_.Password.clear();
+  WipeSecret(password);
+  WipeSecret(zip_.Password);
   if (cdStaging_) EndStaging();
   display_.TrayAnimation(false);
   display_.TrayIcon(1);

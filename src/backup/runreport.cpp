@@ -16,6 +16,7 @@
 #include "app/mb.h"
 #include "app/optionscontroller.h"
 #include "app/preferences.h"
+#include "app/secrettext.h"
 #include "app/sourcelists.h"
 #include "archive/zipexceptions.h"
 #include "archive/zipsession.h"
@@ -369,8 +370,8 @@ void TRunReport::ArcZip1BadPassword(TArcUnZip* Sender, int FileIndex, std::strin
   (void)FileIndex;
   TArcUnZip& zip = Sender ? *Sender : zip_;
   if (!zip.Password.empty()) return;  // the engine gives up on that entry
-  if (const std::optional<QString> password = seams_.PasswordDialog()) {
-    NewPassword = password->toStdString();
+  if (std::optional<QString> password = seams_.PasswordDialog()) {
+    NewPassword = TakeSecret(*password);
     return;
   }
   // Cancelled: the remaining encrypted entries are skipped without asking again. Only the

@@ -11,6 +11,7 @@
 
 #include "app/mb.h"
 #include "app/optionscontroller.h"
+#include "app/secrettext.h"
 #include "app/versionfolder.h"
 #include "archive/arcunzip.h"
 #include "archive/zipexceptions.h"
@@ -73,6 +74,13 @@ void TExtractController::Listen(TZipSession& session) {
       host_.ReportLine(QString::fromStdString(name) + QStringLiteral(". Skipped because ") +
                        QString::fromLatin1(SkipReasonLabel(reason)));
     });
+  // An entry whose data is not what was stored (a bad CRC, an AES authentication code that does
+  // not match) was not restored: the report box names it with the reason.
+  session.Listen(&TArcUnZip::OnBadCRC, [this](TZipSender z, uint32_t, uint32_t, int index) {
+    const TZipHeaderInfo& h = z->EntryHeader(index);
+    host_.ReportLine(QString::fromStdString(h.FullName()) + QStringLiteral(". Skipped because ") +
+                     QString::fromLatin1(EntryProblemText(h.Problem)));
+  });
   // A wrong password is asked for here, not by the program's handler.
   session.Handle(&TArcUnZip::OnBadPassword,
                  [this](TZipSender sender, int index, std::string& password) {
@@ -361,7 +369,7 @@ void TExtractController::ArcZip1BadPassword(TArcUnZip* Sender, int FileIndex,
   if (!z.Password.empty()) return;
   QString typed;
   if (host_.PasswordDialog(typed))
-    NewPassword = typed.toStdString();
+    NewPassword = TakeSecret(typed);
   else
     passwordAttached_ = false;
 }

@@ -10,6 +10,7 @@
 #include "app/controlhost.h"
 #include "app/mb.h"
 #include "app/optionnames.h"
+#include "app/secrettext.h"
 #include "archive/arczip.h"
 #include "archive/zipsession.h"
 #include "platform/programdir.h"
@@ -183,7 +184,7 @@ TMaintenanceController::TTestResult TMaintenanceController::RunTest(TTestSender 
                       if (refused) return;
                       QString typed;
                       if (host_.PasswordDialog(typed) && !typed.isEmpty())
-                        newPassword = typed.toStdString();
+                        newPassword = TakeSecret(typed);
                       else
                         refused = true;
                     });

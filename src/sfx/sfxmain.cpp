@@ -133,7 +133,11 @@ void AttachHandlers(TArcUnZip& zip, const TOptions& o, int& problems) {
   };
   zip.OnBadCRC = [&problems](TArcUnZip* z, uint32_t, uint32_t, int index) {
     ++problems;
-    std::fprintf(stderr, "bad CRC: %s\n", z->EntryFullName(index).c_str());
+    const TZipHeaderInfo& h = z->EntryHeader(index);
+    std::fprintf(
+        stderr, "%s: %s\n",
+        h.Problem == TEntryProblem::BadAuthentication ? EntryProblemText(h.Problem) : "bad CRC",
+        h.FullName().c_str());
   };
   zip.OnHandleMessage = [&problems](TArcUnZip*, int, const std::string& text, const std::string&,
                                     uint32_t, int& ret) {

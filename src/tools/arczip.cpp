@@ -5,10 +5,12 @@
 //   arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]     extract everything below DIR (not empty),
 //                                                     recreating folders; -o overwrites, -n
 //                                                     (default) never
-//   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN] [-n PATTERN] [-u|-f]
-//                        [-s STUB]
+//   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD [--traditional]] [-x PATTERN]
+//                        [-n PATTERN] [-u|-f] [-s STUB]
 //                        add files and folders (-r: recurse into folders, -x: exclude pattern,
-//                        -n: store without compression). An existing archive is updated: its
+//                        -n: store without compression; -p encrypts with AES-256, or with
+//                        --traditional with the old cipher that unzip 6.0 and the zip folders
+//                        of desktops read). An existing archive is updated: its
 //                        entries are replaced by the files named, or with -u only by newer
 //                        files, or with -f only by newer files and nothing is added. A new
 //                        archive whose name ends in ".exe" is a self-extractor (-s: its stub,
@@ -19,8 +21,8 @@
 //   arczip c ARCHIVE                                  set the archive comment from stdin
 //   arczip sfx ARCHIVE [-s STUB]                      copy into a self-extractor ARCHIVE.EXE
 //   arczip unsfx ARCHIVE                              copy a self-extractor into ARCHIVE.zip
-//   arczip split ARCHIVE PATH... -b BYTES [-f FIRST] [-0..-9] [-r] [-p PASSWORD] [-x PATTERN]
-//                        [-n PATTERN]
+//   arczip split ARCHIVE PATH... -b BYTES [-f FIRST] [-0..-9] [-r] [-p PASSWORD [--traditional]]
+//                        [-x PATTERN] [-n PATTERN]
 //                        write a new archive as parts of at most BYTES (the first of at most
 //                        FIRST): base.z01, base.z02, ... and ARCHIVE itself as the last part.
 //   arczip repair DAMAGED NEW                         salvage the entries of a damaged archive
@@ -32,6 +34,7 @@
 // be read or written (repair: nothing read), or the command line is wrong.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -61,13 +64,15 @@ int Usage(const std::string& problem = "", FILE* out = stderr) {
                "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n"
                "                                             extract below DIR (-o overwrite,\n"
                "                                             -n never: the default)\n"
-               "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD] [-x PATTERN]\n"
-               "                [-n PATTERN] [-u|-f] [-s STUB]\n"
+               "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD [--traditional]]\n"
+               "                [-x PATTERN] [-n PATTERN] [-u|-f] [-s STUB]\n"
                "                                             add or update (-r recurse, -x "
                "exclude,\n"
                "                                             -n store, -u newer only, -f "
                "freshen;\n"
-               "                                             a new NAME.exe is a "
+               "                                             -p: AES-256, --traditional: "
+               "the old\n"
+               "                                             cipher; a new NAME.exe is a "
                "self-extractor)\n"
                "       arczip d ARCHIVE NAME...              delete entries (a plain name is the\n"
                "                                             whole stored path; a pattern "
@@ -95,8 +100,12 @@ int Usage(const std::string& problem = "", FILE* out = stderr) {
 struct TArgs {
   std::map<char, std::vector<std::string>> values;  // options with a value, in order
   std::string flags;                                // options without a value, in order
+  std::vector<std::string> longFlags;               // "--name" options, without the dashes
   std::vector<std::string> words;                   // the archive, then paths or names
   bool Has(char c) const { return flags.find(c) != std::string::npos; }
+  bool Has(const std::string& name) const {
+    return std::find(longFlags.begin(), longFlags.end(), name) != longFlags.end();
+  }
   std::string Last(char c) const {
     auto it = values.find(c);
     return it == values.end() || it->second.empty() ? std::string() : it->second.back();
@@ -104,15 +113,24 @@ struct TArgs {
 };
 
 // Parses argv from index 2. withValue lists the options that take a value, flags those that do
-// not; a word of several flag letters ("-r9") sets each. Returns false (with a message) on an
-// unknown option or a missing value.
+// not, longFlags the "--name" options (names separated by spaces); a word of several flag
+// letters ("-r9") sets each. Returns false (with a message) on an unknown option or a missing
+// value.
 bool ParseArgs(int argc, char** argv, const std::string& withValue, const std::string& flags,
-               TArgs& out, std::string& problem) {
+               const std::string& longFlags, TArgs& out, std::string& problem) {
   bool options = true;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     if (options && a == "--") {
       options = false;
+      continue;
+    }
+    if (options && a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      if ((" " + longFlags + " ").find(" " + a.substr(2) + " ") == std::string::npos) {
+        problem = "unknown option " + a;
+        return false;
+      }
+      out.longFlags.push_back(a.substr(2));
       continue;
     }
     if (!options || a.size() < 2 || a[0] != '-') {
@@ -150,8 +168,12 @@ void Report(TArcZip& zip, int& problems) {
   };
   zip.OnBadCRC = [&problems](TArcUnZip* z, uint32_t calc, uint32_t stored, int index) {
     ++problems;
-    std::fprintf(stderr, "bad CRC %08x (stored %08x): %s\n", calc, stored,
-                 z->EntryFullName(index).c_str());
+    const TZipHeaderInfo& h = z->EntryHeader(index);
+    if (h.Problem == TEntryProblem::BadAuthentication)
+      std::fprintf(stderr, "bad entry (%s): %s\n", EntryProblemText(h.Problem),
+                   h.FullName().c_str());
+    else
+      std::fprintf(stderr, "bad CRC %08x (stored %08x): %s\n", calc, stored, h.FullName().c_str());
   };
   zip.OnHandleMessage = [&problems](TArcUnZip*, int, const std::string& text, const std::string&,
                                     uint32_t, int& result) {
@@ -161,12 +183,33 @@ void Report(TArcZip& zip, int& problems) {
   };
 }
 
+// The compression method of an entry's data (under an AES entry's encryption, the one its AES
+// field names).
+uint16_t DataMethod(const TZipHeaderInfo& h) {
+  TAesField aes;
+  return h.IsAes() && CheckAesEntry(h, aes).empty() ? aes.Method : h.ComprMethod;
+}
+
 std::string ProblemOf(const TZipHeaderInfo& h) {
   if (h.Problem == TEntryProblem::UnknownMethod) {
     if (h.Flag & 0x0040) return "strong encryption is not supported";
-    return std::string(EntryProblemText(h.Problem)) + " " + std::to_string(h.ComprMethod);
+    return std::string(EntryProblemText(h.Problem)) + " " + std::to_string(DataMethod(h));
+  }
+  if (h.Problem == TEntryProblem::BadAesHeader) {
+    TAesField aes;
+    return std::string(EntryProblemText(h.Problem)) + ": " + CheckAesEntry(h, aes);
   }
   return EntryProblemText(h.Problem);
+}
+
+// How an entry is encrypted: "AES-128", "AES-192", "AES-256", "traditional" or "-".
+std::string EncryptionOf(const TZipHeaderInfo& h) {
+  if (h.IsAes()) {
+    TAesField aes;
+    if (!CheckAesEntry(h, aes).empty()) return "AES-?";
+    return "AES-" + std::to_string(64 + 64 * aes.Strength);
+  }
+  return h.IsEncrypted() ? "traditional" : "-";
 }
 
 int Test(TArcZip& zip) {
@@ -213,18 +256,18 @@ int List(TArcZip& zip) {
   if (zip.OffsetShift() > 0)
     std::printf("%lld leading bytes (offsets adjusted)\n",
                 static_cast<long long>(zip.OffsetShift()));
-  std::printf("%12s %12s %-9s %-19s %-8s %s\n", "Length", "Compressed", "Method", "Date", "CRC-32",
-              "Name");
+  std::printf("%12s %12s %-9s %-11s %-19s %-8s %s\n", "Length", "Compressed", "Method",
+              "Encryption", "Date", "CRC-32", "Name");
   uint64_t total = 0;
   for (int i = 0; i < zip.EntryCount(); ++i) {
     const TZipHeaderInfo& h = zip.EntryHeader(i);
     unsigned date = h.ModifDateTime >> 16, time = h.ModifDateTime & 0xFFFF;
-    std::printf("%12llu %12llu %-9s %04u-%02u-%02u %02u:%02u:%02u %08x %s\n",
+    std::printf("%12llu %12llu %-9s %-11s %04u-%02u-%02u %02u:%02u:%02u %08x %s\n",
                 static_cast<unsigned long long>(h.UncompressedSize()),
                 static_cast<unsigned long long>(h.CompressedSize()),
-                MethodName(h.ComprMethod).c_str(), ((date >> 9) & 0x7F) + 1980, (date >> 5) & 0x0F,
-                date & 0x1F, (time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2, h.CRC32,
-                h.FullName().c_str());
+                MethodName(DataMethod(h)).c_str(), EncryptionOf(h).c_str(),
+                ((date >> 9) & 0x7F) + 1980, (date >> 5) & 0x0F, date & 0x1F, (time >> 11) & 0x1F,
+                (time >> 5) & 0x3F, (time & 0x1F) * 2, h.CRC32, h.FullName().c_str());
     total += h.UncompressedSize();
   }
   std::printf("%12llu %d entries\n", static_cast<unsigned long long>(total), zip.EntryCount());
@@ -267,6 +310,10 @@ int Add(TArcZip& zip, const TArgs& args) {
                   : args.Has('u') ? TZipAction::zaUpdate
                                   : TZipAction::zaReplace;
   zip.Password = args.Last('p');
+  zip.Encryption =
+      args.Has("traditional") ? TZipEncryption::zeTraditional : TZipEncryption::zeAES256;
+  if (args.Has("traditional") && zip.Password.empty())
+    return Usage("--traditional needs a password: -p PASSWORD");
   if (auto it = args.values.find('x'); it != args.values.end()) zip.ExcludeList = it->second;
   if (auto it = args.values.find('n'); it != args.values.end()) zip.NoCompressList = it->second;
   std::vector<std::string> paths(args.words.begin() + 1, args.words.end());
@@ -365,20 +412,21 @@ struct TCommand {
   const char* name;
   const char* withValue;  // options taking a value
   const char* flags;      // options without one
+  const char* longFlags;  // "--name" options
   size_t minWords, maxWords;
 };
 
 const TCommand kCommands[] = {
-    {"l", "", "", 1, 1},
-    {"t", "p", "", 1, 1},
-    {"x", "pd", "on", 1, 1},
-    {"a", "pxns", "0123456789ruf", 2, SIZE_MAX},
-    {"d", "", "", 2, SIZE_MAX},
-    {"c", "", "", 1, 1},
-    {"sfx", "s", "", 1, 1},
-    {"unsfx", "", "", 1, 1},
-    {"split", "pxnbf", "0123456789r", 2, SIZE_MAX},
-    {"repair", "", "", 2, 2},
+    {"l", "", "", "", 1, 1},
+    {"t", "p", "", "", 1, 1},
+    {"x", "pd", "on", "", 1, 1},
+    {"a", "pxns", "0123456789ruf", "traditional", 2, SIZE_MAX},
+    {"d", "", "", "", 2, SIZE_MAX},
+    {"c", "", "", "", 1, 1},
+    {"sfx", "s", "", "", 1, 1},
+    {"unsfx", "", "", "", 1, 1},
+    {"split", "pxnbf", "0123456789r", "traditional", 2, SIZE_MAX},
+    {"repair", "", "", "", 2, 2},
 };
 
 }  // namespace
@@ -398,7 +446,8 @@ int main(int argc, char** argv) {
   if (!cmd) return Usage("unknown command " + command);
   TArgs args;
   std::string problem;
-  if (!ParseArgs(argc, argv, cmd->withValue, cmd->flags, args, problem)) return Usage(problem);
+  if (!ParseArgs(argc, argv, cmd->withValue, cmd->flags, cmd->longFlags, args, problem))
+    return Usage(problem);
   if (args.words.empty()) return Usage("no archive named");
   if (args.words.size() < cmd->minWords || args.words.size() > cmd->maxWords)
     return Usage("wrong number of names for " + command);

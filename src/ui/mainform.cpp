@@ -661,8 +661,9 @@ TBindings TMainform::StateBindings() {
   };
   for (const char* list :
        {ctl::kSizeList, ctl::kCompressionList, ctl::kModeList, ctl::kDirectoryList,
-        ctl::kFunctionsList, ctl::kBasicList, ctl::kBasicStampList, ctl::kBasicSizeList,
-        ctl::kStealthList, ctl::kViewList, ctl::kExtractOptionList, ctl::kExtractModeList})
+        ctl::kEncryptionList, ctl::kFunctionsList, ctl::kBasicList, ctl::kBasicStampList,
+        ctl::kBasicSizeList, ctl::kStealthList, ctl::kViewList, ctl::kExtractOptionList,
+        ctl::kExtractModeList})
     rows.push_back(SwitchedBy(list, lists));
   return rows;
 }

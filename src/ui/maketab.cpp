@@ -104,6 +104,16 @@ void BuildZipColumn1(QWidget* page, QVBoxLayout* col1) {
   auto* secL = new QVBoxLayout(sec);
   Compact(secL);
   secL->addWidget(OptionListSlot(sec, "DirectoryList"));
+  // How "Encrypt ZIP" encrypts, and beside it what the choice means for the archive's readers.
+  auto* enc = new QHBoxLayout;
+  enc->setSpacing(3);
+  enc->addWidget(OptionListSlot(sec, "EncryptionList"), 0, Qt::AlignTop);
+  // Broken by hand: a wrapped label's height is only known once it is laid out, too late for
+  // the window's least size.
+  QLabel* note = Label(sec, "EncryptionNote",
+                       "AES archives need a reader\nwith AES support (7-Zip,\nWinZip, bsdtar).");
+  enc->addWidget(note, 1, Qt::AlignTop);
+  secL->addLayout(enc);
   col1->addWidget(sec);
 
   QGroupBox* other = Group(page, "GroupOtherFunctions", "Other Functions");

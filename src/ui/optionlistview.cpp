@@ -121,8 +121,9 @@ QStringList InstallOptionViews(QWidget* root, TOptionLists& lists) {
   QStringList missing;
   for (TOptionList* list :
        {&lists.sizeList, &lists.compressionList, &lists.modeList, &lists.directoryList,
-        &lists.functionsList, &lists.basicList, &lists.basicStampList, &lists.basicSizeList,
-        &lists.stealthList, &lists.viewList, &lists.extractOptionList, &lists.extractModeList}) {
+        &lists.encryptionList, &lists.functionsList, &lists.basicList, &lists.basicStampList,
+        &lists.basicSizeList, &lists.stealthList, &lists.viewList, &lists.extractOptionList,
+        &lists.extractModeList}) {
     QWidget* old = root->findChild<QWidget*>(list->name());
     if (old && !qobject_cast<TOptionListView*>(old))
       ReplaceWithOptionListView(old, list);

@@ -65,8 +65,9 @@ print(len(c["SGcol0"]), c["SGcol0"]["1"], repr(c["SGcol0"]["4"]), c["SGcol1"]["2
   EXPECT_EQ(r.out,
             "ZIPFILE,Options,SGcol0,SGcol1,SGcol2\n"
             "/backup/docs.zip\n"
-            "ClrDisk,OptCheck1,OptCheck2,OptCheck3,ComboEdit1,ComboEdit2,OptCheck4,OptCheck6\n"
-            "0,1,428,2,1.44,Disk#1Free,0,17\n"
+            "ClrDisk,OptCheck1,OptCheck2,OptCheck3,ComboEdit1,ComboEdit2,OptCheck4,OptCheck6,"
+            "EncryptionMethod\n"
+            "0,1,428,2,1.44,Disk#1Free,0,17,AES-256\n"
             "19 *.DOC '' ~* *.ZIP\n");
   EXPECT_NE(ReadFile(job).find("\n4=\n"), std::string::npos) << "an empty cell is a bare key";
 }
@@ -284,6 +285,50 @@ TEST_F(SettingsFiles, AKeyTheJobLacksReadsAsTheNewWindowsDefault) {
   EXPECT_EQ(grid.cells[1][1], "*.TMP");
   EXPECT_EQ(grid.cells[1][2], "*.SWP");
   EXPECT_EQ(grid.cells[2][6], "*.MP4");
+}
+
+// The job's cipher: written and read back as the item's text; a job saved before the choice
+// existed keeps Traditional, while the default file (new jobs) without it gives AES-256.
+TEST_F(SettingsFiles, EncryptionMethodRoundTripsAndOlderJobsKeepTraditional) {
+  const std::string job = dir / "job.ini";
+  const std::string older = "[ZIPFILE]\nFname=/b/job.zip\n[Options]\nClrDisk=0\nOptCheck2=1\n";
+  const struct {
+    const char* what;
+    int written;       // the item written by WriteSettings, or -1 for the file below
+    std::string file;  // the settings file as it is on disk
+    bool defaultFile;
+    const char* stored;  // "EncryptionMethod" in the file
+    int read;
+  } rows[] = {
+      {"AES-256 saved", kEncAes256, "", false, "AES-256", kEncAes256},
+      {"Traditional saved", kEncTraditional, "", false, "Traditional", kEncTraditional},
+      {"a job saved before the choice", -1, older, false, "", kEncTraditional},
+      {"the default file before the choice", -1, "[Options]\nClrDisk=0\n", true, "", kEncAes256},
+      {"typed in another case", -1, older + "EncryptionMethod=aes-256\n", false, "aes-256",
+       kEncAes256},
+  };
+  env.archiveName = "/b/job.zip";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string path = row.defaultFile ? DefaultIni() : job;
+    if (row.written >= 0) {
+      THandlersDetached d{&lists.encryptionList};
+      lists.encryptionList.SetChecked(row.written, true);
+      settings.WriteSettings(QString::fromStdString(path));
+    } else {
+      WriteFile(path, row.file);
+    }
+    EXPECT_EQ(IniFile(path).ReadString("Options", "EncryptionMethod", ""), row.stored);
+    Restarted s;
+    {
+      // Whatever the window showed before, the file decides.
+      THandlersDetached d{&s.lists.encryptionList};
+      s.lists.encryptionList.SetChecked(row.read == kEncAes256 ? kEncTraditional : kEncAes256,
+                                        true);
+    }
+    ASSERT_TRUE(s.settings.INIfileIO(row.defaultFile ? QString() : QString::fromStdString(path)));
+    EXPECT_EQ(s.lists.encryptionList.CheckedIndex(), row.read);
+  }
 }
 
 TEST_F(SettingsFiles, SetDefaultWritesTheJobPartAndKeepsPreferences) {

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/arczip.h"
+#include "archive/zipaes.h"
 #include "platform/archiveattr.h"
 #include "testutil.h"
 
@@ -118,11 +120,12 @@ TEST(InteropWrite, TreeRoundTripsThroughEveryPeer) {
   EXPECT_EQ(r.status, 0) << r.out;
 }
 
-TEST(InteropWrite, EncryptedArchivesOpenWithThePassword) {
+TEST(InteropWrite, TraditionallyEncryptedArchivesOpenWithThePassword) {
   if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
   TempDir t;
   MakeTree(t.path());
-  auto r = testutil::Run("cd " + Quote(t.path()) + " && " + Arczip("a enc.zip src -r -p secret"));
+  auto r = testutil::Run("cd " + Quote(t.path()) + " && " +
+                         Arczip("a enc.zip src -r -p secret --traditional"));
   ASSERT_EQ(r.status, 0) << r.out;
   ExpectPeersAccept(t / "enc.zip", "secret");
   r = testutil::Run("unzip -tq -P wrong " + Quote(t / "enc.zip"));
@@ -131,6 +134,145 @@ TEST(InteropWrite, EncryptedArchivesOpenWithThePassword) {
       "cd " + Quote(t.path()) +
       " && mkdir b && bsdtar --passphrase secret -C b -xf enc.zip && diff -r src b/src");
   EXPECT_EQ(r.status, 0) << r.out;
+}
+
+// AES entries of every key strength, stored and deflated, as AE-1 (100 KB) and AE-2 (a few
+// bytes): written here and read by 7zz and bsdtar; 7zz's AES archives read back here.
+TEST(InteropWrite, AesEntriesOfEveryStrengthAndMethodReadBothWays) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  MakeTree(t.path());
+  const std::string tiny = "tiny\n";
+  ASSERT_EQ(testutil::Run("mkdir " + Quote(t / "two")).status, 0);
+  WriteFile(t / "two/big.txt", testutil::ReadFile(t / "src/numbers.txt").substr(0, 100000));
+  WriteFile(t / "two/tiny.txt", tiny);
+  const struct {
+    TZipEncryption encryption;
+    const char* peerName;  // as 7zz names the method
+    const char* sevenZip;  // 7zz -mem=
+  } strengths[] = {{TZipEncryption::zeAES128, "AES-128", "AES128"},
+                   {TZipEncryption::zeAES192, "AES-192", "AES192"},
+                   {TZipEncryption::zeAES256, "AES-256", "AES256"}};
+  for (const auto& s : strengths) {
+    for (int level : {0, 6}) {
+      SCOPED_TRACE(std::string(s.peerName) + " level " + std::to_string(level));
+      const std::string name = t / "ours.zip";
+      ::unlink(name.c_str());
+      TArcZip z;
+      z.SetZipName(name);
+      z.Password = "pass word";
+      z.Encryption = s.encryption;
+      z.PackLevel = level;
+      z.FilesList = {t / "two/big.txt", t / "two/tiny.txt"};
+      ASSERT_EQ(z.ZipFiles(), 2);
+      for (int i = 0; i < 2; ++i) {
+        const TZipHeaderInfo& h = z.EntryHeader(i);
+        TAesField f;
+        ASSERT_EQ(CheckAesEntry(h, f), "");
+        const bool small = h.FileName == "tiny.txt";
+        EXPECT_EQ(f.Version, small ? 2 : 1);
+        EXPECT_EQ(h.CRC32 == 0, small);
+        EXPECT_EQ(f.Method, level == 0 ? 0 : 8);
+        EXPECT_EQ(f.Strength, AesStrengthOf(s.encryption));
+      }
+      auto r = testutil::Run("7zz t '-ppass word' " + Quote(name));
+      EXPECT_EQ(r.status, 0) << r.out;
+      r = testutil::Run("7zz l -slt " + Quote(name));
+      EXPECT_NE(r.out.find(std::string("Method = ") + s.peerName), std::string::npos) << r.out;
+      r = testutil::Run("cd " + Quote(t.path()) +
+                        " && rm -rf b && mkdir b && bsdtar -x --passphrase 'pass word' -C b -f "
+                        "ours.zip && diff -r two b");
+      EXPECT_EQ(r.status, 0) << r.out;
+
+      // The peer's archive of the tree, read back here.
+      r = testutil::Run("cd " + Quote(t.path()) + " && rm -rf peer.zip out && 7zz a -tzip -mx=" +
+                        std::to_string(level == 0 ? 0 : 5) + " -mem=" + s.sevenZip +
+                        " '-ppass word' peer.zip src >/dev/null && " +
+                        Arczip("x peer.zip -d out -p 'pass word'") + " && diff -r src out/src");
+      EXPECT_EQ(r.status, 0) << r.out;
+      r = testutil::Run(Arczip("l " + Quote(t / "peer.zip")));
+      EXPECT_NE(r.out.find(std::string(" ") + s.peerName + " "), std::string::npos) << r.out;
+    }
+  }
+
+  // The archive arczip writes with a password alone: AES-256 that both peers read whole.
+  auto r = testutil::Run("cd " + Quote(t.path()) + " && " + Arczip("a out.zip src -r -p pw"));
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(testutil::Run("7zz t -ppw " + Quote(t / "out.zip")).status, 0);
+  r = testutil::Run("7zz l -slt " + Quote(t / "out.zip"));
+  EXPECT_NE(r.out.find("Method = AES-256 Deflate"), std::string::npos) << r.out;
+  r = testutil::Run(
+      "cd " + Quote(t.path()) +
+      " && mkdir x && bsdtar -x --passphrase pw -C x -f out.zip && diff -r src x/src");
+  EXPECT_EQ(r.status, 0) << r.out;
+}
+
+// What must never be restored: an entry under a wrong password, one whose encrypted data or
+// authentication code changed, one whose AES header is damaged. Each is reported, the run ends
+// with status 1, and no file of it is left.
+TEST(InteropWrite, WrongPasswordTamperingAndDamagedAesHeadersLeaveNoFile) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  MakeTree(t.path());
+  auto r =
+      testutil::Run("cd " + Quote(t.path()) + " && " + Arczip("a good.zip src/numbers.txt -p pw"));
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string good = testutil::ReadFile(t / "good.zip");
+  // The entry's AES field in both headers, its data after the salt and verifier, its code last.
+  const std::string field("\x01\x99\x07\x00", 4);
+  const size_t local = good.find(field);
+  const size_t central = good.find(field, local + 1);
+  ASSERT_NE(central, std::string::npos);
+  const size_t data = local + 11 + 16 + 2;
+  const size_t code = good.find("PK\x01\x02") - 1;
+  auto patched = [&](const std::function<void(std::string&)>& change) {
+    std::string b = good;
+    change(b);
+    return b;
+  };
+  auto bothFields = [&](size_t offset, char value) {
+    return patched([=](std::string& b) { b[local + offset] = b[central + offset] = value; });
+  };
+  auto sizes = [&](uint32_t compressed) {
+    return patched([&](std::string& b) {
+      std::string v;
+      PutU32(v, compressed);
+      b.replace(18, 4, v);
+      b.replace(good.find("PK\x01\x02") + 20, 4, v);
+    });
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* password;
+    const char* said;  // on standard error by x, or by t
+  } rows[] = {
+      {"wrong password", good, "nope", "skipped (Bad Password)"},
+      {"changed data", patched([&](std::string& b) { b[data + 500] ^= 0x20; }), "pw",
+       "AES authentication code does not match"},
+      {"changed code", patched([&](std::string& b) { b[code] ^= 1; }), "pw",
+       "AES authentication code does not match"},
+      {"key strength 0", bothFields(8, 0), "pw", "AES key strength 0"},
+      {"key strength 4", bothFields(8, 4), "pw", "AES key strength 4"},
+      {"field of 6 bytes", bothFields(2, 6), "pw", "AES extra field of 6 bytes"},
+      {"method 99 without the field", bothFields(1, '\x98'), "pw", "no AES extra field"},
+      {"salt cut off", sizes(10), "pw", "too short for its AES salt"},
+      {"code cut off", sizes(16 + 2 + 4), "pw", "too short for its AES salt"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFile(t / "case.zip", row.bytes);
+    const std::string pw = std::string(" -p ") + row.password;
+    r = testutil::Run("cd " + Quote(t.path()) + " && rm -rf out && " +
+                      Arczip("x case.zip -d out" + pw) + " 2>&1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("0 entries extracted"), std::string::npos) << r.out;
+    const auto t1 = testutil::Run(Arczip("t " + Quote(t / "case.zip") + pw) + " 2>&1");
+    EXPECT_EQ(t1.status, 1) << t1.out;
+    EXPECT_NE((r.out + t1.out).find(row.said), std::string::npos) << r.out << t1.out;
+    EXPECT_EQ(testutil::Run("find " + Quote(t / "out") + " -type f | grep -q .").status, 1)
+        << testutil::Run("find " + Quote(t / "out")).out;
+  }
 }
 
 TEST(InteropWrite, Zip64EndRecordFromTheEntryCount) {

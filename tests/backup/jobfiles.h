@@ -34,13 +34,15 @@ struct HandWrittenJob {
     WriteIni(0, 24);
   }
 
-  // optCheck6: functions (1 stamp, 2 versioning); optCheck2: directory items; optCheck1: mode.
-  void WriteIni(int optCheck6, int optCheck2, int optCheck1 = 0) const {
+  // optCheck6: functions (1 stamp, 2 versioning); optCheck2: directory items; optCheck1: mode;
+  // more: further "key=value\n" lines of section "Options".
+  void WriteIni(int optCheck6, int optCheck2, int optCheck1 = 0,
+                const std::string& more = "") const {
     testutil::WriteFile(root + "/docs.INI",
                         "[ZIPFILE]\nFname=" + archive + "\n[Options]\nClrDisk=0\nOptCheck1=" +
                             std::to_string(optCheck1) + "\nOptCheck2=" + std::to_string(optCheck2) +
-                            "\nOptCheck4=0\nOptCheck6=" + std::to_string(optCheck6) +
-                            "\n[SGcol0]\n1=*.*\n[SGcol1]\n1=*.TMP\n[SGcol2]\n1=*.JPG\n");
+                            "\nOptCheck4=0\nOptCheck6=" + std::to_string(optCheck6) + "\n" + more +
+                            "[SGcol0]\n1=*.*\n[SGcol1]\n1=*.TMP\n[SGcol2]\n1=*.JPG\n");
   }
 
   // What `unzip -Z1` must list: the folders below the ticked one and every file but *.tmp,

@@ -148,8 +148,10 @@ TEST_F(CoreRun, StampedJobCarriesTodaysStamp) {
   EXPECT_FALSE(testutil::Exists(job.archive));
 }
 
-TEST_F(CoreRun, EncryptedJobTakesThePasswordOfTheDialog) {
-  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+// A job saved before its cipher could be chosen keeps the traditional one, which unzip reads; a
+// job choosing AES-256 writes a self-extractor whose stub restores it with the password only.
+TEST_F(CoreRun, EncryptedJobsTakeThePasswordOfTheDialogAndTheirCipher) {
+  if (!HaveTools() || !testutil::HaveTool("7zz")) GTEST_SKIP() << "unzip, python3 or 7zz missing";
   job.WriteIni(0, 25);
   dialogs.password = "s3cret";
   RunJob();
@@ -159,6 +161,26 @@ TEST_F(CoreRun, EncryptedJobTakesThePasswordOfTheDialog) {
   EXPECT_EQ(testutil::Run("unzip -tq -P s3cret " + Quote(job.archive)).status, 0);
   EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
   EXPECT_NE(PythonMethods(job.archive, "s3cret").find("report.txt 8"), std::string::npos);
+
+  job.archive = job.folder + "/docs.EXE";
+  job.WriteIni(0, 25, 0, "EncryptionMethod=AES-256\n");
+  core->run().sfxStub = SFXSTUB_PATH;
+  RunJob();
+  EXPECT_EQ(ctx.ExitCode, 0);
+  EXPECT_EQ(dialogs.passwordShown, 2);
+  auto r = testutil::Run("7zz l -slt " + Quote(job.archive));
+  EXPECT_NE(r.out.find("Method = AES-256 Deflate"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("ZipCrypto"), std::string::npos) << r.out;
+  EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), job.ExpectedNames());
+  const std::string target = dir.path() + "/out";
+  r = testutil::Run(Quote(job.archive) + " -y -p nope -d " + Quote(target) + " </dev/null");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(testutil::Run("find " + Quote(target) + " -type f | grep -q .").status, 1);
+  r = testutil::Run(Quote(job.archive) + " -y -p s3cret -d " + Quote(target) + " </dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = testutil::Run("diff -r -x '*.tmp' -x '*.TMP' " + Quote(target + job.data) + " " +
+                    Quote(job.data));
+  EXPECT_EQ(r.status, 0) << r.out;
 }
 
 TEST_F(CoreRun, FailingJobEndsWithAFailureAndKeepsThePreviousArchive) {

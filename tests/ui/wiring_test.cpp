@@ -497,7 +497,7 @@ TEST_F(WiringTest, EveryCommandOfTheWindowReachesItsOperation) {
   // The option lists and size edits are the models' views.
   const QStringList missing = InstallOptionViews(w.centralWidget(), *w.context().Lists);
   EXPECT_TRUE(missing.isEmpty()) << missing.join(' ').toStdString();
-  EXPECT_EQ(w.findChildren<TOptionListView*>().size(), 12);
+  EXPECT_EQ(w.findChildren<TOptionListView*>().size(), 13);
 }
 
 // The same commands with their real operations, the user backing out of every box and dialog:
