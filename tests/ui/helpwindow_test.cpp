@@ -224,9 +224,11 @@ TEST_F(HelpWindowTest, ARecordingXdgOpenAndXdgEmailFirstOnPathGetTheHelpPageAndT
   w.backup()->burn().LastBurnError = "Writer: no disc & #2 ünready";
   ComposeFeedbackMail(true, w.backup());
   ComposeFeedbackMail(false, w.backup());
-  const QStringList mailed = logged("xdg-email", 2);
+  QStringList mailed = logged("xdg-email", 2);
   ::setenv("PATH", oldPath.c_str(), 1);
   ASSERT_EQ(mailed.size(), 2);
+  // The two mailers run on their own and may log in either order.
+  if (mailed[1].contains("%20bug%20report&")) mailed.swapItemsAt(0, 1);
   const QString digits = TAppLifecycle::VersionDigitsOf(ARCAVO_VERSION);
   EXPECT_TRUE(mailed[0].startsWith("mailto:support@arcavo.example?subject=Arcavo%20V" + digits +
                                    "%20bug%20report&body="))
