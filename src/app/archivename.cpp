@@ -10,9 +10,11 @@ qsizetype FileNameStart(const QString& name) {
 
 QString DateTimeStamp(int format, const QDateTime& now, const QLocale& locale) {
   const QDate d = now.date();
-  const QString month = (format == 0 || format == 2)
-                            ? locale.monthName(d.month(), QLocale::ShortFormat)
-                            : QStringLiteral("%1").arg(d.month(), 2, 10, QLatin1Char('0'));
+  QString month = (format == 0 || format == 2)
+                      ? locale.monthName(d.month(), QLocale::ShortFormat)
+                      : QStringLiteral("%1").arg(d.month(), 2, 10, QLatin1Char('0'));
+  month.remove(QLatin1Char('.'));
+  month.remove(QLatin1Char('/'));
   QString s = QStringLiteral("-%1-%2-%3")
                   .arg(d.year(), 4, 10, QLatin1Char('0'))
                   .arg(month)

@@ -180,6 +180,9 @@ void TAppLifecycle::FormShow() {
   if (!ctx_.CmdArgs.isEmpty()) {
     const QString arg = ctx_.CmdArgs.at(0);
     if (PathExists(arg) && !PathIsDir(arg)) seams_.OpenRecent(arg);
+    // An archive or other file of the command line has served the start now: left set, it
+    // would stand for the job of every later "Open Job" and recent entry.
+    if (ctx_.AutoRunFile == arg) ctx_.AutoRunFile.clear();
   }
 }
 

@@ -1,9 +1,9 @@
 #include "app/optionscontroller.h"
 
 #include <QFileInfo>
-#include <QLocale>
 #include <cmath>
 
+#include "app/archivename.h"
 #include "app/clock.h"
 #include "app/controlhost.h"
 #include "app/mb.h"
@@ -340,15 +340,8 @@ void TOptionsController::ViewListChanged(int i, ChangeOrigin origin) {
 // --- names ----------------------------------------------------------------------------------
 
 QString TOptionsController::DateTimeStamp(int format, const QDateTime& when) {
-  const QLocale c = QLocale::c();
-  const QDate d = when.date();
-  QString s = (format == 1 || format == 3) ? c.toString(d, QStringLiteral("-yyyy-MM-dd"))
-                                           : QStringLiteral("-%1-%2-%3")
-                                                 .arg(d.year(), 4, 10, QLatin1Char('0'))
-                                                 .arg(c.monthName(d.month(), QLocale::ShortFormat))
-                                                 .arg(d.day(), 2, 10, QLatin1Char('0'));
-  if (format == 2 || format == 3) s += c.toString(when.time(), QStringLiteral("_HHmm"));
-  return s;
+  // The same stamp as every other archive name gets.
+  return ::DateTimeStamp(format, when);
 }
 
 QString TOptionsController::StampBase(const QString& archiveName) {

@@ -79,7 +79,10 @@ EngineLists BuildEngineLists(const TInclusionGrid& grid, const std::vector<std::
       }
     } else if (exists && S_ISREG(st.st_mode)) {
       const std::string kept = lists.allFiles ? src : ParseAddFiles(src, lists.include);
-      if (!kept.empty()) lists.files.push_back(kept);
+      if (!kept.empty())
+        lists.files.push_back(kept);
+      else
+        lists.notIncluded.push_back(src);
     } else {
       // Gone, a pattern, or something that is not archived: the engine reports it.
       lists.files.push_back(src);

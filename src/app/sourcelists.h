@@ -21,6 +21,8 @@ struct EngineLists {
   QStringList include;                  // the INCLUDE list
   bool allFiles = false;                // an INCLUDE cell is exactly "*.*"
   std::vector<std::string> sources;     // the sources used (for the report)
+  // Ticked files the INCLUDE filter (ParseAddFiles) dropped, in the order they were looked at.
+  std::vector<std::string> notIncluded;
 };
 
 // The messages a run refuses to start with.

@@ -198,6 +198,37 @@ class TExpander {
   TFileItems& out_;
 };
 
+// Keeps the first of items naming the same path (a file two patterns or two ticked paths
+// reach): it is one file to store, not a second file that the duplicate check would refuse.
+void DropRepeatedPaths(TFileItems& items) {
+  std::vector<std::pair<size_t, uint32_t>> hashed;
+  hashed.reserve(items.size());
+  for (size_t i = 0; i < items.size(); ++i)
+    hashed.emplace_back(std::hash<std::string>{}(items[i].Path), static_cast<uint32_t>(i));
+  std::sort(hashed.begin(), hashed.end());
+  std::vector<bool> repeated(items.size(), false);
+  bool any = false;
+  for (size_t g = 0; g < hashed.size();) {
+    size_t end = g + 1;
+    while (end < hashed.size() && hashed[end].first == hashed[g].first) ++end;
+    for (size_t a = g; a < end; ++a) {
+      if (repeated[hashed[a].second]) continue;
+      for (size_t b = a + 1; b < end; ++b)
+        if (items[hashed[b].second].Path == items[hashed[a].second].Path)
+          any = repeated[hashed[b].second] = true;
+    }
+    g = end;
+  }
+  if (!any) return;
+  size_t kept = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (repeated[i]) continue;
+    if (kept != i) items[kept] = std::move(items[i]);
+    ++kept;
+  }
+  items.resize(kept);
+}
+
 }  // namespace
 
 bool HasWildcardChars(const std::string& s) {
@@ -220,6 +251,7 @@ int64_t ExpandFileList(const std::vector<std::string>& items, const TExpandOptio
     if (options.Between) options.Between();
   }
   for (const auto& item : wild) ex.WildcardItem(item);
+  DropRepeatedPaths(out);
   int64_t total = 0;
   for (const auto& f : out) total += f.Size;
   return total;

@@ -49,7 +49,8 @@ struct TExpandOptions {
 bool HasWildcardChars(const std::string& s);
 
 // Expands items into out (explicit names and folder items in order, then the names found for
-// each wildcard item in order). Returns the total size of the files.
+// each wildcard item in order); a path reached twice is listed once, where it came first.
+// Returns the total size of the files.
 int64_t ExpandFileList(const std::vector<std::string>& items, const TExpandOptions& options,
                        TFileItems& out);
 

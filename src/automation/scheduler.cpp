@@ -195,3 +195,18 @@ bool TScheduler::TrayClicked() {
   window_.ShowNoticeFor(QStringLiteral("Scheduled backup cancelled"), kCancelNoticeMs);
   return true;
 }
+
+bool TScheduler::AbortDue() {
+  tray_.HideBalloon();
+  tray_.TrayAnimation(false);
+  tray_.SetPauseItemCaption(QStringLiteral("Pause"));
+  if (stage_ != 2 && runState_ != 1) return false;
+  if (runState_ == 1) RestorePauseItem();
+  runState_ = 0;
+  stage_ = 0;
+  trayMark_ = 0;
+  // Today has been examined: the next run is on the next ticked day.
+  timer_.Start(kWaitMs);
+  window_.ShowNoticeFor(QStringLiteral("Scheduled backup cancelled"), kCancelNoticeMs);
+  return true;
+}

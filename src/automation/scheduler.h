@@ -104,6 +104,10 @@ class TScheduler {
   // The tray icon (or its "Restore" item) was clicked. True when that cancelled a postponed run
   // (the click does nothing else then); the notice is shown for kCancelNoticeMs.
   bool TrayClicked();
+  // The tray's "Abort" while a run is due (counting down, postponed, or stopped by a balloon
+  // click): that run does not happen, the tray item pauses again and the scheduler waits for
+  // the next ticked day. False when no run was due (the item is only set back).
+  bool AbortDue();
 
   int Stage() const { return stage_; }
   void SetStage(int stage) { stage_ = stage; }

@@ -59,6 +59,10 @@ void TStealth::StealthExcludes(TStealthEngineSettings& s) const {
   s.excludeZip = host_.StealthExclZip();
 }
 
+bool TStealth::Recursion() const {
+  return host_.JobRecursion() || host_.MonitorSubDirectories();
+}
+
 void TStealth::StartStealth() {
   QStringList ticked = host_.TickedPaths();
   if (ticked.isEmpty() || !host_.ArchiveName().toUpper().contains(QStringLiteral("STEALTH"))) {
@@ -69,7 +73,7 @@ void TStealth::StartStealth() {
   host_.SetStealthListEnabled(false);
   TStealthEngineSettings settings;
   settings.archiveBitOnly = true;
-  settings.recurse = host_.MonitorSubDirectories();
+  settings.recurse = Recursion();
   StealthExcludes(settings);
   host_.ConfigureEngine(settings);
   host_.SetIncludeList({});
@@ -280,7 +284,7 @@ void TStealth::HotkeyBackup(bool inTray, bool trayStealth) {
   if (!trayStealth && saved_.isEmpty()) {
     // Prepared as for stealth mode, without monitors.
     TStealthEngineSettings settings;
-    settings.recurse = host_.MonitorSubDirectories();
+    settings.recurse = Recursion();
     StealthExcludes(settings);
     host_.ConfigureEngine(settings);
     for (const QString& p : ticked) saved_ << (QFileInfo(p).isDir() ? AllFiles(p) : p);
@@ -313,9 +317,8 @@ void TStealth::AddInstantPath(const QString& path) {
   }
   if (!host_.GeneralTimerActive()) {
     QString note;
-    instantRecurse_ = host_.ControlHeld();
     instantDelete_ = host_.ShiftHeld();
-    if (instantRecurse_) note += QStringLiteral("CTRLkey=Subdirectories");
+    if (host_.ControlHeld()) note += QStringLiteral("CTRLkey=Subdirectories");
     if (instantDelete_) note += QStringLiteral("\r   SHFTkey=deletion   ");
     if (!note.isEmpty()) {
       MbNoticeSpec notice;
@@ -344,13 +347,14 @@ void TStealth::WriteInstantBackup() {
   host_.TrayAnimation(true);
   TStealthEngineSettings settings;
   settings.archiveBitOnly = false;
-  settings.recurse = instantRecurse_;
+  // A handed-over folder is taken with its sub-folders, whatever keys were held.
+  settings.recurse = true;
   settings.deleteSources = instantDelete_;
   settings.noExcludes = true;
   host_.ConfigureEngine(settings);
   const QString error = host_.AddFiles(instant_);
   if (!error.isEmpty()) MbInfo(error);
-  instantDelete_ = instantRecurse_ = false;
+  instantDelete_ = false;
   instantFlag_ = false;
   IMgrTriggerCleanUp();
   host_.SetArchiveName(instantArchive_);
@@ -362,7 +366,7 @@ void TStealth::IMgrTriggerCleanUp() {
   host_.TrayAnimation(false);
   TStealthEngineSettings settings;
   settings.archiveBitOnly = true;
-  settings.recurse = host_.MonitorSubDirectories();
+  settings.recurse = Recursion();
   settings.deleteSources = host_.MoveThenDelete();
   StealthExcludes(settings);
   host_.ConfigureEngine(settings);

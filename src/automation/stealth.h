@@ -43,6 +43,8 @@ class IStealthHost {
   virtual QStringList TickedPaths() = 0;
   virtual bool StealthExclZip() const = 0;
   virtual bool MonitorSubDirectories() const = 0;
+  // The job's "Full Directories (recursion)": a ticked folder takes its sub-folders.
+  virtual bool JobRecursion() const = 0;
   virtual bool MoveThenDelete() const = 0;
   virtual void SetStealthListEnabled(bool enabled) = 0;
   // The INCLUDE list of the engine.
@@ -79,7 +81,8 @@ class IStealthHost {
   virtual void StartGeneralTimer(int intervalMs) = 0;
   virtual void StopGeneralTimer() = 0;
   virtual bool GeneralTimerActive() const = 0;
-  // The modifier keys held now; false for both where the platform cannot tell.
+  // The modifier keys held now; false for both where the platform cannot tell. They change only
+  // what an instant backup says and whether it deletes, never what it stores.
   virtual bool ControlHeld() const = 0;
   virtual bool ShiftHeld() const = 0;
 };
@@ -119,8 +122,6 @@ class TStealth {
   void ResetGeneralTicks() { count_ = 0; }
   // One stealth pass; skipped (and the countdown started again) while an operation runs.
   void StealthNow();
-  // The engine finished an operation: a write held back meanwhile happens now.
-  void EngineIdle();
   // The hotkey backup: inTray, the window sits in the tray; trayStealth, the tray stealth flag.
   void HotkeyBackup(bool inTray, bool trayStealth);
   // Instant backup: a handed-over path, the write when the countdown ran out, the clean-up.
@@ -151,6 +152,9 @@ class TStealth {
   void CreateMonitor(const QString& path);
   void PrepareEngine(bool withMonitors, QStringList& fileList, const QStringList& ticked);
   void StealthExcludes(TStealthEngineSettings& s) const;
+  // Whether stealth and hotkey passes descend into sub-folders: as the job selects, or as
+  // "Monitor Sub Directories" watches.
+  bool Recursion() const;
   void ArmCountdown();
   // A change of the stealth archive itself or of the engine's temporary beside it.
   bool OwnFile(const QString& path) const;
@@ -164,7 +168,6 @@ class TStealth {
   bool instantFlag_ = false;
   QString instantArchive_;
   bool instantWasRunning_ = false;  // stealth ran when the collection began
-  bool instantRecurse_ = false;
   bool instantDelete_ = false;
   int count_ = 0;
   int passes_ = 0;

@@ -49,7 +49,8 @@ void TTrayLife::PauseItem() {
   QString caption = tray_.PauseItemCaption();
   caption.remove(u'&');
   if (caption == QLatin1String("Abort")) {
-    window_.WriteZip();
+    // Only the scheduler's countdown shows "Abort": it cancels that run and nothing else.
+    scheduler_.AbortDue();
     tray_.TrayAnimation(false);
     return;
   }

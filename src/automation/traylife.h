@@ -36,8 +36,6 @@ class ITrayWindow {
   virtual void StopDiscAnimation() = 0;
   // The "Pause" button's operation (pauses, or continues a paused operation).
   virtual void PauseOperation() = 0;
-  // The "&WriteZIP" operation (while a backup runs it offers to abort it).
-  virtual void WriteZip() = 0;
 };
 
 class TTrayLife {
@@ -51,7 +49,8 @@ class TTrayLife {
   bool GoToTray();
   // A click on the icon, "Restore", or the window brought back from the taskbar.
   void Restore();
-  // The tray menu's "Pause" and "Resume".
+  // The tray menu's "Pause" and "Resume". "Pause" reads "Abort" while a scheduled run is due:
+  // it then cancels that run.
   void PauseItem();
   void ResumeItem();
   // A click on a balloon tip.

@@ -298,11 +298,17 @@ TRunReport& TBackupCore::AttachReport(IProgressHost& host, IReportBox& box) {
   };
   run->onRunStart = [r] { r->BeginRun(); };
   run->leftOutCount = [r] { return r->LeftOutCount; };
+  run->onNotIncluded = [r](const QString& path) { r->NotIncluded(path); };
   run->onEngineStart = [r] { r->StartClock(); };
   run->onReportFile = [this, r](const QString& requested) {
     ctx_.ReportFile = r->WriteReportFile(requested, ctx_.AutoRunFile);
   };
   return *report_;
+}
+
+bool TBackupCore::OnDirectRemovable(const QString& path) {
+  const int kind = seams_->GetDriveTypeEx(path);
+  return kind == 3 || (kind == 2 && seams_->BurnerNative());
 }
 
 TBackupCore::~TBackupCore() {

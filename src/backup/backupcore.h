@@ -55,6 +55,9 @@ class TBackupCore : public QObject {
   TBurnCommands& burn() { return *burn_; }
   // "Move Blocks": the parts of a split set onto disks or discs.
   TMoveBlocks& moveBlocks() { return *moveBlocks_; }
+  // An archive at path goes straight onto a removable disk, or onto a disc the file system
+  // writes itself ("Native"): no burner stages it.
+  bool OnDirectRemovable(const QString& path);
 
  private:
   struct Program;

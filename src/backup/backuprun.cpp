@@ -86,6 +86,7 @@ QString RunResultText(const QString& errorText, int count, int leftOut) {
   const QString suffix = count == 1 ? QStringLiteral(" was") : QStringLiteral("s were");
   const QString head = !errorText.isEmpty() ? errorText + QStringLiteral("\r")
                        : leftOut > 0        ? S(runmsg::kIncomplete)
+                       : count == 0         ? S(runmsg::kNothingStored)
                                             : S(runmsg::kSuccess);
   QString text = head + QString::number(count) + QStringLiteral(" file/DIR") + suffix +
                  QStringLiteral(" added");
@@ -745,7 +746,8 @@ bool TBackupRun::StageDisc(TRunSteps& r) {
       l_.sizeList.SetChecked(disc.Kind == 1 ? opt::kSizeCdr650 : opt::kSizeCdrw540, true);
   }
   SetArchiveName(PathText(ProgramDir()) + FileNameOf(r.requested), true);
-  const uint32_t free = diskSpaceKb(TempPath());
+  // The parts are staged in the program folder: its file system needs the room.
+  const uint32_t free = diskSpaceKb(PathText(ProgramDir()));
   if (prefs_.Bool(QStringLiteral("CheckTempSpace")) && free < (dvd ? 6200000u : 1200000u)) {
     MbInfo(S(runmsg::kNoTempSpace));
     SetArchiveName(r.requested, true);
@@ -977,6 +979,8 @@ void TBackupRun::CallEngine(TRunSteps& r) {
     display_.ReportClear();
     display_.ReportAdd(QStringLiteral("Beginning Add to ") + r.name);
     for (const QString& line : r.leftovers) display_.ReportAdd(line);
+    if (r.stopText.isEmpty() && onNotIncluded)
+      for (const std::string& path : r.lists.notIncluded) onNotIncluded(PathText(path));
   }
   if (!r.stopText.isEmpty()) {
     errorText_ = r.stopText + QStringLiteral(" ");
@@ -1115,9 +1119,9 @@ void TBackupRun::EndRun(TRunSteps& r) {
 void TBackupRun::EndRunActions(TRunSteps& r) {
   if (r.counting) return;
   const QString baseName = FileNameOf(r.requested).left(FileNameOf(r.requested).lastIndexOf('.'));
-  // 34. The report file.
-  if (r.automatic || l_.functionsList.Checked(opt::kFnUnattended) ||
-      prefs_.Bool(QStringLiteral("FullReport"))) {
+  // 34. The report file, named after the archive: a run that had no archive name writes none.
+  if (!r.requested.isEmpty() && (r.automatic || l_.functionsList.Checked(opt::kFnUnattended) ||
+                                 prefs_.Bool(QStringLiteral("FullReport")))) {
     if (onReportFile)
       onReportFile(r.requested);
     else
@@ -1218,6 +1222,7 @@ void TBackupRun::CleanUp(TRunSteps& r) {
 
   // 39. Verify, or tell. The test's own box is the closing message; a test that found bad or
   // skipped entries makes the run a failed one. Without an archive test, the message says so.
+  // A counting run only measures: the size calculator shows what it found, and no box.
   if (Verifies(r)) {
     const TVerifyResult verified = seams_.VerifyArchive(ZipName(), password);
     switch (verified.outcome) {
@@ -1234,7 +1239,7 @@ void TBackupRun::CleanUp(TRunSteps& r) {
         break;
     }
     if (r.closeAfterVerify) CloseProgram();
-  } else {
+  } else if (!r.counting) {
     MbMessage(resultText_, kArcavo, false, MB_OK);
   }
 

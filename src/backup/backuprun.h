@@ -46,6 +46,8 @@ inline constexpr const char* kNothingExists =
 // The head of the closing text when files were left out, and its last line (%1 the number).
 inline constexpr const char* kIncomplete = "    Backup incomplete    \r";
 inline constexpr const char* kLeftOut = " left out (see the report)";
+// The head of the closing text when nothing was stored and nothing left out.
+inline constexpr const char* kNothingStored = "    Nothing was backed up    \r";
 // Report lines of the leftovers of an interrupted run on the same archive.
 inline constexpr const char* kLeftoverRemoved = "Removed the leftover of an interrupted run: ";
 inline constexpr const char* kAsidePutBack = "Put back the archive an interrupted run left aside: ";
@@ -63,7 +65,7 @@ int32_t FileSizeKb(const QString& path);
 // The closing text of a run: with an error, the error text (ending in a blank) + "\r" + count
 // + " file/DIR" + (" was" | "s were") + " added"; without, "    Backup successful    \r" + ...
 // Files left out (leftOut > 0) add a last line saying how many, and without an error the head
-// reads "    Backup incomplete    ".
+// reads "    Backup incomplete    "; a run that stored nothing is never called successful.
 QString RunResultText(const QString& errorText, int count, int leftOut = 0);
 // Removes what an interrupted run of this program left beside archive: its temporary files
 // (recognised by the writer's mark) and the hidden copies "." + name + ".previous[N]" that an
@@ -223,6 +225,8 @@ class TBackupRun : public QObject {
   std::function<void(const QString& requested)> onReportFile;
   // The number of selected files the run's report counted as left out; unset: none.
   std::function<int()> leftOutCount;
+  // Told each ticked file the INCLUDE patterns leave out, before the engine starts.
+  std::function<void(const QString& path)> onNotIncluded;
 
  signals:
   // A run has ended (after its closing message).

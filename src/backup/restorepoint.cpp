@@ -1,12 +1,28 @@
 #include "backup/restorepoint.h"
 
+#include <QEventLoop>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace {
 
 // Snapper works through its daemon, which may have to take the snapshot of a large volume first.
 constexpr int kSnapperTimeoutMs = 300000;
+
+// Waits for p to end, at most ms milliseconds, while the event loop turns: the window stays
+// alive during a long snapshot. True when it ended.
+bool WaitForEnd(QProcess& p, int ms) {
+  if (p.state() == QProcess::NotRunning) return true;
+  QEventLoop loop;
+  QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+  QTimer limit;
+  limit.setSingleShot(true);
+  QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+  limit.start(ms);
+  if (p.state() != QProcess::NotRunning) loop.exec();
+  return p.state() == QProcess::NotRunning;
+}
 
 QString Couldnt(const QString& why) {
   return QStringLiteral("Couldn't set System Restore point.\r\n") + why;
@@ -29,7 +45,7 @@ QString SetRestorePoint(const QString& name, bool& set) {
            QStringLiteral("--print-number"), QStringLiteral("--description"), name.left(63)});
   if (!p.waitForStarted()) return Couldnt(p.errorString());
   p.closeWriteChannel();
-  if (!p.waitForFinished(kSnapperTimeoutMs)) {
+  if (!WaitForEnd(p, kSnapperTimeoutMs)) {
     p.kill();
     p.waitForFinished();
     return Couldnt(QStringLiteral("snapper did not finish"));

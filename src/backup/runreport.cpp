@@ -213,6 +213,10 @@ void TRunReport::BeginRun() {
   CommentText = ::CommentText(zip_.ArchiveComment());
 }
 
+void TRunReport::NotIncluded(const QString& path) {
+  LeaveOut(path, S(rptmsg::kNotIncluded));
+}
+
 void TRunReport::StartClock() {
   RunStartTick = CurrentClock().TickMs();
 }
@@ -331,6 +335,9 @@ void TRunReport::ArcZip1SkippingFile(TSkipReason Reason, const std::string& FNam
   switch (Reason) {
     case srNoOverwrite:
       ++NoOverwriteCount;
+      // A selected file whose stored name another selected file took first is not in the
+      // archive: the run names it and counts it as left out.
+      if (seams_.RunInProgress() && !name.endsWith(QLatin1Char('/'))) LeaveOut(name, label);
       return;
     case srExcludeList:
       ++ExcludedCount;

@@ -48,6 +48,9 @@ inline constexpr const char* kSkippedBecause = ". Skipped because ";
 // The label of a selected file or folder that does not exist (or vanished during the run).
 inline constexpr const char* kNoSuchFile = "NoSuchFile";
 inline constexpr const char* kReason = ". Reason: ";
+// The label of a ticked file the INCLUDE patterns do not keep.
+inline constexpr const char* kNotIncluded =
+    "NotIncluded (a ticked file is kept by an INCLUDE pattern whose extension its name holds)";
 
 inline constexpr const char* kIncomplete =
     "Incomplete zip file.  It may be a multi-part zip\r\n"
@@ -137,6 +140,8 @@ class TRunReport : public QObject {
   // ---- Calls of the backup run ----
   // At the start of a run: the counters to 0, the open-file question on, the comment read.
   void BeginRun();
+  // A ticked file the INCLUDE patterns leave out: named in the report and counted as left out.
+  void NotIncluded(const QString& path);
   // Just before the engine starts: the process time counts from now.
   void StartClock();
   // After the engine: an empty report box gets "No files missed".

@@ -54,6 +54,7 @@ void TExtractController::AttachPasswordHandler() {
 
 void TExtractController::Listen(TZipSession& session) {
   filesDone_ = 0;
+  badPassword_ = 0;
   // The target-folder handler after the program's own; a file written counts before them, so
   // the count survives an aborted extraction and the final message tells what was written.
   session.Listen(&TArcUnZip::OnStartUnZip,
@@ -81,6 +82,10 @@ void TExtractController::Listen(TZipSession& session) {
     host_.ReportLine(QString::fromStdString(h.FullName()) + QStringLiteral(". Skipped because ") +
                      QString::fromLatin1(EntryProblemText(h.Problem)));
   });
+  session.Listen(&TArcUnZip::OnSkippingFile,
+                 [this](TZipSender, TSkipReason reason, const std::string&, int, bool&) {
+                   if (reason == srBadPassword) ++badPassword_;
+                 });
   // A wrong password is asked for here, not by the program's handler.
   session.Handle(&TArcUnZip::OnBadPassword,
                  [this](TZipSender sender, int index, std::string& password) {
@@ -204,9 +209,13 @@ void TExtractController::ExtractFiles() {
   }
   count = filesDone_;
   olderCopies_.clear();
-  MbInfo(prefix + QString::number(count) + QStringLiteral(" file") +
-         (count == 1 ? QStringLiteral(" was") : QStringLiteral("s were")) +
-         QStringLiteral(" extracted"));
+  const QString extracted = prefix + QString::number(count) + QStringLiteral(" file") +
+                            (count == 1 ? QStringLiteral(" was") : QStringLiteral("s were")) +
+                            QStringLiteral(" extracted");
+  if (badPassword_ > 0)
+    ErrorBox(PasswordFailure() + QStringLiteral("\r") + extracted);
+  else
+    MbInfo(extracted);
   host_.ClearStatusBar();
 }
 
@@ -254,8 +263,19 @@ void TExtractController::ExtractFilesGroup() {
     }
     zip_.ClearSelection();
   }
-  if (count > 0) MbInfo(QString::number(count) + S(extractmsg::kFilesExtracted));
+  if (badPassword_ > 0)
+    ErrorBox(PasswordFailure() + QStringLiteral("\r") + QString::number(count) +
+             S(extractmsg::kFilesExtracted));
+  else if (count > 0)
+    MbInfo(QString::number(count) + S(extractmsg::kFilesExtracted));
   host_.GaugeClear();
+}
+
+QString TExtractController::PasswordFailure() const {
+  // The dialog cancelled detaches the prompt; else the password typed did not fit.
+  return S(passwordAttached_ ? extractmsg::kWrongPassword : extractmsg::kNoPassword)
+      .arg(badPassword_)
+      .arg(badPassword_ == 1 ? QStringLiteral(" was") : QStringLiteral("s were"));
 }
 
 // ---- chosen rows of search results --------------------------------------------------------

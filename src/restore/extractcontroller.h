@@ -42,6 +42,10 @@ inline constexpr const char* kFilesExtracted = " Files Extracted";
 inline constexpr const char* kCaption = "Arcavo";
 // Why a copy of a file in a version folder is not restored when the folders are folded.
 inline constexpr const char* kOlderCopy = "OlderCopy";
+// The head of the closing box when encrypted entries were not extracted (%1 how many, %2 " was"
+// or "s were"): the password typed was wrong, or the password dialog was cancelled.
+inline constexpr const char* kWrongPassword = "Wrong password: %1 encrypted file%2 not extracted";
+inline constexpr const char* kNoPassword = "No password given: %1 encrypted file%2 not extracted";
 }  // namespace extractmsg
 
 // What extraction asks of the window.
@@ -125,6 +129,8 @@ class TExtractController : public QObject {
   // With version folders folded, the entries that would land on the same file: the current copy
   // is taken, else the newest version; the others (entry numbers) are passed over.
   void ChooseVersions();
+  // The head of the closing box when entries were skipped for their password.
+  QString PasswordFailure() const;
 
   TArcUnZip& zip_;
   TOptionLists& lists_;
@@ -135,6 +141,8 @@ class TExtractController : public QObject {
   bool freshen_ = false;
   bool passwordAttached_ = false;
   int filesDone_ = 0;
+  // Entries of this extraction skipped for their password.
+  int badPassword_ = 0;
   bool groupRunning_ = false;
   bool abortRequested_ = false;
   QSet<int> olderCopies_;

@@ -176,12 +176,12 @@ TMaintenanceController::TTestResult TMaintenanceController::RunTest(TTestSender 
     zip_.Password = password;
     host_.StartProcessClock();
     host_.DiscAnimation(true);
-    // An encrypted entry without a good password asks once; after a cancel the remaining
-    // encrypted entries are skipped without asking again.
+    // An encrypted entry without a good password asks once; after a cancel, or with a password
+    // typed that does not fit, the remaining encrypted entries are skipped without asking again.
     bool refused = false;
     session->Handle(&TArcUnZip::OnBadPassword,
                     [this, &refused](TZipSender, int, std::string& newPassword) {
-                      if (refused) return;
+                      if (refused || !zip_.Password.empty()) return;
                       QString typed;
                       if (host_.PasswordDialog(typed) && !typed.isEmpty())
                         newPassword = TakeSecret(typed);

@@ -35,16 +35,19 @@ QString S(const char* s) {
   return QString::fromLatin1(s);
 }
 
+// The label when an archive's password is asked for reading it.
+constexpr const char* kReadLabel = "Enter the archive's password:";
+
 }  // namespace
 
 // ---- Password dialog -----------------------------------------------------------------------
 
-TPasswordDlg::TPasswordDlg(QWidget* parent) : QDialog(parent) {
+TPasswordDlg::TPasswordDlg(QWidget* parent, bool confirm) : QDialog(parent), confirm_(confirm) {
   setObjectName(QStringLiteral("PasswordDlg"));
   setWindowTitle(QStringLiteral("Password Dialog"));
   setWindowFlag(Qt::WindowStaysOnTopHint, true);
   auto* v = new QVBoxLayout(this);
-  label_ = new QLabel(S(TPasswordCheck::kLabel), this);
+  label_ = new QLabel(S(confirm ? TPasswordCheck::kLabel : kReadLabel), this);
   password_ = new QLineEdit(this);
   password_->setObjectName(QStringLiteral("Password"));
   password_->setEchoMode(QLineEdit::Password);
@@ -58,6 +61,7 @@ TPasswordDlg::TPasswordDlg(QWidget* parent) : QDialog(parent) {
   v->addWidget(password_);
   v->addWidget(password2_);
   v->addWidget(buttons);
+  password2_->setVisible(confirm);
 }
 
 QString TPasswordDlg::password() const {
@@ -65,7 +69,7 @@ QString TPasswordDlg::password() const {
 }
 
 void TPasswordDlg::done(int result) {
-  if (!TPasswordCheck::MayClose(password_->text(), password2_->text())) {
+  if (confirm_ && !TPasswordCheck::MayClose(password_->text(), password2_->text())) {
     label_->setText(S(TPasswordCheck::kMismatch));
     password_->clear();
     password2_->clear();

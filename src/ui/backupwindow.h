@@ -15,10 +15,12 @@ class QLabel;
 class QLineEdit;
 
 // "Password Dialog": two masked edits that must agree before the dialog closes (also by Cancel).
+// For reading an archive (confirm false) the password is typed once: a typing error shows as a
+// wrong password, where a new archive's would lock its files away.
 class TPasswordDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit TPasswordDlg(QWidget* parent = nullptr);
+  explicit TPasswordDlg(QWidget* parent = nullptr, bool confirm = true);
   QString password() const;
   void done(int result) override;
 
@@ -26,6 +28,7 @@ class TPasswordDlg : public QDialog {
   QLabel* label_;
   QLineEdit* password_;
   QLineEdit* password2_;
+  bool confirm_;
 };
 
 // The new-name dialog over TSaveDlgForm: folders and archives of the file system, the edit, OK

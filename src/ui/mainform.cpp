@@ -754,7 +754,9 @@ bool TMainform::event(QEvent* event) {
 }
 
 bool TMainform::eventFilter(QObject* watched, QEvent* event) {
-  if (searchBox_ && watched == searchBox_->lineEdit() && search_) {
+  // The box keeps the keyboard focus and hands the keys it does not use itself to its edit
+  // directly: Enter reaches only the box, typing the edit.
+  if (searchBox_ && search_ && (watched == searchBox_ || watched == searchBox_->lineEdit())) {
     if (event->type() == QEvent::KeyPress) {
       auto* key = static_cast<QKeyEvent*>(event);
       const bool ctrl = key->modifiers() & Qt::ControlModifier;
@@ -764,7 +766,7 @@ bool TMainform::eventFilter(QObject* watched, QEvent* event) {
         if (!key->isAutoRepeat() || enter) search_->ComboBox1KeyDown(key->key(), ctrl);
         return true;
       }
-    } else if (event->type() == QEvent::MouseButtonDblClick) {
+    } else if (event->type() == QEvent::MouseButtonDblClick && watched != searchBox_) {
       search_->ComboBox1DblClick();
       return true;
     }

@@ -25,6 +25,7 @@ class QSystemTrayIcon;
 class QTimer;
 class IBackupSeams;
 class IFileDialogHost;
+class IVolumeService;
 class TArchiveWindow;
 class TBackupCore;
 class TBackupWindowHost;
@@ -109,6 +110,9 @@ class TMainform : public QMainWindow {
   void SetFileDialogHost(IFileDialogHost* host);
   // Opens files of "Open" with the desktop (by default through Qt). Null restores Qt's.
   void SetDesktopLauncher(restore::IDesktopLauncher* launcher);
+  // The drives and media the window asks about (the system's by default). Null restores it.
+  void SetVolumeService(IVolumeService* volumes) { volumes_ = volumes; }
+  IVolumeService* volumeService() const { return volumes_; }
   // Closes without asking (a termination signal); a running operation is cancelled first.
   void CloseWithoutQuestion();
   // The session manager asks whether the session may end.
@@ -183,6 +187,7 @@ class TMainform : public QMainWindow {
   // The backup run and the naming with their screen side.
   std::unique_ptr<TBackupWindowHost> backupHost_;
   std::unique_ptr<IBackupSeams> backupSeams_;
+  IVolumeService* volumes_ = nullptr;
   std::unique_ptr<TBackupCore> backup_;
   TWindowReport* report_ = nullptr;
   std::unique_ptr<TWindowAutomation> automation_;

@@ -44,6 +44,8 @@ QString TMbDialog::DisplayText(const QString& text) {
   QString t = text;
   t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  // "&&" stands for one "&", as in captions; the box shows its text as plain text.
+  t.replace(QLatin1String("&&"), QLatin1String("&"));
   return t;
 }
 

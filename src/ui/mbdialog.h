@@ -26,7 +26,7 @@ class TMbDialog : public QDialog {
   // Buttons per row for n buttons: three per row, four as two rows of two, ten or more four
   // per row.
   static QVector<int> RowSizesFor(int n);
-  // The text as displayed: "\r\n" and "\r" become line breaks.
+  // The text as displayed: "\r\n" and "\r" become line breaks, "&&" one "&".
   static QString DisplayText(const QString& text);
 
  protected:

@@ -26,7 +26,8 @@ QString TRestoreWindow::ChooseFolder(const QString& title, const QString& initia
 
 bool TRestoreWindow::PasswordDialog(QString& password) {
   if (MbUnattendedCancel(QStringLiteral("Password Dialog"))) return false;
-  TPasswordDlg dlg(window_);
+  // The archive's password, typed once.
+  TPasswordDlg dlg(window_, false);
   if (dlg.exec() != QDialog::Accepted) return false;
   password = dlg.password();
   return true;

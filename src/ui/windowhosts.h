@@ -94,6 +94,8 @@ class TWindowMain : public IMainWindow {
   void ShowSizeCount(const QString& count, const QString& total) override;
   void GaugeClear() override;
   bool ArchiveLoaded() const override;
+  bool HasArchiveSearchResults() const override;
+  bool ArchiveOnDirectRemovable() const override;
   void OpenArchive(const QString& file) override;
   bool ExeMode() const override;
   void SetAddToArchive(bool on) override;
@@ -191,6 +193,8 @@ class TWindowBackupSeams : public IBackupSeams {
  public:
   explicit TWindowBackupSeams(TMainform& form) : form_(form) {}
   TVerifyResult VerifyArchive(const QString& name, const std::string& password) override;
+  // The drive kind through the window's volume service.
+  int GetDriveTypeEx(const QString& path) override;
   // The burner settings dialog, when a disc run finds no writer set.
   void CDBurner1Click() override;
 

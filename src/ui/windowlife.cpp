@@ -279,10 +279,6 @@ void TWindowLife::PauseOperation() {
   if (form_.backup()) form_.backup()->run().PauseBtnClick();
 }
 
-void TWindowLife::WriteZip() {
-  if (form_.backup()) form_.backup()->run().WriteZbtnClick();
-}
-
 // --- What the window modes and the settings ask of the tray and the log-on start ---
 
 void TWindowModes::ResetTrayStealthFlag() {

@@ -69,7 +69,6 @@ class TWindowLife : public QObject, public ITrayWindow, public IPwrSaveHost {
   void UNRegisterApp() override;
   void StopDiscAnimation() override;
   void PauseOperation() override;
-  void WriteZip() override;
 
   // IPwrSaveHost (OperationRunning, OperationPaused and PauseOperation above)
   bool BackupRunning() const override;

@@ -13,10 +13,12 @@
 
 #include "app/explorer.h"
 #include "app/mb.h"
+#include "app/pathbytes.h"
 #include "archive/arczip.h"
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
 #include "backup/naming.h"
+#include "backup/removable.h"
 #include "backup/reporthosts.h"
 #include "restore/archivesearch.h"
 #include "restore/archiveviewcontroller.h"
@@ -63,6 +65,15 @@ void TWindowMain::GaugeClear() {
 
 bool TWindowMain::ArchiveLoaded() const {
   return !form_.context().ArcZip1->ZipName().empty();
+}
+
+bool TWindowMain::HasArchiveSearchResults() const {
+  return form_.archiveSearch() && form_.archiveSearch()->SearchResultsShown();
+}
+
+bool TWindowMain::ArchiveOnDirectRemovable() const {
+  const QString& name = form_.context().ZipName;
+  return !name.isEmpty() && form_.backup() && form_.backup()->OnDirectRemovable(name);
 }
 
 void TWindowMain::OpenArchive(const QString& file) {
@@ -159,6 +170,11 @@ void TWindowScheduler::StartSchedulerTimer() {
 }
 
 // --- IBackupSeams ---
+
+int TWindowBackupSeams::GetDriveTypeEx(const QString& path) {
+  IVolumeService* volumes = form_.volumeService();
+  return volumes ? ::GetDriveTypeEx(*volumes, PathBytes(path)) : IBackupSeams::GetDriveTypeEx(path);
+}
 
 TVerifyResult TWindowBackupSeams::VerifyArchive(const QString& name, const std::string& password) {
   restore::TMaintenanceController* maintenance = form_.maintenance();

@@ -107,6 +107,10 @@ bool TWindowStealth::MonitorSubDirectories() const {
   return form_.context().Lists->stealthList.Checked(opt::kStealthMonitorSubDirs);
 }
 
+bool TWindowStealth::JobRecursion() const {
+  return form_.context().Lists->directoryList.Checked(opt::kDirRecursion);
+}
+
 bool TWindowStealth::MoveThenDelete() const {
   return form_.context().Lists->modeList.Checked(opt::kModeMove);
 }
@@ -151,6 +155,9 @@ bool TWindowStealth::ArchiveExists() const {
 void TWindowStealth::OpenArchive() {
   TArcZip& zip = *form_.context().ArcZip1;
   if (ArchiveBusy()) return;
+  // The read takes the engine as every operation does: its handlers, then the idle state back.
+  TZipSession session(zip);
+  if (!session) return;
   try {
     zip.SetZipName(PathBytes(ArchiveName()));
     zip.ReadArchive();

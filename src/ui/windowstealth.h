@@ -47,6 +47,7 @@ class TWindowStealth : public QObject, public IStealthHost {
   QStringList TickedPaths() override;
   bool StealthExclZip() const override;
   bool MonitorSubDirectories() const override;
+  bool JobRecursion() const override;
   bool MoveThenDelete() const override;
   void SetStealthListEnabled(bool enabled) override;
   void SetIncludeList(const QStringList& paths) override { include_ = paths; }

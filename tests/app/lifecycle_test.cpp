@@ -201,6 +201,9 @@ TEST_F(LifecycleTest, PiecesOfTheActionWordsAreAcceptedAndDoNothingAtStart) {
     EXPECT_EQ(ctx_.AutoRunFile, file);
     EXPECT_TRUE(seams_.calls.contains("LinkListToTree"));
     EXPECT_FALSE(seams_.calls.contains("OpenCbutton"));
+    // Once the window has shown, the file no longer stands for the job of later commands.
+    life_->FormShow();
+    EXPECT_TRUE(ctx_.AutoRunFile.isEmpty()) << action;
   }
   EXPECT_TRUE(host_.transcript().isEmpty());
 }
@@ -292,6 +295,7 @@ TEST_F(LifecycleTest, AnArchiveArgumentBecomesTheCurrentArchive) {
   EXPECT_EQ(seams_.calls,
             (QStringList{"ActivateTree", "ActivateList", "ArchiveView 1", "PrepareArchiveView",
                          "ExpandTree", "LoadRecentList", "OpenRecent " + zip}));
+  EXPECT_TRUE(ctx_.AutoRunFile.isEmpty()) << "a later Open Job would open the archive";
   EXPECT_EQ(clock_.waited(), 100);  // 4 x 25 ms between the steps
   seams_.calls.clear();
   life_->FormShow();

@@ -207,13 +207,50 @@ TEST_F(SchedulerTest, OnScreenTheQuestionDecides) {
   }
 }
 
+// The window's side of the tray life, recording what it was asked.
+struct FakeTrayWindow : ITrayWindow {
+  bool minToTray = true;
+  bool trayAvailable = true;
+  bool hidden = false;
+  bool restoreOpen = false;
+  QString archive = QStringLiteral("/backup/STEALTH_docs.zip");
+  bool running = false;
+  bool paused = false;
+  bool monitors = true;
+  bool watching = false;
+  int registered = 0;
+  QStringList calls;
+  bool MinimiseToTrayChecked() const override { return minToTray; }
+  bool TrayAvailable() const override { return trayAvailable; }
+  void HideWindow() override { hidden = true; }
+  void ShowWindow() override { hidden = false; }
+  QString TrayTitle() const override { return QStringLiteral("Arcavo V100"); }
+  bool ArchiveOpenForRestore() const override { return restoreOpen; }
+  QString ArchiveName() const override { return archive; }
+  bool OperationRunning() const override { return running; }
+  bool OperationPaused() const override { return paused; }
+  bool MonitorsExist() const override { return monitors; }
+  void MonitorsStopStart(bool start) override { watching = start; }
+  void RegisterApp() override { ++registered; }
+  void UNRegisterApp() override { --registered; }
+  void StopDiscAnimation() override { calls << "disc still"; }
+  void PauseOperation() override {
+    paused = !paused;
+    calls << (paused ? "pause" : "continue");
+  }
+};
+
 // In the tray the first due tick shows the balloon, the next one runs, unless the user steps in.
 TEST_F(SchedulerTest, InTheTrayTheBalloonWarnsAndTheUserCanCancel) {
   enum Step { Nothing, ClickBalloon, ClickTrayWhilePostponed, ModalBoxOpen, PausedFromTray };
+  // The tray menu's "Abort" during the countdown: the due run is cancelled, and nothing else
+  // happens (no backup starts); the schedule stays for the next week.
+  enum Abort { NoAbort, AbortCountdown, AbortAfterBalloon, AbortPostponed };
   struct Row {
     const char* name;
     Step step;
     int runs;
+    Abort abort = NoAbort;
   };
   const Row rows[] = {
       {"nothing", Nothing, 1},
@@ -221,6 +258,9 @@ TEST_F(SchedulerTest, InTheTrayTheBalloonWarnsAndTheUserCanCancel) {
       {"tray click while postponed", ClickTrayWhilePostponed, 0},
       {"a box open at the due time", ModalBoxOpen, 1},
       {"paused from the tray", PausedFromTray, 0},
+      {"Abort in the countdown", Nothing, 0, AbortCountdown},
+      {"Abort after the balloon click", ClickBalloon, 0, AbortAfterBalloon},
+      {"Abort while postponed", ClickTrayWhilePostponed, 0, AbortPostponed},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -231,6 +271,21 @@ TEST_F(SchedulerTest, InTheTrayTheBalloonWarnsAndTheUserCanCancel) {
     FakeWindow window;
     TScheduler s(timer, tray, window);
     window.scheduler = &s;
+    FakeTrayWindow trayWindow;
+    trayWindow.monitors = false;
+    TTrayLife life(tray, trayWindow, s);
+    auto abort = [&] {
+      tray.caption = QStringLiteral("&Abort");  // as the toolkit shows it
+      life.PauseItem();
+      EXPECT_TRUE(trayWindow.calls.isEmpty()) << trayWindow.calls.join(',').toStdString();
+      EXPECT_EQ(tray.caption, QStringLiteral("Pause"));
+      EXPECT_FALSE(tray.animating || tray.balloonUp);
+      EXPECT_EQ(window.notice, QStringLiteral("Scheduled backup cancelled"));
+      EXPECT_EQ(s.Stage(), 0);
+      EXPECT_EQ(s.RunState(), 0);
+      EXPECT_TRUE(timer.active);
+      EXPECT_EQ(timer.interval, 60000);
+    };
     auto tick = [&] {
       clock.Advance(timer.interval);
       s.SchedulerTimerTimer();
@@ -264,16 +319,24 @@ TEST_F(SchedulerTest, InTheTrayTheBalloonWarnsAndTheUserCanCancel) {
     EXPECT_EQ(tray.caption, QStringLiteral("Abort"));
     EXPECT_EQ(s.TrayMark(), 2);
     EXPECT_TRUE(window.runs.isEmpty());
-    if (row.step == ClickBalloon) {
+    if (row.abort == AbortCountdown) {
+      abort();
+    } else if (row.step == ClickBalloon) {
       s.BalloonClicked();
       EXPECT_FALSE(timer.active);
       EXPECT_FALSE(tray.balloonUp);
       EXPECT_FALSE(tray.animating);
       EXPECT_EQ(s.Stage(), 2);
+      if (row.abort == AbortAfterBalloon) abort();
     } else {
       tick();
     }
-    if (row.step == ClickTrayWhilePostponed) {
+    if (row.abort == AbortPostponed) {
+      EXPECT_EQ(s.RunState(), 1);
+      abort();
+      EXPECT_FALSE(tray.visible);  // as before the postponement
+      busy = false;
+    } else if (row.step == ClickTrayWhilePostponed) {
       EXPECT_EQ(s.RunState(), 1);
       EXPECT_TRUE(tray.visible);
       EXPECT_TRUE(s.TrayClicked());
@@ -293,6 +356,10 @@ TEST_F(SchedulerTest, InTheTrayTheBalloonWarnsAndTheUserCanCancel) {
     if (row.runs) {
       EXPECT_EQ(tray.caption, QStringLiteral("Pause"));
       EXPECT_FALSE(tray.visible);  // as before the run
+    }
+    if (row.abort) {
+      while (timer.active && clock.Now() < QDateTime(kMonday.addDays(7), QTime(10, 30))) tick();
+      EXPECT_EQ(window.runs.size(), 1);  // next Monday
     }
   }
 }
@@ -369,40 +436,6 @@ TEST_F(SchedulerTest, RunsOnlyOnTickedDays) {
   EXPECT_EQ(window_.runs.size(), 2);
 }
 
-// The window's side of the tray life, recording what it was asked.
-struct FakeTrayWindow : ITrayWindow {
-  bool minToTray = true;
-  bool trayAvailable = true;
-  bool hidden = false;
-  bool restoreOpen = false;
-  QString archive = QStringLiteral("/backup/STEALTH_docs.zip");
-  bool running = false;
-  bool paused = false;
-  bool monitors = true;
-  bool watching = false;
-  int registered = 0;
-  QStringList calls;
-  bool MinimiseToTrayChecked() const override { return minToTray; }
-  bool TrayAvailable() const override { return trayAvailable; }
-  void HideWindow() override { hidden = true; }
-  void ShowWindow() override { hidden = false; }
-  QString TrayTitle() const override { return QStringLiteral("Arcavo V100"); }
-  bool ArchiveOpenForRestore() const override { return restoreOpen; }
-  QString ArchiveName() const override { return archive; }
-  bool OperationRunning() const override { return running; }
-  bool OperationPaused() const override { return paused; }
-  bool MonitorsExist() const override { return monitors; }
-  void MonitorsStopStart(bool start) override { watching = start; }
-  void RegisterApp() override { ++registered; }
-  void UNRegisterApp() override { --registered; }
-  void StopDiscAnimation() override { calls << "disc still"; }
-  void PauseOperation() override {
-    paused = !paused;
-    calls << (paused ? "pause" : "continue");
-  }
-  void WriteZip() override { calls << "write"; }
-};
-
 TEST_F(SchedulerTest, TrayLifeFollowsTheWindowAndTheStealthArchive) {
   FakeTrayWindow w;
   TTrayLife life(tray_, w, scheduler_);
@@ -465,13 +498,6 @@ TEST_F(SchedulerTest, TrayLifeFollowsTheWindowAndTheStealthArchive) {
   life.PauseItem();
   EXPECT_TRUE(w.paused);
   life.ResumeItem();
-  // "Abort" (a scheduled countdown, an erase) is the "&WriteZIP" operation.
-  tray_.caption = QStringLiteral("&Abort");
-  tray_.animating = true;
-  life.PauseItem();
-  EXPECT_EQ(w.calls.last(), "write");
-  EXPECT_FALSE(tray_.animating);
-  EXPECT_FALSE(w.paused);
   // Restoring while it runs leaves the status bar's disc picture turning.
   w.calls.clear();
   life.Restore();

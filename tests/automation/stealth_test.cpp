@@ -50,6 +50,7 @@ class FakeHost : public IStealthHost {
   QStringList TickedPaths() override { return ticked; }
   bool StealthExclZip() const override { return exclZip; }
   bool MonitorSubDirectories() const override { return subdirs; }
+  bool JobRecursion() const override { return false; }
   bool MoveThenDelete() const override { return false; }
   void SetStealthListEnabled(bool e) override { listEnabled = e; }
   void SetIncludeList(const QStringList& p) override { include = p; }
@@ -354,10 +355,12 @@ TEST(StealthTest, InstantBackupCollectsAndCancels) {
   ASSERT_EQ(h.writes.size(), 1);
   EXPECT_EQ(h.writes[0], QStringList({p1 + "/*.*", p2 + "/*.*"}));
   EXPECT_FALSE(s.InstantFlag());
+  // No key held: the folders were written with their sub-folders all the same.
+  EXPECT_TRUE(h.configured[h.configured.size() - 2].recurse);
   EXPECT_TRUE(h.configured.back().archiveBitOnly);  // stealth settings restored
   EXPECT_FALSE(boxes.noticeOpen());
 
-  // Ctrl held: the engine recurses and the notice says so; no Shift: sources are kept.
+  // Ctrl held: the notice says the sub-folders go too; no Shift: sources are kept.
   h.ctrl = true;
   s.AddInstantPath(p1);
   h.ctrl = false;

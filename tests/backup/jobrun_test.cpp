@@ -280,6 +280,93 @@ TEST_F(CoreRun, FilesLeftOutAreReportedAndEndTheJobWithStatusThree) {
   EXPECT_TRUE(boxes.transcript().isEmpty());
 }
 
+// Every selected file the run does not store is named in the report and counted: a second file
+// of a stored name already taken, a ticked file the INCLUDE patterns drop. A file two patterns
+// reach is one file, stored once. A run that stored nothing is never "successful".
+TEST_F(CoreRun, EveryTickedFileNotStoredIsNamedAndCounted) {
+  if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
+  DisplayBox box(display.report);
+  NoProgress progress;
+  core->AttachReport(progress, box);
+  const std::string a = dir / "a", b = dir / "b";
+  ::mkdir(a.c_str(), 0755);
+  ::mkdir(b.c_str(), 0755);
+  testutil::WriteFile(a + "/README", "first");
+  testutil::WriteFile(b + "/README", "second");
+  testutil::WriteFile(a + "/notes.txt", "notes");
+  const std::string notIncluded = std::string(". Skipped because ") + rptmsg::kNotIncluded;
+  struct Row {
+    const char* name;
+    std::string ticks;    // the job's lines
+    const char* include;  // [SGcol0]
+    int optCheck2;        // 0: names without folders, 24: folders and recursion
+    int status;
+    const char* result;
+    std::string named;             // a report line
+    std::set<std::string> stored;  // unzip -Z1
+  };
+  const Row rows[] = {
+      {"two ticked files of one stored name",
+       "C\tF\t" + a + "/README\nC\tF\t" + b + "/README\n",
+       "1=*.*",
+       0,
+       kExitFilesLeftOut,
+       "    Backup incomplete    \r1 file/DIR was added\r1 file/DIR was left out (see the report)",
+       a + "/README. Skipped because NoOverwrite",
+       {"README"}},
+      {"one file reached by two patterns",
+       "C\tD\t" + a + "\n",
+       "1=*.txt\n2=notes*",
+       24,
+       kExitOk,
+       "    Backup successful    \r1 file/DIR was added",
+       "",
+       {a.substr(1) + "/notes.txt"}},
+      {"the pattern rule drops the only ticked file",
+       "C\tF\t" + a + "/README\n",
+       "1=*",
+       24,
+       kExitRunFailed,
+       "    Backup incomplete    \r0 file/DIRs were added\r1 file/DIR was left out (see the "
+       "report)",
+       a + "/README" + notIncluded,
+       {}},
+      {"the pattern rule drops one of two",
+       "C\tF\t" + a + "/README\nC\tF\t" + a + "/notes.txt\n",
+       "1=*\n2=*.txt",
+       24,
+       kExitFilesLeftOut,
+       "    Backup incomplete    \r1 file/DIR was added\r1 file/DIR was left out (see the report)",
+       a + "/README" + notIncluded,
+       {a.substr(1) + "/notes.txt"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ::unlink(job.archive.c_str());
+    testutil::WriteFile(job.job, "ARCAVO-JOB 1\n" + r.ticks);
+    testutil::WriteFile(dir / "docs.INI",
+                        "[ZIPFILE]\nFname=" + job.archive +
+                            "\n[Options]\nClrDisk=0\nOptCheck2=" + std::to_string(r.optCheck2) +
+                            "\nOptCheck6=0\n" + "[SGcol0]\n" + r.include + "\n");
+    ctx.TerminateRequested = false;
+    ctx.ExitCode = kExitOk;
+    SetMbTerminating(false);
+    RunJob();
+    EXPECT_EQ(ctx.ExitCode, r.status);
+    EXPECT_EQ(core->run().ResultText(), r.result) << display.report.join('\n').toStdString();
+    if (!r.named.empty()) {
+      EXPECT_TRUE(display.report.contains(QString::fromStdString(r.named)))
+          << display.report.join('\n').toStdString();
+    }
+    if (r.stored.empty()) {
+      EXPECT_FALSE(testutil::Exists(job.archive));
+    } else {
+      EXPECT_EQ(Lines(testutil::Run("unzip -Z1 " + Quote(job.archive)).out), r.stored);
+    }
+  }
+  EXPECT_TRUE(boxes.transcript().isEmpty());
+}
+
 TEST_F(CoreRun, ASourceThatShrinksWhileStoredNeverWaitsForAnAnswerUnattended) {
   if (!HaveTools()) GTEST_SKIP() << "unzip or python3 missing";
   DisplayBox box(display.report);

@@ -93,7 +93,7 @@ TEST_F(RunFixture, VersionFoldersOfARunThatWroteNothingAreDropped) {
   RunExpecting("    Backup successful    \r4 file/DIRs were added");  // and clears the bits
   const std::string versioned = Sha256(archive);
   // A versioned run that finds nothing to store leaves the archive as it is...
-  RunExpecting("    Backup successful    \r0 file/DIRs were added");
+  RunExpecting("    Nothing was backed up    \r0 file/DIRs were added");
   EXPECT_EQ(Sha256(archive), versioned);
   // ...and a later run without versioning does not write the folders it gave in memory.
   lists.functionsList.SetChecked(opt::kFnVersioning, false);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QByteArray>
+#include <QTimer>
 
 #include "testutil.h"
 
@@ -31,12 +32,14 @@ TEST(RestorePoint, SnapperSetsThePointOrTellsWhyNot) {
     QString point;
     bool set;
     QString message;
+    bool slow = false;  // the window's timers keep running while snapper works
   };
   const QString good =
       "Restore Point docs set.\r\nSystem may be full restored from this point"
       "\r\nThen Restore the zipfile docs to complete";
   const Case cases[] = {
       {"set", "echo 42", "docs", true, good},
+      {"slow snapshot", "/bin/sleep 0.5; echo 44", "docs", true, good, true},
       {"long name cut for snapper", "echo 43", QString::fromStdString(longName), true, ""},
       {"refused", "echo 'Creating snapshot failed.' >&2; exit 1", "docs", false,
        "Couldn't set System Restore point.\r\nCreating snapshot failed."},
@@ -54,7 +57,14 @@ TEST(RestorePoint, SnapperSetsThePointOrTellsWhyNot) {
       ::chmod((dir / "snapper").c_str(), 0755);
     }
     bool set = !c.set;
+    int ticks = 0;
+    QTimer alive;
+    QObject::connect(&alive, &QTimer::timeout, [&ticks] { ++ticks; });
+    alive.start(20);
     const QString message = SetRestorePoint(c.point, set);
+    if (c.slow) {
+      EXPECT_GE(ticks, 5);
+    }
     EXPECT_EQ(set, c.set);
     if (!c.message.isEmpty()) {
       EXPECT_EQ(message, c.message);

@@ -207,7 +207,7 @@ TEST(RunReport, CountedReasonsWriteNoLineAndLeaveOutTheFilteredLine) {
   bool retry = false;
   t.report.ArcZip1SkippingFile(srExcludeList, "/d/a.tmp", -1, retry);
   t.report.ArcZip1SkippingFile(srArchiveBitNotSet, "/d/b", -1, retry);
-  t.report.ArcZip1SkippingFile(srNoOverwrite, "/d/c", -1, retry);
+  t.report.ArcZip1SkippingFile(srNoOverwrite, "/d/c/", -1, retry);  // a folder entry
   t.report.ArcZip1SkippingFile(srCreateError, "/d/e", -1, retry);
   t.report.ArcZip1ZipComplete(0);
   const QStringList lines = t.box.Lines();
@@ -221,6 +221,15 @@ TEST(RunReport, CountedReasonsWriteNoLineAndLeaveOutTheFilteredLine) {
   EXPECT_EQ(t.report.NoOverwriteCount, 1);
   // Without FullBackupReport nothing is collected for a summary.
   EXPECT_TRUE(t.report.SkippedList.isEmpty());
+
+  // A file whose stored name another selected file took first is not in the archive: it is
+  // named and left out.
+  t.StartRun("/b/x.zip");
+  t.report.ArcZip1StartZipInfo(2, 2000, stop);
+  t.report.ArcZip1SkippingFile(srNoOverwrite, "/e/c", -1, retry);
+  EXPECT_EQ(t.report.LeftOutCount, 1);
+  EXPECT_EQ(t.report.SkippedList, QStringList{"/e/c. Reason: NoOverwrite"});
+  EXPECT_TRUE(t.box.Lines().contains("/e/c. Skipped because NoOverwrite"));
 }
 
 TEST(RunReport, DateFilterAllAfterSkipsAFileOneMinuteEarly) {

@@ -349,9 +349,12 @@ TEST_F(ExtractFixture, EncryptedArchivePromptsOnceAndKeepsNoPassword) {
             0);
   ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "enc.zip")));
 
-  // A wrong password: one prompt, then every encrypted entry is skipped as "Bad Password".
+  // A wrong password: one prompt, then every encrypted entry is skipped as "Bad Password", and
+  // the closing box says so, as a failure.
   host.passwords = {QStringLiteral("wrong")};
-  Extract(dir / "bad", Count(0), TExtractPreset::AllOverwrite);
+  Extract(dir / "bad", "Wrong password: 3 encrypted files were not extracted\r" + Count(0),
+          TExtractPreset::AllOverwrite);
+  EXPECT_EQ(boxes.transcript().back().icon, MB_ICONERROR);
   EXPECT_EQ(host.passwordPrompts, 1);
   EXPECT_EQ(report.size(), 3);
   for (const QString& line : report) EXPECT_TRUE(line.endsWith("Skipped because Bad Password"));
@@ -361,7 +364,8 @@ TEST_F(ExtractFixture, EncryptedArchivePromptsOnceAndKeepsNoPassword) {
   // Cancel: no further prompts in this extraction; the next extraction asks again.
   report.clear();
   host.passwords = {std::nullopt};
-  Extract(dir / "bad", Count(0), TExtractPreset::AllOverwrite);
+  Extract(dir / "bad", "No password given: 3 encrypted files were not extracted\r" + Count(0),
+          TExtractPreset::AllOverwrite);
   EXPECT_EQ(host.passwordPrompts, 2);
   EXPECT_EQ(report.size(), 3);
 

@@ -188,6 +188,7 @@ TEST_F(MaintenanceFixture, TestReportsGoodBadSkippedAndStopsOnAbort) {
       {"flipped.zip", "-0", true, std::nullopt, false},
       {"locked.zip", "-P secret", false, std::nullopt, false},
       {"unlocked.zip", "-P secret", false, QStringLiteral("secret"), true},
+      {"wrong.zip", "-P secret", false, QStringLiteral("wrong"), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,7 +205,8 @@ TEST_F(MaintenanceFixture, TestReportsGoodBadSkippedAndStopsOnAbort) {
     const auto r = ctl->TestButClick();
     EXPECT_TRUE(r.tested);
     EXPECT_EQ(r.passed, c.passed);
-    // A cancelled prompt is not asked again for the other encrypted entries.
+    // The password is asked once: neither a cancelled prompt nor a wrong password is asked
+    // again for the other encrypted entries.
     EXPECT_LE(host.passwordPrompts, 1);
     EXPECT_EQ(controls.ControlCaption(ctl::kZipTestItem), msg::kTestCaption);
     EXPECT_FALSE(ctl->Testing());

@@ -3,19 +3,26 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <functional>
 
 #include "app/explorer.h"
 #include "app/filemenuhandler.h"
@@ -32,6 +39,7 @@
 #include "platform/programdir.h"
 #include "qt_scriptedhost.h"
 #include "restore/archiveviewcontroller.h"
+#include "restore/extractcontroller.h"
 #include "testutil.h"
 #include "ui/archiveview.h"
 #include "ui/explorerviews.h"
@@ -556,4 +564,99 @@ TEST_F(ArchiveWiringTest, VerifyBackupClosesWithTheTestAndADamagedArchiveFailsTh
     SetMbUnattended({});
     SetMbTerminating(false);
   }
+}
+
+// What the boxes of the "Archive" tab and the size calculator tell, and what follows them: Enter
+// in the search box walks the matching rows whatever ran before (a test, an extraction); a wrong
+// password is asked once and told in the closing box as a failure; the size calculator shows
+// the size and no box; "&WriteZIP" before an archive is named leaves no report file.
+TEST_F(ArchiveWiringTest, BoxesTellWhatHappenedAndTheSearchFindsRowsAfterThem) {
+  if (!testutil::HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
+  const std::string zip = MakeArchive();
+  const struct {
+    const char* name;
+    std::function<void(TMainform&)> before;
+  } steps[] = {
+      {"right after opening", [](TMainform&) {}},
+      {"after a test",
+       [&](TMainform& w) {
+         host_.Answer(IDOK, "All 7 files tested OK");
+         w.findChild<QAction*>("ZIPtest1")->trigger();
+       }},
+      {"after an extraction",
+       [&](TMainform& w) {
+         host_.Answer(IDOK, "4 files were extracted");
+         w.extractController()->ExtractButClick(restore::TExtractPreset::AllOverwrite);
+       }},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    auto w = Window();
+    w->restoreWindow()->chooseFolder = [&](const QString&, const QString&) {
+      return Q(tmp_ / "out");
+    };
+    w->mainWindow().OpenArchive(Q(zip));
+    step.before(*w);
+    // Typed as the user types: the box has the focus and passes the letters to its edit.
+    auto* box = w->findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+    ASSERT_TRUE(box && box->lineEdit());
+    box->lineEdit()->clear();
+    QTest::keyClicks(box, "*.txt");
+    EXPECT_EQ(box->lineEdit()->text(), "*.txt");
+    QStringList found;
+    for (int i = 0; i < 2; ++i) {
+      QTest::keyClick(box, Qt::Key_Return);
+      found << View(*w)->currentIndex().data().toString();
+    }
+    EXPECT_EQ(found, (QStringList{"small.txt", "inner.txt"}));
+    EXPECT_TRUE(View(*w)->selectionModel()->isRowSelected(View(*w)->currentIndex().row(),
+                                                          View(*w)->currentIndex().parent()));
+  }
+
+  auto w = Window();
+  w->restoreWindow()->chooseFolder = [&](const QString&, const QString&) {
+    return Q(tmp_ / "out");
+  };
+  // A wrong password: one dialog, and the closing box says why nothing was extracted.
+  ASSERT_EQ(
+      testutil::Run("cd " + testutil::Quote(tmp_.path()) + " && zip -q -r -P secret enc.zip data")
+          .status,
+      0);
+  w->mainWindow().OpenArchive(Q(tmp_ / "enc.zip"));
+  int dialogs = 0;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dlg || dlg->windowTitle() != QStringLiteral("Password Dialog")) return;
+    ++dialogs;
+    int shown = 0;
+    for (QLineEdit* edit : dlg->findChildren<QLineEdit*>()) {
+      edit->setText("wrong");
+      shown += edit->isVisibleTo(dlg);
+    }
+    EXPECT_EQ(shown, 1) << "the archive's password is typed once";
+    dlg->accept();
+  });
+  poll.start(5);
+  host_.Answer(IDOK,
+               "Wrong password: 4 encrypted files were not extracted\r0 files were extracted");
+  w->extractController()->ExtractButClick(restore::TExtractPreset::AllOverwrite);
+  poll.stop();
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(host_.transcript().back().icon, MB_ICONERROR);
+
+  // The size calculator's counting shows the size only.
+  const int boxesBefore = host_.transcript().size();
+  w->context().Explorer->Store().SetChecked(tmp_ / "data", true);
+  w->findChild<QAbstractButton*>(QStringLiteral("SizeCalcBtn"))->click();
+  EXPECT_EQ(host_.transcript().size(), boxesBefore) << host_.Texts().join('|').toStdString();
+  EXPECT_TRUE(w->findChild<QLineEdit*>(QStringLiteral("SizeCalcEdit"))->text().endsWith("zMb"));
+
+  // "&WriteZIP" with nothing named: whatever the box says, no report file "-<stamp>.txt".
+  w->context().Options->Setstate(0);
+  w->context().ZipName.clear();
+  host_.AnswerDefaults(true);
+  w->findChild<QAbstractButton*>(QStringLiteral("WriteZbtn"))->click();
+  host_.AnswerDefaults(false);
+  EXPECT_TRUE(QDir(QString::fromStdString(ProgramDir())).entryList({"*.txt"}).isEmpty());
 }

@@ -55,7 +55,12 @@ TEST(MbDialogLayout, RowsOfButtons) {
   EXPECT_EQ(TMbDialog::RowSizesFor(5), (QVector<int>{3, 2}));
   EXPECT_EQ(TMbDialog::RowSizesFor(9), (QVector<int>{3, 3, 3}));
   EXPECT_EQ(TMbDialog::RowSizesFor(10), (QVector<int>{4, 4, 2}));
-  EXPECT_EQ(TMbDialog::DisplayText("a\r\nb\rc\nd"), "a\nb\nc\nd");
+  const std::pair<QString, QString> texts[] = {
+      {"a\r\nb\rc\nd", "a\nb\nc\nd"},
+      {"Abort && Cancel operation?", "Abort & Cancel operation?"},
+      {"R&&D &&&& more & less", "R&D && more & less"},
+  };
+  for (const auto& [text, shown] : texts) EXPECT_EQ(TMbDialog::DisplayText(text), shown);
 }
 
 TEST_F(HostFixture, EnterPressesTheDefaultChoice) {

@@ -7,6 +7,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -44,7 +45,9 @@
 #include "automation/hotkey.h"
 #include "platform/inifile.h"
 #include "platform/programdir.h"
+#include "platform/volumeservice.h"
 #include "qt_scriptedhost.h"
+#include "restore/archivesearch.h"
 #include "restore/archiveviewhosts.h"
 #include "testutil.h"
 #include "ui/bindings.h"
@@ -851,6 +854,64 @@ TEST_F(WiringTest, WindowModesSwitchTheRealWidgets) {
   w->context().Options->Setstate(0);
   EXPECT_FALSE(enabled(ctl::kSizeCompressionGroup));
   EXPECT_FALSE(w->context().Explorer->TreeModel().ShowChecks());
+}
+
+// A volume service that holds one folder on a removable stick.
+struct OneStick : TStatVolumeService {
+  std::string stick;
+  TDriveFacts Drive(const std::string& path) override {
+    TDriveFacts f;
+    f.known = true;
+    f.removable = path.rfind(stick, 0) == 0;
+    return f;
+  }
+  bool IsRemovable(const std::string& path) override { return Drive(path).removable; }
+};
+
+// The option rules ask the window itself: whether the archive goes straight onto a removable
+// disk ("SPAN (auto-size)" then offers "Erase Disk First" and keeps the volume-name choice), and
+// whether a global search's results are shown ("Treeview" is then refused).
+TEST_F(WiringTest, OptionRulesAskTheWindowForTheArchivesDriveAndTheSearchResults) {
+  FirstRunDone("Expert=1\n");  // the advanced view: "SPAN (auto-size)" asks nothing
+  OneStick volumes;
+  volumes.stick = tmp_ / "stick";
+  ::mkdir(volumes.stick.c_str(), 0700);
+  auto w = Window();
+  w->SetVolumeService(&volumes);
+  TOptionLists& lists = *w->context().Lists;
+  const struct {
+    const char* name;
+    std::string archive;
+    bool erase;  // "Erase Disk First" offered
+  } rows[] = {
+      {"on the stick", volumes.stick + "/docs.zip", true},
+      {"on a fixed disk", tmp_ / "docs.zip", false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    w->context().ZipName = Q(r.archive);
+    lists.basicSizeList.Click(opt::kBasicStandard);
+    lists.basicSizeList.Click(opt::kBasicSpan);
+    EXPECT_TRUE(lists.directoryList.Checked(opt::kDirSpan));
+    EXPECT_EQ(lists.directoryList.ItemEnabled(opt::kDirErase), r.erase);
+    EXPECT_EQ(lists.directoryList.ItemEnabled(opt::kDirSpanNoVolume), r.erase);
+  }
+  w->SetVolumeService(nullptr);
+
+  // A global search over a folder holding a matching archive.
+  if (testutil::HaveTool("zip")) {
+    MakeData();
+    ASSERT_EQ(
+        testutil::Run("cd " + testutil::Quote(tmp_.path()) + " && zip -qr found.zip data").status,
+        0);
+    w->context().Prefs->Write("GFindDIR", Q(tmp_.path() + "/"));
+    w->findChild<QComboBox*>("ComboBox1")->lineEdit()->setText("c.txt");
+    w->archiveSearch()->GrepeatClick();
+    ASSERT_TRUE(w->archiveSearch()->SearchResultsShown());
+    lists.viewList.Click(opt::kViewTree);
+    EXPECT_TRUE(lists.viewList.Checked(opt::kViewList));
+  }
+  EXPECT_TRUE(host_.transcript().isEmpty()) << host_.Texts().join('|').toStdString();
 }
 
 TEST_F(WiringTest, GridPopupAndMakeTheseSettingsDefault) {
