@@ -31,6 +31,7 @@ enum TZipMessageId : int {
   zmInsertDisk = 3,
   zmInflateOutOfMemory = 4,
   zmBadAesHeader = 5,
+  zmDecoderMemory = 6,
 };
 
 // An open dialog of the engine: its title, its filter ("description|patterns" pairs, patterns

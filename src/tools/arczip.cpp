@@ -193,6 +193,7 @@ uint16_t DataMethod(const TZipHeaderInfo& h) {
 std::string ProblemOf(const TZipHeaderInfo& h) {
   if (h.Problem == TEntryProblem::UnknownMethod) {
     if (h.Flag & 0x0040) return "strong encryption is not supported";
+    if (DataMethod(h) == 98) return "compression method 98 (PPMd) is not available";
     return std::string(EntryProblemText(h.Problem)) + " " + std::to_string(DataMethod(h));
   }
   if (h.Problem == TEntryProblem::BadAesHeader) {

@@ -534,8 +534,8 @@ TEST_F(ExtractTest, UnknownMethodShowsZipErrorWhenExtractingAndIsSilentWhenTesti
   BuildEntry e = Entry("odd.bin", "data", 0100644, 0);
   b.Add(e);
   std::string bytes = b.Build();
-  // Methods 9 (deflate64) and 12 (bzip2) in both headers.
-  for (char method : {9, 12}) {
+  // Methods 97 (WavPack) and 98 (PPMd) in both headers; PPMd is named as not available.
+  for (char method : {97, 98}) {
     for (size_t at = bytes.find("PK\x03\x04"); at != std::string::npos;
          at = bytes.find("PK\x03\x04", at + 1))
       bytes[at + 8] = method;
@@ -550,7 +550,9 @@ TEST_F(ExtractTest, UnknownMethodShowsZipErrorWhenExtractingAndIsSilentWhenTesti
     EXPECT_EQ(f.z.Extract(), 0);
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].title, "Zip Error");
-    EXPECT_EQ(host.boxes[0].text, "Unknown Compression Method");
+    EXPECT_EQ(host.boxes[0].text,
+              method == 98 ? "Unknown Compression Method: PPMd (method 98) is not available"
+                           : "Unknown Compression Method");
     EXPECT_TRUE(Tree(dir.path()).empty());
     EXPECT_FALSE(f.z.TestArchive());
     EXPECT_EQ(host.boxes.size(), 1u);
