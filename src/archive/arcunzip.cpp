@@ -9,6 +9,7 @@
 #include <thread>
 #include <tuple>
 
+#include "archive/zipbytesplit.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
 #include "archive/zipmedia.h"
@@ -295,6 +296,8 @@ THugeStream& TArcUnZip::ArchiveStream() {
           return OpenSpannedVolume(static_cast<int>(disk) + 1);
         return VolumeMedia().OpenVolume(VolumeFileName(disk, lastVolume_));
       });
+    } else if (auto pieces = ByteSplitPieces(VolumeMedia(), zipName_); !pieces.empty()) {
+      stream_ = std::make_unique<TByteSplitStream>(VolumeMedia(), std::move(pieces));
     } else if (Media) {
       stream_ = Media->OpenVolume(zipName_);
     } else {

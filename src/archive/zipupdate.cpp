@@ -28,8 +28,9 @@
 #include "archive/arczip_run.h"
 #include "archive/filelist.h"
 #include "archive/sfxconfig.h"
-#include "platform/wildcard.h"
+#include "archive/zipbytesplit.h"
 #include "archive/zipexceptions.h"
+#include "platform/wildcard.h"
 
 namespace {
 
@@ -345,6 +346,9 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
 
 void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& run) {
   THugeStream* src = plan.haveSource ? &ArchiveStream() : nullptr;
+  // A set of pieces cannot be replaced by one file: the other pieces would stay behind.
+  if (src && dynamic_cast<TByteSplitStream*>(src) && SameFile(target.Output, ZipName()))
+    throw EArcZipException(kByteSplitRewrite);
   std::vector<int> presentation(entries_.size(), -1);
   for (size_t i = 0; i < order_.size(); ++i) presentation[order_[i]] = static_cast<int>(i);
   run.entries.reserve(entries_.size() + plan.leftovers.size());
