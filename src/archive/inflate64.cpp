@@ -241,6 +241,7 @@ class TInflate64 final : public TEntryDecoder {
     while (stored_ > 0 && outPos_ < kDecodeLimit) {
       if (count_ >= 8) {
         out_[outPos_++] = static_cast<uint8_t>(Take(8));
+        --stored_;
       } else if (inPos_ < inLen_) {
         bits_ = 0;  // what a wide refill loaded ahead is taken here byte by byte
         size_t n =

@@ -1,0 +1,1 @@
+arcavo_fuzzer(entry_decoders archive)

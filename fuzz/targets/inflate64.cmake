@@ -1,0 +1,1 @@
+arcavo_fuzzer(inflate64 archive)
