@@ -1,9 +1,13 @@
 // Extracting and testing: target folders, overwrite rules, passwords, damaged data, and the
 // safety rules against hostile names, links, set-id bits and bombs.
+#include <bzlib.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <lzma.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
 
 #include <filesystem>
 #include <memory>
@@ -527,6 +531,172 @@ TEST_F(ExtractTest, OwnFolderLinksAreFollowedOnlyWhenAskedAndLoopsEnd) {
     EXPECT_EQ(Exists(dir / "real/data/x/file.txt"), follow);
     EXPECT_EQ(f.skips.size(), follow ? 1u : 2u);
   }
+}
+
+namespace {
+
+std::string Bzip2Of(const std::string& data) {
+  std::string out(data.size() + data.size() / 100 + 600, '\0');
+  unsigned n = static_cast<unsigned>(out.size());
+  EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &n, const_cast<char*>(data.data()),
+                                     static_cast<unsigned>(data.size()), 9, 0, 0),
+            BZ_OK);
+  out.resize(n);
+  return out;
+}
+
+// Runs one liblzma encoder over data.
+std::string LzmaRun(lzma_stream& s, const std::string& data) {
+  std::string out(data.size() + 65536, '\0');
+  s.next_in = reinterpret_cast<const uint8_t*>(data.data());
+  s.avail_in = data.size();
+  s.next_out = reinterpret_cast<uint8_t*>(out.data());
+  s.avail_out = out.size();
+  EXPECT_EQ(lzma_code(&s, LZMA_FINISH), LZMA_STREAM_END);
+  out.resize(out.size() - s.avail_out);
+  lzma_end(&s);
+  return out;
+}
+
+// Zip's LZMA data: version, properties size, properties (the dictionary size as given), then
+// raw LZMA1, which ends with an end marker (flag bit 1 says so).
+std::string ZipLzmaOf(const std::string& data, uint32_t claimedDict) {
+  lzma_options_lzma opt;
+  lzma_lzma_preset(&opt, 6);
+  opt.dict_size = 1 << 20;
+  lzma_filter f[2] = {{LZMA_FILTER_LZMA1, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream s = LZMA_STREAM_INIT;
+  EXPECT_EQ(lzma_raw_encoder(&s, f), LZMA_OK);
+  std::string body = LzmaRun(s, data);
+  uint8_t props[5];
+  EXPECT_EQ(lzma_properties_encode(f, props), LZMA_OK);
+  for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<uint8_t>(claimedDict >> (8 * i));
+  return std::string("\x10\x02\x05\x00", 4) + std::string(reinterpret_cast<char*>(props), 5) + body;
+}
+
+// An XZ stream; with hugeDict its block header claims a 4 GiB dictionary (CRC made good).
+std::string XzOf(const std::string& data, bool hugeDict = false) {
+  lzma_stream s = LZMA_STREAM_INIT;
+  EXPECT_EQ(lzma_easy_encoder(&s, 6, LZMA_CHECK_CRC32), LZMA_OK);
+  std::string xz = LzmaRun(s, data);
+  if (hugeDict) {
+    // Block header: size, flags (sizes present?), sizes, then filter id 0x21, 1, dictionary.
+    const size_t start = 12, size = (static_cast<uint8_t>(xz[start]) + 1u) * 4;
+    const uint8_t flags = static_cast<uint8_t>(xz[start + 1]);
+    size_t p = start + 2;
+    for (int field = 0; field < ((flags >> 6) & 1) + ((flags >> 7) & 1); ++field)
+      while (static_cast<uint8_t>(xz[p++]) & 0x80) {
+      }
+    EXPECT_EQ(xz[p], 0x21);
+    xz[p + 2] = 40;
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(xz.data() + start), size - 4);
+    for (int i = 0; i < 4; ++i) xz[start + size - 4 + i] = static_cast<char>(crc >> (8 * i));
+  }
+  return xz;
+}
+
+// A Zstandard frame with a window descriptor; hugeWindow claims 1 GiB.
+std::string ZstdOf(const std::string& data, bool hugeWindow = false) {
+  ZSTD_CCtx* c = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 0);
+  std::string out(ZSTD_compressBound(data.size()), '\0');
+  size_t n = ZSTD_compress2(c, out.data(), out.size(), data.data(), data.size());
+  ZSTD_freeCCtx(c);
+  EXPECT_FALSE(ZSTD_isError(n));
+  out.resize(n);
+  EXPECT_EQ(out[4] & 0x20, 0);  // not a single segment: the window descriptor follows
+  if (hugeWindow) out[5] = static_cast<char>((30 - 10) << 3);
+  return out;
+}
+
+// Deflate data of zlib without matches of length 258 is Deflate64 data too.
+std::string StoredDeflateOf(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, 0, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+}  // namespace
+
+// Every decoder's bad input fails its entry alone: a dictionary or window beyond the entry's
+// limit is refused (with a box when extracting) before it is allocated, a cut stream is truncated
+// data, output past the stated size is refused, damaged data is damage; good entries of every
+// method around them extract.
+TEST_F(ExtractTest, HostileStreamsOfEveryDecoderFailTheirEntryAlone) {
+  std::string text;
+  for (int i = 0; i < 9000; ++i) text += "row " + std::to_string(i * 31 % 997) + " of a table\n";
+  const std::string lzma = ZipLzmaOf(text, 1 << 20), bz = Bzip2Of(text), xz = XzOf(text),
+                    zs = ZstdOf(text), d64 = StoredDeflateOf(text);
+  std::string damagedBz = bz;
+  damagedBz[bz.size() / 2] ^= 0x55;
+  struct TRow {
+    const char* name;
+    uint16_t method, flags;
+    std::string packed;
+    int64_t declared;  // -1: the real size
+    TEntryProblem problem;
+  };
+  const TRow rows[] = {
+      {"good.lzma", 14, 2, lzma, -1, TEntryProblem::None},
+      {"good.bz2", 12, 0, bz + bz, static_cast<int64_t>(2 * text.size()), TEntryProblem::None},
+      {"good.xz", 95, 0, xz, -1, TEntryProblem::None},
+      {"good.zst", 93, 0, zs + zs, static_cast<int64_t>(2 * text.size()), TEntryProblem::None},
+      {"good.d64", 9, 0, d64, -1, TEntryProblem::None},
+      {"dict4g.lzma", 14, 2, ZipLzmaOf(text, 0xFFFFFFFF), -1, TEntryProblem::DecoderMemory},
+      {"dict64m.lzma", 14, 2, ZipLzmaOf("tiny", 64 << 20), 4, TEntryProblem::DecoderMemory},
+      {"dict4g.xz", 95, 0, XzOf(text, true), -1, TEntryProblem::DecoderMemory},
+      {"window1g.zst", 93, 0, ZstdOf(text, true), -1, TEntryProblem::DecoderMemory},
+      {"cut.lzma", 14, 2, lzma.substr(0, lzma.size() / 2), -1, TEntryProblem::Truncated},
+      {"cut.bz2", 12, 0, bz.substr(0, bz.size() / 2), -1, TEntryProblem::Truncated},
+      {"cut.xz", 95, 0, xz.substr(0, xz.size() / 2), -1, TEntryProblem::Truncated},
+      {"cut.zst", 93, 0, zs.substr(0, zs.size() / 2), -1, TEntryProblem::Truncated},
+      {"cut.d64", 9, 0, d64.substr(0, d64.size() / 2), -1, TEntryProblem::Truncated},
+      {"long.lzma", 14, 2, lzma, 1000, TEntryProblem::TooLong},
+      {"long.bz2", 12, 0, bz, 1000, TEntryProblem::TooLong},
+      {"long.xz", 95, 0, xz, 1000, TEntryProblem::TooLong},
+      {"long.zst", 93, 0, zs, 1000, TEntryProblem::TooLong},
+      {"long.d64", 9, 0, d64, 1000, TEntryProblem::TooLong},
+      {"damaged.bz2", 12, 0, damagedBz, -1, TEntryProblem::DamagedData},
+  };
+  ZipBuilder b;
+  for (const auto& r : rows) {
+    BuildEntry e = Entry(r.name, r.declared == 4 ? "tiny" : text, 0100644, r.method);
+    if (r.name == std::string("good.bz2") || r.name == std::string("good.zst")) e.data += text;
+    e.flags = r.flags;
+    e.compressed = r.packed;
+    e.declaredSize = r.declared;
+    b.Add(e);
+  }
+  const std::string bytes = b.Build();
+  Fixture t(bytes);
+  EXPECT_FALSE(t.z.TestArchive());
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    EXPECT_EQ(t.z.EntryHeader(static_cast<int>(i)).Problem, rows[i].problem);
+  }
+
+  TempDir dir;
+  ScriptedHost host;
+  Fixture f(bytes);
+  f.z.Host = &host;
+  f.z.SetDestDir(dir.path());
+  f.z.DoAll = true;
+  EXPECT_EQ(f.z.Extract(), 5);
+  EXPECT_EQ(Tree(dir.path()),
+            (std::vector<std::string>{"good.bz2", "good.d64", "good.lzma", "good.xz", "good.zst"}));
+  EXPECT_TRUE(ReadFile(dir / "good.xz") == text);
+  int memoryBoxes = 0;
+  for (const auto& box : host.boxes) memoryBoxes += box.id == zmDecoderMemory;
+  EXPECT_EQ(memoryBoxes, 4);
+  EXPECT_EQ(host.boxes.size(), 4u);
 }
 
 TEST_F(ExtractTest, UnknownMethodShowsZipErrorWhenExtractingAndIsSilentWhenTesting) {
