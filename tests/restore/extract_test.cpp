@@ -579,3 +579,33 @@ TEST_F(ExtractFixture, RestoreToRootFollowsOwnFolderLinksOnly) {
   }
   EXPECT_FALSE(zip.FollowOwnLinks);
 }
+
+// Other tools' methods restore through the window's path: a bzip2 archive of 7-Zip under AES,
+// and a byte-split Deflate64 set opened by its first piece.
+TEST_F(ExtractFixture, OtherToolsMethodsAndByteSplitSetsRestore) {
+  if (!testutil::HaveTool("7zz")) GTEST_SKIP() << "7zz not installed";
+  fs::create_directories(dir / "tree/sub");
+  std::string text;
+  for (int i = 0; i < 8000; ++i) text += "entry " + std::to_string(i * 37 % 1009) + "\n";
+  WriteFile(dir / "tree/a.txt", text);
+  std::string noise(30000, '\0');
+  uint32_t x = 7;
+  for (auto& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  WriteFile(dir / "tree/sub/b.bin", std::string(90000, '\x05') + noise + text);
+  const std::string cd = "cd " + Quote(dir.path()) + " && ";
+  ASSERT_EQ(testutil::Run(cd + "7zz a -tzip -mm=BZip2 -pSecret -mem=AES256 bz.zip tree").status, 0);
+  ASSERT_EQ(testutil::Run(cd + "7zz a -tzip -mm=Deflate64 -v20k split.zip tree").status, 0);
+  ASSERT_TRUE(fs::exists(dir / "split.zip.002"));
+
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "bz.zip")));
+  host.passwords = {QStringLiteral("Secret")};
+  Extract(dir / "bz", Count(2), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(testutil::Run("diff -r " + Quote(dir / "tree") + " " + Quote(dir / "bz/tree")).status,
+            0);
+
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "split.zip.001")));
+  Extract(dir / "split", Count(2), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(
+      testutil::Run("diff -r " + Quote(dir / "tree") + " " + Quote(dir / "split/tree")).status, 0);
+  EXPECT_TRUE(report.isEmpty());
+}
