@@ -114,19 +114,21 @@ TEST(IsoImage, SmallestImageSectorBySector) {
       {17, 140, "15000000"},              // Joliet L table at 21
       {17, 148, "00000016"},              // Joliet M table at 22
       {16, 156 + 2, "1700000000000017"},  // ISO root at 23
-      {17, 156 + 2, "1800000000000018"},  // Joliet root at 24
+      {17, 156 + 2, "1900000000000019"},  // Joliet root at 25
+      {23, 34, "53500701beef00"},         // SUSP "SP" in the root's "."
+      {24, 0, "4552b9010a495e01"},        // Rock Ridge "ER" in the continuation area at 24
       {16, 813, "3138393931323330303030303030303000"},  // creation date of day 0
       {16, 847, "3030303030303030303030303030303000"},
       {19, 0, "01001700000001000000"},  // ISO L path table: the root
       {20, 0, "01000000001700010000"},  // ISO M path table
-      {21, 0, "01001800000001000000"},
-      {22, 0, "01000000001800010000"},
+      {21, 0, "01001900000001000000"},
+      {22, 0, "01000000001900010000"},
       {150, 0, Hex("hello\n") + "0000"},
   };
   for (const auto& r : rows)
     EXPECT_EQ(Hex(Bytes(image, r.Sector, r.Offset, r.Want.size() / 2)), r.Want)
         << "sector " << r.Sector << " offset " << r.Offset;
-  EXPECT_EQ(image.find_first_not_of('\0', 25 * kSector), 150 * kSector) << "25-149 not zero";
+  EXPECT_EQ(image.find_first_not_of('\0', 26 * kSector), 150 * kSector) << "26-149 not zero";
   EXPECT_EQ(image.find_first_not_of('\0', 150 * kSector + 6), std::string::npos);
   // The image head: system area and descriptors, then FFh up to 65 537 bytes.
   const auto& head = burner.ImageHead();
