@@ -416,3 +416,92 @@ TEST(IsoImage, RecordingDatesCarryTheOffsetOfTheirInstant) {
 }
 
 }  // namespace
+
+namespace {
+
+// The Rock Ridge tree read by peers, one image per row: the source tree comes back exactly
+// (names up to 255 bytes, modes, modification times to the second, links) in bsdtar, xorriso,
+// isoinfo -R and pycdlib, and bsdtar restores it; the ISO tree stays within eight levels (the
+// 12-level folder relocated) and Joliet as before. Made under a zone with daylight saving.
+TEST(IsoImage, RockRidgeTreeReadByPeers) {
+  if (!HavePeers()) GTEST_SKIP() << "isoinfo, xorriso, 7zz, bsdtar or pycdlib missing";
+  const struct {
+    const char* Name;
+    const char* Options;
+    bool Links;  // links stored as links (else followed, the dangling one left out)
+  } rows[] = {
+      {"links stored as links", "--links", true},
+      {"links followed", "", false},
+      {"no Joliet", "--links --no-joliet", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempDir dir;
+    const std::string src = dir / "src";
+    std::string deep = src;
+    for (int i = 1; i <= 12; ++i) deep += "/level" + std::to_string(i);
+    std::filesystem::create_directories(deep);
+    std::filesystem::create_directories(src + "/Mixed Case Folder");
+    const std::string longName = std::string(196, 'n') + ".txt";
+    const struct {
+      std::string Path;
+      mode_t Mode;
+    } files[] = {{longName, 0644},
+                 {"run.sh", 0755},
+                 {"Mixed Case Folder/secret.key", 0600},
+                 {"Mixed Case Folder/read-only.txt", 0444},
+                 {deep.substr(src.size() + 1) + "/bottom.txt", 0644}};
+    time_t t = 1700000003;
+    for (const auto& f : files) {
+      testutil::WriteFile(src + "/" + f.Path, "content of " + f.Path + "\n");
+      ASSERT_EQ(::chmod((src + "/" + f.Path).c_str(), f.Mode), 0);
+      SetMtime(src + "/" + f.Path, t += 3601);
+    }
+    std::filesystem::create_symlink("run.sh", src + "/link-to-run");
+    std::filesystem::create_symlink("missing/target", src + "/dangling");
+    const struct timespec times[2] = {{1710000001, 0}, {1710000001, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (src + "/link-to-run").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, (src + "/dangling").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    for (std::string d = deep; d.size() > src.size(); d = d.substr(0, d.rfind('/')))
+      SetMtime(d, t += 7);
+    SetMtime(src + "/Mixed Case Folder", t += 7);
+
+    const std::string img = dir / "rr.iso", list = dir / "list.txt", told = dir / "told.txt";
+    const auto made = testutil::Run("TZ=America/New_York " + Quote(kArcdisc) + " image --list " +
+                                    row.Options + " -o " + Quote(img) + " " + Quote(src) + " > " +
+                                    Quote(list) + " 2> " + Quote(told));
+    ASSERT_EQ(made.status, 0) << testutil::ReadFile(told);
+    const std::string notes = testutil::ReadFile(told);
+    const bool joliet = std::string(row.Options).find("--no-joliet") == std::string::npos;
+    EXPECT_EQ(notes.find(src + "/link-to-run: SYMBOLIC LINK: IN THE ROCK RIDGE TREE ONLY") !=
+                  std::string::npos,
+              row.Links && joliet)
+        << notes;
+    // What the readers must see: the source itself, or with links followed the link as a copy
+    // of its file and the dangling one left out.
+    std::string expected = src;
+    if (!row.Links) {
+      expected = dir / "expected";
+      ASSERT_EQ(testutil::Run("cp -a " + Quote(src) + " " + Quote(expected) + " && rm " +
+                              Quote(expected + "/dangling") + " && cp -p " +
+                              Quote(src + "/run.sh") + " " + Quote(dir / "copy") + " && mv -f " +
+                              Quote(dir / "copy") + " " + Quote(expected + "/link-to-run"))
+                    .status,
+                0);
+    }
+    std::filesystem::create_directory(dir / "x");
+    std::filesystem::create_directory(dir / "y");
+    if (joliet) {
+      const auto tree =
+          testutil::Run("/usr/bin/python3 " + Quote(IsoCheck()) + " tree " + Quote(img) + " " +
+                        Quote(list) + " " + Quote(dir / "x") + " 2>&1");
+      EXPECT_EQ(tree.status, 0) << tree.out;
+    }
+    const auto rr =
+        testutil::Run("TZ=America/New_York /usr/bin/python3 " + Quote(IsoCheck()) + " rr " +
+                      Quote(img) + " " + Quote(expected) + " " + Quote(dir / "y") + " 2>&1");
+    EXPECT_EQ(rr.status, 0) << rr.out;
+  }
+}
+
+}  // namespace
