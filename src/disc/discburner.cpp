@@ -18,6 +18,7 @@ namespace {
 
 constexpr uint32_t kSector = 2048;
 constexpr int64_t kMaxFileSize = 0xFFFFFFFFLL;  // data lengths are 32-bit
+constexpr size_t kMaxLinkTarget = 1024;         // bytes of a link's target in Rock Ridge
 
 int64_t RoundUpToSector(int64_t bytes) {
   return (bytes + kSector - 1) / kSector * kSector;
@@ -575,6 +576,11 @@ int TDiscBurner::AddDirInto(TDEntry* dest, const std::string& sourceDir, bool ar
       continue;
     }
     target.resize(static_cast<size_t>(n));
+    // Longer targets need more than one continuation area, which libisofs and pycdlib refuse.
+    if (target.size() > kMaxLinkTarget) {
+      Skip(path, "LINK TARGET LONGER THAN " + std::to_string(kMaxLinkTarget) + " BYTES");
+      continue;
+    }
     if (AddEntry(dest, path, *name, st, false, &target) == TEntryResult::Full) return 0;
   }
   return 1;

@@ -158,7 +158,7 @@ std::vector<TField> NM(const std::string& name) {
     const size_t n = std::min(piece, name.size() - at);
     TField f = Head("NM", 5 + n);
     f[4] = at + n < name.size() ? 1 : 0;  // continued in the next "NM"
-    std::memcpy(&f[5], name.data() + at, n);
+    if (n) std::memcpy(f.data() + 5, name.data() + at, n);
     out.push_back(std::move(f));
   }
   return out;
