@@ -23,6 +23,7 @@ const QVector<TPreferences::KeyInfo>& TPreferences::Table() {
       {"BurnerFinal", kBool, false},
       {"Native", kBool, true},
       {"BurnerSizingAuto", kBool, true},
+      {"BurnerRockRidge", kBool, true},  // read when present, never written by the dialog
       {"HotKeyNames", kText, QString()},
       {"HotKeyFunc#", kInt, 0},
       {"HotKeyVK#", kInt, 0},

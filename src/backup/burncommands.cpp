@@ -82,6 +82,7 @@ TBurnerSettings TBurnerSettings::Read(const TPreferences& prefs) {
   s.finalise = prefs.Bool(QStringLiteral("BurnerFinal"));
   s.native = prefs.Bool(QStringLiteral("Native"));
   s.sizingAuto = prefs.Bool(QStringLiteral("BurnerSizingAuto"));
+  s.rockRidge = prefs.Bool(QStringLiteral("BurnerRockRidge"));
   return s;
 }
 
@@ -515,6 +516,7 @@ bool TBurnCommands::BurnFiles(const QStringList& paths) {
   burner_.ImportSession = -1;
   burner_.ReplaceFile = true;
   burner_.JolietFileSystem = true;
+  burner_.RockRidge = settings.rockRidge;
   burner_.FinalizeDisc = settings.finalise;
   burner_.SetWriteSpeed(static_cast<uint16_t>(settings.speed));
   burner_.ClearImage(65535, 8191);

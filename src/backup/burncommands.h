@@ -66,7 +66,8 @@ inline constexpr const char* kCopyFailed = "Not copied to the disc: ";
 inline constexpr const char* kNotices = "Burnt, with these changes:";
 }  // namespace burnmsg
 
-// The six program-wide burner settings (section "Options" of "default.ini").
+// The six program-wide burner settings (section "Options" of "default.ini"), and the Rock Ridge
+// switch, which only the file sets.
 struct TBurnerSettings {
   QString burner;  // the writer's device id
   QString drive;   // the writer's root, "/dev/srN/"
@@ -74,6 +75,9 @@ struct TBurnerSettings {
   bool finalise = false;
   bool native = true;
   bool sizingAuto = true;
+  // "BurnerRockRidge" (read when present, default on): Rock Ridge in the discs' ISO tree, off for
+  // readers that choke on it.
+  bool rockRidge = true;
 
   static TBurnerSettings Read(const TPreferences& prefs);
 };

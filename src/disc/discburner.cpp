@@ -1,5 +1,7 @@
 #include "disc/discburner.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +18,7 @@ namespace {
 
 constexpr uint32_t kSector = 2048;
 constexpr int64_t kMaxFileSize = 0xFFFFFFFFLL;  // data lengths are 32-bit
+constexpr size_t kMaxLinkTarget = 1024;         // bytes of a link's target in Rock Ridge
 
 int64_t RoundUpToSector(int64_t bytes) {
   return (bytes + kSector - 1) / kSector * kSector;
@@ -46,32 +49,6 @@ void Both16(uint8_t* p, uint32_t v) {
 void Both32(uint8_t* p, uint32_t v) {
   Le32(p, v);
   Be32(p + 4, v);
-}
-
-// The 7-byte recording date of a directory record: the local time of t with the offset from
-// Greenwich in force at that instant (in 15-minute units). Years outside 1900-2155 are clamped.
-void PutRecordDate(uint8_t* p, int64_t t) {
-  time_t tt = static_cast<time_t>(t);
-  struct tm tm {};
-  if (!localtime_r(&tt, &tm)) {
-    tt = time(nullptr);
-    localtime_r(&tt, &tm);
-  }
-  if (tm.tm_year < 0) {
-    tm = {};
-    tm.tm_mon = 0, tm.tm_mday = 1, tm.tm_gmtoff = 0;
-  } else if (tm.tm_year > 255) {
-    tm = {};
-    tm.tm_year = 255, tm.tm_mon = 11, tm.tm_mday = 31, tm.tm_hour = 23, tm.tm_min = 59,
-    tm.tm_sec = 59, tm.tm_gmtoff = 0;
-  }
-  p[0] = static_cast<uint8_t>(tm.tm_year);
-  p[1] = static_cast<uint8_t>(tm.tm_mon + 1);
-  p[2] = static_cast<uint8_t>(tm.tm_mday);
-  p[3] = static_cast<uint8_t>(tm.tm_hour);
-  p[4] = static_cast<uint8_t>(tm.tm_min);
-  p[5] = static_cast<uint8_t>(std::min(tm.tm_sec, 59));
-  p[6] = static_cast<uint8_t>(static_cast<int8_t>(tm.tm_gmtoff / 900));
 }
 
 // The 17-byte volume descriptor date of a day number counted from 30 December 1899: year, month,
@@ -141,12 +118,6 @@ std::vector<uint8_t> Identifier(const TFEntry& e, bool joliet) {
   return std::vector<uint8_t>(id.begin(), id.end());
 }
 
-size_t IdentifierLength(const TFEntry& e, bool joliet) {
-  const bool file = e.Directory == nullptr;
-  if (joliet) return 2 * (e.JolietName.size() + (file ? 2 : 0));
-  return e.ShortName.size() + (file ? 2 : 0);
-}
-
 // The absolute, lexically normal form of a local path, without a trailing "/" (but "/" itself).
 std::string AbsoluteFolder(const std::string& path) {
   std::error_code ec;
@@ -195,6 +166,8 @@ void TDiscBurner::ClearImage(uint32_t maxFiles, uint32_t maxDirs) {
   dirIndex_.clear();
   pathOrder_.clear();
   jolietPathOrder_.clear();
+  moved_.reset();
+  movedDirs_.clear();
   skipped_.clear();
   notices_.clear();
   ReleaseMetaStream();
@@ -418,8 +391,8 @@ int TDiscBurner::AddFile(const std::string& destDir, const std::string& sourceFi
 
 TDiscBurner::TEntryResult TDiscBurner::AddEntry(TDEntry* dir, const std::string& sourcePath,
                                                 const std::string& name, const struct stat& st,
-                                                bool archiveOnly) {
-  const int64_t size = st.st_size;
+                                                bool archiveOnly, const std::string* linkTarget) {
+  const int64_t size = linkTarget ? 0 : st.st_size;
   if (size > kMaxFileSize) {
     DebugMessage("FILE TOO LARGE FOR ISO 9660: " + sourcePath, dmCapacity);
     Skip(sourcePath, "FILE TOO LARGE FOR ISO 9660");
@@ -462,6 +435,13 @@ TDiscBurner::TEntryResult TDiscBurner::AddEntry(TDEntry* dir, const std::string&
   entry->ArchiveOnly = archiveOnly ? 1 : 0;
   entry->Imported = 0;
   entry->IsoLocation = entry->JolietLocation = 0;
+  entry->Mode = st.st_mode;
+  entry->Uid = st.st_uid;
+  entry->Gid = st.st_gid;
+  entry->ATime = st.st_atim.tv_sec;
+  entry->CTime = st.st_ctim.tv_sec;
+  entry->IsLink = linkTarget != nullptr;
+  entry->LinkTarget = linkTarget ? *linkTarget : std::string();
   dataBytes_ += RoundUpToSector(size);
   imageBuilt_ = false;
   prepared_ = false;
@@ -519,8 +499,16 @@ int TDiscBurner::AddDirInto(TDEntry* dest, const std::string& sourceDir, bool ar
     return WildcardMatch(fileMask, name) ||
            (name.find('.') == std::string::npos && WildcardMatch(fileMask, name + "."));
   };
+  // Links stored as links are taken as they are, whatever they point to (or nothing).
+  const bool links = LinksAsLinks && RockRidge;
+  std::vector<std::pair<const std::string*, struct stat>> linksFound;
   for (const auto& name : names) {
     TFound f{&name, TFoundKind::None, {}};
+    if (links && (hidden || !IsHiddenName(name)) && ::lstat((folder + name).c_str(), &f.St) == 0 &&
+        S_ISLNK(f.St.st_mode)) {
+      linksFound.emplace_back(&name, f.St);
+      continue;
+    }
     f.Kind = ClassifyWithMask(folder + name, hidden, f.St);
     if (f.Kind != TFoundKind::None) {
       found.push_back(f);
@@ -552,6 +540,12 @@ int TDiscBurner::AddDirInto(TDEntry* dest, const std::string& sourceDir, bool ar
         sub =
             NewDir(dest, name, shortName, f.St.st_mtim.tv_sec, 0x10 | (IsHiddenName(name) ? 2 : 0));
         if (!sub) return 0;
+        TFEntry* r = sub->Record.get();
+        r->Mode = f.St.st_mode;
+        r->Uid = f.St.st_uid;
+        r->Gid = f.St.st_gid;
+        r->ATime = f.St.st_atim.tv_sec;
+        r->CTime = f.St.st_ctim.tv_sec;
       }
       if (AddDirInto(sub, folder + name, archiveOnly, recursive, attr, mask) == 0) return 0;
       // Empty folders never reach the disc.
@@ -572,16 +566,37 @@ int TDiscBurner::AddDirInto(TDEntry* dest, const std::string& sourceDir, bool ar
     }
     if (AddEntry(dest, path, name, f.St, archiveOnly) == TEntryResult::Full) return 0;
   }
+  for (const auto& [name, st] : linksFound) {
+    if (!maskTakes(*name)) continue;
+    const std::string path = folder + *name;
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<size_t>(n) >= target.size()) {
+      Skip(path, "CANNOT READ LINK");
+      continue;
+    }
+    target.resize(static_cast<size_t>(n));
+    // Longer targets need more than one continuation area, which libisofs and pycdlib refuse.
+    if (target.size() > kMaxLinkTarget) {
+      Skip(path, "LINK TARGET LONGER THAN " + std::to_string(kMaxLinkTarget) + " BYTES");
+      continue;
+    }
+    if (AddEntry(dest, path, *name, st, false, &target) == TEntryResult::Full) return 0;
+  }
   return 1;
 }
 
 std::vector<TSkippedFile> TDiscBurner::Notices() const {
   std::vector<TSkippedFile> out = notices_;
+  if (JolietFileSystem)
+    for (const TFEntry* f : files_)
+      if (f->IsLink && !f->Imported)
+        out.push_back({f->SourcePath, "SYMBOLIC LINK: IN THE ROCK RIDGE TREE ONLY, NOT IN JOLIET"});
   // Names recorded otherwise than they are: characters the Joliet tree cannot hold, names too
   // long for it, and names that had to be numbered to stay unique.
   for (const auto& d : dirs_) {
     for (const TFEntry* e = d->FirstChild; e; e = e->Next) {
-      if (e->Imported || (e->Directory && e->Directory->Imported)) continue;
+      if (e->Imported || (e->Directory && e->Directory->Imported) || e->IsLink) continue;
       const std::u16string own = JolietFromUtf8(e->Key);
       if (e->JolietName == own) continue;
       const size_t max = e->Directory ? kMaxJolietDirChars : kMaxJolietFileChars;
@@ -602,16 +617,95 @@ std::vector<TDEntry*> TDiscBurner::Dirs() const {
 }
 
 void TDiscBurner::PlaceIsoTree() {
-  // ECMA-119 allows eight levels of directories, the root the first: deeper folders stay out of
-  // the ISO tree (their files are in the Joliet tree, which has no such limit), and so do the
-  // folders above them that would show nothing else. Children come after their parents.
-  for (size_t i = dirs_.size(); i-- > 0;) {
-    TDEntry* d = dirs_[i].get();
-    bool shows = d->FirstChild == nullptr || d == Root();
-    for (const TFEntry* e = d->FirstChild; e && !shows; e = e->Next)
-      shows = !e->Directory || e->Directory->IsoRecorded;
-    d->IsoRecorded = d->Level <= kMaxIsoLevels && shows;
+  moved_.reset();
+  movedDirs_.clear();
+  if (!RockRidge) {
+    // ECMA-119 allows eight levels of directories, the root the first: deeper folders stay out
+    // of the ISO tree (their files are in the Joliet tree, which has no such limit), and so do
+    // the folders above them that would show nothing else. Children come after their parents.
+    for (size_t i = dirs_.size(); i-- > 0;) {
+      TDEntry* d = dirs_[i].get();
+      bool shows = d->FirstChild == nullptr || d == Root();
+      for (const TFEntry* e = d->FirstChild; e && !shows; e = e->Next)
+        shows = !e->Directory || e->Directory->IsoRecorded;
+      d->IsoRecorded = d->Level <= kMaxIsoLevels && shows;
+      d->IsoParent = d->Parent;
+      d->IsoLevel = d->Level;
+      d->Relocated = false;
+    }
+    return;
   }
+  // Rock Ridge readers see the real tree; in the ISO tree a folder that would lie on the ninth
+  // level is relocated into the relocation folder (on the second), its subtree with it, and so
+  // again for folders deeper still (RRIP 4.1.5). The folder is named "rr_moved", which common
+  // readers (libarchive, libisofs) then leave out of their listings.
+  TNameScope movedNames;
+  for (const auto& up : dirs_) {
+    TDEntry* d = up.get();
+    d->IsoRecorded = true;
+    d->Relocated = false;
+    if (d == Root()) {
+      d->IsoParent = d;
+      d->IsoLevel = 1;
+      continue;
+    }
+    TDEntry* p = d->Parent;
+    if (p->IsoLevel < kMaxIsoLevels) {
+      d->IsoParent = p;
+      d->IsoLevel = p->IsoLevel + 1;
+      continue;
+    }
+    if (!moved_) {
+      moved_ = std::make_unique<TDEntry>();
+      std::string shortName = "RR_MOVED", key = "rr_moved";
+      for (unsigned n = 1; Root()->Names.HasShort(shortName); ++n)
+        shortName = "RR_MOVED~" + std::to_string(n);
+      for (unsigned n = 1; FindDir("/" + key) || Root()->Files.count(key); ++n)
+        key = "rr_moved~" + std::to_string(n);
+      moved_->ShortName = shortName;
+      moved_->LongName = key;
+      moved_->FullPath = "/" + key;
+      moved_->Level = moved_->IsoLevel = 2;
+      moved_->Parent = moved_->IsoParent = Root();
+      auto record = std::make_unique<TFEntry>();
+      record->ShortName = shortName;
+      record->LongName = record->Key = key;
+      record->DateTime = record->ATime = record->CTime = time(nullptr);
+      record->Attr = 0x10;
+      record->Mode = S_IFDIR | 0755;
+      record->Directory = moved_.get();
+      moved_->Record = std::move(record);
+    }
+    d->Relocated = true;
+    d->IsoParent = moved_.get();
+    d->IsoLevel = 3;
+    d->MovedName = movedNames.HasShort(d->ShortName) ? movedNames.FixShortName(d->ShortName, false)
+                                                     : d->ShortName;
+    movedNames.Take(d->MovedName, u"");
+    movedDirs_.push_back(d);
+  }
+  // Serial numbers and link counts as the Rock Ridge records give them.
+  uint32_t serial = 0;
+  for (TFEntry* f : files_) f->Serial = ++serial;
+  for (const auto& d : dirs_) {
+    d->Serial = ++serial;
+    d->Links = 2;
+    for (const TFEntry* e = d->FirstChild; e; e = e->Next)
+      if (e->Directory) ++d->Links;
+  }
+  if (moved_) {
+    moved_->Serial = ++serial;
+    moved_->Links = 2;
+    ++Root()->Links;
+  }
+}
+
+std::vector<TDEntry*> TDiscBurner::IsoDirs() const {
+  // The relocation folder right after the root: every folder's extent then lies after its ISO
+  // parent's, which sequential readers rely on.
+  std::vector<TDEntry*> out = Dirs();
+  if (moved_) out.insert(out.begin() + 1, moved_.get());
+  return out;
 }
 
 void TDiscBurner::NumberDirectories() {
@@ -626,7 +720,8 @@ void TDiscBurner::NumberDirectories() {
     for (size_t i = 0; i < order.size(); ++i) {
       subs.clear();
       for (const TFEntry* e : Records(order[i], joliet))
-        if (e->Directory) subs.push_back(e->Directory);
+        if (e->Directory && (joliet || e->Directory->IsoParent == order[i]))
+          subs.push_back(e->Directory);
       for (TDEntry* sub : subs) {
         (joliet ? sub->JolietNumber : sub->Number) = static_cast<uint32_t>(order.size() + 1);
         order.push_back(sub);
@@ -664,30 +759,46 @@ bool IdentifierLess(const S& a, bool aDir, const S& b, bool bDir) {
 
 std::vector<const TFEntry*> TDiscBurner::Records(const TDEntry* dir, bool joliet) const {
   std::vector<const TFEntry*> out;
-  for (const TFEntry* e = dir->FirstChild; e; e = e->Next)
-    if (joliet || !e->Directory || e->Directory->IsoRecorded) out.push_back(e);
-  std::sort(out.begin(), out.end(), [joliet](const TFEntry* a, const TFEntry* b) {
+  const bool moved = !joliet && dir == moved_.get();
+  if (moved) {
+    for (const TDEntry* d : movedDirs_) out.push_back(d->Record.get());
+  } else {
+    // Links stored as links have no place in Joliet (nor without Rock Ridge).
+    for (const TFEntry* e = dir->FirstChild; e; e = e->Next)
+      if (joliet ? !e->IsLink
+                 : (!e->IsLink || RockRidge) && (!e->Directory || e->Directory->IsoRecorded))
+        out.push_back(e);
+    if (!joliet && moved_ && dir == Root()) out.push_back(moved_->Record.get());
+  }
+  std::sort(out.begin(), out.end(), [joliet, moved](const TFEntry* a, const TFEntry* b) {
     const bool ad = a->Directory != nullptr, bd = b->Directory != nullptr;
-    return joliet ? IdentifierLess(a->JolietName, ad, b->JolietName, bd)
-                  : IdentifierLess(a->ShortName, ad, b->ShortName, bd);
+    if (joliet) return IdentifierLess(a->JolietName, ad, b->JolietName, bd);
+    return moved ? IdentifierLess(a->Directory->MovedName, true, b->Directory->MovedName, true)
+                 : IdentifierLess(a->ShortName, ad, b->ShortName, bd);
   });
   return out;
 }
 
 void TDiscBurner::SizeExtents() {
   uint32_t isoOffset = 0, jolietOffset = 0;
-  for (const auto& d : dirs_) {
+  rr::TContinuation ce;
+  for (TDEntry* d : IsoDirs()) {
     d->IsoDirSize = 0;
     d->IsoDirOffset = isoOffset;
     if (d->IsoRecorded) {
-      const uint32_t sectors = WriteExtent(d.get(), false, nullptr, 0);
+      const uint32_t sectors = WriteExtent(d, false, nullptr, 0, &ce);
       d->IsoDirSize = int64_t{sectors} * kSector;
       isoOffset += sectors;
     }
-    const uint32_t sectors = WriteExtent(d.get(), true, nullptr, 0);
+  }
+  ceSectors_ = ce.Sectors();
+  for (const auto& d : dirs_) {
+    const uint32_t sectors = WriteExtent(d.get(), true, nullptr, 0, nullptr);
     d->JolietDirSize = int64_t{sectors} * kSector;
     d->JolietDirOffset = jolietOffset;
     jolietOffset += sectors;
+  }
+  for (TDEntry* d : IsoDirs()) {
     if (d->Record) {
       d->Record->DataSize = d->IsoDirSize;
       d->Record->RecordedSize = d->JolietDirSize;
@@ -710,7 +821,7 @@ bool TDiscBurner::PrepareImage() {
   isoPtSize_ = 10;
   jolietPtSize_ = 10;
   for (size_t i = 1; i < pathOrder_.size(); ++i) {
-    const size_t n = pathOrder_[i]->ShortName.size();
+    const size_t n = IsoIdOf(pathOrder_[i]).size();
     isoPtSize_ += static_cast<uint32_t>(8 + n + (n % 2));
   }
   for (size_t i = 1; i < jolietPathOrder_.size(); ++i)
@@ -725,12 +836,13 @@ bool TDiscBurner::PrepareImage() {
     next = jolietPtM_ + SectorsOf(jolietPtSize_);
   }
   uint64_t isoSectors = 0, jolietSectors = 0;
-  for (const auto& d : dirs_) {
-    isoSectors += SectorsOf(d->IsoDirSize);
-    jolietSectors += SectorsOf(d->JolietDirSize);
-  }
+  for (const TDEntry* d : IsoDirs()) isoSectors += SectorsOf(d->IsoDirSize);
+  for (const auto& d : dirs_) jolietSectors += SectorsOf(d->JolietDirSize);
   isoDirStart_ = static_cast<uint32_t>(next);
   next += isoSectors;
+  // The Rock Ridge continuation areas right after the ISO directories they belong to.
+  ceStart_ = static_cast<uint32_t>(next);
+  next += ceSectors_;
   jolietDirStart_ = static_cast<uint32_t>(next);
   if (JolietFileSystem) next += jolietSectors;
   metaEnd_ = static_cast<uint32_t>(next);
@@ -762,10 +874,50 @@ uint32_t TDiscBurner::ImageSize() const {
   return static_cast<uint32_t>(std::min<int64_t>(size, 0xFFFFFFFFLL));
 }
 
-uint32_t TDiscBurner::WriteExtent(const TDEntry* dir, bool joliet, uint8_t* out,
-                                  int64_t now) const {
+std::vector<rr::TField> TDiscBurner::SystemUse(const TDEntry* dir, const TFEntry* e, int dots,
+                                               int64_t now) const {
+  std::vector<rr::TField> f;
+  auto modeOf = [](const TFEntry* r, bool isDir, bool link) -> uint32_t {
+    const uint32_t perms = r && r->Mode ? (r->Mode & 07777) : isDir || link ? 0755 : 0644;
+    if (link) return S_IFLNK | (r && r->Mode ? perms : 0777);
+    return (isDir ? S_IFDIR : S_IFREG) | perms;
+  };
+  auto times = [&](const TFEntry* r) {
+    if (!r) return rr::TF(now, now, now);
+    return rr::TF(r->DateTime, r->ATime ? r->ATime : r->DateTime,
+                  r->CTime ? r->CTime : r->DateTime);
+  };
+  if (dots) {
+    // "." and "..": the folder and its real parent as Rock Ridge sees them.
+    const TDEntry* d = dots == 1 ? dir : dir->Parent;
+    const TFEntry* r = d->Record.get();
+    if (dots == 1 && dir == Root()) f.push_back(rr::SP());
+    f.push_back(
+        rr::PX(modeOf(r, true, false), d->Links, r ? r->Uid : 0, r ? r->Gid : 0, d->Serial));
+    f.push_back(times(r));
+    if (dots == 2 && dir->Relocated) f.push_back(rr::PL(isoDirStart_ + dir->Parent->IsoDirOffset));
+    if (dots == 1 && dir == Root()) f.push_back(rr::ER());
+    return f;
+  }
+  const TDEntry* sub = e->Directory;
+  const bool moved = dir == moved_.get();
+  f.push_back(rr::PX(modeOf(e, sub != nullptr, e->IsLink), sub ? sub->Links : 1, e->Uid, e->Gid,
+                     sub ? sub->Serial : e->Serial));
+  f.push_back(times(e));
+  if (sub && sub->Relocated && !moved) f.push_back(rr::CL(isoDirStart_ + sub->IsoDirOffset));
+  if (moved) f.push_back(rr::RE());
+  for (auto& nm : rr::NM(e->Key)) f.push_back(std::move(nm));
+  if (e->IsLink)
+    for (auto& sl : rr::SL(e->LinkTarget)) f.push_back(std::move(sl));
+  return f;
+}
+
+uint32_t TDiscBurner::WriteExtent(const TDEntry* dir, bool joliet, uint8_t* out, int64_t now,
+                                  rr::TContinuation* ce) const {
   // The one place directory records are laid out: sizing passes no buffer and gets the sectors
-  // the extent takes; serialising writes the records where the sizing put them.
+  // the extent takes; serialising writes the records where the sizing put them. Rock Ridge
+  // continuation areas are taken from ce in the same order in both passes.
+  const bool rock = !joliet && RockRidge;
   const uint32_t area = joliet ? jolietDirStart_ : isoDirStart_;
   auto extentOf = [&](const TDEntry* d) {
     return area + (joliet ? d->JolietDirOffset : d->IsoDirOffset);
@@ -773,34 +925,55 @@ uint32_t TDiscBurner::WriteExtent(const TDEntry* dir, bool joliet, uint8_t* out,
   auto sizeOf = [&](const TDEntry* d) {
     return static_cast<uint32_t>(joliet ? d->JolietDirSize : d->IsoDirSize);
   };
+  // A record's length with its System Use area, which is made (and its continuation taken) here.
+  auto systemUse = [&](size_t idLen, const TFEntry* e, int dots) {
+    if (!rock) return std::vector<uint8_t>();
+    return rr::Place(SystemUse(dir, e, dots, now), 254 - DirRecordLength(idLen), *ce);
+  };
   auto put = [&](uint8_t* p, uint32_t extent, uint32_t size, int64_t date, uint8_t flags,
-                 const uint8_t* id, size_t idLen) {
-    p[0] = static_cast<uint8_t>(DirRecordLength(idLen));
+                 const uint8_t* id, size_t idLen, const std::vector<uint8_t>& su) {
+    const size_t base = DirRecordLength(idLen);
+    p[0] = static_cast<uint8_t>(base + su.size());
     Both32(p + 2, extent);
     Both32(p + 10, size);
-    PutRecordDate(p + 18, date);
+    rr::PutRecordDate(p + 18, date);
     p[25] = flags;
     Both16(p + 28, 1);
     p[32] = static_cast<uint8_t>(idLen);
     std::memcpy(p + 33, id, idLen);
+    if (!su.empty()) std::memcpy(p + base, su.data(), su.size());
   };
   const uint8_t dot = 0, dotdot = 1;
+  const TDEntry* up = joliet ? dir->Parent : dir->IsoParent;
+  const std::vector<uint8_t> suDot = systemUse(1, nullptr, 1), suDotDot = systemUse(1, nullptr, 2);
   if (out) {
-    put(out, extentOf(dir), sizeOf(dir), now, 2, &dot, 1);
-    put(out + 34, extentOf(dir->Parent), sizeOf(dir->Parent), now, 2, &dotdot, 1);
+    put(out, extentOf(dir), sizeOf(dir), now, 2, &dot, 1, suDot);
+    put(out + 34 + suDot.size(), extentOf(up), sizeOf(up), now, 2, &dotdot, 1, suDotDot);
   }
-  size_t sector = 0, used = 68;
+  size_t sector = 0, used = 68 + suDot.size() + suDotDot.size();
+  const bool moved = !joliet && dir == moved_.get();
+  std::vector<uint8_t> id;
   for (const TFEntry* e : Records(dir, joliet)) {
-    const size_t len = DirRecordLength(IdentifierLength(*e, joliet));
+    if (joliet) {
+      id = Identifier(*e, true);
+    } else {
+      const std::string& name = moved ? e->Directory->MovedName : e->ShortName;
+      id.assign(name.begin(), name.end());
+      if (!e->Directory) id.insert(id.end(), {';', '1'});
+    }
+    const std::vector<uint8_t> su = systemUse(id.size(), e, 0);
+    const size_t len = DirRecordLength(id.size()) + su.size();
     if (used + len > kSector) {
       ++sector;
       used = 0;
     }
     if (out) {
-      const std::vector<uint8_t> id = Identifier(*e, joliet);
       uint32_t extent, size;
       uint8_t flags = (e->Attr & 0x02) ? 1 : 0;
-      if (e->Directory) {
+      if (e->Directory && !joliet && e->Directory->Relocated && !moved) {
+        // The place of a relocated folder: a file record, its "CL" points to the folder.
+        extent = size = 0;
+      } else if (e->Directory) {
         extent = extentOf(e->Directory);
         size = sizeOf(e->Directory);
         flags |= 2;
@@ -809,7 +982,8 @@ uint32_t TDiscBurner::WriteExtent(const TDEntry* dir, bool joliet, uint8_t* out,
         size = static_cast<uint32_t>(joliet ? e->RecordedSize : e->DataSize);
         extent = e->Imported ? location : size == 0 ? 0 : firstFile_ + location;
       }
-      put(out + sector * kSector + used, extent, size, e->DateTime, flags, id.data(), id.size());
+      put(out + sector * kSector + used, extent, size, e->DateTime, flags, id.data(), id.size(),
+          su);
     }
     used += len;
   }
@@ -886,14 +1060,14 @@ void TDiscBurner::WriteImageMetadata() {
     for (int msb = 0; msb < 2; ++msb) {
       uint8_t* p = at(joliet ? (msb ? jolietPtM_ : jolietPtL_) : (msb ? isoPtM_ : isoPtL_));
       for (TDEntry* d : joliet ? jolietPathOrder_ : pathOrder_) {
-        const uint32_t parent = joliet ? d->Parent->JolietNumber : d->Parent->Number;
+        const uint32_t parent = joliet ? d->Parent->JolietNumber : d->IsoParent->Number;
         std::vector<uint8_t> id;
         if (d == Root())
           id.push_back(0);
         else if (joliet)
           id = Ucs2Be(d->JolietName);
         else
-          id.assign(d->ShortName.begin(), d->ShortName.end());
+          id.assign(IsoIdOf(d).begin(), IsoIdOf(d).end());
         p[0] = static_cast<uint8_t>(id.size());
         const uint32_t extent = area + (joliet ? d->JolietDirOffset : d->IsoDirOffset);
         if (msb) {
@@ -910,9 +1084,13 @@ void TDiscBurner::WriteImageMetadata() {
   }
 
   // Directory extents.
-  for (const auto& d : dirs_) {
-    if (d->IsoRecorded) WriteExtent(d.get(), false, at(isoDirStart_ + d->IsoDirOffset), now);
-    if (JolietFileSystem) WriteExtent(d.get(), true, at(jolietDirStart_ + d->JolietDirOffset), now);
-  }
+  rr::TContinuation ce;
+  ce.Start = ceStart_;
+  ce.Out = at(ceStart_);
+  for (const TDEntry* d : IsoDirs())
+    if (d->IsoRecorded) WriteExtent(d, false, at(isoDirStart_ + d->IsoDirOffset), now, &ce);
+  if (JolietFileSystem)
+    for (const auto& d : dirs_)
+      WriteExtent(d.get(), true, at(jolietDirStart_ + d->JolietDirOffset), now, nullptr);
   imageBuilt_ = true;
 }

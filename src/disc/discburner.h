@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "disc/isonames.h"
+#include "disc/rockridge.h"
 #include "disc/scsidevice.h"
 
 class TArchiveAttributes;
@@ -47,6 +48,12 @@ struct TFEntry {
   TDEntry* Directory = nullptr;  // for a subdirectory its directory entry
   TFEntry* Next = nullptr;
   std::string Key;  // the name as found on disk (or given), which identifies the entry
+  // What the Rock Ridge records keep besides (mode 0: not known, a default by kind).
+  uint32_t Mode = 0, Uid = 0, Gid = 0;
+  int64_t ATime = 0, CTime = 0;
+  bool IsLink = false;     // a symbolic link stored as a link (Rock Ridge tree only, no data)
+  std::string LinkTarget;  // its target
+  uint32_t Serial = 0;     // the Rock Ridge serial number (set by PrepareImage)
 };
 
 // One directory, the root included.
@@ -71,6 +78,16 @@ struct TDEntry {
   std::unique_ptr<TFEntry> Record;                  // this directory's entry in its parent
   TNameScope Names;                                 // identifiers taken in this directory
   std::unordered_map<std::string, TFEntry*> Files;  // file entries by Key
+
+  // The ISO tree (set by PrepareImage): with Rock Ridge a folder that would lie deeper than eight
+  // levels is relocated into the relocation folder, under a name unique there (MovedName); its
+  // place in its real parent holds a file record that points to it.
+  TDEntry* IsoParent = nullptr;
+  uint32_t IsoLevel = 1;
+  bool Relocated = false;
+  std::string MovedName;
+  uint32_t Serial = 0;
+  uint32_t Links = 2;  // the Rock Ridge link count: 2 and one per subfolder
 };
 
 // A file or folder that an addition left out, and why.
@@ -104,6 +121,11 @@ class TDiscBurner : public TSCSIDevice {
   std::string FileCopyright, FileAbstract, FileBibliographic;
   double DateCreation = 0, DateModification = 0, DateEffective = 0, DateExpiration = 0;
   bool JolietFileSystem = true;
+  // The ISO tree carries Rock Ridge (real names, modes, owners, times, links, deep folders).
+  bool RockRidge = true;
+  // With Rock Ridge: symbolic links found in folders are stored as links (and left out of the
+  // Joliet tree), not followed.
+  bool LinksAsLinks = false;
   bool ReplaceFile = false;
   bool WritePostGap = true;
   // 0: start with an empty tree; -1: read back the last session; n: read back session n.
@@ -219,6 +241,10 @@ class TDiscBurner : public TSCSIDevice {
   const std::vector<TDEntry*>& PathTableOrder() const { return pathOrder_; }
   const std::vector<TDEntry*>& JolietPathTableOrder() const { return jolietPathOrder_; }
   static constexpr uint32_t kMaxIsoLevels = 8;
+  // The folders of the ISO tree in the order of their extents: Dirs() and the relocation folder.
+  std::vector<TDEntry*> IsoDirs() const;
+  // The relocation folder of the ISO tree (after PrepareImage), or null when none is needed.
+  const TDEntry* RelocationDir() const { return moved_.get(); }
   // File entries in creation order: the order of their data.
   const std::vector<TFEntry*>& Entries() const { return files_; }
 
@@ -229,7 +255,8 @@ class TDiscBurner : public TSCSIDevice {
  private:
   enum class TEntryResult { Added, Refused, Full };
   TEntryResult AddEntry(TDEntry* dir, const std::string& sourcePath, const std::string& name,
-                        const struct stat& st, bool archiveOnly);
+                        const struct stat& st, bool archiveOnly,
+                        const std::string* linkTarget = nullptr);
   int AddDirInto(TDEntry* dest, const std::string& sourceDir, bool archiveOnly, bool recursive,
                  uint32_t attr, const std::string& mask);
   TDEntry* NewDir(TDEntry* parent, const std::string& name, std::string shortName, int64_t dateTime,
@@ -248,14 +275,23 @@ class TDiscBurner : public TSCSIDevice {
   void RemoveSubtree(TDEntry* dir);
   void Skip(const std::string& path, const std::string& reason);
   static std::string NormalDiscPath(const std::string& path);
-  // Which directories the ISO tree records (IsoRecorded): those within its eight levels.
+  // Which directories the ISO tree records (IsoRecorded) and where: without Rock Ridge those
+  // within its eight levels, with it all, deeper ones relocated.
   void PlaceIsoTree();
+  // The ISO identifier of a directory in its ISO parent.
+  static const std::string& IsoIdOf(const TDEntry* d) {
+    return d->Relocated ? d->MovedName : d->ShortName;
+  }
+  // The System Use fields of a record: of dir's "." (self) or ".." (parent), or of entry e in dir.
+  std::vector<std::vector<uint8_t>> SystemUse(const TDEntry* dir, const TFEntry* e, int dots,
+                                              int64_t now) const;
   void NumberDirectories();
   void SizeExtents();
   // The records of a directory's extent in their order (ECMA-119 9.3) in one tree.
   std::vector<const TFEntry*> Records(const TDEntry* dir, bool joliet) const;
   // Lays out (out null: only counts) or writes the directory's extent; returns its sectors.
-  uint32_t WriteExtent(const TDEntry* dir, bool joliet, uint8_t* out, int64_t now) const;
+  uint32_t WriteExtent(const TDEntry* dir, bool joliet, uint8_t* out, int64_t now,
+                       rr::TContinuation* ce) const;
 
   // Reading back an earlier session (sessionimport.cpp).
   struct TImport;
@@ -265,7 +301,7 @@ class TDiscBurner : public TSCSIDevice {
   // Reads one directory extent into dir; false when the read-back must stop.
   bool ImportExtent(TImport& im, TDEntry* dir, uint32_t extent, uint32_t size);
   TEntryResult AddImported(TDEntry* dir, const std::string& name, uint32_t location, uint32_t size,
-                           int64_t dateTime, bool hidden);
+                           int64_t dateTime, bool hidden, const rr::TEntryInfo* info);
   // Leaves out read-back files whose data the new session would overwrite.
   void DropOverwritten();
 
@@ -299,6 +335,8 @@ class TDiscBurner : public TSCSIDevice {
   std::vector<std::unique_ptr<TDEntry>> dirs_;  // creation order; owns the directories
   std::unordered_map<std::string, TDEntry*> dirIndex_;
   std::vector<TDEntry*> pathOrder_, jolietPathOrder_;
+  std::unique_ptr<TDEntry> moved_;   // the relocation folder of the ISO tree, when one is needed
+  std::vector<TDEntry*> movedDirs_;  // the folders relocated into it
   std::vector<TFEntry*> files_;  // creation order; owns the file entries
   std::vector<TSkippedFile> skipped_;
   std::vector<TSkippedFile> notices_;
@@ -317,5 +355,6 @@ class TDiscBurner : public TSCSIDevice {
   uint32_t isoPtSize_ = 0, jolietPtSize_ = 0;
   uint32_t isoPtL_ = 0, isoPtM_ = 0, jolietPtL_ = 0, jolietPtM_ = 0;
   uint32_t isoDirStart_ = 0, jolietDirStart_ = 0, metaEnd_ = 0;
+  uint32_t ceStart_ = 0, ceSectors_ = 0;  // Rock Ridge continuation areas
   uint32_t firstFile_ = 0;
 };

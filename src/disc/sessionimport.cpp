@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "disc/discburner.h"
+#include "disc/rockridge.h"
 
 namespace {
 
@@ -67,25 +68,12 @@ std::string NameFromUcs2Be(const uint8_t* p, size_t bytes) {
   return out;
 }
 
-// The instant of a 7-byte recording date: years since 1900, month, day, hour, minute, second and
-// the offset from Greenwich in 15-minute units.
-int64_t RecordDate(const uint8_t* p) {
-  if (p[0] == 0 && p[1] == 0 && p[2] == 0) return 0;  // not recorded
-  struct tm tm {};
-  tm.tm_year = p[0];
-  tm.tm_mon = p[1] - 1;
-  tm.tm_mday = p[2];
-  tm.tm_hour = p[3];
-  tm.tm_min = p[4];
-  tm.tm_sec = p[5];
-  const int offset = static_cast<int8_t>(p[6]);
-  return static_cast<int64_t>(timegm(&tm)) - int64_t{offset} * 900;
-}
-
 }  // namespace
 
 struct TDiscBurner::TImport {
   bool Joliet = false;
+  bool Rock = false;       // the primary tree, with its Rock Ridge fields
+  uint32_t Skip = 0;       // bytes before the fields of every System Use area
   uint32_t VolumeEnd = 0;  // sectors of the volume: every extent lies below
   uint32_t SectorsLeft = kMaxImportSectors;
   bool Stop = false;
@@ -136,7 +124,8 @@ void TDiscBurner::DropImported() {
 
 TDiscBurner::TEntryResult TDiscBurner::AddImported(TDEntry* dir, const std::string& name,
                                                    uint32_t location, uint32_t size,
-                                                   int64_t dateTime, bool hidden) {
+                                                   int64_t dateTime, bool hidden,
+                                                   const rr::TEntryInfo* info) {
   // A file added for this session keeps its place and its new data; the earlier one stays on
   // the disc, no longer listed. (Taking the earlier one over would leave the new data out.)
   if (dir->Files.count(name)) return TEntryResult::Refused;
@@ -162,6 +151,19 @@ TDiscBurner::TEntryResult TDiscBurner::AddImported(TDEntry* dir, const std::stri
   entry->DateTime = dateTime;
   entry->Imported = 1;
   entry->IsoLocation = entry->JolietLocation = size == 0 ? 0 : location;
+  if (info) {
+    if (info->HasMode) entry->Mode = info->Mode;
+    entry->Uid = info->Uid;
+    entry->Gid = info->Gid;
+    entry->ATime = info->ATime;
+    entry->CTime = info->CTime;
+    if (info->HasLink) {
+      entry->IsLink = true;
+      entry->LinkTarget = info->Link;
+      entry->DataSize = entry->RecordedSize = 0;
+      entry->IsoLocation = entry->JolietLocation = 0;
+    }
+  }
   imageBuilt_ = false;
   prepared_ = false;
   return TEntryResult::Added;
@@ -176,6 +178,11 @@ bool TDiscBurner::ImportExtent(TImport& im, TDEntry* dir, uint32_t extent, uint3
                  dmPath);
   };
   std::string multiExtent;  // the name of a file recorded in several extents, left out
+  const rr::TSectorReader readSector = [&](uint32_t lba, uint8_t* out) {
+    if (im.SectorsLeft == 0) return false;
+    --im.SectorsLeft;
+    return ReadSectors(lba, 1, out) == SS_COMP;
+  };
   for (uint32_t s = 0; s < sectors && !im.Stop; ++s) {
     if (im.SectorsLeft == 0) {
       DebugMessage(">>> ERROR IMPORTING SESSION, DIRECTORIES TOO LARGE", dmPath);
@@ -214,10 +221,25 @@ bool TDiscBurner::ImportExtent(TImport& im, TDEntry* dir, uint32_t extent, uint3
                      dmPath);
         continue;
       }
-      name = name.substr(0, name.find(';'));
-      const bool isDir = (flags & 0x02) != 0;
-      // A primary-tree name without an extension is recorded with a trailing ".".
-      if (!im.Joliet && !isDir && name.size() > 1 && name.back() == '.') name.pop_back();
+      rr::TEntryInfo info;
+      if (im.Rock) {
+        const size_t su = DirRecordLength(idLen) + im.Skip;
+        if (su < len) rr::ReadSystemUse(r + su, len - su, im.VolumeEnd, readSector, info);
+        // A relocated folder is read at its real place, through the record that points to it.
+        if (info.Relocated) continue;
+      }
+      bool isDir = (flags & 0x02) != 0;
+      if (info.HasName) {
+        if (info.Name.size() > 255) {
+          problem("FILE NAME LONGER THAN 255 BYTES", "");
+          continue;
+        }
+        name = info.Name;
+      } else {
+        name = name.substr(0, name.find(';'));
+        // A primary-tree name without an extension is recorded with a trailing ".".
+        if (!im.Joliet && !isDir && name.size() > 1 && name.back() == '.') name.pop_back();
+      }
       // Paths on the disc are joined with "/", and names end at a zero byte.
       std::replace(name.begin(), name.end(), '/', '_');
       std::replace(name.begin(), name.end(), '\0', '_');
@@ -234,18 +256,33 @@ bool TDiscBurner::ImportExtent(TImport& im, TDEntry* dir, uint32_t extent, uint3
         multiExtent = name;
         continue;
       }
-      const uint64_t location = uint64_t{Le32At(r + 2)} + r[1];  // after extended attributes
-      const uint32_t dataLength = Le32At(r + 10);
+      uint64_t location = uint64_t{Le32At(r + 2)} + r[1];  // after extended attributes
+      uint32_t dataLength = Le32At(r + 10);
       const bool hidden = (flags & 0x01) != 0;
-      const int64_t date = RecordDate(r + 18);
+      const int64_t date = info.HasTimes ? info.MTime : rr::RecordDate(r + 18);
+      if (info.HasChild) {
+        // The place of a relocated folder: its size is in its own "." record.
+        std::vector<uint8_t> first(kSector);
+        if (info.Child >= im.VolumeEnd || !readSector(info.Child, first.data())) {
+          problem("EXTENT OUTSIDE THE DISC", name);
+          continue;
+        }
+        isDir = true;
+        location = info.Child;
+        dataLength = Le32At(first.data() + 10);
+      }
+      if (!isDir && info.HasLink) {
+        if (AddImported(dir, name, 0, 0, date, hidden, &info) == TEntryResult::Full) im.Stop = true;
+        continue;
+      }
       const bool inside = location + SectorsOf(dataLength) <= im.VolumeEnd;
       if (!isDir) {
         if (dataLength > 0 && !inside) {
           problem("EXTENT OUTSIDE THE DISC", name);
           continue;
         }
-        if (AddImported(dir, name, static_cast<uint32_t>(location), dataLength, date, hidden) ==
-            TEntryResult::Full)
+        if (AddImported(dir, name, static_cast<uint32_t>(location), dataLength, date, hidden,
+                        im.Rock ? &info : nullptr) == TEntryResult::Full)
           im.Stop = true;
         continue;
       }
@@ -262,15 +299,26 @@ bool TDiscBurner::ImportExtent(TImport& im, TDEntry* dir, uint32_t extent, uint3
         continue;
       }
       TDEntry* sub = FindDir((dir->FullPath == "/" ? "" : dir->FullPath) + "/" + name);
-      if (!sub) {
+      const bool made = sub == nullptr;
+      if (made) {
         sub = NewDir(dir, name, dir->Names.ShortName13(name), date, 0x10 | (hidden ? 0x02 : 0));
         if (!sub) {
           im.Stop = true;
           break;
         }
         sub->Imported = true;
+        if (info.HasMode) {
+          TFEntry* rec = sub->Record.get();
+          rec->Mode = info.Mode;
+          rec->Uid = info.Uid;
+          rec->Gid = info.Gid;
+          rec->ATime = info.ATime;
+          rec->CTime = info.CTime;
+        }
       }
       if (!ImportExtent(im, sub, static_cast<uint32_t>(location), dataLength)) im.Stop = true;
+      // The relocation folder holds only relocated folders, read at their places: it goes.
+      if (made && im.Rock && !sub->FirstChild) RemoveSubtree(sub);
     }
   }
   return !im.Stop;
@@ -293,29 +341,43 @@ void TDiscBurner::ImportSessionTree() {
   }
   const uint32_t start = BigEndian(track + 8, 4);
 
-  // The Joliet descriptor first; the primary one only when there is none.
+  // The primary tree when it has Rock Ridge (the real names, modes, times and links), else the
+  // Joliet tree, else the primary tree with its ISO names.
   TImport im;
-  uint32_t rootExtent = 0, rootSize = 0;
-  bool found = false;
-  for (int pass = 0; pass < 2 && !found; ++pass) {
-    const uint8_t wanted = pass == 0 ? 2 : 1;
-    for (uint32_t lba = 16; lba <= 36 && !found; ++lba) {
-      uint8_t* d = im.Sector.data();
-      if (uint64_t{start} + lba > 0xFFFFFFFFu || ReadSectors(start + lba, 1, d) != SS_COMP) break;
-      if (std::memcmp(d + 1, "CD001", 5) != 0) continue;
-      if (d[0] == 255) break;
-      if (d[0] != wanted) continue;
-      // A supplementary descriptor is Joliet only with one of the Joliet escape sequences.
-      if (wanted == 2 &&
-          !(d[88] == 0x25 && d[89] == 0x2F && (d[90] == 0x40 || d[90] == 0x43 || d[90] == 0x45)))
-        continue;
-      im.Joliet = wanted == 2;
-      im.VolumeEnd = Le32At(d + 80);
-      rootExtent = Le32At(d + 156 + 2) + d[156 + 1];
-      rootSize = Le32At(d + 156 + 10);
-      found = true;
-    }
+  struct TVolume {
+    bool Found = false;
+    uint32_t End = 0, RootExtent = 0, RootSize = 0;
+  } primary, joliet;
+  for (uint32_t lba = 16; lba <= 36; ++lba) {
+    uint8_t* d = im.Sector.data();
+    if (uint64_t{start} + lba > 0xFFFFFFFFu || ReadSectors(start + lba, 1, d) != SS_COMP) break;
+    if (std::memcmp(d + 1, "CD001", 5) != 0) continue;
+    if (d[0] == 255) break;
+    // A supplementary descriptor is Joliet only with one of the Joliet escape sequences.
+    const bool isJoliet = d[0] == 2 && d[88] == 0x25 && d[89] == 0x2F &&
+                          (d[90] == 0x40 || d[90] == 0x43 || d[90] == 0x45);
+    TVolume& v = d[0] == 1 ? primary : joliet;
+    if ((d[0] != 1 && !isJoliet) || v.Found) continue;
+    v.Found = true;
+    v.End = Le32At(d + 80);
+    v.RootExtent = Le32At(d + 156 + 2) + d[156 + 1];
+    v.RootSize = Le32At(d + 156 + 10);
   }
+  if (primary.Found && primary.RootSize > 0 && primary.RootExtent < primary.End &&
+      ReadSectors(primary.RootExtent, 1, im.Sector.data()) == SS_COMP) {
+    // SUSP marks its use with "SP" first in the root's "." record.
+    const uint8_t* dot = im.Sector.data();
+    rr::TEntryInfo info;
+    if (dot[0] > 34 && dot[32] == 1)
+      rr::ReadSystemUse(dot + 34, std::min<size_t>(dot[0] - 34, 7), primary.End, {}, info);
+    im.Rock = info.HasSP;
+    im.Skip = info.Skip;
+  }
+  const TVolume& chosen = im.Rock || !joliet.Found ? primary : joliet;
+  const bool found = chosen.Found;
+  im.Joliet = !im.Rock && joliet.Found;
+  im.VolumeEnd = chosen.End;
+  const uint32_t rootExtent = chosen.RootExtent, rootSize = chosen.RootSize;
   if (!found) {
     DebugMessage(">>> ERROR IMPORTING SESSION " + number + " (ISO IMAGE NOT FOUND)", dmPath);
     return;

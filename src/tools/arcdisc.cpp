@@ -5,16 +5,21 @@
 //                                                        ("sr0")
 //   arcdisc emulate new FOLDER --profile NAME            a new emulated drive with a blank
 //                                                        medium (CD-R, CD-RW, DVD-R, DVD+RW, ...)
-//   arcdisc image -o OUT.iso [--volume ID] [--no-joliet] [--no-postgap] [--save-path] [--list]
-//                 PATH...                                an ISO 9660/Joliet image of the paths:
-//                                                        a folder's contents go under "/" (with
-//                                                        --save-path under the folder's absolute
-//                                                        path), a file into "/"; --list prints
-//                                                        disc path, ISO path and source of each
-//                                                        file, separated by tabs; --timing
-//                                                        prints the time of each step
-//   arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet] [--no-postgap] [--save-path]
-//                 [--import] [--overwrite] PATH...       burns a new session of the paths (laid
+//   arcdisc image -o OUT.iso [--volume ID] [--no-joliet] [--no-rock-ridge] [--links]
+//                 [--no-postgap] [--save-path] [--list]
+//                 PATH...                                an ISO 9660/Joliet/Rock Ridge image of
+//                                                        the paths: a folder's contents go under
+//                                                        "/" (with --save-path under the folder's
+//                                                        absolute path), a file into "/"; --links
+//                                                        stores symbolic links in folders as
+//                                                        links (Rock Ridge only); --list prints
+//                                                        Joliet path, ISO path, source and Rock
+//                                                        Ridge path of each file, separated by
+//                                                        tabs; --timing prints the time of each
+//                                                        step
+//   arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet] [--no-rock-ridge] [--links]
+//                 [--no-postgap] [--save-path] [--import] [--overwrite] PATH...       burns a new
+//                 session of the paths (laid
 //                                                        out as for image) to the disc in drive
 //                                                        ID; with --import the session also
 //                                                        lists the files of the disc's last
@@ -52,11 +57,12 @@ int Usage(const std::string& problem = "", FILE* out = stderr) {
                "usage: arcdisc [--emulated FOLDER] devices\n"
                "       arcdisc [--emulated FOLDER] info ID\n"
                "       arcdisc emulate new FOLDER --profile NAME\n"
-               "       arcdisc image -o OUT.iso [--volume ID] [--no-joliet] [--no-postgap]\n"
-               "                     [--save-path] [--list] [--timing] PATH...\n"
-               "       arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet]\n"
-               "                     [--no-postgap] [--save-path] [--import] [--overwrite]\n"
+               "       arcdisc image -o OUT.iso [--volume ID] [--no-joliet] [--no-rock-ridge]\n"
+               "                     [--links] [--no-postgap] [--save-path] [--list] [--timing]\n"
                "                     PATH...\n"
+               "       arcdisc [--emulated FOLDER] burn ID [--volume ID] [--no-joliet]\n"
+               "                     [--no-rock-ridge] [--links] [--no-postgap] [--save-path]\n"
+               "                     [--import] [--overwrite] PATH...\n"
                "       arcdisc [--emulated FOLDER] erase ID [--full]\n");
   return out == stderr ? 2 : 0;
 }
@@ -120,18 +126,27 @@ int Info(TSCSIDevice& dev, const std::string& id) {
   return 0;
 }
 
-// Prints the files of dir and below: disc path, ISO path (empty for a file that only the Joliet
-// tree holds, below the ISO tree's eight levels) and source.
-void ListTree(const TDEntry* dir, const std::string& discPath, const std::string& isoPath) {
+// Prints the files of dir and below, a line each: Joliet path (empty for a link, which only the
+// Rock Ridge tree holds), ISO path, source, and the path Rock Ridge readers see (empty without
+// Rock Ridge). A folder relocated out of the ISO tree's eight levels adds a line of its own for
+// the file record that stands at its place: only its ISO path is given.
+void ListTree(const TDiscBurner& burner, const TDEntry* dir, const std::string& discPath,
+              const std::string& isoPath, const std::string& rrPath) {
+  const bool rock = burner.RockRidge;
   for (const TFEntry* e = dir->FirstChild; e; e = e->Next) {
     const std::string disc = discPath + "/" + Utf8FromUcs2(e->JolietName);
+    const std::string rr = rock ? rrPath + "/" + e->Key : "";
     const bool iso = dir->IsoRecorded && (!e->Directory || e->Directory->IsoRecorded);
-    const std::string isoName = iso ? isoPath + "/" + e->ShortName : "";
+    std::string isoName = iso ? isoPath + "/" + e->ShortName : "";
+    if (e->Directory && e->Directory->Relocated) {
+      std::printf("\t%s\t\t\n", isoName.c_str());
+      isoName = "/" + burner.RelocationDir()->ShortName + "/" + e->Directory->MovedName;
+    }
     if (e->Directory)
-      ListTree(e->Directory, disc, isoName);
+      ListTree(burner, e->Directory, disc, isoName, rr);
     else
-      std::printf("%s\t%s\t%s\n", disc.c_str(), iso ? (isoName + ";1").c_str() : "",
-                  e->SourcePath.c_str());
+      std::printf("%s\t%s\t%s\t%s\n", e->IsLink && burner.JolietFileSystem ? "" : disc.c_str(),
+                  iso ? (isoName + ";1").c_str() : "", e->SourcePath.c_str(), rr.c_str());
   }
 }
 
@@ -168,6 +183,7 @@ bool AddPaths(TDiscBurner& burner, const std::vector<std::string>& paths, bool s
 struct TImageArgs {
   std::string out, volume;
   bool joliet = true, postGap = true, savePath = false, list = false, timing = false;
+  bool rockRidge = true, links = false;
   bool import = false, overwrite = false;
   std::vector<std::string> paths;
 };
@@ -183,6 +199,10 @@ std::string ParseImageArgs(const std::vector<std::string>& args, size_t first, b
       opts.out = args[++i];
     } else if (a == "--no-joliet") {
       opts.joliet = false;
+    } else if (a == "--no-rock-ridge") {
+      opts.rockRidge = false;
+    } else if (a == "--links") {
+      opts.links = true;
     } else if (a == "--no-postgap") {
       opts.postGap = false;
     } else if (a == "--save-path") {
@@ -211,6 +231,8 @@ std::string ParseImageArgs(const std::vector<std::string>& args, size_t first, b
 bool AddImagePaths(TDiscBurner& burner, const TImageArgs& opts, bool& failed) {
   burner.IdVolume = opts.volume;
   burner.JolietFileSystem = opts.joliet;
+  burner.RockRidge = opts.rockRidge;
+  burner.LinksAsLinks = opts.links;
   burner.WritePostGap = opts.postGap;
   return AddPaths(burner, opts.paths, opts.savePath, failed);
 }
@@ -314,7 +336,7 @@ int Image(const std::vector<std::string>& args) {
   if (!burner.PrepareImage()) return 1;
   burner.WriteImageMetadata();
   const auto laidOut = TClock::now();
-  if (opts.list) ListTree(burner.Root(), "", "");
+  if (opts.list) ListTree(burner, burner.Root(), "", "", "");
   std::string error;
   if (!WriteSessionFile(burner, opts.out, error)) {
     std::fprintf(stderr, "arcdisc: %s\n", error.c_str());

@@ -194,4 +194,60 @@ TEST(Arcdisc, BurnsMeetingTheFaultsOfTheFaultFile) {
   }
 }
 
+// A disc made elsewhere with Rock Ridge and no Joliet, appended to with --import: the new
+// session keeps every old name, mode, time and link (read from its Rock Ridge fields), beside the
+// new file, as bsdtar, xorriso, isoinfo -R and pycdlib see them. (xorriso records a link with a
+// time of its own, not the link's: link times are not compared.)
+TEST(Arcdisc, ImportOfARockRidgeDiscKeepsEveryOldName) {
+  for (const char* t : {"isoinfo", "xorriso", "bsdtar"})
+    if (!testutil::HaveTool(t)) GTEST_SKIP() << t << " missing";
+  if (testutil::Run("/usr/bin/python3 -c 'import pycdlib' 2>&1").status != 0)
+    GTEST_SKIP() << "pycdlib missing";
+  TempDir dir;
+  const std::string tool = ARCDISC_PATH, folder = dir / "drives", img = folder + "/sr0.img";
+  auto arcdisc = [&](const std::string& args) {
+    return testutil::Run("TZ=America/New_York " + Quote(tool) + " --emulated " + Quote(folder) +
+                         " " + args + " 2>&1");
+  };
+  ASSERT_EQ(arcdisc("emulate new " + Quote(folder) + " --profile DVD+RW").status, 0);
+  const std::string old = dir / "old", add = dir / "new", all = dir / "all";
+  std::filesystem::create_directories(old + "/Sub Folder With Spaces");
+  std::filesystem::create_directories(add);
+  // Past Joliet's 103 characters, and short enough to stay in its record: bsdtar refuses a
+  // continuation area that lies after its file's data, as an old file's data does.
+  const std::string longName = std::string(110, 'L') + " mixed Case.txt";
+  for (const auto& [path, mode] : {std::pair<std::string, mode_t>{"Mixed Case Name.txt", 0644},
+                                   {longName, 0640},
+                                   {"tool.sh", 0755},
+                                   {"Sub Folder With Spaces/notes.md", 0600}}) {
+    testutil::WriteFile(old + "/" + path, "old " + path + "\n");
+    ASSERT_EQ(::chmod((old + "/" + path).c_str(), mode), 0);
+  }
+  std::filesystem::create_symlink("tool.sh", old + "/latest");
+  testutil::WriteFile(add + "/added later.txt", "new\n");
+  ASSERT_EQ(testutil::Run("touch -h -d @1700000000 " + Quote(old) + "/* " + Quote(old) + "/*/* " +
+                          Quote(add) + "/*")
+                .status,
+            0);
+  const auto made =
+      testutil::Run("xorriso -as mkisofs -R -quiet -o " + Quote(img) + " " + Quote(old) + " 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  {
+    std::ofstream state(folder + "/sr0.state", std::ios::app);
+    state << "formatted=1\n";
+  }
+  const auto burnt = arcdisc("burn sr0 --import " + Quote(add));
+  ASSERT_EQ(burnt.status, 0) << burnt.out;
+  ASSERT_EQ(testutil::Run("cp -a " + Quote(old) + " " + Quote(all) + " && cp -a " +
+                          Quote(add + "/added later.txt") + " " + Quote(all))
+                .status,
+            0);
+  std::filesystem::create_directory(dir / "x");
+  const auto check = testutil::Run(
+      "/usr/bin/python3 " +
+      Quote(std::string(std::getenv("ARCAVO_SOURCE_DIR")) + "/tests/disc/isocheck.py") + " rr " +
+      Quote(img) + " " + Quote(all) + " " + Quote(dir / "x") + " --no-link-times 2>&1");
+  EXPECT_EQ(check.status, 0) << check.out;
+}
+
 }  // namespace

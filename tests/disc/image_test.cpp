@@ -114,19 +114,21 @@ TEST(IsoImage, SmallestImageSectorBySector) {
       {17, 140, "15000000"},              // Joliet L table at 21
       {17, 148, "00000016"},              // Joliet M table at 22
       {16, 156 + 2, "1700000000000017"},  // ISO root at 23
-      {17, 156 + 2, "1800000000000018"},  // Joliet root at 24
+      {17, 156 + 2, "1900000000000019"},  // Joliet root at 25
+      {23, 34, "53500701beef00"},         // SUSP "SP" in the root's "."
+      {24, 0, "4552b9010a495e01"},        // Rock Ridge "ER" in the continuation area at 24
       {16, 813, "3138393931323330303030303030303000"},  // creation date of day 0
       {16, 847, "3030303030303030303030303030303000"},
       {19, 0, "01001700000001000000"},  // ISO L path table: the root
       {20, 0, "01000000001700010000"},  // ISO M path table
-      {21, 0, "01001800000001000000"},
-      {22, 0, "01000000001800010000"},
+      {21, 0, "01001900000001000000"},
+      {22, 0, "01000000001900010000"},
       {150, 0, Hex("hello\n") + "0000"},
   };
   for (const auto& r : rows)
     EXPECT_EQ(Hex(Bytes(image, r.Sector, r.Offset, r.Want.size() / 2)), r.Want)
         << "sector " << r.Sector << " offset " << r.Offset;
-  EXPECT_EQ(image.find_first_not_of('\0', 25 * kSector), 150 * kSector) << "25-149 not zero";
+  EXPECT_EQ(image.find_first_not_of('\0', 26 * kSector), 150 * kSector) << "26-149 not zero";
   EXPECT_EQ(image.find_first_not_of('\0', 150 * kSector + 6), std::string::npos);
   // The image head: system area and descriptors, then FFh up to 65 537 bytes.
   const auto& head = burner.ImageHead();
@@ -411,6 +413,95 @@ TEST(IsoImage, RecordingDatesCarryTheOffsetOfTheirInstant) {
                                    Quote(dir / "d.iso") + " /winter.txt " + std::to_string(winter) +
                                    " /summer.txt " + std::to_string(summer) + " 2>&1");
   EXPECT_EQ(check.status, 0) << check.out;
+}
+
+}  // namespace
+
+namespace {
+
+// The Rock Ridge tree read by peers, one image per row: the source tree comes back exactly
+// (names up to 255 bytes, modes, modification times to the second, links) in bsdtar, xorriso,
+// isoinfo -R and pycdlib, and bsdtar restores it; the ISO tree stays within eight levels (the
+// 12-level folder relocated) and Joliet as before. Made under a zone with daylight saving.
+TEST(IsoImage, RockRidgeTreeReadByPeers) {
+  if (!HavePeers()) GTEST_SKIP() << "isoinfo, xorriso, 7zz, bsdtar or pycdlib missing";
+  const struct {
+    const char* Name;
+    const char* Options;
+    bool Links;  // links stored as links (else followed, the dangling one left out)
+  } rows[] = {
+      {"links stored as links", "--links", true},
+      {"links followed", "", false},
+      {"no Joliet", "--links --no-joliet", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TempDir dir;
+    const std::string src = dir / "src";
+    std::string deep = src;
+    for (int i = 1; i <= 12; ++i) deep += "/level" + std::to_string(i);
+    std::filesystem::create_directories(deep);
+    std::filesystem::create_directories(src + "/Mixed Case Folder");
+    const std::string longName = std::string(196, 'n') + ".txt";
+    const struct {
+      std::string Path;
+      mode_t Mode;
+    } files[] = {{longName, 0644},
+                 {"run.sh", 0755},
+                 {"Mixed Case Folder/secret.key", 0600},
+                 {"Mixed Case Folder/read-only.txt", 0444},
+                 {deep.substr(src.size() + 1) + "/bottom.txt", 0644}};
+    time_t t = 1700000003;
+    for (const auto& f : files) {
+      testutil::WriteFile(src + "/" + f.Path, "content of " + f.Path + "\n");
+      ASSERT_EQ(::chmod((src + "/" + f.Path).c_str(), f.Mode), 0);
+      SetMtime(src + "/" + f.Path, t += 3601);
+    }
+    std::filesystem::create_symlink("run.sh", src + "/link-to-run");
+    std::filesystem::create_symlink("missing/target", src + "/dangling");
+    const struct timespec times[2] = {{1710000001, 0}, {1710000001, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (src + "/link-to-run").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, (src + "/dangling").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    for (std::string d = deep; d.size() > src.size(); d = d.substr(0, d.rfind('/')))
+      SetMtime(d, t += 7);
+    SetMtime(src + "/Mixed Case Folder", t += 7);
+
+    const std::string img = dir / "rr.iso", list = dir / "list.txt", told = dir / "told.txt";
+    const auto made = testutil::Run("TZ=America/New_York " + Quote(kArcdisc) + " image --list " +
+                                    row.Options + " -o " + Quote(img) + " " + Quote(src) + " > " +
+                                    Quote(list) + " 2> " + Quote(told));
+    ASSERT_EQ(made.status, 0) << testutil::ReadFile(told);
+    const std::string notes = testutil::ReadFile(told);
+    const bool joliet = std::string(row.Options).find("--no-joliet") == std::string::npos;
+    EXPECT_EQ(notes.find(src + "/link-to-run: SYMBOLIC LINK: IN THE ROCK RIDGE TREE ONLY") !=
+                  std::string::npos,
+              row.Links && joliet)
+        << notes;
+    // What the readers must see: the source itself, or with links followed the link as a copy
+    // of its file and the dangling one left out.
+    std::string expected = src;
+    if (!row.Links) {
+      expected = dir / "expected";
+      ASSERT_EQ(testutil::Run("cp -a " + Quote(src) + " " + Quote(expected) + " && rm " +
+                              Quote(expected + "/dangling") + " && cp -p " +
+                              Quote(src + "/run.sh") + " " + Quote(dir / "copy") + " && mv -f " +
+                              Quote(dir / "copy") + " " + Quote(expected + "/link-to-run"))
+                    .status,
+                0);
+    }
+    std::filesystem::create_directory(dir / "x");
+    std::filesystem::create_directory(dir / "y");
+    if (joliet) {
+      const auto tree =
+          testutil::Run("/usr/bin/python3 " + Quote(IsoCheck()) + " tree " + Quote(img) + " " +
+                        Quote(list) + " " + Quote(dir / "x") + " 2>&1");
+      EXPECT_EQ(tree.status, 0) << tree.out;
+    }
+    const auto rr =
+        testutil::Run("TZ=America/New_York /usr/bin/python3 " + Quote(IsoCheck()) + " rr " +
+                      Quote(img) + " " + Quote(expected) + " " + Quote(dir / "y") + " 2>&1");
+    EXPECT_EQ(rr.status, 0) << rr.out;
+  }
 }
 
 }  // namespace

@@ -13,11 +13,18 @@ what `arcdisc image --list` said it wrote. Prints every difference; exit status 
     isocheck.py same IMAGE FOLDER         every file below FOLDER reads back from IMAGE with
                                           its content (osirrox, pycdlib); isoinfo -l reads it
     isocheck.py dates IMAGE PATH MTIME... recorded date minus its offset equals MTIME (UTC)
+    isocheck.py rr IMAGE FOLDER SCRATCH [--no-link-times]
+                                          the Rock Ridge tree in bsdtar (-tf, and -xpf restoring
+                                          the same manifest), xorriso (modes, links, no
+                                          SUSP/RRIP complaints), isoinfo -R -l and pycdlib
+                                          (modes, times to the second, links) equals FOLDER;
+                                          --no-link-times leaves the times of links out
 """
 import collections
 import hashlib
 import io
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -77,20 +84,29 @@ def sha(path):
 
 
 def tree(image, listing, scratch):
-    entries = []  # (disc path, iso path, source)
+    entries, placeholders = [], []  # (Joliet path, iso path, source, Rock Ridge path)
     with open(listing, "rb") as f:
         for line in f.read().split(b"\n"):
             if line:
-                disc, iso_path, source = line.split(b"\t")
-                entries.append((fs(disc), fs(iso_path), fs(source)))
-    expected = with_parents(d for d, _, _ in entries)
+                joliet, iso_path, source, rr_path = (fs(x) for x in line.split(b"\t"))
+                (entries if source else placeholders).append((joliet, iso_path, source, rr_path))
+    expected = with_parents(d for d, _, _, _ in entries if d)
+    rock = any(r for _, _, _, r in entries)
+    # Rock Ridge readers see the real names (and links); a relocation folder, when there is one,
+    # is the one folder more that libisofs and pycdlib show.
+    rr_expected = with_parents(r for _, _, _, r in entries) if rock else expected
+    moved = {"rr_moved"} if placeholders and rock else set()
 
-    out = run(["bsdtar", "-tf", image]).decode()
-    compare("bsdtar -tf", {p.rstrip("/") for p in out.split("\n") if p and p != "."}, expected)
+    # bsdtar -tf writes "\\" for a backslash and "\ooo" for a byte it does not print.
+    out = re.sub(rb"\\(\\|[0-7]{3})", lambda m: b"\\" if m.group(1) == b"\\" else
+                 bytes([int(m.group(1), 8)]), run(["bsdtar", "-tf", image]))
+    compare("bsdtar -tf", {fs(p).rstrip("/") for p in out.split(b"\n") if p and p != b"."},
+            rr_expected)
 
-    out = run(["7zz", "l", "-slt", image]).decode()
-    paths = [l[7:] for l in out.split("\n") if l.startswith("Path = ")][1:]
-    compare("7zz l -slt", set(paths), expected)
+    if not rock:
+        out = run(["7zz", "l", "-slt", image]).decode()
+        paths = [l[7:] for l in out.split("\n") if l.startswith("Path = ")][1:]
+        compare("7zz l -slt", set(paths), expected)
 
     # isoinfo writes Joliet names in a single-byte character set: Latin-1 here, with "_" for the
     # characters it does not hold.
@@ -98,21 +114,31 @@ def tree(image, listing, scratch):
     latin1 = {"".join(c if ord(c) < 256 else "_" for c in p) for p in expected}
     compare("isoinfo -J -f", {strip_version(p).strip("/") for p in out.split("\n") if p}, latin1)
 
-    out = run(["xorriso", "-charset", "UTF-8", "-indev", image, "-find", "/"]).decode()
+    out = run(["xorriso", "-charset", "UTF-8", "-indev", image, "-find", "/"]).decode(
+        "utf-8", "surrogateescape")
     paths = set()
     for l in out.split("\n"):
         if l.startswith("'") and l.endswith("'"):
             p = l[1:-1].replace("'\"'\"'", "'").strip("/")
             if p:
                 paths.add(p)
-    compare("xorriso -find", paths, expected)
+    compare("xorriso -find", paths, rr_expected | moved)
 
     iso = pycdlib.PyCdlib()
     iso.open(image)
     compare("pycdlib Joliet walk", pycdlib_paths(iso, joliet_path="/"), expected)
+    if rock:
+        for _, _, _, r in entries:
+            try:
+                rec = iso.get_record(rr_path=os.fsencode(r).decode("utf-8", "replace"))
+                if os.fsencode(os.path.basename(r)) != rec.rock_ridge.name():
+                    problems.append(f"pycdlib Rock Ridge: {r!r} named {rec.rock_ridge.name()!r}")
+            except Exception as e:  # a name pycdlib cannot look up by text
+                if r.isprintable():
+                    problems.append(f"pycdlib Rock Ridge: {r!r}: {e}")
 
     # ISO tree: the names --list gave, and unique names in every directory.
-    iso_expected = with_parents(strip_version(i) for _, i, _ in entries if i)
+    iso_expected = with_parents(strip_version(i) for _, i, _, _ in entries + placeholders if i)
     iso_seen = pycdlib_paths(iso, iso_path="/")
     compare("pycdlib ISO walk", iso_seen, iso_expected)
     for path, dirs, files in iso.walk(iso_path="/"):
@@ -141,20 +167,25 @@ def tree(image, listing, scratch):
 
     # The records as ECMA-119 wants them; a name the Joliet tree can hold kept as it is.
     conformance(image, "records")
-    for disc, _, source in entries:
+    for disc, _, source, _ in entries:
         own = own_name(os.fsencode(os.path.basename(source)))
-        if own is not None and disc.rsplit("/", 1)[-1] != own:
+        if disc and own is not None and disc.rsplit("/", 1)[-1] != own:
             problems.append(f"{source!r} is on the disc as {disc!r}, not under its own name")
 
-    # Contents: every file's sha256 after extraction by three tools.
-    sums = {d.strip("/"): sha(s) for d, _, s in entries}
+    # Contents: every file's sha256 after extraction by three tools, by the names each reads.
+    files = [(d, r, s) for d, _, s, r in entries if not os.path.islink(s)]
     for tool, cmd in (("osirrox", ["osirrox", "-indev", image, "-extract", "/", "{out}"]),
                       ("7zz x", ["7zz", "x", "-y", "-o{out}", image]),
                       ("bsdtar -xf", ["bsdtar", "-xf", image, "-C", "{out}"])):
+        if rock and tool == "7zz x":
+            continue
+        sums = {(r if rock and tool != "7zz x" else d).strip("/"): sha(s) for d, r, s in files}
         out_dir = os.path.join(scratch, tool.split()[0])
         os.makedirs(out_dir, exist_ok=True)
         run([a.replace("{out}", out_dir) for a in cmd])
         for d, digest in sums.items():
+            if tool == "bsdtar -xf" and re.match(r"([^/]*/)*[A-Za-z]:", d):
+                continue  # bsdtar takes a leading "X:" for a drive letter and drops it
             p = os.path.join(out_dir, d)
             if not os.path.isfile(p):
                 problems.append(f"{tool}: {d!r} not extracted")
@@ -314,11 +345,95 @@ def dates(image, pairs):
     iso.close()
 
 
+def manifest(folder):
+    """Every entry below folder, links not followed: path -> (stat.filemode, mtime, link target
+    or content digest)."""
+    import stat
+    out = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            st = os.lstat(path)
+            what = (os.readlink(path) if stat.S_ISLNK(st.st_mode) else
+                    sha(path) if stat.S_ISREG(st.st_mode) else "")
+            out[os.path.relpath(path, folder)] = (stat.filemode(st.st_mode), int(st.st_mtime), what)
+    return out
+
+
+def rock(image, folder, scratch, link_times=True):
+    """The Rock Ridge tree as four readers see it equals the folder: names, modes, modification
+    times to the second, link targets and contents. Without link_times the times of links are
+    not compared."""
+    import calendar
+    import stat
+    want = manifest(folder)
+    if not link_times:
+        want = {p: (m, 0 if m[0] == "l" else t, w) for p, (m, t, w) in want.items()}
+    # bsdtar lists the tree and restores it with the same manifest.
+    out = run(["bsdtar", "-tf", image]).decode("utf-8", "surrogateescape")
+    compare("bsdtar -tf", {p.rstrip("/") for p in out.split("\n") if p and p != "."}, set(want))
+    out_dir = os.path.join(scratch, "rr-bsdtar")
+    os.makedirs(out_dir)
+    run(["bsdtar", "-xpf", image, "-C", out_dir])
+    got = {p: (m, 0 if m[0] == "l" and not link_times else t, w)
+           for p, (m, t, w) in manifest(out_dir).items()}
+    for p in sorted(set(want) | set(got)):
+        if want.get(p) != got.get(p):
+            problems.append(f"bsdtar -xpf: {p!r} restored as {got.get(p)}, source {want.get(p)}")
+    # xorriso: modes and link targets, and not a word about the SUSP or RRIP fields.
+    proc = subprocess.run(["xorriso", "-indev", image, "-find", "/", "-exec", "lsdl"],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, check=True)
+    seen = {}
+    for line in proc.stdout.decode("utf-8", "surrogateescape").split("\n"):
+        if re.search(r"SORRY|FAILURE|WARNING|FATAL|SUSP|RRIP|Rock Ridge", line):
+            problems.append(f"xorriso: {line}")
+        m = re.match(r"(\S{10})\s.*? '/(.*?)'(?: -> '(.*)')?$", line)
+        if m and m.group(2) and m.group(2) != "rr_moved":
+            seen[m.group(2)] = (m.group(1), m.group(3) or "")
+    expect = {p: (mode, what if mode[0] == "l" else "") for p, (mode, _, what) in want.items()}
+    for p in sorted(set(expect) | set(seen)):
+        if expect.get(p) != seen.get(p):
+            problems.append(f"xorriso lsdl: {p!r} is {seen.get(p)}, source {expect.get(p)}")
+    # isoinfo -R -l: every name with its mode in the listing of its folder (a relocated folder's
+    # own listing stands under /rr_moved).
+    out = run(["isoinfo", "-R", "-l", "-i", image]).decode("utf-8", "surrogateescape")
+    listed = collections.Counter()
+    for l in out.split("\n"):
+        m = re.match(r"(\S{10})\s+\d+\s+\d+\s+\d+\s+\d+ .{11} \[.*?\]  (.*?)(?: -> .*)? ?$", l)
+        if m and m.group(2) not in (".", ".."):
+            listed[(m.group(2), m.group(1))] += 1
+    for p, (mode, _, _) in want.items():
+        if not listed[(os.path.basename(p), mode)]:
+            problems.append(f"isoinfo -R -l: {p!r} not listed with {mode}")
+    # pycdlib's Rock Ridge view: mode, modification time (TF), link target.
+    iso = pycdlib.PyCdlib()
+    iso.open(image)
+    for p, (mode, mtime, what) in want.items():
+        try:
+            r = iso.get_record(rr_path="/" + p).rock_ridge
+        except Exception as e:
+            problems.append(f"pycdlib: {p!r}: {e}")
+            continue
+        d = r.dr_entries.tf_record.modification_time
+        t = calendar.timegm((1900 + d.years_since_1900, d.month, d.day_of_month, d.hour, d.minute,
+                             d.second)) - d.gmtoffset * 15 * 60
+        link = r.symlink_path().decode("utf-8", "surrogateescape") if r.is_symlink() else ""
+        if link and not link_times:
+            t = 0
+        if (stat.filemode(r.get_file_mode()), t, link) != (mode, mtime,
+                                                            what if mode[0] == "l" else ""):
+            problems.append(f"pycdlib: {p!r} is {stat.filemode(r.get_file_mode())} {t} {link!r}, "
+                            f"source {mode} {mtime} {what!r}")
+    iso.close()
+
+
 def main():
     if sys.argv[1] == "tree":
         tree(*sys.argv[2:5])
     elif sys.argv[1] == "dates":
         dates(sys.argv[2], sys.argv[3:])
+    elif sys.argv[1] == "rr":
+        rock(*sys.argv[2:5], link_times="--no-link-times" not in sys.argv[5:])
     elif sys.argv[1] == "same":
         same(sys.argv[2], sys.argv[3])
     for p in problems:
