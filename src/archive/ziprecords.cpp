@@ -208,6 +208,8 @@ const char* EntryProblemText(TEntryProblem problem) {
       return "damaged AES encryption header";
     case TEntryProblem::BadAuthentication:
       return "AES authentication code does not match (data changed after encryption)";
+    case TEntryProblem::MissingVolume:
+      return "its data lies on a part of the set that is missing";
   }
   return "";
 }

@@ -65,6 +65,7 @@ enum class TEntryProblem : uint8_t {
   Overlap,        // the entry's data runs into the next entry's (possible zip bomb)
   BadAesHeader,   // an AES entry's extra field is missing or wrong, or its data too short for it
   BadAuthentication,  // an AES entry's data does not give its authentication code
+  MissingVolume,      // the entry's data lies on a part of the set that is missing
 };
 // A short description of a problem ("bad CRC", "truncated data", ...).
 const char* EntryProblemText(TEntryProblem problem);

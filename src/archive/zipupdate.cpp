@@ -241,6 +241,7 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
     EnsureDirectory();
     CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_,
                     ArchiveStream());
+    RefuseDamagedRewrite(RewriteDamaged);
   } else {
     entries_.clear();
     order_.clear();
@@ -583,6 +584,7 @@ int TArcZip::RemoveEntries() {
   } endOfRun{*this};
 
   EnsureDirectory();
+  RefuseDamagedRewrite(RewriteDamaged);
   const bool bySelection = SelectedCount() > 0;
   if (bySelection) FilesList.clear();
   TRewritePlan plan;
@@ -634,6 +636,7 @@ void TArcZip::SaveArchiveChanges() {
     ~TCloseFile() { z.CloseFileUnlessKept(); }
   } closeFile{*this};
   if (!loaded_ || !endCentral_.Modified) return;
+  RefuseDamagedRewrite(RewriteDamaged);
   TRewriteTarget target;
   target.Source = target.Output = ZipName();
   target.Head = TRewriteTarget::hdKeep;
@@ -715,6 +718,7 @@ void TArcZip::ConvertToSelfExtractor(const std::string& stub) {
     ~TCloseFile() { z.CloseFileUnlessKept(); }
   } closeFile{*this};
   EnsureDirectory();
+  RefuseDamagedRewrite(RewriteDamaged);
   TRewriteTarget target;
   target.Source = ZipName();
   target.Output = ConvertedName(ZipName(), true);
@@ -739,6 +743,7 @@ void TArcZip::ConvertToPlainZip(bool deleteSource) {
     ~TCloseFile() { z.CloseFileUnlessKept(); }
   } closeFile{*this};
   EnsureDirectory();
+  RefuseDamagedRewrite(RewriteDamaged);
   TRewriteTarget target;
   target.Source = ZipName();
   target.Output = ConvertedName(ZipName(), false);
