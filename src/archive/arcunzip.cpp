@@ -552,10 +552,14 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
     lastVolume_ = thisDisk;
     CheckPartsExist();
   }
-  // Where the end records begin: the directory ends there at the latest.
-  int64_t endRecords = endCentral_.EndCentralPos;
-  if (endCentral_.HasZip64 && endCentral_.Zip64EndPos < endRecords)
-    endRecords = endCentral_.Zip64EndPos;
+  // Where the end records begin: the directory ends there at the latest. (A Zip64 end record
+  // before the directory is no bound of it.)
+  auto endRecordsAfter = [this](int64_t directoryStart) {
+    const int64_t z64 = endCentral_.Zip64EndPos;
+    const bool bounds = endCentral_.HasZip64 && z64 >= directoryStart;
+    return bounds && z64 < endCentral_.EndCentralPos ? z64 : endCentral_.EndCentralPos;
+  };
+  int64_t endRecords = endRecordsAfter(0);
   int64_t start = 0;
   if (!fromZfc_) {
     uint64_t off = endCentral_.GetCentralOffset();
@@ -574,15 +578,18 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
       dir = &set;
       start = TVolumeSetStream::Address(cdDisk, off);
       // A directory that starts on an earlier volume ends at an address of that volume.
-      endRecords = cdDisk == thisDisk
-                       ? TVolumeSetStream::Address(thisDisk, static_cast<uint64_t>(endRecords))
-                       : INT64_MAX;
+      endRecords =
+          cdDisk == thisDisk
+              ? TVolumeSetStream::Address(
+                    thisDisk, static_cast<uint64_t>(endRecordsAfter(static_cast<int64_t>(off))))
+              : INT64_MAX;
     } else if (endCentral_.GetCentralDiskNo() != thisDisk) {
       throw EBadZipFile();
     } else if (!strict) {
       // An archive written by this engine always has its directory where it says.
       offsetShift_ = FindOffsetShift(s, off);
       start += offsetShift_;
+      endRecords = endRecordsAfter(start);
     }
   } else if (volumes) {
     stream_.reset();
@@ -673,6 +680,19 @@ int64_t TArcUnZip::FindOffsetShift(THugeStream& s, uint64_t start) {
   if (shift <= 0 || !centralAt(start + static_cast<uint64_t>(shift))) return 0;
   return shift;
 }
+
+namespace {
+
+// True when the directory's digital signature record stands at the reader's position and ends
+// where the directory does (the stated size counts it).
+bool SignatureFills(TBufferedReader& r, int64_t end) {
+  constexpr uint32_t kDigitalSignature = 0x05054b50;
+  uint8_t head[6];
+  return r.Read(head, sizeof head) && GetU32(head) == kDigitalSignature &&
+         r.Pos() + GetU16(head + 4) == end;
+}
+
+}  // namespace
 
 void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, int64_t end, bool strict) {
   TBufferedReader r(s, start);
@@ -773,7 +793,7 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, int64_t end, b
   if (i != total)
     NoteDamage("the end record counts " + std::to_string(total) +
                " entries, the central directory holds " + std::to_string(i));
-  else if (r.Pos() != statedEnd)
+  else if (r.Pos() != statedEnd && !SignatureFills(r, statedEnd))
     NoteDamage("the central directory's stated size (" + std::to_string(size) +
                " bytes) differs from its records (" + std::to_string(r.Pos() - start) + " bytes)");
   if (strict && !damage_.empty()) throw EBadZipFile();

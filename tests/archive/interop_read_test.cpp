@@ -142,34 +142,30 @@ TEST(InteropRead, ArczipListsAndReportsErrors) {
 
 namespace {
 
-void PatchU16(std::string& b, size_t at, uint16_t v) {
-  for (int i = 0; i < 2; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
-}
-void PatchU32(std::string& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
-}
-void PatchU64(std::string& b, size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+// Writes v little-endian over the bytes of b at at.
+template <typename T>
+void Patch(std::string& b, size_t at, T v) {
+  for (size_t i = 0; i < sizeof v; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
 }
 
 // The 98 bytes of a Zip64 end record, its locator and an end record, for an archive without
 // entries whose last volume is disk.
 std::string Zip64EndOnDisk(uint32_t disk) {
   std::string b(98, '\0');
-  PatchU32(b, 0, 0x06064b50);
-  PatchU64(b, 4, 44);
-  PatchU16(b, 12, 45);
-  PatchU16(b, 14, 45);
-  PatchU32(b, 16, disk);  // this disk
-  PatchU32(b, 20, disk);  // the disk where the directory starts
-  PatchU32(b, 56, 0x07064b50);
-  PatchU32(b, 60, disk);
-  PatchU64(b, 64, 0);
-  PatchU32(b, 72, disk + 1);
-  PatchU32(b, 76, 0x06054b50);
-  for (size_t at : {80u, 82u, 84u, 86u}) PatchU16(b, at, 0xFFFF);
-  PatchU32(b, 88, 0xFFFFFFFF);
-  PatchU32(b, 92, 0xFFFFFFFF);
+  Patch<uint32_t>(b, 0, 0x06064b50);
+  Patch<uint64_t>(b, 4, 44);
+  Patch<uint16_t>(b, 12, 45);
+  Patch<uint16_t>(b, 14, 45);
+  Patch<uint32_t>(b, 16, disk);  // this disk
+  Patch<uint32_t>(b, 20, disk);  // the disk where the directory starts
+  Patch<uint32_t>(b, 56, 0x07064b50);
+  Patch<uint32_t>(b, 60, disk);
+  Patch<uint64_t>(b, 64, 0);
+  Patch<uint32_t>(b, 72, disk + 1);
+  Patch<uint32_t>(b, 76, 0x06054b50);
+  for (size_t at : {80u, 82u, 84u, 86u}) Patch<uint16_t>(b, at, 0xFFFF);
+  Patch<uint32_t>(b, 88, 0xFFFFFFFF);
+  Patch<uint32_t>(b, 92, 0xFFFFFFFF);
   return b;
 }
 
@@ -205,24 +201,24 @@ TEST(InteropRead, HostileHeadersAreRefusedOrNamedQuicklyInBoundedMemory) {
   cases.push_back({"disk-fffffff0", Zip64EndOnDisk(0xFFFFFFF0), 2, "disk 4294967280", -1});
   cases.push_back({"disk-7", Zip64EndOnDisk(7), 2, "part 8 of a split set", -1});
   std::string b = good;
-  PatchU16(b, eocd + 8, 3);
-  PatchU16(b, eocd + 10, 3);
+  Patch<uint16_t>(b, eocd + 8, 3);
+  Patch<uint16_t>(b, eocd + 10, 3);
   cases.push_back({"count-3-of-14", b, 1, "counts 3 entries, the central directory holds 14", 15});
   b = good;
-  PatchU32(b, eocd + 12, 0x7FFFFFFF);
+  Patch<uint32_t>(b, eocd + 12, 0x7FFFFFFF);
   cases.push_back({"size-past-end", b, 1, "stated size (2147483647 bytes) runs past", 15});
   b = good;
-  PatchU32(b, eocd + 16, 0x7F000000);
+  Patch<uint32_t>(b, eocd + 16, 0x7F000000);
   cases.push_back({"offset-past-end", b, 1, "rebuilt from the local headers", 15});
   b = good;
-  PatchU16(b, lastCentral + 28, 0xFFFF);
+  Patch<uint16_t>(b, lastCentral + 28, 0xFFFF);
   cases.push_back({"name-past-end", b, 1, "central record 14", 15});
   b = good;
   b[firstCentral + 3] = 9;
   cases.push_back({"central-signature", b, 1, "central record 1 (at offset", 15});
   b = z64;
-  PatchU64(b, z64rec + 24, uint64_t{1} << 63);
-  PatchU64(b, z64rec + 32, uint64_t{1} << 63);
+  Patch<uint64_t>(b, z64rec + 24, uint64_t{1} << 63);
+  Patch<uint64_t>(b, z64rec + 32, uint64_t{1} << 63);
   cases.push_back({"count-2-63", b, 1, "counts 9223372036854775808 entries", 2});
 
   testutil::WriteFile(dir / "new.txt", "new");
