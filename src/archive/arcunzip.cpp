@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <thread>
 #include <tuple>
 
@@ -58,6 +59,12 @@ class TBufferedReader {
   int64_t bufStart_ = -1;
   size_t bufLen_ = 0;
 };
+
+// The text with its first letter in upper case, to begin a sentence.
+std::string Capitalised(std::string s) {
+  if (!s.empty() && s[0] >= 'a' && s[0] <= 'z') s[0] = static_cast<char>(s[0] - 32);
+  return s;
+}
 
 std::string LowerAscii(std::string s) {
   for (auto& c : s)
@@ -268,6 +275,8 @@ void TArcUnZip::ForgetArchive() {
   order_.clear();
   recoveryMode_ = false;
   offsetShift_ = 0;
+  damage_.clear();
+  missingParts_.clear();
   endCentral_ = TEndCentral();
   loaded_ = false;
   fromZfc_ = false;
@@ -294,7 +303,13 @@ THugeStream& TArcUnZip::ArchiveStream() {
       stream_ = std::make_unique<TVolumeSetStream>(lastVolume_, [this](uint32_t disk) {
         if (MultiZipInfo.MultiMode == TMultiMode::mmSpan)
           return OpenSpannedVolume(static_cast<int>(disk) + 1);
-        return VolumeMedia().OpenVolume(VolumeFileName(disk, lastVolume_));
+        const std::string name = VolumeFileName(disk, lastVolume_);
+        try {
+          return VolumeMedia().OpenVolume(name);
+        } catch (const std::system_error& e) {
+          if (e.code() == std::errc::no_such_file_or_directory) throw EMissingVolume(name);
+          throw;
+        }
       });
     } else if (auto pieces = ByteSplitPieces(VolumeMedia(), zipName_); !pieces.empty()) {
       stream_ = std::make_unique<TByteSplitStream>(VolumeMedia(), std::move(pieces));
@@ -432,10 +447,42 @@ std::string TArcUnZip::DecodedName(const TZipHeaderInfo& h, const std::string& r
   return DecodeName(h, raw, OEMConvert);
 }
 
+std::string TArcUnZip::EntryMissingPart(int i) const {
+  auto it = missingParts_.find(PhysicalIndex(i));
+  return it == missingParts_.end() ? std::string() : it->second;
+}
+
+void TArcUnZip::NoteDamage(const std::string& what) {
+  if (damage_.find(what) != std::string::npos) return;
+  damage_ += (damage_.empty() ? "" : "; ") + what;
+}
+
+void TArcUnZip::RefuseDamagedRewrite(bool forced) const {
+  if (damage_.empty() || forced) return;
+  throw EBadZipFile("The central directory of " + zipName_ + " is damaged (" + damage_ +
+                    "): rewriting it would keep only the entries that could be found. Repair "
+                    "it into a new archive, or force the update.");
+}
+
+void TArcUnZip::CheckPartsExist() {
+  // A split set's last part names how many parts there are; a number that no parts beside it
+  // bear out is not a set (a hostile or damaged end record), however large it is.
+  if (lastVolume_ == 0 || MultiZipInfo.MultiMode != TMultiMode::mmBlocks) return;
+  TZipMedia& media = VolumeMedia();
+  const std::string first = VolumeFileName(0, lastVolume_);
+  const std::string before = VolumeFileName(lastVolume_ - 1, lastVolume_);
+  if (media.Exists(first) || media.Exists(before)) return;
+  throw EBadZipFile(std::string(zipmsg::kNotAZip) + " Its end record makes it part " +
+                    std::to_string(uint64_t{lastVolume_} + 1) + " of a split set, but neither " +
+                    first + " nor " + before + " is there.");
+}
+
 void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
   scanned_ = false;
   recoveryMode_ = false;
   offsetShift_ = 0;
+  damage_.clear();
+  missingParts_.clear();
   entries_.clear();
   order_.clear();
   selectedCount_ = 0;
@@ -480,6 +527,7 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
         throw EIncompleteZip();
       case TIncompleteZipMode::izAssumeBad:
         if (!RecoveryScan()) throw EBadZipFile();
+        NoteDamage("no end record: the entries were rebuilt from the local headers");
         loaded_ = true;
         Resort();
         return;
@@ -500,9 +548,21 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
   // The volumes of a set are read as one stream in which each volume keeps its own offsets.
   const bool volumes = thisDisk != 0 && !memoryArchive_;
   if (volumes) {
+    if (thisDisk > TVolumeSetStream::kMaxDisk)
+      throw EBadZipFile(std::string(zipmsg::kNotAZip) + " Its end record names disk " +
+                        std::to_string(thisDisk) + ", beyond any set of volumes.");
     volumeSet_ = true;
     lastVolume_ = thisDisk;
+    CheckPartsExist();
   }
+  // Where the end records begin: the directory ends there at the latest. (A Zip64 end record
+  // before the directory is no bound of it.)
+  auto endRecordsAfter = [this](int64_t directoryStart) {
+    const int64_t z64 = endCentral_.Zip64EndPos;
+    const bool bounds = endCentral_.HasZip64 && z64 >= directoryStart;
+    return bounds && z64 < endCentral_.EndCentralPos ? z64 : endCentral_.EndCentralPos;
+  };
+  int64_t endRecords = endRecordsAfter(0);
   int64_t start = 0;
   if (!fromZfc_) {
     uint64_t off = endCentral_.GetCentralOffset();
@@ -512,7 +572,7 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
       // The directory may start on an earlier volume and run on over volume ends. A spanned set
       // keeps the medium in the drive as its last volume.
       const uint32_t cdDisk = endCentral_.GetCentralDiskNo();
-      if (off >> TVolumeSetStream::kShift) throw EBadZipFile();
+      if (off >> TVolumeSetStream::kShift || cdDisk > thisDisk) throw EBadZipFile();
       std::unique_ptr<THugeStream> last = stream_.get() == &s ? std::move(stream_) : nullptr;
       stream_.reset();
       auto& set = static_cast<TVolumeSetStream&>(ArchiveStream());
@@ -520,20 +580,28 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
       LoadVolume(cdDisk);
       dir = &set;
       start = TVolumeSetStream::Address(cdDisk, off);
+      // A directory that starts on an earlier volume ends at an address of that volume.
+      endRecords =
+          cdDisk == thisDisk
+              ? TVolumeSetStream::Address(
+                    thisDisk, static_cast<uint64_t>(endRecordsAfter(static_cast<int64_t>(off))))
+              : INT64_MAX;
     } else if (endCentral_.GetCentralDiskNo() != thisDisk) {
       throw EBadZipFile();
     } else if (!strict) {
       // An archive written by this engine always has its directory where it says.
       offsetShift_ = FindOffsetShift(s, off);
       start += offsetShift_;
+      endRecords = endRecordsAfter(start);
     }
   } else if (volumes) {
     stream_.reset();
   }
-  ReadCentralRecords(*dir, start, strict);
+  ReadCentralRecords(*dir, start, endRecords, strict);
   // The recovery scan's entries carry the positions where it found them.
   if (recoveryMode_) offsetShift_ = 0;
   CheckDataRanges(strict);
+  if (recoveryMode_) NoteDamage("the entries were rebuilt from the local headers");
   if (recoveryMode_) offsetShift_ = 0;
   loaded_ = true;
   Resort();
@@ -616,29 +684,67 @@ int64_t TArcUnZip::FindOffsetShift(THugeStream& s, uint64_t start) {
   return shift;
 }
 
-void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
+namespace {
+
+// True when the directory's digital signature record stands at the reader's position and ends
+// where the directory does (the stated size counts it).
+bool SignatureFills(TBufferedReader& r, int64_t end) {
+  constexpr uint32_t kDigitalSignature = 0x05054b50;
+  uint8_t head[6];
+  return r.Read(head, sizeof head) && GetU32(head) == kDigitalSignature &&
+         r.Pos() + GetU16(head + 4) == end;
+}
+
+}  // namespace
+
+void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, int64_t end, bool strict) {
   TBufferedReader r(s, start);
-  uint64_t total = endCentral_.GetTotalEntries();
+  const uint64_t total = endCentral_.GetTotalEntries();
+  const uint64_t size = endCentral_.GetCentralSize();
+  // The directory ends where its stated size says, unless that runs past the end records: then
+  // it ends where they begin.
+  int64_t statedEnd = end;
+  if (start >= 0 && size <= static_cast<uint64_t>(end - std::min(end, start)))
+    statedEnd = start + static_cast<int64_t>(size);
+  else if (end != INT64_MAX && start < end)
+    NoteDamage("the central directory's stated size (" + std::to_string(size) +
+               " bytes) runs past its end");
+  const uint64_t room =
+      statedEnd > start ? static_cast<uint64_t>(statedEnd - start) / kCentralHeaderSize : 0;
   // Duplicate names are looked for once every record is in: a hash of each name with its entry,
   // sorted, so names are compared only where hashes meet. (A set holding a copy of every name
-  // was most of the reading time.) The count comes from the end record, which a damaged file
-  // may overstate: the room reserved is bounded by the records of the smallest size that fit
-  // between the directory's start and the file's end, and by a few million.
+  // was most of the reading time.) The room reserved is bounded by the records of the smallest
+  // size that fit in the directory, whatever a damaged end record counts.
   std::vector<std::pair<size_t, size_t>> byHash;  // (hash of the stored name, entry)
-  const int64_t room = std::max<int64_t>(0, s.Size() - start);
-  const uint64_t fit = static_cast<uint64_t>(room) / kCentralHeaderSize;
-  byHash.reserve(static_cast<size_t>(std::min({total, fit, uint64_t{1} << 22})));
+  byHash.reserve(static_cast<size_t>(std::min({total, room, uint64_t{1} << 22})));
   entries_.reserve(byHash.capacity());
   int64_t prevNameEnd = -1;  // where the previous record's name ended
   bool retried = false;
 
-  auto fail = [&]() {
+  auto fail = [&](const std::string& why) {
+    NoteDamage(why);
     if (!strict && RecoveryScan()) return;
-    throw EBadZipFile();
+    throw EBadZipFile(std::string(zipmsg::kNotAZip) + " " + Capitalised(why) + ".");
+  };
+  auto centralHere = [&]() {
+    uint8_t sig[4];
+    const int64_t at = r.Pos();
+    const bool yes = r.Read(sig, sizeof sig) && GetU32(sig) == zipsig::kCentralHeader;
+    r.SetPos(at);
+    return yes;
   };
 
   std::string raw;
-  for (uint64_t i = 0; i < total; ++i) {
+  uint64_t i = 0;
+  for (;; ++i) {
+    // Records are read while the count or the stated size asks for more; where only one of
+    // them does, a record is taken only when one stands there. None is looked for among the end
+    // records.
+    const bool countWants = i < total, sizeWants = r.Pos() < statedEnd;
+    if (!countWants && !sizeWants) break;
+    if (!countWants || !sizeWants) {
+      if (r.Pos() >= end || !centralHere()) break;
+    }
     CheckCancel();
     TZipHeaderInfo h;
     int64_t recPos = r.Pos();
@@ -665,11 +771,13 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
         prev.CentralExtra.clear();
         ParseZip64Extra(nullptr, 0, prev);
         r.SetPos(prevNameEnd);
-        if (!r.ReadString(prev.FileComment, prev.FileCommentLen)) return fail();
+        if (!r.ReadString(prev.FileComment, prev.FileCommentLen))
+          return fail("central record " + std::to_string(i) + " is damaged");
         --i;
         continue;
       }
-      return fail();
+      return fail("central record " + std::to_string(i + 1) + " (at offset " +
+                  std::to_string(recPos) + ") is damaged");
     }
     retried = false;
     prevNameEnd = nameEnd;
@@ -680,6 +788,18 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
     byHash.emplace_back(std::hash<std::string>{}(full), entries_.size());
     entries_.push_back(std::move(h));
   }
+  // No record where the directory should start: its offset is wrong.
+  if (i == 0 && total > 0)
+    return fail("no central record at the directory's stated offset " + std::to_string(start));
+  // The count and the size must both describe the records there: an end record that counts
+  // fewer would hide the rest of the directory from every later rewrite.
+  if (i != total)
+    NoteDamage("the end record counts " + std::to_string(total) +
+               " entries, the central directory holds " + std::to_string(i));
+  else if (r.Pos() != statedEnd && !SignatureFills(r, statedEnd))
+    NoteDamage("the central directory's stated size (" + std::to_string(size) +
+               " bytes) differs from its records (" + std::to_string(r.Pos() - start) + " bytes)");
+  if (strict && !damage_.empty()) throw EBadZipFile();
 
   // Equal names (the split into folder and name is the same for both) end up side by side.
   auto names = [this](const std::pair<size_t, size_t>& e) {
@@ -689,7 +809,8 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, bool strict) {
   std::sort(byHash.begin(), byHash.end(),
             [&](const auto& a, const auto& b) { return names(a) < names(b); });
   for (size_t i = 1; i < byHash.size(); ++i)
-    if (names(byHash[i - 1]) == names(byHash[i])) return fail();  // a duplicate entry
+    if (names(byHash[i - 1]) == names(byHash[i]))
+      return fail("two central records name \"" + entries_[byHash[i].second].FullName() + "\"");
 }
 
 void TArcUnZip::CheckDataRanges(bool strict) {
@@ -730,6 +851,7 @@ void TArcUnZip::CheckDataRanges(bool strict) {
           &other == &h
               ? "Entry \"" + h.FullName() + "\" runs into the central directory"
               : "Entries \"" + h.FullName() + "\" and \"" + other.FullName() + "\" overlap";
+      NoteDamage(what);
       if (!strict && RecoveryScan()) return;
       throw EBadZipFile(std::string(zipmsg::kNotAZip) + " " + what + " (possible zip bomb).");
     }

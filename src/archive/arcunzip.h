@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -171,6 +172,14 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   bool ReadFromConfigFile() const { return fromZfc_; }
   // True when the entry list was rebuilt by the recovery scan of a damaged archive.
   bool RecoveryMode() const { return recoveryMode_; }
+  // What was wrong with the directory of the last read ("" when it read as its end record
+  // states): a damaged record rebuilt by the recovery scan, an entry count or directory size
+  // that disagrees with the records there. The entries are then what could be found, and a
+  // rewrite would keep only those.
+  const std::string& DirectoryDamage() const { return damage_; }
+  // The file name of the part of a split set that entry i needs and that is missing, or "" (the
+  // entry's problem is then TEntryProblem::MissingVolume).
+  std::string EntryMissingPart(int i) const;
   // Bytes in front of the archive that its stated offsets do not count, as when data was put
   // before an archive without adjusting it (cat stub a.zip > x.exe): the central directory and
   // every local header lie this far behind their stated offsets. 0 for other archives.
@@ -254,6 +263,11 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   virtual bool RecoveryScan();
   // The shown name of an entry stored as raw, as reading decodes it.
   std::string DecodedName(const TZipHeaderInfo& h, const std::string& raw) const;
+  // Refuses to rewrite an archive whose directory was found damaged, unless forced: the rewrite
+  // would keep only the entries that could be found.
+  void RefuseDamagedRewrite(bool forced) const;
+  // Adds what is wrong with the directory being read to DirectoryDamage.
+  void NoteDamage(const std::string& what);
   // Hook for loading another volume of a multi-volume archive (disk is 0-based).
   virtual void LoadVolume(uint32_t disk);
   // The file name of volume disk (0-based) of a set whose last volume is last: the base name of
@@ -279,6 +293,8 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   bool scanned_ = false;       // the recovery scan ran during this read
   bool recoveryMode_ = false;  // the entry list of this read comes from the recovery scan
   int64_t offsetShift_ = 0;    // OffsetShift()
+  std::string damage_;         // DirectoryDamage()
+  std::map<size_t, std::string> missingParts_;  // physical entry -> missing part it needs
   int64_t archiveTimeNs_ = 0;
   bool cancel_ = false;
   bool pause_ = false;
@@ -318,7 +334,12 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   // Zip64 end record, else the end record), provided a central record stands there. 0 when the
   // directory is where it is said to be, or when the distance is negative or leads nowhere.
   int64_t FindOffsetShift(THugeStream& s, uint64_t start);
-  void ReadCentralRecords(THugeStream& s, int64_t start, bool strict);
+  // Reads the records from start on until the directory's stated size is used up and as many as
+  // the end record counts have been read (records found beyond either are read too, up to end,
+  // where the end records begin); a disagreement is noted as damage.
+  void ReadCentralRecords(THugeStream& s, int64_t start, int64_t end, bool strict);
+  // The parts of a split set must be there to be a set: the first or the one before the last.
+  void CheckPartsExist();
   // Refuses entries whose data ranges overlap and notes where each entry's data must end.
   void CheckDataRanges(bool strict);
   void ForgetArchive();

@@ -58,6 +58,9 @@ struct TZipWriteOptions {
   // its entries are kept. The old archive stays whole under its name until the complete new one
   // is renamed over it.
   bool ReplaceArchive = false;
+  // An existing archive whose directory was found damaged (DirectoryDamage) is rewritten all
+  // the same, keeping the entries reading found; off, such a rewrite is refused.
+  bool RewriteDamaged = false;
   // How new entries are encrypted when Password is set: WinZip AES (AE-1, or AE-2 for entries
   // under 20 bytes) at a key strength, or the traditional cipher that old readers know. Entries
   // kept from an existing archive stay as they are.

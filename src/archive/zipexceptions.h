@@ -30,6 +30,14 @@ ARCZIP_EXCEPTION(EConfigFileSaveError, "Unable to save Zip Configuration File to
 
 #undef ARCZIP_EXCEPTION
 
+// A part of a split set that is not there; Part is its file name.
+class EMissingVolume : public EArcZipException {
+ public:
+  explicit EMissingVolume(const std::string& part)
+      : EArcZipException("Part " + part + " of the split set is missing"), Part(part) {}
+  std::string Part;
+};
+
 // Texts of the engine's messages that several places raise.
 namespace zipmsg {
 inline constexpr const char* kUserAborted = "User Aborted Operation";

@@ -129,7 +129,8 @@ bool TArcUnZip::TestArchive() {
   RunExtraction(TTake::All, true);
   int good = 0;
   for (const auto& h : entries_) good += h.TestState == TZipTestState::Good;
-  return good == EntryCount();
+  // A damaged directory may have lost entries that no test can see.
+  return good == EntryCount() && damage_.empty();
 }
 
 bool TArcUnZip::TestEntry(int i) {
@@ -261,8 +262,16 @@ int TArcUnZip::RunExtraction(TTake take, bool testing, int onlyIndex) {
         if (h.Problem == TEntryProblem::None) h.Problem = TEntryProblem::Truncated;
         if (!testing) Skip(srCreateError, h.FullName(), index);
       } catch (const ECanceledUnzipToBuffer&) {
+      } catch (const EMissingVolume& e) {
+        // The entries on the parts that are there are still taken.
+        h.Problem = TEntryProblem::MissingVolume;
+        missingParts_[phys] = e.Part;
+        if (!testing) Skip(srCreateError, h.FullName(), index);
       }
-      if (good) h.Problem = TEntryProblem::None;
+      if (good) {
+        h.Problem = TEntryProblem::None;
+        missingParts_.erase(phys);
+      }
       if (testing) h.TestState = good ? TZipTestState::Good : TZipTestState::Bad;
       if (good) ++count;
     }

@@ -210,6 +210,8 @@ const char* EntryProblemText(TEntryProblem problem) {
       return "AES authentication code does not match (data changed after encryption)";
     case TEntryProblem::DecoderMemory:
       return "claims more decoder memory than allowed (refused)";
+    case TEntryProblem::MissingVolume:
+      return "its data lies on a part of the set that is missing";
   }
   return "";
 }

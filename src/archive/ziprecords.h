@@ -66,6 +66,7 @@ enum class TEntryProblem : uint8_t {
   BadAesHeader,   // an AES entry's extra field is missing or wrong, or its data too short for it
   BadAuthentication,  // an AES entry's data does not give its authentication code
   DecoderMemory,      // the compressed data claims more dictionary memory than it may have
+  MissingVolume,      // the entry's data lies on a part of the set that is missing
 };
 // A short description of a problem ("bad CRC", "truncated data", ...).
 const char* EntryProblemText(TEntryProblem problem);

@@ -242,6 +242,7 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
     EnsureDirectory();
     CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_,
                     ArchiveStream());
+    RefuseDamagedRewrite(RewriteDamaged);
   } else {
     entries_.clear();
     order_.clear();
@@ -587,6 +588,7 @@ int TArcZip::RemoveEntries() {
   } endOfRun{*this};
 
   EnsureDirectory();
+  RefuseDamagedRewrite(RewriteDamaged);
   const bool bySelection = SelectedCount() > 0;
   if (bySelection) FilesList.clear();
   TRewritePlan plan;
@@ -638,6 +640,7 @@ void TArcZip::SaveArchiveChanges() {
     ~TCloseFile() { z.CloseFileUnlessKept(); }
   } closeFile{*this};
   if (!loaded_ || !endCentral_.Modified) return;
+  RefuseDamagedRewrite(RewriteDamaged);
   TRewriteTarget target;
   target.Source = target.Output = ZipName();
   target.Head = TRewriteTarget::hdKeep;
@@ -719,6 +722,7 @@ void TArcZip::ConvertToSelfExtractor(const std::string& stub) {
     ~TCloseFile() { z.CloseFileUnlessKept(); }
   } closeFile{*this};
   EnsureDirectory();
+  RefuseDamagedRewrite(RewriteDamaged);
   TRewriteTarget target;
   target.Source = ZipName();
   target.Output = ConvertedName(ZipName(), true);
@@ -743,6 +747,7 @@ void TArcZip::ConvertToPlainZip(bool deleteSource) {
     ~TCloseFile() { z.CloseFileUnlessKept(); }
   } closeFile{*this};
   EnsureDirectory();
+  RefuseDamagedRewrite(RewriteDamaged);
   TRewriteTarget target;
   target.Source = ZipName();
   target.Output = ConvertedName(ZipName(), false);

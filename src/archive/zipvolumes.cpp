@@ -25,10 +25,15 @@ std::string FolderOf(const std::string& path) {
 
 // ---- Reading ----
 
+TVolumeSetStream::TVolumeSetStream(uint32_t lastDisk, TOpen open)
+    : last_(lastDisk), open_(std::move(open)) {
+  if (last_ > kMaxDisk) throw EBadZipFile();
+}
+
 void TVolumeSetStream::Seed(uint32_t disk, std::unique_ptr<THugeStream> stream) {
+  if (disk > last_) throw EBadZipFile();
   open1_ = std::move(stream);
   openDisk_ = disk;
-  if (sizes_.size() <= disk) sizes_.resize(disk + 1, -1);
   sizes_[disk] = open1_->Size();
 }
 
@@ -40,14 +45,13 @@ THugeStream& TVolumeSetStream::Volume(uint32_t disk) {
     open1_ = open_(disk);
     if (!open1_) throw EUserCanceled(zipmsg::kUserCanceledNewDisk);
     openDisk_ = disk;
-    if (sizes_.size() <= disk) sizes_.resize(disk + 1, -1);
     sizes_[disk] = open1_->Size();
   }
   return *open1_;
 }
 
 int64_t TVolumeSetStream::VolumeSize(uint32_t disk) {
-  if (disk < sizes_.size() && sizes_[disk] >= 0) return sizes_[disk];
+  if (auto it = sizes_.find(disk); it != sizes_.end()) return it->second;
   return Volume(disk).Size();
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,8 +21,11 @@ class TZipMedia;
 class TVolumeSetStream : public THugeStream {
  public:
   static constexpr int kShift = 40;
+  // The highest volume number an address can hold: addresses are 63-bit positions.
+  static constexpr uint32_t kMaxDisk = (uint32_t{1} << (63 - kShift)) - 1;
   using TOpen = std::function<std::unique_ptr<THugeStream>(uint32_t disk)>;
-  TVolumeSetStream(uint32_t lastDisk, TOpen open) : last_(lastDisk), open_(std::move(open)) {}
+  // A last disk beyond kMaxDisk is not a set this stream can read: EBadZipFile.
+  TVolumeSetStream(uint32_t lastDisk, TOpen open);
 
   // Takes stream as volume disk, already open (the volume whose end record was read).
   void Seed(uint32_t disk, std::unique_ptr<THugeStream> stream);
@@ -43,7 +47,8 @@ class TVolumeSetStream : public THugeStream {
   TOpen open_;
   uint32_t openDisk_ = UINT32_MAX;
   std::unique_ptr<THugeStream> open1_;
-  std::vector<int64_t> sizes_;  // -1: not known yet
+  // The sizes of the volumes opened so far: a set's stated disk count never sizes anything.
+  std::map<uint32_t, int64_t> sizes_;
 };
 
 // Lays an archive out over volumes: split parts side by side, or spanned volumes on removable

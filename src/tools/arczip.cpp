@@ -29,7 +29,9 @@
 //                                                     (a lost directory is rebuilt from the
 //                                                     local headers) into the new archive NEW;
 //                                                     entries cut short are left out
-// A set of parts is listed, tested and extracted by its last part.
+// A set of parts is listed, tested and extracted by its last part; entries on a missing part are
+// named with it. A damaged central directory is named on standard error; t and x then exit 1,
+// and a, d, c, sfx and unsfx refuse to rewrite such an archive unless given --force.
 // Exit status: 0 all good; 1 some entries bad or skipped (repair: left out); 2 the archive cannot
 // be read or written (repair: nothing read), or the command line is wrong.
 #include <sys/stat.h>
@@ -40,6 +42,7 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -86,6 +89,8 @@ int Usage(const std::string& problem = "", FILE* out = stderr) {
                "       arczip split ARCHIVE PATH... -b BYTES [-f FIRST] [-0..-9] [-r] ...\n"
                "                                             a new archive in parts of BYTES\n"
                "       arczip repair DAMAGED NEW             salvage a damaged archive into NEW\n"
+               "       --force (a, d, c, sfx, unsfx): rewrite an archive whose central directory\n"
+               "                                             is damaged (keeping what was found)\n"
                "       arczip --version\n"
                "Options may stand anywhere after the command; \"--\" ends them (an archive or "
                "path\n"
@@ -161,10 +166,14 @@ bool ParseArgs(int argc, char** argv, const std::string& withValue, const std::s
 
 // Counts and reports skipped entries, CRC failures and boxes on stderr.
 void Report(TArcZip& zip, int& problems) {
-  zip.OnSkippingFile = [&problems](TArcUnZip*, TSkipReason reason, const std::string& name, int,
-                                   bool&) {
+  zip.OnSkippingFile = [&problems](TArcUnZip* z, TSkipReason reason, const std::string& name,
+                                   int index, bool&) {
     ++problems;
-    std::fprintf(stderr, "skipped (%s): %s\n", SkipReasonLabel(reason), name.c_str());
+    const std::string part = index >= 0 ? z->EntryMissingPart(index) : "";
+    if (!part.empty())
+      std::fprintf(stderr, "lost (part %s is missing): %s\n", part.c_str(), name.c_str());
+    else
+      std::fprintf(stderr, "skipped (%s): %s\n", SkipReasonLabel(reason), name.c_str());
   };
   zip.OnBadCRC = [&problems](TArcUnZip* z, uint32_t calc, uint32_t stored, int index) {
     ++problems;
@@ -190,7 +199,18 @@ uint16_t DataMethod(const TZipHeaderInfo& h) {
   return h.IsAes() && CheckAesEntry(h, aes).empty() ? aes.Method : h.ComprMethod;
 }
 
-std::string ProblemOf(const TZipHeaderInfo& h) {
+// Names a damaged directory on standard error; true when there is one.
+bool WarnDamage(const TArcZip& zip) {
+  if (zip.DirectoryDamage().empty()) return false;
+  std::fprintf(stderr, "arczip: warning: %s: damaged central directory: %s\n",
+               zip.ZipName().c_str(), zip.DirectoryDamage().c_str());
+  return true;
+}
+
+std::string ProblemOf(const TArcZip& zip, int i) {
+  const TZipHeaderInfo& h = zip.EntryHeader(i);
+  if (h.Problem == TEntryProblem::MissingVolume)
+    return "part " + zip.EntryMissingPart(i) + " of the set is missing";
   if (h.Problem == TEntryProblem::UnknownMethod) {
     if (h.Flag & 0x0040) return "strong encryption is not supported";
     if (DataMethod(h) == 98) return "compression method 98 (PPMd) is not available";
@@ -215,6 +235,7 @@ std::string EncryptionOf(const TZipHeaderInfo& h) {
 
 int Test(TArcZip& zip) {
   zip.ReadArchive();
+  const bool damaged = WarnDamage(zip);
   zip.TestArchive();
   int bad = 0;
   for (int i = 0; i < zip.EntryCount(); ++i) {
@@ -223,17 +244,19 @@ int Test(TArcZip& zip) {
       std::printf("OK  %s\n", h.FullName().c_str());
     } else {
       ++bad;
-      std::printf("BAD %s: %s\n", h.FullName().c_str(), ProblemOf(h).c_str());
+      std::printf("BAD %s: %s\n", h.FullName().c_str(), ProblemOf(zip, i).c_str());
     }
   }
   std::printf("%d entries tested, %d bad\n", zip.EntryCount(), bad);
-  return bad == 0 ? kGood : kSomeBad;
+  if (damaged) std::printf("damaged central directory: %s\n", zip.DirectoryDamage().c_str());
+  return bad == 0 && !damaged ? kGood : kSomeBad;
 }
 
 int ExtractAll(TArcZip& zip) {
   int problems = 0;
   Report(zip, problems);
   zip.ReadArchive();
+  if (WarnDamage(zip)) ++problems;
   zip.DoAll = true;
   zip.RecreateDirs = true;
   int n = zip.Extract();
@@ -254,6 +277,7 @@ std::string MethodName(uint16_t method) {
 
 int List(TArcZip& zip) {
   zip.ReadArchive();
+  WarnDamage(zip);
   if (zip.OffsetShift() > 0)
     std::printf("%lld leading bytes (offsets adjusted)\n",
                 static_cast<long long>(zip.OffsetShift()));
@@ -421,11 +445,11 @@ const TCommand kCommands[] = {
     {"l", "", "", "", 1, 1},
     {"t", "p", "", "", 1, 1},
     {"x", "pd", "on", "", 1, 1},
-    {"a", "pxns", "0123456789ruf", "traditional", 2, SIZE_MAX},
-    {"d", "", "", "", 2, SIZE_MAX},
-    {"c", "", "", "", 1, 1},
-    {"sfx", "s", "", "", 1, 1},
-    {"unsfx", "", "", "", 1, 1},
+    {"a", "pxns", "0123456789ruf", "traditional force", 2, SIZE_MAX},
+    {"d", "", "", "force", 2, SIZE_MAX},
+    {"c", "", "", "force", 1, 1},
+    {"sfx", "s", "", "force", 1, 1},
+    {"unsfx", "", "", "force", 1, 1},
     {"split", "pxnbf", "0123456789r", "traditional", 2, SIZE_MAX},
     {"repair", "", "", "", 2, 2},
 };
@@ -463,6 +487,9 @@ int main(int argc, char** argv) {
   };
   try {
     if (command == "repair") return Repair(zip, args.words[0], args.words[1]);
+    // An archive whose directory is damaged is rewritten only when asked: the rewrite keeps
+    // just the entries that reading found.
+    zip.RewriteDamaged = args.Has("force");
     zip.SetZipName(args.words[0]);
     if (command == "a") return Add(zip, args);
     if (command == "split") return Split(zip, args);
@@ -491,6 +518,10 @@ int main(int argc, char** argv) {
     for (char c : args.flags)
       zip.OverwriteMode = c == 'o' ? TUZOverwriteMode::Always : TUZOverwriteMode::Never;
     return ExtractAll(zip);
+  } catch (const std::bad_alloc&) {
+    // Never the library's text: say what failed.
+    std::fprintf(stderr, "arczip: %s: not enough memory for this archive\n", args.words[0].c_str());
+    return kFailed;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "arczip: %s\n", e.what());
     return kFailed;

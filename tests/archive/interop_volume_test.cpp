@@ -147,4 +147,63 @@ TEST(InteropVolumes, PeerSplitSetsListAndExtractAsTheSource) {
   }
 }
 
+// A set with a middle part deleted: every entry whose data lies on the parts there is tested and
+// extracted as it was stored; each entry that needed the lost part is named with it; status 1.
+TEST(InteropVolumes, AMissingMiddlePartLosesOnlyTheEntriesOnIt) {
+  if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
+  TempDir t;
+  const std::string d = Quote(t.path());
+  Sh("set -e; cd " + d +
+     "; mkdir src; for i in $(seq 10 29); do head -c 60000 /dev/urandom > src/r$i.bin; done");
+  Sh("cd " + d + " && " + Arczip("split s.zip src -r -0 -b 150000"));
+  // Entries by the part their header is on, before the part goes.
+  TArcUnZip z;
+  z.OnFileNameForSplitPart = [](TArcUnZip::TSender, std::string& n, int part, TSplitPartType type) {
+    n = ProgramPartName(n, part, type);
+  };
+  z.SetZipName(t / "s.zip");
+  z.ReadArchive();
+  ASSERT_GE(z.EndCentral().GetThisDiskNo(), 6u);
+  std::set<std::string> onFifth, afterFifth;
+  for (int i = 0; i < z.EntryCount(); ++i) {
+    if (z.EntryName(i).empty()) continue;
+    if (z.EntryDiskNumber(i) == 5) onFifth.insert(z.EntryFullName(i));
+    if (z.EntryDiskNumber(i) > 5) afterFifth.insert(z.EntryFullName(i));
+  }
+  z.CloseArchive();
+  ASSERT_FALSE(onFifth.empty());
+  ASSERT_FALSE(afterFifth.empty());
+  std::filesystem::remove(t / "s.z05");
+
+  auto test = testutil::Run("cd " + d + " && " + Arczip("t s.zip"));
+  EXPECT_EQ(test.status, 1) << test.out;
+  auto extract = testutil::Run("cd " + d + " && " + Arczip("x s.zip -d out"));
+  EXPECT_EQ(extract.status, 1) << extract.out;
+  std::set<std::string> lost, extracted;
+  std::istringstream in(test.out);
+  for (std::string line; std::getline(in, line);) {
+    const std::string bad = "BAD ", because = ": part s.z05 of the set is missing";
+    if (line.rfind(bad, 0) == 0) {
+      EXPECT_NE(line.find(because), std::string::npos) << line;
+      lost.insert(line.substr(bad.size(), line.find(": ") - bad.size()));
+    }
+  }
+  for (const auto& name : lost)
+    EXPECT_NE(extract.out.find("lost (part s.z05 is missing): " + name), std::string::npos)
+        << extract.out;
+  for (int i = 10; i <= 29; ++i) {
+    const std::string name = "src/r" + std::to_string(i) + ".bin";
+    if (lost.count(name)) {
+      EXPECT_FALSE(testutil::Exists(t / ("out/" + name))) << name;
+      continue;
+    }
+    extracted.insert(name);
+    EXPECT_EQ(testutil::ReadFile(t / ("out/" + name)), testutil::ReadFile(t / name)) << name;
+  }
+  // What lay on the lost part is lost; what starts after it is there.
+  for (const auto& name : onFifth) EXPECT_TRUE(lost.count(name)) << name;
+  for (const auto& name : afterFifth) EXPECT_TRUE(extracted.count(name)) << name;
+  EXPECT_LE(lost.size(), onFifth.size() + 1);
+}
+
 }  // namespace

@@ -1,0 +1,1 @@
+arcavo_fuzzer(open_archive archive)
