@@ -587,33 +587,50 @@ bool TArcZip::PipelineData(TRun& run, size_t packIndex, int64_t size, TDataPass&
   return true;
 }
 
-// The data stored or deflated here, from the open file.
+// The data stored or deflated here, from the open file. A level deflated in whole chunks reads
+// a chunk at a time and joins the chunks' streams as the workers' are joined.
 void TArcZip::CompressHere(TRun& run, int fd, bool store, int64_t size, TDataPass& pass) {
-  std::vector<uint8_t> buf(store ? kCopyPiece : kDeflatePiece);
-  std::vector<uint8_t> piece;
   std::unique_ptr<TDeflater> d;
-  if (!store) {
-    d = std::make_unique<TDeflater>(std::clamp(PackLevel, 1, 9));
-    d->Reset(nullptr, 0);
-  }
+  if (!store) d = std::make_unique<TDeflater>(std::clamp(PackLevel, 1, 9));
+  const bool whole = d && d->Plan().Whole;
+  std::vector<uint8_t> buf(store ? kCopyPiece : whole ? d->Plan().ChunkSize : kDeflatePiece);
+  std::vector<uint8_t> piece;
+  if (d && !whole) d->Reset(nullptr, 0);
   int64_t pos = 0;
+  bool ended = false;  // a whole-chunk stream ended with its final block
   while (pos < size) {
-    ssize_t r = ::pread(fd, buf.data(), std::min<int64_t>(buf.size(), size - pos), pos);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    pass.crc = ZipCrc32(pass.crc, buf.data(), static_cast<size_t>(r));
-    pos += r;
+    // A whole chunk is read in full (up to the size), so that only the last one is short.
+    size_t want = static_cast<size_t>(std::min<int64_t>(buf.size(), size - pos));
+    size_t got = 0;
+    while (got < want) {
+      ssize_t r = ::pread(fd, buf.data() + got, want - got, pos + static_cast<int64_t>(got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+      if (!whole) break;
+    }
+    if (got == 0) break;
+    pass.crc = ZipCrc32(pass.crc, buf.data(), got);
+    pos += static_cast<int64_t>(got);
     piece.clear();
-    if (store)
-      piece.assign(buf.data(), buf.data() + r);
-    else
-      d->Deflate(buf.data(), static_cast<size_t>(r), false, false, piece);
+    if (store) {
+      piece.assign(buf.data(), buf.data() + got);
+    } else if (whole) {
+      ended = got < want || pos >= size;
+      d->Chunk(buf.data(), got, ended, piece);
+    } else {
+      d->Deflate(buf.data(), got, false, false, piece);
+    }
     EmitData(run, piece, pass);
-    CountRead(run, static_cast<uint64_t>(r), size, pass);
+    CountRead(run, got, size, pass);
+    if (whole && ended) break;
   }
-  if (d) {
+  if (d && !ended) {
     piece.clear();
-    d->Deflate(nullptr, 0, false, true, piece);
+    if (whole)
+      d->Chunk(nullptr, 0, true, piece);
+    else
+      d->Deflate(nullptr, 0, false, true, piece);
     EmitData(run, piece, pass);
   }
 }

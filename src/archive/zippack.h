@@ -1,11 +1,16 @@
 // Compression of the files to store, ahead of the writer, on worker threads.
 //
-// Every file is cut into chunks of ChunkSize bytes. A chunk is raw-deflated on its own, primed
-// with the 32 KiB before it as the dictionary and ended with a sync flush (the last one with the
-// final block), so the chunks of a file concatenate into one valid deflate stream. Workers take
-// chunks strictly in list order within a memory budget; the caller consumes them in the same
-// order and, while its next chunk is still being made, helps by compressing later ones. No
-// callback ever runs on a worker: the caller does all events and writing.
+// Every file is cut into chunks of ChunkSize bytes (a smaller file is one chunk, whole), and the
+// chunks of a file concatenate into one valid deflate stream. Two engines make them, chosen per
+// level (DeflatePlanFor):
+//  - zlib: a chunk is primed with the 32 KiB before it as the dictionary and ended with a sync
+//    flush (the last one with the final block);
+//  - libdeflate, which compresses smaller and faster but only whole buffers with no dictionary:
+//    a chunk is compressed on its own, and every chunk but the last is then made joinable (its
+//    final-block bit cleared, an empty stored block appended, as a sync flush ends).
+// Workers take chunks strictly in list order within a memory budget; the caller consumes them in
+// the same order and, while its next chunk is still being made, helps by compressing later ones.
+// No callback ever runs on a worker: the caller does all events and writing.
 #pragma once
 
 #include <sys/stat.h>
@@ -53,18 +58,39 @@ struct TPackIdentity {
   bool Matches(const struct stat& st) const;
 };
 
-// A raw deflater kept between chunks (deflateReset instead of a new state each time).
+// How one of the engine's levels (1-9) is deflated.
+struct TDeflatePlan {
+  bool Whole = false;    // libdeflate on whole chunks; otherwise zlib, streaming
+  int EngineLevel = 6;   // the level given to that engine
+  size_t ChunkSize = 0;  // the pipeline's chunk size for it
+};
+TDeflatePlan DeflatePlanFor(int level);
+
+// Turns the complete raw deflate stream in data[from..] into one that another stream may follow:
+// the final block's BFINAL bit is cleared, and an empty stored block (LEN 0, NLEN 0xFFFF) ends it
+// on a byte boundary. The block headers are found by inflating the stream with zlib, which stops
+// at each block boundary. Throws std::runtime_error when the stream is not valid deflate or has
+// bytes after its final block.
+void MakeDeflateJoinable(std::vector<uint8_t>& data, size_t from = 0);
+
+// A raw deflater kept between chunks (deflateReset, or one libdeflate compressor, instead of a
+// new state each time), for one level of the engine.
 class TDeflater {
  public:
   explicit TDeflater(int level);
   ~TDeflater();
   TDeflater(const TDeflater&) = delete;
   TDeflater& operator=(const TDeflater&) = delete;
+  // The level's plan: Whole deflaters take Chunk, the others Reset and Deflate.
+  const TDeflatePlan& Plan() const;
   // Starts a new stream, primed with dict when not empty.
   void Reset(const uint8_t* dict, size_t dictLen);
   // Compresses in; finish ends the stream with the final block, otherwise with a sync flush
   // (flush false and finish false: no flush at all, for streaming).
   void Deflate(const uint8_t* in, size_t n, bool flush, bool finish, std::vector<uint8_t>& out);
+  // Appends in, compressed as a stream of its own; unless last, that stream is made joinable so
+  // that the next chunk's stream can follow it.
+  void Chunk(const uint8_t* in, size_t n, bool last, std::vector<uint8_t>& out);
 
  private:
   struct Impl;
@@ -79,9 +105,9 @@ class TPackPipeline {
   // small files cannot pile up results (and open states) beyond a bounded number.
   static constexpr size_t kUnitCost = 16384;
 
-  // workers < 0: one less than the processors (at most 3).
-  TPackPipeline(std::vector<TPackSource> sources, int level, int workers = -1,
-                size_t chunkSize = size_t{1} << 20, size_t budget = size_t{64} << 20);
+  // workers < 0: one less than the processors (at most 3); chunkSize 0: the level's plan's.
+  TPackPipeline(std::vector<TPackSource> sources, int level, int workers = -1, size_t chunkSize = 0,
+                size_t budget = size_t{64} << 20);
   ~TPackPipeline();
   TPackPipeline(const TPackPipeline&) = delete;
   TPackPipeline& operator=(const TPackPipeline&) = delete;
@@ -139,6 +165,7 @@ class TPackPipeline {
   size_t base_ = 0;
   size_t consumer_ = 0;  // the file the caller asked for last
   int level_;
+  bool whole_;  // chunks are compressed on their own, without a dictionary
   size_t chunkSize_;
   size_t budget_;
   size_t inflight_ = 0;

@@ -74,27 +74,33 @@ void ExpectPeersAccept(const std::string& archive, const std::string& password =
 
 }  // namespace
 
+// At the levels of both deflate engines, with a file of several chunks (joined streams at 9).
 TEST(InteropWrite, TreeRoundTripsThroughEveryPeer) {
   if (!HavePeers()) GTEST_SKIP() << "peer tools missing";
   TempDir t;
   MakeTree(t.path());
-  auto r =
-      testutil::Run("cd " + Quote(t.path()) + " && " + Arczip("a out.zip src -r -9 -n '*.bin'"));
-  ASSERT_EQ(r.status, 0) << r.out;
-  ExpectPeersAccept(t / "out.zip");
-  // Every peer extracts the same tree, and lists the same names.
-  const std::vector<std::pair<std::string, std::string>> extractors = {
-      {"unzip", "unzip -q -d restored out.zip"},
-      {"7zz", "7zz x -bd -orestored out.zip >/dev/null"},
-      {"bsdtar", "mkdir restored && bsdtar -C restored -xf out.zip"},
-      {"python",
-       "python3 -c 'import zipfile; zipfile.ZipFile(\"out.zip\").extractall(\"restored\")'"},
-  };
-  for (const auto& [peer, command] : extractors) {
-    r = testutil::Run("cd " + Quote(t.path()) + " && rm -rf restored && " + command +
-                      " && diff -r src restored/src");
-    EXPECT_EQ(r.status, 0) << peer << "\n" << r.out;
+  ASSERT_EQ(testutil::Run("seq 1 1500000 > " + Quote(t / "src/sub/long.txt")).status, 0);
+  for (const char* level : {"1", "5", "9"}) {
+    SCOPED_TRACE(std::string("level ") + level);
+    auto r = testutil::Run("cd " + Quote(t.path()) + " && rm -f out.zip && " +
+                           Arczip(std::string("a out.zip src -r -") + level + " -n '*.bin'"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    ExpectPeersAccept(t / "out.zip");
+    // Every peer extracts the same tree.
+    const std::vector<std::pair<std::string, std::string>> extractors = {
+        {"unzip", "unzip -q -d restored out.zip"},
+        {"7zz", "7zz x -bd -orestored out.zip >/dev/null"},
+        {"bsdtar", "mkdir restored && bsdtar -C restored -xf out.zip"},
+        {"python",
+         "python3 -c 'import zipfile; zipfile.ZipFile(\"out.zip\").extractall(\"restored\")'"},
+    };
+    for (const auto& [peer, command] : extractors) {
+      r = testutil::Run("cd " + Quote(t.path()) + " && rm -rf restored && " + command +
+                        " && diff -r src restored/src");
+      EXPECT_EQ(r.status, 0) << peer << "\n" << r.out;
+    }
   }
+  // ... and lists the same names.
   auto unzipNames = testutil::Run("unzip -Z1 " + Quote(t / "out.zip"));
   auto tarNames = testutil::Run("bsdtar -tf " + Quote(t / "out.zip"));
   auto pyNames = testutil::Run(
@@ -103,7 +109,7 @@ TEST(InteropWrite, TreeRoundTripsThroughEveryPeer) {
       Quote(t / "out.zip"));
   EXPECT_EQ(unzipNames.out, tarNames.out);
   EXPECT_EQ(unzipNames.out, pyNames.out);
-  r = testutil::Run("cd " + Quote(t.path()) + " && LC_ALL=C.UTF-8 unzip -l out.zip");
+  auto r = testutil::Run("cd " + Quote(t.path()) + " && LC_ALL=C.UTF-8 unzip -l out.zip");
   EXPECT_NE(r.out.find("src/with space/Größe – ünïcödé.txt"), std::string::npos) << r.out;
   std::string methods = PyMethods(t / "out.zip");
   EXPECT_NE(methods.find("src/sub/deeper/random.bin 0\n"), std::string::npos) << methods;

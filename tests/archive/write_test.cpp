@@ -270,27 +270,37 @@ TEST(ZipWrite, EncryptedEntryRedoneWhenTheFileChangesAfterItsCrcPass) {
   EXPECT_EQ(EntryData(f.zipName, *e[f.src.substr(1) + "/1changing.txt"], "pw"), after);
 }
 
+// At a streaming level and at one deflated in whole chunks, where the file ends inside a chunk
+// and where it ends right after a full one.
 TEST(ZipWrite, SourceShorterThanMeasuredRecordsWhatWasRead) {
-  Fixture f;
-  WriteFile(f.src + "/shrinks.txt", TextBytes(3 * 1024 * 1024));
-  WriteFile(f.src + "/z.txt", "after");
-  std::vector<std::string> boxes;
-  f.z.OnHandleMessage = [&](TArcUnZip::TSender, int id, const std::string&,
-                            const std::string& title, uint32_t, int&) {
-    EXPECT_EQ(id, zmSourceShortRead);
-    boxes.push_back(title);
-  };
-  f.z.OnStartZip = [&](TArcUnZip::TSender, const std::string& name, TZipHeaderInfo&, bool&) {
-    if (name.find("shrinks") != std::string::npos) ::truncate(name.c_str(), 1500000);
-  };
-  f.z.FilesList = {f.src + "/*"};
-  ASSERT_EQ(f.z.ZipFiles(), 2);
-  auto e = ByName(f.z);
-  std::string s = f.src.substr(1) + "/";
-  EXPECT_EQ(EntryData(f.zipName, *e[s + "shrinks.txt"]),
-            TextBytes(3 * 1024 * 1024).substr(0, 1500000));
-  EXPECT_EQ(EntryData(f.zipName, *e[s + "z.txt"]), "after");
-  EXPECT_EQ(boxes, std::vector<std::string>{s + "shrinks.txt"});
+  const std::string full = TextBytes(5 * 1024 * 1024);
+  for (int level : {6, 9}) {
+    for (size_t shrunk : {size_t{1500000}, size_t{4500000}, size_t{4} << 20}) {
+      SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(shrunk) + " bytes");
+      Fixture f;
+      WriteFile(f.src + "/shrinks.txt", full);
+      WriteFile(f.src + "/z.txt", "after");
+      f.z.PackLevel = level;
+      std::vector<std::string> boxes;
+      f.z.OnHandleMessage = [&](TArcUnZip::TSender, int id, const std::string&,
+                                const std::string& title, uint32_t, int&) {
+        EXPECT_EQ(id, zmSourceShortRead);
+        boxes.push_back(title);
+      };
+      f.z.OnStartZip = [&](TArcUnZip::TSender, const std::string& name, TZipHeaderInfo&, bool&) {
+        if (name.find("shrinks") != std::string::npos) {
+          ASSERT_EQ(::truncate(name.c_str(), static_cast<off_t>(shrunk)), 0);
+        }
+      };
+      f.z.FilesList = {f.src + "/*"};
+      ASSERT_EQ(f.z.ZipFiles(), 2);
+      auto e = ByName(f.z);
+      std::string s = f.src.substr(1) + "/";
+      EXPECT_EQ(EntryData(f.zipName, *e[s + "shrinks.txt"]), full.substr(0, shrunk));
+      EXPECT_EQ(EntryData(f.zipName, *e[s + "z.txt"]), "after");
+      EXPECT_EQ(boxes, std::vector<std::string>{s + "shrinks.txt"});
+    }
+  }
 }
 
 TEST(ZipWrite, SkipReasonsDuringWriting) {

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,4 +108,64 @@ TEST(PackPipeline, ChangeBetweenChunksIsReportedAsTorn) {
   ::close(fd);
   ASSERT_TRUE(pack.Next(0, c));
   EXPECT_TRUE(c.Torn);
+}
+
+// The level deflated in whole chunks: chunks compressed on their own join into one stream, also
+// where a match would cross the boundary (the bytes right after it repeat the bytes before it),
+// and whatever number of bits the final block leaves unused in its last byte.
+TEST(PackPipeline, WholeChunksJoinAcrossABoundaryAMatchWouldCross) {
+  ASSERT_TRUE(DeflatePlanFor(9).Whole);
+  TempDir t;
+  const size_t chunk = 65536;
+  std::mt19937 rng(3);
+  std::string block(12000, '\0');
+  for (char& c : block) c = static_cast<char>(rng());
+  // Random bytes, then the same 12,000 random bytes twice, the second copy straddling the end of
+  // the first chunk, then more of the same.
+  std::string content = Content(chunk - 20000, 1) + block + block;
+  while (content.size() < 3 * chunk + 777) content += block;
+  const std::string name = t / "f";
+  WriteFile(name, content);
+  TPackPipeline pack({{name, false}}, 9, 1, chunk);
+  std::string joined;
+  TPackChunk c;
+  int chunks = 0;
+  while (pack.Next(0, c)) {
+    ++chunks;
+    joined.append(c.Data.begin(), c.Data.end());
+    // Every chunk but the last ends on the empty stored block.
+    EXPECT_EQ(joined.substr(joined.size() - 4) == std::string("\0\0\xff\xff", 4), !c.Last);
+    if (c.Last) break;
+  }
+  EXPECT_EQ(chunks, 4);
+  EXPECT_EQ(Inflate(joined), content);
+
+  // Streams of many lengths, joined one after the other: the stored block takes 4 bytes when at
+  // least three bits were unused in the last byte, else 5; both occur.
+  TDeflater d(9);
+  std::vector<uint8_t> all;
+  std::string expect;
+  std::set<size_t> added;
+  for (size_t n = 0; n < 300; n += 7) {
+    std::string s = Content(n, static_cast<unsigned>(n));
+    std::vector<uint8_t> alone;
+    d.Chunk(reinterpret_cast<const uint8_t*>(s.data()), n, true, alone);
+    size_t before = all.size();
+    d.Chunk(reinterpret_cast<const uint8_t*>(s.data()), n, false, all);
+    added.insert(all.size() - before - alone.size());
+    expect += s;
+  }
+  d.Chunk(nullptr, 0, true, all);
+  EXPECT_EQ(added, (std::set<size_t>{4, 5}));
+  EXPECT_EQ(Inflate(std::string(all.begin(), all.end())), expect);
+
+  // Anything but one whole stream is refused.
+  std::vector<uint8_t> bad = {0xff, 0xff, 0xff};
+  EXPECT_THROW(MakeDeflateJoinable(bad), std::runtime_error);
+  std::vector<uint8_t> two;
+  d.Chunk(nullptr, 0, true, two);
+  std::vector<uint8_t> truncated(two.begin(), two.end() - 1);
+  EXPECT_THROW(MakeDeflateJoinable(truncated), std::runtime_error);
+  two.push_back(0);
+  EXPECT_THROW(MakeDeflateJoinable(two), std::runtime_error);
 }
