@@ -153,7 +153,8 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   std::string EntryName(int i) const { return EntryHeader(i).FileName; }
   std::string EntryPath(int i) const { return EntryHeader(i).FilePath; }
   std::string EntryFullName(int i) const { return EntryHeader(i).FullName(); }
-  // The entry's DOS date-time as seconds since the epoch; an invalid DOS date gives the time now.
+  // The entry's modification time as seconds since the epoch (its UTC time field, else its DOS
+  // date-time); an invalid DOS date gives the time now.
   std::time_t EntryDateTime(int i) const;
   int64_t EntrySize(int i) const;
   // 1-based number of the volume holding the entry's data.

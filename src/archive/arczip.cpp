@@ -17,6 +17,7 @@
 #include "archive/zipaes.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipextra.h"
 #include "archive/zippack.h"
 #include "archive/zipwriter.h"
 #include "platform/archiveattr.h"
@@ -339,9 +340,12 @@ bool TArcZip::WriteFolderEntry(TRun& run, const TFileItem& item) {
   if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     h.ModifDateTime = TimeToDosDateTime(st.st_mtime);
     h.ExtFileAttrib = (static_cast<uint32_t>(st.st_mode) << 16) | DosAttributes(dir, st, false);
+    h.CentralExtra = UnixExtraFields(st.st_mtime, st.st_uid, st.st_gid);
   } else {
-    h.ModifDateTime = TimeToDosDateTime(std::time(nullptr));
+    const std::time_t now = std::time(nullptr);
+    h.ModifDateTime = TimeToDosDateTime(now);
     h.ExtFileAttrib = (static_cast<uint32_t>(S_IFDIR | 0755) << 16) | 0x10;
+    h.CentralExtra = UnixExtraFields(now, ::geteuid(), ::getegid());
   }
   uint64_t offset = static_cast<uint64_t>(run.out->Pos());
   SetEntrySizes(h, 0, 0, offset);
@@ -391,6 +395,7 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   h.IntFileAttrib = 0;
   SetName(h, stored);
   h.ModifDateTime = TimeToDosDateTime(st.st_mtime);
+  h.CentralExtra = UnixExtraFields(st.st_mtime, st.st_uid, st.st_gid);
   bool archiveBit = Attributes().IsSet(path, st);
   h.ExtFileAttrib = (static_cast<uint32_t>(st.st_mode) << 16) | DosAttributes(path, st, archiveBit);
   if (const uint8_t strength = AesStrengthOf(Encryption); strength && !Password.empty()) {

@@ -3,9 +3,9 @@
 // disk and where is decided by the sandboxed writer (extractwriter.h).
 //
 // A stored name with a ".." segment, or that is empty, "." or "..", is never written (reason
-// CreateError); absolute stored folders go below DestDir when it is set. Symbolic links and
-// device entries are not created; setuid/setgid bits are dropped. Decompressed data never
-// exceeds the entry's stated size.
+// CreateError); absolute stored folders go below DestDir when it is set. Device entries are not
+// created; setuid/setgid bits are restored only for root. Decompressed data never exceeds the
+// entry's stated size.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +23,7 @@
 #include "archive/zipaes.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipextra.h"
 #include "archive/zipvolumes.h"
 #include "platform/atomicfile.h"
 #include "platform/wildcard.h"
@@ -86,6 +87,25 @@ bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
   return true;
 }
 
+// The mode an entry is restored with. A Unix entry gets its permission bits as stored, as unzip
+// restores them: the sticky bit too, the set-user-ID and set-group-ID bits only for root. Other
+// entries get the default under the umask, read-only when their DOS attribute says so.
+mode_t RestoredMode(const TZipHeaderInfo& h, bool folder, bool retain, mode_t umask) {
+  if (retain && h.HostByte() == 3 && (h.ExtFileAttrib >> 16) != 0) {
+    mode_t m = static_cast<mode_t>(h.ExtFileAttrib >> 16) & 07777;
+    if (::geteuid() != 0) m &= static_cast<mode_t>(~(S_ISUID | S_ISGID));
+    return m;
+  }
+  mode_t m = folder ? 0777 : (retain && (h.ExtFileAttrib & 0x01)) ? 0444 : 0666;
+  return m & ~umask;
+}
+
+// The owner an entry is restored with: only root gives files away, as tar does; others keep
+// their own files.
+bool RestoredOwner(const TZipHeaderInfo& h, TFileOwner& owner) {
+  return ::geteuid() == 0 && EntryOwner(h, owner.Uid, owner.Gid);
+}
+
 // File type bits of a Unix-made entry, 0 when the entry carries none.
 mode_t StoredType(const TZipHeaderInfo& h) {
   if (h.HostByte() != 3) return 0;
@@ -100,7 +120,10 @@ struct TArcUnZip::TExtractRun {
   struct TFolder {
     std::string path;
     mode_t mode;
-    uint32_t dosTime;
+    bool hasTime;
+    std::time_t time;
+    bool hasOwner;
+    TFileOwner owner;
   };
   std::vector<TFolder> folders;  // folder entries: modes and times set after their contents
   uint64_t totalBytes = 0;
@@ -267,10 +290,11 @@ int TArcUnZip::RunExtraction(TTake take, bool testing, int onlyIndex) {
   for (const auto& f : run.folders) {
     TOwnedFd fd = OpenFolderBelow(f.path, run.trusted, false, FollowOwnLinks);
     if (fd.Get() < 0) continue;
+    // The owner first: a change of owner clears the set-ID bits the mode then gives back.
+    if (f.hasOwner) (void)::fchown(fd.Get(), f.owner.Uid, f.owner.Gid);
     if (RetainAttributes) ::fchmod(fd.Get(), f.mode);
-    std::time_t t;
-    if (DosDateTimeToTime(f.dosTime, t)) {
-      struct timespec ts[2] = {{t, 0}, {t, 0}};
+    if (f.hasTime) {
+      struct timespec ts[2] = {{f.time, 0}, {f.time, 0}};
       ::futimens(fd.Get(), ts);
     }
   }
@@ -362,10 +386,10 @@ bool TArcUnZip::ExtractFolder(const TZipHeaderInfo& h, int index, const std::str
     Skip(srCreateError, h.FullName(), index);
     return false;
   }
-  mode_t storedMode = static_cast<mode_t>(h.ExtFileAttrib >> 16) & 0777;
-  bool unixMode = h.HostByte() == 3 && (h.ExtFileAttrib >> 16) != 0;
-  mode_t mode = (unixMode ? storedMode : 0777) & ~run.umask;
-  run.folders.push_back({path, mode, h.ModifDateTime});
+  TExtractRun::TFolder folder{path, RestoredMode(h, true, true, run.umask), false, 0, false, {}};
+  folder.hasTime = EntryModTime(h, folder.time);
+  folder.hasOwner = RestoredOwner(h, folder.owner);
+  run.folders.push_back(std::move(folder));
   if (OnEndUnZip) OnEndUnZip(this, index, target);
   return true;
 }
@@ -395,7 +419,11 @@ int64_t TArcUnZip::FindEntryData(TZipHeaderInfo& h) {
   if (GetU32(local) != zipsig::kLocalHeader) throw EFatalUnzipError();
   std::string localName(GetU16(local + 26), '\0');
   s.ReadExactAt(static_cast<int64_t>(lho + kLocalHeaderSize), localName.data(), localName.size());
-  if (localName != h.StoredName() && localName != StoredCentralName(s, h)) throw EFatalUnzipError();
+  std::string localExtra(GetU16(local + 28), '\0');
+  s.ReadExactAt(static_cast<int64_t>(lho + kLocalHeaderSize + localName.size()), localExtra.data(),
+                localExtra.size());
+  if (!LocalNameMatches(h, localName, localExtra) && localName != StoredCentralName(s, h))
+    throw EFatalUnzipError();
   int64_t dataPos = static_cast<int64_t>(lho) + static_cast<int64_t>(kLocalHeaderSize) +
                     GetU16(local + 26) + GetU16(local + 28);
   h.Problem = TEntryProblem::Overlap;
@@ -480,7 +508,7 @@ bool TArcUnZip::DecideOverwrite(const TZipHeaderInfo& h, int index, std::string&
   }
   bool overwrite = false;
   std::time_t entryTime = 0;
-  bool validTime = DosDateTimeToTime(h.ModifDateTime, entryTime);
+  bool validTime = EntryModTime(h, entryTime);
   switch (OverwriteMode) {
     case TUZOverwriteMode::Always:
       overwrite = true;
@@ -555,16 +583,13 @@ TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, 
   if (dataError || (crcStored && crc != h.CRC32) || written != h.UncompressedSize())
     return TDataOutcome::Bad;
   if (!where) return TDataOutcome::Written;
-  mode_t mode = 0666;
-  if (RetainAttributes) {
-    if (h.HostByte() == 3 && (h.ExtFileAttrib >> 16) != 0)
-      mode = static_cast<mode_t>(h.ExtFileAttrib >> 16) & 0777;
-    else if (h.ExtFileAttrib & 0x01)
-      mode = 0444;
-  }
+  const mode_t mode = RestoredMode(h, false, RetainAttributes, run.umask);
   std::time_t t;
-  bool validTime = DosDateTimeToTime(h.ModifDateTime, t);
-  if (!file.Finish(where->Base, mode & ~run.umask, validTime ? &t : nullptr, FlushFilesOnClose)) {
+  const bool validTime = EntryModTime(h, t);
+  TFileOwner owner;
+  const bool hasOwner = RestoredOwner(h, owner);
+  if (!file.Finish(where->Base, mode, validTime ? &t : nullptr, FlushFilesOnClose,
+                   hasOwner ? &owner : nullptr)) {
     Skip(srCreateError, h.FullName(), index);
     return TDataOutcome::NotCreated;
   }
