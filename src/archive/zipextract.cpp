@@ -7,6 +7,7 @@
 // created; setuid/setgid bits are restored only for root. Decompressed data never exceeds the
 // entry's stated size.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -112,6 +113,49 @@ mode_t StoredType(const TZipHeaderInfo& h) {
   return static_cast<mode_t>(h.ExtFileAttrib >> 16) & S_IFMT;
 }
 
+constexpr size_t kLinkTextMax = 4095;  // PATH_MAX less the NUL
+
+// True when a link made at target (a path at or below trusted) with text as its target resolves
+// inside trusted. The text must be relative; ".." is taken only at its start, and no further up
+// than the folders target lies below trusted: after a name, ".." could climb out of wherever a
+// link of that name leads. Names after it go down, through folders or through links that passed
+// this same check.
+bool LinkStaysInside(const std::string& target, const std::string& trusted,
+                     const std::string& text) {
+  if (text.empty() || text[0] == '/' || text.find('\0') != std::string::npos) return false;
+  std::string rel;
+  if (trusted == ".") {
+    if (!target.empty() && target[0] == '/') return false;
+    rel = target;
+  } else if (target.compare(0, trusted.size() + 1, trusted + "/") == 0) {
+    rel = target.substr(trusted.size() + 1);
+  } else {
+    return false;
+  }
+  long depth = -1;  // the link's own name is not a folder it lies in
+  for (size_t start = 0; start <= rel.size();) {
+    size_t end = rel.find('/', start);
+    if (end == std::string::npos) end = rel.size();
+    const std::string_view seg(rel.data() + start, end - start);
+    if (!seg.empty() && seg != ".") ++depth;
+    start = end + 1;
+  }
+  bool named = false;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find('/', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view seg(text.data() + start, end - start);
+    start = end + 1;
+    if (seg.empty() || seg == ".") continue;
+    if (seg == "..") {
+      if (named || --depth < 0) return false;
+    } else {
+      named = true;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 struct TArcUnZip::TExtractRun {
@@ -126,6 +170,16 @@ struct TArcUnZip::TExtractRun {
     TFileOwner owner;
   };
   std::vector<TFolder> folders;  // folder entries: modes and times set after their contents
+  struct TLink {
+    std::string target;
+    std::string text;
+    int index;
+    bool hasTime;
+    std::time_t time;
+    bool hasOwner;
+    TFileOwner owner;
+  };
+  std::vector<TLink> links;  // made after every file, deepest first
   uint64_t totalBytes = 0;
   uint64_t doneBytes = 0;
   int lastPercent = -1;
@@ -158,6 +212,18 @@ bool TArcUnZip::TestEntry(int i) {
 void TArcUnZip::Skip(TSkipReason reason, const std::string& name, int index) {
   bool retry = false;
   if (OnSkippingFile) OnSkippingFile(this, reason, name, index, retry);
+}
+
+bool TArcUnZip::SkipBecause(TSkipReason reason, const std::string& name, int index,
+                            const std::string& why) {
+  bool retry = false;
+  skipText_ = why;
+  struct TClear {
+    std::string& text;
+    ~TClear() { text.clear(); }
+  } clear{skipText_};
+  if (OnSkippingFile) OnSkippingFile(this, reason, name, index, retry);
+  return retry;
 }
 
 bool TArcUnZip::AskNewPassword(int index) {
@@ -284,6 +350,8 @@ int TArcUnZip::RunExtraction(TTake take, bool testing, int onlyIndex) {
     }
   }
 
+  if (!testing) count += MakeLinks(run);
+
   // Folder entries get their modes and times once their contents are written, deepest first.
   std::sort(run.folders.begin(), run.folders.end(),
             [](const auto& a, const auto& b) { return a.path.size() > b.path.size(); });
@@ -311,6 +379,7 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
   if (h.IsFolder()) return testing || ExtractFolder(h, index, target, run);
   const int64_t dataPos = FindEntryData(h);
   if (!MethodKnown(h, testing)) return false;
+  const bool link = StoredType(h) == S_IFLNK;
 
   TExtractTarget where;
   bool overwriteDecided = false;
@@ -321,15 +390,22 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
       if (check == TPasswordCheck::Retry) continue;
       if (check == TPasswordCheck::Refused) return false;
     }
-    if (!testing && !overwriteDecided) {
+    if (!testing && !link && !overwriteDecided) {
       overwriteDecided = true;
       if (!DecideOverwrite(h, index, target, where, run)) return false;
     }
     uint32_t crc = 0;
     bool dataError = false;
-    TDataOutcome outcome = WriteEntryData(h, index, dataPos, crypt.get(),
-                                          testing ? nullptr : &where, crc, dataError, run);
+    std::string text;
+    TDataOutcome outcome =
+        link ? ReadLinkText(h, index, dataPos, crypt.get(), text, crc, dataError, run)
+             : WriteEntryData(h, index, dataPos, crypt.get(), testing ? nullptr : &where, crc,
+                              dataError, run);
     if (outcome == TDataOutcome::Written) {
+      if (link && !testing) {
+        QueueLink(h, index, target, text, run);
+        return false;  // counted when made
+      }
       if (OnEndUnZip) OnEndUnZip(this, index, target);
       return true;
     }
@@ -365,9 +441,14 @@ bool TArcUnZip::ChooseTarget(const TZipHeaderInfo& h, int index, bool testing,
     // FIFO entry with data (what "zip -" stores for a pipe) is written as a regular file, as
     // other extractors do.
     mode_t type = StoredType(h);
-    bool special = type != 0 && type != S_IFREG && type != S_IFDIR && type != S_IFIFO;
-    if (!SafeStoredName(stored) || special) {
-      Skip(srCreateError, stored, index);
+    bool special =
+        type != 0 && type != S_IFREG && type != S_IFDIR && type != S_IFIFO && type != S_IFLNK;
+    if (!SafeStoredName(stored)) {
+      SkipBecause(srCreateError, stored, index, "its name leads outside the destination");
+      return false;
+    }
+    if (special) {
+      SkipBecause(srCreateError, stored, index, "a device entry, which is never created");
       return false;
     }
     target = TargetName(h);
@@ -555,8 +636,8 @@ bool TArcUnZip::DecideOverwrite(const TZipHeaderInfo& h, int index, std::string&
 // testing (where is null) it goes nowhere.
 TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, int64_t dataPos,
                                                   TEntryCipher* crypt, TExtractTarget* where,
-                                                  uint32_t& crc, bool& dataError,
-                                                  TExtractRun& run) {
+                                                  uint32_t& crc, bool& dataError, TExtractRun& run,
+                                                  int sinkFd) {
   TExtractFile file;
   if (where && !file.Create(where->Dir.Get())) {
     Skip(srCreateError, h.FullName(), index);
@@ -574,11 +655,11 @@ TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, 
     CheckAesEntry(h, field);
     inner.ComprMethod = field.Method;
     crcStored = field.Version != 2;
-    Decompress(inner, start, crypt, file.Fd(), crc, written, dataError, run);
+    Decompress(inner, start, crypt, where ? file.Fd() : sinkFd, crc, written, dataError, run);
     // Nothing is kept of data that is not what was encrypted.
     if (!Authentic(h, start, *aes, run)) return TDataOutcome::Unauthentic;
   } else {
-    Decompress(h, start, crypt, file.Fd(), crc, written, dataError, run);
+    Decompress(h, start, crypt, where ? file.Fd() : sinkFd, crc, written, dataError, run);
   }
   if (dataError || (crcStored && crc != h.CRC32) || written != h.UncompressedSize())
     return TDataOutcome::Bad;
@@ -594,6 +675,90 @@ TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, 
     return TDataOutcome::NotCreated;
   }
   return TDataOutcome::Written;
+}
+
+// A link's target is its entry's data, decompressed (and checked) in memory.
+TArcUnZip::TDataOutcome TArcUnZip::ReadLinkText(TZipHeaderInfo& h, int index, int64_t dataPos,
+                                                TEntryCipher* crypt, std::string& text,
+                                                uint32_t& crc, bool& dataError, TExtractRun& run) {
+  if (h.UncompressedSize() > kLinkTextMax) {
+    dataError = true;
+    return TDataOutcome::Bad;
+  }
+  TOwnedFd mem(::memfd_create("arcavo-link", MFD_CLOEXEC));
+  if (mem.Get() < 0) {
+    SkipBecause(srCreateError, h.FullName(), index, "no memory for the link's target");
+    return TDataOutcome::NotCreated;
+  }
+  const TDataOutcome outcome =
+      WriteEntryData(h, index, dataPos, crypt, nullptr, crc, dataError, run, mem.Get());
+  if (outcome != TDataOutcome::Written) return outcome;
+  text.assign(static_cast<size_t>(h.UncompressedSize()), '\0');
+  if (::pread(mem.Get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+    return TDataOutcome::Bad;
+  return TDataOutcome::Written;
+}
+
+void TArcUnZip::QueueLink(const TZipHeaderInfo& h, int index, const std::string& target,
+                          const std::string& text, TExtractRun& run) {
+  if (text.empty() || text.find('\0') != std::string::npos) {
+    SkipBecause(srCreateError, h.FullName(), index, "the link has no valid target");
+    return;
+  }
+  if (!KeepLinks && !LinkStaysInside(target, run.trusted, text)) {
+    SkipBecause(srCreateError, h.FullName(), index, "link points outside the destination");
+    return;
+  }
+  TExtractRun::TLink link{target, text, index, false, 0, false, {}};
+  link.hasTime = EntryModTime(h, link.time);
+  link.hasOwner = RestoredOwner(h, link.owner);
+  run.links.push_back(std::move(link));
+}
+
+// Makes the links of the extraction, deepest first: no link is made before one below it, so no
+// link is ever made (or anything written) through another this extraction made. Returns the
+// number made.
+int TArcUnZip::MakeLinks(TExtractRun& run) {
+  std::stable_sort(run.links.begin(), run.links.end(),
+                   [](const auto& a, const auto& b) { return a.target.size() > b.target.size(); });
+  int made = 0;
+  for (const auto& l : run.links) {
+    CheckCancel();
+    const size_t phys = PhysicalIndex(l.index);
+    const TZipHeaderInfo& h = entries_[phys];
+    TExtractTarget where;
+    std::string target = l.target;
+    if (!DecideOverwrite(h, l.index, target, where, run)) continue;
+    // Made under a new name and renamed over the target: what had the name goes at once.
+    std::string temp;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      temp = ".arcavo-link-" + std::to_string(::getpid()) + "-" + std::to_string(made) + "-" +
+             std::to_string(attempt);
+      if (::symlinkat(l.text.c_str(), where.Dir.Get(), temp.c_str()) == 0) break;
+      if (errno != EEXIST) {
+        temp.clear();
+        break;
+      }
+      temp.clear();
+    }
+    if (temp.empty() ||
+        ::renameat(where.Dir.Get(), temp.c_str(), where.Dir.Get(), where.Base.c_str()) != 0) {
+      if (!temp.empty()) ::unlinkat(where.Dir.Get(), temp.c_str(), 0);
+      SkipBecause(srCreateError, h.FullName(), l.index,
+                  std::string("the link cannot be made: ") + std::strerror(errno));
+      continue;
+    }
+    if (l.hasOwner)
+      (void)::fchownat(where.Dir.Get(), where.Base.c_str(), l.owner.Uid, l.owner.Gid,
+                       AT_SYMLINK_NOFOLLOW);
+    if (l.hasTime) {
+      struct timespec ts[2] = {{l.time, 0}, {l.time, 0}};
+      ::utimensat(where.Dir.Get(), where.Base.c_str(), ts, AT_SYMLINK_NOFOLLOW);
+    }
+    ++made;
+    if (OnEndUnZip) OnEndUnZip(this, l.index, target);
+  }
+  return made;
 }
 
 // An AES entry's authentication code covers all its encrypted data: what the decoder left unread

@@ -303,7 +303,8 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
     bool replace = ZipAction == TZipAction::zaReplace;
     if (!replace && !f.IsFolder) {
       struct stat st;
-      replace = ::stat(f.Path.c_str(), &st) == 0 && FileIsNewer(entries_[k], st);
+      replace = (f.IsLink ? ::lstat(f.Path.c_str(), &st) : ::stat(f.Path.c_str(), &st)) == 0 &&
+                FileIsNewer(entries_[k], st);
     }
     if (replace) {
       plan.fate[k] = fReplaceEntry;
@@ -318,7 +319,7 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
   plan.packIndex.assign(plan.items.size(), UINT32_MAX);
   auto addSource = [&](size_t i) {
     const TFileItem& f = plan.items[i];
-    if (f.IsFolder) return;
+    if (f.IsFolder || f.IsLink) return;
     bool store = PackLevel <= 0 || f.Size == 0 || MatchesPatternList(NoCompressList, f.Path);
     plan.packIndex[i] = static_cast<uint32_t>(sources.size());
     sources.push_back({f.Path, store});
