@@ -13,6 +13,7 @@
 #include "archive/zipbytesplit.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipextra.h"
 #include "archive/zipmedia.h"
 #include "archive/zipvolumes.h"
 #include "archive/zipwriter.h"
@@ -181,7 +182,7 @@ size_t TArcUnZip::PhysicalIndex(int i) const {
 
 std::time_t TArcUnZip::EntryDateTime(int i) const {
   std::time_t t;
-  if (!DosDateTimeToTime(EntryHeader(i).ModifDateTime, t)) t = std::time(nullptr);
+  if (!EntryModTime(EntryHeader(i), t)) t = std::time(nullptr);
   return t;
 }
 
@@ -784,6 +785,9 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, int64_t end, b
     h.CentralOffset = recPos;
     h.OEMMode = OEMConvert;
     std::string full = DecodeName(h, raw, OEMConvert);
+    // A folder marked only by its attributes (no trailing "/") is shown, listed and extracted as
+    // the folder it is; its stored bytes stay as they are.
+    if (!full.empty() && full.back() != '/' && FolderByAttribute(h)) full += '/';
     h.SetNames(raw, full);
     byHash.emplace_back(std::hash<std::string>{}(full), entries_.size());
     entries_.push_back(std::move(h));

@@ -83,6 +83,11 @@ struct TUnZipOptions {
   // user's own folder links); links of other users are never followed. Off: no link is followed.
   // Stored names are confined by the same rules either way.
   bool FollowOwnLinks = false;
+  // Symbolic link entries are recreated as links when their target stays inside the extraction
+  // folder; others are skipped with "link points outside the destination". With KeepLinks every
+  // link is recreated as stored. Links are made after every file, so nothing extracted is ever
+  // written through a link this extraction made.
+  bool KeepLinks = false;
   TBlockMode BlockMode = TBlockMode::bmStandard;
   TOEMConvert OEMConvert = TOEMConvert::oemAlways;
   // Spanning and splitting settings; a read sets MultiMode to describe the archive it opened.
@@ -146,6 +151,9 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   TZipHost* Host = nullptr;
 
   bool Busy() const { return busy_; }
+  // While OnSkippingFile runs: the reason in words when the label of the reason code does not say
+  // it ("a FIFO (named pipe), not a file", "link points outside the destination"); else empty.
+  const std::string& SkipText() const { return skipText_; }
   // True while an operation's session (TZipSession) holds the engine.
   bool SessionOpen() const { return sessionOpen_; }
   int EntryCount() const { return static_cast<int>(order_.size()); }
@@ -154,7 +162,8 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   std::string EntryName(int i) const { return EntryHeader(i).FileName; }
   std::string EntryPath(int i) const { return EntryHeader(i).FilePath; }
   std::string EntryFullName(int i) const { return EntryHeader(i).FullName(); }
-  // The entry's DOS date-time as seconds since the epoch; an invalid DOS date gives the time now.
+  // The entry's modification time as seconds since the epoch (its UTC time field, else its DOS
+  // date-time); an invalid DOS date gives the time now.
   std::time_t EntryDateTime(int i) const;
   int64_t EntrySize(int i) const;
   // 1-based number of the volume holding the entry's data.
@@ -235,6 +244,9 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
     bool was_;
   };
 
+  // Fires OnSkippingFile with the reason in words (SkipText) for the handler; returns Retry.
+  bool SkipBecause(TSkipReason reason, const std::string& name, int index, const std::string& why);
+  std::string skipText_;
   // Dispatches messages and honours pause and cancel; a seen cancel is cleared and raises
   // EUserCanceled "User Aborted Operation".
   void CheckCancel();
@@ -318,7 +330,13 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
                        TExtractTarget& where, const TExtractRun& run);
   TDataOutcome WriteEntryData(TZipHeaderInfo& h, int index, int64_t dataPos, TEntryCipher* crypt,
                               TExtractTarget* where, uint32_t& crc, bool& dataError,
-                              TExtractRun& run);
+                              TExtractRun& run, int sinkFd = -1);
+  // Symbolic links: the target read from the entry's data and checked, then made at the end.
+  TDataOutcome ReadLinkText(TZipHeaderInfo& h, int index, int64_t dataPos, TEntryCipher* crypt,
+                            std::string& text, uint32_t& crc, bool& dataError, TExtractRun& run);
+  void QueueLink(const TZipHeaderInfo& h, int index, const std::string& target,
+                 const std::string& text, TExtractRun& run);
+  int MakeLinks(TExtractRun& run);
   void Decompress(const TZipHeaderInfo& h, int64_t dataPos, TEntryCipher* crypt, int outFd,
                   uint32_t& crc, uint64_t& written, bool& dataError, TExtractRun& run);
   bool Authentic(const TZipHeaderInfo& h, int64_t dataStart, TAesCipher& aes, TExtractRun& run);

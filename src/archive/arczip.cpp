@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <system_error>
@@ -17,6 +18,7 @@
 #include "archive/zipaes.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipextra.h"
 #include "archive/zippack.h"
 #include "archive/zipwriter.h"
 #include "platform/archiveattr.h"
@@ -137,7 +139,7 @@ int TArcZip::ZipFiles() {
   std::vector<TPackSource> sources;
   std::vector<uint32_t> packIndex(items.size(), UINT32_MAX);
   for (size_t i = 0; i < items.size(); ++i) {
-    if (items[i].IsFolder) continue;
+    if (items[i].IsFolder || items[i].IsLink) continue;
     bool store =
         PackLevel <= 0 || items[i].Size == 0 || MatchesPatternList(NoCompressList, items[i].Path);
     packIndex[i] = static_cast<uint32_t>(sources.size());
@@ -263,6 +265,7 @@ void TArcZip::SetupExpansion(TExpandOptions& xo) {
   xo.Recurse = Recurse;
   xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;
   xo.IncludeHidden = IncludeHiddenFiles;
+  xo.FollowLinks = FollowLinks;
   xo.ExcludeList = &ExcludeList;
   if (SkipIfArchiveBitNotSet)
     xo.ArchiveBitSet = [this](const std::string& p, const struct stat& st) {
@@ -271,6 +274,9 @@ void TArcZip::SetupExpansion(TExpandOptions& xo) {
   xo.Skipping = [this](TSkipReason r, const std::string& name) {
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, r, name, -1, retry);
+  };
+  xo.LeftOut = [this](const std::string& name, const std::string& why) {
+    SkipBecause(srFileOpenError, name, -1, why);
   };
   xo.NoSuchFile = [this](const std::string& name) {
     if (OnNoSuchFile) OnNoSuchFile(this, name);
@@ -339,9 +345,12 @@ bool TArcZip::WriteFolderEntry(TRun& run, const TFileItem& item) {
   if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     h.ModifDateTime = TimeToDosDateTime(st.st_mtime);
     h.ExtFileAttrib = (static_cast<uint32_t>(st.st_mode) << 16) | DosAttributes(dir, st, false);
+    h.CentralExtra = UnixExtraFields(st.st_mtime, st.st_uid, st.st_gid);
   } else {
-    h.ModifDateTime = TimeToDosDateTime(std::time(nullptr));
+    const std::time_t now = std::time(nullptr);
+    h.ModifDateTime = TimeToDosDateTime(now);
     h.ExtFileAttrib = (static_cast<uint32_t>(S_IFDIR | 0755) << 16) | 0x10;
+    h.CentralExtra = UnixExtraFields(now, ::geteuid(), ::getegid());
   }
   uint64_t offset = static_cast<uint64_t>(run.out->Pos());
   SetEntrySizes(h, 0, 0, offset);
@@ -350,7 +359,65 @@ bool TArcZip::WriteFolderEntry(TRun& run, const TFileItem& item) {
   return true;
 }
 
+// A symbolic link as Unix zip tools store it: host Unix, S_IFLNK and its mode in the external
+// attributes, the link's text as the entry's data (stored, never encrypted: it is no more secret
+// than a name).
+bool TArcZip::StoreLink(TRun& run, const TFileItem& item) {
+  const std::string& path = item.Path;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (OnNoSuchFile) OnNoSuchFile(this, path);
+    return false;
+  }
+  std::string target(4096, '\0');
+  const ssize_t n =
+      S_ISLNK(st.st_mode) ? ::readlink(path.c_str(), target.data(), target.size()) : -1;
+  if (n <= 0 || static_cast<size_t>(n) >= target.size()) {
+    SkipBecause(srFileOpenError, path, -1,
+                S_ISLNK(st.st_mode) ? "the link cannot be read" : "no longer a symbolic link");
+    return false;
+  }
+  target.resize(static_cast<size_t>(n));
+  std::string stored = StoredNameOf(path, false, StorePaths, RelativePaths, RelativePathList);
+  if (stored.empty() || stored.size() > 0xFFFF || run.names.Contains(stored)) {
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, srNoOverwrite, path, -1, retry);
+    return false;
+  }
+  TZipHeaderInfo h;
+  h.VersionMadeBy = 0x032D;
+  h.ComprMethod = 0;
+  h.IntFileAttrib = 0;
+  SetName(h, stored);
+  h.ModifDateTime = TimeToDosDateTime(st.st_mtime);
+  h.CentralExtra = UnixExtraFields(st.st_mtime, st.st_uid, st.st_gid);
+  h.ExtFileAttrib = (static_cast<uint32_t>(st.st_mode) << 16) |
+                    DosAttributes(path, st, Attributes().IsSet(path, st));
+  h.CRC32 = ZipCrc32(0, target.data(), target.size());
+  SetEntrySizes(h, target.size(), target.size(), 0);
+  if (OnStartZip) {
+    bool skip = false;
+    OnStartZip(this, path, h, skip);
+    if (skip) {
+      bool retry = false;
+      if (OnSkippingFile) OnSkippingFile(this, srSkippedInStartZip, path, -1, retry);
+      return false;
+    }
+  }
+  SetEntrySizes(h, target.size(), target.size(), static_cast<uint64_t>(run.out->Pos()));
+  run.out->Append(LocalHeaderBytes(h, false));
+  run.out->Append(target);
+  run.doneBytes += static_cast<int64_t>(target.size());
+  if (OnEndZip)
+    OnEndZip(this, path, Clamp32(h.UncompressedSize()), Clamp32(h.CompressedSize()),
+             Clamp32(static_cast<uint64_t>(run.out->Pos())));
+  if (run.keepStored) run.stored.push_back({&item.Path, TFileStamp::Of(st)});
+  run.Add(h);
+  return true;
+}
+
 bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
+  if (item.IsLink) return StoreLink(run, item);
   const std::string& path = item.Path;
   // The file is looked at once, through the handle it is read from.
   struct stat st;
@@ -363,8 +430,8 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
       if (OnNoSuchFile) OnNoSuchFile(this, path);
       return false;
     }
-    bool retry = false;
-    if (OnSkippingFile) OnSkippingFile(this, srFileOpenError, path, -1, retry);
+    const bool retry = SkipBecause(srFileOpenError, path, -1,
+                                   std::string("cannot be read: ") + std::strerror(errno));
     if (!retry) {
       run.pack->Drop(packIndex);
       return false;
@@ -391,6 +458,7 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   h.IntFileAttrib = 0;
   SetName(h, stored);
   h.ModifDateTime = TimeToDosDateTime(st.st_mtime);
+  h.CentralExtra = UnixExtraFields(st.st_mtime, st.st_uid, st.st_gid);
   bool archiveBit = Attributes().IsSet(path, st);
   h.ExtFileAttrib = (static_cast<uint32_t>(st.st_mode) << 16) | DosAttributes(path, st, archiveBit);
   if (const uint8_t strength = AesStrengthOf(Encryption); strength && !Password.empty()) {

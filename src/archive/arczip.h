@@ -54,6 +54,10 @@ struct TZipWriteOptions {
   bool IncludeSysFiles = false;
   bool IncludeReadOnlyFiles = true;
   bool IncludeArchiveFiles = true;
+  // Symbolic links are followed and the files they point to stored in their place; a link to a
+  // folder or with a missing target is then left out and told. Otherwise (the default) links are
+  // stored as links, the way Unix zip tools store them: the target as the entry's data.
+  bool FollowLinks = false;
   // ZipFiles and MakeSelfExtractor replace an existing archive instead of adding to it: none of
   // its entries are kept. The old archive stays whole under its name until the complete new one
   // is renamed over it.
@@ -156,6 +160,7 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   TArchiveAttributes& Attributes();
   bool WriteFolderEntry(TRun& run, const TFileItem& item);
   bool StoreFile(TRun& run, const TFileItem& item, size_t packIndex);
+  bool StoreLink(TRun& run, const TFileItem& item);
   void WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st, size_t packIndex,
                      bool& done);
   // The steps of writing one file's data (arczip.cpp).

@@ -166,7 +166,9 @@ bool TExtractFile::Create(int dirFd) {
 }
 
 bool TExtractFile::Finish(const std::string& name, mode_t mode, const std::time_t* mtime,
-                          bool flush) {
+                          bool flush, const TFileOwner* owner) {
+  // The owner first: a change of owner clears the set-ID bits the mode then gives back.
+  if (owner) (void)::fchown(fd_.Get(), owner->Uid, owner->Gid);
   ::fchmod(fd_.Get(), mode);
   if (mtime) {
     struct timespec ts[2] = {{*mtime, 0}, {*mtime, 0}};

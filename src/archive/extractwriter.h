@@ -50,6 +50,12 @@ struct TExtractTarget {
   bool Open(const std::string& target, const std::string& trusted, bool followOwnLinks);
 };
 
+// The owner a restored file or folder is given.
+struct TFileOwner {
+  uid_t Uid = 0;
+  gid_t Gid = 0;
+};
+
 // One file being written into an open folder.
 class TExtractFile {
  public:
@@ -63,10 +69,11 @@ class TExtractFile {
   // false when none could be made.
   bool Create(int dirFd);
   int Fd() const { return fd_.Get(); }
-  // Gives the written file its mode and last-write time (when mtime is given), flushes it when
-  // asked, and renames it over name in the folder. False when the rename fails (the temporary is
-  // then removed).
-  bool Finish(const std::string& name, mode_t mode, const std::time_t* mtime, bool flush);
+  // Gives the written file its owner (when given), mode and last-write time (when mtime is
+  // given), flushes it when asked, and renames it over name in the folder. False when the rename
+  // fails (the temporary is then removed).
+  bool Finish(const std::string& name, mode_t mode, const std::time_t* mtime, bool flush,
+              const TFileOwner* owner = nullptr);
   // Closes and removes the temporary.
   void Discard();
 

@@ -46,8 +46,17 @@ class TExpander {
       return;
     }
     struct stat st;
+    if (!o_.FollowLinks && ::lstat(item.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      TakeLink(item, st);
+      return;
+    }
     if (!FindWithMask(item, o_.IncludeHidden, false, st)) {
-      if (o_.NoSuchFile) o_.NoSuchFile(item);
+      // Found but not a file (a FIFO, a followed link to nothing): told why it is not stored.
+      if ((o_.IncludeHidden || !IsHiddenName(BaseNameOf(item))) &&
+          ::lstat(item.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
+        LeaveOut(item, st);
+      else if (o_.NoSuchFile)
+        o_.NoSuchFile(item);
       return;
     }
     TakeFile(item, st);
@@ -89,6 +98,39 @@ class TExpander {
  private:
   void Skip(TSkipReason r, const std::string& name) {
     if (o_.Skipping) o_.Skipping(r, name);
+  }
+
+  // A name that is neither a regular file nor a folder, told with the reason it is not stored.
+  void LeaveOut(const std::string& path, const struct stat& lst) {
+    if (!o_.LeftOut) return;
+    struct stat st;
+    if (S_ISLNK(lst.st_mode)) {
+      if (::stat(path.c_str(), &st) != 0)
+        o_.LeftOut(path, "the link's target is missing");
+      else if (S_ISDIR(st.st_mode))
+        o_.LeftOut(path, "a link to a folder, which is not followed");
+      else
+        LeaveOut(path, st);
+      return;
+    }
+    const mode_t type = lst.st_mode & S_IFMT;
+    o_.LeftOut(path, type == S_IFIFO                      ? "a FIFO (named pipe), not a file"
+                     : type == S_IFSOCK                   ? "a socket, not a file"
+                     : type == S_IFCHR || type == S_IFBLK ? "a device, not a file"
+                                                          : "not a regular file");
+  }
+
+  void TakeLink(const std::string& path, const struct stat& lst) {
+    if (IsArchive(lst)) return;
+    if (o_.ArchiveBitSet && !o_.ArchiveBitSet(path, lst)) {
+      Skip(srArchiveBitNotSet, path);
+      return;
+    }
+    if (o_.InArchive && !o_.InArchive(path)) {
+      Skip(srNoFileToFreshen, path);
+      return;
+    }
+    out_.push_back({path, false, static_cast<int64_t>(lst.st_size), true});
   }
 
   bool IsArchive(const struct stat& st) const {
@@ -181,13 +223,21 @@ class TExpander {
         continue;
       }
       if (!MaskMatches(mask, name)) continue;
-      // As FindWithMask, on the lstat just made: a link stands for the file it points to.
       if (!o_.IncludeHidden && IsHiddenName(name)) continue;
-      if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) continue;
-      if (!S_ISREG(st.st_mode)) continue;
       if (o_.RecursingFile) o_.RecursingFile(path);
       if (o_.ExcludeList && MatchesPatternList(*o_.ExcludeList, path)) {
         Skip(srExcludeList, path);
+        continue;
+      }
+      if (S_ISLNK(st.st_mode) && !o_.FollowLinks) {
+        TakeLink(path, st);
+        continue;
+      }
+      // As FindWithMask, on the lstat just made: a followed link stands for the file it points
+      // to. Whatever cannot be stored is named with its reason.
+      const struct stat lst = st;
+      if ((S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) || !S_ISREG(st.st_mode)) {
+        LeaveOut(path, lst);
         continue;
       }
       TakeFile(path, st);

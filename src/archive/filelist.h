@@ -18,6 +18,7 @@ struct TFileItem {
   std::string Path;       // the file's name on disk; a folder's name ends in "/"
   bool IsFolder = false;  // a folder entry
   int64_t Size = 0;       // size when the list was made
+  bool IsLink = false;    // a symbolic link, stored as a link (its target as the entry's data)
 };
 // A deque: it grows without moving what it holds (no copy of a million names at twice the size
 // while it grows), and the names stay where they are for those who refer to them.
@@ -28,6 +29,9 @@ struct TExpandOptions {
   bool Recurse = false;
   bool AddDirEntriesOnRecurse = false;
   bool IncludeHidden = false;  // names starting with "." are found only with this
+  // Symbolic links stand for what they point to (a file is stored in their place); otherwise
+  // they are stored as links.
+  bool FollowLinks = false;
   const std::vector<std::string>* ExcludeList = nullptr;
   // The archive being written, left out of the list (by device and inode).
   bool HaveArchive = false;
@@ -40,6 +44,9 @@ struct TExpandOptions {
 
   std::function<void(TSkipReason reason, const std::string& name)> Skipping;
   std::function<void(const std::string& name)> NoSuchFile;
+  // A name found that cannot be stored (a FIFO, a socket, a device, a link whose target is
+  // missing or a folder while links are followed), with the reason in words.
+  std::function<void(const std::string& name, const std::string& why)> LeftOut;
   std::function<void(const std::string& name)> RecursingFile;
   // Called between names; may raise to cancel.
   std::function<void()> Between;

@@ -3,10 +3,11 @@
 // disk and where is decided by the sandboxed writer (extractwriter.h).
 //
 // A stored name with a ".." segment, or that is empty, "." or "..", is never written (reason
-// CreateError); absolute stored folders go below DestDir when it is set. Symbolic links and
-// device entries are not created; setuid/setgid bits are dropped. Decompressed data never
-// exceeds the entry's stated size.
+// CreateError); absolute stored folders go below DestDir when it is set. Device entries are not
+// created; setuid/setgid bits are restored only for root. Decompressed data never exceeds the
+// entry's stated size.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include "archive/zipaes.h"
 #include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipextra.h"
 #include "archive/zipvolumes.h"
 #include "platform/atomicfile.h"
 #include "platform/wildcard.h"
@@ -85,6 +87,25 @@ bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
   return true;
 }
 
+// The mode an entry is restored with. A Unix entry gets its permission bits as stored, as unzip
+// restores them: the sticky bit too, the set-user-ID and set-group-ID bits only for root. Other
+// entries get the default under the umask, read-only when their DOS attribute says so.
+mode_t RestoredMode(const TZipHeaderInfo& h, bool folder, bool retain, mode_t umask) {
+  if (retain && h.HostByte() == 3 && (h.ExtFileAttrib >> 16) != 0) {
+    mode_t m = static_cast<mode_t>(h.ExtFileAttrib >> 16) & 07777;
+    if (::geteuid() != 0) m &= static_cast<mode_t>(~(S_ISUID | S_ISGID));
+    return m;
+  }
+  mode_t m = folder ? 0777 : (retain && (h.ExtFileAttrib & 0x01)) ? 0444 : 0666;
+  return m & ~umask;
+}
+
+// The owner an entry is restored with: only root gives files away, as tar does; others keep
+// their own files.
+bool RestoredOwner(const TZipHeaderInfo& h, TFileOwner& owner) {
+  return ::geteuid() == 0 && EntryOwner(h, owner.Uid, owner.Gid);
+}
+
 // File type bits of a Unix-made entry, 0 when the entry carries none.
 mode_t StoredType(const TZipHeaderInfo& h) {
   if (h.HostByte() != 3) return 0;
@@ -99,6 +120,49 @@ std::string UnknownMethodText(int method) {
   return zipmsg::kUnknownMethod;
 }
 
+constexpr size_t kLinkTextMax = 4095;  // PATH_MAX less the NUL
+
+// True when a link made at target (a path at or below trusted) with text as its target resolves
+// inside trusted. The text must be relative; ".." is taken only at its start, and no further up
+// than the folders target lies below trusted: after a name, ".." could climb out of wherever a
+// link of that name leads. Names after it go down, through folders or through links that passed
+// this same check.
+bool LinkStaysInside(const std::string& target, const std::string& trusted,
+                     const std::string& text) {
+  if (text.empty() || text[0] == '/' || text.find('\0') != std::string::npos) return false;
+  std::string rel;
+  if (trusted == ".") {
+    if (!target.empty() && target[0] == '/') return false;
+    rel = target;
+  } else if (target.compare(0, trusted.size() + 1, trusted + "/") == 0) {
+    rel = target.substr(trusted.size() + 1);
+  } else {
+    return false;
+  }
+  long depth = -1;  // the link's own name is not a folder it lies in
+  for (size_t start = 0; start <= rel.size();) {
+    size_t end = rel.find('/', start);
+    if (end == std::string::npos) end = rel.size();
+    const std::string_view seg(rel.data() + start, end - start);
+    if (!seg.empty() && seg != ".") ++depth;
+    start = end + 1;
+  }
+  bool named = false;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find('/', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view seg(text.data() + start, end - start);
+    start = end + 1;
+    if (seg.empty() || seg == ".") continue;
+    if (seg == "..") {
+      if (named || --depth < 0) return false;
+    } else {
+      named = true;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 struct TArcUnZip::TExtractRun {
@@ -107,9 +171,22 @@ struct TArcUnZip::TExtractRun {
   struct TFolder {
     std::string path;
     mode_t mode;
-    uint32_t dosTime;
+    bool hasTime;
+    std::time_t time;
+    bool hasOwner;
+    TFileOwner owner;
   };
   std::vector<TFolder> folders;  // folder entries: modes and times set after their contents
+  struct TLink {
+    std::string target;
+    std::string text;
+    int index;
+    bool hasTime;
+    std::time_t time;
+    bool hasOwner;
+    TFileOwner owner;
+  };
+  std::vector<TLink> links;  // made after every file, deepest first
   uint64_t totalBytes = 0;
   uint64_t doneBytes = 0;
   int lastPercent = -1;
@@ -143,6 +220,18 @@ bool TArcUnZip::TestEntry(int i) {
 void TArcUnZip::Skip(TSkipReason reason, const std::string& name, int index) {
   bool retry = false;
   if (OnSkippingFile) OnSkippingFile(this, reason, name, index, retry);
+}
+
+bool TArcUnZip::SkipBecause(TSkipReason reason, const std::string& name, int index,
+                            const std::string& why) {
+  bool retry = false;
+  skipText_ = why;
+  struct TClear {
+    std::string& text;
+    ~TClear() { text.clear(); }
+  } clear{skipText_};
+  if (OnSkippingFile) OnSkippingFile(this, reason, name, index, retry);
+  return retry;
 }
 
 bool TArcUnZip::AskNewPassword(int index) {
@@ -277,16 +366,19 @@ int TArcUnZip::RunExtraction(TTake take, bool testing, int onlyIndex) {
     }
   }
 
+  if (!testing) count += MakeLinks(run);
+
   // Folder entries get their modes and times once their contents are written, deepest first.
   std::sort(run.folders.begin(), run.folders.end(),
             [](const auto& a, const auto& b) { return a.path.size() > b.path.size(); });
   for (const auto& f : run.folders) {
     TOwnedFd fd = OpenFolderBelow(f.path, run.trusted, false, FollowOwnLinks);
     if (fd.Get() < 0) continue;
+    // The owner first: a change of owner clears the set-ID bits the mode then gives back.
+    if (f.hasOwner) (void)::fchown(fd.Get(), f.owner.Uid, f.owner.Gid);
     if (RetainAttributes) ::fchmod(fd.Get(), f.mode);
-    std::time_t t;
-    if (DosDateTimeToTime(f.dosTime, t)) {
-      struct timespec ts[2] = {{t, 0}, {t, 0}};
+    if (f.hasTime) {
+      struct timespec ts[2] = {{f.time, 0}, {f.time, 0}};
       ::futimens(fd.Get(), ts);
     }
   }
@@ -303,6 +395,7 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
   if (h.IsFolder()) return testing || ExtractFolder(h, index, target, run);
   const int64_t dataPos = FindEntryData(h);
   if (!MethodKnown(h, testing)) return false;
+  const bool link = StoredType(h) == S_IFLNK;
 
   TExtractTarget where;
   bool overwriteDecided = false;
@@ -313,16 +406,18 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
       if (check == TPasswordCheck::Retry) continue;
       if (check == TPasswordCheck::Refused) return false;
     }
-    if (!testing && !overwriteDecided) {
+    if (!testing && !link && !overwriteDecided) {
       overwriteDecided = true;
       if (!DecideOverwrite(h, index, target, where, run)) return false;
     }
     uint32_t crc = 0;
     bool dataError = false;
+    std::string text;
     TDataOutcome outcome;
     try {
-      outcome = WriteEntryData(h, index, dataPos, crypt.get(), testing ? nullptr : &where, crc,
-                               dataError, run);
+      outcome = link ? ReadLinkText(h, index, dataPos, crypt.get(), text, crc, dataError, run)
+                     : WriteEntryData(h, index, dataPos, crypt.get(), testing ? nullptr : &where,
+                                      crc, dataError, run);
     } catch (const EDecoderMemory& e) {
       // Refused before the memory was taken: a header that asks for that much is not trusted.
       h.Problem = TEntryProblem::DecoderMemory;
@@ -332,6 +427,10 @@ bool TArcUnZip::ExtractOne(size_t phys, int index, bool testing, TExtractRun& ru
       return false;
     }
     if (outcome == TDataOutcome::Written) {
+      if (link && !testing) {
+        QueueLink(h, index, target, text, run);
+        return false;  // counted when made
+      }
       if (OnEndUnZip) OnEndUnZip(this, index, target);
       return true;
     }
@@ -367,9 +466,14 @@ bool TArcUnZip::ChooseTarget(const TZipHeaderInfo& h, int index, bool testing,
     // FIFO entry with data (what "zip -" stores for a pipe) is written as a regular file, as
     // other extractors do.
     mode_t type = StoredType(h);
-    bool special = type != 0 && type != S_IFREG && type != S_IFDIR && type != S_IFIFO;
-    if (!SafeStoredName(stored) || special) {
-      Skip(srCreateError, stored, index);
+    bool special =
+        type != 0 && type != S_IFREG && type != S_IFDIR && type != S_IFIFO && type != S_IFLNK;
+    if (!SafeStoredName(stored)) {
+      SkipBecause(srCreateError, stored, index, "its name leads outside the destination");
+      return false;
+    }
+    if (special) {
+      SkipBecause(srCreateError, stored, index, "a device entry, which is never created");
       return false;
     }
     target = TargetName(h);
@@ -388,10 +492,10 @@ bool TArcUnZip::ExtractFolder(const TZipHeaderInfo& h, int index, const std::str
     Skip(srCreateError, h.FullName(), index);
     return false;
   }
-  mode_t storedMode = static_cast<mode_t>(h.ExtFileAttrib >> 16) & 0777;
-  bool unixMode = h.HostByte() == 3 && (h.ExtFileAttrib >> 16) != 0;
-  mode_t mode = (unixMode ? storedMode : 0777) & ~run.umask;
-  run.folders.push_back({path, mode, h.ModifDateTime});
+  TExtractRun::TFolder folder{path, RestoredMode(h, true, true, run.umask), false, 0, false, {}};
+  folder.hasTime = EntryModTime(h, folder.time);
+  folder.hasOwner = RestoredOwner(h, folder.owner);
+  run.folders.push_back(std::move(folder));
   if (OnEndUnZip) OnEndUnZip(this, index, target);
   return true;
 }
@@ -421,7 +525,11 @@ int64_t TArcUnZip::FindEntryData(TZipHeaderInfo& h) {
   if (GetU32(local) != zipsig::kLocalHeader) throw EFatalUnzipError();
   std::string localName(GetU16(local + 26), '\0');
   s.ReadExactAt(static_cast<int64_t>(lho + kLocalHeaderSize), localName.data(), localName.size());
-  if (localName != h.StoredName() && localName != StoredCentralName(s, h)) throw EFatalUnzipError();
+  std::string localExtra(GetU16(local + 28), '\0');
+  s.ReadExactAt(static_cast<int64_t>(lho + kLocalHeaderSize + localName.size()), localExtra.data(),
+                localExtra.size());
+  if (!LocalNameMatches(h, localName, localExtra) && localName != StoredCentralName(s, h))
+    throw EFatalUnzipError();
   int64_t dataPos = static_cast<int64_t>(lho) + static_cast<int64_t>(kLocalHeaderSize) +
                     GetU16(local + 26) + GetU16(local + 28);
   h.Problem = TEntryProblem::Overlap;
@@ -506,7 +614,7 @@ bool TArcUnZip::DecideOverwrite(const TZipHeaderInfo& h, int index, std::string&
   }
   bool overwrite = false;
   std::time_t entryTime = 0;
-  bool validTime = DosDateTimeToTime(h.ModifDateTime, entryTime);
+  bool validTime = EntryModTime(h, entryTime);
   switch (OverwriteMode) {
     case TUZOverwriteMode::Always:
       overwrite = true;
@@ -553,8 +661,8 @@ bool TArcUnZip::DecideOverwrite(const TZipHeaderInfo& h, int index, std::string&
 // testing (where is null) it goes nowhere.
 TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, int64_t dataPos,
                                                   TEntryCipher* crypt, TExtractTarget* where,
-                                                  uint32_t& crc, bool& dataError,
-                                                  TExtractRun& run) {
+                                                  uint32_t& crc, bool& dataError, TExtractRun& run,
+                                                  int sinkFd) {
   TExtractFile file;
   if (where && !file.Create(where->Dir.Get())) {
     Skip(srCreateError, h.FullName(), index);
@@ -572,29 +680,110 @@ TArcUnZip::TDataOutcome TArcUnZip::WriteEntryData(TZipHeaderInfo& h, int index, 
     CheckAesEntry(h, field);
     inner.ComprMethod = field.Method;
     crcStored = field.Version != 2;
-    Decompress(inner, start, crypt, file.Fd(), crc, written, dataError, run);
+    Decompress(inner, start, crypt, where ? file.Fd() : sinkFd, crc, written, dataError, run);
     // Nothing is kept of data that is not what was encrypted.
     if (!Authentic(h, start, *aes, run)) return TDataOutcome::Unauthentic;
   } else {
-    Decompress(h, start, crypt, file.Fd(), crc, written, dataError, run);
+    Decompress(h, start, crypt, where ? file.Fd() : sinkFd, crc, written, dataError, run);
   }
   if (dataError || (crcStored && crc != h.CRC32) || written != h.UncompressedSize())
     return TDataOutcome::Bad;
   if (!where) return TDataOutcome::Written;
-  mode_t mode = 0666;
-  if (RetainAttributes) {
-    if (h.HostByte() == 3 && (h.ExtFileAttrib >> 16) != 0)
-      mode = static_cast<mode_t>(h.ExtFileAttrib >> 16) & 0777;
-    else if (h.ExtFileAttrib & 0x01)
-      mode = 0444;
-  }
+  const mode_t mode = RestoredMode(h, false, RetainAttributes, run.umask);
   std::time_t t;
-  bool validTime = DosDateTimeToTime(h.ModifDateTime, t);
-  if (!file.Finish(where->Base, mode & ~run.umask, validTime ? &t : nullptr, FlushFilesOnClose)) {
+  const bool validTime = EntryModTime(h, t);
+  TFileOwner owner;
+  const bool hasOwner = RestoredOwner(h, owner);
+  if (!file.Finish(where->Base, mode, validTime ? &t : nullptr, FlushFilesOnClose,
+                   hasOwner ? &owner : nullptr)) {
     Skip(srCreateError, h.FullName(), index);
     return TDataOutcome::NotCreated;
   }
   return TDataOutcome::Written;
+}
+
+// A link's target is its entry's data, decompressed (and checked) in memory.
+TArcUnZip::TDataOutcome TArcUnZip::ReadLinkText(TZipHeaderInfo& h, int index, int64_t dataPos,
+                                                TEntryCipher* crypt, std::string& text,
+                                                uint32_t& crc, bool& dataError, TExtractRun& run) {
+  if (h.UncompressedSize() > kLinkTextMax) {
+    dataError = true;
+    return TDataOutcome::Bad;
+  }
+  TOwnedFd mem(::memfd_create("arcavo-link", MFD_CLOEXEC));
+  if (mem.Get() < 0) {
+    SkipBecause(srCreateError, h.FullName(), index, "no memory for the link's target");
+    return TDataOutcome::NotCreated;
+  }
+  const TDataOutcome outcome =
+      WriteEntryData(h, index, dataPos, crypt, nullptr, crc, dataError, run, mem.Get());
+  if (outcome != TDataOutcome::Written) return outcome;
+  text.assign(static_cast<size_t>(h.UncompressedSize()), '\0');
+  if (::pread(mem.Get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+    return TDataOutcome::Bad;
+  return TDataOutcome::Written;
+}
+
+void TArcUnZip::QueueLink(const TZipHeaderInfo& h, int index, const std::string& target,
+                          const std::string& text, TExtractRun& run) {
+  if (text.empty() || text.find('\0') != std::string::npos) {
+    SkipBecause(srCreateError, h.FullName(), index, "the link has no valid target");
+    return;
+  }
+  if (!KeepLinks && !LinkStaysInside(target, run.trusted, text)) {
+    SkipBecause(srCreateError, h.FullName(), index, "link points outside the destination");
+    return;
+  }
+  TExtractRun::TLink link{target, text, index, false, 0, false, {}};
+  link.hasTime = EntryModTime(h, link.time);
+  link.hasOwner = RestoredOwner(h, link.owner);
+  run.links.push_back(std::move(link));
+}
+
+// Makes the links of the extraction, deepest first: no link is made before one below it, so no
+// link is ever made (or anything written) through another this extraction made. Returns the
+// number made.
+int TArcUnZip::MakeLinks(TExtractRun& run) {
+  std::stable_sort(run.links.begin(), run.links.end(),
+                   [](const auto& a, const auto& b) { return a.target.size() > b.target.size(); });
+  int made = 0;
+  for (const auto& l : run.links) {
+    CheckCancel();
+    const size_t phys = PhysicalIndex(l.index);
+    const TZipHeaderInfo& h = entries_[phys];
+    TExtractTarget where;
+    std::string target = l.target;
+    if (!DecideOverwrite(h, l.index, target, where, run)) continue;
+    // Made under a new name and renamed over the target: what had the name goes at once.
+    std::string temp;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      temp = ".arcavo-link-" + std::to_string(::getpid()) + "-" + std::to_string(made) + "-" +
+             std::to_string(attempt);
+      if (::symlinkat(l.text.c_str(), where.Dir.Get(), temp.c_str()) == 0) break;
+      if (errno != EEXIST) {
+        temp.clear();
+        break;
+      }
+      temp.clear();
+    }
+    if (temp.empty() ||
+        ::renameat(where.Dir.Get(), temp.c_str(), where.Dir.Get(), where.Base.c_str()) != 0) {
+      if (!temp.empty()) ::unlinkat(where.Dir.Get(), temp.c_str(), 0);
+      SkipBecause(srCreateError, h.FullName(), l.index,
+                  std::string("the link cannot be made: ") + std::strerror(errno));
+      continue;
+    }
+    if (l.hasOwner)
+      (void)::fchownat(where.Dir.Get(), where.Base.c_str(), l.owner.Uid, l.owner.Gid,
+                       AT_SYMLINK_NOFOLLOW);
+    if (l.hasTime) {
+      struct timespec ts[2] = {{l.time, 0}, {l.time, 0}};
+      ::utimensat(where.Dir.Get(), where.Base.c_str(), ts, AT_SYMLINK_NOFOLLOW);
+    }
+    ++made;
+    if (OnEndUnZip) OnEndUnZip(this, l.index, target);
+  }
+  return made;
 }
 
 // An AES entry's authentication code covers all its encrypted data: what the decoder left unread

@@ -30,6 +30,7 @@
 #include "archive/sfxconfig.h"
 #include "archive/zipbytesplit.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipextra.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -230,6 +231,18 @@ class TEntryLookup {
   std::vector<std::pair<size_t, uint32_t>> raw_, shown_;
 };
 
+// True when the file on disk is to replace the entry of its name: it has another size, or it was
+// modified later. The entry's UTC time field is compared to the second, so that a change of time
+// zone or of daylight saving time between two runs changes nothing; an entry with the DOS time
+// alone is compared at its resolution, in local time, and an entry as new as the file is kept.
+bool FileIsNewer(const TZipHeaderInfo& entry, const struct stat& st) {
+  if (static_cast<uint64_t>(st.st_size) != entry.UncompressedSize()) return true;
+  std::time_t t = 0;
+  bool exact = false;
+  if (EntryModTime(entry, t, &exact) && exact) return st.st_mtime > t;
+  return entry.ModifDateTime < TimeToDosDateTime(st.st_mtime);
+}
+
 }  // namespace
 
 int TArcZip::UpdateArchive(const TRewriteTarget& target) {
@@ -291,10 +304,9 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
     claimed[k] = true;
     bool replace = ZipAction == TZipAction::zaReplace;
     if (!replace && !f.IsFolder) {
-      // Dates compare at the DOS resolution: an entry as new as the file is kept.
       struct stat st;
-      replace = ::stat(f.Path.c_str(), &st) == 0 &&
-                entries_[k].ModifDateTime < TimeToDosDateTime(st.st_mtime);
+      replace = (f.IsLink ? ::lstat(f.Path.c_str(), &st) : ::stat(f.Path.c_str(), &st)) == 0 &&
+                FileIsNewer(entries_[k], st);
     }
     if (replace) {
       plan.fate[k] = fReplaceEntry;
@@ -309,7 +321,7 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
   plan.packIndex.assign(plan.items.size(), UINT32_MAX);
   auto addSource = [&](size_t i) {
     const TFileItem& f = plan.items[i];
-    if (f.IsFolder) return;
+    if (f.IsFolder || f.IsLink) return;
     bool store = PackLevel <= 0 || f.Size == 0 || MatchesPatternList(NoCompressList, f.Path);
     plan.packIndex[i] = static_cast<uint32_t>(sources.size());
     sources.push_back({f.Path, store});
@@ -450,7 +462,7 @@ bool TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
     if (nameLen) src.ReadExactAt(pos, localName.data(), nameLen);
     if (extraLen) src.ReadExactAt(pos + nameLen, localExtra.data(), extraLen);
     // A local header that names another entry is not copied under the directory's name.
-    if (localName != storedName && localName != StoredCentralName(src, h))
+    if (!LocalNameMatches(h, localName, localExtra) && localName != StoredCentralName(src, h))
       throw EBadZipFile(std::string(zipmsg::kNotAZip) + " The local header of \"" + h.FullName() +
                         "\" names another entry.");
     dataPos = pos + nameLen + extraLen;

@@ -6,6 +6,7 @@
 
 #include "archive/zipaes.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipextra.h"
 
 namespace {
 
@@ -110,7 +111,9 @@ std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
   const std::string name = h.StoredName();
   // An AES entry's field is in both headers: readers of the local headers alone need it too.
   const std::string aes = h.IsAes() ? FindAesFieldBytes(h.CentralExtra) : std::string();
-  out.reserve(kLocalHeaderSize + name.size() + 20 + aes.size());
+  // The time and owner fields stand in both headers, in the same form.
+  const std::string meta = UnixFieldsOf(h.CentralExtra);
+  out.reserve(kLocalHeaderSize + name.size() + 20 + aes.size() + meta.size());
   PutU32(out, zipsig::kLocalHeader);
   PutU16(out, NeededVersion(h, zip64Field));
   PutU16(out, h.Flag);
@@ -120,7 +123,7 @@ std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
   PutU32(out, zip64Field ? kSat32Value : h.ComprSize);
   PutU32(out, zip64Field ? kSat32Value : h.UnComprSize);
   PutU16(out, static_cast<uint16_t>(name.size()));
-  PutU16(out, static_cast<uint16_t>((zip64Field ? 20 : 0) + aes.size()));
+  PutU16(out, static_cast<uint16_t>((zip64Field ? 20 : 0) + aes.size() + meta.size()));
   out += name;
   if (zip64Field) {
     PutU16(out, kZip64ExtraId);
@@ -129,6 +132,7 @@ std::string LocalHeaderBytes(const TZipHeaderInfo& h, bool zip64Field) {
     PutU64(out, h.CompressedSize());
   }
   out += aes;
+  out += meta;
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include "backup/runreport.h"
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <QDir>
@@ -308,11 +309,18 @@ void TRunReport::ArcZip1SkippingFile(TSkipReason Reason, const std::string& FNam
                                      bool& Retry) {
   (void)FileIndex;
   const QString name = PathText(FName);
+  // The engine's reason in words where the label alone would not tell ("a FIFO (named pipe),
+  // not a file", "link points outside the destination").
+  const QString why = QString::fromStdString(zip_.SkipText());
   if (Reason == srFileOpenError) {
-    // A folder that cannot be read is left out without a question: there is nothing to retry.
-    if (name.endsWith(QLatin1Char('/')) || (IsFolder && IsFolder(FName))) {
+    // A folder that cannot be read, and what is not a file at all, is left out without a
+    // question: there is nothing to retry.
+    struct stat st;
+    const bool notAFile =
+        !why.isEmpty() && ::lstat(FName.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    if (name.endsWith(QLatin1Char('/')) || (IsFolder && IsFolder(FName)) || notAFile) {
       Retry = false;
-      LeaveOut(name, QString::fromLatin1(SkipReasonLabel(Reason)));
+      LeaveOut(name, why.isEmpty() ? QString::fromLatin1(SkipReasonLabel(Reason)) : why);
       return;
     }
     if (OpenFileRetries == 3) {
@@ -331,7 +339,7 @@ void TRunReport::ArcZip1SkippingFile(TSkipReason Reason, const std::string& FNam
       if (answer == 13) OpenFilePrompt = false;  // Bypass: no more questions in this run
     }
   }
-  const QString label = QString::fromLatin1(SkipReasonLabel(Reason));
+  const QString label = why.isEmpty() ? QString::fromLatin1(SkipReasonLabel(Reason)) : why;
   switch (Reason) {
     case srNoOverwrite:
       ++NoOverwriteCount;

@@ -70,10 +70,11 @@ void TExtractController::Listen(TZipSession& session) {
   // Skipped entries reach the report box: through the program's skip handler when it has one,
   // else as "name. Skipped because reason" lines of their own.
   if (!session.Has(&TArcUnZip::OnSkippingFile))
-    session.Listen(&TArcUnZip::OnSkippingFile, [this](TZipSender, TSkipReason reason,
+    session.Listen(&TArcUnZip::OnSkippingFile, [this](TZipSender z, TSkipReason reason,
                                                       const std::string& name, int, bool&) {
       host_.ReportLine(QString::fromStdString(name) + QStringLiteral(". Skipped because ") +
-                       QString::fromLatin1(SkipReasonLabel(reason)));
+                       (z->SkipText().empty() ? QString::fromLatin1(SkipReasonLabel(reason))
+                                              : QString::fromStdString(z->SkipText())));
     });
   // An entry whose data is not what was stored (a bad CRC, an AES authentication code that does
   // not match) was not restored: the report box names it with the reason.

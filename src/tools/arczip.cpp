@@ -2,11 +2,14 @@
 // after the command, "--" ends them, and an archive name that begins with "-" must follow "--".
 //   arczip l ARCHIVE                                  list the entries and the archive comment
 //   arczip t ARCHIVE [-p PASSWORD]                    test every entry; a bad one with its reason
-//   arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]     extract everything below DIR (not empty),
+//   arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n] [--keep-links]
+//                                                     extract everything below DIR (not empty),
 //                                                     recreating folders; -o overwrites, -n
-//                                                     (default) never
+//                                                     (default) never; symbolic links whose
+//                                                     target lies outside DIR are skipped unless
+//                                                     --keep-links
 //   arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD [--traditional]] [-x PATTERN]
-//                        [-n PATTERN] [-u|-f] [-s STUB]
+//                        [-n PATTERN] [-u|-f] [-s STUB] [--follow-links]
 //                        add files and folders (-r: recurse into folders, -x: exclude pattern,
 //                        -n: store without compression; -p encrypts with AES-256, or with
 //                        --traditional with the old cipher that unzip 6.0 and the zip folders
@@ -14,7 +17,9 @@
 //                        entries are replaced by the files named, or with -u only by newer
 //                        files, or with -f only by newer files and nothing is added. A new
 //                        archive whose name ends in ".exe" is a self-extractor (-s: its stub,
-//                        default ArcSFX32.bin).
+//                        default ArcSFX32.bin). Symbolic links are stored as links, or with
+//                        --follow-links the files they point to. FIFOs, sockets and devices
+//                        are left out and told.
 //   arczip d ARCHIVE NAME...                          delete entries: a plain name is the whole
 //                                                     stored path; a pattern (*, ?, <set>)
 //                                                     without "/" matches names in any folder
@@ -64,11 +69,12 @@ int Usage(const std::string& problem = "", FILE* out = stderr) {
   std::fprintf(out,
                "usage: arczip l ARCHIVE                      list entries and comment\n"
                "       arczip t ARCHIVE [-p PASSWORD]        test every entry\n"
-               "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n]\n"
+               "       arczip x ARCHIVE -d DIR [-p PASSWORD] [-o|-n] [--keep-links]\n"
                "                                             extract below DIR (-o overwrite,\n"
-               "                                             -n never: the default)\n"
+               "                                             -n never: the default; links out\n"
+               "                                             of DIR only with --keep-links)\n"
                "       arczip a ARCHIVE PATH... [-0..-9] [-r] [-p PASSWORD [--traditional]]\n"
-               "                [-x PATTERN] [-n PATTERN] [-u|-f] [-s STUB]\n"
+               "                [-x PATTERN] [-n PATTERN] [-u|-f] [-s STUB] [--follow-links]\n"
                "                                             add or update (-r recurse, -x "
                "exclude,\n"
                "                                             -n store, -u newer only, -f "
@@ -170,10 +176,11 @@ void Report(TArcZip& zip, int& problems) {
                                    int index, bool&) {
     ++problems;
     const std::string part = index >= 0 ? z->EntryMissingPart(index) : "";
+    const std::string why = z->SkipText().empty() ? SkipReasonLabel(reason) : z->SkipText();
     if (!part.empty())
       std::fprintf(stderr, "lost (part %s is missing): %s\n", part.c_str(), name.c_str());
     else
-      std::fprintf(stderr, "skipped (%s): %s\n", SkipReasonLabel(reason), name.c_str());
+      std::fprintf(stderr, "skipped (%s): %s\n", why.c_str(), name.c_str());
   };
   zip.OnBadCRC = [&problems](TArcUnZip* z, uint32_t calc, uint32_t stored, int index) {
     ++problems;
@@ -356,9 +363,12 @@ int Add(TArcZip& zip, const TArgs& args) {
     }
   }
   int problems = 0;
-  zip.OnSkippingFile = [&](TArcUnZip::TSender, TSkipReason r, const std::string& name, int, bool&) {
+  zip.FollowLinks = args.Has("follow-links");
+  zip.OnSkippingFile = [&](TArcUnZip::TSender z, TSkipReason r, const std::string& name, int,
+                           bool&) {
     if (r != srExcludeList) ++problems;
-    std::fprintf(stderr, "arczip: skipped (%s): %s\n", SkipReasonLabel(r), name.c_str());
+    const std::string why = z->SkipText().empty() ? SkipReasonLabel(r) : z->SkipText();
+    std::fprintf(stderr, "arczip: skipped (%s): %s\n", why.c_str(), name.c_str());
   };
   zip.OnNoSuchFile = [&](TArcUnZip::TSender, const std::string& name) {
     ++problems;
@@ -444,8 +454,8 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"l", "", "", "", 1, 1},
     {"t", "p", "", "", 1, 1},
-    {"x", "pd", "on", "", 1, 1},
-    {"a", "pxns", "0123456789ruf", "traditional force", 2, SIZE_MAX},
+    {"x", "pd", "on", "keep-links", 1, 1},
+    {"a", "pxns", "0123456789ruf", "traditional force follow-links", 2, SIZE_MAX},
     {"d", "", "", "force", 2, SIZE_MAX},
     {"c", "", "", "force", 1, 1},
     {"sfx", "s", "", "force", 1, 1},
@@ -515,6 +525,7 @@ int main(int argc, char** argv) {
     if (dest->second.back().empty()) return Usage("x needs a folder that is not empty: -d DIR");
     zip.SetDestDir(dest->second.back());
     zip.OverwriteMode = TUZOverwriteMode::Never;
+    zip.KeepLinks = args.Has("keep-links");
     for (char c : args.flags)
       zip.OverwriteMode = c == 'o' ? TUZOverwriteMode::Always : TUZOverwriteMode::Never;
     return ExtractAll(zip);

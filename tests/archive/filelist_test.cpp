@@ -25,6 +25,9 @@ struct Recorder {
     };
     o.NoSuchFile = [this](const std::string& n) { events.push_back("nosuch:" + n); };
     o.RecursingFile = [this](const std::string& n) { events.push_back("rec:" + n); };
+    o.LeftOut = [this](const std::string& n, const std::string& why) {
+      events.push_back("out:" + n + ": " + why);
+    };
     return o;
   }
 };
@@ -198,24 +201,45 @@ TEST(ExpandFileList, SkipReasonsAndTheArchiveItself) {
                        "skip5:" + t / "sub/c.txt", "skip6:" + t / "sub/deep/d.txt"}));
 }
 
-TEST(ExpandFileList, OnlyRegularFilesAndRealFolders) {
+// Links are stored as links, or followed to the files they name; whatever cannot be stored (a
+// FIFO, a link to a folder or to nothing while following) is told with its reason.
+TEST(ExpandFileList, LinksAsLinksOrFollowedAndNothingLeftOutSilently) {
   TempDir t;
   MakeTree(t.path());
   ASSERT_EQ(::mkfifo((t / "pipe").c_str(), 0600), 0);
   ASSERT_EQ(::symlink((t / "sub").c_str(), (t / "linkdir").c_str()), 0);
   ASSERT_EQ(::symlink((t / "a.txt").c_str(), (t / "linkfile").c_str()), 0);
-  Recorder rec;
-  auto o = rec.Options();
-  o.Recurse = true;
-  TFileItems out;
-  ExpandFileList({t / "*", t / "pipe"}, o, out);
-  auto p = Paths(out, t.path());
-  EXPECT_EQ(std::count(p.begin(), p.end(), "linkfile"), 1);
-  for (const auto& s : p) {
-    EXPECT_NE(s, "pipe");
-    EXPECT_EQ(s.rfind("linkdir", 0), std::string::npos) << s;
+  ASSERT_EQ(::symlink("nowhere", (t / "dangling").c_str()), 0);
+  for (bool follow : {false, true}) {
+    SCOPED_TRACE(follow ? "following links" : "links as links");
+    Recorder rec;
+    auto o = rec.Options();
+    o.Recurse = true;
+    o.FollowLinks = follow;
+    TFileItems out;
+    ExpandFileList({t / "*", t / "pipe"}, o, out);
+    std::vector<std::string> links, files, told;
+    for (const auto& i : out)
+      (i.IsLink ? links : files).push_back(i.Path.substr(t.path().size() + 1));
+    for (const auto& e : rec.events)
+      if (e.rfind("out:", 0) == 0) told.push_back(e.substr(5 + t.path().size()));
+    std::sort(told.begin(), told.end());
+    EXPECT_EQ(std::count(files.begin(), files.end(), "linkfile"), follow ? 1 : 0);
+    EXPECT_EQ(std::count(files.begin(), files.end(), "pipe"), 0);
+    for (const auto& s : files) EXPECT_EQ(s.rfind("linkdir", 0), std::string::npos) << s;
+    if (follow) {
+      EXPECT_TRUE(links.empty());
+      EXPECT_EQ(told,
+                (std::vector<std::string>{"dangling: the link's target is missing",
+                                          "linkdir: a link to a folder, which is not followed",
+                                          "pipe: a FIFO (named pipe), not a file",
+                                          "pipe: a FIFO (named pipe), not a file"}));
+    } else {
+      EXPECT_EQ(links, (std::vector<std::string>{"dangling", "linkdir", "linkfile"}));
+      EXPECT_EQ(told, (std::vector<std::string>{"pipe: a FIFO (named pipe), not a file",
+                                                "pipe: a FIFO (named pipe), not a file"}));
+    }
   }
-  EXPECT_EQ(rec.events.front(), "nosuch:" + t / "pipe");
 }
 
 TEST(StoredName, PathsFoldersAndClimbing) {

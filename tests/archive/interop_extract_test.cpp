@@ -3,6 +3,7 @@
 // by Python cannot reach outside the sandbox.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -10,8 +11,10 @@
 #include <vector>
 
 #include "archive/arczip.h"
+#include "archive/zipcrypt.h"
 #include "archive/zipexceptions.h"
 #include "testutil.h"
+#include "zipbuilder.h"
 
 using testutil::Quote;
 using testutil::TempDir;
@@ -231,7 +234,9 @@ TEST(InteropExtract, HostilePythonArchiveStaysInTheSandbox) {
       Sh("cd " + Quote(dir.path()) + " && find . -path ./sandbox/out -prune -o -print | sort");
   EXPECT_EQ(outside.out, ".\n./hostile.zip\n./sandbox\n") << all.out;
   EXPECT_EQ(Sh("find " + Quote(dir.path()) + " -type l").out, "");
-  EXPECT_EQ(Sh("find " + Quote(dir.path()) + " -perm /6000").out, "");
+  // Set-ID bits come back only for root, as unzip restores them.
+  EXPECT_EQ(Sh("find " + Quote(dir.path()) + " -perm /6000").out,
+            ::geteuid() == 0 ? dest + "/suid\n" : "");
   EXPECT_EQ(testutil::ReadFile(dest + "/abs/evil"), "evil");
   EXPECT_EQ(testutil::ReadFile(dest + "/link/payload"), "payload");
   EXPECT_EQ(testutil::ReadFile(dest + "/good.txt"), "fine");
@@ -348,4 +353,100 @@ open(q, 'wb').write(b[:cd] + recs + tail)
   EXPECT_EQ(testutil::ReadFile(dir / "bomb/b0").size(), 1000000u);
   EXPECT_FALSE(testutil::Exists(dir / "bomb/x0001"));
   EXPECT_EQ(Sh(arczip + " t " + Quote(dir / "missing.zip")).status, 2);
+}
+
+namespace {
+
+// An Info-ZIP Unicode path field (0x7075) for the stored name raw.
+std::string UnicodePathField(const std::string& raw, const std::string& utf8) {
+  std::string f;
+  auto put16 = [&f](uint16_t v) {
+    f.push_back(static_cast<char>(v & 0xff));
+    f.push_back(static_cast<char>(v >> 8));
+  };
+  put16(0x7075);
+  put16(static_cast<uint16_t>(5 + utf8.size()));
+  f.push_back(1);
+  const uint32_t crc = ZipCrc32(0, raw.data(), raw.size());
+  for (int i = 0; i < 4; ++i) f.push_back(static_cast<char>((crc >> (8 * i)) & 0xff));
+  return f + utf8;
+}
+
+}  // namespace
+
+// Archives of other tools with what a Linux user keeps: links made by zip -y and bsdtar come back
+// as links (one pointing outside only with --keep-links); an entry whose local header holds a
+// legacy name beside its Unicode path field tests good and extracts under the Unicode name;
+// folders marked only by their attributes are folders, and what lies below them extracts.
+TEST(InteropExtract, PeerLinksUnicodeNamesAndAttributeFolders) {
+  for (const char* tool : {"zip", "bsdtar"})
+    if (!testutil::HaveTool(tool)) GTEST_SKIP() << tool;
+  std::string arczip = ARCZIP_PATH;
+  TempDir dir;
+  auto r = Sh("set -e; cd " + Quote(dir.path()) +
+              "; mkdir -p t/sub; echo hi > t/a.txt; ln -s a.txt t/lfile; ln -s sub t/ldir;"
+              " ln -s nowhere t/dangling; ln -s /etc/passwd t/abs; zip -qry zipy.zip t;"
+              " bsdtar --format zip -cf tar.zip t");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string inside = "dangling nowhere\nldir sub\nlfile a.txt\n";
+  struct Case {
+    const char* archive;
+    const char* options;
+    int status;
+    std::string links;
+  } cases[] = {{"zipy.zip", "", 1, inside},
+               {"tar.zip", "", 1, inside},
+               {"zipy.zip", " --keep-links", 0, "abs /etc/passwd\n" + inside},
+               {"tar.zip", " --keep-links", 0, "abs /etc/passwd\n" + inside}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.archive) + c.options);
+    Sh("rm -rf " + Quote(dir / "out"));
+    auto x = Sh(arczip + " x " + Quote(dir / c.archive) + " -d " + Quote(dir / "out") + c.options);
+    EXPECT_EQ(x.status, c.status) << x.out;
+    if (c.status) {
+      EXPECT_NE(x.out.find("skipped (link points outside the destination): t/abs"),
+                std::string::npos)
+          << x.out;
+    }
+    EXPECT_EQ(Sh("cd " + Quote(dir / "out/t") + " && find . -type l -printf '%P %l\\n' | sort").out,
+              c.links);
+    EXPECT_EQ(testutil::ReadFile(dir / "out/t/a.txt"), "hi\n");
+  }
+
+  ZipBuilder b;
+  // The central record's name in code page 437 (DOS host), the local header's a plain ASCII
+  // form, each with its own Unicode path field naming "café.txt".
+  BuildEntry cafe;
+  cafe.name = "caf\x82.txt";
+  cafe.data = "unicode\n";
+  cafe.versionMadeBy = 0x0014;
+  cafe.extAttr = 0x20;
+  cafe.centralExtra = UnicodePathField(cafe.name, "café.txt");
+  cafe.localName = "cafe.txt";
+  cafe.localExtra = UnicodePathField(cafe.localName, "café.txt");
+  b.Add(cafe);
+  // Folders without a trailing "/": by the MS-DOS attribute, and by a Unix folder mode.
+  BuildEntry dosFolder;
+  dosFolder.name = "dosdir";
+  dosFolder.versionMadeBy = 0x0014;
+  dosFolder.extAttr = 0x10;
+  b.Add(dosFolder);
+  b.Add("dosdir/f.txt", "below dos\n");
+  BuildEntry unixFolder;
+  unixFolder.name = "unixdir";
+  unixFolder.extAttr = (040750u << 16) | 0x10;
+  b.Add(unixFolder);
+  b.Add("unixdir/g.txt", "below unix\n");
+  testutil::WriteFile(dir / "built.zip", b.Build());
+  auto t = Sh(arczip + " t " + Quote(dir / "built.zip"));
+  EXPECT_EQ(t.status, 0) << t.out;
+  EXPECT_NE(t.out.find("OK  café.txt"), std::string::npos) << t.out;
+  auto x = Sh(arczip + " x " + Quote(dir / "built.zip") + " -d " + Quote(dir / "built"));
+  EXPECT_EQ(x.status, 0) << x.out;
+  EXPECT_EQ(testutil::ReadFile(dir / "built/café.txt"), "unicode\n");
+  EXPECT_EQ(testutil::ReadFile(dir / "built/dosdir/f.txt"), "below dos\n");
+  EXPECT_EQ(testutil::ReadFile(dir / "built/unixdir/g.txt"), "below unix\n");
+  struct stat st;
+  ASSERT_EQ(::stat((dir / "built/unixdir").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
 }

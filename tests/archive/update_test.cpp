@@ -176,12 +176,11 @@ TEST(Update, NewerFilesReplaceTheirEntriesInPlaceAndTheRestIsCopiedByteForByte) 
   EXPECT_TRUE(z.TestArchive());
 }
 
-TEST(Update, DatesCompareAtTheDosResolutionAndActionsDecide) {
+TEST(Update, DatesCompareToTheSecondAndActionsDecide) {
   TempDir t;
   std::string zip = MakeArchive(t);
   std::string original = ReadFile(zip);
-  // One second later is the same DOS time (2-second steps): the entry is as new as the file.
-  SetMTime(t / "src/f1.txt", kOld + 1);
+  // The file as it was stored: the entry is as new as the file.
   TArcZip z;
   Events ev;
   Watch(z, ev);
@@ -194,6 +193,16 @@ TEST(Update, DatesCompareAtTheDosResolutionAndActionsDecide) {
   ASSERT_EQ(ev.updates.size(), 5u);
   for (auto& u : ev.updates) EXPECT_EQ(u.first, TUpdateAction::upKeep) << u.second;
   EXPECT_EQ(ReadFile(zip), original);  // nothing changed: nothing rewritten
+
+  // One second later is newer: the entry's UTC time is kept to the second (the DOS time alone
+  // would be the same 2-second step).
+  SetMTime(t / "src/f1.txt", kOld + 1);
+  ev = Events();
+  InFolder(t.path(), [&] {
+    z.FilesList = {"src/f1.txt"};
+    EXPECT_EQ(z.ZipFiles(), 1);
+  });
+  EXPECT_EQ(ev.updates.at(0).first, TUpdateAction::upReplace);
 
   // zaReplace stores the file whatever its date.
   ev = Events();
