@@ -349,7 +349,7 @@ void ReadSystemUse(const uint8_t* area, size_t length, uint32_t volumeEnd,
             const std::string text(reinterpret_cast<const char*>(f + p + 2), f[p + 1]);
             std::string& l = out.Link;
             if (flags & 0x08) {
-              l = "/";
+              l.assign(1, '/');
             } else {
               if (!linkContinues && !l.empty() && l.back() != '/') l += '/';
               l += (flags & 0x02) ? "." : (flags & 0x04) ? ".." : text;
