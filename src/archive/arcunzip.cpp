@@ -465,19 +465,6 @@ void TArcUnZip::RefuseDamagedRewrite(bool forced) const {
                     "it into a new archive, or force the update.");
 }
 
-void TArcUnZip::CheckPartsExist() {
-  // A split set's last part names how many parts there are; a number that no parts beside it
-  // bear out is not a set (a hostile or damaged end record), however large it is.
-  if (lastVolume_ == 0 || MultiZipInfo.MultiMode != TMultiMode::mmBlocks) return;
-  TZipMedia& media = VolumeMedia();
-  const std::string first = VolumeFileName(0, lastVolume_);
-  const std::string before = VolumeFileName(lastVolume_ - 1, lastVolume_);
-  if (media.Exists(first) || media.Exists(before)) return;
-  throw EBadZipFile(std::string(zipmsg::kNotAZip) + " Its end record makes it part " +
-                    std::to_string(uint64_t{lastVolume_} + 1) + " of a split set, but neither " +
-                    first + " nor " + before + " is there.");
-}
-
 void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
   scanned_ = false;
   recoveryMode_ = false;
@@ -554,7 +541,6 @@ void TArcUnZip::ReadDirectoryOf(THugeStream& s, bool strict) {
                         std::to_string(thisDisk) + ", beyond any set of volumes.");
     volumeSet_ = true;
     lastVolume_ = thisDisk;
-    CheckPartsExist();
   }
   // Where the end records begin: the directory ends there at the latest. (A Zip64 end record
   // before the directory is no bound of it.)
@@ -797,7 +783,10 @@ void TArcUnZip::ReadCentralRecords(THugeStream& s, int64_t start, int64_t end, b
     return fail("no central record at the directory's stated offset " + std::to_string(start));
   // The count and the size must both describe the records there: an end record that counts
   // fewer would hide the rest of the directory from every later rewrite.
-  if (i != total)
+  // (Writers without Zip64 store the count of a larger directory modulo 65536: all its records
+  // are read, which is no damage.)
+  const bool wrapped = !endCentral_.HasZip64 && i > 0xFFFF && (i & 0xFFFF) == total;
+  if (i != total && !wrapped)
     NoteDamage("the end record counts " + std::to_string(total) +
                " entries, the central directory holds " + std::to_string(i));
   else if (r.Pos() != statedEnd && !SignatureFills(r, statedEnd))

@@ -356,8 +356,6 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   // the end record counts have been read (records found beyond either are read too, up to end,
   // where the end records begin); a disagreement is noted as damage.
   void ReadCentralRecords(THugeStream& s, int64_t start, int64_t end, bool strict);
-  // The parts of a split set must be there to be a set: the first or the one before the last.
-  void CheckPartsExist();
   // Refuses entries whose data ranges overlap and notes where each entry's data must end.
   void CheckDataRanges(bool strict);
   void ForgetArchive();
