@@ -5,16 +5,18 @@ Two corpora, built once and kept under BUILD/bench-corpus:
   mixed  many small text files, a few large mixed files, incompressible data (~122 MB)
   lines  six 30 MB text files of short numbered lines and 20 MB of random data (~200 MB): large,
          highly compressible files, where the compression of one file must use every core
-Every tool runs at levels 9, 5 and 0, alternating the tools run by run; the table gives the
-median wall time, CPU time (user + system of the child), cores used (CPU / wall) and archive
-size, with our ratio to each peer, and the load average of the machine around the runs (on a
-shared machine the wall ratios only mean something when the cores were free: compare "cores").
+Every tool runs at levels 9, 5, 1 and 0, alternating the tools run by run; the table gives the
+median wall time, CPU time (user + system of the child), cores used (CPU / wall), the peak
+resident size and archive size, with our ratio to each peer, and the load average of the machine
+around the runs (on a shared machine the wall ratios only mean something when the cores were
+free: compare "cores" and the CPU ratio). The peak is ru_maxrss of the child, which counts the
+pages it shared with this interpreter before its exec (some 10 MB): an upper bound.
 
 Then the memory of a run over many small files: the peak resident size (ru_maxrss of the child,
 as `/usr/bin/time -v` reports it) of `arczip a` and `zip -r` over 20,000 and 100,000 files, the
 growth per file between the two, and that growth beyond the file's stored name.
 
-    python3 bench/run.py --build build/release [--runs 3] [--levels 9,5,0]
+    python3 bench/run.py --build build/release [--runs 3] [--levels 9,5,1,0]
                          [--corpora mixed,lines] [--no-memory]
 """
 import argparse
@@ -129,7 +131,7 @@ def prepared(base, name, build):
 
 
 def timed(cmd, cwd):
-    """Runs cmd; returns wall seconds and CPU seconds of that child."""
+    """Runs cmd; returns wall seconds, CPU seconds and peak resident KB of that child."""
     t0 = time.perf_counter()
     p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     err = p.stderr.read()
@@ -139,7 +141,7 @@ def timed(cmd, cwd):
     p.stderr.close()
     if p.returncode != 0:
         sys.exit(f"failed ({p.returncode}): {' '.join(cmd)}\n{err.decode(errors='replace')}")
-    return wall, usage.ru_utime + usage.ru_stime
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
 
 
 def peak_kb(cmd, cwd):
@@ -152,13 +154,15 @@ def peak_kb(cmd, cwd):
     return int(r.stderr.decode().strip().splitlines()[-1])
 
 
-def run_levels(corpus, arczip, levels, runs, sz_map, work):
+def run_levels(corpus, arczip, levels, runs, sz_map, work, baseline=None):
     peers = {"zip": shutil.which("zip"), "7zz": shutil.which("7zz")}
     rows, loads = [], [os.getloadavg()[0]]
     for level in levels:
         tools = {
             "arczip": lambda out, lv=level: [arczip, "a", out, "data", "-r", f"-{lv}"],
         }
+        if baseline:
+            tools["base"] = lambda out, lv=level: [baseline, "a", out, "data", "-r", f"-{lv}"]
         if peers["zip"]:
             tools["zip"] = lambda out, lv=level: ["zip", "-r", "-q", f"-{lv}", out, "data"]
         if peers["7zz"]:
@@ -180,25 +184,26 @@ def run_levels(corpus, arczip, levels, runs, sz_map, work):
                 os.remove(out)
                 loads.append(os.getloadavg()[0])
         for name in tools:
-            wall = statistics.median(w for w, _ in results[name])
-            cpu = statistics.median(c for _, c in results[name])
-            rows.append((level, name, wall, cpu, sizes[name]))
+            wall = statistics.median(w for w, _, _ in results[name])
+            cpu = statistics.median(c for _, c, _ in results[name])
+            peak = max(m for _, _, m in results[name])
+            rows.append((level, name, wall, cpu, sizes[name], peak))
     return rows, loads
 
 
 def print_levels(title, rows, loads):
     print()
     print(f"{title}  (load average during the runs: {min(loads):.1f} to {max(loads):.1f})")
-    print(f"{'level':>5} {'tool':<9} {'wall s':>8} {'cpu s':>8} {'cores':>5} {'size':>12}   "
-          f"{'arczip/peer: wall':>17} {'cpu':>6} {'size':>8}")
-    for level, name, wall, cpu, size in rows:
+    print(f"{'level':>5} {'tool':<9} {'wall s':>8} {'cpu s':>8} {'cores':>5} {'peak MB':>7} "
+          f"{'size':>12}   {'arczip/peer: wall':>17} {'cpu':>6} {'size':>8}")
+    for level, name, wall, cpu, size, peak in rows:
         ours = next(r for r in rows if r[0] == level and r[1] == "arczip")
         ratio = ""
         if name != "arczip":
             ratio = (f"{ours[2] / wall:>17.3f} {ours[3] / cpu if cpu else 0:>6.3f} "
                      f"{ours[4] / size:>8.4f}")
         print(f"{level:>5} {name:<9} {wall:>8.3f} {cpu:>8.3f} {cpu / wall if wall else 0:>5.2f} "
-              f"{size:>12,}   {ratio}")
+              f"{peak / 1024:>7.1f} {size:>12,}   {ratio}")
 
 
 def run_memory(base, arczip, runs, work):
@@ -293,19 +298,22 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default="build/release")
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--levels", default="9,5,0")
+    ap.add_argument("--levels", default="9,5,1,0")
     ap.add_argument("--corpora", default="mixed,lines")
     ap.add_argument("--no-memory", action="store_true")
     ap.add_argument("--no-split", action="store_true")
+    ap.add_argument("--baseline", default=None,
+                    help="another arczip (an older build) run beside ours as the peer \"base\"")
     ap.add_argument("--corpus", default=None,
                     help="folder of the corpora (default: BUILD/bench-corpus)")
     # 7-Zip's deflate at -mx=9 makes ten passes; -mx=7 (three passes) is the closer match to the
     # single-pass level 9 of zip and arczip.
-    ap.add_argument("--7zz-levels", dest="sz_levels", default="9:7,5:5,0:0",
+    ap.add_argument("--7zz-levels", dest="sz_levels", default="9:7,5:5,1:1,0:0",
                     help="our level:7zz -mx level pairs")
     args = ap.parse_args()
 
     arczip = os.path.abspath(os.path.join(args.build, "src", "arczip"))
+    baseline = os.path.abspath(args.baseline) if args.baseline else None
     if not os.access(arczip, os.X_OK):
         sys.exit(f"arczip not found at {arczip}; build first")
     base = os.path.abspath(args.corpus or os.path.join(args.build, "bench-corpus"))
@@ -322,7 +330,7 @@ def main():
                 sys.exit(f"unknown corpus {name}; known: {', '.join(builders)}")
             folder = prepared(base, name, builders[name])
             files, total = corpus_size(os.path.join(folder, "data"))
-            rows, loads = run_levels(folder, arczip, levels, args.runs, sz_map, work)
+            rows, loads = run_levels(folder, arczip, levels, args.runs, sz_map, work, baseline)
             tables.append((f"corpus {name}: {files} files, {total / 1e6:.1f} MB", rows, loads))
         for title, rows, loads in tables:
             print_levels(title, rows, loads)

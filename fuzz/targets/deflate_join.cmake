@@ -1,0 +1,1 @@
+arcavo_fuzzer(deflate_join archive)
