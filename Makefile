@@ -16,7 +16,9 @@
 #                            against zipinfo (bench_global_search) and a burn to an emulated
 #                            DVD+RW against genisoimage and at a throttled speed (bench/burn.py),
 #                            a 1 GB backup staged over three emulated CD-Rs against zip -s and
-#                            genisoimage per part (bench/disc_staging.py)
+#                            genisoimage per part (bench/disc_staging.py), and extracting
+#                            bzip2, LZMA, Deflate64, Zstandard and XZ entries against 7zz x
+#                            (bench/decoders.py)
 #   make fuzz                build the libFuzzer targets with clang (FUZZ_SECONDS per target)
 #   make package             build (Release) the Debian package arcavo_<version>_<arch>.deb here
 
@@ -79,6 +81,7 @@ bench: deps
 	python3 bench/deltree.py --build $(RELEASE_DIR)
 	python3 bench/burn.py --build $(RELEASE_DIR)
 	python3 bench/disc_staging.py --build $(RELEASE_DIR)
+	python3 bench/decoders.py --build $(RELEASE_DIR)
 	$(RELEASE_DIR)/bench/bench_global_search
 
 package: build-release

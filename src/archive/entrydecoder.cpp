@@ -153,6 +153,8 @@ class TLzmaBase : public TEntryDecoder {
   ~TLzmaBase() override { lzma_end(&s_); }
   size_t Read(uint8_t* out, size_t cap) override {
     if (ended_) return 0;
+    if (produced_ >= outCap_) throw EBiggerThanUncompressed();
+    cap = static_cast<size_t>(std::min<uint64_t>(cap, outCap_ - produced_));
     for (;;) {
       const bool more = in_.Fill();
       s_.next_in = in_.Data();
@@ -162,6 +164,7 @@ class TLzmaBase : public TEntryDecoder {
       lzma_ret rc = lzma_code(&s_, more ? LZMA_RUN : LZMA_FINISH);
       in_.Take(in_.Left() - s_.avail_in);
       size_t produced = static_cast<size_t>(s_.next_out - out);
+      produced_ += produced;
       switch (rc) {
         case LZMA_OK:
           break;
@@ -188,6 +191,8 @@ class TLzmaBase : public TEntryDecoder {
   TInput in_;
   lzma_stream s_ = LZMA_STREAM_INIT;
   uint64_t limit_;
+  uint64_t outCap_ = UINT64_MAX;  // never more output than this is decoded
+  uint64_t produced_ = 0;
   bool ended_ = false;
 };
 
@@ -204,7 +209,8 @@ class TUnxz final : public TLzmaBase {
 
 // Method 14: a 4-byte header (the encoder's version, the properties' size), 5 properties bytes
 // (lc/lp/pb and the dictionary size), then raw LZMA. With flag bit 1 the stream ends with an end
-// marker; without it the stated size ends it.
+// marker; without it the stated size ends it. The memory limit applies to the dictionary the
+// stream can use: the claimed one, no larger than the stated size.
 class TUnlzma final : public TLzmaBase {
  public:
   TUnlzma(TFetch fetch, const TDecoderEntry& e, uint64_t limit)
@@ -226,9 +232,16 @@ class TUnlzma final : public TLzmaBase {
     opt.pb = d / 45;
     opt.dict_size = static_cast<uint32_t>(head[5] | head[6] << 8 | head[7] << 16) |
                     static_cast<uint32_t>(head[8]) << 24;
-    if (opt.dict_size > limit) throw EDecoderMemory(opt.dict_size, limit);
-    opt.dict_size = std::max<uint32_t>(opt.dict_size, LZMA_DICT_SIZE_MIN);
-    const uint64_t size = (e.Flags & 0x0002) ? UINT64_MAX : e.UncompressedSize;
+    // No match reaches further back than the output: a dictionary larger than the stated size
+    // (encoders write their preset's, whatever the file) is never needed. With an end marker
+    // one byte more than stated is decoded, enough to tell that the data is longer.
+    const bool marker = (e.Flags & 0x0002) != 0;
+    const uint64_t stated = std::min<uint64_t>(e.UncompressedSize, UINT64_MAX - 1);
+    const uint64_t need = std::min<uint64_t>(opt.dict_size, marker ? stated + 1 : stated);
+    if (need > limit) throw EDecoderMemory(need, limit);
+    opt.dict_size = std::max(static_cast<uint32_t>(need), LZMA_DICT_SIZE_MIN);
+    if (marker) outCap_ = stated + 1;
+    const uint64_t size = marker ? UINT64_MAX : e.UncompressedSize;
     opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
     opt.ext_size_low = static_cast<uint32_t>(size);
     opt.ext_size_high = static_cast<uint32_t>(size >> 32);

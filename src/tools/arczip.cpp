@@ -277,6 +277,18 @@ std::string MethodName(uint16_t method) {
       return "Stored";
     case 8:
       return "Deflated";
+    case 9:
+      return "Deflate64";
+    case 12:
+      return "BZip2";
+    case 14:
+      return "LZMA";
+    case 93:
+      return "Zstd";
+    case 95:
+      return "XZ";
+    case 98:
+      return "PPMd";
     default:
       return "Method" + std::to_string(method);
   }

@@ -650,8 +650,12 @@ TEST_F(ExtractTest, HostileStreamsOfEveryDecoderFailTheirEntryAlone) {
       {"good.xz", 95, 0, xz, -1, TEntryProblem::None},
       {"good.zst", 93, 0, zs + zs, static_cast<int64_t>(2 * text.size()), TEntryProblem::None},
       {"good.d64", 9, 0, d64, -1, TEntryProblem::None},
-      {"dict4g.lzma", 14, 2, ZipLzmaOf(text, 0xFFFFFFFF), -1, TEntryProblem::DecoderMemory},
-      {"dict64m.lzma", 14, 2, ZipLzmaOf("tiny", 64 << 20), 4, TEntryProblem::DecoderMemory},
+      // An encoder's preset dictionary on a small file: no more than the file is needed.
+      {"preset.lzma", 14, 2, ZipLzmaOf("tiny", 64 << 20), 4, TEntryProblem::None},
+      {"dict4g.lzma", 14, 2, ZipLzmaOf(text, 0xFFFFFFFF), int64_t{1} << 31,
+       TEntryProblem::DecoderMemory},
+      {"dict64m.lzma", 14, 0, ZipLzmaOf("tiny", 64 << 20), int64_t{1} << 30,
+       TEntryProblem::DecoderMemory},
       {"dict4g.xz", 95, 0, XzOf(text, true), -1, TEntryProblem::DecoderMemory},
       {"window1g.zst", 93, 0, ZstdOf(text, true), -1, TEntryProblem::DecoderMemory},
       {"cut.lzma", 14, 2, lzma.substr(0, lzma.size() / 2), -1, TEntryProblem::Truncated},
@@ -689,9 +693,9 @@ TEST_F(ExtractTest, HostileStreamsOfEveryDecoderFailTheirEntryAlone) {
   f.z.Host = &host;
   f.z.SetDestDir(dir.path());
   f.z.DoAll = true;
-  EXPECT_EQ(f.z.Extract(), 5);
-  EXPECT_EQ(Tree(dir.path()),
-            (std::vector<std::string>{"good.bz2", "good.d64", "good.lzma", "good.xz", "good.zst"}));
+  EXPECT_EQ(f.z.Extract(), 6);
+  EXPECT_EQ(Tree(dir.path()), (std::vector<std::string>{"good.bz2", "good.d64", "good.lzma",
+                                                        "good.xz", "good.zst", "preset.lzma"}));
   EXPECT_TRUE(ReadFile(dir / "good.xz") == text);
   int memoryBoxes = 0;
   for (const auto& box : host.boxes) memoryBoxes += box.id == zmDecoderMemory;

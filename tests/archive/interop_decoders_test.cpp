@@ -133,7 +133,76 @@ std::vector<int> DataMethods(const std::string& archive) {
   return methods;
 }
 
+// Bits packed from the least significant end; Huffman codes go most significant bit first.
+struct TBitWriter {
+  std::string out;
+  uint32_t acc = 0;
+  int n = 0;
+  void Put(uint32_t v, int bits) {
+    for (int i = 0; i < bits; ++i) {
+      acc |= ((v >> i) & 1u) << n;
+      if (++n == 8) {
+        out += static_cast<char>(acc);
+        acc = 0;
+        n = 0;
+      }
+    }
+  }
+  void Code(uint32_t code, int len) {
+    for (int i = len - 1; i >= 0; --i) Put((code >> i) & 1u, 1);
+  }
+  // The fixed literal/length code of symbol sym.
+  void Fixed(int sym) {
+    if (sym < 144)
+      Code(0x30 + sym, 8);
+    else if (sym < 256)
+      Code(0x190 + sym - 144, 9);
+    else if (sym < 280)
+      Code(sym - 256, 7);
+    else
+      Code(0xC0 + sym - 280, 8);
+  }
+};
+
 }  // namespace
+
+// What no encoder at hand writes: length code 285 with its 16 extra bits (a match of 60003) and
+// distance code 31, in one fixed-code block. 7-Zip's reader agrees with ours on it.
+TEST(DecodersInterop, Deflate64LongestLengthCodeAndFarthestDistanceCode) {
+  if (!testutil::HaveTool("7zz")) GTEST_SKIP() << "7zz";
+  TBitWriter w;
+  w.Put(1, 1);  // last block
+  w.Put(1, 2);  // fixed codes
+  std::string want = "abc";
+  for (char c : want) w.Fixed(static_cast<unsigned char>(c));
+  w.Fixed(285);
+  w.Put(60000, 16);
+  w.Code(2, 5);  // distance 3
+  for (int i = 0; i < 60003; ++i) want += want[want.size() - 3];
+  w.Fixed('X');
+  want += 'X';
+  w.Fixed(264);  // length 10
+  w.Code(31, 5);
+  w.Put(100, 14);  // distance 49153 + 100
+  for (int i = 0; i < 10; ++i) want += want[want.size() - 49253];
+  w.Fixed(256);
+  w.Put(0, 7);
+  BuildEntry e;
+  e.name = "long.txt";
+  e.data = want;
+  e.method = 9;
+  e.compressed = w.out;
+  ZipBuilder b;
+  b.Add(e);
+  TempDir dir;
+  testutil::WriteFile(dir / "long.zip", b.Build());
+  auto p = testutil::Run("7zz t " + Quote(dir / "long.zip"));
+  EXPECT_EQ(p.status, 0) << p.out;
+  auto x =
+      testutil::Run(Quote(kArczip) + " x " + Quote(dir / "long.zip") + " -d " + Quote(dir / "out"));
+  EXPECT_EQ(x.status, 0) << x.out;
+  EXPECT_TRUE(testutil::ReadFile(dir / "out/long.txt") == want);
+}
 
 TEST(DecodersInterop, OtherToolsMethodsTestGoodAndExtractIdentically) {
   for (const char* tool : {"7zz", "python3"})
