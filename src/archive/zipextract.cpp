@@ -215,13 +215,17 @@ void TArcUnZip::Skip(TSkipReason reason, const std::string& name, int index) {
 }
 
 bool TArcUnZip::SkipBecause(TSkipReason reason, const std::string& name, int index,
-                            const std::string& why) {
+                            const std::string& why, bool canRetry) {
   bool retry = false;
   skipText_ = why;
+  skipCanRetry_ = canRetry;
   struct TClear {
-    std::string& text;
-    ~TClear() { text.clear(); }
-  } clear{skipText_};
+    TArcUnZip& z;
+    ~TClear() {
+      z.skipText_.clear();
+      z.skipCanRetry_ = true;
+    }
+  } clear{*this};
   if (OnSkippingFile) OnSkippingFile(this, reason, name, index, retry);
   return retry;
 }
