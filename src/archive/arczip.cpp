@@ -411,7 +411,8 @@ bool TArcZip::StoreLink(TRun& run, const TFileItem& item) {
   if (OnEndZip)
     OnEndZip(this, path, Clamp32(h.UncompressedSize()), Clamp32(h.CompressedSize()),
              Clamp32(static_cast<uint64_t>(run.out->Pos())));
-  if (run.keepStored) run.stored.push_back({&item.Path, TFileStamp::Of(st)});
+  // A link is neither deleted by a move nor given an archive attribute: both would act on the
+  // file it points to.
   run.Add(h);
   return true;
 }
