@@ -154,6 +154,9 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   // While OnSkippingFile runs: the reason in words when the label of the reason code does not say
   // it ("a FIFO (named pipe), not a file", "link points outside the destination"); else empty.
   const std::string& SkipText() const { return skipText_; }
+  // While OnSkippingFile runs for reason 2 (FileOpenError): true when trying again may help (the
+  // file could not be opened), false when it cannot (not a file, changed while it was stored).
+  bool SkipCanRetry() const { return skipCanRetry_; }
   // True while an operation's session (TZipSession) holds the engine.
   bool SessionOpen() const { return sessionOpen_; }
   int EntryCount() const { return static_cast<int>(order_.size()); }
@@ -245,8 +248,10 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   };
 
   // Fires OnSkippingFile with the reason in words (SkipText) for the handler; returns Retry.
-  bool SkipBecause(TSkipReason reason, const std::string& name, int index, const std::string& why);
+  bool SkipBecause(TSkipReason reason, const std::string& name, int index, const std::string& why,
+                   bool canRetry = false);
   std::string skipText_;
+  bool skipCanRetry_ = true;
   // Dispatches messages and honours pause and cancel; a seen cancel is cleared and raises
   // EUserCanceled "User Aborted Operation".
   void CheckCancel();

@@ -411,7 +411,8 @@ bool TArcZip::StoreLink(TRun& run, const TFileItem& item) {
   if (OnEndZip)
     OnEndZip(this, path, Clamp32(h.UncompressedSize()), Clamp32(h.CompressedSize()),
              Clamp32(static_cast<uint64_t>(run.out->Pos())));
-  if (run.keepStored) run.stored.push_back({&item.Path, TFileStamp::Of(st)});
+  // A link is neither deleted by a move nor given an archive attribute: both would act on the
+  // file it points to.
   run.Add(h);
   return true;
 }
@@ -431,7 +432,7 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
       return false;
     }
     const bool retry = SkipBecause(srFileOpenError, path, -1,
-                                   std::string("cannot be read: ") + std::strerror(errno));
+                                   std::string("cannot be read: ") + std::strerror(errno), true);
     if (!retry) {
       run.pack->Drop(packIndex);
       return false;
@@ -482,6 +483,24 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   bool done = false;
   WriteFileData(run, h, fd.fd, st, packIndex, done);
   if (!done) return false;
+  // A file written to while it was read is in the archive as it was read: maybe half old, half
+  // new, or cut at the size it had when it was measured. The run tells and counts it, so that
+  // the next run stores it again.
+  struct stat now;
+  if (::fstat(fd.fd, &now) == 0 &&
+      (now.st_size != st.st_size || now.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+       now.st_mtim.tv_nsec != st.st_mtim.tv_nsec)) {
+    const std::string what =
+        now.st_size > st.st_size
+            ? "it grew while it was stored: " + std::to_string(h.UncompressedSize()) + " of " +
+                  std::to_string(now.st_size) + " bytes were stored"
+        : now.st_size < st.st_size
+            ? "it became shorter while it was stored: " + std::to_string(h.UncompressedSize()) +
+                  " of " + std::to_string(st.st_size) + " bytes were stored"
+            : "it changed while it was stored; the stored copy may mix old "
+              "and new data";
+    SkipBecause(srFileOpenError, path, -1, what, false);
+  }
   if (OnEndZip)
     OnEndZip(this, path, Clamp32(h.UncompressedSize()), Clamp32(h.CompressedSize()),
              Clamp32(static_cast<uint64_t>(run.out->Pos())));

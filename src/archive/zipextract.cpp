@@ -223,13 +223,17 @@ void TArcUnZip::Skip(TSkipReason reason, const std::string& name, int index) {
 }
 
 bool TArcUnZip::SkipBecause(TSkipReason reason, const std::string& name, int index,
-                            const std::string& why) {
+                            const std::string& why, bool canRetry) {
   bool retry = false;
   skipText_ = why;
+  skipCanRetry_ = canRetry;
   struct TClear {
-    std::string& text;
-    ~TClear() { text.clear(); }
-  } clear{skipText_};
+    TArcUnZip& z;
+    ~TClear() {
+      z.skipText_.clear();
+      z.skipCanRetry_ = true;
+    }
+  } clear{*this};
   if (OnSkippingFile) OnSkippingFile(this, reason, name, index, retry);
   return retry;
 }
@@ -462,9 +466,9 @@ bool TArcUnZip::ChooseTarget(const TZipHeaderInfo& h, int index, bool testing,
   if (!testing) {
     // The extraction folder itself ("./") is there already: nothing to write, nothing to report.
     if (h.IsFolder() && NamesTheFolderItself(stored)) return false;
-    // Names that could lead outside the target folder, links and devices are never written. A
-    // FIFO entry with data (what "zip -" stores for a pipe) is written as a regular file, as
-    // other extractors do.
+    // Names that could lead outside the target folder and devices are never written; links are
+    // made at the end (MakeLinks). A FIFO entry with data (what "zip -" stores for a pipe) is
+    // written as a regular file, as other extractors do.
     mode_t type = StoredType(h);
     bool special =
         type != 0 && type != S_IFREG && type != S_IFDIR && type != S_IFIFO && type != S_IFLNK;
@@ -768,9 +772,10 @@ int TArcUnZip::MakeLinks(TExtractRun& run) {
     }
     if (temp.empty() ||
         ::renameat(where.Dir.Get(), temp.c_str(), where.Dir.Get(), where.Base.c_str()) != 0) {
+      const int error = errno;
       if (!temp.empty()) ::unlinkat(where.Dir.Get(), temp.c_str(), 0);
       SkipBecause(srCreateError, h.FullName(), l.index,
-                  std::string("the link cannot be made: ") + std::strerror(errno));
+                  std::string("the link cannot be made: ") + std::strerror(error));
       continue;
     }
     if (l.hasOwner)

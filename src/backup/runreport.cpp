@@ -1,6 +1,5 @@
 #include "backup/runreport.h"
 
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <QDir>
@@ -313,12 +312,9 @@ void TRunReport::ArcZip1SkippingFile(TSkipReason Reason, const std::string& FNam
   // not a file", "link points outside the destination").
   const QString why = QString::fromStdString(zip_.SkipText());
   if (Reason == srFileOpenError) {
-    // A folder that cannot be read, and what is not a file at all, is left out without a
-    // question: there is nothing to retry.
-    struct stat st;
-    const bool notAFile =
-        !why.isEmpty() && ::lstat(FName.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
-    if (name.endsWith(QLatin1Char('/')) || (IsFolder && IsFolder(FName)) || notAFile) {
+    // A folder that cannot be read, what is not a file at all and a file that changed while it
+    // was stored are left out without a question: there is nothing to retry.
+    if (name.endsWith(QLatin1Char('/')) || (IsFolder && IsFolder(FName)) || !zip_.SkipCanRetry()) {
       Retry = false;
       LeaveOut(name, why.isEmpty() ? QString::fromLatin1(SkipReasonLabel(Reason)) : why);
       return;

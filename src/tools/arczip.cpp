@@ -54,6 +54,7 @@
 #include "archive/arczip.h"
 #include "archive/sfxconfig.h"
 #include "archive/zipexceptions.h"
+#include "archive/zipextra.h"
 #include "archive/zipmedia.h"
 #include "platform/programdir.h"
 
@@ -312,6 +313,8 @@ int List(TArcZip& zip) {
                 MethodName(DataMethod(h)).c_str(), EncryptionOf(h).c_str(),
                 ((date >> 9) & 0x7F) + 1980, (date >> 5) & 0x0F, date & 0x1F, (time >> 11) & 0x1F,
                 (time >> 5) & 0x3F, (time & 0x1F) * 2, h.CRC32, h.FullName().c_str());
+    // An entry's comment, in UTF-8 when a Unicode comment field belongs to it.
+    if (!h.FileComment.empty()) std::printf("    comment: %s\n", EntryComment(h).c_str());
     total += h.UncompressedSize();
   }
   std::printf("%12llu %d entries\n", static_cast<unsigned long long>(total), zip.EntryCount());

@@ -361,14 +361,15 @@ open(q, 'wb').write(b[:cd] + recs + tail)
 
 namespace {
 
-// An Info-ZIP Unicode path field (0x7075) for the stored name raw.
-std::string UnicodePathField(const std::string& raw, const std::string& utf8) {
+// An Info-ZIP Unicode path (0x7075) or comment (0x6375) field for the stored text raw.
+std::string UnicodePathField(const std::string& raw, const std::string& utf8,
+                             uint16_t id = 0x7075) {
   std::string f;
   auto put16 = [&f](uint16_t v) {
     f.push_back(static_cast<char>(v & 0xff));
     f.push_back(static_cast<char>(v >> 8));
   };
-  put16(0x7075);
+  put16(id);
   put16(static_cast<uint16_t>(5 + utf8.size()));
   f.push_back(1);
   const uint32_t crc = ZipCrc32(0, raw.data(), raw.size());
@@ -380,7 +381,8 @@ std::string UnicodePathField(const std::string& raw, const std::string& utf8) {
 
 // Archives of other tools with what a Linux user keeps: links made by zip -y and bsdtar come back
 // as links (one pointing outside only with --keep-links); an entry whose local header holds a
-// legacy name beside its Unicode path field tests good and extracts under the Unicode name;
+// legacy name beside its Unicode path field tests good and extracts under the Unicode name (and
+// its comment lists from its Unicode comment field);
 // folders marked only by their attributes are folders, and what lies below them extracts.
 TEST(InteropExtract, PeerLinksUnicodeNamesAndAttributeFolders) {
   for (const char* tool : {"zip", "bsdtar"})
@@ -425,7 +427,9 @@ TEST(InteropExtract, PeerLinksUnicodeNamesAndAttributeFolders) {
   cafe.data = "unicode\n";
   cafe.versionMadeBy = 0x0014;
   cafe.extAttr = 0x20;
-  cafe.centralExtra = UnicodePathField(cafe.name, "café.txt");
+  cafe.comment = "caf\x82";
+  cafe.centralExtra =
+      UnicodePathField(cafe.name, "café.txt") + UnicodePathField(cafe.comment, "café", 0x6375);
   cafe.localName = "cafe.txt";
   cafe.localExtra = UnicodePathField(cafe.localName, "café.txt");
   b.Add(cafe);
@@ -445,6 +449,8 @@ TEST(InteropExtract, PeerLinksUnicodeNamesAndAttributeFolders) {
   auto t = Sh(arczip + " t " + Quote(dir / "built.zip"));
   EXPECT_EQ(t.status, 0) << t.out;
   EXPECT_NE(t.out.find("OK  café.txt"), std::string::npos) << t.out;
+  EXPECT_NE(Sh(arczip + " l " + Quote(dir / "built.zip")).out.find("    comment: café\n"),
+            std::string::npos);
   auto x = Sh(arczip + " x " + Quote(dir / "built.zip") + " -d " + Quote(dir / "built"));
   EXPECT_EQ(x.status, 0) << x.out;
   EXPECT_EQ(testutil::ReadFile(dir / "built/café.txt"), "unicode\n");

@@ -2,7 +2,10 @@
 // wrote: unzip, 7zz, Python's zipfile and bsdtar.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -444,4 +447,57 @@ TEST(InteropWrite, UnixTreeRoundTripsAcrossTimeZones) {
                     Arczip("a b.zip t -r -u") + " && unzip -p b.zip t/odd.txt");
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out, "ODD\n");
+}
+
+namespace {
+
+// A source that cannot be read whoever runs the test (root reads a mode 000 file).
+class TUnreadableSource : public TArcZip {
+ protected:
+  int OpenSourceFile(const std::string& path) override {
+    if (path.find("unreadable") != std::string::npos) {
+      errno = EACCES;
+      return -1;
+    }
+    return TArcZip::OpenSourceFile(path);
+  }
+};
+
+}  // namespace
+
+// Nothing is left out silently: a FIFO and an unreadable file are named with their reasons, the
+// other files are stored; arczip ends with status 1 (some files skipped).
+TEST(InteropWrite, FifoAndUnreadableFileAreToldAndCounted) {
+  TempDir t;
+  auto r = testutil::Run("set -e; cd " + Quote(t.path()) +
+                         "; mkdir t; echo ok > t/ok.txt; mkfifo t/fifo; echo secret > "
+                         "t/unreadable; chmod 000 t/unreadable");
+  ASSERT_EQ(r.status, 0) << r.out;
+  r = testutil::Run("cd " + Quote(t.path()) + " && " + Arczip("a a.zip t -r"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("skipped (a FIFO (named pipe), not a file): t/fifo"), std::string::npos)
+      << r.out;
+  if (::geteuid() != 0) {
+    EXPECT_NE(r.out.find("skipped (cannot be read: Permission denied): t/unreadable"),
+              std::string::npos)
+        << r.out;
+  } else {
+    std::printf(
+        "running as root, who reads a mode 000 file: the unreadable file is refused by "
+        "the engine's source seam below\n");
+  }
+
+  TUnreadableSource z;
+  z.SetZipName(t / "b.zip");
+  z.StorePaths = true;
+  z.Recurse = true;
+  std::vector<std::string> told;
+  z.OnSkippingFile = [&](TArcUnZip* s, TSkipReason reason, const std::string& name, int, bool&) {
+    told.push_back(name.substr(t.path().size() + 1) + " " + std::to_string(reason) + " " +
+                   s->SkipText());
+  };
+  z.FilesList = {t / "t/*"};
+  EXPECT_EQ(z.ZipFiles(), 1);
+  EXPECT_EQ(told, (std::vector<std::string>{"t/fifo 2 a FIFO (named pipe), not a file",
+                                            "t/unreadable 2 cannot be read: Permission denied"}));
 }

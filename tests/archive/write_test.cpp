@@ -309,6 +309,53 @@ TEST(ZipWrite, SourceShorterThanMeasuredRecordsWhatWasRead) {
   }
 }
 
+// A source written to while it is stored is in the archive as it was read, and told: one that
+// became shorter (also in a box), one that grew (cut at its measured size) and one changed in
+// place; none of them can be tried again.
+TEST(ZipWrite, SourcesThatChangeWhileStoredAreToldAndCounted) {
+  Fixture f;
+  WriteFile(f.src + "/shrinks.txt", TextBytes(3 * 1024 * 1024));
+  WriteFile(f.src + "/grows.txt", TextBytes(1000));
+  WriteFile(f.src + "/touched.txt", TextBytes(1000));
+  WriteFile(f.src + "/z.txt", "after");
+  std::vector<std::string> boxes, told;
+  f.z.OnHandleMessage = [&](TArcUnZip::TSender, int id, const std::string&,
+                            const std::string& title, uint32_t, int&) {
+    EXPECT_EQ(id, zmSourceShortRead);
+    boxes.push_back(title);
+  };
+  f.z.OnSkippingFile = [&](TArcUnZip::TSender z, TSkipReason r, const std::string& name, int,
+                           bool&) {
+    EXPECT_EQ(r, srFileOpenError);
+    EXPECT_FALSE(z->SkipCanRetry());
+    told.push_back(name.substr(f.src.size() + 1) + ": " + z->SkipText());
+  };
+  f.z.OnStartZip = [&](TArcUnZip::TSender, const std::string& name, TZipHeaderInfo&, bool&) {
+    if (name.find("shrinks") != std::string::npos) ::truncate(name.c_str(), 1500000);
+    if (name.find("grows") != std::string::npos) ::truncate(name.c_str(), 5000);
+    if (name.find("touched") != std::string::npos) {
+      struct timespec ts[2] = {{1600000000, 0}, {1600000000, 0}};
+      ::utimensat(AT_FDCWD, name.c_str(), ts, 0);
+    }
+  };
+  f.z.PackThreads = 0;
+  f.z.FilesList = {f.src + "/*"};
+  ASSERT_EQ(f.z.ZipFiles(), 4);
+  auto e = ByName(f.z);
+  std::string s = f.src.substr(1) + "/";
+  EXPECT_EQ(EntryData(f.zipName, *e[s + "shrinks.txt"]),
+            TextBytes(3 * 1024 * 1024).substr(0, 1500000));
+  EXPECT_EQ(EntryData(f.zipName, *e[s + "grows.txt"]), TextBytes(1000));
+  EXPECT_EQ(EntryData(f.zipName, *e[s + "z.txt"]), "after");
+  EXPECT_EQ(boxes, std::vector<std::string>{s + "shrinks.txt"});
+  EXPECT_EQ(told, (std::vector<std::string>{
+                      "grows.txt: it grew while it was stored: 1000 of 5000 bytes were stored",
+                      "shrinks.txt: it became shorter while it was stored: 1500000 of 3145728 "
+                      "bytes were stored",
+                      "touched.txt: it changed while it was stored; the stored copy may mix old "
+                      "and new data"}));
+}
+
 TEST(ZipWrite, SkipReasonsDuringWriting) {
   TempDir t;
   testutil::IsolatedXdg xdg(t.path());
