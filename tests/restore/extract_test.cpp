@@ -412,17 +412,22 @@ TEST_F(ExtractFixture, HostileArchiveStaysInsideTheDestinationAndEverySkipIsRepo
   EXPECT_FALSE(fs::is_symlink(dest + "/link"));
   struct stat st;
   ASSERT_EQ(::stat((dest + "/suid").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07000, 0u);
+  // Set-ID bits come back only for root, as unzip restores them.
+  EXPECT_EQ(st.st_mode & 07000, ::geteuid() == 0 ? 06000u : 0u);
   const QStringList expected{"../evil. Skipped because CreateError",
                              "a/../../evil. Skipped because CreateError",
                              "link. Skipped because CreateError"};
   EXPECT_EQ(report, expected);
   EXPECT_TRUE(host.lines.isEmpty());
 
-  // Without the program's skip handler on the engine the controller reports the skips itself.
+  // Without the program's skip handler on the engine the controller reports the skips itself,
+  // with the engine's reasons in words.
   zip.OnSkippingFile = nullptr;
   Extract(dir / "dest2", Count(4), TExtractPreset::AllOverwrite);
-  EXPECT_EQ(host.lines, expected);
+  EXPECT_EQ(host.lines,
+            (QStringList{"../evil. Skipped because its name leads outside the destination",
+                         "a/../../evil. Skipped because its name leads outside the destination",
+                         "link. Skipped because link points outside the destination"}));
   EXPECT_FALSE(zip.OnSkippingFile);
 }
 

@@ -1,0 +1,1 @@
+arcavo_fuzzer(unix_extra archive)
