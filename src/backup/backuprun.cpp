@@ -699,6 +699,7 @@ bool TBackupRun::RunPreconditions(TRunSteps& r) {
   // line, hand-over, scheduler) backs up its job's selection only: what happens to be
   // highlighted in the tree (the home folder at start) is never taken in its place.
   r.automatic = !program_.AutoRunFile().isEmpty();
+  lastJob_ = r.counting ? QString() : program_.AutoRunFile();
   r.ticked = ticks_.TickedPaths();
   if (!r.automatic) r.highlighted = display_.HighlightedPaths();
   const QString refusal = SelectionPrecondition(grid_, r.ticked, r.highlighted);
@@ -978,6 +979,8 @@ void TBackupRun::CallEngine(TRunSteps& r) {
   if (!r.counting) {
     display_.ReportClear();
     display_.ReportAdd(QStringLiteral("Beginning Add to ") + r.name);
+    if (r.automatic && !program_.AutoRunNote().isEmpty())
+      display_.ReportAdd(program_.AutoRunNote());
     for (const QString& line : r.leftovers) display_.ReportAdd(line);
     if (r.stopText.isEmpty() && onNotIncluded)
       for (const std::string& path : r.lists.notIncluded) onNotIncluded(PathText(path));

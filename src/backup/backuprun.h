@@ -190,6 +190,8 @@ class TBackupRun : public QObject {
   // The number of selected files and folders the last run left out (missing, unreadable,
   // vanished while it ran).
   int LastLeftOut() const { return leftOut_; }
+  // The job file the last run was started for without the user ("" for a run by hand).
+  const QString& LastRunJob() const { return lastJob_; }
   // The exit status of an automatic run that ended as the last one did: 0 everything stored,
   // 3 the archive was written but files were left out, 1 no archive written.
   int LastExitStatus() const;
@@ -294,6 +296,7 @@ class TBackupRun : public QObject {
   int count_ = 0;
   bool succeeded_ = false;
   int leftOut_ = 0;
+  QString lastJob_;
   bool nothingExists_ = false;
   std::optional<Count> counted_;
   // The existing archive is to be replaced (not added to): set by the existing-archive question.
