@@ -310,8 +310,9 @@ bool TWindowAutomation::OpenAutoRunJob(const QString& note) {
   ctx.AutoRunNote.clear();
   // Still set, the job stopped on its way (a refusal, a box) without a backup run.
   if (!ctx.AutoRunFile.isEmpty()) TellAutomaticRunStopped(ctx, job, told, QString());
-  return ctx.AutomaticRunsTold != told && ctx.LastAutomaticRun.status == kExitOk &&
-         ctx.LastAutomaticRun.job == job;
+  // Nothing told: a stealth job, which started stealth mode (its passes back up from now on).
+  if (ctx.AutomaticRunsTold == told) return true;
+  return ctx.LastAutomaticRun.status == kExitOk && ctx.LastAutomaticRun.job == job;
 }
 
 void TWindowAutomation::ClearScheduleControls() {
