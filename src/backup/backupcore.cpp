@@ -272,7 +272,7 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
   };
   ctx.WriteZbtnClick = [this] { run_->WriteZbtnClick(); };
   // A run nobody started by hand tells how it ended (the desktop's notifications listen).
-  connect(run_.get(), &TBackupRun::runFinished, this, [this] {
+  connect(run_.get(), &TBackupRun::runResult, this, [this] {
     if (run_->LastRunJob().isEmpty()) return;
     TellAutomaticRunEnd(ctx_, {run_->LastRunJob(), ctx_.FinalExitCode(run_->LastExitStatus()),
                                run_->ResultText(), ctx_.ReportFile});

@@ -666,6 +666,7 @@ void TBackupRun::WriteZbtnClick() {
     return;
   }
   TRunSteps r;
+  resultTold_ = false;
   r.counting = sizeCalcMode_;
   // The engine serves one operation at a time: while another one holds it, no run starts.
   r.session.emplace(zip_);
@@ -691,6 +692,7 @@ void TBackupRun::WriteZbtnClick() {
   if (r.finished) CleanUp(r);
   guard.Release();
   r.session.reset();
+  TellResult();
   emit runFinished(succeeded_);
 }
 
@@ -1199,6 +1201,11 @@ void TBackupRun::EndRunActions(TRunSteps& r) {
   }
 }
 
+void TBackupRun::TellResult() {
+  if (std::exchange(resultTold_, true)) return;
+  emit runResult();
+}
+
 bool TBackupRun::Verifies(const TRunSteps& r) const {
   return l_.functionsList.Checked(opt::kFnVerify) && count_ >= 1 && !r.counting;
 }
@@ -1242,7 +1249,10 @@ void TBackupRun::CleanUp(TRunSteps& r) {
         break;
     }
     if (r.closeAfterVerify) CloseProgram();
+    TellResult();
   } else if (!r.counting) {
+    // Told before the closing box, which may wait long for a user who is away.
+    TellResult();
     MbMessage(resultText_, kArcavo, false, MB_OK);
   }
 

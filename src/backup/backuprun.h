@@ -233,6 +233,9 @@ class TBackupRun : public QObject {
  signals:
   // A run has ended (after its closing message).
   void runFinished(bool succeeded);
+  // The run's result is known (ResultText, LastExitStatus): before its closing message, or at
+  // its end when it shows none. Once per run.
+  void runResult();
 
  private:
   struct TRunSteps;
@@ -254,6 +257,8 @@ class TBackupRun : public QObject {
   bool Verifies(const TRunSteps& r) const;
   // The command line's "close": the program ends with the run's exit status.
   void CloseProgram();
+  // Emits runResult, once per run.
+  void TellResult();
   void StartControls();
   // The end of a disc staging: spanning back to the user, the disc layer released.
   void EndStaging();
@@ -297,6 +302,7 @@ class TBackupRun : public QObject {
   bool succeeded_ = false;
   int leftOut_ = 0;
   QString lastJob_;
+  bool resultTold_ = false;
   bool nothingExists_ = false;
   std::optional<Count> counted_;
   // The existing archive is to be replaced (not added to): set by the existing-archive question.
