@@ -1,6 +1,7 @@
 // Arcavo: the single-instance guard, then the window.
 #include <QFileInfo>
 #include <QSessionManager>
+#include <QUrl>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -10,9 +11,11 @@
 #include "app/pathbytes.h"
 #include "app/screensaver.h"
 #include "app/termsignals.h"
+#include "automation/notifier.h"
 #include "discemu/emulateddrive.h"
 #include "platform/programdir.h"
 #include "ui/application.h"
+#include "ui/desktopopener.h"
 #include "ui/firstpaint.h"
 #include "ui/mainform.h"
 #include "ui/mbdialog.h"
@@ -79,6 +82,11 @@ int main(int argc, char** argv) {
   // Sleep is held off while an archive operation runs (logind and UPower on the system bus).
   form.life()->StartPowerEvents(QDBusConnection::systemBus());
   MainContext& ctx = form.context();
+  // Runs nobody watches tell the desktop when they go wrong (notifications on the session bus).
+  TRunNotices notices(ctx, QDBusConnection::sessionBus());
+  notices.notifier().OnOpen = [](const QString& file) {
+    CurrentUrlOpener().OpenUrl(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded));
+  };
   ctx.OnTerminate = [](int code) { QCoreApplication::exit(code); };
   app.onException = [&form](const QString& text) { form.lifecycle().AppException(text); };
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,

@@ -143,6 +143,9 @@ void TAppLifecycle::FormCreate() {
       MbInfo(problem);
       WriteUnattendedReport(file);
       RequestTerminate(ctx_, kExitBadArgument);
+      // A job with an ACTION was meant to run without the user, who is told it did not.
+      if (ctx_.CmdArgs.size() > 1)
+        TellAutomaticRunStopped(ctx_, file, ctx_.AutomaticRunsTold, problem);
       return;
     }
     switch (KindOfFile(file)) {
@@ -369,6 +372,7 @@ void TAppLifecycle::RunAutomaticJob(const QString& file, const QString& action, 
   ctx_.AutoRunAction = action.toLower();
   ctx_.AutoRunIsCommandLine = commandLine;
   ctx_.ReportFile.clear();
+  const int told = ctx_.AutomaticRunsTold;
   seams_.OpenCbutton();
   // The run empties AutoRunFile at its end; still set, the run stopped on the way (a refusal,
   // a box) and the window goes back to interactive use.
@@ -376,11 +380,16 @@ void TAppLifecycle::RunAutomaticJob(const QString& file, const QString& action, 
   ctx_.AutoRunFile.clear();
   ctx_.AutoRunAction.clear();
   ctx_.AutoRunIsCommandLine = false;
-  if (!unattended) return;
+  if (!unattended) {
+    if (stopped) TellAutomaticRunStopped(ctx_, file, told, QString());
+    return;
+  }
   if (stopped) ctx_.UnattendedFailure = true;
+  const QString why = ctx_.UnattendedLog.isEmpty() ? QString() : ctx_.UnattendedLog.last();
   WriteUnattendedReport(file);
   // Nobody is there to go on with: the process started for this run ends with a failure.
   if (commandLine && stopped) RequestTerminate(ctx_, kExitRunFailed);
+  if (stopped) TellAutomaticRunStopped(ctx_, file, told, why);
   if (!ctx_.TerminateRequested && !wasUnattended) EndUnattended();
 }
 
@@ -429,6 +438,7 @@ void TAppLifecycle::WriteUnattendedReport(const QString& job, bool namedAfterJob
   for (const QString& l : lines) text += PathBytes(l) + '\n';
   try {
     WriteFileAtomically(PathBytes(file), text);
+    ctx_.ReportFile = file;
   } catch (const std::exception&) {
     // Standard error has the texts already.
   }

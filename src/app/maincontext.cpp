@@ -25,6 +25,23 @@ MainContext& MainContext::operator=(MainContext&&) noexcept = default;
 // last.
 MainContext::~MainContext() = default;
 
+void TellAutomaticRunEnd(MainContext& ctx, const TAutomaticRunEnd& end) {
+  ++ctx.AutomaticRunsTold;
+  ctx.LastAutomaticRun = end;
+  if (ctx.OnAutomaticRunEnd) ctx.OnAutomaticRunEnd(end);
+}
+
+void TellAutomaticRunStopped(MainContext& ctx, const QString& job, int told, const QString& why) {
+  if (ctx.AutomaticRunsTold != told) return;
+  TAutomaticRunEnd end;
+  end.job = job;
+  end.status = kExitRunFailed;
+  end.result =
+      why.isEmpty() ? QStringLiteral("The job stopped before anything was backed up") : why;
+  end.report = ctx.ReportFile;
+  TellAutomaticRunEnd(ctx, end);
+}
+
 void RequestTerminate(MainContext& ctx, int exitCode) {
   if (!ctx.TerminateRequested || ctx.ExitCode == kExitOk) ctx.ExitCode = exitCode;
   ctx.TerminateRequested = true;

@@ -34,6 +34,16 @@ enum ExitStatus : int {
   kExitFilesLeftOut = 3,  // an unattended run wrote its archive but left selected files out
 };
 
+// How a run nobody started by hand ended (a job from the command line or a later start, the
+// scheduler's job, a stealth pass): its job (or archive), the exit status it would give
+// (ExitStatus), its one-line result and its report file ("" when none).
+struct TAutomaticRunEnd {
+  QString job;
+  int status = kExitOk;
+  QString result;
+  QString report;
+};
+
 struct MainContext {
   MainContext();
   ~MainContext();
@@ -51,6 +61,9 @@ struct MainContext {
   QString AutoRunAction;
   // The automatic run is the one the process was started for (the command line's job).
   bool AutoRunIsCommandLine = false;
+  // A line the automatic run's report gives after its first ("" for none): the scheduler's
+  // catch-up of a missed run says so.
+  QString AutoRunNote;
   // The last path received from a later start; emptied once consumed.
   QString HandedOverPath;
   // The command-line arguments after the program name.
@@ -99,6 +112,14 @@ struct MainContext {
   QStringList UnattendedLog;
   bool UnattendedFailure = false;
   QString ReportFile;
+  // Told how every run nobody started by hand ended (TellAutomaticRunEnd); empty: nobody
+  // listens. The count says how many were told, so that a run that stopped on its way without
+  // telling anything is told by whoever started it.
+  std::function<void(const TAutomaticRunEnd&)> OnAutomaticRunEnd;
+  int AutomaticRunsTold = 0;
+  TAutomaticRunEnd LastAutomaticRun;
+  // Shows a desktop notification (summary, body); empty: the desktop is not told.
+  std::function<void(const QString& summary, const QString& body)> NotifyDesktop;
   // A job handed over with an ACTION was taken and then never run (the window waited for an
   // answer too long, or closed first): the process ends with a failure status however it ends.
   bool HandOverLost = false;
@@ -153,6 +174,13 @@ struct MainContext {
     return status == kExitOk && (UnattendedFailure || HandOverLost) ? kExitRunFailed : status;
   }
 };
+
+// Tells OnAutomaticRunEnd how a run nobody started by hand ended.
+void TellAutomaticRunEnd(MainContext& ctx, const TAutomaticRunEnd& end);
+// After the automatic run of job that began when told runs had been told: when that run stopped
+// on its way (a refusal, a box answered without a user) and told nothing, tells its failure with
+// the last text a box gave without a user (why, when not empty).
+void TellAutomaticRunStopped(MainContext& ctx, const QString& job, int told, const QString& why);
 
 // Ends the application with the given exit status: at once when the event loop runs, and, when
 // it does not run yet, as soon as main() checks TerminateRequested. Later requests never lower a

@@ -46,6 +46,8 @@ const QVector<TPreferences::KeyInfo>& TPreferences::Table() {
       {"MinToTray", kBool, false},
       {"StealthARen", kBool, true},
       {"DateTimeFormat", kInt, 0},
+      // A good run nobody started by hand is told on the desktop too (failures always are).
+      {"NotifySuccess", kBool, false},
   };
   return table;
 }

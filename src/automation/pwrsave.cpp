@@ -93,6 +93,7 @@ void TPwrSave::PrepareForSleep(bool start) {
     }
     return;
   }
+  if (OnResumed) OnResumed();
   const bool resume = pausedForSleep_;
   pausedForSleep_ = false;
   if (!host_.OperationRunning()) return;

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <functional>
 #include <optional>
 
 class IPwrSaveHost {
@@ -43,6 +44,9 @@ class TPwrSave : public QObject {
 
   // An archive operation started or ended: the inhibitors follow OperationRunning().
   void OperationChanged();
+
+  // The machine woke from a sleep (PrepareForSleep(false)).
+  std::function<void()> OnResumed;
 
   bool Blocking() const { return block_.isValid(); }
   bool Delaying() const { return delay_.isValid(); }

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QTime>
+#include <cstdint>
 
 // The scheduler's timer: one minute while waiting, ten seconds while a run is due.
 class ISchedulerTimer {
@@ -64,14 +65,39 @@ class ISchedulerWindow {
   virtual void SetAutoRunFile(const QString& file) = 0;
   // Stops every directory monitor (the current archive is a stealth archive).
   virtual void StopDirMonitors() = 0;
-  // Opens and runs the job named by the auto-run file.
-  virtual void OpenAutoRunJob() = 0;
+  // Opens and runs the job named by the auto-run file; note ("" for none) is a line its report
+  // gives after the first. True when the job ran and its backup succeeded.
+  virtual bool OpenAutoRunJob(const QString& note) = 0;
   // "Forget": every day box unticked, "Set" disabled, the edit back to "JOB Filename" and the
   // picker at 12:00:00.
   virtual void ClearScheduleControls() = 0;
   // A modeless notice (caption "Arcavo") that closes by itself after ms milliseconds.
   virtual void ShowNoticeFor(const QString& text, int ms) = 0;
+  // "Run missed backups" and the limit (days, 0: twice the schedule's interval) after which a
+  // schedule without a good run is told as stale; set from the stored schedule.
+  virtual bool RunMissedChecked() const { return true; }
+  virtual int StaleLimitDays() const { return 0; }
+  virtual void SetMissedAndStale(bool /*runMissed*/, int /*limitDays*/) {}
+  // A desktop notification; the tray icon's hint adds warning ("" for none).
+  virtual void NotifyDesktop(const QString& /*summary*/, const QString& /*body*/) {}
+  virtual void SetTrayWarning(const QString& /*warning*/) {}
 };
+
+// The schedule as the catch-up decision sees it.
+struct TScheduleSpec {
+  int days = 0;  // Sunday 1 ... Saturday 64
+  QTime time;
+  bool runMissed = true;
+};
+// The scheduled time a catch-up run is for: the latest time of the schedule after lastRun and
+// at or before now (one run, however many were missed), in now's time zone. Invalid when none
+// passed, catching up is off, or there is no last run to count from.
+QDateTime MissedRun(const QDateTime& lastRun, const TScheduleSpec& schedule, const QDateTime& now);
+// The longest time between two scheduled runs in days (7 for one day a week); 0 for no day.
+int ScheduleIntervalDays(int days);
+// A schedule whose last good run (or, before the first, its setting) at since is older than the
+// limit (limitDays; 0: twice the interval) at now is stale.
+bool ScheduleStale(const QDateTime& since, int days, int limitDays, const QDateTime& now);
 
 // Weekday as the scheduler counts it: 1 Sunday ... 7 Saturday.
 int SchedulerWeekday(const QDate& date);
@@ -121,12 +147,30 @@ class TScheduler {
   // Runs started.
   int Runs() const { return runs_; }
 
+  // The stored schedule was loaded from iniFile (where its state is kept from now on): a run
+  // missed since the last one is caught up after kCatchUpDelayMs.
+  void Loaded(const QString& iniFile);
+  // The machine woke from sleep: a run missed meanwhile is caught up after kCatchUpDelayMs.
+  void Resumed() { ArmCatchUp(); }
+  static constexpr int kCatchUpDelayMs = 30000;
+  // The last scheduled time dealt with (run, refused or caught up) and the last good run.
+  QDateTime LastDue() const { return lastDue_; }
+  QDateTime LastGood() const { return lastGood_; }
+  // The tray's warning that the schedule is stale ("" while it is not).
+  QString StaleWarning() const { return staleWarning_; }
+
  private:
   void OnDue(const QDateTime& now);
   void StartCheck(const QDateTime& now);
   void Run();
   void RestorePauseItem();
   void Save(const QString& iniFile);
+  void ArmCatchUp();
+  bool StartCatchUp(const QDateTime& now);
+  // Marks the scheduled time at as dealt with; false when it was already (caught up).
+  bool Claim(const QDateTime& at);
+  void CheckStale(const QDateTime& now);
+  void SaveState();
 
   ISchedulerTimer& timer_;
   ITrayHost& tray_;
@@ -138,4 +182,16 @@ class TScheduler {
   bool pauseWasVisible_ = false;
   QDateTime due_;
   int runs_ = 0;
+  // Kept in section "Scheduled" of iniFile_ (times in UTC): the last scheduled time dealt
+  // with, the last good run, when the schedule was set, and the stale state already told.
+  QString iniFile_;
+  QDateTime lastDue_;
+  QDateTime lastGood_;
+  QDateTime since_;
+  QDateTime staleTold_;
+  // The missed time the due run catches up (invalid for a run on time).
+  QDateTime catchUp_;
+  // The clock's tick from which a catch-up is looked for; -1 when none is pending.
+  int64_t catchUpAt_ = -1;
+  QString staleWarning_;
 };

@@ -145,6 +145,7 @@ struct TBackupCore::Program : IBackupProgram {
   explicit Program(MainContext& c) : ctx(c) {}
   QString AutoRunFile() const override { return ctx.AutoRunFile; }
   void SetAutoRunFile(const QString& file) override { ctx.AutoRunFile = file; }
+  QString AutoRunNote() const override { return ctx.AutoRunNote; }
   // The ACTION that goes with the automatic run (the command line's, or a later start's).
   QString ActionArg() const override { return ctx.AutoRunAction; }
   void RequestTerminate(int exitCode) override { ::RequestTerminate(ctx, exitCode); }
@@ -270,6 +271,12 @@ TBackupCore::TBackupCore(MainContext& ctx, IControlHost& controls, IBackupDispla
     spanning_->ArcZip1FileNameForSplitPart(fname, part, type);
   };
   ctx.WriteZbtnClick = [this] { run_->WriteZbtnClick(); };
+  // A run nobody started by hand tells how it ended (the desktop's notifications listen).
+  connect(run_.get(), &TBackupRun::runResult, this, [this] {
+    if (run_->LastRunJob().isEmpty()) return;
+    TellAutomaticRunEnd(ctx_, {run_->LastRunJob(), ctx_.FinalExitCode(run_->LastExitStatus()),
+                               run_->ResultText(), ctx_.ReportFile});
+  });
   if (ctx.SizeCalc) {
     ctx.SizeCalc->Counter = [this](const QString& scratch) -> std::optional<SizeCount> {
       const auto counted = run_->CountingRun(scratch);

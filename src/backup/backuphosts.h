@@ -84,6 +84,9 @@ class IBackupProgram {
   virtual ~IBackupProgram() = default;
   virtual QString AutoRunFile() const { return {}; }
   virtual void SetAutoRunFile(const QString&) {}
+  // A line the automatic run's report gives after its first (a scheduled run caught up after
+  // its time was missed says so); "" for none.
+  virtual QString AutoRunNote() const { return {}; }
   // The end-of-run action of the automatic run, lower-cased ("close", "hibernate", "shutdown";
   // "").
   virtual QString ActionArg() const { return {}; }

@@ -666,6 +666,7 @@ void TBackupRun::WriteZbtnClick() {
     return;
   }
   TRunSteps r;
+  resultTold_ = false;
   r.counting = sizeCalcMode_;
   // The engine serves one operation at a time: while another one holds it, no run starts.
   r.session.emplace(zip_);
@@ -691,6 +692,7 @@ void TBackupRun::WriteZbtnClick() {
   if (r.finished) CleanUp(r);
   guard.Release();
   r.session.reset();
+  TellResult();
   emit runFinished(succeeded_);
 }
 
@@ -699,6 +701,7 @@ bool TBackupRun::RunPreconditions(TRunSteps& r) {
   // line, hand-over, scheduler) backs up its job's selection only: what happens to be
   // highlighted in the tree (the home folder at start) is never taken in its place.
   r.automatic = !program_.AutoRunFile().isEmpty();
+  lastJob_ = r.counting ? QString() : program_.AutoRunFile();
   r.ticked = ticks_.TickedPaths();
   if (!r.automatic) r.highlighted = display_.HighlightedPaths();
   const QString refusal = SelectionPrecondition(grid_, r.ticked, r.highlighted);
@@ -980,6 +983,8 @@ void TBackupRun::CallEngine(TRunSteps& r) {
   if (!r.counting) {
     display_.ReportClear();
     display_.ReportAdd(QStringLiteral("Beginning Add to ") + r.name);
+    if (r.automatic && !program_.AutoRunNote().isEmpty())
+      display_.ReportAdd(program_.AutoRunNote());
     for (const QString& line : r.leftovers) display_.ReportAdd(line);
     if (r.stopText.isEmpty() && onNotIncluded)
       for (const std::string& path : r.lists.notIncluded) onNotIncluded(PathText(path));
@@ -1198,6 +1203,11 @@ void TBackupRun::EndRunActions(TRunSteps& r) {
   }
 }
 
+void TBackupRun::TellResult() {
+  if (std::exchange(resultTold_, true)) return;
+  emit runResult();
+}
+
 bool TBackupRun::Verifies(const TRunSteps& r) const {
   return l_.functionsList.Checked(opt::kFnVerify) && count_ >= 1 && !r.counting;
 }
@@ -1241,7 +1251,10 @@ void TBackupRun::CleanUp(TRunSteps& r) {
         break;
     }
     if (r.closeAfterVerify) CloseProgram();
+    TellResult();
   } else if (!r.counting) {
+    // Told before the closing box, which may wait long for a user who is away.
+    TellResult();
     MbMessage(resultText_, kArcavo, false, MB_OK);
   }
 

@@ -190,6 +190,8 @@ class TBackupRun : public QObject {
   // The number of selected files and folders the last run left out (missing, unreadable,
   // vanished while it ran).
   int LastLeftOut() const { return leftOut_; }
+  // The job file the last run was started for without the user ("" for a run by hand).
+  const QString& LastRunJob() const { return lastJob_; }
   // The exit status of an automatic run that ended as the last one did: 0 everything stored,
   // 3 the archive was written but files were left out, 1 no archive written.
   int LastExitStatus() const;
@@ -231,6 +233,9 @@ class TBackupRun : public QObject {
  signals:
   // A run has ended (after its closing message).
   void runFinished(bool succeeded);
+  // The run's result is known (ResultText, LastExitStatus): before its closing message, or at
+  // its end when it shows none. Once per run.
+  void runResult();
 
  private:
   struct TRunSteps;
@@ -252,6 +257,8 @@ class TBackupRun : public QObject {
   bool Verifies(const TRunSteps& r) const;
   // The command line's "close": the program ends with the run's exit status.
   void CloseProgram();
+  // Emits runResult, once per run.
+  void TellResult();
   void StartControls();
   // The end of a disc staging: spanning back to the user, the disc layer released.
   void EndStaging();
@@ -294,6 +301,8 @@ class TBackupRun : public QObject {
   int count_ = 0;
   bool succeeded_ = false;
   int leftOut_ = 0;
+  QString lastJob_;
+  bool resultTold_ = false;
   bool nothingExists_ = false;
   std::optional<Count> counted_;
   // The existing archive is to be replaced (not added to): set by the existing-archive question.

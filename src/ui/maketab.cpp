@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimeEdit>
 #include <QVBoxLayout>
@@ -237,11 +238,27 @@ QWidget* BuildReportTab() {
   auto* time = new QTimeEdit(QTime(0, 0), sch);
   time->setObjectName(S(ctl::kSchedTime));
   sL->addWidget(time, 6, 1);
+  auto* missed = new QCheckBox(S("Run missed backups"), sch);
+  missed->setObjectName(S(ctl::kSchedRunMissed));
+  missed->setChecked(true);
+  missed->setToolTip(
+      S("A backup whose time passed while the computer was off or asleep, or "
+        "Arcavo was not running, runs once at the next start or wake-up"));
+  sL->addWidget(missed, 7, 0, 1, 3);
+  sL->addWidget(Label(sch, "SchedLabelStale", "Warn after days without a backup:"), 8, 0);
+  auto* stale = new QSpinBox(sch);
+  stale->setObjectName(S(ctl::kSchedStaleDays));
+  stale->setRange(0, 365);
+  stale->setSpecialValueText(S("twice the interval"));
+  sL->addWidget(stale, 8, 1, 1, 2);
+  auto* notifyGood = new QCheckBox(S("Notify also when unattended backups succeed"), sch);
+  notifyGood->setObjectName(S(ctl::kNotifySuccess));
+  sL->addWidget(notifyGood, 9, 0, 1, 3);
   auto* set = Button(sch, "SchedSetBtn", "Set");
   set->setEnabled(false);
-  sL->addWidget(set, 7, 0);
-  sL->addWidget(Button(sch, "SchedForgetBtn", "Forget"), 7, 1);
-  sL->setRowStretch(8, 1);
+  sL->addWidget(set, 10, 0);
+  sL->addWidget(Button(sch, "SchedForgetBtn", "Forget"), 10, 1);
+  sL->setRowStretch(11, 1);
   h->addWidget(sch, 2);
   return page;
 }

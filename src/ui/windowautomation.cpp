@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTimeEdit>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include "app/mb.h"
 #include "app/optionnames.h"
 #include "app/preferences.h"
+#include "app/settingsfiles.h"
 #include "app/startupseams.h"
 #include "backup/backuphosts.h"
 #include "ui/desktopopener.h"
@@ -94,6 +96,20 @@ void TWindowAutomation::Connect() {
       connect(box, &QCheckBox::toggled, this, [this] { ControlChanged(); });
   if (auto* picker = form_.findChild<QTimeEdit*>(S(ctl::kSchedTime)))
     connect(picker, &QTimeEdit::timeChanged, this, [this] { ControlChanged(); });
+  // Telling good unattended runs too is a preference, saved the moment it changes.
+  if (auto* box = form_.findChild<QCheckBox*>(S(ctl::kNotifySuccess))) {
+    MainContext& ctx = form_.context();
+    connect(box, &QCheckBox::toggled, this, [&ctx](bool on) {
+      if (ctx.Prefs && ctx.Prefs->Bool(QStringLiteral("NotifySuccess")) != on)
+        ctx.Prefs->Write(QStringLiteral("NotifySuccess"), on);
+    });
+    if (ctx.Settings)
+      connect(ctx.Settings.get(), &TSettingsFiles::preferenceLoaded, box,
+              [box, &ctx](const QString& key) {
+                if (key == QLatin1String("NotifySuccess"))
+                  box->setChecked(ctx.Prefs->Bool(QStringLiteral("NotifySuccess")));
+              });
+  }
   if (auto* edit = form_.findChild<QLineEdit*>(S(ctl::kSchedJobFile))) {
     // The file comes from "Open JOB file" only.
     edit->setReadOnly(true);
@@ -196,10 +212,8 @@ void TWindowAutomation::SetPauseItemVisible(bool visible) {
 }
 
 void TWindowAutomation::ShowIcon(const QString& hint) {
-  if (QSystemTrayIcon* tray = form_.trayIcon()) {
-    tray->setToolTip(hint);
-    tray->show();
-  }
+  SetHint(hint);
+  if (QSystemTrayIcon* tray = form_.trayIcon()) tray->show();
 }
 
 void TWindowAutomation::HideIcon() {
@@ -211,7 +225,11 @@ void TWindowAutomation::SetIconImage(int picture) {
 }
 
 void TWindowAutomation::SetHint(const QString& hint) {
-  if (QSystemTrayIcon* tray = form_.trayIcon()) tray->setToolTip(hint);
+  hint_ = hint;
+  if (QSystemTrayIcon* tray = form_.trayIcon())
+    tray->setToolTip(trayWarning_.isEmpty() || hint.isEmpty()
+                         ? hint + trayWarning_
+                         : hint + QLatin1Char('\n') + trayWarning_);
 }
 
 bool TWindowAutomation::ResumeItemVisible() const {
@@ -281,8 +299,20 @@ void TWindowAutomation::StopDirMonitors() {
   startup_.FreeDirMonitors();
 }
 
-void TWindowAutomation::OpenAutoRunJob() {
-  form_.context().Jobs->OpenCbutton(JobSender::AutoRun);
+bool TWindowAutomation::OpenAutoRunJob(const QString& note) {
+  MainContext& ctx = form_.context();
+  const QString job = ctx.AutoRunFile;
+  const int told = ctx.AutomaticRunsTold;
+  ctx.AutoRunNote = note;
+  // The report a stopped job names is its own, never an earlier run's.
+  ctx.ReportFile.clear();
+  ctx.Jobs->OpenCbutton(JobSender::AutoRun);
+  ctx.AutoRunNote.clear();
+  // Still set, the job stopped on its way (a refusal, a box) without a backup run.
+  if (!ctx.AutoRunFile.isEmpty()) TellAutomaticRunStopped(ctx, job, told, QString());
+  // Nothing told: a stealth job, which started stealth mode (its passes back up from now on).
+  if (ctx.AutomaticRunsTold == told) return true;
+  return ctx.LastAutomaticRun.status == kExitOk && ctx.LastAutomaticRun.job == job;
 }
 
 void TWindowAutomation::ClearScheduleControls() {
@@ -292,6 +322,30 @@ void TWindowAutomation::ClearScheduleControls() {
     edit->setText(QStringLiteral("JOB Filename"));
   if (auto* picker = form_.findChild<QTimeEdit*>(S(ctl::kSchedTime))) picker->setTime(QTime(12, 0));
   EnableSet(false);
+}
+
+bool TWindowAutomation::RunMissedChecked() const {
+  auto* box = form_.findChild<QCheckBox*>(S(ctl::kSchedRunMissed));
+  return !box || box->isChecked();
+}
+
+int TWindowAutomation::StaleLimitDays() const {
+  auto* limit = form_.findChild<QSpinBox*>(S(ctl::kSchedStaleDays));
+  return limit ? limit->value() : 0;
+}
+
+void TWindowAutomation::SetMissedAndStale(bool runMissed, int limitDays) {
+  if (auto* box = form_.findChild<QCheckBox*>(S(ctl::kSchedRunMissed))) box->setChecked(runMissed);
+  if (auto* limit = form_.findChild<QSpinBox*>(S(ctl::kSchedStaleDays))) limit->setValue(limitDays);
+}
+
+void TWindowAutomation::NotifyDesktop(const QString& summary, const QString& body) {
+  if (form_.context().NotifyDesktop) form_.context().NotifyDesktop(summary, body);
+}
+
+void TWindowAutomation::SetTrayWarning(const QString& warning) {
+  trayWarning_ = warning;
+  SetHint(hint_.isEmpty() ? form_.context().TrayTitle : hint_);
 }
 
 void TWindowAutomation::ShowNoticeFor(const QString& text, int ms) {

@@ -72,9 +72,14 @@ class TWindowAutomation : public QObject,
   QString ArchiveName() const override;
   void SetAutoRunFile(const QString& file) override;
   void StopDirMonitors() override;
-  void OpenAutoRunJob() override;
+  bool OpenAutoRunJob(const QString& note) override;
   void ClearScheduleControls() override;
   void ShowNoticeFor(const QString& text, int ms) override;
+  bool RunMissedChecked() const override;
+  int StaleLimitDays() const override;
+  void SetMissedAndStale(bool runMissed, int limitDays) override;
+  void NotifyDesktop(const QString& summary, const QString& body) override;
+  void SetTrayWarning(const QString& warning) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -89,4 +94,7 @@ class TWindowAutomation : public QObject,
   std::unique_ptr<TChkUpdate> update_;
   std::unique_ptr<IUrlOpener> desktop_;
   bool quiet_ = false;
+  // The tray icon's hint as last set, and the stale schedule's warning it adds.
+  QString hint_;
+  QString trayWarning_;
 };

@@ -97,6 +97,10 @@ void TWindowLife::SetHotkeyDialog(IHotkeyDialog* dialog) {
 
 void TWindowLife::StartPowerEvents(QDBusConnection bus) {
   power_ = std::make_unique<TPwrSave>(*this, std::move(bus));
+  // A scheduled run missed while the machine slept is caught up after the wake-up.
+  power_->OnResumed = [this] {
+    if (form_.automation()) form_.automation()->scheduler().Resumed();
+  };
   power_->OperationChanged();
 }
 

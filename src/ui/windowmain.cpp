@@ -14,6 +14,7 @@
 #include "app/explorer.h"
 #include "app/mb.h"
 #include "app/pathbytes.h"
+#include "app/preferences.h"
 #include "archive/arczip.h"
 #include "backup/backupcore.h"
 #include "backup/backuprun.h"
@@ -167,6 +168,8 @@ QString TWindowScheduler::ScheduleFile() const {
 
 void TWindowScheduler::StartSchedulerTimer() {
   form_.schedulerTimer()->start(TScheduler::kWaitMs);
+  // The stored schedule's state: a run missed meanwhile is caught up, a stale one told.
+  if (form_.automation()) form_.automation()->scheduler().Loaded(TPreferences::DefaultFile());
 }
 
 // --- IBackupSeams ---

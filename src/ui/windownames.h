@@ -30,6 +30,10 @@ inline constexpr const char* kSchedJobFile = "SchedJobFile";
 inline constexpr const char* kSchedDays[] = {"SchedSunday",    "SchedMonday",   "SchedTuesday",
                                              "SchedWednesday", "SchedThursday", "SchedFriday",
                                              "SchedSaturday"};
+// "Run missed backups", the stale limit in days and "Notify good unattended backups too".
+inline constexpr const char* kSchedRunMissed = "SchedRunMissed";
+inline constexpr const char* kSchedStaleDays = "SchedStaleDays";
+inline constexpr const char* kNotifySuccess = "SchedNotifySuccess";
 inline constexpr const char* kContextHelpButton = "ContextHelpButton";
 inline constexpr const char* kArchiveTabFlash = "ArchiveTabFlash";  // the tab's flash timer
 inline constexpr const char* kGeneralTimer = "Timer1";

@@ -213,6 +213,8 @@ QString TWindowStealth::AddFiles(const QStringList& files) {
     zip.CloseArchive();
     zip.SetZipName(archive);
   }
+  // Nobody watches a stealth pass: a failed one is told on the desktop too.
+  if (!error.isEmpty()) TellAutomaticRunEnd(ctx, {ArchiveName(), kExitRunFailed, error, QString()});
   return error;
 }
 

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QLocale>
 #include <QStringList>
 #include <QTimeZone>
 #include <functional>
 
 #include "automation/scheduler.h"
 #include "automation/traylife.h"
+#include "platform/inifile.h"
 #include "qt_scriptedhost.h"
 #include "testutil.h"
 
@@ -97,11 +99,24 @@ struct FakeWindow : ISchedulerWindow {
   QString ArchiveName() const override { return archive; }
   void SetAutoRunFile(const QString& f) override { autoRun = f; }
   void StopDirMonitors() override { ++monitorsStopped; }
-  void OpenAutoRunJob() override {
+  void OpenAutoRunJob() {
     runs << CurrentClock().Now();
     runFiles << autoRun;
     runStates << scheduler->RunState();
   }
+  bool OpenAutoRunJob(const QString& note) override {
+    OpenAutoRunJob();
+    notes << note;
+    return runsSucceed;
+  }
+  QStringList notes;
+  bool runsSucceed = true;
+  QStringList notified;
+  QString trayWarning;
+  void NotifyDesktop(const QString& summary, const QString& body) override {
+    notified << summary + ": " + body;
+  }
+  void SetTrayWarning(const QString& warning) override { trayWarning = warning; }
   void ClearScheduleControls() override {}
   void ShowNoticeFor(const QString& text, int ms) override {
     notice = text;
@@ -434,6 +449,139 @@ TEST_F(SchedulerTest, RunsOnlyOnTickedDays) {
   scheduler_.ControlsChanged();
   RunUntil(At(14, 16, 0));
   EXPECT_EQ(window_.runs.size(), 2);
+}
+
+// Whether a start or a wake-up catches a run up, and for which time: only the latest time of the
+// schedule that passed since the last one counts. And when a schedule without a good run is stale.
+TEST(SchedulerCatchUp, TheLatestMissedTimeRunsOnceAndOldBackupsGoStale) {
+  const auto at = [](int day, int h, int m) {
+    return QDateTime(kMonday.addDays(day), QTime(h, m), QTimeZone::utc());
+  };
+  struct Row {
+    const char* name;
+    QDateTime lastRun;
+    int days;
+    bool runMissed;
+    QDateTime now;
+    QDateTime expected;  // invalid: no catch-up
+  };
+  const int mon = 2, wed = 8, sat = 64;
+  const Row rows[] = {
+      {"missed this morning", at(-7, 10, 0), mon, true, at(0, 12, 0), at(0, 10, 0)},
+      {"not yet today", at(-7, 10, 0), mon, true, at(0, 9, 59), {}},
+      {"the minute itself", at(-7, 10, 0), mon, true, at(0, 10, 0), at(0, 10, 0)},
+      {"run already", at(0, 10, 0), mon, true, at(0, 12, 0), {}},
+      {"two missed, the latest runs", at(-7, 10, 0), mon | wed, true, at(4, 8, 0), at(2, 10, 0)},
+      {"weeks away, once", at(-21, 10, 0), mon, true, at(3, 8, 0), at(0, 10, 0)},
+      {"over the weekend", at(-9, 10, 0), sat, true, at(0, 8, 0), at(-2, 10, 0)},
+      {"set after the time", at(0, 10, 30), mon, true, at(0, 12, 0), {}},
+      {"catching up off", at(-7, 10, 0), mon, false, at(0, 12, 0), {}},
+      {"no day ticked", at(-7, 10, 0), 0, true, at(0, 12, 0), {}},
+      {"no last run kept", {}, mon, true, at(0, 12, 0), {}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(MissedRun(r.lastRun, {r.days, QTime(10, 0), r.runMissed}, r.now), r.expected);
+  }
+
+  const std::pair<int, int> intervals[] = {{mon, 7}, {62, 3}, {127, 1}, {mon | 16, 4}, {0, 0}};
+  for (const auto& [days, interval] : intervals) EXPECT_EQ(ScheduleIntervalDays(days), interval);
+  // Default limit: twice the interval (14 days for one day a week); or the user's.
+  EXPECT_FALSE(ScheduleStale(at(0, 10, 0), mon, 0, at(14, 10, 0)));
+  EXPECT_TRUE(ScheduleStale(at(0, 10, 0), mon, 0, at(14, 10, 1)));
+  EXPECT_TRUE(ScheduleStale(at(0, 10, 0), mon, 3, at(3, 10, 1)));
+  EXPECT_FALSE(ScheduleStale({}, mon, 3, at(30, 0, 0)));
+}
+
+// A Monday 10:00 backup under a clock in Berlin (the state is kept in UTC): the machine was off
+// at 10:00, the next start runs it once, a minute later, not again at the set hour's ticks nor at
+// a later start; a sleep over the next Monday's time is caught up after the wake-up. A schedule
+// whose runs then fail goes stale: the tray says so and the desktop is told once.
+TEST(SchedulerCatchUp, AMissedRunRunsOnceAtTheNextStartNotTwice) {
+  testutil::TempDir dir;
+  const QString ini = QString::fromStdString(dir / "default.ini");
+  const QTimeZone berlin("Europe/Berlin");
+  ASSERT_TRUE(berlin.isValid());
+  const auto at = [&](int day, int h, int m) {
+    return QDateTime(kMonday.addDays(day), QTime(h, m), berlin);
+  };
+  ScriptedHost host;
+  FakeClock clock(at(-1, 20, 0));
+  FakeTray tray;
+  tray.shown = true;
+  FakeWindow window;
+  window.tray = &tray;
+  // One start of the program: its scheduler loads the stored schedule and ticks until `until`.
+  const auto start = [&](const QDateTime& from, const QDateTime& until) {
+    clock.Advance(clock.Now().msecsTo(from));
+    FakeTimer timer;
+    TScheduler s(timer, tray, window);
+    window.scheduler = &s;
+    timer.Start(TScheduler::kWaitMs);
+    s.Loaded(ini);
+    while (timer.active && clock.Now() < until) {
+      clock.Advance(timer.interval);
+      s.SchedulerTimerTimer();
+    }
+    window.scheduler = nullptr;
+  };
+  {
+    FakeTimer timer;
+    TScheduler s(timer, tray, window);
+    window.scheduler = &s;
+    s.Set(ini);  // Sunday evening; then the machine is off
+    window.scheduler = nullptr;
+  }
+  start(at(0, 10, 20), at(0, 12, 0));
+  ASSERT_EQ(window.runs.size(), 1);
+  EXPECT_GE(window.runs[0], at(0, 10, 20).addMSecs(TScheduler::kCatchUpDelayMs));
+  EXPECT_LT(window.runs[0], at(0, 10, 23));
+  EXPECT_TRUE(window.notes[0].startsWith("Catch-up of the scheduled backup of "))
+      << window.notes[0].toStdString();
+  const IniFile kept(ini.toStdString());
+  EXPECT_EQ(kept.ReadString("Scheduled", "lastdue", ""), "2026-12-07T09:00:00.000Z");
+  EXPECT_EQ(kept.ReadString("Scheduled", "lastgood", "").back(), 'Z');
+  EXPECT_EQ(kept.ReadString("Scheduled", "days", ""), "2");
+
+  // A later start the same day, ticking into Tuesday: nothing more.
+  start(at(0, 13, 0), at(1, 12, 0));
+  EXPECT_EQ(window.runs.size(), 1);
+
+  // Asleep over the next Monday's time: the wake-up catches it up, once.
+  {
+    FakeTimer timer;
+    TScheduler s(timer, tray, window);
+    window.scheduler = &s;
+    timer.Start(TScheduler::kWaitMs);
+    s.Loaded(ini);
+    clock.Advance(clock.Now().msecsTo(at(7, 11, 30)));
+    s.Resumed();
+    while (clock.Now() < at(7, 13, 0)) {
+      clock.Advance(timer.interval);
+      s.SchedulerTimerTimer();
+    }
+    ASSERT_EQ(window.runs.size(), 2);
+    EXPECT_LT(window.runs[1], at(7, 11, 33));
+    EXPECT_FALSE(window.notes[1].isEmpty());
+    EXPECT_TRUE(window.trayWarning.isEmpty());
+
+    // The runs fail from now on: two weeks after the last good one the schedule is stale.
+    window.runsSucceed = false;
+    while (clock.Now() < at(23, 12, 0)) {
+      clock.Advance(timer.interval);
+      s.SchedulerTimerTimer();
+    }
+    EXPECT_EQ(window.runs.size(), 4);
+    window.scheduler = nullptr;
+  }
+  const QString warning =
+      "No backup of Daily since " + QLocale().toString(kMonday.addDays(7), QLocale::ShortFormat);
+  EXPECT_EQ(window.trayWarning, warning);
+  EXPECT_EQ(window.notified, QStringList{"Arcavo: " + warning});
+  // Told once, also across a restart.
+  start(at(23, 13, 0), at(23, 14, 0));
+  EXPECT_EQ(window.notified.size(), 1);
+  EXPECT_EQ(window.trayWarning, warning);
 }
 
 TEST_F(SchedulerTest, TrayLifeFollowsTheWindowAndTheStealthArchive) {

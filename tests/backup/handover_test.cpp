@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "jobfiles.h"
@@ -78,12 +79,15 @@ class ProgramStarts : public ::testing::Test {
       WriteFile(drives + "/sr0.state", "profile=CD-R\ncapacity=359847\n");
     }
     const char* path = ::getenv("PATH");
-    return {"QT_QPA_PLATFORM=offscreen",
-            "HOME=" + home,
-            "ARCAVO_REPORT_FIRST_PAINT=1",
-            "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin"),
-            "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus,
-            "ARCAVO_EMULATED_DRIVES=" + drives};
+    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
+                                    "HOME=" + home,
+                                    "ARCAVO_REPORT_FIRST_PAINT=1",
+                                    "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin"),
+                                    "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus,
+                                    "ARCAVO_EMULATED_DRIVES=" + drives};
+    // No session bus unless a test puts its own there: no start may reach the user's desktop.
+    if (!sessionBus.empty()) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + sessionBus);
+    return env;
   }
   // A start that keeps running (the first instance); ready once its window has been painted
   // (it says so on standard error), when it takes hand-overs.
@@ -137,6 +141,7 @@ class ProgramStarts : public ::testing::Test {
   std::string home = dir / "home";
   HandWrittenJob job{dir.path()};
   std::string systemBus = "unix:path=" + (dir / "no-system-bus");
+  std::string sessionBus;
 
   std::map<pid_t, std::string> windowLogs_;  // standard output and error of each window
 
@@ -281,6 +286,59 @@ TEST_F(ProgramStarts, UnattendedStartsEndByThemselves) {
   EXPECT_EQ(e.status, 0) << e.out;
   EXPECT_EQ(Archives(), std::vector<std::string>{job.archive});
   EXPECT_NE(Reports().find("Files&DIRs successfully Archived"), std::string::npos);
+}
+
+// A run nobody watches tells the desktop (a notification daemon played by python3-dbusmock)
+// once when it fails or leaves files out, naming its result and report; a good run tells nothing.
+TEST_F(ProgramStarts, AnUnattendedRunThatGoesWrongIsToldOnTheDesktopOnce) {
+  if (!HaveDbusMock()) GTEST_SKIP() << "python3-dbusmock or dbus-daemon missing";
+  const std::string log = dir / "notify.log";
+  DbusMockBus desktop(dir.path(), {"--system", "--template", "notification_daemon", "-l", log},
+                      "org.freedesktop.Notifications", "notify-test");
+  ASSERT_TRUE(desktop.ready()) << ReadFile(dir / "mock.out");
+  sessionBus = desktop.address();
+  const auto notices = [&] {
+    std::vector<std::string> calls;
+    std::istringstream in(testutil::Exists(log) ? ReadFile(log) : std::string());
+    for (std::string line; std::getline(in, line);)
+      if (line.find(" Notify ") != std::string::npos) calls.push_back(line);
+    return calls;
+  };
+  std::filesystem::create_directories(dir / "out");
+  WriteFile(dir / "gone.JOB",
+            "ARCAVO-JOB 1\nC\tD\t" + job.data + "\nC\tD\t" + (dir / "gone") + "\n");
+  WriteFile(dir / "gone.INI",
+            "[ZIPFILE]\nFname=" + (dir / "out/gone.zip") + "\n[Options]\nClrDisk=0\n");
+  WriteFile(dir / "noinclude.JOB", "ARCAVO-JOB 1\nC\tD\t" + job.data + "\n");
+  WriteFile(dir / "noinclude.INI", "[ZIPFILE]\nFname=" + (dir / "out/noinclude.zip") +
+                                       "\n[Options]\nClrDisk=0\n[SGcol0]\n1=\n");
+  struct Case {
+    std::string job;
+    int status;
+    std::string summary;  // "" for none
+    std::string body;
+  };
+  const Case cases[] = {
+      {job.job, 0, "", ""},
+      {dir / "gone.JOB", 3, "Backup of gone incomplete", "1 file/DIR was left out"},
+      {dir / "noinclude.JOB", 1, "Backup of noinclude failed", "No files to INCLUDE"},
+  };
+  size_t told = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.job);
+    const Ended e = Start({c.job, "close"});
+    EXPECT_EQ(e.status, c.status) << e.out;
+    const std::vector<std::string> calls = notices();
+    ASSERT_EQ(calls.size(), told + (c.summary.empty() ? 0 : 1)) << ReadFile(log);
+    if (c.summary.empty()) continue;
+    const std::string& call = calls.back();
+    EXPECT_NE(call.find("\"Arcavo\""), std::string::npos) << call;
+    EXPECT_NE(call.find(c.summary), std::string::npos) << call;
+    EXPECT_NE(call.find(c.body), std::string::npos) << call;
+    // The program has ended: the notice names the report instead of offering to open it.
+    EXPECT_NE(call.find("Report: " + (dir / "config/arcavo/")), std::string::npos) << call;
+    told = calls.size();
+  }
 }
 
 // A settings folder that cannot be made ends the start with its reason.

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
@@ -69,6 +70,12 @@ TEST_F(AutomationWindowTest, SetAndForgetKeepTheScheduleAcrossARestart) {
     Find<QCheckBox>(*w, "SchedMonday")->setChecked(true);
     Find<QCheckBox>(*w, "SchedFriday")->setChecked(true);
     Find<QTimeEdit>(*w, "SchedTime")->setTime(QTime(22, 30));
+    // Catching up and the stale limit are kept with the schedule; the notice of good runs is a
+    // preference.
+    EXPECT_TRUE(Find<QCheckBox>(*w, "SchedRunMissed")->isChecked());
+    Find<QCheckBox>(*w, "SchedRunMissed")->setChecked(false);
+    Find<QSpinBox>(*w, "SchedStaleDays")->setValue(5);
+    Find<QCheckBox>(*w, "SchedNotifySuccess")->setChecked(true);
     EXPECT_TRUE(set->isEnabled());
     set->click();
     EXPECT_TRUE(w->schedulerTimer()->isActive());
@@ -84,6 +91,9 @@ TEST_F(AutomationWindowTest, SetAndForgetKeepTheScheduleAcrossARestart) {
     EXPECT_FALSE(Find<QCheckBox>(*w, "SchedSunday")->isChecked());
     EXPECT_EQ(Find<QTimeEdit>(*w, "SchedTime")->time(), QTime(22, 30));
     EXPECT_EQ(Find<QLineEdit>(*w, "SchedJobFile")->text(), job);
+    EXPECT_FALSE(Find<QCheckBox>(*w, "SchedRunMissed")->isChecked());
+    EXPECT_EQ(Find<QSpinBox>(*w, "SchedStaleDays")->value(), 5);
+    EXPECT_TRUE(Find<QCheckBox>(*w, "SchedNotifySuccess")->isChecked());
     EXPECT_TRUE(w->schedulerTimer()->isActive());
     Find<QPushButton>(*w, "SchedForgetBtn")->click();
     EXPECT_FALSE(w->schedulerTimer()->isActive());
