@@ -147,6 +147,8 @@ TSaveDlgWidget::TSaveDlgWidget(TSaveDlgForm& form, QWidget* parent) : QDialog(pa
       fm.horizontalAdvance(edit_->text()) + 4 * fm.averageCharWidth() + m.left() + m.right();
   if (const QScreen* s = screen()) width = qMin(width, s->availableGeometry().width() * 9 / 10);
   resize(qMax(420, width), 440);
+  // Typing goes into the name at once, after the proposed folder.
+  edit_->setFocus(Qt::OtherFocusReason);
 }
 
 bool TSaveDlgWidget::eventFilter(QObject* watched, QEvent* event) {
