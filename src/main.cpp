@@ -27,6 +27,19 @@ int main(int argc, char** argv) {
     std::printf("arcavo %s\n", ARCAVO_VERSION);
     return kExitOk;
   }
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::printf(
+        "Usage: arcavo [FILE [ACTION]]\n"
+        "       arcavo --version | --help\n"
+        "Opens the backup window.\n"
+        "  NAME.JOB, NAME.CAT  a saved job: opened and run at once\n"
+        "  NAME.ZIP            an archive: opened in the archive view for restore\n"
+        "  ACTION              after the job's unattended run: close, hibernate or shutdown\n"
+        "A start while Arcavo runs hands FILE and ACTION to the running window.\n"
+        "Exit status of an unattended run: 0 all stored, 3 files left out, 1 no archive,\n"
+        "2 missing file or bad ACTION. See arcavo(1).\n");
+    return kExitOk;
+  }
   // ARCAVO_EMULATED_DRIVES, when set, puts emulated disc writers in place of the real ones.
   InstallEmulatedDrives();
   // A later start hands its first argument (and its ACTION) to the running instance and ends

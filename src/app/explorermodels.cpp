@@ -130,7 +130,9 @@ QVariant ExplorerTreeModel::data(const QModelIndex& index, int role) const {
     case IsFolderRole:
       return true;
     case Qt::CheckStateRole:
-      if (!showChecks_ || !store_) return {};
+      // Shown in every mode, so a new user sees that folders are ticked; only make mode lets
+      // them change (flags).
+      if (!store_) return {};
       return ToQtCheckState(store_->State(n->path));
     default:
       return {};
@@ -174,7 +176,11 @@ void ExplorerTreeModel::Refresh() {
   RefreshNode(root_.get());
 }
 
-void ExplorerTreeModel::RefreshNode(Node* n) {
+void ExplorerTreeModel::RefreshFolder(const QModelIndex& index, bool deep) {
+  if (index.isValid()) RefreshNode(NodeOf(index), deep);
+}
+
+void ExplorerTreeModel::RefreshNode(Node* n, bool deep) {
   if (n != root_.get()) {
     n->hasKids = -1;
     if (n->fetched) {
@@ -208,7 +214,8 @@ void ExplorerTreeModel::RefreshNode(Node* n) {
       n->hasKids = n->kids.empty() ? 0 : 1;
     }
   }
-  for (auto& k : n->kids) RefreshNode(k.get());
+  if (deep)
+    for (auto& k : n->kids) RefreshNode(k.get(), true);
 }
 
 QModelIndex ExplorerTreeModel::IndexForPath(const std::string& path) {
@@ -242,7 +249,7 @@ void ExplorerTreeModel::EmitChecks(Node* n) {
 }
 
 void ExplorerTreeModel::TicksChanged() {
-  if (showChecks_) EmitChecks(root_.get());
+  EmitChecks(root_.get());
 }
 
 // ---------------------------------------------------------------- list
@@ -309,7 +316,7 @@ QVariant ExplorerListModel::data(const QModelIndex& index, int role) const {
   if (role == PathRole) return PathText(e->path);
   if (role == IsFolderRole) return e->folder;
   if (role == Qt::CheckStateRole) {
-    if (index.column() != NameColumn || !showChecks_ || !store_) return {};
+    if (index.column() != NameColumn || !store_) return {};
     return ToQtCheckState(store_->State(e->path));
   }
   if (role == Qt::TextAlignmentRole && index.column() == SizeColumn) {

@@ -40,6 +40,8 @@ class ExplorerTreeModel : public QAbstractItemModel {
   QModelIndex IndexForPath(const std::string& path);
   // Re-reads every loaded folder from disk, keeping what is still there.
   void Refresh();
+  // The same for one folder, with the loaded folders below it when deep.
+  void RefreshFolder(const QModelIndex& index, bool deep);
 
   QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
   QModelIndex parent(const QModelIndex& child) const override;
@@ -57,7 +59,7 @@ class ExplorerTreeModel : public QAbstractItemModel {
   struct Node;
   Node* NodeOf(const QModelIndex& index) const;
   QModelIndex IndexOf(Node* node) const;
-  void RefreshNode(Node* node);
+  void RefreshNode(Node* node, bool deep = true);
   void TicksChanged();
   void EmitChecks(Node* node);
 

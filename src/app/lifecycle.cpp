@@ -252,8 +252,38 @@ THandOverAnswer TAppLifecycle::HandOver(const THandOver& handOver) {
     onStealthNow();
     return {};
   }
+  // Started again by hand, without a file: the window the user looks for comes to the front.
+  if (handOver.path.isEmpty() && handOver.action.isEmpty()) seams_.RaiseWindow();
+  // An archive (the desktop's "Open with", the menu entry's file) is opened for restore, as a
+  // first start with it would.
+  if (handOver.action.isEmpty() && KindOfFile(handOver.path) == FileKind::Archive &&
+      PathIsFile(handOver.path)) {
+    if (Busy() || ctx_.TerminateRequested)
+      return {false, QStringLiteral("an archive operation is running; '") + handOver.path +
+                         QStringLiteral("' was not opened")};
+    seams_.RaiseWindow();
+    OpenArchiveWhenIdle(handOver.path);
+    return {};
+  }
   ctx_.HandedOverPath = handOver.path;
   return IMgrTrigger(handOver.action);
+}
+
+void TAppLifecycle::OpenArchiveWhenIdle(const QString& path) {
+  // From the event loop once nothing else goes on, as a job handed over (never inside a box's
+  // loop, nor while the window is being made).
+  auto* timer = new QTimer(this);
+  timer->setInterval(50);
+  connect(timer, &QTimer::timeout, this, [this, timer, path] {
+    if (!ctx_.TerminateRequested && !closeDone_ &&
+        (creating_ || delivering_ || Busy() || !seams_.WindowIdle()))
+      return;
+    timer->stop();
+    timer->deleteLater();
+    if (ctx_.TerminateRequested || closeDone_) return;
+    seams_.OpenRecent(path);
+  });
+  timer->start();
 }
 
 THandOverAnswer TAppLifecycle::IMgrTrigger(const QString& action) {

@@ -131,6 +131,8 @@ class TAppLifecycle : public QObject {
   // A job taken from a later start that will not run: why, in the status bar and the job's
   // report file; with an ACTION also on standard error and in the exit status.
   void ReportNotStarted(const THandOver& job, const QString& why);
+  // Opens an archive handed over once the window is idle.
+  void OpenArchiveWhenIdle(const QString& path);
   void DropPending(const QString& why);
 
   MainContext& ctx_;

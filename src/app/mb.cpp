@@ -69,6 +69,8 @@ bool MbUnattendedCancel(const QString& what) {
 
 QString MbUnattendedText(const MbBox& box) {
   QString text = box.text;
+  // "&&" stands for one "&", as the box shows it.
+  text.replace(QStringLiteral("&&"), QStringLiteral("&"));
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   QStringList lines = text.split(QLatin1Char('\n'));

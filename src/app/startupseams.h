@@ -25,6 +25,9 @@ class IStartupSeams {
   virtual void Maximise() {}
   virtual bool WindowVisible() const { return true; }
   virtual void ShowWindow() {}
+  // A later start by hand: the window back from the task bar and in front (a window in the
+  // tray stays there).
+  virtual void RaiseWindow() {}
   virtual void SetWindowCaption(const QString&) {}
   virtual void ShowBrowserTab() {}
   virtual void SetTimePickerFormat(const QString&) {}

@@ -35,7 +35,7 @@ class TLogonStart {
   static constexpr const char* kRemoveStealth =
       "You already have Stealth@Startup checked\rClick YES if you want to remove Stealth Mode";
   static constexpr const char* kStartMinimised = "Start Minimised?";
-  static constexpr const char* kStealthQuestion = "You want Stealth to start with Windows?";
+  static constexpr const char* kStealthQuestion = "You want Stealth to start when you log in?";
   static constexpr const char* kDialogTitle = "Open Existing Stealth Job File";
   static constexpr const char* kJobFilter =
       "Job Files (*.job)|stealth_*.job;STEALTH_*.job;stealth_*.CAT;STEALTH_*.CAT";

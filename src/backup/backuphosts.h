@@ -45,6 +45,8 @@ class IBackupDisplay {
   virtual void SetArchivePanel(const QString&) {}
   // Both bars back to their idle texts.
   virtual void ClearStatusBar() {}
+  // A line for the user in the status bar (what a command did without asking).
+  virtual void StatusNote(const QString&) {}
   virtual void GaugeClear() {}
   // The gauge's moving (indeterminate) style or its percentage style.
   virtual void GaugeMoving() {}

@@ -28,6 +28,13 @@ QString S(const char* text) {
   return QString::fromUtf8(text);
 }
 
+// A question that erases or replaces what is on a disc defaults to its second button (Cancel,
+// No) for a user at the screen; an unattended run keeps answering with the first, as its jobs
+// were set up to.
+int DestructiveDefault() {
+  return MbUnattended() ? 0 : MB_DEFBUTTON2;
+}
+
 const QString kArcavo = QStringLiteral("Arcavo");
 
 void Pump() {
@@ -412,7 +419,7 @@ bool TBurnCommands::AddPaths(const QStringList& paths) {
       const bool erasable = burner_.IsErasable();
       const int answer =
           MbMessage(drive + name + S(erasable ? burnmsg::kExistsErase : burnmsg::kExistsReplace),
-                    kArcavo, true, MB_OKCANCEL | MB_ICONEXCLAMATION);
+                    kArcavo, true, MB_OKCANCEL | MB_ICONEXCLAMATION | DestructiveDefault());
       if (answer != IDOK) return false;
       if (erasable) {
         if (EraseDisk(false, true) != TErase::Erased) return false;
@@ -652,7 +659,8 @@ void TBurnCommands::EraseCDRW1Click(bool quick) {
     MbInfo(S(burnmsg::kNotReady));
   } else if (disc.Kind != 2) {
     MbInfo(S(burnmsg::kNotErasable));
-  } else if (MbMessage(S(burnmsg::kProceed), kArcavo, true, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+  } else if (MbMessage(S(burnmsg::kProceed), kArcavo, true,
+                       MB_YESNO | MB_ICONQUESTION | DestructiveDefault()) == IDYES) {
     // Erased, failed and cancelled are told apart: only a finished erase is a success.
     while (EraseDisk(false, quick) == TErase::Erased) {
       if (MbChoice(S(burnmsg::kErased), kArcavo, 2, QStringLiteral("Repeat|Exit")) != 11) {

@@ -1,5 +1,7 @@
 #include "backup/naming.h"
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -108,17 +110,35 @@ bool TSaveDlgForm::OkClick() {
     MbInfo(QString::fromUtf8(kLineBreakInName));
     return false;
   }
+  // A path typed in full after the proposed folder stands for itself.
+  if (const qsizetype twice = text_.lastIndexOf(QLatin1String("//")); twice >= 0)
+    text_ = text_.mid(twice + 1);
   if (!text_.contains(QLatin1Char('/'))) {
     MbInfo(S(kMustIncludeFolder));
     text_.clear();
     return false;
   }
-  if (preset_) return true;
-  if (FileNameOf(text_).isEmpty()) {
+  if (!preset_ && FileNameOf(text_).isEmpty()) {
     text_ = S(kIncorrectName);
     return false;
   }
+  // The writer's root is no folder: the backup is staged for the disc.
+  if (!burnerRoot_.isEmpty() && text_.startsWith(burnerRoot_)) return true;
+  const QString folder = FolderOf(text_);
+  const QFileInfo info(folder);
+  if (!info.isDir()) {
+    MbInfo(S(kNoFolder).arg(folder));
+    return false;
+  }
+  if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+    MbInfo(S(kFolderReadOnly).arg(folder));
+    return false;
+  }
   return true;
+}
+
+QString INamingHost::HomeFolder() const {
+  return QDir::homePath();
 }
 
 // ---- Naming a new archive -----------------------------------------------------------------
@@ -175,9 +195,10 @@ void TNaming::NewZipButClick(NamingSender sender, int presetKind) {
       return;
   }
 
-  // 3.-6. A clean state.
+  // 3.-6. A clean state. The archive named last keeps its folder for the proposal.
   const QString current = host_.FocusedTreePath();
   const bool currentIsFolder = !current.isEmpty() && QFileInfo(current).isDir();
+  if (const QString named = FolderOf(run_.ZipName()); !named.isEmpty()) lastFolder_ = named;
   if (sender == NamingSender::NewZip || sender == NamingSender::NewZipMenu) {
     host_.LoadDefaultSettings();
     ticks_.Clear();
@@ -201,16 +222,18 @@ void TNaming::NewZipButClick(NamingSender sender, int presetKind) {
     }
   }
 
-  // 7. The proposal.
+  // 7. The proposal: the name accepted last; otherwise the folder of the archive named last, or
+  // the home folder. Never the folder focused in the tree: that is what gets backed up, and an
+  // archive inside its own source would take itself in.
   const int format = prefs_.Int(QStringLiteral("DateTimeFormat"));
   const QDateTime now = CurrentClock().Now();
   QString proposal;
   if (!lastNewName_.isEmpty())
     proposal = EXTNdatetime(0, lastNewName_, format, now);
-  else if (currentIsFolder)
-    proposal = WithSlash(current);
-  else if (!current.isEmpty())
-    proposal = EXTNdatetime(0, current, format, now);
+  else if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir())
+    proposal = WithSlash(lastFolder_);
+  else
+    proposal = WithSlash(host_.HomeFolder());
 
   // 8. Title and extension.
   QString ext = QStringLiteral(".zip");
@@ -275,7 +298,11 @@ void TNaming::NewZipButClick(NamingSender sender, int presetKind) {
   }
   display_.ClearStatusBar();
   run_.SetArchiveName(name, true);
+  lastFolder_ = FolderOf(name);
   program_.Setstate(3);
+  // The reset of step 4 is not silent.
+  if (sender == NamingSender::NewZip || sender == NamingSender::NewZipMenu)
+    display_.StatusNote(S(kResetNote));
   if (preset) ApplyPreset(run_.PresetKind());
   if (sender == NamingSender::Define && host_.HintsOn()) {
     MbNoticeText(S(kDefineHint), QStringLiteral("Arcavo"));

@@ -49,6 +49,10 @@ class TSaveDlgForm {
   static constexpr const char* kIncorrectName = "Incorrect filename criteria";
   static constexpr const char* kFolderLabel =
       "Click on destination folder, then enter filename after '/'";
+  static constexpr const char* kNoFolder =
+      "The folder %1 does not exist.\rChoose or make a folder first";
+  static constexpr const char* kFolderReadOnly =
+      "The folder %1 cannot be written to.\rChoose a folder of your own";
 
   // presetMode: OK accepts any text holding a folder, without the file-name check.
   TSaveDlgForm(QString title, const QString& proposal, bool presetMode = false);
@@ -74,7 +78,9 @@ class TSaveDlgForm {
   void FileClicked(const QString& path);
   // OK: true when the dialog closes with the text. A text without a folder shows
   // "Must include Drive/Directory" and empties the edit; a text without a file name shows
-  // "Incorrect filename criteria" in the edit.
+  // "Incorrect filename criteria" in the edit. An absolute path typed after the proposed folder
+  // ("/a/b//c/d") counts from its own "/"; a folder that does not exist or cannot be written
+  // to is said here, where it can still be changed, not when the backup is written.
   bool OkClick();
 
  private:
@@ -105,6 +111,8 @@ class INamingHost {
   virtual bool HintsOn() const { return false; }
   // Shows the new-name dialog modally; the text accepted with OK, nullopt when cancelled.
   virtual std::optional<QString> ShowSaveDialog(TSaveDlgForm& form) = 0;
+  // The user's home folder, proposed when no archive was named yet.
+  virtual QString HomeFolder() const;
   // The archive view's focused entry's file name, and the search box of "File Search".
   virtual QString FocusedArchiveEntryName() const { return {}; }
   virtual void SetSearchText(const QString&) {}
@@ -120,6 +128,8 @@ class TNaming : public QObject {
       "Mozilla files already selected - do you want to manually select?";
   static constexpr const char* kDefineNotice = "Now check Directories/Files\rOptionally, SaveJob";
   static constexpr const char* kDefineHint = "Please check/select Monitored dir/file in Browser";
+  static constexpr const char* kResetNote =
+      "New archive: ticks, option lists and the inclusion grid are back to their defaults";
 
   TNaming(TBackupRun& run, TArcUnZip& zip, TOptionLists& lists, TPreferences& prefs,
           TCheckStore& ticks, IControlHost& controls, IBackupDisplay& display,
@@ -149,6 +159,8 @@ class TNaming : public QObject {
   IBackupProgram& program_;
   INamingHost& host_;
   QString lastNewName_;
+  // The folder of the archive named last (kept over a cancelled naming).
+  QString lastFolder_;
   bool stealthDefineMode_ = false;
   bool presetHintShown_ = false;
 };

@@ -69,5 +69,7 @@ bool StartSystemRestore() {
 }
 
 QString SystemRestoreUnavailableText() {
-  return QStringLiteral("    Unable start System Restore\r\n(Not Windows Pro or Home Edition?)");
+  return QStringLiteral(
+      "    Unable start System Restore\r\n(snapper-gui, from the package of that name, is not "
+      "installed)");
 }

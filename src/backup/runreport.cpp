@@ -519,12 +519,14 @@ void TRunReport::ArcZip1StartZipInfo(int NumFiles, int64_t TotalBytes, bool& Sto
       }
     }
   }
-  // 7. The estimate in the status bar.
+  // 7. The size of what is archived in the status bar: the 40 % guess above only weighs the
+  // free space, and shown as "Total size" it read as the size of the data.
   SetPanel(rctl::kActiveFilePanel, S(rptmsg::kActiveFileNone));
   SetPanel(rctl::kCountPanel, count);
-  SetPanel(rctl::kTotalSizePanel, S(rptmsg::kTotalSize) +
-                                      QString::number(RoundDiv(static_cast<double>(est), 1000.0)) +
-                                      S(rptmsg::kMb));
+  SetPanel(rctl::kTotalSizePanel,
+           S(rptmsg::kTotalSize) +
+               QString::number(RoundDiv(static_cast<double>(TotalBytes), 1000000.0)) +
+               S(rptmsg::kMb));
   host_.DiscAnimation(true);
   // 8. The marker of the first spanned disk.
   if (zip_.MultiZipInfo.MultiMode == TMultiMode::mmSpan) seams_.WriteSpanNo(1);

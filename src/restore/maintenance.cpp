@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -65,8 +66,9 @@ void TMaintenanceController::DeleteButClick() {
     return;
   }
   const QString name = Q(zip_.ZipName());
+  // No is the default of a question that destroys.
   if (MbMessage(S(maintmsg::kDeleteQuestion) + name + QLatin1Char('?'), S(maintmsg::kCaption),
-                false, MB_YESNO + MB_ICONQUESTION) != IDYES)
+                false, MB_YESNO + MB_ICONQUESTION + MB_DEFBUTTON2) != IDYES)
     return;
   zip_.FilesList.clear();
   zip_.ExcludeList.clear();
@@ -106,13 +108,26 @@ void TMaintenanceController::DeleteButClick() {
 void TMaintenanceController::DeleteZipButClick() {
   if (deleting_ || testing_ || zip_.Busy() || zip_.SessionOpen()) return;
   window_.Setstate(0);
-  const std::string name = zip_.ZipName();
+  std::string name = zip_.ZipName();
   if (FileExists(name)) {
     if (MbMessage(S(maintmsg::kKillQuestion) + Q(name) + QLatin1Char('?'), S(maintmsg::kCaption),
-                  false, MB_YESNO + MB_ICONQUESTION) != IDYES)
+                  false, MB_YESNO + MB_ICONQUESTION + MB_DEFBUTTON2) != IDYES)
       return;
-    // Removed for good: the file is unlinked, not moved to a trash folder.
-    if (::unlink(name.c_str()) != 0) {
+    // Into the desktop's trash, where the user can get it back; removed for good only when
+    // there is no trash for it and the user says so.
+    // (Qt's file classes take only names that are UTF-8.)
+    const bool utf8 = Q(name).toStdString() == name;
+    QFile file(Q(name));
+    if (!utf8 || !file.moveToTrash()) {
+      const QString why = utf8 ? file.errorString() : QStringLiteral("the name is not UTF-8");
+      if (MbMessage(S(maintmsg::kNoTrash).arg(why) + Q(name) + QLatin1Char('?'),
+                    S(maintmsg::kCaption), false,
+                    MB_YESNO + MB_ICONEXCLAMATION + MB_DEFBUTTON2) != IDYES)
+        return;
+    } else {
+      name.clear();
+    }
+    if (!name.empty() && ::unlink(name.c_str()) != 0) {
       // A file that is still there is not reported as deleted; the archive stays named.
       MbMessage(S(maintmsg::kKillFailed) + Q(name) + QStringLiteral("\r") +
                     QString::fromLocal8Bit(std::strerror(errno)),

@@ -29,7 +29,9 @@ inline constexpr const char* kDeleteQuestion = "Delete selected files from: ";
 inline constexpr const char* kNoneChecked =
     "No files checked/selected\rTo remove directories Checkbox select";
 inline constexpr const char* kDeleteFailed = "Fatal error trying to delete";
-inline constexpr const char* kKillQuestion = "Are you sure you want to delete: ";
+inline constexpr const char* kKillQuestion = "Move this archive to the trash: ";
+inline constexpr const char* kNoTrash =
+    "There is no trash folder for this archive (%1)\rDelete it for good: ";
 inline constexpr const char* kKillFailed = "Unable to delete: ";
 inline constexpr const char* kZipNotFound = "Zip file not found: ";
 inline constexpr const char* kNothingToTest = "Error - nothing to Test";

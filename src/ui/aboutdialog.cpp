@@ -3,12 +3,42 @@
 #include <zlib.h>
 
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QVBoxLayout>
 
 #include "app/lifecycle.h"
 #include "ui/widgetkit.h"
+
+QString LicenceText() {
+  QFile file(QStringLiteral(":/package/copyright"));
+  if (!file.open(QIODevice::ReadOnly))
+    return QStringLiteral("Licence: see the package's copyright file");
+  // The first "License:" field: its name on the field's line, its text on the indented lines
+  // below (a lone "." is an empty line).
+  QString name;
+  QStringList text;
+  bool in = false;
+  for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+    if (!in) {
+      if (line.startsWith(QLatin1String("License:"))) {
+        name = line.mid(8).trimmed();
+        in = true;
+      }
+      continue;
+    }
+    if (!line.startsWith(QLatin1Char(' ')) && !line.startsWith(QLatin1Char('\t'))) break;
+    const QString t = line.trimmed();
+    text << (t == QLatin1String(".") ? QString() : t);
+  }
+  QString out = QStringLiteral("Licence: ") + (name == QLatin1String("other") ? QString() : name);
+  const QString body =
+      text.join(QLatin1Char(' ')).replace(QStringLiteral("  "), QStringLiteral("\n\n"));
+  if (!body.isEmpty())
+    out += (out.endsWith(QLatin1Char(' ')) ? QString() : QStringLiteral(" ")) + body;
+  return out.trimmed();
+}
 
 std::unique_ptr<QDialog> CreateAboutDialog(QWidget* parent) {
   auto box = std::make_unique<QDialog>(parent);
@@ -35,13 +65,19 @@ std::unique_ptr<QDialog> CreateAboutDialog(QWidget* parent) {
       QString(),
       QStringLiteral("Qt ") + QString::fromLatin1(qVersion()) + QStringLiteral(", zlib ") +
           QString::fromLatin1(zlibVersion()),
-      QString::fromUtf8(kLicenceLine),
   };
   auto* text = new QLabel(lines.join(QLatin1Char('\n')), box.get());
   text->setObjectName(QStringLiteral("AboutText"));
   text->setAlignment(Qt::AlignHCenter);
   text->setTextInteractionFlags(Qt::TextSelectableByMouse);
   v->addWidget(text);
+  auto* licence = new QLabel(LicenceText(), box.get());
+  licence->setObjectName(QStringLiteral("AboutLicence"));
+  licence->setWordWrap(true);
+  licence->setAlignment(Qt::AlignHCenter);
+  licence->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  licence->setMinimumWidth(licence->fontMetrics().averageCharWidth() * 50);
+  v->addWidget(licence);
 
   auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, box.get());
   QObject::connect(ok, &QDialogButtonBox::accepted, box.get(), &QDialog::accept);

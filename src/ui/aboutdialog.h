@@ -5,8 +5,11 @@
 #include <QDialog>
 #include <memory>
 
-// The licence line of the about box. A placeholder until the licence is announced.
-inline constexpr const char* kLicenceLine = "Licence: to be announced by the owner";
+#include <QString>
+
+// The licence as the package states it (the "License:" field of its Debian copyright file,
+// built into the program): "Licence: " + the licence's name, then its text.
+QString LicenceText();
 
 // The about box, not yet shown.
 std::unique_ptr<QDialog> CreateAboutDialog(QWidget* parent);

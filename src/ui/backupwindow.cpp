@@ -5,6 +5,7 @@
 #include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -98,7 +99,13 @@ TSaveDlgWidget::TSaveDlgWidget(TSaveDlgForm& form, QWidget* parent) : QDialog(pa
   tree->setToolTip(QStringLiteral("Dbl-click on file or directory"));
   for (int c = 1; c < model->columnCount(); ++c) tree->hideColumn(c);
   tree->header()->hide();
-  tree->setCurrentIndex(model->index(QDir::homePath()));
+  // The tree opens at the proposed folder (the home folder when it is gone).
+  const QString proposed = QFileInfo(form.Text()).absolutePath();
+  const QModelIndex at = model->index(
+      form.Text().startsWith(QLatin1Char('/')) && QFileInfo(proposed).isDir() ? proposed
+                                                                              : QDir::homePath());
+  tree->setCurrentIndex(at);
+  tree->scrollTo(at);
   auto* label = new QLabel(S(TSaveDlgForm::kFolderLabel), this);
   label->setVisible(form.LabelVisible());
   edit_ = new QLineEdit(form.Text(), this);
@@ -140,6 +147,8 @@ TSaveDlgWidget::TSaveDlgWidget(TSaveDlgForm& form, QWidget* parent) : QDialog(pa
       fm.horizontalAdvance(edit_->text()) + 4 * fm.averageCharWidth() + m.left() + m.right();
   if (const QScreen* s = screen()) width = qMin(width, s->availableGeometry().width() * 9 / 10);
   resize(qMax(420, width), 440);
+  // Typing goes into the name at once, after the proposed folder.
+  edit_->setFocus(Qt::OtherFocusReason);
 }
 
 bool TSaveDlgWidget::eventFilter(QObject* watched, QEvent* event) {
@@ -183,6 +192,13 @@ void TBackupWindowHost::ClearStatusBar() {
   GaugeClear();
   DiscAnimation(false);
   SetBusyCursor(false);
+}
+
+void TBackupWindowHost::StatusNote(const QString& note) {
+  if (auto* l = Find<QLabel>(rctl::kActiveFilePanel)) {
+    l->setText(note);
+    l->setToolTip(note);
+  }
 }
 
 void TBackupWindowHost::DiscAnimation(bool on) {

@@ -88,6 +88,7 @@ class TBackupWindowHost : public IBackupDisplay, public IBackupDialogs, public I
 
   // INamingHost
   std::optional<QString> ShowSaveDialog(TSaveDlgForm& form) override;
+  void StatusNote(const QString& note) override;
   QString FocusedTreePath() const override;
   void BrowseTreeTo(const QStringList& folders) override;
   void ResetDateFilter() override;

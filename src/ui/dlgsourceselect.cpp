@@ -46,6 +46,14 @@ TDlgSourceSelect::TDlgSourceSelect(const QStringList& devices, const TBurnerSett
   buttons->addStretch(1);
   buttons->addWidget(save_);
   grid->addLayout(buttons, 3, 0, 1, 3);
+  // Without a writer the dialog says so where the drives would be listed.
+  auto* status = new QLabel(QStringLiteral("No disc writer was found. Connect one, then open "
+                                           "Options > Burner Settings again"),
+                            this);
+  status->setObjectName(QStringLiteral("BurnerStatus"));
+  status->setWordWrap(true);
+  status->setVisible(devices.isEmpty());
+  grid->addWidget(status, 4, 0, 1, 3);
   setTabOrder(cancel_, devices_);
   setTabOrder(devices_, speed_);
   setTabOrder(speed_, final_);

@@ -2,9 +2,12 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
 
 #include "platform/programdir.h"
+#include "ui/widgetkit.h"
 
 namespace {
 
@@ -21,12 +24,44 @@ void ReleaseAndHighlight(QAbstractItemView* view, QMouseEvent* event, Base base)
   }
 }
 
+// Draws the check box of an item that cannot be ticked now (outside make mode) greyed out: it
+// shows what is ticked, and that ticking waits for something.
+class TTickDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* p, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(p, option, index);
+    const QVariant check = index.data(Qt::CheckStateRole);
+    if (!check.isValid() || (index.flags() & Qt::ItemIsUserCheckable)) return;
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    ui::RedrawItemIndicator(p, opt, QStyle::PE_IndicatorItemViewItemCheck, false);
+  }
+};
+
+// True when a click at pos falls on the check box of an item that cannot be ticked now.
+bool OnLockedCheckBox(const QAbstractItemView* view, const QModelIndex& at, const QPoint& pos) {
+  if (!at.isValid() || !at.data(Qt::CheckStateRole).isValid() ||
+      (at.flags() & Qt::ItemIsUserCheckable))
+    return false;
+  const QRect r = view->visualRect(at);
+  const QStyle* style = view->style();
+  const int box = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, view) +
+                  3 * style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 2;
+  return pos.x() >= r.left() && pos.x() < r.left() + box;
+}
+
 }  // namespace
 
 TExplorerTree::TExplorerTree(ExplorerTreeModel* model, QWidget* parent)
     : QTreeView(parent), model_(model) {
   setModel(model);
+  setItemDelegate(new TTickDelegate(this));
   setHeaderHidden(true);
+  // A folder is read again each time it is opened, so folders made since show up.
+  connect(this, &QTreeView::expanded, this,
+          [this](const QModelIndex& i) { model_->RefreshFolder(i, false); });
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setUniformRowHeights(true);
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -45,11 +80,43 @@ TExplorerTree::TExplorerTree(ExplorerTreeModel* model, QWidget* parent)
 }
 
 void TExplorerTree::mouseReleaseEvent(QMouseEvent* event) {
+  const QPoint pos = event->position().toPoint();
+  if (OnLockedCheckBox(this, indexAt(pos), pos)) emit TickRefused();
   ReleaseAndHighlight(this, event, [&] { QTreeView::mouseReleaseEvent(event); });
 }
 
+void TExplorerTree::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F5 && event->modifiers() == Qt::NoModifier) {
+    Reread();
+    return;
+  }
+  if (event->key() == Qt::Key_Space && currentIndex().isValid() &&
+      !(currentIndex().flags() & Qt::ItemIsUserCheckable))
+    emit TickRefused();
+  QTreeView::keyPressEvent(event);
+}
+
+void TExplorerTree::Reread() {
+  model_->Refresh();
+  emit RereadDone();
+}
+
 void TExplorerList::mouseReleaseEvent(QMouseEvent* event) {
+  const QPoint pos = event->position().toPoint();
+  if (OnLockedCheckBox(this, indexAt(pos), pos)) emit TickRefused();
   ReleaseAndHighlight(this, event, [&] { QTreeView::mouseReleaseEvent(event); });
+}
+
+void TExplorerList::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F5 && event->modifiers() == Qt::NoModifier) {
+    emit RereadRequested();
+    return;
+  }
+  if (event->key() == Qt::Key_Space && currentIndex().isValid() &&
+      !(model_->flags(model_->index(currentIndex().row(), ExplorerListModel::NameColumn)) &
+        Qt::ItemIsUserCheckable))
+    emit TickRefused();
+  QTreeView::keyPressEvent(event);
 }
 
 void TExplorerTree::Clearchecks() {
@@ -94,6 +161,7 @@ bool TExplorerTree::BrowseToPath(const std::string& path) {
 TExplorerList::TExplorerList(ExplorerListModel* model, QWidget* parent)
     : QTreeView(parent), model_(model) {
   setModel(model);
+  setItemDelegate(new TTickDelegate(this));
   setRootIsDecorated(false);
   setItemsExpandable(false);
   setUniformRowHeights(true);
@@ -131,4 +199,7 @@ void LinkExplorerViews(TExplorerTree* tree, TExplorerList* list) {
                    [tree, list](const std::string& path) {
                      if (!tree->BrowseToPath(path)) list->Model()->SetFolder(path);
                    });
+  // F5 in either reads both again.
+  QObject::connect(tree, &TExplorerTree::RereadDone, list, [list] { list->Model()->Refresh(); });
+  QObject::connect(list, &TExplorerList::RereadRequested, tree, &TExplorerTree::Reread);
 }

@@ -37,13 +37,21 @@ class TExplorerTree : public QTreeView {
   QAction* ClearSelectedAction() const { return clearSelected_; }
   QAction* ProgramDirAction() const { return programDir_; }
 
+  // F5: every folder read again from disk (the list with it, when linked).
+  void Reread();
+
  signals:
   // The current folder changed (the list shows its content).
   void CurrentFolderChanged(const QString& path);
+  // A check box was clicked (or Space pressed) while ticking is not possible (no archive named).
+  void TickRefused();
+  // The tree was read again (F5).
+  void RereadDone();
 
  protected:
   // A click on a check box also makes its item the highlighted one.
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   ExplorerTreeModel* model_;
@@ -66,9 +74,14 @@ class TExplorerList : public QTreeView {
   void FileActivated(const QString& path);
   // The same for a folder, with its raw path (names need not be UTF-8).
   void FolderPathActivated(const std::string& path);
+  // As the tree's.
+  void TickRefused();
+  // F5 in the list.
+  void RereadRequested();
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   ExplorerListModel* model_;

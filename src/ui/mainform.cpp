@@ -11,10 +11,12 @@
 #include <QDialogButtonBox>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -75,6 +77,8 @@ namespace {
 // Client area of the window.
 constexpr int kClientWidth = 792;
 constexpr int kClientHeight = 526;
+// Room left around the window for the window manager's frame and title bar, per side.
+constexpr int kFrameAllowance = 16;
 
 QMenu* AddMenu(QMenuBar* bar, const char* name, const char* caption) {
   QMenu* m = bar->addMenu(S(caption));
@@ -160,11 +164,23 @@ TMainform::TMainform(const QStringList& args, TInstanceManager* instance, QWidge
   // size of the window already fits every tab.
   for (QWidget* w : findChildren<QWidget*>()) w->updateGeometry();
   for (QLayout* l : findChildren<QLayout*>()) l->invalidate();
-  const QSize least = minimumSizeHint();
-  resize(std::max(kClientWidth, least.width()),
-         std::max(kClientHeight + menuHeight, least.height()));
-  if (QScreen* s = QGuiApplication::primaryScreen())
-    move(s->availableGeometry().center() - rect().center());
+  QSize least = findChild<QWidget*>(QStringLiteral("ClientContent"))->minimumSizeHint();
+  least.rheight() += menuHeight;
+  QSize size(std::max(kClientWidth, least.width()),
+             std::max(kClientHeight + menuHeight, least.height()));
+  // Within the screen's free area, with room for the frame a window manager adds (its size is
+  // known only once the window is shown): a larger scale shrinks it, and the content scrolls.
+  if (QScreen* s = QGuiApplication::primaryScreen()) {
+    const QRect free = s->availableGeometry();
+    size = size.boundedTo(free.size() - QSize(kFrameAllowance, 3 * kFrameAllowance));
+    resize(size);
+    QPoint at = free.center() - QPoint(size.width() / 2, size.height() / 2);
+    at.setX(std::max(at.x(), free.left()));
+    at.setY(std::max(at.y(), free.top()));
+    move(at);
+  } else {
+    resize(size);
+  }
 }
 
 TMainform::~TMainform() {
@@ -241,17 +257,18 @@ void TMainform::BuildMenus() {
 }
 
 void TMainform::BuildFileMenu(QMenu* file) {
-  AddItem(file, ctl::kNewZipItem, "&New Zip");
+  // The desktop's usual keys where no key of the program's own takes them.
+  AddItem(file, ctl::kNewZipItem, "&New Zip")->setShortcut(QKeySequence::New);
   QMenu* moz = AddSub(file, "MoZillabackup1", "Mo&Zilla backup");
   const char* mozCaptions[] = {"Thunderbird&&Firefox all data", "Thunderbird all data",
                                "Thunderbird profile", " Firefox profile"};
   for (int i = 0; i < 4; ++i) AddItem(moz, ctl::kPresetItems[i], mozCaptions[i])->setData(i + 1);
-  AddItem(file, ctl::kRestoreItem, "&Restore");
-  AddItem(file, ctl::kOpenJobItem, "&Open Job");
+  AddItem(file, ctl::kRestoreItem, "&Restore")->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  AddItem(file, ctl::kOpenJobItem, "&Open Job")->setShortcut(QKeySequence::Open);
   AddItem(file, ctl::kModifyJobItem, "&Modify Job");
-  AddItem(file, ctl::kSaveJobItem, "&Save Job");
+  AddItem(file, ctl::kSaveJobItem, "&Save Job")->setShortcut(QKeySequence::Save);
   AddItem(file, ctl::kClearHistoryItem, "&Clear History");
-  AddItem(file, ctl::kExitItem, "E&xit");
+  AddItem(file, ctl::kExitItem, "E&xit")->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
 void TMainform::BuildOptionsMenu(QMenu* opt) {
@@ -326,7 +343,7 @@ void TMainform::BuildToolsMenu(QMenu* tools) {
 }
 
 void TMainform::BuildHelpMenu(QMenu* help) {
-  AddItem(help, ctl::kHelpItem, "Help");
+  AddItem(help, ctl::kHelpItem, "Help")->setShortcut(QKeySequence(Qt::Key_F1));
   AddItem(help, ctl::kHintsItem, "Hints", true, true);
   QMenu* feedback = AddSub(help, "FeedBack1", "FeedBack");
   AddItem(feedback, ctl::kBugReportItem, "Bug Report");
@@ -397,10 +414,20 @@ void TMainform::BuildPopups() {
 void TMainform::BuildClientArea() {
   auto* central = new QWidget(this);
   central->setObjectName(QStringLiteral("ClientArea"));
-  auto* v = new QVBoxLayout(central);
+  auto* outer = new QVBoxLayout(central);
+  outer->setContentsMargins(0, 0, 0, 0);
+  // The content scrolls when the window is smaller than it needs (a small screen at a large
+  // scale): the window itself always fits the screen.
+  auto* scroll = new QScrollArea(central);
+  scroll->setObjectName(QStringLiteral("ClientScroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  auto* content = new QWidget;
+  content->setObjectName(QStringLiteral("ClientContent"));
+  auto* v = new QVBoxLayout(content);
   v->setContentsMargins(0, 1, 0, 0);
   v->setSpacing(2);
-  auto* pages = new QTabWidget(central);
+  auto* pages = new QTabWidget(content);
   pages->setObjectName(S(ctl::kPages));
   const TBrowserTab browser = BuildBrowserTab(*ctx_.Explorer);
   tree_ = browser.tree;
@@ -413,7 +440,9 @@ void TMainform::BuildClientArea() {
   pages->addTab(archive, QStringLiteral("Archive"));
   v->addWidget(pages, 1);
   v->addWidget(BuildButtonBar());
-  BuildStatusBars(central, v);
+  BuildStatusBars(content, v);
+  scroll->setWidget(content);
+  outer->addWidget(scroll);
   setCentralWidget(central);
 }
 
@@ -683,6 +712,10 @@ void TMainform::ConnectSignals() {
             if (key == QLatin1String("LargeFonts")) view.ApplyLargeFonts();
           });
   connect(lifecycle_.get(), &TAppLifecycle::closeReady, this, &QWidget::close);
+  // The explorer's check boxes show in every mode but tick only once an archive is named.
+  const auto tickHint = [this] { startup_->ShowStatusNote(S(kNameArchiveFirst)); };
+  connect(tree_, &TExplorerTree::TickRefused, this, tickHint);
+  connect(list_, &TExplorerList::TickRefused, this, tickHint);
   ConnectSearchBox();
 }
 

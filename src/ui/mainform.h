@@ -61,6 +61,9 @@ class TMaintenanceController;
 class TMainform : public QMainWindow {
   Q_OBJECT
  public:
+  // The status bar's word when a check box is clicked before an archive is named.
+  static constexpr const char* kNameArchiveFirst =
+      "To tick folders and files, first name the archive: NewZIP (Ctrl+N)";
   // args: the command-line arguments after the program name. The widgets are built here;
   // FormCreate() then runs window creation.
   explicit TMainform(const QStringList& args = {}, TInstanceManager* instance = nullptr,

@@ -198,7 +198,8 @@ QWidget* BuildReportTab() {
   // Plain text: a full report holds a line for every file of a run.
   auto* box = new QPlainTextEdit(rep);
   box->setObjectName(S(ctl::kReportBox));
-  box->setEnabled(false);
+  // Read-only but enabled: the report of the last run can be scrolled, selected and copied.
+  box->setReadOnly(true);
   rL->addWidget(box, 1);
   auto* rb = new QHBoxLayout;
   rb->addWidget(Button(rep, "SaveCommentBtn", "SaveComment"));

@@ -51,6 +51,8 @@ QString TMbDialog::DisplayText(const QString& text) {
 
 TMbDialog::TMbDialog(const MbBox& box, QWidget* owner) : QDialog(owner, kBoxFlags) {
   if (box.stayOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  // A box with one button has nothing to choose: the title bar's close button ends it as well.
+  if (box.buttons.size() == 1) setWindowFlag(Qt::WindowCloseButtonHint, true);
   setWindowTitle(box.caption);
   setModal(true);
   const MbState& st = MbModuleState();
@@ -115,13 +117,19 @@ QString TMbDialog::shownText() const {
   return textLabel_->text();
 }
 
+QPushButton* TMbDialog::EscapeButton() const {
+  // Only a Cancel or No button, or the one button of a box that offers no choice.
+  if (cancelIndex_ >= 0) return buttons_[cancelIndex_];
+  return buttons_.size() == 1 ? buttons_.first() : nullptr;
+}
+
 void TMbDialog::reject() {
-  // Escape: only a Cancel or No button may end the box.
-  if (cancelIndex_ >= 0) buttons_[cancelIndex_]->click();
+  if (QPushButton* b = EscapeButton()) b->click();
 }
 
 void TMbDialog::closeEvent(QCloseEvent* event) {
   event->ignore();
+  if (buttons_.size() == 1) buttons_.first()->click();
 }
 
 void TMbDialog::paintEvent(QPaintEvent* event) {

@@ -38,6 +38,8 @@ class TMbDialog : public QDialog {
   QVector<QPushButton*> buttons_;
   QVector<int> rowSizes_;
   QLabel* textLabel_ = nullptr;
+  // The button Escape presses; null when Escape does nothing.
+  QPushButton* EscapeButton() const;
   int cancelIndex_ = -1;
 };
 

@@ -9,6 +9,7 @@
 
 #include "app/optionlist.h"
 #include "app/optionscontroller.h"
+#include "ui/widgetkit.h"
 
 void TOptionItemDelegate::initStyleOption(QStyleOptionViewItem* option,
                                           const QModelIndex& index) const {
@@ -25,6 +26,19 @@ void TOptionItemDelegate::initStyleOption(QStyleOptionViewItem* option,
   option->palette.setColor(QPalette::Text, text);
   option->palette.setColor(QPalette::WindowText, text);
   option->font.setBold(marked);
+}
+
+void TOptionItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+  QStyledItemDelegate::paint(p, option, index);
+  const auto* list = qobject_cast<const TOptionList*>(index.model());
+  if (!list || list->kind() != TOptionList::Radio) return;
+  QStyleOptionViewItem opt(option);
+  initStyleOption(&opt, index);
+  if (!(opt.features & QStyleOptionViewItem::HasCheckIndicator)) return;
+  ui::RedrawItemIndicator(
+      p, opt, QStyle::PE_IndicatorRadioButton,
+      (opt.state & QStyle::State_Enabled) && (index.flags() & Qt::ItemIsEnabled));
 }
 
 bool TOptionItemDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,

@@ -24,6 +24,10 @@ class TOptionItemDelegate : public QStyledItemDelegate {
   static QColor MarkedBackground() { return QColor(0, 255, 255); }  // aqua
   static QColor MarkedText() { return QColor(255, 0, 0); }
 
+  // The items of a one-of-many list are drawn as radio buttons.
+  void paint(QPainter* p, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override;
+
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
   // Mouse clicks are the view's (one click per release, box or text); keys stay the delegate's.

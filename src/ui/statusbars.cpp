@@ -34,7 +34,7 @@ QWidget* BuildButtonBar() {
   h->addWidget(Button(bar, "OpenCbutton", "o&PenJob", "Restore previous job settings"));
   h->addWidget(Button(bar, "SaveCbtn", "&SaveJob", "Save this job  to file"));
   h->addWidget(Button(bar, "NewZipBut", "&NewZIP", "Create New ZIP"));
-  h->addWidget(Button(bar, "NewEXEBut", "&NewEXE", "Create New EXE"));
+  h->addWidget(Button(bar, "NewEXEBut", "New&EXE", "Create New EXE"));
   h->addWidget(Button(bar, "AddBut", "&AddToZIP", "Add File(s) to ZIP"));
   h->addWidget(Button(bar, "PauseBtn", "Pause", "Pause/Resume "));
   h->addWidget(Button(bar, "WriteZbtn", "&WriteZIP", "Begin ZIP to file"));

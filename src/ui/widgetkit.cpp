@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,6 +15,7 @@
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
+#include <QStyleOptionViewItem>
 #include <QTabWidget>
 #include <QToolButton>
 #include <algorithm>
@@ -163,6 +165,29 @@ QString CaptionOf(const QObject* o) {
     return w->windowTitle();
   }
   return {};
+}
+
+void RedrawItemIndicator(QPainter* p, const QStyleOptionViewItem& opt,
+                         QStyle::PrimitiveElement indicator, bool enabled) {
+  const QWidget* w = opt.widget;
+  QStyle* style = w ? w->style() : QApplication::style();
+  QStyleOptionViewItem box(opt);
+  box.rect = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, w);
+  p->save();
+  p->setClipRect(box.rect);
+  // What lies under the indicator: the item's own background, or the view's, and the selection.
+  p->fillRect(box.rect, opt.backgroundBrush.style() != Qt::NoBrush
+                            ? opt.backgroundBrush
+                            : opt.palette.brush(QPalette::Base));
+  style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, p, w);
+  box.state &=
+      ~(QStyle::State_HasFocus | QStyle::State_On | QStyle::State_Off | QStyle::State_NoChange);
+  if (!enabled) box.state &= ~(QStyle::State_Enabled | QStyle::State_MouseOver);
+  box.state |= opt.checkState == Qt::Checked            ? QStyle::State_On
+               : opt.checkState == Qt::PartiallyChecked ? QStyle::State_NoChange
+                                                        : QStyle::State_Off;
+  style->drawPrimitive(indicator, &box, p, w);
+  p->restore();
 }
 
 }  // namespace ui

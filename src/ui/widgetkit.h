@@ -6,8 +6,12 @@
 #include <QIcon>
 #include <QString>
 #include <QStringList>
+#include <QStyle>
 #include <initializer_list>
 #include <utility>
+
+class QPainter;
+class QStyleOptionViewItem;
 
 class QAction;
 class QComboBox;
@@ -54,5 +58,10 @@ void AddRadioItems(QMenu* menu, std::initializer_list<std::pair<const char*, con
 // The caption the user sees on a control: a menu item's or button's text, a group's title, a
 // label's or edit's text, a tab page's tab text, otherwise the window title.
 QString CaptionOf(const QObject* o);
+
+// Draws again the check indicator of an item view item that opt (as initialised for the item)
+// has drawn: as indicator (a check box or a radio button), enabled or greyed out.
+void RedrawItemIndicator(QPainter* p, const QStyleOptionViewItem& opt,
+                         QStyle::PrimitiveElement indicator, bool enabled);
 
 }  // namespace ui

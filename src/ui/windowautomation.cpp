@@ -58,8 +58,10 @@ TWindowAutomation::TWindowAutomation(TMainform& form, IStartupSeams& startup)
                      kArcavo, true, MB_YESNO | MB_ICONQUESTION) == IDYES;
   };
   update_->OnNotFound = [] { MbMessage(QStringLiteral("No Update"), kArcavo, true, MB_OK); };
-  update_->OnError = [](const QString&) {
-    MbInfo(QStringLiteral("Please manually check web page"));
+  update_->OnError = [](const QString& reason) {
+    MbInfo(QStringLiteral("The update check got no answer") +
+           (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + QLatin1Char(')')) +
+           QStringLiteral(".\rNewer versions of Arcavo come with your system's package updates"));
   };
   update_->OnDone = [this] {
     if (auto* item = qobject_cast<QAction*>(form_.FindControl(S(ctl::kCheckUpdateItem))))

@@ -27,6 +27,7 @@ class TWindowStartup : public IStartupSeams {
   void Maximise() override;
   bool WindowVisible() const override;
   void ShowWindow() override;
+  void RaiseWindow() override;
   void SetWindowCaption(const QString& caption) override;
   void ShowBrowserTab() override;
   void SetTimePickerFormat(const QString& format) override;

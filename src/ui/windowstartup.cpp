@@ -60,6 +60,13 @@ void TWindowStartup::ShowWindow() {
   form_.show();
 }
 
+void TWindowStartup::RaiseWindow() {
+  if (!form_.isVisible()) return;
+  if (form_.isMinimized()) form_.showNormal();
+  form_.raise();
+  form_.activateWindow();
+}
+
 void TWindowStartup::SetWindowCaption(const QString& caption) {
   form_.setWindowTitle(caption);
 }

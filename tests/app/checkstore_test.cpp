@@ -121,7 +121,9 @@ TEST(ExplorerModels, TreeAndListShareTicksAndHideHiddenItems) {
   ASSERT_TRUE(a.isValid());
   EXPECT_EQ(tree.data(a, Qt::DisplayRole).toString(), "A");
   EXPECT_EQ(tree.rowCount(a), 2) << "folders only, no hidden ones";
-  EXPECT_FALSE(tree.data(a, Qt::CheckStateRole).isValid()) << "no check boxes outside make mode";
+  // Outside make mode the boxes show (so a user sees what is ticked) but do not change.
+  EXPECT_EQ(tree.data(a, Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  EXPECT_FALSE(tree.flags(a) & Qt::ItemIsUserCheckable);
   EXPECT_FALSE(tree.setData(a, Qt::Checked, Qt::CheckStateRole));
 
   tree.SetShowChecks(true);
@@ -192,7 +194,7 @@ TEST(ExplorerModels, UnlinkedListKeepsItsOwnTicks) {
   e.SetShowHidden(true);
   EXPECT_EQ(e.ListModel().rowCount(), 5);
   e.SetMakeMode(false);
-  EXPECT_FALSE(e.ListModel().index(0, 0).data(Qt::CheckStateRole).isValid());
+  EXPECT_FALSE(e.ListModel().index(0, 0).flags() & Qt::ItemIsUserCheckable);
 }
 
 TEST(ExplorerModels, RootsAreHomeSlashAndMountedVolumes) {

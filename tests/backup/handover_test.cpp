@@ -155,8 +155,12 @@ class ProgramStarts : public ::testing::Test {
 // A job that cannot run is refused by the running window with its reason; it never backs up
 // what the window happens to show (the home folder at start).
 TEST_F(ProgramStarts, AHandedOverJobThatCannotRunIsRefusedAndNothingIsBackedUp) {
+  // "--help" prints the usage and ends, as a desktop program does; no window starts.
+  Ended e = Start({"--help"});
+  EXPECT_EQ(e.status, 0) << e.out;
+  EXPECT_NE(e.out.find("Usage: arcavo [FILE [ACTION]]"), std::string::npos) << e.out;
   // The hotkey backup asked for from outside: with no window to hand it to, a failure.
-  Ended e = Start({"--stealth-now"});
+  e = Start({"--stealth-now"});
   EXPECT_EQ(e.status, 1) << e.out;
   EXPECT_NE(e.out.find("no running instance"), std::string::npos) << e.out;
   EXPECT_FALSE(testutil::Exists(dir / "config/arcavo/default.ini")) << "no window was started";

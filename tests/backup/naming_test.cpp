@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <QDir>
+#include <QFile>
 #include <map>
 
 #include "run_fixture.h"
@@ -109,18 +112,40 @@ TEST_F(RunFixture, VersionFoldersOfARunThatWroteNothingAreDropped) {
 
 TEST(SaveDlgForm, Checks) {
   ScriptedHost boxes;
-  TSaveDlgForm f("New ZIPfile", "/data/backup/");
+  testutil::TempDir tmp;
+  const QString data = QString::fromStdString(tmp.path());
+  ASSERT_TRUE(QDir().mkpath(data + "/backup") && QDir().mkpath(data + "/locked"));
+  QFile::setPermissions(data + "/locked", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  TSaveDlgForm f("New ZIPfile", data + "/backup/");
   EXPECT_TRUE(f.LabelVisible());
-  EXPECT_EQ(f.Text(), "/data/backup/");
+  EXPECT_EQ(f.Text(), data + "/backup/");
   f.SetText("docs.zip");
   boxes.Answer(IDOK, "Must include Drive/Directory");
   EXPECT_FALSE(f.OkClick());
   EXPECT_EQ(f.Text(), "");
-  f.SetText("/data/backup/");
+  f.SetText(data + "/backup/");
   EXPECT_FALSE(f.OkClick());
   EXPECT_EQ(f.Text(), "Incorrect filename criteria");
-  f.SetText("/data/docs.zip");
+  // A folder that is not there, or not the user's to write, is said at OK, not at Write.
+  struct Case {
+    QString typed, box;
+  };
+  const Case refused[] = {
+      {data + "/gone/docs.zip",
+       "The folder " + data + "/gone does not exist.\rChoose or make a folder first"},
+      {data + "/locked/docs.zip",
+       "The folder " + data + "/locked cannot be written to.\rChoose a folder of your own"},
+  };
+  for (const Case& c : refused) {
+    if (::geteuid() == 0 && c.typed.contains("locked")) continue;  // root writes anywhere
+    f.SetText(c.typed);
+    boxes.Answer(IDOK, c.box);
+    EXPECT_FALSE(f.OkClick());
+  }
+  // An absolute path typed after the proposed folder stands for itself.
+  f.SetText(data + "/backup/" + data + "/docs.zip");
   EXPECT_TRUE(f.OkClick());
+  EXPECT_EQ(f.Text(), data + "/docs.zip");
 
   TSaveDlgForm g("New ZIPfile", "");
   EXPECT_EQ(g.Text(), "Enter filename here");
@@ -132,9 +157,11 @@ TEST(SaveDlgForm, Checks) {
   EXPECT_EQ(h.Text(), "/b/docs");
   h.FileClicked("/c/x.zip");
   EXPECT_EQ(h.Text(), "/c/x.zip");
-  // A preset accepts any name with a folder.
-  TSaveDlgForm p("New ZIPfile", "/a/", true);
+  // A preset accepts any name with a folder that is there.
+  TSaveDlgForm p("New ZIPfile", data + "/", true);
   EXPECT_TRUE(p.OkClick());
+  QFile::setPermissions(data + "/locked",
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 namespace {
@@ -171,10 +198,12 @@ struct NamingFixture : RunFixture {
 }  // namespace
 
 TEST_F(NamingFixture, NewZipProposesTheLastAcceptedName) {
+  // Never the folder focused for backup (an archive inside its own source): the folder of the
+  // archive named last.
   host.focused = QString::fromStdString(src);
   host.answers = {QString("/B/docs"), std::nullopt, std::nullopt};
   naming.NewZipButClick(NamingSender::NewZip);
-  EXPECT_EQ(host.proposals.at(0), QString::fromStdString(src) + "/");
+  EXPECT_EQ(host.proposals.at(0), QString::fromStdString(out) + "/");
   EXPECT_EQ(host.titles.at(0), "New ZIPfile");
   EXPECT_EQ(naming.LastNewName(), "/B/docs.zip");
   EXPECT_EQ(run->ZipName(), "/B/docs.zip");
@@ -188,10 +217,11 @@ TEST_F(NamingFixture, NewZipProposesTheLastAcceptedName) {
   naming.NewZipButClick(NamingSender::NewZip);
   EXPECT_EQ(host.proposals.at(1), "/B/docs");
   EXPECT_TRUE(naming.LastNewName().isEmpty());
-  // After a cancel, from the focused item again; a writer's root is offered once there is one.
+  // After a cancel, the last archive's folder again, or the home folder when that folder is gone;
+  // a writer's root is offered once there is one.
   prefs.Set("BurnerDrive", "/dev/sr0/");
   naming.NewZipButClick(NamingSender::NewZip);
-  EXPECT_EQ(host.proposals.at(2), QString::fromStdString(src + "/a"));
+  EXPECT_EQ(host.proposals.at(2), QDir::homePath() + "/");
   EXPECT_EQ(host.burnerRoots, QStringList({"", "", "/dev/sr0/"}));
 }
 
@@ -228,7 +258,7 @@ TEST_F(NamingFixture, PresetsAndTheirQuestion) {
                "Mozilla directory cannot be found\rplease report to support\rmanual "
                "directory selection only");
   naming.NewZipButClick(NamingSender::Preset, 2);
-  EXPECT_EQ(host.proposals.at(0), QString::fromStdString(src + "/TBmail"));
+  EXPECT_EQ(host.proposals.at(0), QString::fromStdString(out + "/TBmail"));
   EXPECT_EQ(run->PresetKind(), 2);
   EXPECT_EQ(run->ZipName(), QString::fromStdString(src + "/TBmail.zip"));
 

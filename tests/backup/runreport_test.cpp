@@ -311,12 +311,12 @@ TEST(RunReport, CountingOnlyStopAndSpaceWarning) {
   stop = false;
   t.report.ArcZip1StartZipInfo(5, 10000000000, stop);
   EXPECT_TRUE(stop);
-  // Continue goes on and shows the estimate (4,000,000 thousand bytes = 4000 Mb).
+  // Continue goes on and shows the size of the data (10 GB), not the 40 % guess.
   t.mb.Press("Continue");
   stop = false;
   t.report.ArcZip1StartZipInfo(5, 10000000000, stop);
   EXPECT_FALSE(stop);
-  EXPECT_EQ(t.Caption(rctl::kTotalSizePanel), "Total size: 4000 Mb");
+  EXPECT_EQ(t.Caption(rctl::kTotalSizePanel), "Total size: 10000 Mb");
   // 2000 or less free, or Span Disks: no warning.
   t.report.DiskSpaceKb = [](const QString&) { return 2000u; };
   t.report.ArcZip1StartZipInfo(5, 10000000000, stop);

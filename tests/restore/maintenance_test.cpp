@@ -146,8 +146,10 @@ TEST_F(MaintenanceFixture, DeleteRemovesTheChosenEntriesAndPeersReadTheRest) {
   ctl->DeleteButClick();
 }
 
-TEST_F(MaintenanceFixture, KillZipAsksThenUnlinksForGood) {
+TEST_F(MaintenanceFixture, KillZipAsksThenMovesToTheTrash) {
   const std::string path = dir / "kill.zip";
+  testutil::IsolatedXdg xdg(dir / "xdg");
+  const fs::path trashed = fs::path(dir / "xdg/data") / "Trash/files/kill.zip";
   struct Case {
     bool exists;
     int answer;  // to the question; 0: no question
@@ -155,18 +157,25 @@ TEST_F(MaintenanceFixture, KillZipAsksThenUnlinksForGood) {
   };
   for (const Case& c : {Case{true, IDNO, false}, Case{true, IDYES, true}, Case{false, 0, true}}) {
     SCOPED_TRACE(c.answer);
+    fs::remove(trashed);
     if (c.exists) WriteFile(path, ReadFile(Zip("kill.zip")));
     zip.SetZipName(path);
     window.archiveName = Q(path);
     window.calls.clear();
     controls.SetControlEnabled(restore::ctlnames::kKillZipButton, true);
     if (c.exists)
-      boxes.Answer(c.answer, QStringLiteral("Are you sure you want to delete: %1?").arg(Q(path)));
+      boxes.Answer(c.answer, QStringLiteral("Move this archive to the trash: %1?").arg(Q(path)));
     else
       boxes.Answer(IDOK, QStringLiteral("Zip file not found: %1").arg(Q(path)));
     ctl->DeleteZipButClick();
     EXPECT_EQ(window.calls.value(0), "Setstate 0");
     EXPECT_EQ(fs::exists(path), !c.gone);
+    // The file can be had back from the trash; No is the question's default.
+    EXPECT_EQ(fs::exists(trashed), c.exists && c.gone);
+    if (c.exists) {
+      ASSERT_FALSE(boxes.transcript().isEmpty());
+      EXPECT_EQ(boxes.transcript().back().defaultButton, 2);
+    }
     // No keeps the name; a deleted or missing file leaves no archive behind.
     EXPECT_EQ(zip.ZipName().empty(), c.gone);
     EXPECT_EQ(window.archiveName.isEmpty(), c.exists && c.gone);

@@ -10,6 +10,7 @@
 
 #include "app/pathbytes.h"
 #include "qt_scriptedhost.h"
+#include "testutil.h"
 
 TEST(PasswordDlg, ClosesOnlyWhenBothEditsAgree) {
   TPasswordDlg dlg;
@@ -51,7 +52,9 @@ TEST(PasswordDlg, ClosesOnlyWhenBothEditsAgree) {
 
 TEST(SaveDlgWidget, OkRunsTheNameChecks) {
   ScriptedHost boxes;
-  TSaveDlgForm form("New ZIPfile", "/data/");
+  testutil::TempDir tmp;
+  const QString data = QString::fromStdString(tmp.path());
+  TSaveDlgForm form("New ZIPfile", data + "/");
   TSaveDlgWidget dlg(form);
   EXPECT_EQ(dlg.windowTitle(), "New ZIPfile");
   auto* edit = dlg.findChild<QLineEdit*>("SaveDlgEdit");
@@ -65,14 +68,14 @@ TEST(SaveDlgWidget, OkRunsTheNameChecks) {
   dlg.accept();
   EXPECT_TRUE(edit->text().isEmpty());
   // A name with a line break could not be kept in the job's settings: refused here.
-  edit->setText("/data/docs\n2.zip");
+  edit->setText(data + "/docs\n2.zip");
   boxes.Answer(IDOK, QString::fromUtf8(kLineBreakInName));
   dlg.accept();
   EXPECT_EQ(dlg.result(), -1);
-  edit->setText("/data/docs.zip");
+  edit->setText(data + "/docs.zip");
   dlg.accept();
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
-  EXPECT_EQ(form.Text(), "/data/docs.zip");
+  EXPECT_EQ(form.Text(), data + "/docs.zip");
   EXPECT_EQ(dlg.findChild<QPushButton*>("SaveDlgBurner"), nullptr);
 
   // With a writer, its root is offered: the remembered name goes onto the disc.

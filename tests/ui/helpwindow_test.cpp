@@ -261,13 +261,17 @@ TEST_F(HelpWindowTest, AboutShowsTheVersionsAndLeavesNoDialogBehind) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->objectName(), "AboutBox");
     if (auto* text = box->findChild<QLabel*>("AboutText")) shown = text->text();
+    if (auto* text = box->findChild<QLabel*>("AboutLicence")) shown += "\n" + text->text();
     box->accept();
   });
   Trigger(w, "About1");
   const QString digits = TAppLifecycle::VersionDigitsOf(ARCAVO_VERSION);
   for (const QString& want : {"Arcavo V" + digits, QString("Qt ") + qVersion(),
-                              QString("zlib ") + zlibVersion(), QString(kLicenceLine)})
+                              QString("zlib ") + zlibVersion(), LicenceText()})
     EXPECT_TRUE(shown.contains(want)) << want.toStdString() << " in " << shown.toStdString();
+  // The licence is the package's: its text, not a placeholder.
+  EXPECT_GT(LicenceText().size(), 40) << LicenceText().toStdString();
+  EXPECT_FALSE(LicenceText().contains("to be announced")) << LicenceText().toStdString();
   QApplication::processEvents();
   for (QWidget* top : QApplication::topLevelWidgets())
     EXPECT_FALSE(qobject_cast<QDialog*>(top) && top->objectName() == "AboutBox");

@@ -322,7 +322,7 @@ TEST_F(MainformTest, ButtonsLabelsGridAndStatusBars) {
       {"OpenCbutton", "o&PenJob", "Restore previous job settings"},
       {"SaveCbtn", "&SaveJob", "Save this job  to file"},
       {"NewZipBut", "&NewZIP", "Create New ZIP"},
-      {"NewEXEBut", "&NewEXE", "Create New EXE"},
+      {"NewEXEBut", "New&EXE", "Create New EXE"},
       {"AddBut", "&AddToZIP", "Add File(s) to ZIP"},
       {"PauseBtn", "Pause", "Pause/Resume "},
       {"WriteZbtn", "&WriteZIP", "Begin ZIP to file"}};

@@ -85,21 +85,34 @@ TEST_F(HostFixture, OuterBarsGiveTwoButtons) {
   EXPECT_EQ(MbChoice("File is open", "Arcavo", 1, "|Retry|Skip|"), 11);
 }
 
-TEST_F(HostFixture, EscapeAndCloseDoNothingOnOkOnlyBox) {
+TEST_F(HostFixture, EscapeAndCloseAnswerAnOkOnlyBoxAndNothingWithoutCancel) {
+  // A box with one button: Escape and the title bar's close button both answer it.
+  for (const bool escape : {true, false}) {
+    BoxDriver drive([escape](TMbDialog* dlg) {
+      EXPECT_TRUE(dlg->windowFlags() & Qt::WindowStaysOnTopHint) << "plain boxes are on top too";
+      EXPECT_TRUE(dlg->windowFlags() & Qt::WindowCloseButtonHint);
+      EXPECT_EQ(dlg->shownText(), "line 1\nline 2");
+      ASSERT_NE(dlg->findChild<QLabel*>("icon"), nullptr);
+      if (escape) {
+        QTest::keyClick(dlg, Qt::Key_Escape);
+      } else {
+        QCloseEvent close;
+        QApplication::sendEvent(dlg, &close);
+      }
+    });
+    EXPECT_EQ(MbInfo("line 1\rline 2"), IDOK);
+    EXPECT_TRUE(drive.ran());
+  }
+  // Two choices and neither is Cancel or No: Escape and close leave the choice to the user.
   BoxDriver drive([](TMbDialog* dlg) {
-    EXPECT_TRUE(dlg->windowFlags() & Qt::WindowStaysOnTopHint) << "plain boxes are on top too";
     QTest::keyClick(dlg, Qt::Key_Escape);
-    EXPECT_TRUE(dlg->isVisible()) << "Escape must not end an OK-only box";
     QCloseEvent close;
     QApplication::sendEvent(dlg, &close);
     EXPECT_FALSE(close.isAccepted());
-    EXPECT_TRUE(dlg->isVisible()) << "the title bar cannot close the box";
-    EXPECT_EQ(dlg->shownText(), "line 1\nline 2");
-    ASSERT_NE(dlg->findChild<QLabel*>("icon"), nullptr);
-    dlg->buttons()[0]->click();
+    EXPECT_TRUE(dlg->isVisible());
+    dlg->buttons()[1]->click();
   });
-  EXPECT_EQ(MbInfo("line 1\rline 2"), IDOK);
-  EXPECT_TRUE(drive.ran());
+  EXPECT_EQ(MbChoice("File is open", "Arcavo", 1, "Retry|Skip"), 12);
 }
 
 TEST_F(HostFixture, EscapePressesCancelOrNo) {

@@ -262,7 +262,7 @@ const Command kCommands[] = {
     {"button", "o&PenJob", "OpenCbutton", "TJobController::OpenCbutton"},
     {"button", "&SaveJob", "SaveCbtn", "TJobController::SaveCbtnClick"},
     {"button", "&NewZIP", "NewZipBut", "name a new archive (TNaming::NewZipButClick)"},
-    {"button", "&NewEXE", "NewEXEBut", "name a new self-extractor (TNaming::NewZipButClick)"},
+    {"button", "New&EXE", "NewEXEBut", "name a new self-extractor (TNaming::NewZipButClick)"},
     {"button", "&AddToZIP", "AddBut", "TBackupRun::AddButClick"},
     {"button", "Pause", "PauseBtn", "TBackupRun::PauseBtnClick"},
     {"button", "&WriteZIP", "WriteZbtn", "TBackupRun::WriteZbtnClick"},
@@ -466,7 +466,7 @@ TEST_F(WiringTest, EveryCommandOfTheWindowReachesItsOperation) {
   }
 
   // Mnemonics: unique in every menu; the window's buttons and menu titles together share only the
-  // letters their own captions double ("&NewZIP"/"&NewEXE", "&Global"/"&GetZIP", and the two
+  // letters their own captions double ("&Global"/"&GetZIP", and the two
   // "&WriteZIP" of one operation), and "&File" only the twelfth recent job's "&C" with "&Clear
   // History".
   for (int i = 12; i >= 1; --i)
@@ -491,7 +491,7 @@ TEST_F(WiringTest, EveryCommandOfTheWindowReachesItsOperation) {
   for (QAction* a : w.menuBar()->actions()) captions << a->text();
   for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) captions << b->text();
   EXPECT_EQ(SharedMnemonics(captions).join(", ").toStdString(),
-            "&Global + &GetZIP, &NewZIP + &NewEXE, &WriteZIP + &WriteZIP");
+            "&Global + &GetZIP, &WriteZIP + &WriteZIP");
 
   // A row whose control is missing is reported by the table's application.
   TBindings broken = {OnButton("NoSuchButton", "nothing", [](bool) {}),

@@ -4,6 +4,11 @@
 //
 //   xvfb-run -a build/debug/tests/ui/window_shots OUTDIR [--large-fonts] [--point-size N]
 //                                                [--check]
+//   window_shots OUTDIR --first-start   the first start of a new user on a machine without a
+//                                       disc writer: first-start.png of the whole screen; exit
+//                                       status 1 when a box is up or the window is not
+//   window_shots OUTDIR --fit           exit status 1 when the window (with its frame) does not
+//                                       lie inside the screen's free area
 //
 // The texts are drawn in DejaVu Sans (Debian's fonts-dejavu-core) at 9 pt, or N pt, whatever
 // fonts the desktop is set to, so the pictures and the list are the same on every machine.
@@ -13,21 +18,38 @@
 // neither read nor changed.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFontDatabase>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
 #include <QTabWidget>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
+#include "app/urlopener.h"
 #include "fitcheck.h"
 #include "platform/programdir.h"
+#include "ui/desktopopener.h"
 #include "ui/mainform.h"
 
 namespace {
 
-// Private settings folders under out, set before Qt reads any of them.
-void UsePrivateFolders(const QString& out) {
+// No program to show web pages: the first start's help page is only named.
+class TNoBrowser : public IUrlOpener {
+ public:
+  bool OpenUrl(const QString&) override { return false; }
+};
+
+// Private settings folders under out, set before Qt reads any of them. firstRun: no settings
+// file yet, as on a new user's first start.
+void UsePrivateFolders(const QString& out, bool firstRun) {
+  // A first start each time: nothing of an earlier run's settings is left.
+  if (firstRun) QDir(out + QStringLiteral("/xdg")).removeRecursively();
   const struct {
     const char* var;
     const char* dir;
@@ -43,6 +65,7 @@ void UsePrivateFolders(const QString& out) {
     ::setenv(x.var, qPrintable(dir), 1);
   }
   QDir().mkpath(out + QStringLiteral("/xdg/config/arcavo"));
+  if (firstRun) return;
   // A settings file that has been through the first run, so no first-run question comes up.
   QFile ini(out + QStringLiteral("/xdg/config/arcavo/default.ini"));
   if (ini.open(QIODevice::WriteOnly)) ini.write("[Options]\nClrDisk=0\n");
@@ -66,6 +89,70 @@ bool Shot(QWidget& w, const QString& out, const QString& file, QStringList& faul
   return true;
 }
 
+// The first start as a new user has it: no settings yet, no disc writer, no browser. After the
+// window's first paint, nothing but the window may be up; the status bar says what the start
+// could not do.
+int FirstStart(const QString& out) {
+  TNoBrowser noBrowser;
+  SetUrlOpener(&noBrowser);
+  int rc = 0;
+  TMainform w;
+  w.FormCreate();
+  w.show();
+  // Looked at from a timer once the first paint's work has run (or 10 s passed): a box would
+  // hold the start in its own loop.
+  QTimer poll;
+  int waited = 0;
+  poll.setInterval(100);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    waited += 100;
+    if (w.context().FirstPaint && waited < 10000) return;
+    poll.stop();
+    QStringList up;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top != &w && top->isVisible() && top->isWindow() && !qobject_cast<QMenu*>(top))
+        up << top->metaObject()->className() + QStringLiteral(" ") + top->windowTitle();
+    if (!w.isVisible()) up << QStringLiteral("the main window is not shown");
+    if (w.context().FirstPaint) up << QStringLiteral("the first paint did not come");
+    const QPixmap shot = w.screen() ? w.screen()->grabWindow(0) : w.grab();
+    const QString path = out + QStringLiteral("/first-start.png");
+    if (!shot.save(path)) up << QStringLiteral("cannot write ") + path;
+    auto* note = w.findChild<QLabel*>(QStringLiteral("StatusActiveFile"));
+    std::printf("%s\nstatus bar: %s\n", qPrintable(path),
+                note ? qPrintable(note->text()) : "(none)");
+    // What the start could not do is said in the status bar (the help at least: no browser).
+    if (!note || !note->text().contains(QStringLiteral("help")))
+      up << QStringLiteral("the status bar does not say where the help is");
+    for (const QString& u : up) std::fprintf(stderr, "up at the first start: %s\n", qPrintable(u));
+    rc = up.isEmpty() ? 0 : 1;
+    if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->done(0);
+    QCoreApplication::exit(0);
+  });
+  poll.start();
+  QApplication::exec();
+  w.CloseWithoutQuestion();
+  SetUrlOpener(nullptr);
+  return rc;
+}
+
+// The window as it starts on this screen lies inside its free area, frame and all.
+int Fit() {
+  TMainform w;
+  w.FormCreate();
+  w.show();
+  Settle();
+  const QRect free = w.screen()->availableGeometry();
+  const QRect frame = w.frameGeometry();
+  std::printf("screen %dx%d, free %d,%d %dx%d, window %d,%d %dx%d, minimum %dx%d\n",
+              w.screen()->geometry().width(), w.screen()->geometry().height(), free.x(), free.y(),
+              free.width(), free.height(), frame.x(), frame.y(), frame.width(), frame.height(),
+              w.minimumSizeHint().width(), w.minimumSizeHint().height());
+  const bool inside = free.contains(frame) && w.minimumSizeHint().width() <= free.width() &&
+                      w.minimumSizeHint().height() <= free.height();
+  w.CloseWithoutQuestion();
+  return inside ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,7 +161,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-  UsePrivateFolders(out);
+  QDir().mkpath(out);
+  bool firstStart = false;
+  bool fit = false;
+  for (int i = 2; i < argc; ++i) {
+    firstStart |= std::strcmp(argv[i], "--first-start") == 0;
+    fit |= std::strcmp(argv[i], "--fit") == 0;
+  }
+  UsePrivateFolders(out, firstStart);
   QApplication app(argc, argv);
   QStringList args = app.arguments().mid(2);
   bool large = false;
@@ -95,6 +189,8 @@ int main(int argc, char** argv) {
   if (!QFontDatabase::families().contains(QStringLiteral("DejaVu Sans")))
     std::fprintf(stderr, "warning: DejaVu Sans is not installed (package fonts-dejavu-core)\n");
   ResetProgramDirForTest();
+  if (firstStart) return FirstStart(out);
+  if (fit) return Fit();
 
   TMainform w;
   w.FormCreate();
