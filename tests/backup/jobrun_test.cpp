@@ -821,7 +821,8 @@ TEST_F(ProgramRun, AKilledReplacementLeavesTheOldArchiveAndTheNextRunClearsUp) {
   const auto killed = testutil::Run(
       "cd " + Quote(dir.path()) + " && (QT_QPA_PLATFORM=offscreen " + Quote(ProgramPath()) +
       " docs.JOB close & pid=$!; for i in $(seq 1 3000); do ls -a " + Quote(job.folder) +
-      " | grep -q '^\\.docs\\.zip\\.arcavo-' && break; sleep 0.01; done; kill -9 $pid; wait $pid;"
+      " | grep -q '^\\.docs\\.zip\\.arcavo-.\\{6\\}$' && break; sleep 0.01; done; kill -9 $pid; "
+      "wait $pid;"
       " echo status=$?)");
   ASSERT_NE(killed.out.find("status=137"), std::string::npos) << killed.out;
   // The old archive is whole under its name; the killed run's temporary file lies beside it.
