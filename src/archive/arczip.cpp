@@ -120,7 +120,7 @@ int TArcZip::ZipFiles() {
 
   // 1. The list of names to store.
   TExpandOptions xo;
-  SetupExpansion(xo);
+  SetupExpansion(xo, target);
   if (archiveExists) {
     xo.HaveArchive = true;
     xo.ArchiveDev = ast.st_dev;
@@ -297,7 +297,13 @@ void TArcZip::Complete(TRun& run, const std::string& temp, TEndCentral ec,
   replace();
 }
 
-void TArcZip::SetupExpansion(TExpandOptions& xo) {
+void TArcZip::SetupExpansion(TExpandOptions& xo, const std::string& archive) {
+  struct stat lst;
+  if (::lstat(ArchiveLockPath(archive).c_str(), &lst) == 0) {
+    xo.HaveLock = true;
+    xo.LockDev = lst.st_dev;
+    xo.LockIno = lst.st_ino;
+  }
   xo.RootDir = RootDir;
   xo.Recurse = Recurse;
   xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;

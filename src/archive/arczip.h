@@ -195,7 +195,8 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   void KeepPreviousCopy(TRun& run, const std::string& archive, const TFileItem& item);
   // Starts making the AES keys of the run's sources ahead, when they are to be encrypted so.
   void StartKeys(TRun& run, size_t sources);
-  void SetupExpansion(TExpandOptions& xo);
+  // The options of expanding FilesList for writing archive (its lock file is never stored).
+  void SetupExpansion(TExpandOptions& xo, const std::string& archive);
   // Raises when volumes are asked of a rewrite.
   void RefuseVolumes() const;
   // Writes a new archive as split parts or spanned volumes (zipsplit.cpp); returns the number of

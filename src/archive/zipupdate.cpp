@@ -325,7 +325,10 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
 
   // The files to store; the archive written is never among them.
   TExpandOptions xo;
-  SetupExpansion(xo);
+  std::string where = target.Output;
+  struct stat wst;
+  ArchiveTarget(target.Output, where, wst);
+  SetupExpansion(xo, where);
   struct stat ost;
   if (::stat(target.Output.c_str(), &ost) == 0) {
     xo.HaveArchive = true;
