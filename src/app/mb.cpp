@@ -61,6 +61,10 @@ bool MbUnattended() {
   return static_cast<bool>(g_unattended);
 }
 
+void MbUnattendedNote(const QString& text) {
+  if (g_unattended) g_unattended(text, false);
+}
+
 bool MbUnattendedCancel(const QString& what) {
   if (!g_unattended) return false;
   g_unattended(what + QStringLiteral(" (no user: cancelled)"), true);

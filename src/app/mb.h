@@ -123,6 +123,9 @@ using MbUnattendedSink = std::function<void(const QString& text, bool failure)>;
 // Installs the sink (empty: boxes are shown again).
 void SetMbUnattended(MbUnattendedSink sink);
 bool MbUnattended();
+// In unattended mode, tells the sink a line the user must learn of (a file that could not be
+// read); nothing otherwise.
+void MbUnattendedNote(const QString& text);
 // For dialogs that need a user (a password, a file name): in unattended mode, what is
 // reported to the sink and true (the caller answers Cancel); false when a user is there.
 bool MbUnattendedCancel(const QString& what);

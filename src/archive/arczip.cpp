@@ -22,6 +22,7 @@
 #include "archive/zippack.h"
 #include "archive/zipwriter.h"
 #include "platform/archiveattr.h"
+#include "platform/archivelock.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -96,6 +97,13 @@ int TArcZip::ZipFiles() {
     if (OnZipComplete) OnZipComplete(this, 0);
     return 0;
   }
+  // From the look at the archive to the rename, no other writer changes it. (A set of volumes is
+  // always written anew, a spanned one on media that are changed meanwhile: no lock file there.)
+  TArchiveLock lock;
+  if (MultiZipInfo.MultiMode == TMultiMode::mmNone)
+    LockArchive(lock, zipName);
+  else
+    LeftoversRemoved.clear();
   struct stat ast;
   std::string target;
   bool archiveExists = ArchiveTarget(zipName, target, ast);
@@ -113,7 +121,7 @@ int TArcZip::ZipFiles() {
 
   // 1. The list of names to store.
   TExpandOptions xo;
-  SetupExpansion(xo);
+  SetupExpansion(xo, target);
   if (archiveExists) {
     xo.HaveArchive = true;
     xo.ArchiveDev = ast.st_dev;
@@ -172,12 +180,17 @@ int TArcZip::ZipFiles() {
     run.out = std::make_unique<TZipOutput>(*run.stream);
     run.pack = std::make_unique<TPackPipeline>(std::move(sources), std::clamp(PackLevel, 1, 9),
                                                PackThreads);
+    const bool replacing = archiveExists && ast.st_size > 0;
     for (size_t i = 0; i < items.size(); ++i) {
       CheckCancel();
-      if (items[i].IsFolder)
+      if (items[i].IsFolder) {
         WriteFolderEntry(run, items[i]);
-      else if (StoreFile(run, items[i], packIndex[i]))
+      } else if (StoreFile(run, items[i], packIndex[i])) {
         ++run.files;
+      } else if (run.readFailed && replacing) {
+        // A file on a failing disk: the archive being replaced keeps its last good copy.
+        KeepPreviousCopy(run, target, items[i]);
+      }
     }
     std::vector<uint32_t>().swap(packIndex);
     if (run.entries.empty()) {
@@ -202,6 +215,31 @@ int TArcZip::ZipFiles() {
   FilesList.clear();
   if (OnZipComplete) OnZipComplete(this, count);
   return count;
+}
+
+void TArcZip::KeepPreviousCopy(TRun& run, const std::string& archive, const TFileItem& item) {
+  const std::string stored =
+      StoredNameOf(item.Path, false, StorePaths, RelativePaths, RelativePathList);
+  if (run.names.Contains(stored)) return;
+  if (!run.previousTried) {
+    run.previousTried = true;
+    // Read as the writer checks its own archives: quietly, without asking anybody. One that
+    // does not read that way keeps nothing.
+    try {
+      ReadWrittenDirectory(archive);
+      run.previous = std::make_unique<TFileStream>(archive, TFileStream::omRead);
+    } catch (const std::exception&) {
+      entries_.clear();
+      order_.clear();
+      loaded_ = false;
+    }
+  }
+  if (!run.previous) return;
+  for (const TZipHeaderInfo& h : entries_)
+    if (h.StoredName() == stored && !h.IsFolder()) {
+      CopyEntry(run, *run.previous, h, true);
+      return;
+    }
 }
 
 void TArcZip::RefuseVolumes() const {
@@ -260,7 +298,13 @@ void TArcZip::Complete(TRun& run, const std::string& temp, TEndCentral ec,
   replace();
 }
 
-void TArcZip::SetupExpansion(TExpandOptions& xo) {
+void TArcZip::SetupExpansion(TExpandOptions& xo, const std::string& archive) {
+  struct stat lst;
+  if (::lstat(ArchiveLockPath(archive).c_str(), &lst) == 0) {
+    xo.HaveLock = true;
+    xo.LockDev = lst.st_dev;
+    xo.LockIno = lst.st_ino;
+  }
   xo.RootDir = RootDir;
   xo.Recurse = Recurse;
   xo.AddDirEntriesOnRecurse = AddDirEntriesOnRecurse;
@@ -420,6 +464,7 @@ bool TArcZip::StoreLink(TRun& run, const TFileItem& item) {
 bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   if (item.IsLink) return StoreLink(run, item);
   const std::string& path = item.Path;
+  run.readFailed = false;
   // The file is looked at once, through the handle it is read from.
   struct stat st;
   TFd fd;
@@ -481,7 +526,7 @@ bool TArcZip::StoreFile(TRun& run, const TFileItem& item, size_t packIndex) {
   }
 
   bool done = false;
-  WriteFileData(run, h, fd.fd, st, packIndex, done);
+  WriteFileData(run, h, path, fd.fd, st, packIndex, done);
   if (!done) return false;
   // A file written to while it was read is in the archive as it was read: maybe half old, half
   // new, or cut at the size it had when it was measured. The run tells and counts it, so that
@@ -515,20 +560,23 @@ struct TArcZip::TDataPass {
   uint64_t read = 0;     // source bytes taken
   uint64_t written = 0;  // bytes after the local header, the encryption header included
   uint32_t crc = 0;
+  int readError = 0;  // errno of a failed read of the source; the data is not to be kept
   int lastFilePercent = -1;
   std::unique_ptr<TEntryCipher> crypt;
 };
 
 namespace {
 
-// The CRC of the first size bytes of fd, read in the pre-pass that encryption needs.
-uint32_t CrcOfFile(int fd, int64_t size) {
+// The CRC of the first size bytes of fd, read in the pre-pass that encryption needs; err gets
+// the errno of a failed read.
+uint32_t CrcOfFile(int fd, int64_t size, int& err) {
   uint32_t crc = 0;
   std::vector<uint8_t> buf(kCrcPiece);
   int64_t pos = 0;
   while (pos < size) {
     ssize_t r = ::pread(fd, buf.data(), std::min<int64_t>(kCrcPiece, size - pos), pos);
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0) err = errno;
     if (r <= 0) break;
     crc = ZipCrc32(crc, buf.data(), static_cast<size_t>(r));
     pos += r;
@@ -538,8 +586,8 @@ uint32_t CrcOfFile(int fd, int64_t size) {
 
 }  // namespace
 
-void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st,
-                            size_t packIndex, bool& done) {
+void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, const std::string& path, int fd,
+                            const struct stat& st, size_t packIndex, bool& done) {
   const int64_t size = st.st_size;
   // Only the traditional header carries the CRC; AES needs no pass over the file beforehand.
   const bool encrypt = !Password.empty() && !h.IsAes();
@@ -549,12 +597,15 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
 
   for (;;) {
     // The 12-byte encryption header carries the CRC, so the data is read once beforehand.
-    const uint32_t preCrc = encrypt ? CrcOfFile(fd, size) : 0;
+    int preError = 0;
+    const uint32_t preCrc = encrypt ? CrcOfFile(fd, size, preError) : 0;
     TDataPass pass;
     BeginEntryData(run, h, packIndex, size, preCrc, zip64Room, pass);
     TPackIdentity id = usePipeline ? run.pack->Identity(packIndex) : TPackIdentity();
     bool torn = false;
-    if (usePipeline && id.Matches(st)) {
+    if (preError != 0) {
+      pass.readError = preError;
+    } else if (usePipeline && id.Matches(st)) {
       torn = !PipelineData(run, packIndex, size, pass);
     } else {
       // The file is not the one the workers read (replaced or changed in between), or the
@@ -569,6 +620,19 @@ void TArcZip::WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct s
       run.out->Truncate(pass.headerPos);
       usePipeline = false;
     };
+    if (pass.readError != 0) {
+      // The source could not be read (a failing disk): what was read is not stored as if the
+      // file ended there. The file is left out (an entry it was to replace stays) and named.
+      run.pack->Drop(packIndex);
+      redo();
+      SourceError = std::string("read error: ") + std::strerror(pass.readError);
+      bool retry = false;
+      if (OnSkippingFile) OnSkippingFile(this, srFileOpenError, path, -1, retry);
+      SourceError.clear();
+      if (retry) continue;
+      run.readFailed = true;
+      return;
+    }
     if (torn) {
       // The file changed while the workers read it: the chunks do not fit together.
       run.pack->Drop(packIndex);
@@ -664,6 +728,10 @@ void TArcZip::CountRead(TRun& run, uint64_t n, int64_t size, TDataPass& pass) {
 bool TArcZip::PipelineData(TRun& run, size_t packIndex, int64_t size, TDataPass& pass) {
   TPackChunk chunk;
   while (run.pack->Next(packIndex, chunk)) {
+    if (chunk.ReadError != 0) {
+      pass.readError = chunk.ReadError;
+      return true;
+    }
     if (chunk.Torn) return false;
     pass.crc = static_cast<uint32_t>(
         crc32_combine(pass.crc, chunk.Crc, static_cast<z_off_t>(chunk.InSize)));
@@ -692,7 +760,11 @@ void TArcZip::CompressHere(TRun& run, int fd, bool store, int64_t size, TDataPas
     while (got < want) {
       ssize_t r = ::pread(fd, buf.data() + got, want - got, pos + static_cast<int64_t>(got));
       if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
+      if (r < 0) {
+        pass.readError = errno;
+        return;
+      }
+      if (r == 0) break;
       got += static_cast<size_t>(r);
       if (!whole) break;
     }

@@ -15,6 +15,7 @@
 #include "archive/zipaes.h"
 
 class TArchiveAttributes;
+class TArchiveLock;
 struct TFileItem;
 struct TExpandOptions;
 struct TFileStamp;
@@ -27,6 +28,18 @@ inline constexpr int zmSourceShortRead = 101;
 // The temporary file the writer makes beside an archive while it writes it is named "." + the
 // archive's file name + this infix + six random characters; a killed run leaves it behind.
 inline constexpr const char* kTempBesideInfix = ".arcavo-";
+
+// The lock file of an archive that is being rewritten: "<folder>/." + its file name +
+// kTempBesideInfix + "lock". It exists only while a writer holds it (or after a killed one).
+std::string ArchiveLockPath(const std::string& archive);
+
+// The message when another writer holds an archive's lock longer than the engine waits.
+inline constexpr const char* kArchiveBusy = "The archive is being changed by another program: ";
+
+// The message when entries chosen or changed in memory belong to a directory that another
+// program has replaced since it was read.
+inline constexpr const char* kChangedSinceRead =
+    "The archive was changed by another program since it was read: ";
 
 // The name with the extension of its file-name part replaced by ext (appended when it has none).
 std::string WithExtension(const std::string& name, const std::string& ext);
@@ -128,17 +141,20 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   void ConvertToPlainZip(bool deleteSource);
   // Salvages what can be read of a damaged archive into the new archive newName and returns the
   // number of entries written; the damaged file is never changed. With a damaged name, that
-  // archive is read by the usual rules (a missing end record goes through OnInCompleteZip) and
-  // every entry whose data is there whole is written, untested. With an empty one, the archive
-  // read in recovery mode is taken, or the user chooses one through the host; it is read in
-  // assume-bad mode (straight to the recovery scan when its end record is missing) and the
-  // entries that test bad are left out. An empty newName is chosen through the host. A cancelled
-  // dialog writes nothing and returns 0; so does an archive with nothing to write. The new
-  // archive is written into a temporary file that is then copied to newName, never over the
-  // damaged file. FilesList is kept; afterwards ZipName is the new archive.
+  // archive is read by the usual rules (a missing end record goes through OnInCompleteZip). With
+  // an empty one, the archive read in recovery mode is taken, or the user chooses one through
+  // the host; it is read in assume-bad mode (straight to the recovery scan when its end record
+  // is missing). Either way every entry is tested and those that test bad are left out; those
+  // that cannot be tested (no password, an unknown method) are copied untested. An empty newName is
+  // chosen through the host. A cancelled dialog writes nothing and returns 0; so does an archive
+  // with nothing to write. The new archive is written into a temporary file that is then copied to
+  // newName, never over the damaged file. FilesList is kept; afterwards ZipName is the new archive.
   int RepairArchive(const std::string& damaged, const std::string& newName);
   // The number of entries the last RepairArchive read from the damaged archive.
   int RepairEntriesRead() const { return repairRead_; }
+  // Of those written, the entries copied without a test (RepairEntriesRead less the number
+  // written is the number lost).
+  int RepairEntriesUntested() const { return repairUntested_; }
   // The file a conversion writes: name with only the extension of its file-name part replaced,
   // by ".EXE" for a self-extractor and by ".zip" for a plain archive (folders keep their case).
   static std::string ConvertedName(const std::string& name, bool toSelfExtractor);
@@ -149,6 +165,15 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   TArchiveAttributes* ArchiveAttributes = nullptr;
   // Compression threads besides the caller's; -1: one less than the processors.
   int PackThreads = -1;
+  // How long an operation that rewrites an archive waits for another writer of that archive to
+  // finish before it fails (EArcZipException kArchiveBusy).
+  int LockWaitMs = 60000;
+  // The temporaries of interrupted runs that the last writing operation found beside its
+  // archive and removed (full names).
+  std::vector<std::string> LeftoversRemoved;
+  // While OnSkippingFile reports a source that failed part-way (reason 2 for a read error):
+  // what failed ("read error: Input/output error"); empty otherwise.
+  std::string SourceError;
 
  protected:
   // Opens a source file for reading; returns the descriptor, or -1 with errno set.
@@ -161,8 +186,8 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   bool WriteFolderEntry(TRun& run, const TFileItem& item);
   bool StoreFile(TRun& run, const TFileItem& item, size_t packIndex);
   bool StoreLink(TRun& run, const TFileItem& item);
-  void WriteFileData(TRun& run, TZipHeaderInfo& h, int fd, const struct stat& st, size_t packIndex,
-                     bool& done);
+  void WriteFileData(TRun& run, TZipHeaderInfo& h, const std::string& path, int fd,
+                     const struct stat& st, size_t packIndex, bool& done);
   // The steps of writing one file's data (arczip.cpp).
   struct TDataPass;
   void BeginEntryData(TRun& run, TZipHeaderInfo& h, size_t packIndex, int64_t size, uint32_t preCrc,
@@ -173,9 +198,13 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   void CompressHere(TRun& run, int fd, bool store, int64_t size, TDataPass& pass);
   void FinishEntryData(TRun& run, TZipHeaderInfo& h, int64_t size, bool zip64Room, TDataPass& pass);
   void AfterArchiveComplete(TRun& run);
+  // After a read error of item while archive is being replaced: the replaced archive's entry of
+  // the same stored name goes into the new one, so that the last good copy is not lost.
+  void KeepPreviousCopy(TRun& run, const std::string& archive, const TFileItem& item);
   // Starts making the AES keys of the run's sources ahead, when they are to be encrypted so.
   void StartKeys(TRun& run, size_t sources);
-  void SetupExpansion(TExpandOptions& xo);
+  // The options of expanding FilesList for writing archive (its lock file is never stored).
+  void SetupExpansion(TExpandOptions& xo, const std::string& archive);
   // Raises when volumes are asked of a rewrite.
   void RefuseVolumes() const;
   // Writes a new archive as split parts or spanned volumes (zipsplit.cpp); returns the number of
@@ -217,7 +246,14 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   int RepairInto(const std::string& damaged, const std::string& newName, bool assumeBad);
   // The folder for temporary files: TempPath, else $TMPDIR, else /tmp.
   std::string TempFolder() const;
+  // Takes the writer's lock of the archive name (where a link points), waiting at most
+  // LockWaitMs while dispatching messages and honouring cancel; then removes the temporaries
+  // that interrupted runs left beside it (LeftoversRemoved). Raises kArchiveBusy on time-out.
+  void LockArchive(TArchiveLock& lock, const std::string& name);
+  // The open archive's file changed since its directory was read (another program rewrote it).
+  bool ChangedSinceRead() const;
 
   std::unique_ptr<TArchiveAttributes> ownAttributes_;
   int repairRead_ = 0;
+  int repairUntested_ = 0;
 };

@@ -50,6 +50,11 @@ struct TArcZip::TRun {
   int64_t doneBytes = 0;
   int lastTotalPercent = -1;
   int files = 0;
+  // The last file given up on because reading it failed (set by the writer, read by its caller).
+  bool readFailed = false;
+  // A replaced archive, read when a file could not be read, so that its copy of the file stays.
+  std::unique_ptr<TFileStream> previous;
+  bool previousTried = false;
 
   // Adds the entry just written.
   void Add(const TZipHeaderInfo& h) {

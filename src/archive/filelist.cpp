@@ -134,7 +134,8 @@ class TExpander {
   }
 
   bool IsArchive(const struct stat& st) const {
-    return o_.HaveArchive && st.st_dev == o_.ArchiveDev && st.st_ino == o_.ArchiveIno;
+    return (o_.HaveArchive && st.st_dev == o_.ArchiveDev && st.st_ino == o_.ArchiveIno) ||
+           (o_.HaveLock && st.st_dev == o_.LockDev && st.st_ino == o_.LockIno);
   }
 
   // The checks every file goes through once found; appends it when it passes.

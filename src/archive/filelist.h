@@ -37,6 +37,10 @@ struct TExpandOptions {
   bool HaveArchive = false;
   dev_t ArchiveDev = 0;
   ino_t ArchiveIno = 0;
+  // The archive's lock file (a writer's, or one a killed writer left), left out the same way.
+  bool HaveLock = false;
+  dev_t LockDev = 0;
+  ino_t LockIno = 0;
   // With SkipIfArchiveBitNotSet: true when the file's archive bit is set.
   std::function<bool(const std::string& path, const struct stat& st)> ArchiveBitSet;
   // With zaFreshen: true when the archive holds an entry for the file.

@@ -291,6 +291,7 @@ void TPackPipeline::RunUnit(std::unique_lock<std::mutex>& lock, size_t file, siz
   lock.unlock();
 
   auto result = std::make_unique<TPackChunk>();
+  int readError = 0;
   try {
     std::vector<uint8_t> buf(dictLen + planned);
     size_t got = 0;
@@ -298,7 +299,11 @@ void TPackPipeline::RunUnit(std::unique_lock<std::mutex>& lock, size_t file, siz
       ssize_t r = ::pread(fd, buf.data() + got, buf.size() - got,
                           start - static_cast<int64_t>(dictLen) + static_cast<int64_t>(got));
       if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;  // end of file, or a read error: the chunk ends here
+      if (r < 0) {
+        readError = errno;  // a failing medium: the file is not stored, never cut short
+        break;
+      }
+      if (r == 0) break;  // end of file: the file became shorter
       got += static_cast<size_t>(r);
     }
     size_t dictGot = std::min(got, dictLen);
@@ -325,6 +330,10 @@ void TPackPipeline::RunUnit(std::unique_lock<std::mutex>& lock, size_t file, siz
     // Nothing may escape a worker thread: the failure is handed to the caller with the chunk.
     result = std::make_unique<TPackChunk>();
     result->Error = true;
+    result->Last = true;
+  }
+  if (readError != 0) {
+    result->ReadError = readError;
     result->Last = true;
   }
 

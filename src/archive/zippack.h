@@ -46,6 +46,9 @@ struct TPackChunk {
   bool Torn = false;
   // Compressing the chunk failed on a worker (out of memory); the caller redoes the file itself.
   bool Error = false;
+  // Reading the source failed (errno; 0: it did not). The chunk is the file's last: what was
+  // read must not be stored as if the file ended there.
+  int ReadError = 0;
 };
 
 // The identity of a source as the workers opened it.

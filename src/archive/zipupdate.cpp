@@ -1,27 +1,31 @@
 // Rewriting existing archives: updating with new files, removing entries, saving a changed
 // comment or stored folder, and building or converting self-extracting archives.
 //
-// Every rewrite writes the complete new archive into a temporary file in the temporary folder,
-// flushes it, and only then replaces the target: by a rename, or where the temporary folder is on
-// another file system, by a copy beside the target that is renamed over it. Until that moment the
-// old archive is untouched, so a failure, a cancel or a full disk leaves it byte for byte as it
-// was, and the temporary file is removed.
+// Every rewrite holds the archive's writer lock from reading its directory to the rename, writes
+// the complete new archive into a temporary file beside it (named with the mark a later run
+// recognises and removes, should this one be killed), flushes it, and only then renames it over
+// the target. Until that moment the old archive is untouched, so a failure, a cancel or a full
+// disk leaves it byte for byte as it was, and the temporary file is removed.
 //
 // Kept entries are copied byte for byte (never recompressed) behind a rebuilt local header that
 // carries the CRC and sizes; bit 3 and the data descriptor are dropped. The exception is an
 // encrypted entry written with bit 3: its password check byte is the high byte of the DOS time
 // only while bit 3 is set, so such an entry keeps bit 3 and its data descriptor.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "archive/arczip.h"
@@ -31,6 +35,7 @@
 #include "archive/zipbytesplit.h"
 #include "archive/zipexceptions.h"
 #include "archive/zipextra.h"
+#include "platform/archivelock.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -79,9 +84,18 @@ std::string ReadWholeFile(const std::string& path) {
   return out;
 }
 
-[[noreturn]] void ThrowCopyError(const std::string& from, const std::string& to, int err) {
+[[noreturn]] void ThrowCopyError(const std::string& from, const std::string& to, int err,
+                                 const std::string& what = "") {
   if (err == ENOSPC || err == EDQUOT || err == EFBIG) throw ENotEnoughRoom();
-  throw EArcZipException("Error: Could not copy from " + from + " -> " + to);
+  throw EArcZipException("Error: Could not copy from " + from + " -> " + to +
+                         (what.empty() ? std::string() : " (" + what + ")"));
+}
+
+// The file-name part and the folder (with its "/", or empty) of a path.
+void SplitName(const std::string& path, std::string& folder, std::string& base) {
+  size_t slash = path.rfind('/');
+  folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  base = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Extra data without the fields of one id (a malformed tail is dropped).
@@ -157,11 +171,73 @@ bool ArchiveTarget(const std::string& name, std::string& target, struct stat& st
 }
 
 void CommitArchive(TAtomicFile& file) {
+  const std::string temp = file.TempPath();
   try {
     file.Commit();
   } catch (const std::system_error& e) {
-    ThrowCopyError(file.TempPath(), file.Target(), e.code().value());
+    // What failed is said: the flush, the close, the rename or the flush of the folder.
+    ThrowCopyError(temp, file.Target(), e.code().value(), e.what());
   }
+}
+
+std::string ArchiveLockPath(const std::string& archive) {
+  std::string folder, base;
+  SplitName(archive, folder, base);
+  return folder + "." + base + kTempBesideInfix + "lock";
+}
+
+void TArcZip::LockArchive(TArchiveLock& lock, const std::string& name) {
+  LeftoversRemoved.clear();
+  if (name.empty()) return;  // nothing is written without a name
+  std::string where;
+  struct stat st;
+  ArchiveTarget(name, where, st);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LockWaitMs);
+  for (;;) {
+    const TArchiveLock::TResult r = lock.TryLock(ArchiveLockPath(where));
+    // Where no lock can be made (a read-only folder), the write itself fails or goes on alone.
+    if (r == TArchiveLock::TResult::Unavailable) return;
+    if (r == TArchiveLock::TResult::Held) break;
+    if (std::chrono::steady_clock::now() >= deadline)
+      throw EArcZipException(kArchiveBusy + name +
+                             ". It was left as it is; try again when the other program is done.");
+    CheckCancel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  // Under the lock nobody else writes this archive: a temporary of ours beside it is the
+  // leftover of a run that was killed before it could remove it.
+  std::string folder, base;
+  SplitName(where, folder, base);
+  const std::string prefix = "." + base + kTempBesideInfix;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> stale;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string n = e->d_name;
+    if (n.size() != prefix.size() + 6 || n.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!std::all_of(n.begin() + static_cast<std::ptrdiff_t>(prefix.size()), n.end(),
+                     [](unsigned char c) { return std::isalnum(c) != 0; }))
+      continue;
+    struct stat fst;
+    const std::string full = folder + n;
+    if (::lstat(full.c_str(), &fst) == 0 && S_ISREG(fst.st_mode) && fst.st_uid == ::geteuid())
+      stale.push_back(full);
+  }
+  ::closedir(dir);
+  // They are named in full, wherever the archive was named from.
+  std::string here;
+  if (folder.empty() || folder[0] != '/') {
+    if (char* cwd = ::getcwd(nullptr, 0)) {
+      here = std::string(cwd) + "/";
+      std::free(cwd);
+    }
+  }
+  for (const std::string& f : stale)
+    if (::unlink(f.c_str()) == 0) LeftoversRemoved.push_back(here + f);
+}
+
+bool TArcZip::ChangedSinceRead() const {
+  return loaded_ && !memoryArchive_ && FileModTimeNs(ZipName()) != archiveTimeNs_;
 }
 
 // What a rewrite does with each entry of the source archive and which files it stores.
@@ -264,7 +340,10 @@ int TArcZip::UpdateArchive(const TRewriteTarget& target) {
 
   // The files to store; the archive written is never among them.
   TExpandOptions xo;
-  SetupExpansion(xo);
+  std::string where = target.Output;
+  struct stat wst;
+  ArchiveTarget(target.Output, where, wst);
+  SetupExpansion(xo, where);
   struct stat ost;
   if (::stat(target.Output.c_str(), &ost) == 0) {
     xo.HaveArchive = true;
@@ -366,13 +445,12 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
   for (size_t i = 0; i < order_.size(); ++i) presentation[order_[i]] = static_cast<int>(i);
   run.entries.reserve(entries_.size() + plan.leftovers.size());
 
-  // The new archive is written in the temporary folder and replaces the output once complete;
-  // an archive reached through a symbolic link is replaced where the link points, and the link
-  // stays.
+  // The new archive is written beside the output and replaces it once complete; an archive
+  // reached through a symbolic link is replaced where the link points, and the link stays.
   std::string where;
   struct stat wst;
   ArchiveTarget(target.Output, where, wst);
-  TAtomicFile file(where, TempFolder() + "/arcavo-XXXXXX", kTempBesideInfix);
+  TAtomicFile file(where, kTempBesideInfix);
   try {
     run.stream = std::make_unique<TFileStream>(file.TempPath(), TFileStream::omReadWrite);
     run.out = std::make_unique<TZipOutput>(*run.stream);
@@ -599,6 +677,12 @@ int TArcZip::RemoveEntries() {
     }
   } endOfRun{*this};
 
+  TArchiveLock lock;
+  LockArchive(lock, ZipName());
+  // Entries chosen in a directory that another program has since replaced are not the entries
+  // of the archive now there.
+  if (SelectedCount() > 0 && ChangedSinceRead())
+    throw EArcZipException(kChangedSinceRead + ZipName() + "; open it again.");
   EnsureDirectory();
   RefuseDamagedRewrite(RewriteDamaged);
   const bool bySelection = SelectedCount() > 0;
@@ -652,6 +736,10 @@ void TArcZip::SaveArchiveChanges() {
     ~TCloseFile() { z.CloseFileUnlessKept(); }
   } closeFile{*this};
   if (!loaded_ || !endCentral_.Modified) return;
+  TArchiveLock lock;
+  LockArchive(lock, ZipName());
+  if (ChangedSinceRead())
+    throw EArcZipException(kChangedSinceRead + ZipName() + "; open it again.");
   RefuseDamagedRewrite(RewriteDamaged);
   TRewriteTarget target;
   target.Source = target.Output = ZipName();
@@ -712,6 +800,8 @@ int TArcZip::MakeSelfExtractor(const std::string& stub, const std::string& archi
   if (exists && LowerAscii(ExtensionOf(archive)) == ".zip")
     target.Output = WithExtension(archive, ".exe");
   ArchiveTarget(target.Output, where, st);
+  TArchiveLock lock;
+  LockArchive(lock, target.Output);
   target.Head = TRewriteTarget::hdBytes;
   target.HeadBytes = std::move(head);
   target.Always = exists;
@@ -741,6 +831,9 @@ void TArcZip::ConvertToSelfExtractor(const std::string& stub) {
   target.Head = TRewriteTarget::hdBytes;
   target.HeadBytes = ReadWholeFile(stub);
   bool inPlace = SameFile(target.Source, target.Output);
+  TArchiveLock lock;
+  LockArchive(lock, target.Output);
+  if (inPlace) EnsureDirectory();
   CopyArchive(target);
   if (inPlace) {
     AdoptDirectory(target.Output);
@@ -765,6 +858,9 @@ void TArcZip::ConvertToPlainZip(bool deleteSource) {
   target.Output = ConvertedName(ZipName(), false);
   target.Head = TRewriteTarget::hdNone;
   bool inPlace = SameFile(target.Source, target.Output);
+  TArchiveLock lock;
+  LockArchive(lock, target.Output);
+  if (inPlace) EnsureDirectory();
   CopyArchive(target);
   AdoptDirectory(target.Output);
   if (deleteSource && !inPlace) ::unlink(target.Source.c_str());
@@ -783,6 +879,7 @@ std::string FolderOf(const std::string& name) {
 
 int TArcZip::RepairArchive(const std::string& damaged, const std::string& newName) {
   repairRead_ = 0;
+  repairUntested_ = 0;
   // FilesList holds afterwards what it held before, whatever happens.
   struct TKeepList {
     TArcZip& z;
@@ -833,6 +930,8 @@ int TArcZip::RepairInto(const std::string& damaged, const std::string& newName, 
   // The copy would replace the damaged file, which a repair never changes.
   if (SameFile(damaged, newName))
     throw EArcZipException("Error: Could not copy from " + damaged + " -> " + newName);
+  TArchiveLock lock;
+  LockArchive(lock, newName);
 
   if (!(assumeBad && loaded_ && recoveryMode_ && ZipName() == damaged)) {
     SetZipName(damaged);
@@ -842,6 +941,7 @@ int TArcZip::RepairInto(const std::string& damaged, const std::string& newName, 
     repairing_ = false;
   }
   repairRead_ = static_cast<int>(entries_.size());
+  repairUntested_ = 0;
   if (entries_.empty()) return 0;
   CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_, ArchiveStream());
 
@@ -849,11 +949,18 @@ int TArcZip::RepairInto(const std::string& damaged, const std::string& newName, 
   plan.haveSource = true;
   plan.fate.assign(entries_.size(), fKeepEntry);
   plan.item.assign(entries_.size(), UINT32_MAX);
-  if (assumeBad) {
-    // Every entry is tested; the bad ones are left out.
-    TestArchive();
-    for (size_t k = 0; k < entries_.size(); ++k)
-      if (entries_[k].TestState != TZipTestState::Good) plan.fate[k] = fDropEntry;
+  // Every entry salvaged is tested first: one whose data does not give its CRC (or does not
+  // decompress) is left out, never copied and counted as good. An entry that cannot be judged
+  // here (encrypted without the password, a method this engine does not decode) is copied as
+  // it is and counted apart.
+  TestArchive();
+  for (size_t k = 0; k < entries_.size(); ++k) {
+    const TZipHeaderInfo& h = entries_[k];
+    if (h.TestState == TZipTestState::Good) continue;
+    if (h.Problem == TEntryProblem::BadPassword || h.Problem == TEntryProblem::UnknownMethod)
+      ++repairUntested_;
+    else
+      plan.fate[k] = fDropEntry;
   }
   if (std::find(plan.fate.begin(), plan.fate.end(), fKeepEntry) == plan.fate.end()) return 0;
 

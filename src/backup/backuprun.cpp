@@ -32,6 +32,7 @@
 #include "archive/zipsession.h"
 #include "backup/appziphost.h"
 #include "backup/naming.h"
+#include "platform/archivelock.h"
 #include "platform/programdir.h"
 
 namespace {
@@ -105,6 +106,11 @@ QStringList CleanLeftovers(const QString& archive) {
   const std::string base = PathBytes(FileNameOf(absolute));
   const std::string tempPrefix = "." + base + kTempBesideInfix;
   const std::string asidePrefix = "." + base + ".previous";
+  // A writer at work on the archive (the command-line tool, another user's run) holds its lock:
+  // what lies beside it then is that writer's, not a leftover.
+  TArchiveLock lock;
+  if (lock.TryLock(ArchiveLockPath(folder + "/" + base)) == TArchiveLock::TResult::Busy)
+    return lines;
   const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return lines;
   DIR* dir = ::fdopendir(::dup(dirFd));

@@ -353,6 +353,14 @@ void TRunReport::ArcZip1SkippingFile(TSkipReason Reason, const std::string& FNam
       break;
   }
   if (Reason == srFileOpenError) {
+    // A file that failed while it was read says how (a read error is not an open error); a run
+    // without a user also says so on standard error.
+    if (!zip_.SourceError.empty()) {
+      const QString why = QString::fromStdString(zip_.SourceError);
+      LeaveOut(name, why);
+      MbUnattendedNote(name + S(rptmsg::kSkippedBecause) + why);
+      return;
+    }
     LeaveOut(name, label);
     return;
   }

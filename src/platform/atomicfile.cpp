@@ -56,13 +56,20 @@ mode_t ModeForReplacing(const std::string& target) {
   return 0666 & ~CurrentUmask();
 }
 
-void SyncFolderOf(const std::string& path) {
+int SyncFolderChecked(const std::string& path) {
   size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
+  // A folder that may be written but not read cannot be opened to be flushed.
+  if (fd < 0) return errno == EACCES ? 0 : errno;
+  int err = ::fsync(fd) == 0 ? 0 : errno;
   ::close(fd);
+  // File systems that have nothing to flush for a folder say so with EINVAL.
+  return err == EINVAL || err == ENOTSUP ? 0 : err;
+}
+
+void SyncFolderOf(const std::string& path) {
+  (void)SyncFolderChecked(path);
 }
 
 TAtomicFile::TAtomicFile(std::string target, const std::string& infix)
@@ -110,7 +117,9 @@ void TAtomicFile::Commit() {
     CopyBesideAndRename();
   }
   committed_ = true;
-  SyncFolderOf(target_);
+  // The rename is only durable once the folder is on the medium: a failure there fails the
+  // write (the caller must not go on to delete what the new file holds).
+  if (int err = SyncFolderChecked(target_)) Fail("cannot flush the folder of", err);
 }
 
 // The temporary lives on another file system: its content goes into a second temporary beside

@@ -53,7 +53,7 @@ class TAtomicFile {
 
 // Every failure of TAtomicFile is a std::system_error whose text is "<step> <target>", the step
 // one of: "cannot create a temporary file beside", "cannot write", "cannot flush", "cannot
-// close", "cannot replace".
+// close", "cannot replace", "cannot flush the folder of".
 
 // "<folder>/.<name><infix>XXXXXX" for target "<folder>/<name>".
 std::string TempTemplateBeside(const std::string& target, const std::string& infix);
@@ -67,3 +67,5 @@ mode_t CurrentUmask();
 
 // Flushes the folder holding path, so that a rename into it is on the medium.
 void SyncFolderOf(const std::string& path);
+// The same, returning 0 or the error of the flush.
+int SyncFolderChecked(const std::string& path);

@@ -10,6 +10,7 @@
 #include "app/optionlist.h"
 #include "app/optionnames.h"
 #include "app/optionscontroller.h"
+#include "app/pathbytes.h"
 #include "app/preferences.h"
 #include "archive/arcunzip.h"
 #include "archive/zipsession.h"
@@ -141,7 +142,7 @@ bool TArchiveViewController::ReadZipFile(const QString& name) {
   hosts_.window.Setstate(1);
   hosts_.window.GaugeStart();
   try {
-    zip_.SetZipName(full.toStdString());
+    zip_.SetZipName(PathBytes(full));
     zip_.ReadArchive();
   } catch (...) {
     MbMessage(QStringLiteral("ZIP read error"), S(kArcavo), false, MB_OK + MB_ICONERROR);
@@ -174,7 +175,7 @@ void TArchiveViewController::PopulateArchiveView() {
   hosts_.window.GaugeStart();
 
   std::shared_ptr<const TArchiveEntries> entries = SnapshotEntries(zip_);
-  const QString name = QString::fromStdString(zip_.ZipName());
+  const QString name = PathText(zip_.ZipName());
   hosts_.window.ShowZipspecs(name, entries->count(), entries->TotalSize());
   model_.SetMultiVolume(Multi());
   int mode = std::max(0, lists_.viewList.CheckedIndex());
@@ -338,7 +339,7 @@ void TArchiveViewController::ClearSelected1Click() {
 bool TArchiveViewController::SelectCheckedRows() {
   const int n = zip_.EntryCount();
   const bool results = hosts_.search.SearchResultsShown();
-  const QString current = QString::fromStdString(zip_.ZipName());
+  const QString current = PathText(zip_.ZipName());
   auto pick = [&](int e) {
     // Result rows name their archive: only those of the open archive can be selected.
     if (results) {
@@ -381,7 +382,7 @@ void TArchiveViewController::Open1Click() {
         QString archive;
         if (!hosts_.search.ResultEntry(entry, archive, entry))
           throw std::runtime_error("no archive entry for this result");
-        zip_.SetZipName(archive.toStdString());
+        zip_.SetZipName(PathBytes(archive));
         zip_.ReadArchive();
       }
       zip_.SetEntrySelected(entry, true);
@@ -398,8 +399,8 @@ void TArchiveViewController::Open1Click() {
     MbMessage(QStringLiteral("Couldn't UnZip the file"), S(kArcavo), false,
               MB_OK + MB_ICONEXCLAMATION);
   } else {
-    const QString dir = QString::fromStdString(folder);
-    hosts_.desktop.OpenFile(dir + QLatin1Char('/') + QString::fromStdString(fileName), dir);
+    const QString dir = PathText(folder);
+    hosts_.desktop.OpenFile(dir + QLatin1Char('/') + PathText(fileName), dir);
   }
   hosts_.window.GaugeStop();
   hosts_.window.RestoreCursor();

@@ -11,6 +11,7 @@
 
 #include "app/mb.h"
 #include "app/optionscontroller.h"
+#include "app/pathbytes.h"
 #include "app/secrettext.h"
 #include "app/versionfolder.h"
 #include "archive/arcunzip.h"
@@ -72,7 +73,7 @@ void TExtractController::Listen(TZipSession& session) {
   if (!session.Has(&TArcUnZip::OnSkippingFile))
     session.Listen(&TArcUnZip::OnSkippingFile, [this](TZipSender z, TSkipReason reason,
                                                       const std::string& name, int, bool&) {
-      host_.ReportLine(QString::fromStdString(name) + QStringLiteral(". Skipped because ") +
+      host_.ReportLine(PathText(name) + QStringLiteral(". Skipped because ") +
                        (z->SkipText().empty() ? QString::fromLatin1(SkipReasonLabel(reason))
                                               : QString::fromStdString(z->SkipText())));
     });
@@ -80,7 +81,7 @@ void TExtractController::Listen(TZipSession& session) {
   // not match) was not restored: the report box names it with the reason.
   session.Listen(&TArcUnZip::OnBadCRC, [this](TZipSender z, uint32_t, uint32_t, int index) {
     const TZipHeaderInfo& h = z->EntryHeader(index);
-    host_.ReportLine(QString::fromStdString(h.FullName()) + QStringLiteral(". Skipped because ") +
+    host_.ReportLine(PathText(h.FullName()) + QStringLiteral(". Skipped because ") +
                      QString::fromLatin1(EntryProblemText(h.Problem)));
   });
   session.Listen(&TArcUnZip::OnSkippingFile,
@@ -174,13 +175,13 @@ void TExtractController::MapOptions() {
     zip_.OverwriteMode = TUZOverwriteMode::ifNewer;
   freshen_ = mode == extractopt::kFreshen;
   zip_.DoAll = Option(extractopt::kAll);
-  zip_.SetDestDir(destination_.toStdString());
+  zip_.SetDestDir(PathBytes(destination_));
 }
 
 void TExtractController::ExtractFiles() {
   const std::string name = zip_.ZipName();
   if (!FileExists(name)) {
-    ErrorBox(S(extractmsg::kFileNotFound) + QString::fromStdString(name));
+    ErrorBox(S(extractmsg::kFileNotFound) + PathText(name));
     zip_.SetZipName(std::string());
     return;
   }
@@ -242,14 +243,14 @@ void TExtractController::ExtractFilesGroup() {
       if (!search_.ResultEntry(record, archive, entry)) continue;
       zip_.ClearSelection();
       if (missing.contains(archive)) continue;
-      if (!FileExists(archive.toStdString())) {
+      if (!FileExists(PathBytes(archive))) {
         missing.insert(archive);
         ErrorBox(S(extractmsg::kFileNotFound) + archive);
         continue;
       }
       try {
-        if (archive.toStdString() != zip_.ZipName()) {
-          zip_.SetZipName(archive.toStdString());
+        if (PathBytes(archive) != zip_.ZipName()) {
+          zip_.SetZipName(PathBytes(archive));
           zip_.ReadArchive();
         }
         zip_.SetEntrySelected(entry, true);
@@ -345,7 +346,7 @@ void TExtractController::ArcZip1StartUnZip(int FileIndex, std::string& FName, bo
   if (olderCopies_.contains(FileIndex)) {
     // Another copy of this file is restored in its place; this one is named in the report.
     Skip = true;
-    host_.ReportLine(QString::fromStdString(zip_.EntryFullName(FileIndex)) +
+    host_.ReportLine(PathText(zip_.EntryFullName(FileIndex)) +
                      QStringLiteral(". Skipped because ") + S(extractmsg::kOlderCopy));
     return;
   }
@@ -358,12 +359,11 @@ void TExtractController::ArcZip1StartUnZip(int FileIndex, std::string& FName, bo
       below = 1;
     else if (!dest.empty() && FName.compare(0, dest.size() + 1, dest + "/") == 0)
       below = dest.size() + 1;
-    const QString rest = QString::fromStdString(FName.substr(below));
-    const qsizetype slash = rest.lastIndexOf(QLatin1Char('/'));
-    if (slash >= 0) {
-      const QString folder = NoSuffix(rest.left(slash + 1));
-      FName = FName.substr(0, below) + (folder + rest.mid(slash + 1)).toStdString();
-    }
+    // The name stays its bytes: only the folder part is cut, at the (ASCII) version folder.
+    const std::string rest = FName.substr(below);
+    const size_t slash = rest.rfind('/');
+    if (slash != std::string::npos)
+      FName = FName.substr(0, below) + NoSuffix(rest.substr(0, slash + 1)) + rest.substr(slash + 1);
   }
   if (freshen_) {
     // Freshen replaces existing files only.

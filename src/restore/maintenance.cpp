@@ -11,6 +11,7 @@
 #include "app/controlhost.h"
 #include "app/mb.h"
 #include "app/optionnames.h"
+#include "app/pathbytes.h"
 #include "app/secrettext.h"
 #include "archive/arczip.h"
 #include "archive/zipsession.h"
@@ -26,8 +27,9 @@ QString S(const char* s) {
   return QString::fromLatin1(s);
 }
 
+// A name of the engine as the program keeps it: its bytes, whether or not they are UTF-8.
 QString Q(const std::string& s) {
-  return QString::fromStdString(s);
+  return PathText(s);
 }
 
 bool FileExists(const std::string& path) {
@@ -160,9 +162,9 @@ TMaintenanceController::TTestResult TMaintenanceController::TestButClick(TTestSe
 TMaintenanceController::TTestResult TMaintenanceController::VerifyArchive(
     const QString& name, const std::string& password) {
   if (testing_ || name.isEmpty() || zip_.Busy() || zip_.SessionOpen()) return {};
-  if (zip_.ZipName() != name.toStdString()) {
+  if (zip_.ZipName() != PathBytes(name)) {
     zip_.CloseArchive();
-    zip_.SetZipName(name.toStdString());
+    zip_.SetZipName(PathBytes(name));
   }
   return RunTest(TTestSender::Run, password);
 }

@@ -51,7 +51,7 @@ void TRepairController::fixzipbtnClick() {
   if (folder.isEmpty()) return;
   const QString fixed = FixedName(folder, damaged);
 
-  int written = 0, read = 0;
+  int written = 0, read = 0, untested = 0;
   QString failure;
   // The archive the view shows stays the engine's archive afterwards.
   const std::string shown = zip_.ZipName();
@@ -65,22 +65,42 @@ void TRepairController::fixzipbtnClick() {
     try {
       written = zip_.RepairArchive(PathBytes(damaged), PathBytes(fixed));
       read = zip_.RepairEntriesRead();
+      untested = zip_.RepairEntriesUntested();
     } catch (const std::exception& e) {
       failure = QString::fromLocal8Bit(e.what());
     }
-    try {
-      zip_.SetZipName(shown);
-    } catch (const std::exception&) {
+    // Without a new archive, the archive the view shows stays the engine's archive.
+    if (written == 0) {
+      try {
+        zip_.SetZipName(shown);
+      } catch (const std::exception&) {
+      }
     }
   }
   host_.ClearStatusBar();
+  // The repaired archive opens in the view at once, so Extract, Delete, Test and Convert work on
+  // it without opening it again.
+  if (failure.isEmpty() && written > 0) view_.ReadZipFile(fixed);
   if (!failure.isEmpty()) {
     // As the program's exception handler shows what escapes a command.
     MbMessage(failure, S(repairmsg::kCaption), false, MB_ICONERROR);
   } else if (written > 0) {
-    MbInfo(QStringLiteral("   ") + QString::number(written) + QStringLiteral(" files of ") +
-           QString::number(read) + QStringLiteral(" were OK") + QStringLiteral("\r\n") +
-           QStringLiteral("File saved as: ") + fixed);
+    // Only entries that tested good count as OK; the others are told apart.
+    QString text = QStringLiteral("   ") + QString::number(written - untested) +
+                   QStringLiteral(" files of ") + QString::number(read) +
+                   QStringLiteral(" were OK");
+    if (untested > 0)
+      text += QStringLiteral("\r\n") + QString::number(untested) +
+              QStringLiteral(
+                  " could not be tested (encrypted or an unknown method) and were "
+                  "copied as they are");
+    if (read > written)
+      text += QStringLiteral("\r\n") + QString::number(read - written) +
+              QStringLiteral(" damaged files were left out");
+    MbInfo(text + QStringLiteral("\r\n") + QStringLiteral("File saved as: ") + fixed);
+  } else {
+    MbInfo(QStringLiteral("Nothing could be saved from ") + damaged +
+           QStringLiteral(": no file was written."));
   }
   view_.SetRememberedPath(QString());
 }

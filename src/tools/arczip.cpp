@@ -33,7 +33,8 @@
 //   arczip repair DAMAGED NEW                         salvage the entries of a damaged archive
 //                                                     (a lost directory is rebuilt from the
 //                                                     local headers) into the new archive NEW;
-//                                                     entries cut short are left out
+//                                                     every entry is tested and those cut
+//                                                     short or bad are left out
 // A set of parts is listed, tested and extracted by its last part; entries on a missing part are
 // named with it. A damaged central directory is named on standard error; t and x then exit 1,
 // and a, d, c, sfx and unsfx refuse to rewrite such an archive unless given --force.
@@ -329,8 +330,19 @@ int Repair(TArcZip& zip, const std::string& damaged, const std::string& fixed) {
   zip.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
   int written = zip.RepairArchive(damaged, fixed);
   int read = zip.RepairEntriesRead();
+  if (written == 0) {
+    std::printf("none of %d entries read could be saved; %s was not written\n", read,
+                fixed.c_str());
+    return read == 0 ? kFailed : kSomeBad;
+  }
   std::printf("%d of %d entries read were written to %s\n", written, read, fixed.c_str());
-  if (read == 0) return kFailed;
+  if (written < read)
+    std::fprintf(stderr, "arczip: %d damaged entries were left out\n", read - written);
+  if (int untested = zip.RepairEntriesUntested())
+    std::fprintf(stderr,
+                 "arczip: %d entries could not be tested (encrypted, or an unknown method) and "
+                 "were copied as they are\n",
+                 untested);
   return written == read ? kGood : kSomeBad;
 }
 
@@ -382,8 +394,12 @@ int Add(TArcZip& zip, const TArgs& args) {
   zip.OnSkippingFile = [&](TArcUnZip::TSender z, TSkipReason r, const std::string& name, int,
                            bool&) {
     if (r != srExcludeList) ++problems;
-    const std::string why = z->SkipText().empty() ? SkipReasonLabel(r) : z->SkipText();
-    std::fprintf(stderr, "arczip: skipped (%s): %s\n", why.c_str(), name.c_str());
+    if (!zip.SourceError.empty()) {
+      std::fprintf(stderr, "arczip: not stored (%s): %s\n", zip.SourceError.c_str(), name.c_str());
+    } else {
+      const std::string why = z->SkipText().empty() ? SkipReasonLabel(r) : z->SkipText();
+      std::fprintf(stderr, "arczip: skipped (%s): %s\n", why.c_str(), name.c_str());
+    }
   };
   zip.OnNoSuchFile = [&](TArcUnZip::TSender, const std::string& name) {
     ++problems;
@@ -510,6 +526,14 @@ int main(int argc, char** argv) {
                                   TSplitPartType type) {
     name = ProgramPartName(name, part, type);
   };
+  // What an interrupted run left beside the archive and this one removed is told.
+  struct TTellLeftovers {
+    TArcZip& z;
+    ~TTellLeftovers() {
+      for (const std::string& f : z.LeftoversRemoved)
+        std::fprintf(stderr, "arczip: removed the leftover of an interrupted run: %s\n", f.c_str());
+    }
+  } tellLeftovers{zip};
   try {
     if (command == "repair") return Repair(zip, args.words[0], args.words[1]);
     // An archive whose directory is damaged is rewritten only when asked: the rewrite keeps

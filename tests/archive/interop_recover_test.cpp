@@ -196,6 +196,19 @@ TEST(RecoveryInterop, SalvagesWhatZipFFSalvages) {
   EXPECT_EQ(fixed["a.txt"].data, "first");
   EXPECT_EQ(fixed["a (2).txt"].data, "second");
   EXPECT_EQ(fixed["b.txt"].data, "b");
+  // (i) 4 KB of garbage inside one entry's data, the directory whole: every entry is tested, the
+  // bad one is left out and counted, and the exit status says so.
+  sh("python3 -c \"import zipfile; z=zipfile.ZipFile('six.zip'); i=z.getinfo('src/f6.txt');"
+     " d=bytearray(open('six.zip','rb').read()); n,m=d[i.header_offset+26],d[i.header_offset+28];"
+     " p=i.header_offset+30+n+m+200; d[p:p+4096]=bytes((k*7+3)%256 for k in range(4096));"
+     " open('i.zip','wb').write(d)\"");
+  repair = testutil::Run(Quote(ARCZIP_PATH) + " repair " + Quote(dir / "i.zip") + " " +
+                         Quote(dir / "ifixed.zip"));
+  EXPECT_EQ(repair.status, 1) << repair.out;
+  EXPECT_NE(repair.out.find("6 of 7 entries read were written"), std::string::npos) << repair.out;
+  EXPECT_NE(repair.out.find("1 damaged entries were left out"), std::string::npos) << repair.out;
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(dir / "ifixed.zip")).status, 0);
+  EXPECT_EQ(testutil::Run("unzip -Z1 " + Quote(dir / "ifixed.zip") + " | grep -c f6").out, "0\n");
   // Nothing to read: exit status 2.
   testutil::WriteFile(dir / "noise.zip", std::string(5000, 'x'));
   EXPECT_EQ(testutil::Run(Quote(ARCZIP_PATH) + " repair " + Quote(dir / "noise.zip") + " " +

@@ -10,12 +10,15 @@
 
 #include "archiveview_fixture.h"
 #include "restore/extractcontroller.h"
+#include "restore/repaircontroller.h"
 
 namespace fs = std::filesystem;
 using restore::TExtractPreset;
 using testutil::Quote;
 using testutil::ReadFile;
 using testutil::WriteFile;
+
+#include "app/pathbytes.h"
 
 namespace {
 
@@ -613,4 +616,141 @@ TEST_F(ExtractFixture, OtherToolsMethodsAndByteSplitSetsRestore) {
   EXPECT_EQ(
       testutil::Run("diff -r " + Quote(dir / "tree") + " " + Quote(dir / "split/tree")).status, 0);
   EXPECT_TRUE(report.isEmpty());
+}
+
+// "ZIPfix" on an archive with garbage inside one entry's data: the entry is tested and left out,
+// the box counts only the good ones and the damaged one apart, and the repaired archive is the
+// view's at once: extraction takes its entries without opening it again. A file from which
+// nothing can be saved says so and writes nothing.
+TEST_F(ExtractFixture, RepairOpensTheSalvageAndNeverCountsACorruptEntryGood) {
+  if (!testutil::HaveTool("zip") || !testutil::HaveTool("python3")) GTEST_SKIP() << "tools";
+  fs::create_directories(dir / "tree");
+  for (const char* f : {"a.txt", "b.txt", "c.txt"}) {
+    std::string text;
+    for (int i = 0; i < 4000; ++i) text += std::string(f) + std::to_string(i * 7919 % 10007) + "\n";
+    WriteFile(dir / ("tree/" + std::string(f)), text);
+  }
+  ASSERT_EQ(
+      testutil::Run("cd " + Quote(dir / "tree") + " && zip -q -X ../week.zip a.txt b.txt c.txt")
+          .status,
+      0);
+  Python(
+      "import zipfile\n"
+      "i = zipfile.ZipFile('week.zip').getinfo('b.txt')\n"
+      "d = bytearray(open('week.zip', 'rb').read())\n"
+      "p = i.header_offset + 30 + d[i.header_offset + 26] + d[i.header_offset + 28] + 100\n"
+      "d[p:p + 4096] = bytes((k * 13 + 5) % 256 for k in range(4096))\n"
+      "open('week.zip', 'wb').write(d)\n");
+  fs::create_directories(dir / "fixed");
+  restore::TRepairController repair(zip, *view, window, dialog, host);
+  dialog.answer = QString::fromStdString(dir / "week.zip");
+  host.folders.push_back(QString::fromStdString(dir / "fixed"));
+  const QString fixed = QString::fromStdString(dir / "fixed/week_fixed.zip");
+  boxes.Answer(
+      IDOK, "   2 files of 3 were OK\r\n1 damaged files were left out\r\nFile saved as: " + fixed);
+  repair.fixzipbtnClick();
+  EXPECT_EQ(zip.ZipName(), fixed.toStdString());
+  ASSERT_EQ(zip.EntryCount(), 2);
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(fixed.toStdString())).status, 0);
+  Extract(dir / "out", Count(2), TExtractPreset::AllNoOverwrite);
+  EXPECT_EQ(ReadFile(dir / "out/a.txt"), ReadFile(dir / "tree/a.txt"));
+  EXPECT_EQ(ReadFile(dir / "out/c.txt"), ReadFile(dir / "tree/c.txt"));
+  EXPECT_FALSE(fs::exists(dir / "out/b.txt"));
+
+  // Only garbage after a local header: nothing saved, no file written, and the box says so.
+  std::string junk = ReadFile(dir / "week.zip").substr(0, 30 + 5);
+  junk += std::string(3000, '\x5a');
+  WriteFile(dir / "junk.zip", junk);
+  dialog.answer = QString::fromStdString(dir / "junk.zip");
+  host.folders.push_back(QString::fromStdString(dir / "fixed"));
+  boxes.Answer(IDOK, "Nothing could be saved from " + dialog.answer + ": no file was written.");
+  repair.fixzipbtnClick();
+  EXPECT_FALSE(fs::exists(dir / "fixed/junk_fixed.zip"));
+}
+
+// Names are bytes from the central directory to the file created, on every path: an archive
+// whose own name has a Latin-1 byte opens in the view, and its Latin-1 (Unix host, raw bytes)
+// and code page 437 (DOS host) names come out of the window's extraction in each mode as they
+// come out of `arczip x`; none becomes U+FFFD, and no two collapse into one file.
+TEST_F(ExtractFixture, NamesStayBytesThroughEveryExtractionPath) {
+  ZipBuilder b;
+  BuildEntry latin;
+  latin.name = "docs/caf\xe9.txt";
+  latin.data = "latin";
+  b.Add(latin);
+  BuildEntry other = latin;
+  other.name = "docs/caf\xe8.txt";  // differs from the first only in the byte that is not UTF-8
+  other.data = "other";
+  b.Add(other);
+  BuildEntry dos;
+  dos.name = "docs/\x82t\x82.txt";  // "ete" with acute accents in code page 437
+  dos.data = "dos";
+  dos.versionMadeBy = 0x0014;
+  dos.extAttr = 0x20;
+  b.Add(dos);
+  BuildEntry versioned = latin;
+  versioned.name = "docs/#0000ABCD#/old\xe9.txt";
+  versioned.data = "old";
+  b.Add(versioned);
+  const std::string archive = dir / "arch\xe9.zip";
+  WriteFile(archive, b.Build());
+  ASSERT_TRUE(view->ReadZipFile(PathText(archive)));
+  ASSERT_EQ(zip.EntryCount(), 4);
+
+  const std::string ete = "\xc3\xa9t\xc3\xa9.txt";
+  // What `arczip x` makes: the stored folders, the Latin-1 names as their bytes.
+  ASSERT_EQ(testutil::Run(Quote(ARCZIP_PATH) + " x " + Quote(archive) + " -d " + Quote(dir / "cli"))
+                .status,
+            0);
+  const std::vector<std::string> stored = {"docs",
+                                           "docs/#0000ABCD#",
+                                           "docs/#0000ABCD#/old\xe9.txt",
+                                           "docs/caf\xe8.txt",
+                                           "docs/caf\xe9.txt",
+                                           "docs/" + ete};
+  EXPECT_EQ(Tree(dir / "cli"), stored);
+
+  struct Row {
+    const char* out;
+    bool expand, versioned;
+    int mode;
+    std::vector<std::string> tree;
+  };
+  const Row rows[] = {
+      {"plain",
+       true,
+       false,
+       restore::extractopt::kExtract,
+       {"docs", "docs/caf\xe8.txt", "docs/caf\xe9.txt", "docs/old\xe9.txt", "docs/" + ete}},
+      {"versioned", true, true, restore::extractopt::kExtract, stored},
+      {"flat",
+       false,
+       false,
+       restore::extractopt::kExtract,
+       {"caf\xe8.txt", "caf\xe9.txt", "old\xe9.txt", ete}},
+      {"update", true, true, restore::extractopt::kUpdate, stored},
+      {"freshen", true, true, restore::extractopt::kFreshen, stored},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.out);
+    const std::string out = dir / r.out;
+    if (r.mode == restore::extractopt::kFreshen) {
+      // Freshen replaces only what is there: older copies under the very same names.
+      ASSERT_EQ(testutil::Run("cp -r " + Quote(dir / "cli") + " " + Quote(out) + " && find " +
+                              Quote(out) +
+                              " -type f -exec sh -c 'echo stale > \"$1\"' _ {} \\; -exec touch -d "
+                              "2001-01-01 {} +")
+                    .status,
+                0);
+    }
+    Option(restore::extractopt::kExpandDirs, r.expand);
+    Option(restore::extractopt::kVersionedDirs, r.versioned);
+    Mode(r.mode);
+    Extract(out, Count(4), TExtractPreset::AllNoOverwrite);
+    EXPECT_EQ(Tree(out), r.tree);
+    const std::string folder = r.expand ? out + "/docs/" : out + "/";
+    EXPECT_EQ(ReadFile(folder + "caf\xe9.txt"), "latin");
+    EXPECT_EQ(ReadFile(folder + "caf\xe8.txt"), "other");
+    EXPECT_EQ(ReadFile(folder + ete), "dos");
+  }
 }
