@@ -47,9 +47,11 @@ def lay_out(folder, method, out):
                 name = os.path.relpath(path, folder).encode()
                 with open(path, "rb") as fh:
                     data = fh.read()
-                body = pack(method, data)
+                # An empty file is stored, as zip tools do.
+                used = method if data else 0
+                body = pack(method, data) if data else b""
                 crc = zlib.crc32(data)
-                fields = struct.pack("<HHHHHIIIHH", 63, 0, method, 0x6000, 0x5A8A, crc, len(body),
+                fields = struct.pack("<HHHHHIIIHH", 63, 0, used, 0x6000, 0x5A8A, crc, len(body),
                                      len(data), len(name), 0)
                 z.write(b"PK\x03\x04" + fields + name + body)
                 central.append(b"PK\x01\x02" + struct.pack("<H", 0x031E) + fields +
