@@ -611,17 +611,7 @@ std::string ZstdOf(const std::string& data, bool hugeWindow = false) {
 
 // Deflate data of zlib without matches of length 258 is Deflate64 data too.
 std::string StoredDeflateOf(const std::string& data) {
-  z_stream z{};
-  deflateInit2(&z, 0, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, data.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  return RawDeflate(data, 0);
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 #include "archive/zipcrypt.h"
 #include "archive/ziprecords.h"
 
-std::string RawDeflate(const std::string& data) {
+std::string RawDeflate(const std::string& data, int level) {
   z_stream z{};
-  if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
     throw std::runtime_error("deflateInit2");
   std::string out(deflateBound(&z, data.size()) + 16, '\0');
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));

@@ -49,5 +49,5 @@ class ZipBuilder {
   std::vector<BuildEntry> entries_;
 };
 
-// Raw deflate of data (zlib, level 6).
-std::string RawDeflate(const std::string& data);
+// Raw deflate of data (zlib, level 6 unless another is given).
+std::string RawDeflate(const std::string& data, int level = 6);
