@@ -285,6 +285,9 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   void RefuseDamagedRewrite(bool forced) const;
   // Adds what is wrong with the directory being read to DirectoryDamage.
   void NoteDamage(const std::string& what);
+  // Finds the end record at the end of s (and the Zip64 records it points to); false when s has
+  // none.
+  bool FindEndCentral(THugeStream& s, TEndCentral& ec);
   // Hook for loading another volume of a multi-volume archive (disk is 0-based).
   virtual void LoadVolume(uint32_t disk);
   // The file name of volume disk (0-based) of a set whose last volume is last: the base name of
@@ -351,7 +354,6 @@ class TArcUnZip : public TUnZipOptions, public TUnZipEvents {
   void ReadDirectory();
   // Reads the directory of s; strict: as ReadWrittenDirectory.
   void ReadDirectoryOf(THugeStream& s, bool strict);
-  bool FindEndCentral(THugeStream& s, TEndCentral& ec);
   // The shift of an archive whose directory is not at its stated offset start: the distance
   // from where the directory should end by its stated offset and size to where it does end (the
   // Zip64 end record, else the end record), provided a central record stands there. 0 when the

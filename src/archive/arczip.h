@@ -149,12 +149,28 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   // chosen through the host. A cancelled dialog writes nothing and returns 0; so does an archive
   // with nothing to write. The new archive is written into a temporary file that is then copied to
   // newName, never over the damaged file. FilesList is kept; afterwards ZipName is the new archive.
+  //
+  // A split or spanned set is salvaged into one single-file archive: the entries whose data lies
+  // on the parts present are tested and written; those whose data lies on a missing part are
+  // lost (RepairEntriesLost). When the central directory is on a missing part, the entries are
+  // found by a scan of the local headers of each run of parts present (RepairDirectoryLostOn).
+  // A new name that is one of the set's parts is refused: nothing is written.
   int RepairArchive(const std::string& damaged, const std::string& newName);
   // The number of entries the last RepairArchive read from the damaged archive.
   int RepairEntriesRead() const { return repairRead_; }
   // Of those written, the entries copied without a test (RepairEntriesRead less the number
-  // written is the number lost).
+  // written is the number lost or left out as damaged).
   int RepairEntriesUntested() const { return repairUntested_; }
+  // An entry the last RepairArchive could not salvage because its data lies on a part of the
+  // set that is missing: its name and that part's file name.
+  struct TLostEntry {
+    std::string Name;
+    std::string Part;
+  };
+  const std::vector<TLostEntry>& RepairEntriesLost() const { return repairLost_; }
+  // The missing part that held the set's central directory in the last RepairArchive, or "" (the
+  // entries were then found by a scan of the parts present).
+  const std::string& RepairDirectoryLostOn() const { return repairDirectoryPart_; }
   // The file a conversion writes: name with only the extension of its file-name part replaced,
   // by ".EXE" for a self-extractor and by ".zip" for a plain archive (folders keep their case).
   static std::string ConvertedName(const std::string& name, bool toSelfExtractor);
@@ -253,7 +269,28 @@ class TArcZip : public TArcUnZip, public TZipWriteOptions, public TZipWriteEvent
   // The open archive's file changed since its directory was read (another program rewrote it).
   bool ChangedSinceRead() const;
 
+  // Repairing a set of volumes (zipsalvage.cpp).
+  // When damaged belongs to a split set whose end record cannot be read (the file is missing or
+  // has none), scans the set's parts present (ScanSetParts) and returns true.
+  bool ScanSetWithoutEnd(const std::string& damaged);
+  // After a read that failed because the central directory lies on the missing part: scans the
+  // parts of the set whose last part is damaged.
+  void ScanSetWithMissingDirectory(const std::string& damaged, const std::string& missing);
+  // Rebuilds the entry list from the local headers of each run of consecutive parts present
+  // (names[k] is the name of disk k, present[k] whether it is there) and opens the runs as the
+  // archive. Entries whose data runs on into a missing part are noted in scanLost_.
+  void ScanSetParts(const std::vector<std::string>& names, const std::vector<bool>& present);
+  // Raises when newName is one of the parts of the set just read: the repair would write over it.
+  void RefuseRepairOverPart(const std::string& newName);
+
   std::unique_ptr<TArchiveAttributes> ownAttributes_;
   int repairRead_ = 0;
   int repairUntested_ = 0;
+  std::vector<TLostEntry> repairLost_;
+  std::string repairDirectoryPart_;
+  // The parts of the set the repair reads (present or not), and after a scan of them, per
+  // physical entry the missing part its data runs on into ("" when whole).
+  std::vector<std::string> repairParts_;
+  std::vector<std::string> scanLost_;
+  bool scannedSet_ = false;
 };

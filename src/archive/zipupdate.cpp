@@ -35,6 +35,7 @@
 #include "archive/zipbytesplit.h"
 #include "archive/zipexceptions.h"
 #include "archive/zipextra.h"
+#include "archive/zipvolumes.h"
 #include "platform/archivelock.h"
 #include "platform/wildcard.h"
 
@@ -516,8 +517,20 @@ void TArcZip::Rewrite(const TRewriteTarget& target, TRewritePlan& plan, TRun& ru
 bool TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry, bool salvage) {
   TZipHeaderInfo h = entry;
   // The copy's header gets its position in the new file, so leading bytes that the source's
-  // offsets did not count are counted from here on.
-  const uint64_t lho = h.LocalHeaderOffset() + static_cast<uint64_t>(offsetShift_);
+  // offsets did not count are counted from here on. In a set of volumes the header lies on the
+  // entry's volume at its offset there, and the data may run on over the volumes after it.
+  uint64_t lho = h.LocalHeaderOffset() + static_cast<uint64_t>(offsetShift_);
+  uint64_t volumeBase = 0;
+  const bool inVolumes = volumeSet_ && &src == stream_.get();
+  if (inVolumes) {
+    if (lho >> TVolumeSetStream::kShift || h.DiskNumber() > lastVolume_) {
+      if (salvage) return false;
+      throw EBadZipFile();
+    }
+    volumeBase = static_cast<uint64_t>(TVolumeSetStream::Address(h.DiskNumber(), 0));
+    lho += volumeBase;
+  }
+  const uint64_t nextOffset = h.NextOffset == UINT64_MAX ? UINT64_MAX : volumeBase + h.NextOffset;
   uint8_t fixed[kLocalHeaderSize];
   std::string localName, localExtra;
   const std::string storedName = h.StoredName();
@@ -558,11 +571,13 @@ bool TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
       descLen = DescriptorLength(src, dataPos + static_cast<int64_t>(comp), h, z64);
     }
     // The data (and its descriptor) must end before the next entry begins.
-    if (static_cast<uint64_t>(dataPos) + comp + descLen > h.NextOffset)
+    if (static_cast<uint64_t>(dataPos) + comp + descLen > nextOffset)
       throw EBadZipFile(std::string(zipmsg::kNotAZip) + " Entry \"" + h.FullName() +
                         "\" overlaps the next one (possible zip bomb).");
-    // An archive cut inside the entry's data.
-    if (static_cast<uint64_t>(dataPos) + comp + descLen > static_cast<uint64_t>(src.Size()))
+    // An archive cut inside the entry's data. (The size of a set of volumes is known only from
+    // its last volume, which may be a medium to insert: a set that ends early fails the copy.)
+    if (!inVolumes &&
+        static_cast<uint64_t>(dataPos) + comp + descLen > static_cast<uint64_t>(src.Size()))
       throw EFatalUnzipError();
   } catch (const EBadZipFile&) {
     if (salvage) return false;
@@ -570,6 +585,10 @@ bool TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
   } catch (const EFatalUnzipError&) {
     if (salvage) return false;
     throw;
+  } catch (const EMissingVolume& e) {
+    if (!salvage) throw;
+    repairLost_.push_back({h.FullName(), e.Part});
+    return false;
   }
 
   // An entry the recovery scan numbered (a name that occurred twice) is written under its new
@@ -632,7 +651,20 @@ bool TArcZip::CopyEntry(TRun& run, THugeStream& src, const TZipHeaderInfo& entry
   const uint64_t total = comp + descLen;
   for (uint64_t done = 0; done < total;) {
     size_t k = static_cast<size_t>(std::min<uint64_t>(buf.size(), total - done));
-    src.ReadExactAt(dataPos + static_cast<int64_t>(done), buf.data(), k);
+    try {
+      src.ReadExactAt(dataPos + static_cast<int64_t>(done), buf.data(), k);
+    } catch (const EMissingVolume& e) {
+      // Data that runs on into a missing part of a set (an entry copied untested): a salvage
+      // takes back what it wrote of the entry and leaves it out.
+      if (!salvage) throw;
+      run.out->Truncate(newPos);
+      repairLost_.push_back({h.FullName(), e.Part});
+      return false;
+    } catch (const EFatalUnzipError&) {
+      if (!salvage) throw;
+      run.out->Truncate(newPos);
+      return false;
+    }
     run.out->Append(buf.data(), k);
     done += k;
     run.doneBytes += static_cast<int64_t>(k);
@@ -880,6 +912,8 @@ std::string FolderOf(const std::string& name) {
 int TArcZip::RepairArchive(const std::string& damaged, const std::string& newName) {
   repairRead_ = 0;
   repairUntested_ = 0;
+  repairLost_.clear();
+  repairDirectoryPart_.clear();
   // FilesList holds afterwards what it held before, whatever happens.
   struct TKeepList {
     TArcZip& z;
@@ -916,13 +950,33 @@ int TArcZip::RepairArchive(const std::string& damaged, const std::string& newNam
   return RepairInto(source, target, assumeBad);
 }
 
+void TArcZip::RefuseRepairOverPart(const std::string& newName) {
+  for (const std::string& part : repairParts_)
+    if (part == newName || SameFile(part, newName))
+      throw EArcZipException("The new archive " + newName +
+                             " is a part of the set being repaired (" + part +
+                             "); choose another name: nothing was written.");
+}
+
 int TArcZip::RepairInto(const std::string& damaged, const std::string& newName, bool assumeBad) {
   TBusyGuard busy(*this);
   cancel_ = false;
+  repairLost_.clear();
+  repairDirectoryPart_.clear();
+  repairParts_.clear();
+  scanLost_.clear();
   struct TEndOfRun {
     TArcZip& z;
     ~TEndOfRun() {
       z.repairing_ = false;
+      // The scanned parts are read through a stream of the repair's own: it ends with the run
+      // (the new archive, when written, has taken its place).
+      if (z.scannedSet_ && z.memoryArchive_) {
+        z.stream_.reset();
+        z.memoryArchive_ = false;
+        z.loaded_ = false;
+      }
+      z.scannedSet_ = false;
       z.CloseFileUnlessKept();
     }
   } endOfRun{*this};
@@ -936,14 +990,32 @@ int TArcZip::RepairInto(const std::string& damaged, const std::string& newName, 
   if (!(assumeBad && loaded_ && recoveryMode_ && ZipName() == damaged)) {
     SetZipName(damaged);
     loaded_ = false;
-    repairing_ = assumeBad;
-    EnsureDirectory();
-    repairing_ = false;
+    // A part of a split set whose end record cannot be read is salvaged from the parts there;
+    // a set whose last part is named instead may be read by the usual rules.
+    if (!ScanSetWithoutEnd(damaged)) {
+      const std::string source = ZipName();
+      repairing_ = assumeBad;
+      try {
+        EnsureDirectory();
+      } catch (const EMissingVolume& e) {
+        // The central directory lies on the part that is missing.
+        repairing_ = false;
+        ScanSetWithMissingDirectory(source, e.Part);
+      }
+      repairing_ = false;
+    }
   }
+  if (!scannedSet_ && volumeSet_ && MultiZipInfo.MultiMode == TMultiMode::mmBlocks)
+    for (uint32_t k = 0; k <= lastVolume_; ++k)
+      repairParts_.push_back(VolumeFileName(k, lastVolume_));
+  RefuseRepairOverPart(newName);
   repairRead_ = static_cast<int>(entries_.size());
   repairUntested_ = 0;
   if (entries_.empty()) return 0;
-  CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_, ArchiveStream());
+  // A set of volumes is salvaged into one single-file archive.
+  if (!volumeSet_ && !scannedSet_)
+    CheckRewritable(endCentral_, entries_.size(), MultiZipInfo.MultiMode, fromZfc_,
+                    ArchiveStream());
 
   TRewritePlan plan;
   plan.haveSource = true;
@@ -953,9 +1025,18 @@ int TArcZip::RepairInto(const std::string& damaged, const std::string& newName, 
   // decompress) is left out, never copied and counted as good. An entry that cannot be judged
   // here (encrypted without the password, a method this engine does not decode) is copied as
   // it is and counted apart.
+  // An entry whose data lies on a missing part of a set is lost, and named with the part.
   TestArchive();
   for (size_t k = 0; k < entries_.size(); ++k) {
     const TZipHeaderInfo& h = entries_[k];
+    std::string part = k < scanLost_.size() ? scanLost_[k] : std::string();
+    if (part.empty() && h.Problem == TEntryProblem::MissingVolume)
+      if (auto it = missingParts_.find(k); it != missingParts_.end()) part = it->second;
+    if (!part.empty()) {
+      plan.fate[k] = fDropEntry;
+      repairLost_.push_back({h.FullName(), part});
+      continue;
+    }
     if (h.TestState == TZipTestState::Good) continue;
     if (h.Problem == TEntryProblem::BadPassword || h.Problem == TEntryProblem::UnknownMethod)
       ++repairUntested_;

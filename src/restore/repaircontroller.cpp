@@ -7,6 +7,7 @@
 #include "app/mb.h"
 #include "app/pathbytes.h"
 #include "archive/arczip.h"
+#include "archive/zipmedia.h"
 #include "archive/zipsession.h"
 #include "restore/archiveviewcontroller.h"
 #include "restore/archiveviewhosts.h"
@@ -18,6 +19,31 @@ namespace {
 
 QString S(const char* s) {
   return QString::fromLatin1(s);
+}
+
+// The lines of the closing box on what a split set lost: the missing part that held the
+// directory, and the entries whose data is on a missing part, by name.
+QString LostLines(const TArcZip& zip) {
+  QString text;
+  const std::string& directoryPart = zip.RepairDirectoryLostOn();
+  if (!directoryPart.empty())
+    text +=
+        QStringLiteral("\r\nThe central directory was on ") + PathText(directoryPart) +
+        QStringLiteral(", which is missing: the files were found by a scan of the parts present");
+  const auto& lost = zip.RepairEntriesLost();
+  if (lost.empty()) return text;
+  QStringList parts, names;
+  for (const auto& e : lost) {
+    if (!parts.contains(PathText(e.Part))) parts << PathText(e.Part);
+    names << PathText(e.Name);
+  }
+  constexpr qsizetype kNamed = 10;
+  QString named = QStringList(names.mid(0, kNamed)).join(QStringLiteral(", "));
+  if (names.size() > kNamed) named += QStringLiteral(" and %1 more").arg(names.size() - kNamed);
+  text += QStringLiteral("\r\n%1 files were lost, their data is on the missing part %2: %3")
+              .arg(lost.size())
+              .arg(parts.join(QStringLiteral(", ")), named);
+  return text;
 }
 
 }  // namespace
@@ -51,8 +77,8 @@ void TRepairController::fixzipbtnClick() {
   if (folder.isEmpty()) return;
   const QString fixed = FixedName(folder, damaged);
 
-  int written = 0, read = 0, untested = 0;
-  QString failure;
+  int written = 0, read = 0, untested = 0, lost = 0;
+  QString failure, lostLines;
   // The archive the view shows stays the engine's archive afterwards.
   const std::string shown = zip_.ZipName();
   host_.DiscAnimation(true);
@@ -62,10 +88,18 @@ void TRepairController::fixzipbtnClick() {
       host_.ClearStatusBar();
       return;
     }
+    // The parts of a split set are found by the names the program gives them.
+    if (!session.Has(&TUnZipEvents::OnFileNameForSplitPart))
+      session.Handle(&TUnZipEvents::OnFileNameForSplitPart,
+                     [](TArcUnZip::TSender, std::string& name, int part, TSplitPartType type) {
+                       name = ProgramPartName(name, part, type);
+                     });
     try {
       written = zip_.RepairArchive(PathBytes(damaged), PathBytes(fixed));
       read = zip_.RepairEntriesRead();
       untested = zip_.RepairEntriesUntested();
+      lost = static_cast<int>(zip_.RepairEntriesLost().size());
+      lostLines = LostLines(zip_);
     } catch (const std::exception& e) {
       failure = QString::fromLocal8Bit(e.what());
     }
@@ -94,13 +128,13 @@ void TRepairController::fixzipbtnClick() {
               QStringLiteral(
                   " could not be tested (encrypted or an unknown method) and were "
                   "copied as they are");
-    if (read > written)
-      text += QStringLiteral("\r\n") + QString::number(read - written) +
+    if (read - lost > written)
+      text += QStringLiteral("\r\n") + QString::number(read - lost - written) +
               QStringLiteral(" damaged files were left out");
-    MbInfo(text + QStringLiteral("\r\n") + QStringLiteral("File saved as: ") + fixed);
+    MbInfo(text + lostLines + QStringLiteral("\r\n") + QStringLiteral("File saved as: ") + fixed);
   } else {
     MbInfo(QStringLiteral("Nothing could be saved from ") + damaged +
-           QStringLiteral(": no file was written."));
+           QStringLiteral(": no file was written.") + lostLines);
   }
   view_.SetRememberedPath(QString());
 }

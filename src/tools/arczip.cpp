@@ -34,7 +34,9 @@
 //                                                     (a lost directory is rebuilt from the
 //                                                     local headers) into the new archive NEW;
 //                                                     every entry is tested and those cut
-//                                                     short or bad are left out
+//                                                     short or bad are left out. A split or
+//                                                     spanned set becomes one archive; entries
+//                                                     on a missing part are named as lost
 // A set of parts is listed, tested and extracted by its last part; entries on a missing part are
 // named with it. A damaged central directory is named on standard error; t and x then exit 1,
 // and a, d, c, sfx and unsfx refuse to rewrite such an archive unless given --force.
@@ -326,24 +328,39 @@ int List(TArcZip& zip) {
 
 // Reads a damaged archive as the program does after "Attempt" (a missing end record sends it to
 // the recovery scan) and writes what is whole into the new archive.
+// A split set is salvaged into one archive; entries on a missing part are named with it.
 int Repair(TArcZip& zip, const std::string& damaged, const std::string& fixed) {
   zip.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
   int written = zip.RepairArchive(damaged, fixed);
   int read = zip.RepairEntriesRead();
+  const auto& lost = zip.RepairEntriesLost();
+  const std::string& directoryPart = zip.RepairDirectoryLostOn();
+  if (!directoryPart.empty())
+    std::fprintf(stderr,
+                 "arczip: the central directory was on %s, which is missing: the entries were "
+                 "found by a scan of the parts present\n",
+                 directoryPart.c_str());
+  for (const auto& e : lost)
+    std::fprintf(stderr, "lost (part %s is missing): %s\n", e.Part.c_str(), e.Name.c_str());
+  if (!lost.empty())
+    std::fprintf(stderr, "arczip: %zu entries were lost: their data is on a missing part\n",
+                 lost.size());
   if (written == 0) {
     std::printf("none of %d entries read could be saved; %s was not written\n", read,
                 fixed.c_str());
-    return read == 0 ? kFailed : kSomeBad;
+    return read == 0 && lost.empty() ? kFailed : kSomeBad;
   }
   std::printf("%d of %d entries read were written to %s\n", written, read, fixed.c_str());
-  if (written < read)
-    std::fprintf(stderr, "arczip: %d damaged entries were left out\n", read - written);
+  const int damagedLeft = read - written - static_cast<int>(lost.size());
+  if (damagedLeft > 0)
+    std::fprintf(stderr, "arczip: %d damaged entries were left out\n", damagedLeft);
   if (int untested = zip.RepairEntriesUntested())
     std::fprintf(stderr,
                  "arczip: %d entries could not be tested (encrypted, or an unknown method) and "
                  "were copied as they are\n",
                  untested);
-  return written == read ? kGood : kSomeBad;
+  // Entries wholly on a missing part that held the directory are not even known.
+  return written == read && directoryPart.empty() ? kGood : kSomeBad;
 }
 
 std::string StubOr(const std::string& stub) {

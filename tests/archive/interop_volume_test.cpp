@@ -144,7 +144,45 @@ TEST(InteropVolumes, PeerSplitSetsListAndExtractAsTheSource) {
     EXPECT_NE(std::find(asked.begin(), asked.end(), std::pair(1, 0)), asked.end()) << set;
     const int parts = static_cast<int>(r.EndCentral().GetThisDiskNo()) + 1;
     EXPECT_NE(std::find(asked.begin(), asked.end(), std::pair(parts, 2)), asked.end()) << set;
+
+    // Repaired, the whole set becomes one archive of the same files.
+    const std::string fixed = std::string(set) + "-fixed.zip";
+    auto repair =
+        testutil::Run("cd " + d + " && " + Arczip(std::string("repair ") + set + ".zip " + fixed));
+    EXPECT_EQ(repair.status, 0) << repair.out;
+    Sh("cd " + d + " && unzip -tq " + fixed + " >/dev/null");
+    EXPECT_EQ(PeerFacts(t / fixed), PeerFacts(zip)) << set;
   }
+
+  // The part where the directory of a.zip starts is missing: the parts there are scanned, and
+  // every entry whole on them is salvaged.
+  const TFileFacts before = PeerFacts(t / "a.zip");
+  TArcUnZip r;
+  r.OnFileNameForSplitPart = [](TArcUnZip::TSender, std::string& n, int part, TSplitPartType type) {
+    n = ProgramPartName(n, part, type);
+  };
+  r.SetZipName(t / "a.zip");
+  r.ReadArchive();
+  const uint32_t cdDisk = r.EndCentral().GetCentralDiskNo();
+  ASSERT_LT(cdDisk, r.EndCentral().GetThisDiskNo());
+  const std::string cdPart =
+      ProgramPartName("a", static_cast<int>(cdDisk) + 1, TSplitPartType::MiddlePart);
+  size_t ahead = 0;  // files whose header is on a part before the missing one
+  for (int i = 0; i < r.EntryCount(); ++i)
+    if (!r.EntryName(i).empty() && r.EntryDiskNumber(i) <= static_cast<int>(cdDisk)) ++ahead;
+  r.CloseArchive();
+  std::filesystem::remove(t / cdPart);
+  auto repair = testutil::Run("cd " + d + " && " + Arczip("repair a.zip a-part.zip"));
+  EXPECT_EQ(repair.status, 1) << repair.out;
+  EXPECT_NE(repair.out.find("arczip: the central directory was on " + cdPart +
+                            ", which is missing: the entries were found by a scan of the parts "
+                            "present"),
+            std::string::npos)
+      << repair.out;
+  Sh("cd " + d + " && unzip -tq a-part.zip >/dev/null");
+  const TFileFacts salvaged = PeerFacts(t / "a-part.zip");
+  EXPECT_TRUE(std::includes(before.begin(), before.end(), salvaged.begin(), salvaged.end()));
+  EXPECT_GE(salvaged.size() + 1, ahead);
 }
 
 // A set with a middle part deleted: every entry whose data lies on the parts there is tested and
@@ -204,6 +242,54 @@ TEST(InteropVolumes, AMissingMiddlePartLosesOnlyTheEntriesOnIt) {
   for (const auto& name : onFifth) EXPECT_TRUE(lost.count(name)) << name;
   for (const auto& name : afterFifth) EXPECT_TRUE(extracted.count(name)) << name;
   EXPECT_LE(lost.size(), onFifth.size() + 1);
+
+  // Repaired into one archive: exactly the entries test and extract kept, each lost one named;
+  // the new archive is never one of the set's parts.
+  const std::string third = testutil::ReadFile(t / "s.z03");
+  auto refused = testutil::Run("cd " + d + " && " + Arczip("repair s.zip s.z03"));
+  EXPECT_EQ(refused.status, 2) << refused.out;
+  EXPECT_NE(refused.out.find("is a part of the set being repaired"), std::string::npos)
+      << refused.out;
+  EXPECT_EQ(testutil::ReadFile(t / "s.z03"), third);
+  auto files = [&](const std::string& archive) {
+    std::string listing;
+    Sh("unzip -Z1 " + Quote(t / archive), &listing);
+    std::set<std::string> names;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);)
+      if (!line.empty() && line.back() != '/') names.insert(line);
+    return names;
+  };
+  auto repair = testutil::Run("cd " + d + " && " + Arczip("repair s.zip fixed.zip"));
+  EXPECT_EQ(repair.status, 1) << repair.out;
+  for (const auto& name : lost)
+    EXPECT_NE(repair.out.find("lost (part s.z05 is missing): " + name), std::string::npos)
+        << repair.out;
+  EXPECT_NE(repair.out.find("arczip: " + std::to_string(lost.size()) +
+                            " entries were lost: their data is on a missing part"),
+            std::string::npos)
+      << repair.out;
+  Sh("cd " + d + " && unzip -tq fixed.zip >/dev/null");
+  EXPECT_EQ(files("fixed.zip"), extracted);
+
+  // The last part gone too: its directory is lost, and the parts there are scanned in their two
+  // runs. What is whole on them is salvaged, the entries before the gap among them.
+  std::filesystem::remove(t / "s.zip");
+  repair = testutil::Run("cd " + d + " && " + Arczip("repair s.zip scanned.zip"));
+  EXPECT_EQ(repair.status, 1) << repair.out;
+  EXPECT_NE(repair.out.find("arczip: the central directory was on s.zip, which is missing: the "
+                            "entries were found by a scan of the parts present"),
+            std::string::npos)
+      << repair.out;
+  Sh("cd " + d + " && unzip -tq scanned.zip >/dev/null");
+  const std::set<std::string> scanned = files("scanned.zip");
+  for (const auto& name : scanned) EXPECT_TRUE(extracted.count(name)) << name;
+  for (const auto& name : extracted) {
+    if (afterFifth.count(name)) continue;
+    EXPECT_TRUE(scanned.count(name)) << name;
+  }
+  EXPECT_TRUE(std::any_of(afterFifth.begin(), afterFifth.end(),
+                          [&](const std::string& n) { return scanned.count(n) > 0; }));
 }
 
 }  // namespace

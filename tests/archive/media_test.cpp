@@ -432,6 +432,30 @@ TEST(SpannedArchive, FloppiesGetLabelsAConfigFileAndReadBackOneMediumAtATime) {
   EXPECT_EQ(f.events, (std::vector<std::string>{"disk 1", "disk 2", "disk 3", "disk 3"}));
   EXPECT_EQ(ReadFile(f.t / "x/a.bin"), ReadFile(f.src + "/a.bin"));
   EXPECT_EQ(ReadFile(f.t / "x/b.bin"), ReadFile(f.src + "/b.bin"));
+
+  // Repaired from the last medium, the set becomes one archive off the media, every entry tested
+  // good; each medium is asked for as the test and then the copy reach it.
+  TArcZip fix;
+  fix.Media = &f.drive;
+  f.Host(fix);
+  f.drive.SwapTo(2);
+  f.events.clear();
+  const std::string fixed = f.t / "fixed.zip";
+  EXPECT_EQ(fix.RepairArchive(f.vol, fixed), 3);
+  EXPECT_EQ(fix.RepairEntriesRead(), 3);
+  EXPECT_TRUE(fix.RepairEntriesLost().empty());
+  EXPECT_EQ(f.events,
+            (std::vector<std::string>{"disk 1", "disk 2", "disk 3", "disk 1", "disk 2", "disk 3"}));
+  TArcUnZip check;
+  check.SetZipName(fixed);
+  check.ReadArchive();
+  EXPECT_EQ(check.MultiZipInfo.MultiMode, TMultiMode::mmNone);
+  EXPECT_EQ(check.EntryCount(), 3);
+  EXPECT_TRUE(check.TestArchive());
+  if (testutil::HaveTool("unzip")) {
+    auto r = testutil::Run("unzip -tq " + testutil::Quote(fixed));
+    EXPECT_EQ(r.status, 0) << r.out;
+  }
 }
 
 TEST(SpannedArchive, WrongMediaAreAskedForAgainAndCancelsSayWhichOperation) {

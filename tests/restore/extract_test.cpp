@@ -8,6 +8,7 @@
 #include <optional>
 #include <sstream>
 
+#include "archive/zipmedia.h"
 #include "archiveview_fixture.h"
 #include "restore/extractcontroller.h"
 #include "restore/repaircontroller.h"
@@ -666,6 +667,44 @@ TEST_F(ExtractFixture, RepairOpensTheSalvageAndNeverCountsACorruptEntryGood) {
   boxes.Answer(IDOK, "Nothing could be saved from " + dialog.answer + ": no file was written.");
   repair.fixzipbtnClick();
   EXPECT_FALSE(fs::exists(dir / "fixed/junk_fixed.zip"));
+
+  // A split set with its second part missing: the rest becomes one archive, and the box names
+  // the files whose data was on the missing part.
+  fs::create_directories(dir / "parts");
+  std::string noise(30000, '\0');
+  uint32_t x = 11;
+  for (int k = 1; k <= 6; ++k) {
+    for (auto& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+    WriteFile(dir / ("parts/f" + std::to_string(k) + ".bin"), noise);
+  }
+  ASSERT_EQ(
+      testutil::Run("cd " + Quote(dir / "parts") + " && zip -q -0 -s 64k ../set.zip f*.bin").status,
+      0);
+  fs::remove(dir / "set.z02");
+  QStringList lost;
+  {
+    TArcUnZip r;
+    r.OnFileNameForSplitPart = [](TArcUnZip::TSender, std::string& n, int part,
+                                  TSplitPartType type) { n = ProgramPartName(n, part, type); };
+    r.SetZipName(dir / "set.zip");
+    r.TestArchive();
+    for (int i = 0; i < r.EntryCount(); ++i)
+      if (!r.EntryMissingPart(i).empty()) lost << PathText(r.EntryFullName(i));
+  }
+  ASSERT_FALSE(lost.isEmpty());
+  dialog.answer = PathText(dir / "set.zip");
+  host.folders.push_back(PathText(dir / "fixed"));
+  const QString setFixed = PathText(dir / "fixed/set_fixed.zip");
+  boxes.Answer(IDOK,
+               QStringLiteral("   %1 files of 6 were OK\r\n%2 files were lost, their data is "
+                              "on the missing part %3: %4\r\nFile saved as: %5")
+                   .arg(6 - lost.size())
+                   .arg(lost.size())
+                   .arg(PathText(dir / "set.z02"), lost.join(QStringLiteral(", ")), setFixed));
+  repair.fixzipbtnClick();
+  EXPECT_EQ(zip.ZipName(), setFixed.toStdString());
+  EXPECT_EQ(zip.EntryCount(), 6 - lost.size());
+  EXPECT_EQ(testutil::Run("unzip -tq " + Quote(setFixed.toStdString())).status, 0);
 }
 
 // Names are bytes from the central directory to the file created, on every path: an archive
