@@ -18,6 +18,7 @@
 #include "app/checkstore.h"
 #include "app/clock.h"
 #include "app/controlhost.h"
+#include "app/damagedarchive.h"
 #include "app/inclusiongrid.h"
 #include "app/maincontext.h"
 #include "app/mb.h"
@@ -799,8 +800,29 @@ void TBackupRun::StopBeforeEngine(const TRunSteps& r) {
   if (r.counting) SetSizeCalcMode(false);
 }
 
+QString TBackupRun::DamagedArchiveRefusal(const TRunSteps& r) {
+  // A run that splits or spans writes its set anew and keeps no entries of an existing archive.
+  if (r.counting || replaceExisting_ || l_.directoryList.Checked(opt::kDirSpan) ||
+      !PathExists(ZipName()))
+    return {};
+  const std::string name = zip_.ZipName();
+  try {
+    zip_.ReadArchive();
+  } catch (const std::exception& e) {
+    // An archive that does not read cannot be added to: the run says why, as the engine would
+    // when it read it (and no question about it is asked a second time).
+    zip_.SetZipName(name);
+    return QString::fromLocal8Bit(e.what());
+  }
+  return DamagedRewriteRefusal(zip_, !r.automatic && !l_.functionsList.Checked(opt::kFnUnattended));
+}
+
 bool TBackupRun::SetUpEngine(TRunSteps& r) {
   TZipSession& session = *r.session;
+  // An existing archive the run adds to is rewritten with the entries reading found: when its
+  // directory is damaged, only those a scan found. Asked first; without a user, or answered No,
+  // the run writes nothing and says why.
+  r.stopText = DamagedArchiveRefusal(r);
   // 15. The grid's lists.
   ReadGridLists(grid_, r.lists);
   zip_.FilesList.clear();
@@ -831,7 +853,9 @@ bool TBackupRun::SetUpEngine(TRunSteps& r) {
     session.Listen(&TArcZip::OnStartZipInfo,
                    [this](TZipSender, int numFiles, int64_t totalBytes, TEndCentral&,
                           bool& stopNow) { onStartZipInfo(numFiles, totalBytes, stopNow); });
-  session.Listen(&TArcZip::OnFileNameForSplitPart,
+  // In place of the program's own handler (which names the parts too, and would name them a
+  // second time).
+  session.Handle(&TArcZip::OnFileNameForSplitPart,
                  [this](TZipSender, std::string& fname, int part, TSplitPartType type) {
                    // The program's part names unless the hook names them: base.z01, ...,
                    // and base.zip for the last part.
@@ -844,7 +868,7 @@ bool TBackupRun::SetUpEngine(TRunSteps& r) {
 
   // 18. Encryption. A run that asked for it and got no password (Cancel, empty edits, nobody
   // there to answer) writes nothing rather than a plain archive.
-  if (l_.directoryList.Checked(opt::kDirEncrypt) && !r.counting) {
+  if (l_.directoryList.Checked(opt::kDirEncrypt) && !r.counting && r.stopText.isEmpty()) {
     std::optional<QString> password = dialogs_.ShowPasswordDialog();
     if (!password || password->isEmpty())
       r.stopText = S(runmsg::kNoPassword);

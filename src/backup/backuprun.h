@@ -246,6 +246,8 @@ class TBackupRun : public QObject {
   bool StageDisc(TRunSteps& r);         // 7.-12.
   bool TakeArchive(TRunSteps& r);       // 13.
   bool SetUpEngine(TRunSteps& r);       // 15.-20.
+  // "" when the run may rewrite the archive it adds to, else why it leaves it as it is.
+  QString DamagedArchiveRefusal(const TRunSteps& r);
   bool ApplyOptions();                  // 19., 20.
   void StopBeforeEngine(const TRunSteps& r);
   void ExpandSelection(TRunSteps& r);  // 21.-23.

@@ -13,6 +13,7 @@
 #include "app/archivename.h"
 #include "app/clock.h"
 #include "app/controlhost.h"
+#include "app/damagedarchive.h"
 #include "app/mb.h"
 #include "app/optionscontroller.h"
 #include "app/preferences.h"
@@ -675,6 +676,9 @@ bool TRunReport::StoreComment(const std::string& comment) {
   if (!session) return false;
   try {
     zip_.ReadArchive();
+    // The comment is saved by rewriting the archive: a damaged one would keep only what the
+    // scan found.
+    if (!ConfirmDamagedRewrite(zip_)) return false;
     SaveArchiveComment(zip_, comment);
     return true;
   } catch (const std::exception& e) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/controlhost.h"
+#include "app/damagedarchive.h"
 #include "app/mb.h"
 #include "app/optionlist.h"
 #include "app/optionnames.h"
@@ -13,6 +14,7 @@
 #include "app/pathbytes.h"
 #include "app/preferences.h"
 #include "archive/arcunzip.h"
+#include "archive/zipmedia.h"
 #include "archive/zipsession.h"
 
 namespace restore {
@@ -40,6 +42,14 @@ TArchiveViewController::TArchiveViewController(TArcUnZip& zip, TOptionLists& lis
                                                TPreferences& prefs, Hosts hosts, QObject* parent)
     : QObject(parent), zip_(zip), lists_(lists), prefs_(prefs), hosts_(hosts), selection_(&model_) {
   if (!hosts_.extractor) hosts_.extractor = &engineExtractor_;
+  // The parts of a split set the window opens are named as the program names them (base.z01,
+  // ..., base.zip), the names zip -s gives them too. Set on the idle engine, so every operation
+  // on the open archive (reading, extraction, test, search) finds them.
+  if (!zip_.OnFileNameForSplitPart)
+    zip_.OnFileNameForSplitPart = [](TArcUnZip::TSender, std::string& name, int part,
+                                     TSplitPartType type) {
+      name = ProgramPartName(name, part, type);
+    };
   shownMode_ = std::max(0, lists_.viewList.CheckedIndex());
 }
 
@@ -135,6 +145,7 @@ bool TArchiveViewController::ReadZipFile(const QString& name) {
   hosts_.window.SetArchiveName(full);
   hosts_.window.Clearchecks();
   ClearView();
+  hosts_.window.ShowArchiveNote(QString());
   hosts_.controls.SetControlEnabled(S(ctl::kSaveJobButton), true);
   // The previous archive's state must not survive into this one.
   hosts_.controls.SetControlEnabled(S(ctlnames::kKillZipButton), false);
@@ -177,6 +188,10 @@ void TArchiveViewController::PopulateArchiveView() {
   std::shared_ptr<const TArchiveEntries> entries = SnapshotEntries(zip_);
   const QString name = PathText(zip_.ZipName());
   hosts_.window.ShowZipspecs(name, entries->count(), entries->TotalSize());
+  // The list of an archive whose directory had to be rebuilt is what a scan found: said so.
+  const QString damage = DirectoryDamageText(zip_);
+  hosts_.window.ShowArchiveNote(damage.isEmpty() ? QString()
+                                                 : S(damagedmsg::kViewNote).arg(damage));
   model_.SetMultiVolume(Multi());
   int mode = std::max(0, lists_.viewList.CheckedIndex());
   if (mode == opt::kViewTree && hosts_.search.SearchResultsShown()) mode = opt::kViewList;
@@ -205,6 +220,7 @@ void TArchiveViewController::PopulateArchiveView() {
 
 void TArchiveViewController::ShowSearchResults(std::shared_ptr<const TArchiveEntries> results) {
   ClearView();
+  hosts_.window.ShowArchiveNote(QString());
   model_.SetMultiVolume(false);
   model_.ShowList(std::move(results), true);
   // Results come up in "Listview"; "ListviewDIR" may be chosen afterwards to see their folders.

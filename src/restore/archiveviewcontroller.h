@@ -50,7 +50,10 @@ class TArchiveViewController : public QObject {
   // Opens the named archive and shows it. Returns false when it could not be read.
   bool ReadZipFile(const QString& name);
   // Empties the view (window mode "idle").
-  void ClearArchiveView() { ClearView(); }
+  void ClearArchiveView() {
+    ClearView();
+    hosts_.window.ShowArchiveNote(QString());
+  }
   // Fills the view from the open archive in the checked presentation.
   void PopulateArchiveView();
   // Shows the results of an archive search as a list (record k in slot k of results); rows then

@@ -34,6 +34,9 @@ class IArchiveWindow {
   virtual void RestoreCursor() {}
   // The "ZIP64" label: red and bold, or silver and regular.
   virtual void SetZip64Highlighted(bool on) = 0;
+  // A note about the open archive on the archive page ("" removes it): its directory was
+  // damaged and the entries shown are those a scan found.
+  virtual void ShowArchiveNote(const QString& /*note*/) {}
   // The archive comment kept for the report.
   virtual void SetCommentText(const QString& comment) = 0;
   // The search box back to "File(wildcard*.*)".

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "app/controlhost.h"
+#include "app/damagedarchive.h"
 #include "app/mb.h"
 #include "app/optionnames.h"
 #include "app/pathbytes.h"
@@ -72,6 +73,8 @@ void TMaintenanceController::DeleteButClick() {
   if (MbMessage(S(maintmsg::kDeleteQuestion) + name + QLatin1Char('?'), S(maintmsg::kCaption),
                 false, MB_YESNO + MB_ICONQUESTION + MB_DEFBUTTON2) != IDYES)
     return;
+  // Removing entries rewrites the archive: a damaged one would keep only what the scan found.
+  if (!ConfirmDamagedRewrite(zip_)) return;
   zip_.FilesList.clear();
   zip_.ExcludeList.clear();
   int count = 0;
@@ -186,6 +189,7 @@ TMaintenanceController::TTestResult TMaintenanceController::RunTest(TTestSender 
   }
   bool passed = false;
   int count = 0;
+  QString damage;
   {
     TMark running(testing_);
     host_.TrayCycling(true);
@@ -209,6 +213,10 @@ TMaintenanceController::TTestResult TMaintenanceController::RunTest(TTestSender 
       zip_.ReadArchive();
       count = zip_.EntryCount();
       passed = count > 0 && zip_.TestArchive();
+      // Entries that test good do not make a whole archive when its directory had to be
+      // rebuilt by a scan: what the scan missed cannot be tested.
+      damage = DirectoryDamageText(zip_);
+      if (!damage.isEmpty()) passed = false;
     } catch (...) {
       // Unreadable, cancelled or failing midway: not every entry was found good.
       passed = false;
@@ -226,6 +234,7 @@ TMaintenanceController::TTestResult TMaintenanceController::RunTest(TTestSender 
     MbInfo(result.text);
   } else {
     result.text = S(maintmsg::kTestedBad);
+    if (!damage.isEmpty()) result.text += S(damagedmsg::kTestNote).arg(damage);
     MbMessage(result.text, S(maintmsg::kCaption), false, MB_ICONEXCLAMATION);
   }
   return result;
@@ -252,6 +261,9 @@ void TMaintenanceController::ConvertButClick() {
   // Only the extension changes: the folders and the name keep their case, so the target is the
   // file beside the archive. An existing target is replaced only by a complete new file.
   const std::string target = TArcZip::ConvertedName(source, toExe);
+  // Both ways the entries are written anew: a damaged archive would keep only what the scan
+  // found.
+  if (!ConfirmDamagedRewrite(zip_)) return;
   bool converted = false;
   host_.DiscAnimation(true);
   try {

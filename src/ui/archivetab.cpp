@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -33,6 +34,12 @@ QWidget* BuildArchiveTab(const std::function<QWidget*(QWidget* page)>& buildView
   QWidget* view = buildView(page);
   view->setEnabled(false);
   g->addWidget(view, 0, 0, 1, 3);
+  // Hidden until the open archive needs a word of warning.
+  QLabel* note = Label(page, ctl::kArchiveNote, "");
+  note->setWordWrap(true);
+  note->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+  note->setVisible(false);
+  g->addWidget(note, 2, 0, 1, 3);
 
   QGroupBox* search = Group(page, "GroupFileSearch", "File Search");
   auto* sL = new QGridLayout(search);

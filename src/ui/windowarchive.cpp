@@ -1,6 +1,7 @@
 // The archive view's commands as they reach the window (restore::IArchiveWindow).
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QProgressBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -36,6 +37,13 @@ void TArchiveWindow::SetArchiveName(const QString& name) {
 
 void TArchiveWindow::SetZip64Highlighted(bool on) {
   modes_.SetZip64Highlighted(on);
+}
+
+void TArchiveWindow::ShowArchiveNote(const QString& note) {
+  if (auto* label = form_.findChild<QLabel*>(S(ctl::kArchiveNote))) {
+    label->setText(note);
+    label->setVisible(!note.isEmpty());
+  }
 }
 
 bool TArchiveWindow::CtrlHeld() const {

@@ -158,6 +158,7 @@ class TArchiveWindow : public restore::IArchiveWindow {
   void GaugeStart() override;
   void GaugeStop() override;
   void SetZip64Highlighted(bool on) override;
+  void ShowArchiveNote(const QString& note) override;
   void SetCommentText(const QString& comment) override;
   void ResetSearchBox() override;
   void ShowArchivePage() override;

@@ -13,6 +13,8 @@ inline constexpr const char* kPages = "PageControl1";      // "Browser", "Make",
 inline constexpr const char* kMakePages = "PageControl2";  // "ZIP", "Report /ZIP Comment ..."
 inline constexpr const char* kReportPage = "TabReport";
 inline constexpr const char* kArchivePage = "TabArchive";
+// The note under the archive view about the open archive (a damaged directory).
+inline constexpr const char* kArchiveNote = "ArchiveNoteLabel";
 
 // Views, panels and editors.
 inline constexpr const char* kExplorerTree = "ExplorerTree";

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "app/damagedarchive.h"
 #include "app/sourcelists.h"
 #include "archive/zipexceptions.h"
 #include "platform/archiveattr.h"
@@ -34,6 +35,14 @@ struct SteppingClock : FakeClock {
     if (onWait) onWait();
   }
 };
+
+// What reading finds wrong with the archive's directory.
+QString DamageOf(const std::string& path) {
+  TArcUnZip reader;
+  reader.SetZipName(path);
+  reader.ReadArchive();
+  return QString::fromStdString(reader.DirectoryDamage());
+}
 
 }  // namespace
 
@@ -156,6 +165,26 @@ TEST_F(RunFixture, ExistingArchiveCancelKeepsItAndReplaceReplacesIt) {
   // Nothing of the old archive is left behind.
   EXPECT_EQ(QDir(QString::fromStdString(out)).entryList(QDir::Files | QDir::Hidden),
             QStringList({"docs.zip"}));
+
+  // Adding to an archive whose directory is damaged asks first: No writes nothing and says why;
+  // Yes rewrites it with the entries found and the new files, and it reads whole again.
+  ASSERT_TRUE(testutil::DamageCentralSignature(archive, 1));
+  const std::string damaged = Sha256(archive);
+  const QString damage = DamageOf(archive);
+  ASSERT_FALSE(damage.isEmpty());
+  const QString name = QString::fromStdString(archive);
+  const QString refused = QString(damagedmsg::kNotChanged).arg(name, damage);
+  boxes.Press("Add");
+  boxes.Answer(IDNO, QString(damagedmsg::kRewriteQuestion).arg(name, damage));
+  RunExpecting(refused);
+  EXPECT_EQ(Sha256(archive), damaged);
+  EXPECT_FALSE(run->LastRunSucceeded());
+  EXPECT_TRUE(display.report.contains(refused));
+  boxes.Press("Add");
+  boxes.Answer(IDYES, QString(damagedmsg::kRewriteQuestion).arg(name, damage));
+  RunExpecting("    Backup successful    \r5 file/DIRs were added");
+  EXPECT_TRUE(DamageOf(archive).isEmpty());
+  EXPECT_EQ(Entries(archive).count("src/sub/c.jpg"), 1u);
 }
 
 TEST_F(RunFixture, ReplacedArchiveComesBackWhenTheRunIsCancelled) {
@@ -326,6 +355,31 @@ TEST_F(RunFixture, UnattendedRunReplacesAndAFailedOneKeepsThePreviousArchive) {
   RunExpecting("    Backup successful    \r5 file/DIRs were added");
   EXPECT_NE(Sha256(archive), before);
   const std::string second = Sha256(archive);
+
+  // An unattended run adding to an archive whose directory is damaged asks nobody: the archive
+  // stays as it is, and the run fails and says why on standard error and in its report.
+  const std::string whole = testutil::ReadFile(archive);
+  ASSERT_TRUE(testutil::DamageCentralSignature(archive));
+  const std::string damaged = Sha256(archive);
+  const QString refused =
+      QString(damagedmsg::kNotChanged).arg(QString::fromStdString(archive), DamageOf(archive));
+  lists.modeList.SetChecked(opt::kModeUpdate, true);
+  QStringList told;
+  SetMbUnattended([&](const QString& text, bool failure) { told << text + (failure ? "!" : ""); });
+  program.autoRun = "job.JOB";
+  program.action = "close";
+  run->WriteZbtnClick();
+  SetMbUnattended({});
+  SetMbTerminating(false);
+  ASSERT_TRUE(program.exitCode.has_value());
+  EXPECT_EQ(*program.exitCode, 1);
+  EXPECT_EQ(told, QStringList({refused + "!"}));
+  EXPECT_TRUE(display.report.contains(refused));
+  EXPECT_EQ(Sha256(archive), damaged);
+  program.exitCode.reset();
+  lists.modeList.SetChecked(opt::kModeCopy, true);
+  WriteFile(archive, whole);
+  program.action.clear();
 
   // The folder becomes unwritable: the run fails and the archive stays.
   const bool root = ::geteuid() == 0;

@@ -86,6 +86,20 @@ TEST(ReportComment, LoadSaveLoadKeepsBlanksAndLineBreaks) {
   t.report.SaveCommentClick();
   EXPECT_EQ(PyComment(t.archive), "new  comment\r\n  second\r\n");
   EXPECT_TRUE(t.mb.transcript().isEmpty());
+
+  // With its directory damaged the archive is rewritten for the comment only when the user says
+  // so: No keeps it byte for byte and the comment in the box; Yes stores it, whole again.
+  ASSERT_TRUE(testutil::DamageCentralSignature(t.archive));
+  const std::string damaged = ReadFile(t.archive);
+  t.box.SetLines({"third"});
+  t.mb.Answer(IDNO);
+  t.report.SaveCommentClick();
+  ASSERT_EQ(t.mb.transcript().size(), 1);
+  EXPECT_TRUE(t.mb.transcript().back().text.startsWith("The central directory of " + Q(t.archive)));
+  EXPECT_TRUE(ReadFile(t.archive) == damaged);
+  t.mb.Answer(IDYES);
+  t.report.SaveCommentClick();
+  EXPECT_EQ(PyComment(t.archive), "third\r\n");
 }
 
 TEST(ReportComment, ZipCommentItemNeedsAComment) {

@@ -38,6 +38,8 @@ struct FakeArchiveWindow : restore::IArchiveWindow {
   void GaugeStart() override { ++gauge; }
   void GaugeStop() override { --gauge; }
   void SetZip64Highlighted(bool on) override { zip64 = on; }
+  QString note;  // the archive page's note
+  void ShowArchiveNote(const QString& n) override { note = n; }
   void SetCommentText(const QString& c) override { comment = c; }
   void ResetSearchBox() override { calls << "ResetSearchBox"; }
   void ShowArchivePage() override { calls << "ShowArchivePage"; }

@@ -589,15 +589,17 @@ TEST_F(ExtractFixture, RestoreToRootFollowsOwnFolderLinksOnly) {
   EXPECT_FALSE(zip.FollowOwnLinks);
 }
 
-// Other tools' methods restore through the window's path: a bzip2 archive of 7-Zip under AES,
-// and a byte-split Deflate64 set opened by its first piece.
-TEST_F(ExtractFixture, OtherToolsMethodsAndByteSplitSetsRestore) {
-  if (!testutil::HaveTool("7zz")) GTEST_SKIP() << "7zz not installed";
+// Other tools' methods and sets restore through the window's path: a bzip2 archive of 7-Zip
+// under AES, a byte-split Deflate64 set opened by its first piece, and a split set of zip -s
+// (name.z01, name.z02, name.zip) opened by its last part.
+TEST_F(ExtractFixture, OtherToolsMethodsAndSplitSetsRestore) {
+  for (const char* tool : {"7zz", "zip"})
+    if (!testutil::HaveTool(tool)) GTEST_SKIP() << tool << " not installed";
   fs::create_directories(dir / "tree/sub");
   std::string text;
   for (int i = 0; i < 8000; ++i) text += "entry " + std::to_string(i * 37 % 1009) + "\n";
   WriteFile(dir / "tree/a.txt", text);
-  std::string noise(30000, '\0');
+  std::string noise(150000, '\0');
   uint32_t x = 7;
   for (auto& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
   WriteFile(dir / "tree/sub/b.bin", std::string(90000, '\x05') + noise + text);
@@ -605,6 +607,8 @@ TEST_F(ExtractFixture, OtherToolsMethodsAndByteSplitSetsRestore) {
   ASSERT_EQ(testutil::Run(cd + "7zz a -tzip -mm=BZip2 -pSecret -mem=AES256 bz.zip tree").status, 0);
   ASSERT_EQ(testutil::Run(cd + "7zz a -tzip -mm=Deflate64 -v20k split.zip tree").status, 0);
   ASSERT_TRUE(fs::exists(dir / "split.zip.002"));
+  ASSERT_EQ(testutil::Run(cd + "zip -q -r -s 64k zs.zip tree").status, 0);
+  ASSERT_TRUE(fs::exists(dir / "zs.z02"));
 
   ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "bz.zip")));
   host.passwords = {QStringLiteral("Secret")};
@@ -616,6 +620,11 @@ TEST_F(ExtractFixture, OtherToolsMethodsAndByteSplitSetsRestore) {
   Extract(dir / "split", Count(2), TExtractPreset::AllOverwrite);
   EXPECT_EQ(
       testutil::Run("diff -r " + Quote(dir / "tree") + " " + Quote(dir / "split/tree")).status, 0);
+
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "zs.zip")));
+  Extract(dir / "zs", Count(2), TExtractPreset::AllOverwrite);
+  EXPECT_EQ(testutil::Run("diff -r " + Quote(dir / "tree") + " " + Quote(dir / "zs/tree")).status,
+            0);
   EXPECT_TRUE(report.isEmpty());
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "app/damagedarchive.h"
 #include "archiveview_fixture.h"
 #include "restore/maintenance.h"
 
@@ -273,4 +274,68 @@ TEST_F(MaintenanceFixture, ConvertChangesOnlyTheExtensionAndNeverLosesTheOldTarg
   ctl->ConvertButClick();
   EXPECT_EQ(ReadFile(exe), "an older self-extractor");
   EXPECT_TRUE(fs::exists(plain));
+}
+
+// An archive whose directory had one central record damaged reads through the scan: the view
+// says so, the test names it and never passes, and every rewrite asks first. No (and, without a
+// user, the default No) leaves the file byte for byte as it was; only Yes rewrites it, after
+// which it reads whole again and peers agree.
+TEST_F(MaintenanceFixture, DamagedDirectoryIsNamedNeverPassesAndIsRewrittenOnlyWhenAsked) {
+  for (const char* tool : {"zip", "unzip"})
+    if (!testutil::HaveTool(tool)) GTEST_SKIP() << tool;
+  const std::string path = Zip("damaged.zip");
+  ASSERT_TRUE(testutil::DamageCentralSignature(path, 2));
+  const std::string before = ReadFile(path);
+  ctl->stubPath = SFXSTUB_PATH;
+  ASSERT_TRUE(Open(path));
+  const QString damage = QString::fromStdString(zip.DirectoryDamage());
+  ASSERT_FALSE(damage.isEmpty());
+  EXPECT_EQ(window.note, QString(damagedmsg::kViewNote).arg(damage));
+  EXPECT_EQ(model().rowCount(), 5);  // every entry is found by the scan
+
+  boxes.Answer(IDOK, QString(msg::kTestedBad) + QString(damagedmsg::kTestNote).arg(damage));
+  EXPECT_FALSE(ctl->TestButClick().passed);
+
+  const QString question = QString(damagedmsg::kRewriteQuestion).arg(Q(path), damage);
+  const QString refused = QString(damagedmsg::kNotChanged).arg(Q(path), damage);
+  struct Case {
+    const char* what;
+    std::function<void()> command;  // run after the boxes before the question were answered
+    bool askedFirst;                // the command asks a question of its own first
+  };
+  const Case cases[] = {
+      {"delete", [&] { ctl->DeleteButClick(); }, true},
+      {"convert", [&] { ctl->ConvertButClick(); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.askedFirst) {
+      Tick(1);
+      boxes.Answer(IDYES, QStringLiteral("Delete selected files from: %1?").arg(Q(path)));
+    }
+    boxes.Answer(IDNO, question);
+    c.command();
+    EXPECT_EQ(boxes.transcript().back().defaultButton, 2);  // No
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_FALSE(fs::exists(dir / "damaged.EXE"));
+    EXPECT_EQ(boxes.PendingAnswers(), 0);
+  }
+  // Without a user nobody is asked: the archive stays and the run learns why, as a failure.
+  QStringList told;
+  SetMbUnattended([&](const QString& text, bool failure) { told << text + (failure ? "!" : ""); });
+  ctl->ConvertButClick();
+  SetMbUnattended({});
+  EXPECT_EQ(told, QStringList({refused + "!"}));
+  EXPECT_EQ(ReadFile(path), before);
+
+  // Yes: the entries found are written anew without the one deleted.
+  Tick(1);
+  boxes.Answer(IDYES, QStringLiteral("Delete selected files from: %1?").arg(Q(path)));
+  boxes.Answer(IDYES, question);
+  boxes.Answer(IDOK, "1 file was deleted");
+  ctl->DeleteButClick();
+  EXPECT_EQ(Peer("unzip -Z1 " + Quote(path)), "a.doc\nc.doc\nd.txt\ne.doc\n");
+  EXPECT_EQ(Peer("unzip -tq " + Quote(path)).rfind("No errors", 0), 0u);
+  EXPECT_TRUE(zip.DirectoryDamage().empty());
+  EXPECT_TRUE(window.note.isEmpty());
 }

@@ -122,6 +122,16 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+bool DamageCentralSignature(const std::string& path, int which) {
+  std::string bytes = ReadFile(path);
+  size_t at = bytes.find("PK\x01\x02");
+  for (int k = 0; k < which && at != std::string::npos; ++k) at = bytes.find("PK\x01\x02", at + 4);
+  if (at == std::string::npos) return false;
+  bytes[at + 2] = '\x07';
+  WriteFile(path, bytes);
+  return true;
+}
+
 IsolatedXdg::IsolatedXdg(const std::string& root) {
   const char* names[] = {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"};
   const char* subs[] = {"config", "state", "data", "runtime"};

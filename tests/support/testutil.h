@@ -47,6 +47,10 @@ int WaitExit(pid_t pid, int timeoutMs);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// Damages the central directory of the archive at path: one byte of the signature of its
+// central record number which (0-based) is changed, so reading has to rebuild the entry list.
+// False when the archive has no such record.
+bool DamageCentralSignature(const std::string& path, int which = 0);
 
 // Points the XDG folders (config, state, data, runtime) at sub-folders of root, so a test never
 // touches the real user's files. Restores the previous values on destruction.

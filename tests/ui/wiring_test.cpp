@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -48,6 +49,7 @@
 #include "platform/volumeservice.h"
 #include "qt_scriptedhost.h"
 #include "restore/archivesearch.h"
+#include "restore/archiveviewcontroller.h"
 #include "restore/archiveviewhosts.h"
 #include "testutil.h"
 #include "ui/bindings.h"
@@ -58,6 +60,7 @@
 #include "ui/recentmenu.h"
 #include "ui/windowautomation.h"
 #include "ui/windowlife.h"
+#include "ui/windownames.h"
 
 namespace {
 
@@ -854,6 +857,24 @@ TEST_F(WiringTest, WindowModesSwitchTheRealWidgets) {
   w->context().Options->Setstate(0);
   EXPECT_FALSE(enabled(ctl::kSizeCompressionGroup));
   EXPECT_FALSE(w->context().Explorer->TreeModel().ShowChecks());
+
+  // An archive read through the scan of a damaged directory is named under the archive view
+  // until the window goes idle again.
+  const std::string damaged = tmp_ / "damaged.zip";
+  WriteFile(tmp_ / "a.txt", "hello");
+  TArcZip writer;
+  writer.SetZipName(damaged);
+  writer.FilesList.push_back(tmp_ / "a.txt");
+  ASSERT_EQ(writer.ZipFiles(), 1);
+  ASSERT_TRUE(testutil::DamageCentralSignature(damaged));
+  auto* note = w->findChild<QLabel*>(ctl::kArchiveNote);
+  ASSERT_NE(note, nullptr);
+  EXPECT_TRUE(note->isHidden());
+  ASSERT_TRUE(w->context().ArchiveView->ReadZipFile(QString::fromStdString(damaged)));
+  EXPECT_FALSE(note->isHidden());
+  EXPECT_TRUE(note->text().startsWith("Damaged central directory (")) << note->text().toStdString();
+  w->context().Options->Setstate(0);
+  EXPECT_TRUE(note->isHidden());
 }
 
 // A volume service that holds one folder on a removable stick.
