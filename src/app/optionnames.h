@@ -105,7 +105,9 @@ enum DirectoryItem {
   kDirSpan,
   kDirErase,
   kDirSpanNoVolume,
-  kDirDirectoryFirstDisk
+  kDirDirectoryFirstDisk,
+  // Kept in a job's settings as "FollowLinks" of its own, outside the "OptCheck2" mask.
+  kDirFollowLinks
 };
 // The encryption list; stored in a job's settings as "EncryptionMethod" with the item's text.
 enum EncryptionItem { kEncAes256, kEncTraditional };
@@ -114,4 +116,7 @@ enum BasicItem { kBasicAll, kBasicChanged, kBasicRefresh, kBasicUpdate };
 enum BasicSizeItem { kBasicStandard, kBasicSpan };
 enum StealthItem { kStealthStamp, kStealthMonitorSubDirs };
 enum ViewItem { kViewList, kViewListDir, kViewTree };
+// The extraction option "Links as stored" (restore::extractopt::kLinksAsStored), kept as the
+// preference "ExtractLinksAsStored".
+inline constexpr int kExtractLinksAsStored = 4;
 }  // namespace opt

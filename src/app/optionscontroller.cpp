@@ -50,7 +50,7 @@ TOptionLists::TOptionLists()
           {"Encrypt ZIP (password required)", "Use Volume Names (caution!)",
            "Include System & Hidden Files", "Full Directories (recursion)",
            "Save Empty Directories", "Span Disks (use multiple disks)", "Erase Disk First",
-           "Span No Volume Name", "Include Directory 1st Disk"},
+           "Span No Volume Name", "Include Directory 1st Disk", "Follow Symbolic Links"},
           {kDirHidden, kDirRecursion, kDirEmptyDirs, kDirSpanNoVolume, kDirDirectoryFirstDisk}),
       encryptionList(S(ctl::kEncryptionList), TOptionList::Radio, {"AES-256", "Traditional"},
                      {kEncAes256}),
@@ -68,9 +68,10 @@ TOptionLists::TOptionLists()
       stealthList(S(ctl::kStealthList), TOptionList::Check,
                   {"DateTimeStamp", "Monitor Sub Directories"}, {0}),
       viewList(S(ctl::kViewList), TOptionList::Radio, {"Listview", "ListviewDIR", "Treeview"}, {0}),
-      extractOptionList(
-          S(ctl::kExtractOptionList), TOptionList::Check,
-          {"Expand Directories", "Overwrite files", "Extract ALL files", "Versioned DIRs"}, {0}),
+      extractOptionList(S(ctl::kExtractOptionList), TOptionList::Check,
+                        {"Expand Directories", "Overwrite files", "Extract ALL files",
+                         "Versioned DIRs", "Links as stored"},
+                        {0}),
       extractModeList(S(ctl::kExtractModeList), TOptionList::Radio,
                       {"Extract", "Extract Update", "Extract Freshen"}, {0}),
       maxSizeEdit(S(ctl::kMaxSizeEdit), QStringLiteral("MaxSizeMb")),
@@ -109,6 +110,8 @@ TOptionsController::TOptionsController(TOptionLists& lists, TPreferences& prefs,
   connect(&l_.stealthList, &TOptionList::itemChanged, this,
           &TOptionsController::StealthListChanged);
   connect(&l_.viewList, &TOptionList::itemChanged, this, &TOptionsController::ViewListChanged);
+  connect(&l_.extractOptionList, &TOptionList::itemChanged, this,
+          &TOptionsController::ExtractOptionListChanged);
 }
 
 // --- window modes ---------------------------------------------------------------------------
@@ -255,6 +258,13 @@ void TOptionsController::DirectoryListChanged(int i, ChangeOrigin origin) {
     ResetSizes();
   }
   // The marking follows "Erase Disk First" by itself.
+}
+
+void TOptionsController::ExtractOptionListChanged(int i, ChangeOrigin origin) {
+  // "Links as stored" is kept for every later extraction; the other items are set per run.
+  if (origin != ChangeOrigin::User || i != kExtractLinksAsStored) return;
+  prefs_.Write(QStringLiteral("ExtractLinksAsStored"),
+               l_.extractOptionList.Checked(kExtractLinksAsStored));
 }
 
 void TOptionsController::BasicSizeListChanged(int, ChangeOrigin origin) {

@@ -82,6 +82,7 @@ class TOptionsController : public QObject {
   void BasicStampListChanged(int i, ChangeOrigin origin);
   void StealthListChanged(int i, ChangeOrigin origin);
   void ViewListChanged(int i, ChangeOrigin origin);
+  void ExtractOptionListChanged(int i, ChangeOrigin origin);
   // Sets the three DateTimeStamp twins to on and renames the archive.
   void StampChanged(bool on);
   void ResetSizes();

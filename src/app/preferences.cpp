@@ -48,6 +48,8 @@ const QVector<TPreferences::KeyInfo>& TPreferences::Table() {
       {"DateTimeFormat", kInt, 0},
       // A good run nobody started by hand is told on the desktop too (failures always are).
       {"NotifySuccess", kBool, false},
+      // Extraction recreates every symbolic link as stored, wherever it points.
+      {"ExtractLinksAsStored", kBool, false},
   };
   return table;
 }

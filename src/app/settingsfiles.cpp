@@ -174,6 +174,9 @@ void TSettingsFiles::ApplyPreference(const QString& key) {
     const int tag = InRange(prefs_.Int(key), 4);
     prefs_.Set(key, tag);
     CheckTag(host_, ctl::kDateTimeFormatItems, tag);
+  } else if (key == QLatin1String("ExtractLinksAsStored")) {
+    THandlersDetached detached{&l_.extractOptionList};
+    l_.extractOptionList.SetChecked(kExtractLinksAsStored, prefs_.Bool(key));
   } else if (key == QLatin1String("TempDIR")) {
     const bool standard = prefs_.Text(key).isEmpty();
     host_.SetControlChecked(S(ctl::kTempDefaultItem), standard);
@@ -227,8 +230,11 @@ void TSettingsFiles::LoadJobPart(const IniFile& ini, bool defaultFile) {
   l_.sizeList.SetChecked(
       InRange(integer("OptCheck3", l_.sizeList.DefaultIndex()), l_.sizeList.count()), true);
 
+  // "OptCheck2" holds the first nine items; following links has a key of its own, so files
+  // written before it existed read the same.
   l_.directoryList.SetMask(
       static_cast<int>(integer("OptCheck2", l_.directoryList.DefaultMask()) & 0x1FF));
+  l_.directoryList.SetChecked(kDirFollowLinks, ini.ReadBool(kOptions, "FollowLinks", false));
   l_.basicSizeList.SetChecked(l_.directoryList.Checked(kDirSpan) ? kBasicSpan : kBasicStandard,
                               true);
 
@@ -290,7 +296,7 @@ void TSettingsFiles::WriteSettings(const QString& file) {
   ini.WriteInteger(kOptions, "ClrDisk", prefs_.Int(QStringLiteral("ClrDisk")) == 1 ? 1 : 0);
   if (l_.modeList.CheckedIndex() >= 0)
     ini.WriteInteger(kOptions, "OptCheck1", l_.modeList.CheckedIndex());
-  ini.WriteInteger(kOptions, "OptCheck2", l_.directoryList.Mask());
+  ini.WriteInteger(kOptions, "OptCheck2", l_.directoryList.Mask() & 0x1FF);
   ini.WriteInteger(kOptions, "OptCheck3", std::max(0, l_.sizeList.CheckedIndex()));
   ini.WriteString(kOptions, "ComboEdit1", l_.maxSizeEdit.text().toStdString());
   ini.WriteString(kOptions, "ComboEdit2", l_.firstDiskEdit.text().toStdString());
@@ -299,6 +305,7 @@ void TSettingsFiles::WriteSettings(const QString& file) {
   ini.WriteString(
       kOptions, "EncryptionMethod",
       l_.encryptionList.item(std::max(0, l_.encryptionList.CheckedIndex())).toStdString());
+  ini.WriteInteger(kOptions, "FollowLinks", l_.directoryList.Checked(kDirFollowLinks) ? 1 : 0);
   for (int col = 0; col < 3; ++col) {
     ini.EraseSection(GridSection(col));
     for (int row = 1; row < grid_.RowCount(); ++row)

@@ -922,8 +922,8 @@ bool TBackupRun::ApplyOptions() {
     zip_.IncludeHiddenFiles = true;
     zip_.IncludeSysFiles = true;
   }
-  // Symbolic links are stored as links unless the user asked for the files they point to.
-  zip_.FollowLinks = prefs_.Bool(QStringLiteral("FollowLinks"));
+  // Symbolic links are stored as links unless the job asks for the files they point to.
+  zip_.FollowLinks = l_.directoryList.Checked(opt::kDirFollowLinks);
   zip_.Recurse = false;
   zip_.AddDirEntriesOnRecurse = false;
   zip_.StorePaths = false;

@@ -21,6 +21,9 @@
 
 namespace restore {
 
+// The program keeps this item as a preference by its position.
+static_assert(extractopt::kLinksAsStored == opt::kExtractLinksAsStored);
+
 namespace {
 
 QString S(const char* s) {
@@ -30,6 +33,9 @@ QString S(const char* s) {
 void ErrorBox(const QString& text) {
   MbMessage(text, S(extractmsg::kCaption), false, MB_OK + MB_ICONERROR);
 }
+
+// The engine's reason for a link entry it does not recreate (without KeepLinks).
+const std::string kLinkOutsideText = "link points outside the destination";
 
 bool FileExists(const std::string& name) {
   struct stat st;
@@ -56,6 +62,7 @@ void TExtractController::AttachPasswordHandler() {
 void TExtractController::Listen(TZipSession& session) {
   filesDone_ = 0;
   badPassword_ = 0;
+  linksOutside_ = 0;
   // The target-folder handler after the program's own; a file written counts before them, so
   // the count survives an aborted extraction and the final message tells what was written.
   session.Listen(&TArcUnZip::OnStartUnZip,
@@ -85,8 +92,10 @@ void TExtractController::Listen(TZipSession& session) {
                      QString::fromLatin1(EntryProblemText(h.Problem)));
   });
   session.Listen(&TArcUnZip::OnSkippingFile,
-                 [this](TZipSender, TSkipReason reason, const std::string&, int, bool&) {
+                 [this](TZipSender z, TSkipReason reason, const std::string&, int, bool&) {
                    if (reason == srBadPassword) ++badPassword_;
+                   if (reason == srCreateError && z->SkipText() == kLinkOutsideText)
+                     ++linksOutside_;
                  });
   // A wrong password is asked for here, not by the program's handler.
   session.Handle(&TArcUnZip::OnBadPassword,
@@ -175,6 +184,7 @@ void TExtractController::MapOptions() {
     zip_.OverwriteMode = TUZOverwriteMode::ifNewer;
   freshen_ = mode == extractopt::kFreshen;
   zip_.DoAll = Option(extractopt::kAll);
+  zip_.KeepLinks = Option(extractopt::kLinksAsStored);
   zip_.SetDestDir(PathBytes(destination_));
 }
 
@@ -213,7 +223,7 @@ void TExtractController::ExtractFiles() {
   olderCopies_.clear();
   const QString extracted = prefix + QString::number(count) + QStringLiteral(" file") +
                             (count == 1 ? QStringLiteral(" was") : QStringLiteral("s were")) +
-                            QStringLiteral(" extracted");
+                            QStringLiteral(" extracted") + LinksLeftOut();
   if (badPassword_ > 0)
     ErrorBox(PasswordFailure() + QStringLiteral("\r") + extracted);
   else
@@ -267,9 +277,9 @@ void TExtractController::ExtractFilesGroup() {
   }
   if (badPassword_ > 0)
     ErrorBox(PasswordFailure() + QStringLiteral("\r") + QString::number(count) +
-             S(extractmsg::kFilesExtracted));
-  else if (count > 0)
-    MbInfo(QString::number(count) + S(extractmsg::kFilesExtracted));
+             S(extractmsg::kFilesExtracted) + LinksLeftOut());
+  else if (count > 0 || linksOutside_ > 0)
+    MbInfo(QString::number(count) + S(extractmsg::kFilesExtracted) + LinksLeftOut());
   host_.GaugeClear();
 }
 
@@ -278,6 +288,13 @@ QString TExtractController::PasswordFailure() const {
   return S(passwordAttached_ ? extractmsg::kWrongPassword : extractmsg::kNoPassword)
       .arg(badPassword_)
       .arg(badPassword_ == 1 ? QStringLiteral(" was") : QStringLiteral("s were"));
+}
+
+QString TExtractController::LinksLeftOut() const {
+  if (linksOutside_ == 0) return {};
+  return QStringLiteral("\r") + S(extractmsg::kLinksLeftOut)
+                                    .arg(linksOutside_)
+                                    .arg(linksOutside_ == 1 ? QString() : QStringLiteral("s"));
 }
 
 // ---- chosen rows of search results --------------------------------------------------------

@@ -7,6 +7,8 @@
 // every entry instead of the chosen rows, "Versioned DIRs" keeps version folders (otherwise every
 // version lands in the folder that holds the version folders), and the mode list picks plain
 // extraction, update (missing or older targets) or freshen (older existing targets only).
+// "Links as stored" recreates every symbolic link as stored; without it a link whose target
+// leads outside the destination is left out and named in the report.
 #pragma once
 
 #include <QObject>
@@ -26,7 +28,7 @@ class ISearchResultsView;
 
 // Item positions of the two lists of the "Extract Method" group.
 namespace extractopt {
-enum OptionItem { kExpandDirs, kOverwrite, kAll, kVersionedDirs };
+enum OptionItem { kExpandDirs, kOverwrite, kAll, kVersionedDirs, kLinksAsStored };
 enum ModeItem { kExtract, kUpdate, kFreshen };
 }  // namespace extractopt
 
@@ -46,6 +48,10 @@ inline constexpr const char* kOlderCopy = "OlderCopy";
 // or "s were"): the password typed was wrong, or the password dialog was cancelled.
 inline constexpr const char* kWrongPassword = "Wrong password: %1 encrypted file%2 not extracted";
 inline constexpr const char* kNoPassword = "No password given: %1 encrypted file%2 not extracted";
+// The closing box's line when links were left out for pointing outside the destination (%1 how
+// many, %2 "" or "s").
+inline constexpr const char* kLinksLeftOut =
+    "%1 link%2 pointing outside the destination left out (see the report)";
 }  // namespace extractmsg
 
 // What extraction asks of the window.
@@ -131,6 +137,8 @@ class TExtractController : public QObject {
   void ChooseVersions();
   // The head of the closing box when entries were skipped for their password.
   QString PasswordFailure() const;
+  // The closing box's line on links left out, with its line break in front; "" when none.
+  QString LinksLeftOut() const;
 
   TArcUnZip& zip_;
   TOptionLists& lists_;
@@ -143,6 +151,8 @@ class TExtractController : public QObject {
   int filesDone_ = 0;
   // Entries of this extraction skipped for their password.
   int badPassword_ = 0;
+  // Links of this extraction left out for pointing outside the destination.
+  int linksOutside_ = 0;
   bool groupRunning_ = false;
   bool abortRequested_ = false;
   QSet<int> olderCopies_;

@@ -36,7 +36,7 @@ TEST_F(SettingsFiles, WrittenJobFileReadsInConfigparserInOrder) {
     THandlersDetached d{&lists.modeList, &lists.directoryList, &lists.sizeList,
                         &lists.functionsList};
     lists.modeList.SetChecked(kModeCopyClear, true);
-    lists.directoryList.SetMask(428);
+    lists.directoryList.SetMask(428 + 512);  // "Follow Symbolic Links" has a key of its own
     lists.sizeList.SetChecked(kSizeFloppy, true);
     lists.functionsList.SetMask(1 + 16);
   }
@@ -66,8 +66,8 @@ print(len(c["SGcol0"]), c["SGcol0"]["1"], repr(c["SGcol0"]["4"]), c["SGcol1"]["2
             "ZIPFILE,Options,SGcol0,SGcol1,SGcol2\n"
             "/backup/docs.zip\n"
             "ClrDisk,OptCheck1,OptCheck2,OptCheck3,ComboEdit1,ComboEdit2,OptCheck4,OptCheck6,"
-            "EncryptionMethod\n"
-            "0,1,428,2,1.44,Disk#1Free,0,17,AES-256\n"
+            "EncryptionMethod,FollowLinks\n"
+            "0,1,428,2,1.44,Disk#1Free,0,17,AES-256,1\n"
             "19 *.DOC '' ~* *.ZIP\n");
   EXPECT_NE(ReadFile(job).find("\n4=\n"), std::string::npos) << "an empty cell is a bare key";
 }
@@ -75,8 +75,10 @@ print(len(c["SGcol0"]), c["SGcol0"]["1"], repr(c["SGcol0"]["4"]), c["SGcol1"]["2
 TEST_F(SettingsFiles, JobFileRoundTripRestoresListsAndUpperCasedGrid) {
   env.archiveName = "/backup/docs.zip";
   {
-    THandlersDetached d{&lists.modeList, &lists.compressionList, &lists.functionsList};
+    THandlersDetached d{&lists.modeList, &lists.compressionList, &lists.functionsList,
+                        &lists.directoryList};
     lists.modeList.SetChecked(kModeMove, true);
+    lists.directoryList.SetChecked(kDirFollowLinks, true);
     lists.compressionList.SetChecked(kCompNone, true);
     lists.functionsList.SetMask(2 + 4);  // stamp off, versioning on
   }
@@ -92,6 +94,7 @@ TEST_F(SettingsFiles, JobFileRoundTripRestoresListsAndUpperCasedGrid) {
   EXPECT_TRUE(s.lists.modeList.Marking()) << "the loader shows the marking";
   EXPECT_EQ(s.lists.compressionList.CheckedIndex(), kCompNone);
   EXPECT_EQ(s.lists.functionsList.Mask(), 6);
+  EXPECT_TRUE(s.lists.directoryList.Checked(kDirFollowLinks));
   EXPECT_TRUE(s.lists.functionsList.Marking());
   EXPECT_FALSE(s.lists.basicStampList.Checked(0));
   EXPECT_FALSE(s.lists.stealthList.Checked(kStealthStamp));
@@ -132,7 +135,7 @@ TEST_F(SettingsFiles, FileWithoutClrDiskLoadsOnlyTheArchiveName) {
   EXPECT_FALSE(settings.INIfileIO(QString::fromStdString(dir / "j.ini")));
   EXPECT_EQ(env.archiveName, "/b/j.zip");
   EXPECT_EQ(lists.modeList.CheckedIndex(), kModeCopy);
-  EXPECT_EQ(lists.directoryList.Mask(), 4 + 8 + 16 + 128 + 256);
+  EXPECT_EQ(lists.directoryList.Mask(), 4 + 8 + 16 + 128 + 256) << "links stored as links";
   EXPECT_TRUE(prefs.Bool("CatDIR"));
   EXPECT_EQ(grid.cells[0][1], "");
 }
@@ -267,10 +270,11 @@ TEST_F(SettingsFiles, AKeyTheJobLacksReadsAsTheNewWindowsDefault) {
   WriteFile(dir / "a.ini",
             "[ZIPFILE]\nFname=/b/a.zip\n[Options]\nClrDisk=0\nOptCheck1=6\nOptCheck2=1\n"
             "OptCheck3=1\nComboEdit1=650\nComboEdit2=12\nOptCheck4=2\nOptCheck6=2\n"
-            "[SGcol0]\n1=*.DOC\n[SGcol1]\n1=*.BAK\n[SGcol2]\n1=*.PNG\n");
+            "FollowLinks=1\n[SGcol0]\n1=*.DOC\n[SGcol1]\n1=*.BAK\n[SGcol2]\n1=*.PNG\n");
   WriteFile(dir / "b.ini", "[ZIPFILE]\nFname=/b/b.zip\n[Options]\nClrDisk=0\n");
   ASSERT_TRUE(settings.INIfileIO(QString::fromStdString(dir / "a.ini")));
   ASSERT_EQ(lists.compressionList.CheckedIndex(), kCompNone);
+  ASSERT_TRUE(lists.directoryList.Checked(kDirFollowLinks));
   ASSERT_TRUE(settings.INIfileIO(QString::fromStdString(dir / "b.ini")));
   EXPECT_EQ(lists.compressionList.CheckedIndex(), kCompMax);
   EXPECT_EQ(lists.modeList.CheckedIndex(), kModeCopy);
@@ -278,7 +282,7 @@ TEST_F(SettingsFiles, AKeyTheJobLacksReadsAsTheNewWindowsDefault) {
   EXPECT_EQ(lists.sizeList.CheckedIndex(), kSizeAutomatic);
   EXPECT_EQ(lists.maxSizeEdit.text(), "MaxSizeMb");
   EXPECT_EQ(lists.firstDiskEdit.text(), "Disk#1Free");
-  EXPECT_EQ(lists.directoryList.Mask(), 4 + 8 + 16 + 128 + 256);
+  EXPECT_EQ(lists.directoryList.Mask(), 4 + 8 + 16 + 128 + 256) << "links stored as links";
   EXPECT_EQ(lists.functionsList.Mask(), 1);
   EXPECT_TRUE(lists.basicStampList.Checked(0));
   EXPECT_EQ(grid.cells[0][1], "*.*");
@@ -417,6 +421,9 @@ TEST_F(SettingsFiles, EachPreferenceIsWrittenAtOnceAndRestoredAfterRestart) {
        [](Restarted& r) { EXPECT_EQ(r.lists.viewList.CheckedIndex(), kViewListDir); }},
       {"DirMon", [](auto&, auto& f) { f.lists.stealthList.Click(kStealthMonitorSubDirs); },
        [](Restarted& r) { EXPECT_TRUE(r.lists.stealthList.Checked(kStealthMonitorSubDirs)); }},
+      {"ExtractLinksAsStored",
+       [](auto&, auto& f) { f.lists.extractOptionList.Click(kExtractLinksAsStored); },
+       [](Restarted& r) { EXPECT_TRUE(r.lists.extractOptionList.Checked(kExtractLinksAsStored)); }},
   };
   auto keysOf = [&] { return IniFile(DefaultIni()).Keys("Options"); };
   for (const Case& c : cases) {

@@ -371,45 +371,13 @@ TEST(InteropWrite, ArchiveAttributeInStateFileWhenXattrsAreRefused) {
   AttributeScenario(true);
 }
 
-namespace {
-
-// One line per name below dir: name, type (f, d, l), mode, link target, modification time in
-// whole seconds (of the link itself for a link).
-std::string Manifest(const std::string& dir) {
-  auto r = testutil::Run("cd " + Quote(dir) +
-                         " && find . -mindepth 1 -printf '%P %y %m [%l] %T@\\n' | sed "
-                         "'s/\\.[0-9]* *$//' | LC_ALL=C sort");
-  EXPECT_EQ(r.status, 0) << r.out;
-  return r.out;
-}
-
-// A tree of what a Linux user keeps: modes, a sticky folder, an empty folder, links to a file, a
-// folder and nothing, and times at odd seconds, before 1980, in 2030 and past 2038 (2100).
-void MakeUnixTree(const std::string& t) {
-  auto r = testutil::Run(
-      "set -e; cd " + Quote(t) +
-      "; mkdir -p t/sticky t/empty; for m in 755 600 444 666 777; do echo $m > t/x$m; chmod $m "
-      "t/x$m; done; chmod 1777 t/sticky; echo sticky > t/sticky/in.txt; ln -s x755 t/lfile;"
-      " ln -s sticky t/ldir; ln -s nowhere t/dangling;"
-      " echo odd > t/odd.txt; touch -d @1700000001 t/odd.txt;"
-      " echo old > t/old.txt; touch -d @304300801 t/old.txt;"
-      " echo y2030 > t/y2030.txt; touch -d @1900000001 t/y2030.txt;"
-      " echo y2100 > t/y2100.txt; touch -d @4102444801 t/y2100.txt;"
-      " for l in lfile ldir dangling; do touch -h -d @1600000003 t/$l; done;"
-      " touch -d @1600000005 t/x755 t/x600 t/x444 t/x666 t/x777 t/sticky/in.txt;"
-      " touch -d @1500000001 t/sticky t/empty t");
-  ASSERT_EQ(r.status, 0) << r.out;
-}
-
-}  // namespace
-
 // What a Linux user had comes back: written in one time zone, restored in another, through our
 // own extraction and through unzip and bsdtar; and an update across zones stores the change.
 TEST(InteropWrite, UnixTreeRoundTripsAcrossTimeZones) {
   if (!HavePeers() || !testutil::HaveTool("zipinfo")) GTEST_SKIP() << "peer tools missing";
   TempDir t;
-  MakeUnixTree(t.path());
-  const std::string want = Manifest(t / "t");
+  testutil::MakeUnixTree(t / "t");
+  const std::string want = testutil::TreeManifest(t / "t");
   auto r = testutil::Run("cd " + Quote(t.path()) + " && TZ=UTC " + Arczip("a a.zip t -r"));
   ASSERT_EQ(r.status, 0) << r.out;
 
@@ -427,7 +395,7 @@ TEST(InteropWrite, UnixTreeRoundTripsAcrossTimeZones) {
                       x.command);
     ASSERT_EQ(r.status, 0) << r.out;
     if (x.times) {
-      EXPECT_EQ(Manifest(t / "out/t"), want);
+      EXPECT_EQ(testutil::TreeManifest(t / "out/t"), want);
     } else {
       auto links = [](const std::string& d) {
         return testutil::Run("cd " + Quote(d) + " && find . -type l -printf '%P %l\\n' | sort").out;

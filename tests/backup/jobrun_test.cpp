@@ -33,6 +33,8 @@
 #include "backup/runreport.h"
 #include "jobfiles.h"
 #include "nullhosts.h"
+#include "restore/archiveviewcontroller.h"
+#include "restore/extractcontroller.h"
 #include "run_fixture.h"
 
 using testutil::Quote;
@@ -499,6 +501,159 @@ TEST_F(CoreRun, PresetsArchiveTheProfilesWithoutTheirLeftOutFolders) {
   qputenv("HOME", savedHome);
   // The hint once, then one closing box per run: nothing asked about the link or the FIFO.
   EXPECT_EQ(boxes.transcript().size(), 5) << boxes.Texts().join('\n').toStdString();
+}
+
+namespace {
+
+// The window's archive view and extraction over an engine of their own, with quiet fakes of
+// what is around them: "E&xtract" with "Extract ALL files" into a folder.
+struct WindowRestore {
+  struct Window : restore::IArchiveWindow {
+    void Setstate(int) override {}
+    void SetArchiveName(const QString&) override {}
+    void Clearchecks() override {}
+    void GaugeStart() override {}
+    void GaugeStop() override {}
+    void SetZip64Highlighted(bool) override {}
+    void SetCommentText(const QString&) override {}
+    void ResetSearchBox() override {}
+    void ShowArchivePage() override {}
+    void FlashArchiveTab() override {}
+    void ShowZipspecs(const QString&, int, uint64_t) override {}
+    bool ProcessMessages() override { return true; }
+    QString ExplorerSelectedFolder() const override { return {}; }
+    bool CtrlHeld() const override { return false; }
+    QString TakePickedRecentFile() override { return {}; }
+    QString RecentFileOpen(const FileDialogSpec&) override { return {}; }
+    void RecordRecentFile(const QString&) override {}
+    void OpenJob(const QString&) override {}
+  };
+  struct NoResults : restore::ISearchResultsView {
+    bool SearchResultsShown() const override { return false; }
+    bool ResultEntry(int, QString&, int&) const override { return false; }
+  };
+  struct NoLauncher : restore::IDesktopLauncher {
+    bool OpenFile(const QString&, const QString&) override { return false; }
+  };
+  struct Host : restore::IRestoreHost {
+    QString folder;
+    QStringList lines;
+    QString ChooseFolder(const QString&, const QString&) override { return folder; }
+    bool PasswordDialog(QString&) override { return false; }
+    void SetHourglass(bool) override {}
+    void GaugeStart() override {}
+    void ClearStatusBar() override {}
+    void GaugeClear() override {}
+    void ClearReportBox() override {}
+    void StartProcessClock() override {}
+    void ProcessMessages() override {}
+    void ReportLine(const QString& line) override { lines << line; }
+  };
+  Window window;
+  NoResults search;
+  NoLauncher launcher;
+  NoFiles dialogs;
+  Host host;
+  TArcZip zip;
+  restore::TArchiveViewController view;
+  restore::TExtractController extract;
+
+  WindowRestore(MainContext& ctx, IControlHost& controls)
+      : view(zip, *ctx.Lists, *ctx.Prefs, {window, controls, dialogs, search, launcher}),
+        extract(zip, *ctx.Lists, view, search, host) {}
+  // Opens the archive in the view and extracts all of it into folder.
+  void ExtractAll(const std::string& archive, const std::string& folder) {
+    ASSERT_TRUE(view.ReadZipFile(QString::fromStdString(archive)));
+    host.folder = QString::fromStdString(folder);
+    extract.ExtractButClick(restore::TExtractPreset::AllNoOverwrite);
+  }
+};
+
+// Sets the time zone of this process until it goes away.
+struct TimeZone {
+  std::optional<std::string> saved;
+  TimeZone() {
+    if (const char* tz = std::getenv("TZ")) saved = tz;
+  }
+  ~TimeZone() {
+    if (saved)
+      ::setenv("TZ", saved->c_str(), 1);
+    else
+      ::unsetenv("TZ");
+    ::tzset();
+  }
+  void Set(const char* tz) {
+    ::setenv("TZ", tz, 1);
+    ::tzset();
+  }
+};
+
+}  // namespace
+
+// What a Linux user keeps comes back through a job and the window's extraction, written in one
+// time zone and restored in another: names, types, modes, link targets and times to the second.
+// A job following links stores the file a link points to in its place and leaves out, named in
+// the report, the links to a folder and to nothing: the run ends with status 3.
+TEST_F(CoreRun, UnixTreeComesBackThroughAJobAndTheWindowsExtraction) {
+  DisplayBox box(display.report);
+  NoProgress progress;
+  core->AttachReport(progress, box);
+  const std::string tree = dir / "tree";
+  testutil::MakeUnixTree(tree);
+  const std::string want = testutil::TreeManifest(tree);
+  testutil::WriteFile(job.job, "ARCAVO-JOB 1\nC\tD\t" + tree + "\n");
+  // Followed: the links to a folder and to nothing are gone, the link to a file is that file.
+  std::string followed;
+  {
+    std::istringstream in(want);
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with("dangling ") || line.starts_with("ldir ")) continue;
+      followed += line.starts_with("lfile ") ? "lfile f 755 [] 1600000005" : line;
+      followed += "\n";
+    }
+  }
+  const struct {
+    const char* name;
+    const char* options;  // more lines of the job's [Options]
+    int status;
+    const std::string& manifest;
+    const char* closing;             // of the extraction
+    std::vector<std::string> named;  // report lines
+  } rows[] = {
+      {"links stored as links", "", kExitOk, want, "13 files were extracted", {}},
+      {"links followed",
+       "FollowLinks=1\n",
+       kExitFilesLeftOut,
+       followed,
+       "11 files were extracted",
+       {tree + "/dangling. Skipped because the link's target is missing",
+        tree + "/ldir. Skipped because a link to a folder, which is not followed"}},
+  };
+  TimeZone zone;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ::unlink(job.archive.c_str());
+    job.WriteIni(0, 24, 0, row.options);
+    ctx.TerminateRequested = false;
+    ctx.ExitCode = kExitOk;
+    SetMbTerminating(false);
+    zone.Set("NZST-12NZDT,M9.5.0,M4.1.0/3");
+    RunJob();
+    EXPECT_EQ(ctx.ExitCode, row.status) << core->run().ResultText().toStdString();
+    for (const std::string& named : row.named)
+      EXPECT_TRUE(display.report.contains(QString::fromStdString(named)))
+          << display.report.join('\n').toStdString();
+
+    SetMbTerminating(false);
+    zone.Set("EST5EDT,M3.2.0,M11.1.0");
+    WindowRestore window(ctx, controls);
+    const std::string out = dir / (std::string("out-") + (row.named.empty() ? "links" : "files"));
+    boxes.Answer(IDOK, row.closing);
+    window.ExtractAll(job.archive, out);
+    EXPECT_EQ(boxes.PendingAnswers(), 0);
+    EXPECT_TRUE(window.host.lines.isEmpty()) << window.host.lines.join('\n').toStdString();
+    EXPECT_EQ(testutil::TreeManifest(out + tree), row.manifest);
+  }
 }
 
 namespace {

@@ -408,7 +408,10 @@ TEST_F(ExtractFixture, HostileArchiveStaysInsideTheDestinationAndEverySkipIsRepo
   fs::create_directories(dir / "outside");
   ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "evil.zip")));
   const std::string dest = dir / "dest";
-  Extract(dest, Count(4), TExtractPreset::AllOverwrite);
+  const QString closing = Count(4) +
+                          "\r1 link pointing outside the destination left out (see the "
+                          "report)";
+  Extract(dest, closing, TExtractPreset::AllOverwrite);
   EXPECT_EQ(Tree(dest), (std::vector<std::string>{"abs", "abs/evil", "fine.txt", "link",
                                                   "link/payload", "suid"}));
   EXPECT_TRUE(Tree(dir / "outside").empty());
@@ -427,12 +430,56 @@ TEST_F(ExtractFixture, HostileArchiveStaysInsideTheDestinationAndEverySkipIsRepo
   // Without the program's skip handler on the engine the controller reports the skips itself,
   // with the engine's reasons in words.
   zip.OnSkippingFile = nullptr;
-  Extract(dir / "dest2", Count(4), TExtractPreset::AllOverwrite);
+  Extract(dir / "dest2", closing, TExtractPreset::AllOverwrite);
   EXPECT_EQ(host.lines,
             (QStringList{"../evil. Skipped because its name leads outside the destination",
                          "a/../../evil. Skipped because its name leads outside the destination",
                          "link. Skipped because link points outside the destination"}));
   EXPECT_FALSE(zip.OnSkippingFile);
+}
+
+// Links zip stored as links: one staying inside the destination comes back as a link; one
+// leading out of it is left out, named with the reason and counted, unless "Links as stored" is
+// on, which recreates every link as stored and stays on for later extractions.
+TEST_F(ExtractFixture, LinksLeadingOutOfTheDestinationOnlyAsStored) {
+  if (!testutil::HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+  fs::create_directories(dir / "tree/sub");
+  WriteFile(dir / "tree/sub/a.txt", "alpha\n");
+  auto r = testutil::Run("cd " + Quote(dir / "tree") +
+                         " && ln -s sub/a.txt in && ln -s ../../elsewhere up && cd .. && zip -qry "
+                         "arc.zip tree");
+  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_TRUE(view->ReadZipFile(QString::fromStdString(dir / "arc.zip")));
+  zip.OnSkippingFile = nullptr;  // the controller's own report lines, with the engine's reasons
+  auto target = [](const std::string& link) {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(link)) ? fs::read_symlink(link, ec).string() : "";
+  };
+  struct {
+    bool asStored;
+    const char* out;
+    QString closing;
+    QStringList lines;
+  } rows[] = {
+      {false,
+       "default",
+       Count(2) + "\r1 link pointing outside the destination left out (see the report)",
+       {"tree/up. Skipped because link points outside the destination"}},
+      {true, "as-stored", Count(3), {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.out);
+    Option(restore::extractopt::kLinksAsStored, row.asStored);
+    host.lines.clear();
+    const std::string out = dir / row.out;
+    Extract(out, row.closing, TExtractPreset::AllNoOverwrite);
+    EXPECT_EQ(target(out + "/tree/in"), "sub/a.txt");
+    EXPECT_EQ(ReadFile(out + "/tree/in"), "alpha\n");
+    EXPECT_EQ(target(out + "/tree/up"), row.asStored ? "../../elsewhere" : "");
+    EXPECT_EQ(fs::exists(fs::symlink_status(out + "/tree/up")), row.asStored);
+    EXPECT_EQ(host.lines, row.lines);
+    EXPECT_EQ(lists.extractOptionList.Checked(restore::extractopt::kLinksAsStored), row.asStored);
+  }
 }
 
 TEST_F(ExtractFixture, UpdateAndFreshenLookAtModificationTimes) {

@@ -132,6 +132,30 @@ bool DamageCentralSignature(const std::string& path, int which) {
   return true;
 }
 
+void MakeUnixTree(const std::string& dir) {
+  auto r =
+      Run("set -e; mkdir -p " + Quote(dir) + "; cd " + Quote(dir) +
+          "; mkdir -p sticky empty; for m in 755 600 444 666 777; do echo $m > x$m; chmod $m x$m;"
+          " done; chmod 1777 sticky; echo sticky > sticky/in.txt; ln -s x755 lfile;"
+          " ln -s sticky ldir; ln -s nowhere dangling;"
+          " echo odd > odd.txt; touch -d @1700000001 odd.txt;"
+          " echo old > old.txt; touch -d @304300801 old.txt;"
+          " echo y2030 > y2030.txt; touch -d @1900000001 y2030.txt;"
+          " echo y2100 > y2100.txt; touch -d @4102444801 y2100.txt;"
+          " for l in lfile ldir dangling; do touch -h -d @1600000003 $l; done;"
+          " touch -d @1600000005 x755 x600 x444 x666 x777 sticky/in.txt;"
+          " touch -d @1500000001 sticky empty .");
+  ASSERT_EQ(r.status, 0) << r.out;
+}
+
+std::string TreeManifest(const std::string& dir) {
+  auto r = Run("cd " + Quote(dir) +
+               " && find . -mindepth 1 -printf '%P %y %m [%l] %T@\\n' | sed "
+               "'s/\\.[0-9]* *$//' | LC_ALL=C sort");
+  EXPECT_EQ(r.status, 0) << r.out;
+  return r.out;
+}
+
 IsolatedXdg::IsolatedXdg(const std::string& root) {
   const char* names[] = {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"};
   const char* subs[] = {"config", "state", "data", "runtime"};

@@ -52,6 +52,14 @@ bool Exists(const std::string& path);
 // False when the archive has no such record.
 bool DamageCentralSignature(const std::string& path, int which = 0);
 
+// Fills dir (made when missing) with what a Linux user keeps: files of modes 755, 600, 444, 666
+// and 777, a sticky folder, an empty folder, links to a file, a folder and nothing, and times at
+// odd seconds, before 1980, in 2030 and past 2038 (2100). Fails the test when it cannot.
+void MakeUnixTree(const std::string& dir);
+// One line per name below dir, sorted by its bytes: name, type (f, d, l), mode, link target and
+// modification time in whole seconds (of the link itself for a link).
+std::string TreeManifest(const std::string& dir);
+
 // Points the XDG folders (config, state, data, runtime) at sub-folders of root, so a test never
 // touches the real user's files. Restores the previous values on destruction.
 class IsolatedXdg {

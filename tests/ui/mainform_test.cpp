@@ -270,12 +270,12 @@ TEST_F(MainformTest, TabsGroupsAndOptionListsWithTheirDefaults) {
       (QStringList{"*Copy", "Copy then Clear Bit", "Copy Bit Set", "Copy Bit Set then Clear Bit",
                    "Update Newer & New (AddToZIP)", "Refresh Existing Files (AddToZIP)",
                    "Move Files Then Delete (caution!)"}));
-  EXPECT_EQ(
-      Items("DirectoryList"),
-      (QStringList{"Encrypt ZIP (password required)", "Use Volume Names (caution!)",
-                   "*Include System & Hidden Files", "*Full Directories (recursion)",
-                   "*Save Empty Directories", "Span Disks (use multiple disks)", "Erase Disk First",
-                   "*Span No Volume Name", "*Include Directory 1st Disk"}));
+  EXPECT_EQ(Items("DirectoryList"),
+            (QStringList{"Encrypt ZIP (password required)", "Use Volume Names (caution!)",
+                         "*Include System & Hidden Files", "*Full Directories (recursion)",
+                         "*Save Empty Directories", "Span Disks (use multiple disks)",
+                         "Erase Disk First", "*Span No Volume Name", "*Include Directory 1st Disk",
+                         "Follow Symbolic Links"}));
   EXPECT_EQ(Items("FunctionsList"),
             (QStringList{"*DateTimeStamp", "Add Versioning", "Unattended backup",
                          "O/C shut down PC", "Verify backup", "Set System Restore Point"}));
@@ -285,8 +285,9 @@ TEST_F(MainformTest, TabsGroupsAndOptionListsWithTheirDefaults) {
   EXPECT_EQ(Items("BasicStampList"), QStringList{"*DateTimeStamp"});
   EXPECT_EQ(Items("BasicSizeList"), (QStringList{"*Standard", "SPAN (auto-size)"}));
   EXPECT_EQ(Items("CheckListBox11"), (QStringList{"*Listview", "ListviewDIR", "Treeview"}));
-  EXPECT_EQ(Items("ExtractOptionsList"), (QStringList{"*Expand Directories", "Overwrite files",
-                                                      "Extract ALL files", "Versioned DIRs"}));
+  EXPECT_EQ(Items("ExtractOptionsList"),
+            (QStringList{"*Expand Directories", "Overwrite files", "Extract ALL files",
+                         "Versioned DIRs", "Links as stored"}));
   EXPECT_EQ(Items("ExtractModeList"),
             (QStringList{"*Extract", "Extract Update", "Extract Freshen"}));
   EXPECT_TRUE(
