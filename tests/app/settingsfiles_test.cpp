@@ -203,7 +203,7 @@ TEST_F(SettingsFiles, DefaultFileAppliesPreferencesAndSchedule) {
   // Preferences arrive in the table's order, after "CatDIR".
   EXPECT_EQ(loaded.first(), "CatDIR");
   EXPECT_EQ(loaded.indexOf("MinToTray") + 1, loaded.indexOf("StealthARen"));
-  EXPECT_EQ(loaded.last(), "NotifySuccess");
+  EXPECT_EQ(loaded.last(), "ExtractLinksAsStored");
   EXPECT_EQ(env.namesSet.size(), 0) << "the default file names no archive";
 }
 
