@@ -121,10 +121,15 @@ void TArcZip::ScanSetWithMissingDirectory(const std::string& damaged, const std:
   if (last == 0 || last > TVolumeSetStream::kMaxDisk) throw EBadZipFile();
   std::vector<std::string> names;
   std::vector<bool> present;
-  for (uint32_t k = 0; k <= last; ++k) {
+  // The disk number comes from the damaged file: the parts before it are looked for only as far
+  // as any are found, so a number in the millions costs no more than the parts that are there.
+  for (uint32_t k = 0, gap = 0; k < last && gap < kProbeGap; ++k) {
     names.push_back(VolumeFileName(k, last));
     present.push_back(media.Exists(names.back()));
+    gap = present.back() ? 0 : gap + 1;
   }
+  names.push_back(VolumeFileName(last, last));
+  present.push_back(media.Exists(names.back()));
   repairDirectoryPart_ = missing;
   ScanSetParts(names, present);
 }
