@@ -508,33 +508,6 @@ namespace {
 // The window's archive view and extraction over an engine of their own, with quiet fakes of
 // what is around them: "E&xtract" with "Extract ALL files" into a folder.
 struct WindowRestore {
-  struct Window : restore::IArchiveWindow {
-    void Setstate(int) override {}
-    void SetArchiveName(const QString&) override {}
-    void Clearchecks() override {}
-    void GaugeStart() override {}
-    void GaugeStop() override {}
-    void SetZip64Highlighted(bool) override {}
-    void SetCommentText(const QString&) override {}
-    void ResetSearchBox() override {}
-    void ShowArchivePage() override {}
-    void FlashArchiveTab() override {}
-    void ShowZipspecs(const QString&, int, uint64_t) override {}
-    bool ProcessMessages() override { return true; }
-    QString ExplorerSelectedFolder() const override { return {}; }
-    bool CtrlHeld() const override { return false; }
-    QString TakePickedRecentFile() override { return {}; }
-    QString RecentFileOpen(const FileDialogSpec&) override { return {}; }
-    void RecordRecentFile(const QString&) override {}
-    void OpenJob(const QString&) override {}
-  };
-  struct NoResults : restore::ISearchResultsView {
-    bool SearchResultsShown() const override { return false; }
-    bool ResultEntry(int, QString&, int&) const override { return false; }
-  };
-  struct NoLauncher : restore::IDesktopLauncher {
-    bool OpenFile(const QString&, const QString&) override { return false; }
-  };
   struct Host : restore::IRestoreHost {
     QString folder;
     QStringList lines;
@@ -549,9 +522,9 @@ struct WindowRestore {
     void ProcessMessages() override {}
     void ReportLine(const QString& line) override { lines << line; }
   };
-  Window window;
-  NoResults search;
-  NoLauncher launcher;
+  nullhosts::NoArchiveWindow window;
+  nullhosts::NoSearchResults search;
+  nullhosts::NoLauncher launcher;
   NoFiles dialogs;
   Host host;
   TArcZip zip;

@@ -11,6 +11,7 @@
 #include "app/optionhosts.h"
 #include "backup/naming.h"
 #include "backup/reporthosts.h"
+#include "restore/archiveviewhosts.h"
 
 namespace nullhosts {
 
@@ -63,6 +64,35 @@ struct LinesBox : IReportBox {
   void Add(const QString& text) override { lines << text; }
   QStringList Lines() const override { return lines; }
   void SetLines(const QStringList& l) override { lines = l; }
+};
+
+// The archive view's window, its search results and the desktop: nothing shown, nothing open.
+struct NoArchiveWindow : restore::IArchiveWindow {
+  void Setstate(int) override {}
+  void SetArchiveName(const QString&) override {}
+  void Clearchecks() override {}
+  void GaugeStart() override {}
+  void GaugeStop() override {}
+  void SetZip64Highlighted(bool) override {}
+  void SetCommentText(const QString&) override {}
+  void ResetSearchBox() override {}
+  void ShowArchivePage() override {}
+  void FlashArchiveTab() override {}
+  void ShowZipspecs(const QString&, int, uint64_t) override {}
+  bool ProcessMessages() override { return true; }
+  QString ExplorerSelectedFolder() const override { return {}; }
+  bool CtrlHeld() const override { return false; }
+  QString TakePickedRecentFile() override { return {}; }
+  QString RecentFileOpen(const FileDialogSpec&) override { return {}; }
+  void RecordRecentFile(const QString&) override {}
+  void OpenJob(const QString&) override {}
+};
+struct NoSearchResults : restore::ISearchResultsView {
+  bool SearchResultsShown() const override { return false; }
+  bool ResultEntry(int, QString&, int&) const override { return false; }
+};
+struct NoLauncher : restore::IDesktopLauncher {
+  bool OpenFile(const QString&, const QString&) override { return false; }
 };
 
 }  // namespace nullhosts

@@ -12,48 +12,22 @@
 #include "qt_controlhost.h"
 #include "qt_scriptedhost.h"
 #include "restore/archiveviewcontroller.h"
+#include "nullhosts.h"
 #include "testutil.h"
 #include "ui/archiveview.h"
 #include "ui/filedialogs.h"
 
 namespace {
 
-struct NullWindow : restore::IArchiveWindow {
-  void Setstate(int) override {}
-  void SetArchiveName(const QString&) override {}
-  void Clearchecks() override {}
-  void GaugeStart() override {}
-  void GaugeStop() override {}
-  void SetZip64Highlighted(bool) override {}
-  void SetCommentText(const QString&) override {}
-  void ResetSearchBox() override {}
-  void ShowArchivePage() override {}
-  void FlashArchiveTab() override {}
-  void ShowZipspecs(const QString&, int, uint64_t) override {}
-  bool ProcessMessages() override { return true; }
-  QString ExplorerSelectedFolder() const override { return {}; }
-  bool CtrlHeld() const override { return false; }
-  QString TakePickedRecentFile() override { return {}; }
-  QString RecentFileOpen(const FileDialogSpec&) override { return {}; }
-  void RecordRecentFile(const QString&) override {}
-  void OpenJob(const QString&) override {}
-};
-struct NoSearch : restore::ISearchResultsView {
-  bool SearchResultsShown() const override { return false; }
-  bool ResultEntry(int, QString&, int&) const override { return false; }
-};
-struct NoDesktop : restore::IDesktopLauncher {
-  bool OpenFile(const QString&, const QString&) override { return false; }
-};
 
 struct ArchiveViewWidget : ::testing::Test {
   testutil::TempDir dir;
   testutil::IsolatedXdg xdg{dir.path()};
   ScriptedHost boxes;
   RecordingControlHost controls;
-  NullWindow window;
-  NoSearch search;
-  NoDesktop desktop;
+  nullhosts::NoArchiveWindow window;
+  nullhosts::NoSearchResults search;
+  nullhosts::NoLauncher desktop;
   TQtFileDialogHost dialog{nullptr};
   TOptionLists lists;
   TPreferences prefs;

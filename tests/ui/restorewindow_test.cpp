@@ -15,38 +15,12 @@
 #include "qt_scriptedhost.h"
 #include "restore/archiveviewcontroller.h"
 #include "restore/extractcontroller.h"
+#include "nullhosts.h"
 #include "testutil.h"
 #include "ui/mainform.h"
 
 namespace {
 
-struct QuietWindow : restore::IArchiveWindow {
-  void Setstate(int) override {}
-  void SetArchiveName(const QString&) override {}
-  void Clearchecks() override {}
-  void GaugeStart() override {}
-  void GaugeStop() override {}
-  void SetZip64Highlighted(bool) override {}
-  void SetCommentText(const QString&) override {}
-  void ResetSearchBox() override {}
-  void ShowArchivePage() override {}
-  void FlashArchiveTab() override {}
-  void ShowZipspecs(const QString&, int, uint64_t) override {}
-  bool ProcessMessages() override { return true; }
-  QString ExplorerSelectedFolder() const override { return {}; }
-  bool CtrlHeld() const override { return false; }
-  QString TakePickedRecentFile() override { return {}; }
-  QString RecentFileOpen(const FileDialogSpec&) override { return {}; }
-  void RecordRecentFile(const QString&) override {}
-  void OpenJob(const QString&) override {}
-};
-struct NoResults : restore::ISearchResultsView {
-  bool SearchResultsShown() const override { return false; }
-  bool ResultEntry(int, QString&, int&) const override { return false; }
-};
-struct NoLauncher : restore::IDesktopLauncher {
-  bool OpenFile(const QString&, const QString&) override { return false; }
-};
 struct NoDialogs : IFileDialogHost {
   QString OpenFile(const FileDialogSpec&) override { return {}; }
   QString SaveFile(const FileDialogSpec&) override { return {}; }
@@ -60,9 +34,9 @@ TEST(RestoreWindow, ButtonAndPopupItemsAskForTheDestination) {
   ResetProgramDirForTest();
   ScriptedHost boxes;
   RecordingControlHost controls;
-  QuietWindow window;
-  NoResults search;
-  NoLauncher launcher;
+  nullhosts::NoArchiveWindow window;
+  nullhosts::NoSearchResults search;
+  nullhosts::NoLauncher launcher;
   NoDialogs dialogs;
   TOptionLists lists;
   TPreferences prefs;
